@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Velmoth on a Debian 12 machine: installs the Debian packages that are missing, builds, and then
+#   ./dev.sh run    starts the simulator (release build)
+#   ./dev.sh test   runs the whole test suite (sanitizer build, under a virtual X display)
+#   ./dev.sh bench  runs the benchmarks (release build)
+# Every step is idempotent: a second call installs nothing and rebuilds only what changed.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(
+  build-essential cmake pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libgl1-mesa-dri libglu1-mesa-dev
+  liborocos-kdl-dev libcli11-dev
+  xvfb xauth clang-format
+)
+
+install_missing() {
+  local missing=() p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+    "${missing[@]}"
+}
+
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$(nproc)"
+}
+
+case "${1:-}" in
+  run)
+    install_missing
+    build release
+    bin=build/release/bin
+    if [ -x "$bin/velmoth" ]; then
+      echo "Starting $bin/velmoth"
+      exec "$bin/velmoth"
+    elif [ -x "$bin/velmoth-sim" ]; then
+      echo "The window is not built yet; running $bin/velmoth-sim run --ticks 100 --every 10"
+      exec "$bin/velmoth-sim" run --ticks 100 --every 10
+    else
+      echo "Neither program is built yet; running the matrix benchmarks ($bin/matrix_bench)"
+      exec "$bin/matrix_bench"
+    fi
+    ;;
+  test)
+    install_missing
+    build debug
+    export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+    export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+    export QT_QPA_PLATFORM=xcb
+    exec xvfb-run -a -s "-screen 0 1600x1200x24" ctest --preset debug -j "$(nproc)"
+    ;;
+  bench)
+    install_missing
+    build release
+    for b in build/release/bin/*_bench; do
+      echo "== $b"
+      "$b"
+    done
+    ;;
+  *)
+    echo "usage: $0 run|test|bench" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,78 @@
+#include "robot/robot.h"
+
+Robot::Robot(double gravityX, double gravityY, double gravityZ, double coulomb, double viscous)
+    : coulombFriction(coulomb), viscousFriction(viscous) {
+  gravity(0, 0) = gravityX;
+  gravity(1, 0) = gravityY;
+  gravity(2, 0) = gravityZ;
+}
+
+void Robot::AddLink(double mass, double comX, double comY, double comZ, double ixx, double iyy,
+                    double izz, double ixy, double iyz, double ixz, double offsetX, double offsetY,
+                    double offsetZ, double offsetRoll, double offsetPitch, double offsetYaw,
+                    double radius) {
+  auto link = std::make_unique<Link>();
+  link->jointType = Revolute;
+  link->axis = X;
+  link->mass = mass;
+  link->com(0, 0) = comX;
+  link->com(1, 0) = comY;
+  link->com(2, 0) = comZ;
+  link->inertia(0, 0) = ixx;
+  link->inertia(1, 1) = iyy;
+  link->inertia(2, 2) = izz;
+  link->inertia(0, 1) = ixy;
+  link->inertia(1, 0) = ixy;
+  link->inertia(1, 2) = iyz;
+  link->inertia(2, 1) = iyz;
+  link->inertia(0, 2) = ixz;
+  link->inertia(2, 0) = ixz;
+  link->offsetX = offsetX;
+  link->offsetY = offsetY;
+  link->offsetZ = offsetZ;
+  link->offsetRoll = offsetRoll;
+  link->offsetPitch = offsetPitch;
+  link->offsetYaw = offsetYaw;
+  link->radius = radius;
+  link->q = 0.0;
+  link->qd = 0.0;
+  link->qdd = 0.0;
+  links.push_back(std::move(link));
+}
+
+matrix<double> Robot::GetJointAngles() const {
+  const auto n = static_cast<uint32_t>(links.size());
+  matrix<double> angles(n, 1);
+  for (uint32_t i = 0; i < n; ++i) {
+    angles(i, 0) = links[i]->q;
+  }
+  return angles;
+}
+
+void Robot::ResetJointState() {
+  for (auto& link : links) {
+    link->qdd = 0.0;
+    link->qd = 0.0;
+    link->q = 0.0;
+  }
+}
+
+void AddBuiltInLink(Robot& robot) {
+  robot.AddLink(1.0,               // mass
+                0.0, 0.15, 0.0,    // centre of mass
+                0.01, 0.01, 0.01,  // Ixx, Iyy, Izz
+                0.0, 0.0, 0.0,     // Ixy, Iyz, Ixz
+                0.0, 0.3, 0.0,     // offset translation
+                0.0, 0.0, 0.0,     // offset roll, pitch, yaw
+                0.03);             // radius
+}
+
+std::unique_ptr<Robot> MakeBuiltInRobot(int linkCount) {
+  auto robot = std::make_unique<Robot>(0.0, 0.0, -9.81, 0.1, 0.1);
+  robot->kineticEnergy = 0.0;
+  robot->potentialEnergy = 0.0;
+  for (int i = 0; i < linkCount; ++i) {
+    AddBuiltInLink(*robot);
+  }
+  return robot;
+}

@@ -1,0 +1,75 @@
+// The arm model: a Robot owns an ordered chain of Links, base first. Plain records with public
+// fields; the dynamics read and write them directly, the panel edits friction and gravity, and the
+// 3-D view reads the links to draw them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "matrix/matrix.h"
+
+enum JointType : int32_t { Fixed = 0, Revolute = 1, Prismatic = 2 };
+enum JointAxis : int32_t { X = 0, Y = 1, Z = 2 };
+
+struct Link {
+  int32_t jointType = Revolute;  // a JointType code; other values neither move nor draw
+  int32_t axis = X;              // a JointAxis code of the incoming frame
+  double mass = 0.0;
+  matrix<double> com{3};         // centre of mass in the link frame
+  matrix<double> inertia{3, 3};  // about the centre of mass, link-frame axes, symmetric
+  double offsetX = 0.0;          // offset pose carrying the link frame to the next incoming frame
+  double offsetY = 0.0;
+  double offsetZ = 0.0;
+  double offsetRoll = 0.0;
+  double offsetPitch = 0.0;
+  double offsetYaw = 0.0;
+  double radius = 0.0;  // drawing radius only
+  double q = 0.0;
+  double qd = 0.0;
+  double qdd = 0.0;
+
+  // Working results of the kinematics pass of the dynamics, in base coordinates; the d... entries
+  // are derivatives with respect to the q of joint k.
+  matrix<double> rotationWorld{3, 3};
+  matrix<double> axisWorld{3};
+  matrix<double> originWorld{3};
+  matrix<double> comWorld{3};
+  std::vector<matrix<double>> dRotationWorld;
+  std::vector<matrix<double>> dAxisWorld;
+  std::vector<matrix<double>> dOriginWorld;
+  std::vector<matrix<double>> dComWorld;
+};
+
+struct Robot {
+  Robot(double gravityX, double gravityY, double gravityZ, double coulomb, double viscous);
+
+  // Appends a revolute link about its incoming x axis.
+  void AddLink(double mass, double comX, double comY, double comZ, double ixx, double iyy,
+               double izz, double ixy, double iyz, double ixz, double offsetX, double offsetY,
+               double offsetZ, double offsetRoll, double offsetPitch, double offsetYaw,
+               double radius);
+
+  // n x 1 joint positions, base first.
+  matrix<double> GetJointAngles() const;
+
+  // Puts every joint back at zero, at rest; nothing else changes.
+  void ResetJointState();
+
+  double coulombFriction;
+  double viscousFriction;
+  matrix<double> gravity{3};
+  std::vector<std::unique_ptr<Link>> links;
+  double kineticEnergy = 0.0;
+  double potentialEnergy = 0.0;
+};
+
+// The built-in arm: identical links of mass 1 kg, 0.3 m long, turning about x.
+inline constexpr int kBuiltInLinkCount = 6;
+
+// Appends one link of the built-in arm.
+void AddBuiltInLink(Robot& robot);
+
+// The panel's arm: gravity (0, 0, -9.81), both friction coefficients 0.1, energies 0, and
+// linkCount built-in links.
+std::unique_ptr<Robot> MakeBuiltInRobot(int linkCount = kBuiltInLinkCount);
