@@ -1,0 +1,74 @@
+#include "app/text_fields.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Number text holds at most this many characters.
+constexpr std::size_t kNumberTextLimit = 64;
+// Vector text is read from at most this many characters.
+constexpr std::size_t kVectorReadLimit = 1023;
+// A coefficient is read from at most this many characters.
+constexpr std::size_t kCoefficientReadLimit = 63;
+
+}  // namespace
+
+std::string NumberText(double value) {
+  char text[kNumberTextLimit + 1] = {};
+  // Fixed notation strictly inside one million in magnitude, decided on the unrounded value; the
+  // bounds themselves, larger values and NaN take general notation.
+  const bool fixed = value > -1000000.0 && value < 1000000.0;
+  std::snprintf(text, sizeof text, fixed ? "%.3f" : "%.3g", value);
+  text[kNumberTextLimit] = '\0';
+  return text;
+}
+
+std::string VectorText(const matrix<double>& vector) {
+  std::string text;
+  const uint32_t n = vector.RowCount();
+  for (uint32_t i = 0; i < n; ++i) {
+    // Blank for a plus sign, at least 6 wide, two significant digits, then ", ".
+    char element[32] = {};
+    std::snprintf(element, sizeof element, "% 6.2g, ", vector(i, 0));
+    text += element;
+  }
+  return text;
+}
+
+void ReadVectorText(const std::string& text, matrix<double>& vector) {
+  // A terminated copy of at most the first 1023 characters; an embedded terminator ends the text.
+  char buffer[kVectorReadLimit + 2] = {};
+  const std::size_t length = text.size() < kVectorReadLimit ? text.size() : kVectorReadLimit;
+  text.copy(buffer, length);
+  buffer[length] = '\0';
+
+  const uint32_t n = vector.RowCount();
+  uint32_t i = 0;
+  const char* at = buffer;
+  while (i < n && *at != '\0') {
+    // An unreadable character gives 0 and leaves the position where it was.
+    char* end = nullptr;
+    vector(i, 0) = std::strtod(at, &end);
+    at = end;
+    // Exactly one separator after each number, whatever character it is.
+    if (*at != '\0') {
+      ++at;
+    }
+    ++i;
+  }
+  for (; i < n; ++i) {
+    vector(i, 0) = 0.0;
+  }
+}
+
+double ReadCoefficientText(const std::string& text) {
+  char buffer[kCoefficientReadLimit + 1] = {};
+  const std::size_t length =
+      text.size() < kCoefficientReadLimit ? text.size() : kCoefficientReadLimit;
+  text.copy(buffer, length);
+  buffer[length] = '\0';
+  return std::atof(buffer);
+}

@@ -1,0 +1,249 @@
+// The cost of one simulation tick: forward (ForwardDynamics, then IntegrateStep) and inverse
+// (IntegrateStep, then InverseDynamics), for 1 to 24 built-in links, next to one forward step of
+// Orocos KDL's ChainFdSolver_RNE for the same arm, measured in the same run. Heap allocations are
+// counted by replacing the global operator new in this program. After the run a summary gives the
+// ratio of our forward tick to KDL's step and the growth exponent of the tick from 12 to 24 links.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <kdl/chain.hpp>
+#include <kdl/chainfdsolver_recursive_newton_euler.hpp>
+#include <kdl/frames.hpp>
+#include <kdl/jntarray.hpp>
+#include <kdl/segment.hpp>
+
+#include "dynamics/dynamics.h"
+#include "robot/robot.h"
+
+// Every allocation through operator new in this program. The operators below pair malloc with
+// free themselves; GCC cannot see that through inlining and would warn at every delete.
+namespace {
+std::size_t allocationCount = 0;
+}  // namespace
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size) {
+  ++allocationCount;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) {
+    return p;
+  }
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  ++allocationCount;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+#pragma GCC diagnostic pop
+
+namespace {
+
+const std::vector<int64_t> kLinkCounts = {1, 2, 3, 6, 12, 24};
+
+// Three runs of each case, reported as mean, median and spread: the machine may be shared, and
+// the summary compares medians.
+void Repeated(benchmark::internal::Benchmark* b) {
+  b->Repetitions(3)->ReportAggregatesOnly(true);
+}
+
+// A state in the middle of the fall, the same for every tick: the arm does not run away during a
+// long measurement, and every tick does the same work.
+struct ArmState {
+  std::vector<double> q;
+  std::vector<double> qd;
+};
+
+ArmState MovingState(std::size_t n) {
+  ArmState s;
+  for (std::size_t i = 0; i < n; ++i) {
+    s.q.push_back(0.3 * std::sin(1.0 + 0.7 * static_cast<double>(i)));
+    s.qd.push_back(0.8 * std::cos(2.0 + 1.3 * static_cast<double>(i)));
+  }
+  return s;
+}
+
+void Restore(Robot& robot, const ArmState& s) {
+  for (std::size_t i = 0; i < robot.links.size(); ++i) {
+    robot.links[i]->q = s.q[i];
+    robot.links[i]->qd = s.qd[i];
+  }
+}
+
+void ReportAllocations(benchmark::State& state, std::size_t before) {
+  state.counters["allocs/tick"] = benchmark::Counter(static_cast<double>(allocationCount - before),
+                                                     benchmark::Counter::kAvgIterations);
+}
+
+void BM_ForwardTick(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  std::unique_ptr<Robot> robot = MakeBuiltInRobot(static_cast<int>(n));
+  const ArmState start = MovingState(n);
+  matrix<double> torque(static_cast<uint32_t>(n), 1);
+  torque.SetZero();
+  // One tick first: the working storage grows to this arm's size once, not per tick.
+  Restore(*robot, start);
+  IntegrateStep(*robot, ForwardDynamics(*robot, torque), kTimeStep);
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    Restore(*robot, start);
+    const matrix<double> accel = ForwardDynamics(*robot, torque);
+    IntegrateStep(*robot, accel, kTimeStep);
+    benchmark::DoNotOptimize(robot->links[0]->q);
+  }
+  ReportAllocations(state, before);
+}
+BENCHMARK(BM_ForwardTick)->ArgName("links")->ArgsProduct({kLinkCounts})->Apply(Repeated);
+
+void BM_InverseTick(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  std::unique_ptr<Robot> robot = MakeBuiltInRobot(static_cast<int>(n));
+  const ArmState start = MovingState(n);
+  matrix<double> accel(static_cast<uint32_t>(n), 1);
+  for (uint32_t i = 0; i < n; ++i) {
+    accel(i, 0) = 0.5 - 0.1 * i;
+  }
+  Restore(*robot, start);
+  IntegrateStep(*robot, accel, kTimeStep);
+  benchmark::DoNotOptimize(InverseDynamics(*robot));
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    Restore(*robot, start);
+    IntegrateStep(*robot, accel, kTimeStep);
+    const matrix<double> torque = InverseDynamics(*robot);
+    benchmark::DoNotOptimize(torque);
+  }
+  ReportAllocations(state, before);
+}
+BENCHMARK(BM_InverseTick)->ArgName("links")->ArgsProduct({kLinkCounts})->Apply(Repeated);
+
+// The built-in arm as a KDL chain: each segment turns about x, then moves 0.3 m along y; its
+// inertia is given in that tip frame, where the centre of mass lies 0.15 m back along y.
+KDL::Chain KdlBuiltInArm(std::size_t n) {
+  KDL::Chain chain;
+  for (std::size_t i = 0; i < n; ++i) {
+    chain.addSegment(KDL::Segment(
+        KDL::Joint(KDL::Joint::RotX), KDL::Frame(KDL::Vector(0.0, 0.3, 0.0)),
+        KDL::RigidBodyInertia(1.0, KDL::Vector(0.0, -0.15, 0.0),
+                              KDL::RotationalInertia(0.01, 0.01, 0.01, 0.0, 0.0, 0.0))));
+  }
+  return chain;
+}
+
+// One forward step of KDL: accelerations by ChainFdSolver_RNE, then the same semi-implicit Euler.
+void BM_KdlForwardStep(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const KDL::Chain chain = KdlBuiltInArm(n);
+  KDL::ChainFdSolver_RNE solver(chain, KDL::Vector(0.0, 0.0, -9.81));
+  const ArmState start = MovingState(n);
+  const auto joints = static_cast<unsigned int>(n);
+  KDL::JntArray q(joints), qd(joints), qdd(joints), torque(joints);
+  const KDL::Wrenches external(n, KDL::Wrench::Zero());
+  for (auto _ : state) {
+    for (unsigned int i = 0; i < joints; ++i) {
+      q(i) = start.q[i];
+      qd(i) = start.qd[i];
+    }
+    solver.CartToJnt(q, qd, torque, external, qdd);
+    for (unsigned int i = 0; i < joints; ++i) {
+      qd(i) = qdd(i) * kTimeStep + qd(i);
+      q(i) = qd(i) * kTimeStep + q(i);
+    }
+    benchmark::DoNotOptimize(q(0));
+  }
+}
+BENCHMARK(BM_KdlForwardStep)->ArgName("links")->ArgsProduct({kLinkCounts})->Apply(Repeated);
+
+// Keeps the CPU time per iteration of every case for the summary (the median of its runs): on a
+// shared machine it is not inflated by time spent waiting for the processor.
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  explicit SummaryReporter(OutputOptions options) : ConsoleReporter(options) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (single || median) {
+        seconds_[run.run_name.function_name + "/" + run.run_name.args] =
+            run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      }
+    }
+  }
+
+  void PrintSummary() const {
+    const double forward = Find("BM_ForwardTick/links:6");
+    const double kdl = Find("BM_KdlForwardStep/links:6");
+    if (forward > 0 && kdl > 0) {
+      std::printf("forward tick / KDL forward step, built-in arm: %.2f\n", forward / kdl);
+    }
+    for (const char* name : {"BM_ForwardTick", "BM_InverseTick", "BM_KdlForwardStep"}) {
+      const double t12 = Find(std::string(name) + "/links:12");
+      const double t24 = Find(std::string(name) + "/links:24");
+      if (t12 > 0 && t24 > 0) {
+        std::printf("%s: growth exponent from 12 to 24 links: %.2f\n", name,
+                    std::log(t24 / t12) / std::log(2.0));
+      }
+    }
+  }
+
+ private:
+  double Find(const std::string& name) const {
+    const auto it = seconds_.find(name);
+    return it == seconds_.end() ? 0.0 : it->second;
+  }
+
+  std::map<std::string, double> seconds_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  // Colours only on a terminal, as the library's own console output does.
+  SummaryReporter reporter(isatty(STDOUT_FILENO) == 1 ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                      : benchmark::ConsoleReporter::OO_Tabular);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintSummary();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,466 @@
+#include "dynamics/terms.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "dynamics/jacobians.h"
+
+// Every sum below is formed as the matrix operations form it, so that the loops give the bits of
+// the matrix expressions written in the comments: a product element starts at 0.0 and adds the
+// terms B(l, c) * A(r, l) for l ascending; a matrix sum X + Y gives Y(r, c) + X(r, c); a scaled
+// matrix X * s gives s * X(r, c).
+
+namespace {
+
+// The link's inertia tensor, which must be 3 x 3 as every product with it requires.
+void LoadInertia(const Link& link, double* I) {
+  if (link.inertia.RowCount() != 3 || link.inertia.ColCount() != 3) {
+    MatrixFatal(kMatrixMultiplyMessage);
+  }
+  for (uint32_t r = 0; r < 3; ++r) {
+    for (uint32_t c = 0; c < 3; ++c) {
+      I[3 * r + c] = link.inertia(r, c);
+    }
+  }
+}
+
+// out = a b for 3 x 3 a and b.
+void Product33(const double* a, const double* b, double* out) {
+  for (uint32_t r = 0; r < 3; ++r) {
+    for (uint32_t c = 0; c < 3; ++c) {
+      out[3 * r + c] =
+          ((0.0 + b[c] * a[3 * r]) + b[3 + c] * a[3 * r + 1]) + b[6 + c] * a[3 * r + 2];
+    }
+  }
+}
+
+// out = a b^T for 3 x 3 a and b.
+void ProductTransposed33(const double* a, const double* b, double* out) {
+  for (uint32_t r = 0; r < 3; ++r) {
+    for (uint32_t c = 0; c < 3; ++c) {
+      out[3 * r + c] =
+          ((0.0 + b[3 * c] * a[3 * r]) + b[3 * c + 1] * a[3 * r + 1]) + b[3 * c + 2] * a[3 * r + 2];
+    }
+  }
+}
+
+// out = j^T x for a 3 x n j (row-major) and a 3 x 3 x: n x 3.
+void TransposedProduct3n(const double* j, uint32_t n, const double* x, double* out) {
+  for (uint32_t r = 0; r < n; ++r) {
+    for (uint32_t c = 0; c < 3; ++c) {
+      out[3 * r + c] = ((0.0 + x[c] * j[r]) + x[3 + c] * j[n + r]) + x[6 + c] * j[2 * n + r];
+    }
+  }
+}
+
+// N[k] = N[k] + W for link i, with
+// W = (a^T Jv + Jv^T a) m + (b^T Ihat) Jw + (Jw^T dIhat) Jw + (Jw^T Ihat) b,
+// given a = dJv_i/dq_k, b = dJw_i/dq_k (3 x n) and the n x 3 products bI = b^T Ihat,
+// jwdI = Jw^T dIhat, jwI = Jw^T Ihat. The operands never overlap, which lets the compiler work
+// on two columns at once; each element still sees the same operations in the same order.
+void AddLinkTerm(uint32_t n, double m, const double* __restrict jv, const double* __restrict jw,
+                 const double* __restrict a, const double* __restrict b,
+                 const double* __restrict bI, const double* __restrict jwdI,
+                 const double* __restrict jwI, double* __restrict Nk) {
+  for (uint32_t r = 0; r < n; ++r) {
+    const double ar0 = a[r], ar1 = a[n + r], ar2 = a[2 * n + r];
+    const double vr0 = jv[r], vr1 = jv[n + r], vr2 = jv[2 * n + r];
+    const double bI0 = bI[3 * r], bI1 = bI[3 * r + 1], bI2 = bI[3 * r + 2];
+    const double dI0 = jwdI[3 * r], dI1 = jwdI[3 * r + 1], dI2 = jwdI[3 * r + 2];
+    const double wI0 = jwI[3 * r], wI1 = jwI[3 * r + 1], wI2 = jwI[3 * r + 2];
+    double* __restrict Nrow = Nk + static_cast<std::size_t>(n) * r;
+    for (uint32_t c = 0; c < n; ++c) {
+      const double t1 = ((0.0 + jv[c] * ar0) + jv[n + c] * ar1) + jv[2 * n + c] * ar2;
+      const double t2 = ((0.0 + a[c] * vr0) + a[n + c] * vr1) + a[2 * n + c] * vr2;
+      double w = m * (t2 + t1);
+      const double t3 = ((0.0 + jw[c] * bI0) + jw[n + c] * bI1) + jw[2 * n + c] * bI2;
+      w = t3 + w;
+      const double t4 = ((0.0 + jw[c] * dI0) + jw[n + c] * dI1) + jw[2 * n + c] * dI2;
+      w = t4 + w;
+      const double t5 = ((0.0 + b[c] * wI0) + b[n + c] * wI1) + b[2 * n + c] * wI2;
+      w = t5 + w;
+      Nrow[c] = w + Nrow[c];
+    }
+  }
+}
+
+// The gravity vector's three components, as g^T (times a mass) times a 3 x 1 column reads them:
+// the product needs g to have 3 rows.
+void LoadGravity(const Robot& robot, double* g) {
+  if (robot.gravity.RowCount() != 3) {
+    MatrixFatal(kMatrixMultiplyMessage);
+  }
+  g[0] = robot.gravity(0, 0);
+  g[1] = robot.gravity(1, 0);
+  g[2] = robot.gravity(2, 0);
+}
+
+void Resize(std::vector<double>& v, std::size_t size) {
+  if (v.size() != size) {
+    v.resize(size);
+  }
+}
+
+// The working fields of the links as the arrays of a pass, read through the matrices' read-only
+// access; with derivatives, also the n entries of each derivative sequence.
+void LoadFrames(const Robot& robot, bool derivatives, LinkFrames& f) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  f.n = n;
+  f.jointType.resize(n);
+  f.rotation.resize(9 * static_cast<std::size_t>(n));
+  f.axis.resize(3 * static_cast<std::size_t>(n));
+  f.origin.resize(3 * static_cast<std::size_t>(n));
+  f.com.resize(3 * static_cast<std::size_t>(n));
+  const std::size_t nn = static_cast<std::size_t>(n) * n;
+  f.dRotation.resize(9 * nn);
+  f.dAxis.resize(3 * nn);
+  f.dOrigin.resize(3 * nn);
+  f.dCom.resize(3 * nn);
+  const auto get3 = [](const matrix<double>& m, double* v) {
+    for (uint32_t r = 0; r < 3; ++r) {
+      v[r] = m(r, 0);
+    }
+  };
+  const auto get33 = [](const matrix<double>& m, double* v) {
+    for (uint32_t r = 0; r < 3; ++r) {
+      for (uint32_t c = 0; c < 3; ++c) {
+        v[3 * r + c] = m(r, c);
+      }
+    }
+  };
+  for (uint32_t j = 0; j < n; ++j) {
+    const Link& link = *robot.links[j];
+    f.jointType[j] = link.jointType;
+    get33(link.rotationWorld, &f.rotation[9 * j]);
+    get3(link.axisWorld, &f.axis[3 * j]);
+    get3(link.originWorld, &f.origin[3 * j]);
+    get3(link.comWorld, &f.com[3 * j]);
+    if (!derivatives) {
+      continue;
+    }
+    for (uint32_t k = 0; k < n; ++k) {
+      get33(link.dRotationWorld.at(k), &f.dRotation[9 * (j * n + k)]);
+      get3(link.dAxisWorld.at(k), &f.dAxis[3 * (j * n + k)]);
+      get3(link.dOriginWorld.at(k), &f.dOrigin[3 * (j * n + k)]);
+      get3(link.dComWorld.at(k), &f.dCom[3 * (j * n + k)]);
+    }
+  }
+}
+
+// The n Jacobians, 3 x n each, as consecutive row-major blocks.
+std::vector<double> LoadJacobians(const std::vector<matrix<double>>& J, uint32_t n) {
+  std::vector<double> out(3 * static_cast<std::size_t>(n) * n);
+  for (uint32_t i = 0; i < n; ++i) {
+    const matrix<double>& m = J.at(i);
+    if (m.RowCount() != 3 || m.ColCount() != n) {
+      MatrixFatal(kMatrixMultiplyMessage);
+    }
+    for (uint32_t r = 0; r < 3; ++r) {
+      for (uint32_t c = 0; c < n; ++c) {
+        out[3 * static_cast<std::size_t>(n) * i + r * n + c] = m(r, c);
+      }
+    }
+  }
+  return out;
+}
+
+matrix<double> ToMatrix(uint32_t rows, uint32_t cols, const double* values) {
+  matrix<double> m(rows, cols);
+  for (uint32_t r = 0; r < rows; ++r) {
+    for (uint32_t c = 0; c < cols; ++c) {
+      m(r, c) = values[r * cols + c];
+    }
+  }
+  return m;
+}
+
+// The arrays the flat terms read, for the matrix-valued functions.
+struct LoadedInputs {
+  LinkFrames frames;
+  std::vector<double> Jv;
+  std::vector<double> Jw;
+
+  flat::TermInputs Inputs(const Robot& robot) const {
+    return {&robot, &frames, Jv.data(), Jw.data()};
+  }
+};
+
+}  // namespace
+
+namespace flat {
+
+void MassMatrix(const TermInputs& in, double* M) {
+  const LinkFrames& f = *in.frames;
+  const uint32_t n = f.n;
+  const std::size_t block = 3 * static_cast<std::size_t>(n);
+  for (std::size_t e = 0; e < static_cast<std::size_t>(n) * n; ++e) {
+    M[e] = 0.0;
+  }
+  // Per row r of Jw^T: (Jw^T R)(r, .), then times I, then times R^T, all 1 x 3.
+  double x1[3], x2[3], x3[3], mjv[3];
+  for (uint32_t i = 0; i < n; ++i) {
+    const Link& link = *in.robot->links[i];
+    double I[9];
+    LoadInertia(link, I);
+    const double m = link.mass;
+    const double* R = f.R(i);
+    const double* jv = in.Jv + block * i;
+    const double* jw = in.Jw + block * i;
+    for (uint32_t r = 0; r < n; ++r) {
+      // X1 = Jw^T R; X2 = X1 I; X3 = X2 R^T (row r of each)
+      for (uint32_t c = 0; c < 3; ++c) {
+        x1[c] = ((0.0 + R[c] * jw[r]) + R[3 + c] * jw[n + r]) + R[6 + c] * jw[2 * n + r];
+      }
+      for (uint32_t c = 0; c < 3; ++c) {
+        x2[c] = ((0.0 + I[c] * x1[0]) + I[3 + c] * x1[1]) + I[6 + c] * x1[2];
+      }
+      for (uint32_t c = 0; c < 3; ++c) {
+        x3[c] = ((0.0 + R[3 * c] * x2[0]) + R[3 * c + 1] * x2[1]) + R[3 * c + 2] * x2[2];
+      }
+      // Jv^T m (row r)
+      for (uint32_t l = 0; l < 3; ++l) {
+        mjv[l] = m * jv[l * n + r];
+      }
+      double* Mrow = M + static_cast<std::size_t>(n) * r;
+      for (uint32_t c = 0; c < n; ++c) {
+        // A = X3 Jw; B = (Jv^T m) Jv; M = M + (B + A)
+        const double A = ((0.0 + jw[c] * x3[0]) + jw[n + c] * x3[1]) + jw[2 * n + c] * x3[2];
+        const double B = ((0.0 + jv[c] * mjv[0]) + jv[n + c] * mjv[1]) + jv[2 * n + c] * mjv[2];
+        Mrow[c] = (A + B) + Mrow[c];
+      }
+    }
+  }
+}
+
+void MassMatrixDerivatives(const TermInputs& in, CoriolisScratch& s) {
+  const LinkFrames& f = *in.frames;
+  const uint32_t n = f.n;
+  const std::size_t nn = static_cast<std::size_t>(n) * n;
+  const std::size_t block = 3 * static_cast<std::size_t>(n);
+  Resize(s.N, n * nn);
+  Resize(s.inertiaWorld, 9 * static_cast<std::size_t>(n));
+  Resize(s.rotatedBody, 9 * static_cast<std::size_t>(n));
+  Resize(s.jwInertia, block * n);
+  Resize(s.a, block);
+  Resize(s.b, block);
+  Resize(s.bInertia, block);
+  Resize(s.jwDInertia, block);
+  for (std::size_t e = 0; e < n * nn; ++e) {
+    s.N[e] = 0.0;
+  }
+
+  // Per link: R I; Ihat = (R I) R^T; Jw^T Ihat.
+  for (uint32_t i = 0; i < n; ++i) {
+    double I[9];
+    LoadInertia(*in.robot->links[i], I);
+    const double* R = f.R(i);
+    double* RI = &s.rotatedBody[9 * i];
+    double* Ihat = &s.inertiaWorld[9 * i];
+    Product33(R, I, RI);
+    ProductTransposed33(RI, R, Ihat);
+    TransposedProduct3n(in.Jw + block * i, n, Ihat, &s.jwInertia[block * i]);
+  }
+
+  double* a = s.a.data();
+  double* b = s.b.data();
+  double* bI = s.bInertia.data();
+  double* jwdI = s.jwDInertia.data();
+  for (uint32_t k = 0; k < n; ++k) {
+    double* Nk = &s.N[nn * k];
+    for (uint32_t i = 0; i < n; ++i) {
+      const Link& link = *in.robot->links[i];
+      double I[9];
+      LoadInertia(link, I);
+      const double m = link.mass;
+      const double* R = f.R(i);
+      const double* dR = f.DR(i, k);
+      const double* RI = &s.rotatedBody[9 * i];
+      const double* Ihat = &s.inertiaWorld[9 * i];
+      const double* jv = in.Jv + block * i;
+      const double* jw = in.Jw + block * i;
+      const double* jwI = &s.jwInertia[block * i];
+      flat::LinearJacobianDerivative(f, i, k, a);
+      flat::AngularJacobianDerivative(f, i, k, b);
+
+      // dIhat = ((dR I) R^T) + ((R I) dR^T)
+      double dRI[9], first[9], second[9], dIhat[9];
+      Product33(dR, I, dRI);
+      ProductTransposed33(dRI, R, first);
+      ProductTransposed33(RI, dR, second);
+      for (uint32_t e = 0; e < 9; ++e) {
+        dIhat[e] = second[e] + first[e];
+      }
+      // b^T Ihat and Jw^T dIhat, n x 3
+      TransposedProduct3n(b, n, Ihat, bI);
+      TransposedProduct3n(jw, n, dIhat, jwdI);
+
+      AddLinkTerm(n, m, jv, jw, a, b, bI, jwdI, jwI, Nk);
+    }
+  }
+}
+
+void CoriolisMatrix(const TermInputs& in, CoriolisScratch& s, double* C) {
+  MassMatrixDerivatives(in, s);
+  const uint32_t n = in.frames->n;
+  const std::size_t nn = static_cast<std::size_t>(n) * n;
+  const double* N = s.N.data();
+  // C(k, j) = 1/2 sum_i ((N[j](k, i) + N[i](k, j)) - N[k](j, i)) qd_i
+  for (uint32_t k = 0; k < n; ++k) {
+    for (uint32_t j = 0; j < n; ++j) {
+      double sum = 0.0;
+      for (uint32_t i = 0; i < n; ++i) {
+        const double qd = in.robot->links[i]->qd;
+        sum = sum + ((N[nn * j + n * k + i] + N[nn * i + n * k + j]) - N[nn * k + n * j + i]) * qd;
+      }
+      C[n * k + j] = 0.5 * sum;
+    }
+  }
+}
+
+void GravityVector(const TermInputs& in, double* G) {
+  const uint32_t n = in.frames->n;
+  const std::size_t block = 3 * static_cast<std::size_t>(n);
+  double g[3] = {0.0, 0.0, 0.0};
+  if (n > 0) {
+    LoadGravity(*in.robot, g);
+  }
+  for (uint32_t i = 0; i < n; ++i) {
+    double sum = 0.0;
+    for (uint32_t j = 0; j < n; ++j) {
+      // G_i = G_i - ((g^T m_j) c_ji)(0, 0), c_ji = column i of Jv_j
+      const double m = in.robot->links[j]->mass;
+      const double* jv = in.Jv + block * j;
+      const double gm0 = m * g[0], gm1 = m * g[1], gm2 = m * g[2];
+      sum = sum - (((0.0 + jv[i] * gm0) + jv[n + i] * gm1) + jv[2 * n + i] * gm2);
+    }
+    G[i] = sum;
+  }
+}
+
+void FrictionVector(const Robot& robot, double* F) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  for (uint32_t i = 0; i < n; ++i) {
+    const double qd = robot.links[i]->qd;
+    const double sign = qd > 0.0 ? 1.0 : (qd < 0.0 ? -1.0 : 0.0);
+    // F_i = qd_i viscous + sign(qd_i) coulomb
+    F[i] = qd * robot.viscousFriction + sign * robot.coulombFriction;
+  }
+}
+
+double KineticEnergy(const Robot& robot, const double* M) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  // ((qd^T 0.5) M) qd: u = (qd^T 0.5) M, then u qd
+  double energy = 0.0;
+  for (uint32_t c = 0; c < n; ++c) {
+    double u = 0.0;
+    for (uint32_t l = 0; l < n; ++l) {
+      u = u + M[static_cast<std::size_t>(n) * l + c] * (0.5 * robot.links[l]->qd);
+    }
+    energy = energy + robot.links[c]->qd * u;
+  }
+  return energy;
+}
+
+double PotentialEnergy(const Robot& robot, const LinkFrames& frames) {
+  const uint32_t n = frames.n;
+  double g[3] = {0.0, 0.0, 0.0};
+  if (n > 0) {
+    LoadGravity(robot, g);
+    // The 1 x 1 accumulator minus a product with as many rows as g has columns.
+    if (robot.gravity.ColCount() != 1) {
+      MatrixFatal(kMatrixSubtractMessage);
+    }
+  }
+  // PE = PE - (g^T m_i) p_i
+  double energy = 0.0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const double m = robot.links[i]->mass;
+    const double* p = frames.P(i);
+    const double gm0 = m * g[0], gm1 = m * g[1], gm2 = m * g[2];
+    energy = energy - (((0.0 + p[0] * gm0) + p[1] * gm1) + p[2] * gm2);
+  }
+  return energy;
+}
+
+}  // namespace flat
+
+matrix<double> MassMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
+                          const std::vector<matrix<double>>& Jw) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  LoadedInputs loaded;
+  LoadFrames(robot, false, loaded.frames);
+  loaded.Jv = LoadJacobians(Jv, n);
+  loaded.Jw = LoadJacobians(Jw, n);
+  std::vector<double> M(static_cast<std::size_t>(n) * n);
+  flat::MassMatrix(loaded.Inputs(robot), M.data());
+  return ToMatrix(n, n, M.data());
+}
+
+std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
+                                                  const std::vector<matrix<double>>& Jv,
+                                                  const std::vector<matrix<double>>& Jw) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  LoadedInputs loaded;
+  LoadFrames(robot, true, loaded.frames);
+  loaded.Jv = LoadJacobians(Jv, n);
+  loaded.Jw = LoadJacobians(Jw, n);
+  flat::CoriolisScratch scratch;
+  flat::MassMatrixDerivatives(loaded.Inputs(robot), scratch);
+  std::vector<matrix<double>> N;
+  N.reserve(n);
+  for (uint32_t k = 0; k < n; ++k) {
+    N.push_back(ToMatrix(n, n, &scratch.N[static_cast<std::size_t>(n) * n * k]));
+  }
+  return N;
+}
+
+matrix<double> CoriolisMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
+                              const std::vector<matrix<double>>& Jw) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  LoadedInputs loaded;
+  LoadFrames(robot, true, loaded.frames);
+  loaded.Jv = LoadJacobians(Jv, n);
+  loaded.Jw = LoadJacobians(Jw, n);
+  flat::CoriolisScratch scratch;
+  std::vector<double> C(static_cast<std::size_t>(n) * n);
+  flat::CoriolisMatrix(loaded.Inputs(robot), scratch, C.data());
+  return ToMatrix(n, n, C.data());
+}
+
+matrix<double> GravityVector(const Robot& robot, const std::vector<matrix<double>>& Jv) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  LoadedInputs loaded;
+  loaded.frames.n = n;
+  loaded.Jv = LoadJacobians(Jv, n);
+  std::vector<double> G(n);
+  flat::GravityVector(loaded.Inputs(robot), G.data());
+  return ToMatrix(n, 1, G.data());
+}
+
+matrix<double> FrictionVector(const Robot& robot) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  std::vector<double> F(n);
+  flat::FrictionVector(robot, F.data());
+  return ToMatrix(n, 1, F.data());
+}
+
+double KineticEnergy(const Robot& robot, const matrix<double>& M) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  // The product with the 1 x n row qd^T 0.5 needs n rows, the product with qd n columns.
+  if (M.RowCount() != n || M.ColCount() != n) {
+    MatrixFatal(kMatrixMultiplyMessage);
+  }
+  std::vector<double> values(static_cast<std::size_t>(n) * n);
+  for (uint32_t r = 0; r < n; ++r) {
+    for (uint32_t c = 0; c < n; ++c) {
+      values[static_cast<std::size_t>(n) * r + c] = M(r, c);
+    }
+  }
+  return flat::KineticEnergy(robot, values.data());
+}
+
+double PotentialEnergy(const Robot& robot) {
+  LinkFrames frames;
+  LoadFrames(robot, false, frames);
+  return flat::PotentialEnergy(robot, frames);
+}

@@ -1,0 +1,73 @@
+// The terms of the joint-space equation of motion tau = M(q) qdd + C(q, qd) qd + G(q) + F(qd) and
+// the two energies, for the Robot's current state. Jv and Jw hold the n link Jacobians
+// (Jv[i] = LinearJacobian(i), Jw[i] = AngularJacobian(i)) of the state that the last
+// UpdateLinkKinematics described. All are pure: they change nothing.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "dynamics/kinematics.h"
+#include "matrix/matrix.h"
+#include "robot/robot.h"
+
+// M = sum_i (Jv_i^T m_i Jv_i + Jw_i^T R_i I_i R_i^T Jw_i), n x n and symmetric.
+matrix<double> MassMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
+                          const std::vector<matrix<double>>& Jw);
+
+// N[k] = dM/dq_k, n matrices n x n: the derivative of every link's term in M by the product rule,
+// through the exact Jacobian derivatives.
+std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
+                                                  const std::vector<matrix<double>>& Jv,
+                                                  const std::vector<matrix<double>>& Jw);
+
+// C(k, j) = 1/2 sum_i (dM_kj/dq_i + dM_ki/dq_j - dM_ji/dq_k) qd_i, n x n: the Christoffel symbols
+// of M, so that dM/dt - 2 C is skew-symmetric.
+matrix<double> CoriolisMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
+                              const std::vector<matrix<double>>& Jw);
+
+// G_i = -sum_j m_j g^T (column i of Jv_j), n x 1: the gradient of the potential energy.
+matrix<double> GravityVector(const Robot& robot, const std::vector<matrix<double>>& Jv);
+
+// F_i = qd_i viscous + sign(qd_i) coulomb, n x 1; the sign of an exactly zero velocity is 0.
+matrix<double> FrictionVector(const Robot& robot);
+
+// 1/2 qd^T M qd, with the M of MassMatrix for the same state.
+double KineticEnergy(const Robot& robot, const matrix<double>& M);
+
+// -sum_i m_i g^T p_i: zero on the plane through the base normal to gravity.
+double PotentialEnergy(const Robot& robot);
+
+// The same operations on plain row-major arrays, for the inner loops of the tick; the functions
+// above wrap them, so both give the same bits.
+namespace flat {
+
+// What the terms read: the Robot (masses, inertias, velocities, gravity, friction), the arrays of
+// its last kinematics pass, and its Jacobians, Jv_i and Jw_i as 3 x n blocks at 3 n i.
+struct TermInputs {
+  const Robot* robot;
+  const LinkFrames* frames;
+  const double* Jv;
+  const double* Jw;
+};
+
+// Working storage of CoriolisMatrix, kept between calls so that a tick allocates nothing.
+struct CoriolisScratch {
+  std::vector<double> N;             // n x (n x n): dM/dq_k at n^2 k
+  std::vector<double> inertiaWorld;  // n x 9: R_i I_i R_i^T
+  std::vector<double> rotatedBody;   // n x 9: R_i I_i
+  std::vector<double> jwInertia;     // n x (n x 3): Jw_i^T R_i I_i R_i^T
+  std::vector<double> a, b;          // 3 x n: dJv_i/dq_k, dJw_i/dq_k
+  std::vector<double> bInertia;      // n x 3: (dJw_i/dq_k)^T Ihat_i
+  std::vector<double> jwDInertia;    // n x 3: Jw_i^T dIhat_i/dq_k
+};
+
+void MassMatrix(const TermInputs& in, double* M);                                // n x n
+void MassMatrixDerivatives(const TermInputs& in, CoriolisScratch& scratch);      // into scratch.N
+void CoriolisMatrix(const TermInputs& in, CoriolisScratch& scratch, double* C);  // n x n
+void GravityVector(const TermInputs& in, double* G);                             // n
+void FrictionVector(const Robot& robot, double* F);                              // n
+double KineticEnergy(const Robot& robot, const double* M);
+double PotentialEnergy(const Robot& robot, const LinkFrames& frames);
+
+}  // namespace flat

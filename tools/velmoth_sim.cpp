@@ -1,0 +1,419 @@
+// velmoth-sim: the simulation without the window. "run" advances the built-in arm tick by tick
+// exactly as the window's tick does and writes one CSV row per printed tick; "terms" evaluates the
+// equation of motion for one state. Vector and coefficient texts follow the panel's forgiving
+// rules and are never an error; only the options themselves can be wrong, which gives one line on
+// standard error, exit status 2 and nothing on standard output.
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "app/text_fields.h"
+#include "dynamics/dynamics.h"
+#include "robot/robot.h"
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+constexpr int kOutputFailureStatus = 1;
+constexpr uint64_t kLinkLimit = 100;
+// A run that takes longer than this shows its progress on a terminal.
+constexpr std::chrono::milliseconds kQuietTime{2000};
+constexpr std::chrono::milliseconds kProgressInterval{250};
+
+struct Settings {
+  std::string mode = "forward";
+  std::string torque;
+  std::string accel;
+  std::string viscous;
+  std::string coulomb;
+  std::string gravity;
+  std::string q;
+  std::string qd;
+  uint64_t ticks = 100;
+  uint64_t every = 1;
+  uint64_t links = kBuiltInLinkCount;
+  // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
+  bool viscousGiven = false;
+  bool coulombGiven = false;
+  bool gravityGiven = false;
+};
+
+// Accepts only plain decimal digits, from min to max: CLI11's own integer conversion would also
+// take "0x10", "010" as octal and a wrapped "-1".
+CLI::Validator WholeNumber(uint64_t min, uint64_t max) {
+  std::string range = max == UINT64_MAX ? "a whole number of " + std::to_string(min) + " or more"
+                                        : "a whole number from " + std::to_string(min) + " to " +
+                                              std::to_string(max);
+  return CLI::Validator(
+      [min, max, range](std::string& text) -> std::string {
+        uint64_t value = 0;
+        const char* first = text.data();
+        const char* last = first + text.size();
+        const bool digits = !text.empty() && text.find_first_not_of("0123456789") == text.npos;
+        const auto [end, error] = std::from_chars(first, last, value);
+        if (!digits || error != std::errc() || end != last || value < min || value > max) {
+          return "expects " + range + ", not '" + text + "'";
+        }
+        return std::string();
+      },
+      "", "WholeNumber");
+}
+
+// Options that both subcommands share: the panel's inputs and the arm.
+void AddArmOptions(CLI::App& command, Settings& s) {
+  command.add_option("--torque", s.torque, "Joint torques, one element per link (default: all 0)")
+      ->type_name("TEXT");
+  command
+      .add_option("--accel", s.accel, "Joint accelerations, one element per link (default: all 0)")
+      ->type_name("TEXT");
+  command.add_option("--viscous", s.viscous, "Viscous friction coefficient (default: 0.1)")
+      ->type_name("X");
+  command.add_option("--coulomb", s.coulomb, "Coulomb friction coefficient (default: 0.1)")
+      ->type_name("X");
+  command.add_option("--gravity", s.gravity, "Gravity, 3 elements (default: 0, 0, -9.81)")
+      ->type_name("TEXT");
+  command.add_option("--links", s.links, "Number of links, 0 to 100 (default: 6)")
+      ->type_name("N")
+      ->check(WholeNumber(0, kLinkLimit));
+}
+
+// The parts of --help that do not fit an option's line.
+const char* const kRunDetails =
+    "run prints the header tick,time,q0..,qd0..,qdd0..,tau0..,kinetic,potential,total and a row\n"
+    "after every K-th tick, each number written with %.17g so that it reads back exactly. A\n"
+    "forward tick computes the accelerations of --torque and then integrates them; an inverse\n"
+    "tick integrates --accel and then computes the torques. kinetic and potential are the\n"
+    "energies the panel shows: of the state at the start of a forward tick, at the end of an\n"
+    "inverse tick. The first tick whose state is not finite is reported on standard error.\n";
+const char* const kTermsDetails =
+    "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
+    "G, F, kinetic, potential, qdd (the accelerations of --torque) and tau (the torques of\n"
+    "--accel, stored as the links' accelerations).\n";
+const char* const kTextRules =
+    "TEXT is vector text, read as the panel reads it: numbers (strtod syntax), each followed by\n"
+    "exactly one separator character of any kind, e.g. \"1, -2.5, 3e-1\". A character that\n"
+    "starts no number counts as one element 0; missing numbers are 0; numbers beyond the\n"
+    "vector are ignored. X is the number at the start of its text (atof), 0 if there is none.\n"
+    "Neither is ever an error. Give a text that starts with '-' as --torque=-1,2.\n\n"
+    "Exit status: 0 on success; 2 for a bad option, with one line on standard error; 1 when\n"
+    "standard output cannot be written.";
+
+// The built-in arm with the panel's "Set" applied for what was given: viscous, coulomb, gravity.
+std::unique_ptr<Robot> MakeArm(const Settings& s) {
+  std::unique_ptr<Robot> robot = MakeBuiltInRobot(static_cast<int>(s.links));
+  if (s.viscousGiven) {
+    robot->viscousFriction = ReadCoefficientText(s.viscous);
+  }
+  if (s.coulombGiven) {
+    robot->coulombFriction = ReadCoefficientText(s.coulomb);
+  }
+  if (s.gravityGiven) {
+    ReadVectorText(s.gravity, robot->gravity);
+  }
+  return robot;
+}
+
+// An n x 1 vector read from vector text; empty text gives zeros.
+matrix<double> JointVector(const std::string& text, uint32_t n) {
+  matrix<double> v(n, 1);
+  ReadVectorText(text, v);
+  return v;
+}
+
+// Appends ",value" (or "value" at the start of a line) in a form that reads back exactly.
+void AppendNumber(std::string& line, double value, char separator) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  if (separator != '\0') {
+    line += separator;
+  }
+  line += text;
+}
+
+// The error of the first write to standard output that failed, 0 while all succeed.
+int writeError = 0;
+
+// Writes text to standard output; false once a write has failed.
+bool Write(const std::string& text) {
+  if (writeError == 0 && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    writeError = errno != 0 ? errno : EIO;
+  }
+  return writeError == 0;
+}
+
+bool AllFinite(const Robot& robot, const matrix<double>& torque) {
+  for (const auto& link : robot.links) {
+    if (!std::isfinite(link->q) || !std::isfinite(link->qd) || !std::isfinite(link->qdd)) {
+      return false;
+    }
+  }
+  for (uint32_t i = 0; i < torque.RowCount(); ++i) {
+    if (!std::isfinite(torque(i, 0))) {
+      return false;
+    }
+  }
+  return std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy);
+}
+
+// Progress on standard error for long runs, only when standard error is a terminal.
+class Progress {
+ public:
+  explicit Progress(uint64_t total)
+      : total_(total), enabled_(isatty(STDERR_FILENO) == 1), start_(Clock::now()) {}
+
+  void Update(uint64_t tick) {
+    if (!enabled_ || (tick & 63u) != 0) {
+      return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < kQuietTime || now - last_ < kProgressInterval) {
+      return;
+    }
+    last_ = now;
+    shown_ = true;
+    std::fprintf(stderr, "\rvelmoth-sim: tick %llu of %llu (%.0f%%)",
+                 static_cast<unsigned long long>(tick), static_cast<unsigned long long>(total_),
+                 100.0 * static_cast<double>(tick) / static_cast<double>(total_));
+  }
+
+  // Clears the progress line, so that it leaves nothing behind.
+  void Finish() {
+    if (shown_) {
+      std::fputs("\r\033[K", stderr);
+    }
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  uint64_t total_;
+  bool enabled_;
+  bool shown_ = false;
+  Clock::time_point start_;
+  Clock::time_point last_{};
+};
+
+void RunTicks(const Settings& s) {
+  std::unique_ptr<Robot> robot = MakeArm(s);
+  const auto n = static_cast<uint32_t>(robot->links.size());
+  const bool forward = s.mode == "forward";
+  // The user's vectors, as "Set Torque" and "Set Accel." would store them.
+  const matrix<double> userTorque = JointVector(s.torque, n);
+  const matrix<double> userAccel = JointVector(s.accel, n);
+
+  std::string line = "tick,time";
+  for (const char* name : {"q", "qd", "qdd", "tau"}) {
+    for (uint32_t i = 0; i < n; ++i) {
+      line += ',';
+      line += name;
+      line += std::to_string(i);
+    }
+  }
+  line += ",kinetic,potential,total\n";
+  if (!Write(line)) {
+    return;
+  }
+
+  Progress progress(s.ticks);
+  bool finite = true;
+  for (uint64_t tick = 1; tick <= s.ticks; ++tick) {
+    // One tick of the window, on its local copies of the user's vectors.
+    matrix<double> accel = userAccel;
+    matrix<double> torque = userTorque;
+    if (forward) {
+      accel = ForwardDynamics(*robot, torque);
+      IntegrateStep(*robot, accel, kTimeStep);
+    } else {
+      IntegrateStep(*robot, accel, kTimeStep);
+      torque = InverseDynamics(*robot);
+    }
+
+    if (finite && !AllFinite(*robot, torque)) {
+      finite = false;
+      progress.Finish();
+      std::fprintf(stderr,
+                   "velmoth-sim: warning: the state is no longer finite at tick %llu; the run "
+                   "goes on\n",
+                   static_cast<unsigned long long>(tick));
+    }
+
+    if (tick % s.every == 0) {
+      line.clear();
+      line += std::to_string(tick);
+      AppendNumber(line, static_cast<double>(tick) * kTimeStep, ',');
+      for (uint32_t i = 0; i < n; ++i) {
+        AppendNumber(line, robot->links[i]->q, ',');
+      }
+      for (uint32_t i = 0; i < n; ++i) {
+        AppendNumber(line, robot->links[i]->qd, ',');
+      }
+      for (uint32_t i = 0; i < n; ++i) {
+        AppendNumber(line, robot->links[i]->qdd, ',');
+      }
+      for (uint32_t i = 0; i < n; ++i) {
+        AppendNumber(line, torque(i, 0), ',');
+      }
+      AppendNumber(line, robot->kineticEnergy, ',');
+      AppendNumber(line, robot->potentialEnergy, ',');
+      AppendNumber(line, robot->kineticEnergy + robot->potentialEnergy, ',');
+      line += '\n';
+      if (!Write(line)) {
+        break;  // nobody reads the rest
+      }
+    }
+    progress.Update(tick);
+  }
+  progress.Finish();
+}
+
+void WriteQuantity(const char* name, const matrix<double>& m) {
+  std::string line = name;
+  line += ' ' + std::to_string(m.RowCount()) + ' ' + std::to_string(m.ColCount());
+  for (uint32_t r = 0; r < m.RowCount(); ++r) {
+    for (uint32_t c = 0; c < m.ColCount(); ++c) {
+      AppendNumber(line, m(r, c), ' ');
+    }
+  }
+  line += '\n';
+  Write(line);
+}
+
+void WriteScalar(const char* name, double value) {
+  std::string line = name;
+  line += " 1 1";
+  AppendNumber(line, value, ' ');
+  line += '\n';
+  Write(line);
+}
+
+void EvaluateTerms(const Settings& s) {
+  std::unique_ptr<Robot> robot = MakeArm(s);
+  const auto n = static_cast<uint32_t>(robot->links.size());
+  const matrix<double> q = JointVector(s.q, n);
+  const matrix<double> qd = JointVector(s.qd, n);
+  const matrix<double> torque = JointVector(s.torque, n);
+  const matrix<double> accel = JointVector(s.accel, n);
+  for (uint32_t i = 0; i < n; ++i) {
+    robot->links[i]->q = q(i, 0);
+    robot->links[i]->qd = qd(i, 0);
+  }
+
+  const EquationTerms terms = EvaluateEquationTerms(*robot);
+  const double kinetic = robot->kineticEnergy;
+  const double potential = robot->potentialEnergy;
+  const matrix<double> qdd = ForwardDynamics(*robot, torque);
+  for (uint32_t i = 0; i < n; ++i) {
+    robot->links[i]->qdd = accel(i, 0);
+  }
+  const matrix<double> tau = InverseDynamics(*robot);
+
+  WriteQuantity("M", terms.M);
+  WriteQuantity("C", terms.C);
+  WriteQuantity("G", terms.G);
+  WriteQuantity("F", terms.F);
+  WriteScalar("kinetic", kinetic);
+  WriteScalar("potential", potential);
+  WriteQuantity("qdd", qdd);
+  WriteQuantity("tau", tau);
+}
+
+// One line: CLI11's messages may span lines.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') {
+      c = ' ';
+    }
+  }
+  while (!text.empty() && text.back() == ' ') {
+    text.pop_back();
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings s;
+  CLI::App app(
+      "The Velmoth arm simulation without the window. The arm is a chain of identical 1 kg,\n"
+      "0.3 m links turning about x; every tick advances it by 0.01 s.",
+      "velmoth-sim");
+  app.footer(std::string(kRunDetails) + "\n" + kTermsDetails + "\n" + kTextRules);
+  app.require_subcommand(0, 1);
+
+  CLI::App* run =
+      app.add_subcommand("run", "Run ticks as the window does and print CSV (the default command)");
+  run->footer(std::string(kRunDetails) + "\n" + kTextRules);
+  run->add_option("--mode", s.mode,
+                  "forward (torques in) or inverse (accelerations in) (default: forward)")
+      ->type_name("MODE")
+      ->check(CLI::IsMember({"forward", "inverse"}));
+  AddArmOptions(*run, s);
+  run->add_option("--ticks", s.ticks, "Number of ticks (default: 100)")
+      ->type_name("N")
+      ->check(WholeNumber(0, UINT64_MAX));
+  run->add_option("--every", s.every, "Print every K-th tick (default: 1)")
+      ->type_name("K")
+      ->check(WholeNumber(1, UINT64_MAX));
+
+  CLI::App* terms =
+      app.add_subcommand("terms", "Evaluate one state without stepping and print its terms");
+  terms->footer(std::string(kTermsDetails) + "\n" + kTextRules);
+  terms->add_option("--q", s.q, "Joint positions (default: all 0)")->type_name("TEXT");
+  terms->add_option("--qd", s.qd, "Joint velocities (default: all 0)")->type_name("TEXT");
+  AddArmOptions(*terms, s);
+
+  // "run" is the default command: options without a command name belong to it.
+  std::vector<const char*> args(argv, argv + argc);
+  if (argc < 2 || (std::strcmp(argv[1], "run") != 0 && std::strcmp(argv[1], "terms") != 0 &&
+                   std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0)) {
+    args.insert(args.begin() + 1, "run");
+  }
+
+  try {
+    app.parse(static_cast<int>(args.size()), args.data());
+  } catch (const CLI::CallForHelp&) {
+    // The top level documents every command and option; a command's help only its own.
+    const bool topLevel = app.get_subcommands().empty();
+    std::fputs(topLevel ? app.help("", CLI::AppFormatMode::All).c_str() : app.help().c_str(),
+               stdout);
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "velmoth-sim: %s\n", OneLine(e.what()).c_str());
+    return kUsageStatus;
+  }
+
+  for (CLI::App* command : {run, terms}) {
+    s.viscousGiven = s.viscousGiven || command->count("--viscous") > 0;
+    s.coulombGiven = s.coulombGiven || command->count("--coulomb") > 0;
+    s.gravityGiven = s.gravityGiven || command->count("--gravity") > 0;
+  }
+
+  static char outputBuffer[1 << 16];
+  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+  if (terms->parsed()) {
+    EvaluateTerms(s);
+  } else {
+    RunTicks(s);
+  }
+  if (std::fflush(stdout) != 0 && writeError == 0) {
+    writeError = errno != 0 ? errno : EIO;
+  }
+  if (writeError != 0) {
+    std::fprintf(stderr, "velmoth-sim: cannot write standard output: %s\n",
+                 std::strerror(writeError));
+    return kOutputFailureStatus;
+  }
+  return 0;
+}
