@@ -1,0 +1,9 @@
+# Paints of the 3-D view at the main window's view size; needs an X display (the test command runs
+# under a virtual one).
+if(TARGET velmoth_view)
+  add_executable(view_bench view_bench.cpp)
+  target_link_libraries(view_bench PRIVATE velmoth_view benchmark::benchmark)
+  if(VELMOTH_BUILD_TESTS)
+    add_test(NAME view_bench_smoke COMMAND view_bench --benchmark_min_time=0.001)
+  endif()
+endif()

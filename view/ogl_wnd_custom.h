@@ -1,0 +1,59 @@
+// COglWndCustom: the 3-D view of the arm. Every paint draws the floor grid with the world axes and
+// then the arm in its current pose, placing each link by its joint and offset transforms from the
+// Robot's joint positions. The view reads the Robot and never changes it; the Robot is not owned
+// and must outlive the view (or be detached with SetRobot(nullptr) first).
+#pragma once
+
+#include "matrix/matrix.h"
+#include "robot/robot.h"
+#include "view/ogl_wnd.h"
+
+class COglWndCustom : public COglWnd {
+  Q_OBJECT
+
+ public:
+  explicit COglWndCustom(Robot* robot, QWidget* parent = nullptr);
+
+  // Whether an axis triad of length 0.3 is drawn at the frame after the last link (off at first).
+  bool ShowToolFrame() const { return m_bShowToolFrame; }
+  void SetShowToolFrame(bool show);
+
+  // The arm drawn; null draws just the grid and axes.
+  const Robot* GetRobot() const { return m_pRobot; }
+  void SetRobot(const Robot* robot);
+
+ protected:
+  // The camera, the grid of 5 x 5 m in 0.5 m steps with the world axes, then the arm.
+  void DrawScene() override;
+
+  // The helpers draw into the current context at the current model-view matrix. All but DrawRobot
+  // and MultMatrixGL leave the matrix as they found it.
+
+  // Floor grid in the plane z = 0, size x size, lines every step, and the three world axes of
+  // length size / 2 (red x, green y, blue z). Unlit.
+  static void DrawGrid(double size, double step);
+  // Three unlit axis lines from the origin.
+  static void DrawAxisTriad(double length);
+  // Closed cylinder along z, centred at the origin.
+  static void DrawCylinder(double length, double radius);
+  // Box of edge lengths a, b, c along x, y, z, centred at the origin.
+  static void DrawBox(double a, double b, double c);
+  // Closed cylinder from the origin to (x, y, z).
+  static void DrawSegment(double x, double y, double z, double radius);
+  // Multiplies the current matrix by rows 0..2 of m (at least 3 x 4); the bottom row is always
+  // taken as (0, 0, 0, 1).
+  static void MultMatrixGL(const matrix<double>& m);
+  // Housing and body of a revolute link, in the link's incoming frame.
+  static void DrawRevoluteJoint(const Link& link);
+  // Housing, slider and body of a prismatic link, in the link's incoming frame.
+  static void DrawPrismaticJoint(const Link& link);
+  // Every link base first, leaving the matrix at the frame after the last link, then the optional
+  // tool triad there.
+  void DrawRobot() const;
+
+ private:
+  static void DrawBody(const Link& link);
+
+  bool m_bShowToolFrame = false;
+  const Robot* m_pRobot;
+};
