@@ -1,0 +1,109 @@
+// QtDialogWindow: the window-system layer on Qt 6 Widgets. It builds a dialog from its template
+// (one widget per control, placed in dialog units of an 8-point UI font), delivers the dialog's
+// messages to a DialogMessages handler one at a time on the UI thread, and provides the services of
+// WindowSystem: control text and states, the tick timer, the 3-D view, icons and message boxes.
+//
+// Keys: Escape and the close button end the dialog; Enter does nothing (no push button is a
+// default button, so it neither ends the dialog nor clicks a button); F1 runs the help handler.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "app/dialog_template.h"
+#include "app/window_system.h"
+
+class QAbstractButton;
+class QButtonGroup;
+class QKeyEvent;
+class QPainter;
+class QPaintEvent;
+class QResizeEvent;
+class QTimerEvent;
+
+class QtDialogWindow : public QDialog, public WindowSystem {
+  Q_OBJECT
+
+ public:
+  // Shows one message box text to the user; the default is a modal box with an OK button.
+  using MessageBoxHook = std::function<void(QWidget* parent, const QString& text)>;
+
+  explicit QtDialogWindow(const DialogTemplate& dialog, QWidget* parent = nullptr);
+  ~QtDialogWindow() override;
+
+  // Runs the handler's initialisation on the built controls, then gives the focus to the first
+  // control with a tab stop when the handler asks for it. Does not show the dialog. The handler
+  // gets messages until DestroyDialog, which must run before the handler goes.
+  void InitDialog(DialogMessages& messages);
+
+  // Initialises, runs the dialog modally until it ends, then destroys it. Returns the result of the
+  // modal loop (Accepted or Rejected).
+  int DoModal(DialogMessages& messages);
+
+  // Stops every timer and sends OnDestroy once; afterwards no message reaches the handler. Runs at
+  // the latest when the window object is deleted.
+  void DestroyDialog();
+
+  // The widget of a control, null for an unknown identifier.
+  QWidget* Control(int id) const;
+
+  // The 3-D view's widget while it exists.
+  QWidget* ViewWidget() const;
+
+  // Stops a timer that SetTimer started.
+  void KillTimer(unsigned id);
+
+  // What F1 (the help command) runs; by default nothing.
+  void SetHelpHandler(std::function<void()> handler);
+
+  // Replaces how message boxes are shown; an empty function restores the default. Returns the hook
+  // it replaced.
+  static MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
+
+  // The 8-point UI font the dialog's controls use and its dialog base units in pixels.
+  int BaseUnitX() const { return baseUnitX_; }
+  int BaseUnitY() const { return baseUnitY_; }
+
+  // WindowSystem
+  void SetDlgItemText(int id, const char* text) override;
+  int GetDlgItemText(int id, char* buffer, int size) const override;
+  unsigned IsDlgButtonChecked(int id) const override;
+  void CheckDlgButton(int id, unsigned check) override;
+  void EnableDlgItem(int id, bool enable) override;
+  void SetTimer(unsigned id, unsigned periodMs) override;
+  PixelRect GetClientRect() const override;
+  ViewWindow* CreateView(Robot* robot, const PixelRect& rect) override;
+  void MessageBox(const char* text) override;
+  IconHandle LoadIcon(int resourceId) override;
+  void SetIcon(IconHandle icon, bool big) override;
+  bool IsIconic() const override;
+  int IconSize() const override;
+  void DrawIcon(IconHandle icon, int x, int y) override;
+
+ protected:
+  void done(int result) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  void BuildControls(const DialogTemplate& dialog);
+  void StopTimers();
+
+  std::map<int, QWidget*> controls_;
+  std::map<int, QButtonGroup*> radioGroups_;  // template group -> its exclusive button group
+  std::map<unsigned, int> timers_;            // dialog timer id -> Qt timer id
+  std::vector<QIcon> icons_;                  // IconHandle i + 1 is icons_[i]
+  QPointer<QWidget> view_;
+  DialogMessages* messages_ = nullptr;
+  std::function<void()> helpHandler_;
+  QPainter* painter_ = nullptr;  // while a paint of the dialog runs
+  int baseUnitX_ = 0;
+  int baseUnitY_ = 0;
+};

@@ -1,0 +1,127 @@
+#include "app/velmoth_app.h"
+
+#include <QApplication>
+#include <QString>
+#include <QStringList>
+#include <QSurfaceFormat>
+#include <QtGlobal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/dialog_template.h"
+#include "app/qt_dialog_window.h"
+#include "app/velmoth_dlg.h"
+#include "view/ogl_wnd.h"
+
+CVelmothApp theApp;
+
+const char kHelpText[] =
+    "Velmoth simulates a six-link robot arm that starts out lying straight on the floor and falls "
+    "under gravity. Every 10 ms the arm advances 0.01 s.\n"
+    "\n"
+    "Forward Dynamics: type one joint torque per joint into \"Joint Torque:\", separated by "
+    "commas, and click \"Set Torque\". The panel shows the accelerations they cause.\n"
+    "Inverse Dynamics: type joint accelerations into \"Joint Accel.:\" and click \"Set Accel.\". "
+    "The panel shows the torques that produce them.\n"
+    "Set: takes the viscous and Coulomb friction coefficients and the gravity vector (x, y, z).\n"
+    "Reset: puts every joint back at zero, at rest.\n"
+    "The panel also shows the kinetic, potential and total energy and the joint angles.\n"
+    "\n"
+    "View: drag with the left mouse button to turn it, with the right button to move it; the "
+    "wheel zooms.\n"
+    "\n"
+    "Escape or the close button ends the program.";
+
+namespace {
+
+// Messages Qt writes while it connects to the display, held back until the connection is made so
+// that a failure ends in one line of our own.
+QStringList& StartupMessages() {
+  static QStringList messages;
+  return messages;
+}
+
+[[noreturn]] void ExitWithoutDisplay(const QString& reason) {
+  std::fprintf(stderr, "velmoth: %s; velmoth-sim runs the simulation without a window\n",
+               reason.toLocal8Bit().constData());
+  std::fflush(stderr);
+  std::_Exit(1);
+}
+
+QString DisplayReason() {
+  const QString display = qEnvironmentVariable("DISPLAY");
+  return display.isEmpty() ? QStringLiteral("no display can be opened")
+                           : QStringLiteral("cannot open the display \"%1\"").arg(display);
+}
+
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& /*context*/,
+                           const QString& message) {
+  if (type == QtFatalMsg) {
+    ExitWithoutDisplay(DisplayReason());
+  }
+  StartupMessages().append(message);
+}
+
+// Whether a display is there to connect to. Platforms other than the X and Wayland ones (the
+// offscreen one of tests, for instance) need none.
+bool DisplayConfigured() {
+  const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+  if (!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb")) &&
+      !platform.startsWith(QLatin1String("wayland"))) {
+    return true;
+  }
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int CVelmothApp::Run(int argc, char** argv) {
+  if (!DisplayConfigured()) {
+    std::fprintf(stderr,
+                 "velmoth: no display to show the window on (DISPLAY is not set); velmoth-sim "
+                 "runs the simulation without a window\n");
+    return 1;
+  }
+  // The view's OpenGL format is every window's, so the dialog and its view share one surface.
+  QSurfaceFormat::setDefaultFormat(COglWnd::SurfaceFormat());
+
+  const QtMessageHandler previous = qInstallMessageHandler(StartupMessageHandler);
+  QApplication application(argc, argv);
+  qInstallMessageHandler(previous);
+  for (const QString& message : StartupMessages()) {
+    qWarning("%s", qUtf8Printable(message));
+  }
+  StartupMessages().clear();
+
+  QApplication::setOrganizationName(QString::fromLatin1(kOrganizationName));
+  QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
+  QApplication::setApplicationVersion(QString::fromLatin1(kApplicationVersion));
+
+  InitInstance();
+  return 0;
+}
+
+bool CVelmothApp::InitInstance() {
+  QtDialogWindow window(kMainDialogTemplate);
+  CVelmothDlg dlg(window);
+  SetMainWindow(&window);
+  window.DoModal(dlg);
+  SetMainWindow(nullptr);
+  return false;
+}
+
+void CVelmothApp::SetMainWindow(QtDialogWindow* window) {
+  if (m_pMainWnd != nullptr) {
+    m_pMainWnd->SetHelpHandler(nullptr);
+  }
+  m_pMainWnd = window;
+  if (window != nullptr) {
+    window->SetHelpHandler([this] { OnHelp(); });
+  }
+}
+
+void CVelmothApp::OnHelp() {
+  if (m_pMainWnd != nullptr) {
+    m_pMainWnd->MessageBox(kHelpText);
+  }
+}

@@ -1,0 +1,207 @@
+#include "app/velmoth_dlg.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/text_fields.h"
+#include "dynamics/dynamics.h"
+#include "robot/robot.h"
+
+namespace {
+
+// Vector text is read from at most 1023 characters, into a buffer one character longer than the
+// read limit; a coefficient from at most 63.
+constexpr int kVectorReadLimit = 1024;
+constexpr int kCoefficientReadLimit = 64;
+
+// Reads a coefficient typed into a control.
+double GetDlgItemCoefficient(WindowSystem& window, int id) {
+  char text[kCoefficientReadLimit] = {};
+  window.GetDlgItemText(id, text, kCoefficientReadLimit);
+  return ReadCoefficientText(text);
+}
+
+struct CommandEntry {
+  int id;
+  void (CVelmothDlg::*handler)();
+};
+
+// The clicks the dialog answers, in the order they are looked up.
+constexpr CommandEntry kCommandMap[] = {
+    {kIdReset, &CVelmothDlg::OnBnClickedReset},
+    {kIdSetAccel, &CVelmothDlg::OnBnClickedSetAccel},
+    {kIdSetTorque, &CVelmothDlg::OnBnClickedSetTorque},
+    {kIdForward, &CVelmothDlg::OnBnClickedForward},
+    {kIdInverse, &CVelmothDlg::OnBnClickedInverse},
+    {kIdSet, &CVelmothDlg::OnBnClickedSet},
+};
+
+}  // namespace
+
+CVelmothDlg::CVelmothDlg(WindowSystem& window) : m_window(window) {
+  m_hIcon = m_window.LoadIcon(kAppIconId);
+}
+
+CVelmothDlg::~CVelmothDlg() {
+  // A dialog whose window never got as far as OnDestroy still frees the view before the robot.
+  OnDestroy();
+}
+
+bool CVelmothDlg::OnInitDialog() {
+  m_window.SetIcon(m_hIcon, true);
+  m_window.SetIcon(m_hIcon, false);
+
+  m_pRobot = new Robot(0.0, 0.0, -9.81, 0.1, 0.1);
+  m_pRobot->kineticEnergy = 0.0;
+  m_pRobot->potentialEnergy = 0.0;
+  for (int i = 0; i < kBuiltInLinkCount; ++i) {
+    AddBuiltInLink(*m_pRobot);
+  }
+
+  const auto n = static_cast<uint32_t>(m_pRobot->links.size());
+  m_accel.Resize(n, 1);
+  m_accel.SetZero();
+  m_torque.Resize(n, 1);
+  m_torque.SetZero();
+
+  // The view takes the client area below the panel; a client area shorter than the panel leaves
+  // it without height rather than with a negative one.
+  PixelRect rect = m_window.GetClientRect();
+  rect.top += kViewTop;
+  if (rect.bottom < rect.top) {
+    rect.bottom = rect.top;
+  }
+  m_pView = m_window.CreateView(m_pRobot, rect);
+
+  m_window.SetTimer(kTickTimerId, kTickPeriodMs);
+  m_window.CheckDlgButton(kIdForward, kChecked);
+  SetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
+  SetDlgItemDouble(kIdViscousFriction, m_pRobot->viscousFriction);
+  SetDlgItemDouble(kIdCoulombFriction, m_pRobot->coulombFriction);
+  OnBnClickedForward();
+  return true;
+}
+
+void CVelmothDlg::OnTimer(unsigned /*id*/) {
+  if (m_pRobot == nullptr) {
+    return;
+  }
+  // Sharing copies: the tick replaces only its own copies, never the user's vectors.
+  matrix<double> accel = m_accel;
+  matrix<double> torque = m_torque;
+
+  if (m_window.IsDlgButtonChecked(kIdForward) == kChecked) {
+    accel = ForwardDynamics(*m_pRobot, torque);
+    IntegrateStep(*m_pRobot, accel, kTimeStep);
+    SetDlgItemMatrix(accel, kIdJointAccel);
+  } else if (m_window.IsDlgButtonChecked(kIdInverse) == kChecked) {
+    IntegrateStep(*m_pRobot, accel, kTimeStep);
+    torque = InverseDynamics(*m_pRobot);
+    SetDlgItemMatrix(torque, kIdJointTorque);
+  }
+
+  SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
+  SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
+  SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
+  SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
+
+  if (m_pView != nullptr) {
+    m_pView->Invalidate();
+  }
+}
+
+void CVelmothDlg::OnSize(unsigned /*type*/, int width, int height) {
+  if (m_pView == nullptr) {
+    return;
+  }
+  // The view keeps its place under the panel and fills the rest of the client area; its lower
+  // edge is the client area's, so nothing of the picture is clipped off.
+  const int viewHeight = height > kViewTop ? height - kViewTop : 0;
+  m_pView->SetSize(width, viewHeight);
+}
+
+void CVelmothDlg::OnPaint() {
+  if (!m_window.IsIconic()) {
+    return;
+  }
+  const int iconSize = m_window.IconSize();
+  const PixelRect client = m_window.GetClientRect();
+  const int x = (client.Width() - iconSize + 1) / 2;
+  const int y = (client.Height() - iconSize + 1) / 2;
+  m_window.DrawIcon(m_hIcon, x, y);
+}
+
+void CVelmothDlg::OnDestroy() {
+  delete m_pView;
+  m_pView = nullptr;
+  delete m_pRobot;
+  m_pRobot = nullptr;
+}
+
+bool CVelmothDlg::OnCommand(int id) {
+  for (const CommandEntry& entry : kCommandMap) {
+    if (entry.id == id) {
+      // Between OnDestroy and the end of the window nothing is left to command.
+      if (m_pRobot != nullptr) {
+        (this->*entry.handler)();
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+void CVelmothDlg::OnBnClickedReset() {
+  m_pRobot->ResetJointState();
+}
+
+void CVelmothDlg::OnBnClickedSetAccel() {
+  GetDlgItemMatrix(m_accel, kIdJointAccel);
+}
+
+void CVelmothDlg::OnBnClickedSetTorque() {
+  GetDlgItemMatrix(m_torque, kIdJointTorque);
+}
+
+void CVelmothDlg::OnBnClickedForward() {
+  if (m_window.IsDlgButtonChecked(kIdForward) != kChecked) {
+    return;
+  }
+  m_window.EnableDlgItem(kIdSetTorque, true);
+  m_window.EnableDlgItem(kIdSetAccel, false);
+  m_window.EnableDlgItem(kIdJointTorque, true);
+  m_window.EnableDlgItem(kIdJointAccel, false);
+  SetDlgItemMatrix(m_torque, kIdJointTorque);
+}
+
+void CVelmothDlg::OnBnClickedInverse() {
+  if (m_window.IsDlgButtonChecked(kIdInverse) != kChecked) {
+    return;
+  }
+  m_window.EnableDlgItem(kIdSetTorque, false);
+  m_window.EnableDlgItem(kIdSetAccel, true);
+  m_window.EnableDlgItem(kIdJointTorque, false);
+  m_window.EnableDlgItem(kIdJointAccel, true);
+  SetDlgItemMatrix(m_accel, kIdJointAccel);
+}
+
+void CVelmothDlg::OnBnClickedSet() {
+  m_pRobot->viscousFriction = GetDlgItemCoefficient(m_window, kIdViscousFriction);
+  m_pRobot->coulombFriction = GetDlgItemCoefficient(m_window, kIdCoulombFriction);
+  GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
+}
+
+void CVelmothDlg::SetDlgItemDouble(int id, double value) {
+  m_window.SetDlgItemText(id, NumberText(value).c_str());
+}
+
+void CVelmothDlg::SetDlgItemMatrix(const matrix<double>& vector, int id) {
+  m_window.SetDlgItemText(id, VectorText(vector).c_str());
+}
+
+void CVelmothDlg::GetDlgItemMatrix(matrix<double>& vector, int id) {
+  char text[kVectorReadLimit + 1] = {};
+  m_window.GetDlgItemText(id, text, kVectorReadLimit);
+  text[kVectorReadLimit] = '\0';
+  ReadVectorText(text, vector);
+}

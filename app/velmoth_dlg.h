@@ -1,0 +1,82 @@
+// CVelmothDlg: the main dialog's logic. It owns the simulated Robot and the 3-D view, keeps the
+// user's torque and acceleration vectors, runs the simulation tick on every timer message and
+// carries out the panel's commands. It knows the window system only through WindowSystem, so the
+// same code runs in the Qt dialog and under the fake layer of the tests.
+#pragma once
+
+#include "app/dialog_template.h"
+#include "app/window_system.h"
+#include "matrix/matrix.h"
+
+struct Robot;
+
+// The timer that drives the simulation tick, and its period.
+inline constexpr unsigned kTickTimerId = 1000;
+inline constexpr unsigned kTickPeriodMs = 10;
+
+// The view lies this many pixels below the top of the dialog's client area, under the panel.
+inline constexpr int kViewTop = 130;
+
+// Resource identifier of the application icon.
+inline constexpr int kAppIconId = 128;
+
+// The help command (F1); the application answers it.
+inline constexpr int kHelpCommandId = 57670;
+
+class CVelmothDlg : public DialogMessages {
+ public:
+  explicit CVelmothDlg(WindowSystem& window);
+  ~CVelmothDlg() override;
+
+  CVelmothDlg(const CVelmothDlg&) = delete;
+  CVelmothDlg& operator=(const CVelmothDlg&) = delete;
+
+  // Builds the arm and the view, starts the tick timer, selects forward mode and fills the panel.
+  bool OnInitDialog() override;
+
+  // One simulation tick; every timer identifier runs the same tick.
+  void OnTimer(unsigned id) override;
+
+  // Keeps the view filling the client area below the panel.
+  void OnSize(unsigned type, int width, int height) override;
+
+  // Draws the icon centred in the client area while the dialog is minimised.
+  void OnPaint() override;
+
+  // Deletes the view, then the robot it draws.
+  void OnDestroy() override;
+
+  // The message map: a click on 1005, 1006, 1007, 1009, 1010 or 1014 runs its handler.
+  bool OnCommand(int id) override;
+
+  // The icon to show while the minimised dialog is dragged.
+  IconHandle OnQueryDragIcon() const { return m_hIcon; }
+
+  void OnBnClickedReset();
+  void OnBnClickedSetAccel();
+  void OnBnClickedSetTorque();
+  void OnBnClickedForward();
+  void OnBnClickedInverse();
+  void OnBnClickedSet();
+
+  // The panel's text fields: a number, a column vector written into a control, and a column
+  // vector read back from one (the vector keeps its shape).
+  void SetDlgItemDouble(int id, double value);
+  void SetDlgItemMatrix(const matrix<double>& vector, int id);
+  void GetDlgItemMatrix(matrix<double>& vector, int id);
+
+  // Owned; null before OnInitDialog and after OnDestroy. The view holds a pointer to the robot,
+  // so it is always deleted first.
+  ViewWindow* m_pView = nullptr;
+  Robot* m_pRobot = nullptr;
+
+  // The vectors the user last set with "Set Accel." and "Set Torque": n x 1 zeros from
+  // OnInitDialog on. Only the commands write them; the tick works on copies.
+  matrix<double> m_accel{3};
+  matrix<double> m_torque{3};
+
+  IconHandle m_hIcon = 0;
+
+ private:
+  WindowSystem& m_window;
+};
