@@ -63,9 +63,12 @@ case "${1:-}" in
   bench)
     install_missing
     build release
+    # The view and dialog benchmarks need a display; without one they get a virtual one.
+    display=()
+    [ -n "${DISPLAY:-}" ] || display=(xvfb-run -a -s "-screen 0 1600x1200x24")
     for b in build/release/bin/*_bench; do
       echo "== $b"
-      "$b"
+      "${display[@]}" "$b"
     done
     ;;
   *)
