@@ -5,35 +5,27 @@
 
 namespace {
 
-TEST(MatrixSharing, CopiesShareUntilAWriteDetachesTheWriter) {
+TEST(MatrixSharing, CopiesShareUntilAWriteOrAModifiableReadDetachesTheWriter) {
   matrix<double> a = M({{1, 2}, {3, 4}});
   matrix<double> b = a;
   EXPECT_TRUE(a.SharesWith(b));
   EXPECT_EQ(a.HolderCount(), 2);
-  b(0, 0) = 9;
-  EXPECT_FALSE(a.SharesWith(b));
-  EXPECT_EQ(Elements(a), (std::vector<double>{1, 2, 3, 4}));
-  EXPECT_EQ(Elements(b), (std::vector<double>{9, 2, 3, 4}));
-  EXPECT_EQ(a.HolderCount(), 1);
-}
-
-TEST(MatrixSharing, ReadingThroughTheModifiableAccessDetachesToo) {
-  matrix<double> a = M({{1, 2}, {3, 4}});
-  matrix<double> b = a;
   const matrix<double>& readOnly = b;
   EXPECT_EQ(readOnly(1, 1), 4);
   EXPECT_TRUE(a.SharesWith(b));  // the read-only access never detaches
-  const double v = b(1, 1);
+  const double v = b(1, 1);      // the modifiable one does, even for a read
   EXPECT_EQ(v, 4);
   EXPECT_FALSE(a.SharesWith(b));
-  EXPECT_TRUE(SameMatrix(a, b));
+  b(0, 0) = 9;
+  EXPECT_EQ(Elements(a), (std::vector<double>{1, 2, 3, 4}));
+  EXPECT_EQ(Elements(b), (std::vector<double>{9, 2, 3, 4}));
+  EXPECT_EQ(a.HolderCount(), 1);
 }
 
 TEST(MatrixSharing, SelfAssignmentAndAssignmentBetweenSharersKeepTheRepresentation) {
   matrix<double> a = M({{5}});
   a = a;
   EXPECT_EQ(a.HolderCount(), 1);
-  EXPECT_EQ(a(0, 0), 5);
   {
     matrix<double> b = a;
     a = b;  // gains before it releases: the shared representation survives
@@ -42,15 +34,6 @@ TEST(MatrixSharing, SelfAssignmentAndAssignmentBetweenSharersKeepTheRepresentati
   }
   EXPECT_EQ(a.HolderCount(), 1);
   EXPECT_EQ(a(0, 0), 5);
-}
-
-TEST(MatrixSharing, AssignmentTakesTheOtherShapeWithoutCopying) {
-  matrix<double> a(5, 7);
-  const matrix<double> b = M({{1, 2, 3}});
-  a = b;
-  EXPECT_EQ(a.RowCount(), 1u);
-  EXPECT_EQ(a.ColCount(), 3u);
-  EXPECT_TRUE(a.SharesWith(b));
 }
 
 // Each in-place operation on a shared handle must leave the other holder untouched.
@@ -87,16 +70,6 @@ TEST(MatrixSharing, AddingASharerDoublesOnlyTheTarget) {
   a += b;
   EXPECT_EQ(Elements(a), (std::vector<double>{2, 4}));
   EXPECT_EQ(Elements(b), (std::vector<double>{1, 2}));
-}
-
-TEST(MatrixShape, ZeroSizedMatricesAreValid) {
-  matrix<double> m(0, 4);
-  EXPECT_EQ(m.RowCount(), 0u);
-  EXPECT_EQ(m.ColCount(), 4u);
-  m.SetZero();
-  m *= 2.0;
-  EXPECT_EQ(Transpose(m).RowCount(), 4u);
-  EXPECT_EQ(Transpose(m).ColCount(), 0u);
 }
 
 TEST(MatrixShape, SetIdentityShrinksAndResizeNeverRevivesHiddenValues) {

@@ -55,19 +55,4 @@ TEST(Robot, JointAnglesAndResetTouchOnlyTheJointState) {
   EXPECT_EQ(Elements(robot->gravity), (std::vector<double>{0, 0, -9.81}));
 }
 
-TEST(Robot, BuiltInArmLinksAreIdentical) {
-  auto robot = MakeBuiltInRobot(3);
-  ASSERT_EQ(robot->links.size(), 3u);
-  for (const auto& link : robot->links) {
-    EXPECT_EQ(link->mass, 1.0);
-    EXPECT_EQ(Elements(link->com), (std::vector<double>{0, 0.15, 0}));
-    EXPECT_EQ(Elements(link->inertia), (std::vector<double>{0.01, 0, 0, 0, 0.01, 0, 0, 0, 0.01}));
-    EXPECT_EQ(link->offsetY, 0.3);
-    EXPECT_EQ(link->radius, 0.03);
-  }
-  EXPECT_EQ(robot->coulombFriction, 0.1);
-  EXPECT_EQ(robot->viscousFriction, 0.1);
-  EXPECT_EQ(robot->kineticEnergy, 0.0);
-}
-
 }  // namespace

@@ -106,12 +106,6 @@ TEST(Transforms, RevoluteAboutXAtHalfARadian) {
                                               0, 0, 0, 0}));
 }
 
-TEST(Transforms, ExtractorsCopyTheirBlocks) {
-  const matrix<double> t = M({{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}, {0, 0, 0, 1}});
-  EXPECT_EQ(Elements(RotationPart(t)), (std::vector<double>{1, 2, 3, 5, 6, 7, 9, 10, 11}));
-  EXPECT_EQ(Elements(TranslationPart(t)), (std::vector<double>{4, 8, 12}));
-}
-
 TEST(Transforms, BuiltInArmChainAtRestLiesAlongY) {
   auto robot = MakeBuiltInRobot();
   matrix<double> frame = Identity4();
