@@ -1,9 +1,6 @@
-// Keeps the OpenGL drivers loaded at the time of the call in memory until the process ends.
-//
-// Mesa unloads its driver when the X connection closes, which happens before the leak check at
-// exit. The driver's one-time allocations are then reported as leaks of an unknown module that no
-// suppression can name. Kept loaded, they are attributed to the driver and suppressed by
-// tests/lsan_suppressions.txt. Call it once a GL context has been made.
+// Mesa unloads its driver when the X connection closes, before the leak check at exit; the driver's
+// one-time allocations would then be blamed on an unknown module that no suppression can name.
+// Called once a GL context exists, this keeps the loaded drivers mapped until the process ends.
 #pragma once
 
 #include <dlfcn.h>
@@ -14,18 +11,16 @@
 #include <vector>
 
 inline void KeepGlDriversLoaded() {
-  std::vector<std::string> drivers;
+  std::vector<std::string> drivers;  // opened after the walk, not while the loader is locked
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) -> int {
-        const char* name = info->dlpi_name;
-        if (name != nullptr && std::strstr(name, "_dri.so") != nullptr) {
-          static_cast<std::vector<std::string>*>(data)->emplace_back(name);
+        if (info->dlpi_name != nullptr && std::strstr(info->dlpi_name, "_dri.so") != nullptr) {
+          static_cast<std::vector<std::string>*>(data)->emplace_back(info->dlpi_name);
         }
         return 0;
       },
       &drivers);
   for (const std::string& path : drivers) {
-    // Never closed: RTLD_NODELETE keeps the driver mapped after its last dlclose.
-    dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);  // never closed
   }
 }

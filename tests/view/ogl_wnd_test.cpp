@@ -1,46 +1,52 @@
-// COglWnd: navigation through real mouse events, the projection that follows the size, and the
-// reporting of GL set-up and teardown failures.
-#include <GL/gl.h>
-
+// The 3-D view through real widget events: COglWnd's navigation, projection and GL failure reports,
+// and what COglWndCustom draws, read from the framebuffer where a camera built here from the view's
+// state projects world points.
+#include <QMatrix4x4>
+#include <QVector3D>
 #include <QtTest>
+#include <cfloat>
 #include <cmath>
 #include <memory>
-#include <numbers>
 
+#include "robot/robot.h"
+#include "robot/transforms.h"
 #include "tests/view/keep_gl_drivers.h"
-#include "view/ogl_wnd.h"
+#include "view/ogl_wnd_custom.h"
 
 namespace {
 
 class CountingView : public COglWnd {
  public:
-  using COglWnd::COglWnd;
   int paints = 0;
 
  protected:
   void DrawScene() override { ++paints; }
 };
 
-using GlStep = COglWnd::GlStep;
-const double kInitialDistance = std::sqrt(2.5 * 2.5 + 0.4 * 0.4);
+// Half a link's radius above its axis: inside the body, clear of the axis lines.
+constexpr double kAboveAxis = 0.015;
+const QRgb kRed = qRgb(255, 0, 0), kGreen = qRgb(0, 255, 0), kBlue = qRgb(0, 0, 255);
+const QRgb kGrey = qRgb(128, 128, 128);
+const QRgb kFace = qRgb(224, 224, 224);  // the buttons' face, unlike the window's colour
+const QRgb kCovered = 0;                 // for Shows: any colour but the background
 
-double EyeDistance(const COglWnd& v) {
-  const double dx = v.Eye().x - v.Center().x, dy = v.Eye().y - v.Center().y;
-  const double dz = v.Eye().z - v.Center().z;
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
+// The grid's half grey may be rounded either way.
+QRgb Pixel(const QImage& image, QPoint p) {
+  const QRgb c = image.pixel(p) | 0xff000000;
+  return c == qRgb(127, 127, 127) ? kGrey : c;
 }
 
-void SendWheel(QWidget* w, int delta) {
-  QWheelEvent e(QPointF(50, 50), w->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, delta),
-                Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-  QApplication::sendEvent(w, &e);
-}
-
-// A move with no button held, as mouse tracking delivers it.
-void SendUnheldMove(QWidget* w, QPoint p) {
-  QMouseEvent e(QEvent::MouseMove, p, w->mapToGlobal(p), Qt::NoButton, Qt::NoButton,
-                Qt::NoModifier);
-  QApplication::sendEvent(w, &e);
+// A point given in the frame of link i after its joint; by default one inside the link's body.
+QVector3D InLink(const Robot& robot, size_t i, QVector3D p = QVector3D(0, 0.15, kAboveAxis)) {
+  matrix<double> t = Identity4();
+  for (size_t k = 0; k < i; ++k) {
+    t = t * JointTransform(*robot.links[k]) * LinkOffsetTransform(*robot.links[k]);
+  }
+  t = t * JointTransform(*robot.links[i]);
+  const auto row = [&](uint32_t r) {
+    return t(r, 0) * p.x() + t(r, 1) * p.y() + t(r, 2) * p.z() + t(r, 3);
+  };
+  return QVector3D(row(0), row(1), row(2));
 }
 
 }  // namespace
@@ -50,242 +56,243 @@ class OglWndTest : public QObject {
 
  private slots:
   void initTestCase() {
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Button, QColor(kFace));
+    QApplication::setPalette(palette);
+    COglWnd::SetMessageHook([this](const QString& text) { m_messages << text; });
     if (!qEnvironmentVariableIsSet("VELMOTH_EXPECT_NO_GL")) {
       QVERIFY(COglWnd::CheckGlPlatform());
       KeepGlDriversLoaded();
     }
   }
-  void init() {
-    m_messages.clear();
-    COglWnd::SetMessageHook([this](const QString& text) { m_messages << text; });
-  }
   void cleanup() {
     m_frame.reset();
-    COglWnd::SetMessageHook({});
+    m_messages.clear();
     COglWnd::SetFaultHook({});
   }
 
-  void drag_data();
-  void drag();
-  void wheel_data();
-  void wheel();
-  void wheelKeepsTheCamera();
-  void projection_data();
-  void projection();
-  void glFailures_data();
-  void glFailures();
-  void coreProfileHasNoPicture();
-  void noGlPlatform();
+  void drag_data() {
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<QList<QPoint>>("path");    // the press, then the moves
+    QTest::addColumn<QList<double>>("camera");  // spin, tilt, centre y, centre z
+    QTest::newRow("left 36 right, 36 down in two moves turns 10 degrees each way")
+        << Qt::LeftButton << QList<QPoint>{{100, 100}, {118, 110}, {136, 136}}
+        << QList<double>{10, 10, 0, 0.8};
+    QTest::newRow("right 100 left, 100 down pans +1 in y and z")
+        << Qt::RightButton << QList<QPoint>{{200, 100}, {100, 200}} << QList<double>{0, 0, 1, 1.8};
+    QTest::newRow("middle changes nothing")
+        << Qt::MiddleButton << QList<QPoint>{{100, 100}, {136, 136}} << QList<double>{0, 0, 0, 0.8};
+  }
+  // Only moves with a button held during a drag count, and the release of any button ends the drag,
+  // even while the pressed one is still held. The eye and the centre's x never move.
+  void drag() {
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(QList<QPoint>, path);
+    QFETCH(QList<double>, camera);
+    CountingView* view = Show(new CountingView);
+    QVERIFY(view != nullptr);
+    view->setMouseTracking(true);
+    QTest::mousePress(view, button, Qt::NoModifier, path[0]);
+    QCOMPARE(m_frame->focusWidget(), view);
+    const int paints = view->paints;
+    for (qsizetype i = 1; i < path.size(); ++i) {
+      QTest::mouseMove(view, path[i]);
+    }
+    QMouseEvent unheld(QEvent::MouseMove, QPointF(300, 250), view->mapToGlobal(QPointF(300, 250)),
+                       Qt::NoButton, Qt::NoButton, Qt::NoModifier);  // as mouse tracking sends it
+    QApplication::sendEvent(view, &unheld);
+    QTRY_VERIFY(view->paints > paints);
+    QTest::mouseRelease(view, button == Qt::LeftButton ? Qt::RightButton : Qt::LeftButton,
+                        Qt::NoModifier, path.back());
+    QTest::mouseMove(view, QPoint(10, 290));
+    QTest::mouseRelease(view, button, Qt::NoModifier, QPoint(10, 290));
+    const QList<double> now{view->Spin(),     view->Tilt(),  view->Center().y, view->Center().z,
+                            view->Center().x, view->Eye().x, view->Eye().y,    view->Eye().z};
+    QCOMPARE(now, camera << 0 << 2.5 << 0 << 0.4);
+  }
+
+  void wheel_data() {
+    QTest::addColumn<QPoint>("angleDelta");
+    QTest::addColumn<int>("events");
+    QTest::addColumn<double>("least");  // bounds of the eye's new distance, as a factor of the old
+    QTest::addColumn<double>("most");
+    const double ten = std::pow(0.9, 10);
+    QTest::newRow("ten notches towards the user") << QPoint(0, -120) << 10 << ten << ten;
+    QTest::newRow("one notch away") << QPoint(0, 120) << 1 << 1.1 << 1.1;
+    QTest::newRow("any size of delta is one step") << QPoint(0, -15) << 2 << 0.81 << 0.81;
+    QTest::newRow("horizontal only: no step") << QPoint(120, 0) << 3 << 1.0 << 1.0;
+    // Steps that would collapse the eye onto the centre or send it to infinity are ignored.
+    QTest::newRow("in, far past the limit") << QPoint(0, -120) << 20000 << DBL_MIN << 1e-3;
+    QTest::newRow("out, far past the limit") << QPoint(0, 120) << 20000 << 1e6 << 1e10;
+  }
+  // The eye moves along the line of sight to the look-at point, which stays.
+  void wheel() {
+    QFETCH(QPoint, angleDelta);
+    QFETCH(int, events);
+    QFETCH(double, least);
+    QFETCH(double, most);
+    CountingView* view = Show(new CountingView);
+    QVERIFY(view != nullptr);
+    const int paints = view->paints;
+    for (int i = 0; i < events; ++i) {
+      QWheelEvent e(QPointF(50, 50), view->mapToGlobal(QPointF(50, 50)), QPoint(), angleDelta,
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+      QApplication::sendEvent(view, &e);
+    }
+    const double dx = view->Eye().x, dz = view->Eye().z - 0.8;
+    const double f = std::sqrt(dx * dx + dz * dz) / std::sqrt(2.5 * 2.5 + 0.4 * 0.4);
+    QVERIFY2(f >= least * (1 - 1e-12) && f <= most * (1 + 1e-12), qPrintable(QString::number(f)));
+    QVERIFY(qAbs(dx / f - 2.5) < 1e-9 && qAbs(dz / f + 0.4) < 1e-9);
+    QVERIFY(view->Eye().y == 0.0 && view->Center().z == 0.8);
+    QTRY_VERIFY(most == 1.0 || view->paints > paints);
+  }
+
+  // Qt calls no resizeGL for an empty widget; the projection follows anyway, at 1 x 1.
+  void emptySize() {
+    CountingView* view = Show(new CountingView);
+    QVERIFY(view != nullptr);
+    view->resize(0, 0);
+    QCOMPARE(view->ViewportSize(), QSize(1, 1));
+    QCOMPARE(view->Aspect(), 1.0);
+  }
+
+  void glFailures_data() {
+    using S = COglWnd::GlStep;
+    QTest::addColumn<int>("step");  // the step made to fail; -1: none, -2: ask for a core profile
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no failure") << -1 << QString();
+    QTest::newRow("format") << int(S::ChooseFormat) << "ChoosePixelFormat failed.";
+    QTest::newRow("surface") << int(S::SetFormat) << "SetPixelFormat failed.";
+    QTest::newRow("context") << int(S::CreateContext) << "wglCreateContext failed";
+    QTest::newRow("current") << int(S::MakeCurrent) << "wglMakeCurrent failed";
+    QTest::newRow("release") << int(S::ReleaseContext) << "wglMakeCurrent failed";
+    QTest::newRow("lost") << int(S::DeleteContext) << "wglDeleteContext failed";
+    // A real refusal: a core profile has no fixed-function pipeline.
+    QTest::newRow("core profile") << -2 << "ChoosePixelFormat failed.";
+  }
+  // Each failure is shown once; after a set-up failure the view never draws and its teardown has
+  // nothing more to report.
+  void glFailures() {
+    QFETCH(int, step);
+    QFETCH(QString, message);
+    const bool atSetUp = !message.isEmpty() && step < int(COglWnd::GlStep::ReleaseContext);
+    COglWnd::SetFaultHook([step](COglWnd::GlStep s) { return int(s) == step; });
+    auto* view = new CountingView;
+    QSurfaceFormat core = COglWnd::SurfaceFormat();
+    core.setVersion(3, 3);
+    core.setProfile(QSurfaceFormat::CoreProfile);
+    view->setFormat(step == -2 ? core : COglWnd::SurfaceFormat());
+    QVERIFY(Show(view) != nullptr);
+    view->resize(300, 200);
+    view->repaint();
+    QTest::qWait(50);
+    const QStringList all = message.isEmpty() ? QStringList() : QStringList{message};
+    QCOMPARE(m_messages, atSetUp ? all : QStringList());
+    QCOMPARE(view->paints > 0, !atSetUp);
+    m_frame.reset();
+    QCOMPARE(m_messages, all);
+  }
+
+  // Run a second time by the test suite on a display without OpenGL (VELMOTH_EXPECT_NO_GL set).
+  void noGlPlatform() {
+    const bool noGl = qEnvironmentVariableIsSet("VELMOTH_EXPECT_NO_GL");
+    QCOMPARE(COglWnd::CheckGlPlatform(), !noGl);
+    QCOMPARE(m_messages, noGl ? QStringList{"ChoosePixelFormat failed."} : QStringList());
+  }
+
+  // At rest the arm lies along +y from the origin to (0, 1.8, 0) on the grid; the picture is saved
+  // for people to look at. Then, seen through a camera turned by a drag so that spin and tilt are
+  // both in play, the joints move and some links change kind: every body is where the transforms
+  // put it, and the old pose is gone. Without links, and without a robot, only the grid and the
+  // axes are left.
+  void scene() {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot();
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(1200, 600));
+    QVERIFY(view != nullptr && view->IsGlReady());
+    QImage image = view->grabFramebuffer();
+    QVERIFY(image.save(QStringLiteral(VELMOTH_VIEW_PNG), "PNG"));
+    QVERIFY(Pixel(image, {0, 0}) == kFace && Pixel(image, {1199, 0}) == kFace);
+    for (int i = 0; i < kBuiltInLinkCount; ++i) {
+      QVERIFY2(Shows(image, QVector3D(0, 0.3 * i + 0.15, kAboveAxis)),
+               qPrintable(QString::number(i)));
+    }
+    QVERIFY(!Shows(image, {0, 1.9, kAboveAxis}) && !Shows(image, {0, 0.9, 0.1}));  // tip, above
+    QVERIFY(Shows(image, {0.5, 0, 0}, kRed) && Shows(image, {0, 1.95, 0}, kGreen));
+    QVERIFY(Shows(image, {0, 0, 1.2}, kBlue) && !Shows(image, {0, 1.8, 0.2}, kBlue));
+    QVERIFY(Shows(image, {-0.5, -0.75, 0}, kGrey) && Shows(image, {-0.75, -0.5, 0}, kGrey));
+    view->SetShowToolFrame(true);  // its triad stands in the frame after the last link
+    QVERIFY(Shows(view->grabFramebuffer(), {0, 1.8, 0.2}, kBlue));
+    view->SetShowToolFrame(false);
+
+    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+    QTest::mouseMove(view, QPoint(136, 154));
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(136, 154));
+    const double q[kBuiltInLinkCount] = {0.8, -0.5, 0.6, -0.9, 0.4, 0.7};
+    for (int i = 0; i < kBuiltInLinkCount; ++i) {
+      robot->links[i]->q = q[i];
+    }
+    robot->links[1]->jointType = Prismatic;  // along x, the slider from the joint to q = -0.5
+    robot->links[3]->jointType = Fixed;      // q ignored
+    robot->links[4]->jointType = 7;          // unknown: not drawn, yet it carries the next link
+    image = view->grabFramebuffer();
+    for (int i = 0; i < kBuiltInLinkCount; ++i) {
+      QVERIFY2(Shows(image, InLink(*robot, i)) == (i != 4) &&
+                   !Shows(image, QVector3D(0, 0.3 * i + 0.15, kAboveAxis)),
+               qPrintable(QString::number(i)));
+    }
+    QVERIFY(Shows(image, InLink(*robot, 1, QVector3D(0.25, 0, 0))));
+
+    robot->links.clear();
+    image = view->grabFramebuffer();
+    QSet<QRgb> colours;
+    for (int i = 0; i < image.width() * image.height(); ++i) {
+      colours << Pixel(image, QPoint(i % image.width(), i / image.width()));
+    }
+    QCOMPARE(colours, (QSet<QRgb>{kFace, kGrey, kRed, kGreen, kBlue}));
+    view->SetRobot(nullptr);
+    QCOMPARE(view->grabFramebuffer(), image);
+  }
 
  private:
-  // A view inside a frame, as the main window holds it, shown and exposed.
-  CountingView* ShowView(QSize size = QSize(400, 300), const QSurfaceFormat* format = nullptr) {
+  // Shows the view inside a frame, as the main window holds it; null unless it is exposed.
+  template <typename View>
+  View* Show(View* view, QSize size = QSize(400, 300)) {
     m_frame = std::make_unique<QWidget>();
     m_frame->resize(size + QSize(20, 20));
-    auto* view = new CountingView(m_frame.get());
-    if (format != nullptr) {
-      view->setFormat(*format);
-    }
+    view->setParent(m_frame.get());
     view->setGeometry(QRect(QPoint(10, 10), size));
     m_frame->show();
+    m_view = view;
     return QTest::qWaitForWindowExposed(m_frame.get()) ? view : nullptr;
   }
 
+  // Whether the pixel where world point p lands has the colour; a line's colour, being one pixel
+  // wide, may be up to two pixels away. Projection: 45 degrees vertically at the image's aspect,
+  // the look-at camera, then the tilt about y and the spin about z.
+  bool Shows(const QImage& image, const QVector3D& p, QRgb colour = kCovered) const {
+    const COglWnd::Point3 &e = m_view->Eye(), &c = m_view->Center();
+    QMatrix4x4 projection, camera;
+    projection.perspective(45.0f, float(image.width()) / float(image.height()), 0.1f, 1e6f);
+    camera.lookAt(QVector3D(e.x, e.y, e.z), QVector3D(c.x, c.y, c.z), QVector3D(0, 0, 1));
+    camera.rotate(float(m_view->Tilt()), 0, 1, 0);
+    camera.rotate(float(m_view->Spin()), 0, 0, 1);
+    const QVector3D w = p.project(camera, projection, image.rect());
+    const QPoint at(int(std::floor(w.x())), image.height() - 1 - int(std::floor(w.y())));
+    const int r = colour == kCovered ? 0 : 2;
+    for (int i = 0; i < (2 * r + 1) * (2 * r + 1); ++i) {
+      const QPoint q = at + QPoint(i % (2 * r + 1) - r, i / (2 * r + 1) - r);
+      if (image.rect().contains(q) &&
+          (colour == kCovered ? Pixel(image, q) != kFace : Pixel(image, q) == colour)) {
+        return true;
+      }
+    }
+    return false;
+  }
+
   std::unique_ptr<QWidget> m_frame;
+  COglWnd* m_view = nullptr;  // inside m_frame
   QStringList m_messages;
 };
-
-void OglWndTest::drag_data() {
-  QTest::addColumn<Qt::MouseButton>("pressed");
-  QTest::addColumn<Qt::MouseButton>("released");
-  QTest::addColumn<QList<QPoint>>("path");    // the press, then the moves
-  QTest::addColumn<QList<double>>("camera");  // spin, tilt, centre y, centre z
-  const QList<QPoint> diagonal{{100, 100}, {136, 136}};
-  const QList<QPoint> pan{{200, 100}, {100, 200}};
-  QTest::newRow("left 36 right, 36 down turns 10 degrees each way")
-      << Qt::LeftButton << Qt::LeftButton << diagonal << QList<double>{10, 10, 0, 0.8};
-  QTest::newRow("left in steps") << Qt::LeftButton << Qt::LeftButton
-                                 << QList<QPoint>{{100, 100}, {118, 110}, {118, 110}, {136, 136}}
-                                 << QList<double>{10, 10, 0, 0.8};
-  QTest::newRow("right 100 left, 100 down pans +1 in y and z")
-      << Qt::RightButton << Qt::RightButton << pan << QList<double>{0, 0, 1, 1.8};
-  QTest::newRow("middle changes nothing")
-      << Qt::MiddleButton << Qt::MiddleButton << diagonal << QList<double>{0, 0, 0, 0.8};
-  QTest::newRow("left ended by a right release")
-      << Qt::LeftButton << Qt::RightButton << diagonal << QList<double>{10, 10, 0, 0.8};
-  QTest::newRow("right ended by a middle release")
-      << Qt::RightButton << Qt::MiddleButton << pan << QList<double>{0, 0, 1, 1.8};
-  QTest::newRow("middle ended by a left release")
-      << Qt::MiddleButton << Qt::LeftButton << diagonal << QList<double>{0, 0, 0, 0.8};
-}
-
-void OglWndTest::drag() {
-  QFETCH(Qt::MouseButton, pressed);
-  QFETCH(Qt::MouseButton, released);
-  QFETCH(QList<QPoint>, path);
-  QFETCH(QList<double>, camera);
-  CountingView* view = ShowView();
-  QVERIFY(view != nullptr);
-  view->setMouseTracking(true);
-  const auto camera_is = [view](const QList<double>& c) {
-    return qAbs(view->Spin() - c[0]) < 1e-12 && qAbs(view->Tilt() - c[1]) < 1e-12 &&
-           qAbs(view->Center().y - c[2]) < 1e-12 && qAbs(view->Center().z - c[3]) < 1e-12 &&
-           view->Center().x == 0.0 && view->Eye().x == 2.5 && view->Eye().z == 0.4;
-  };
-
-  SendUnheldMove(view, QPoint(20, 20));  // no drag: nothing
-  QTest::mousePress(view, pressed, Qt::NoModifier, path[0]);
-  QCOMPARE(view->MouseMode(), pressed == Qt::LeftButton ? 1 : pressed == Qt::RightButton ? 2 : 3);
-  QCOMPARE(m_frame->focusWidget(), view);
-  SendUnheldMove(view, QPoint(300, 250));  // a drag without a button held: nothing either
-  QCOMPARE(view->LastMouse(), path[0]);
-  for (qsizetype i = 1; i < path.size(); ++i) {
-    const int paints = view->paints;
-    QTest::mouseMove(view, path[i]);
-    QCOMPARE(view->LastMouse(), path[i]);
-    QTRY_VERIFY(view->paints > paints);  // every move repaints, whatever the mode
-  }
-  QVERIFY(camera_is(camera));
-
-  QTest::mouseRelease(view, released, Qt::NoModifier, path.back());
-  QCOMPARE(view->MouseMode(), 0);
-  QCOMPARE(view->LastMouse(), QPoint(0, 0));
-  QTest::mouseMove(view, QPoint(10, 290));  // the first button may still be held
-  QVERIFY(camera_is(camera));
-  if (pressed != released) {
-    QTest::mouseRelease(view, pressed, Qt::NoModifier, QPoint(10, 290));
-  }
-}
-
-void OglWndTest::wheel_data() {
-  QTest::addColumn<int>("notches");
-  QTest::addColumn<int>("delta");
-  QTest::addColumn<double>("factor");
-  QTest::newRow("ten notches towards the user") << 10 << -120 << std::pow(0.9, 10);
-  QTest::newRow("one notch away") << 1 << 120 << 1.1;
-  QTest::newRow("any size of delta is one step") << 2 << -15 << 0.81;
-  QTest::newRow("no vertical delta, no step") << 3 << 0 << 1.0;
-}
-
-// The eye moves along the line of sight to the look-at point, which stays.
-void OglWndTest::wheel() {
-  QFETCH(int, notches);
-  QFETCH(int, delta);
-  QFETCH(double, factor);
-  CountingView* view = ShowView();
-  QVERIFY(view != nullptr);
-  const int paints = view->paints;
-  for (int i = 0; i < notches; ++i) {
-    SendWheel(view, delta);
-  }
-  QVERIFY(qAbs(EyeDistance(*view) - factor * kInitialDistance) < 1e-12);
-  QVERIFY(qAbs(view->Eye().x - 2.5 * factor) < 1e-12);
-  QVERIFY(qAbs(view->Eye().z - (0.8 - 0.4 * factor)) < 1e-12);
-  QCOMPARE(view->Eye().y, 0.0);
-  QCOMPARE(view->Center().z, 0.8);
-  if (factor != 1.0) {
-    QTRY_VERIFY(view->paints > paints);
-  }
-}
-
-// However long the wheel turns, the eye neither collapses onto the look-at point nor runs off to
-// infinity, and turning back brings it back along the same line of sight.
-void OglWndTest::wheelKeepsTheCamera() {
-  CountingView* view = ShowView();
-  QVERIFY(view != nullptr);
-  for (const int delta : {-120, 120, -120}) {
-    for (int i = 0; i < 20000; ++i) {
-      SendWheel(view, delta);
-    }
-    const double d = EyeDistance(*view);
-    QVERIFY(delta < 0 ? d > 0.0 && d < 1e-3 : std::isfinite(d) && d > 1e6);
-    QVERIFY(qAbs(view->Eye().x / d - 2.5 / kInitialDistance) < 1e-9);
-  }
-}
-
-void OglWndTest::projection_data() {
-  QTest::addColumn<QSize>("size");
-  QTest::addColumn<QSize>("viewport");
-  QTest::newRow("400 x 300") << QSize(400, 300) << QSize(400, 300);
-  QTest::newRow("0 x 0 gives 1 x 1") << QSize(0, 0) << QSize(1, 1);
-  QTest::newRow("no width") << QSize(0, 200) << QSize(1, 200);
-  QTest::newRow("no height") << QSize(300, 0) << QSize(300, 1);
-}
-
-// 45 degrees vertically at the aspect of the viewport; GL keeps matrices in single precision.
-void OglWndTest::projection() {
-  QFETCH(QSize, size);
-  QFETCH(QSize, viewport);
-  CountingView* view = ShowView(QSize(500, 350));
-  QVERIFY(view != nullptr);
-  view->resize(size);
-  const double aspect = double(viewport.width()) / viewport.height();
-  QCOMPARE(view->ViewportSize(), viewport);
-  QCOMPARE(view->Aspect(), aspect);
-  view->makeCurrent();
-  GLint vp[4] = {};
-  glGetIntegerv(GL_VIEWPORT, vp);
-  QCOMPARE(QSize(vp[2], vp[3]), viewport);
-  GLdouble p[16] = {};
-  glGetDoublev(GL_PROJECTION_MATRIX, p);
-  const double f = 1.0 / std::tan(std::numbers::pi / 8.0);
-  QVERIFY(qAbs(p[5] / f - 1.0) < 1e-6);
-  QVERIFY(qAbs(p[0] / (f / aspect) - 1.0) < 1e-6);
-}
-
-void OglWndTest::glFailures_data() {
-  QTest::addColumn<int>("step");  // -1: no failure
-  QTest::addColumn<QString>("atSetUp");
-  QTest::addColumn<QString>("atTeardown");
-  QTest::newRow("no failure") << -1 << QString() << QString();
-  QTest::newRow("format") << int(GlStep::ChooseFormat) << "ChoosePixelFormat failed." << QString();
-  QTest::newRow("surface") << int(GlStep::SetFormat) << "SetPixelFormat failed." << QString();
-  QTest::newRow("context") << int(GlStep::CreateContext) << "wglCreateContext failed" << QString();
-  QTest::newRow("current") << int(GlStep::MakeCurrent) << "wglMakeCurrent failed" << QString();
-  QTest::newRow("release") << int(GlStep::ReleaseContext) << QString() << "wglMakeCurrent failed";
-  QTest::newRow("lost") << int(GlStep::DeleteContext) << QString() << "wglDeleteContext failed";
-}
-
-// Each failure is shown once; after a set-up failure the view never draws and its teardown has
-// nothing more to report.
-void OglWndTest::glFailures() {
-  QFETCH(int, step);
-  QFETCH(QString, atSetUp);
-  QFETCH(QString, atTeardown);
-  COglWnd::SetFaultHook([step](GlStep s) { return int(s) == step; });
-  CountingView* view = ShowView();
-  QVERIFY(view != nullptr);
-  const QStringList setUp = atSetUp.isEmpty() ? QStringList() : QStringList{atSetUp};
-  QTRY_COMPARE(m_messages, setUp);
-  view->resize(300, 200);
-  QTest::qWait(50);
-  QCOMPARE(m_messages, setUp);
-  QCOMPARE(view->IsGlReady(), atSetUp.isEmpty());
-  QCOMPARE(view->paints > 0, atSetUp.isEmpty());
-  m_frame.reset();
-  QCOMPARE(m_messages, atTeardown.isEmpty() ? setUp : setUp + QStringList{atTeardown});
-}
-
-// A real refusal: a core-profile context has no fixed-function pipeline.
-void OglWndTest::coreProfileHasNoPicture() {
-  QSurfaceFormat core = COglWnd::SurfaceFormat();
-  core.setVersion(3, 3);
-  core.setProfile(QSurfaceFormat::CoreProfile);
-  CountingView* view = ShowView(QSize(300, 200), &core);
-  QVERIFY(view != nullptr);
-  QTRY_COMPARE(m_messages, QStringList{"ChoosePixelFormat failed."});
-  view->repaint();
-  QCOMPARE(view->paints, 0);
-  m_frame.reset();
-  QCOMPARE(m_messages, QStringList{"ChoosePixelFormat failed."});
-}
-
-// Run a second time by the test suite on a display without OpenGL (VELMOTH_EXPECT_NO_GL set).
-void OglWndTest::noGlPlatform() {
-  const bool noGl = qEnvironmentVariableIsSet("VELMOTH_EXPECT_NO_GL");
-  QCOMPARE(COglWnd::CheckGlPlatform(), !noGl);
-  QCOMPARE(m_messages, noGl ? QStringList{"ChoosePixelFormat failed."} : QStringList());
-}
 
 QTEST_MAIN(OglWndTest)
 #include "ogl_wnd_test.moc"
