@@ -1,6 +1,6 @@
-// Arms and states for the dynamics tests: next to the built-in arm, a general arm whose joints
-// turn and slide about every axis, with rotated offsets, off-axis centres of mass, masses other
-// than 1 and full inertia tensors, so that no term vanishes or hides by symmetry.
+// Next to the built-in arm, a general arm whose joints turn and slide about every axis, with
+// rotated offsets, off-axis centres of mass and gravity, masses other than 1, full inertia tensors
+// and friction, so that no term vanishes or hides by symmetry; and random states for either.
 #pragma once
 
 #include <memory>
@@ -9,7 +9,7 @@
 #include "robot/robot.h"
 
 inline std::unique_ptr<Robot> MakeGeneralArm() {
-  auto robot = std::make_unique<Robot>(0.3, -1.2, -9.81, 0.0, 0.0);
+  auto robot = std::make_unique<Robot>(0.3, -1.2, -9.81, 0.02, 0.05);
   // mass, com, Ixx Iyy Izz Ixy Iyz Ixz, offset x y z roll pitch yaw, radius
   robot->AddLink(2.0, 0.02, -0.01, 0.12, 0.05, 0.04, 0.03, 0.002, -0.001, 0.003, 0.0, 0.05, 0.3,
                  0.2, -0.1, 0.4, 0.03);
@@ -32,7 +32,7 @@ inline std::unique_ptr<Robot> MakeGeneralArm() {
   return robot;
 }
 
-// Random joint positions in [-pi, pi] (or [-0.5, 0.5] m when sliding) and velocities in [-2, 2].
+// Joint positions in [-pi, pi] (in [-0.5, 0.5] m when sliding), velocities in [-2, 2].
 inline void RandomState(Robot& robot, std::mt19937_64& random) {
   std::uniform_real_distribution<double> angle(-3.14159, 3.14159), length(-0.5, 0.5),
       rate(-2.0, 2.0);
