@@ -17,28 +17,27 @@
 
 namespace {
 
-class QtApplicationEnvironment : public ::testing::Environment {
- public:
+// One application for all tests; a view's OpenGL failure fails the test instead of showing a box.
+struct QtApplication : ::testing::Environment {
   void SetUp() override {
     QSurfaceFormat::setDefaultFormat(COglWnd::SurfaceFormat());
-    app_ = new QApplication(argc_, argv_);
-    // An OpenGL failure of the view would show a modal box; here it fails the test instead.
+    app = new QApplication(argc, argv);
     COglWnd::SetMessageHook([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
   }
   void TearDown() override {
     PinLoadedGlDrivers();
-    delete app_;
+    delete app;
   }
 
- private:
-  int argc_ = 1;
-  char name_[16] = "panel_qt_test";
-  char* argv_[2] = {name_, nullptr};
-  QApplication* app_ = nullptr;
+  int argc = 1;
+  char name[16] = "panel_qt_test";
+  char* argv[2] = {name, nullptr};
+  QApplication* app = nullptr;
 };
 
-[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+[[maybe_unused]] ::testing::Environment* const kQtApplication =
+    ::testing::AddGlobalTestEnvironment(new QtApplication);
+
 }  // namespace
 
 // Drives the real dialog as a user would.
@@ -56,18 +55,20 @@ class QtDriver {
 
   void Type(int id, const std::string& text) {
     auto* edit = qobject_cast<QLineEdit*>(window.Control(id));
-    ASSERT_NE(edit, nullptr);
-    ASSERT_TRUE(edit->isEnabled()) << id;
+    ASSERT_TRUE(edit != nullptr && edit->isEnabled()) << id;
     edit->setFocus();
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Delete);
     QTest::keyClicks(edit, QString::fromStdString(text));
   }
-
   void Click(int id) {
     auto* button = qobject_cast<QAbstractButton*>(window.Control(id));
-    ASSERT_NE(button, nullptr);
+    ASSERT_NE(button, nullptr) << id;
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+  }
+  void Tick() {
+    dlg.OnTimer(kTickTimerId);
+    QCoreApplication::processEvents();
   }
 
   std::string Text(int id) {
@@ -78,11 +79,6 @@ class QtDriver {
   bool Enabled(int id) { return window.Control(id)->isEnabled(); }
   bool Checked(int id) { return window.IsDlgButtonChecked(id) == kChecked; }
   void Uncheck(int id) { window.CheckDlgButton(id, kUnchecked); }
-
-  void Tick() {
-    dlg.OnTimer(kTickTimerId);
-    QCoreApplication::processEvents();
-  }
 
   QtDialogWindow window{kMainDialogTemplate};
   CVelmothDlg dlg{window};
