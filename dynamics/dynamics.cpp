@@ -74,16 +74,6 @@ void Evaluate(Robot& robot, Workspace& w) {
   }
 }
 
-matrix<double> ToMatrix(uint32_t rows, uint32_t cols, const double* values) {
-  matrix<double> m(rows, cols);
-  for (uint32_t r = 0; r < rows; ++r) {
-    for (uint32_t c = 0; c < cols; ++c) {
-      m(r, c) = values[r * cols + c];
-    }
-  }
-  return m;
-}
-
 // x = C qd, then x = x + G, as the matrices would form them.
 void CoriolisAndGravity(const Workspace& w, uint32_t n, double* x) {
   for (uint32_t r = 0; r < n; ++r) {
@@ -104,9 +94,9 @@ EquationTerms EvaluateEquationTerms(Robot& robot) {
   const auto n = static_cast<uint32_t>(robot.links.size());
   Workspace& w = ThreadWorkspace();
   Evaluate(robot, w);
-  return EquationTerms{ToMatrix(n, n, w.M.data()), ToMatrix(n, n, w.C.data()),
-                       ToMatrix(n, 1, w.G.data()), ToMatrix(n, 1, w.F.data()),
-                       ToMatrix(n, 1, w.qd.data())};
+  return EquationTerms{MatrixFromRowMajor(n, n, w.M.data()), MatrixFromRowMajor(n, n, w.C.data()),
+                       MatrixFromRowMajor(n, 1, w.G.data()), MatrixFromRowMajor(n, 1, w.F.data()),
+                       MatrixFromRowMajor(n, 1, w.qd.data())};
 }
 
 matrix<double> ForwardDynamics(Robot& robot, const matrix<double>& torque) {

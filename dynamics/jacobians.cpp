@@ -161,17 +161,6 @@ void FillAngularDerivative(const Source& s, uint32_t i, uint32_t k, double* out)
   }
 }
 
-// Wraps a 3 x n array into a new matrix.
-matrix<double> ToMatrix(uint32_t n, const std::vector<double>& values) {
-  matrix<double> m(3, n);
-  for (uint32_t r = 0; r < 3; ++r) {
-    for (uint32_t c = 0; c < n; ++c) {
-      m(r, c) = values[r * n + c];
-    }
-  }
-  return m;
-}
-
 // Checks the link index as a sequence access does: an index beyond the links stops the program.
 uint32_t CheckedCount(const Robot& robot, uint32_t i) {
   (void)robot.links.at(i);
@@ -196,28 +185,28 @@ matrix<double> LinearJacobian(const Robot& robot, uint32_t i) {
   const uint32_t n = CheckedCount(robot, i);
   std::vector<double> out(3 * static_cast<std::size_t>(n));
   FillLinear(LinkFields(robot), i, out.data());
-  return ToMatrix(n, out);
+  return MatrixFromRowMajor(3, n, out.data());
 }
 
 matrix<double> AngularJacobian(const Robot& robot, uint32_t i) {
   const uint32_t n = CheckedCount(robot, i);
   std::vector<double> out(3 * static_cast<std::size_t>(n));
   FillAngular(LinkFields(robot), i, out.data());
-  return ToMatrix(n, out);
+  return MatrixFromRowMajor(3, n, out.data());
 }
 
 matrix<double> LinearJacobianDerivative(const Robot& robot, uint32_t i, uint32_t k) {
   const uint32_t n = CheckedCount(robot, i);
   std::vector<double> out(3 * static_cast<std::size_t>(n));
   FillLinearDerivative(LinkFields(robot), i, k, out.data());
-  return ToMatrix(n, out);
+  return MatrixFromRowMajor(3, n, out.data());
 }
 
 matrix<double> AngularJacobianDerivative(const Robot& robot, uint32_t i, uint32_t k) {
   const uint32_t n = CheckedCount(robot, i);
   std::vector<double> out(3 * static_cast<std::size_t>(n));
   FillAngularDerivative(LinkFields(robot), i, k, out.data());
-  return ToMatrix(n, out);
+  return MatrixFromRowMajor(3, n, out.data());
 }
 
 namespace flat {

@@ -84,6 +84,31 @@ void Store3(matrix<double>& m, const double* v) {
 
 }  // namespace
 
+void LinkFrames::Resize(uint32_t links) {
+  const std::size_t count = links;
+  n = links;
+  jointType.resize(count);
+  rotation.resize(9 * count);
+  axis.resize(3 * count);
+  origin.resize(3 * count);
+  com.resize(3 * count);
+  dRotation.resize(9 * count * count);
+  dAxis.resize(3 * count * count);
+  dOrigin.resize(3 * count * count);
+  dCom.resize(3 * count * count);
+  chain.resize(16 * count);
+}
+
+matrix<double> MatrixFromRowMajor(uint32_t rows, uint32_t cols, const double* values) {
+  matrix<double> m(rows, cols);
+  for (uint32_t r = 0; r < rows; ++r) {
+    for (uint32_t c = 0; c < cols; ++c) {
+      m(r, c) = values[static_cast<std::size_t>(r) * cols + c];
+    }
+  }
+  return m;
+}
+
 void UpdateLinkKinematics(Robot& robot) {
   LinkFrames frames;
   UpdateLinkKinematics(robot, frames);
@@ -91,18 +116,7 @@ void UpdateLinkKinematics(Robot& robot) {
 
 void UpdateLinkKinematics(Robot& robot, LinkFrames& f) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  const std::size_t nn = static_cast<std::size_t>(n) * n;
-  f.n = n;
-  f.jointType.resize(n);
-  f.rotation.resize(9 * static_cast<std::size_t>(n));
-  f.axis.resize(3 * static_cast<std::size_t>(n));
-  f.origin.resize(3 * static_cast<std::size_t>(n));
-  f.com.resize(3 * static_cast<std::size_t>(n));
-  f.dRotation.resize(9 * nn);
-  f.dAxis.resize(3 * nn);
-  f.dOrigin.resize(3 * nn);
-  f.dCom.resize(3 * nn);
-  f.chain.resize(16 * static_cast<std::size_t>(n));
+  f.Resize(n);
 
   // T: the incoming frame of the current link, T_{j-1}; D[k] = dT/dq_k, all zero at the start.
   double T[16];

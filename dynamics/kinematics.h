@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "matrix/matrix.h"
 #include "robot/robot.h"
 
 // The results of the kinematics pass as plain row-major arrays, for the inner loops of the
@@ -23,6 +24,9 @@ struct LinkFrames {
   std::vector<double> dCom;        // n^2 x 3: dp_j/dq_k
   std::vector<double> chain;       // n x 16: dT/dq_k, the pass's running derivatives
 
+  // Sizes every array for n links; the contents are left for a pass to fill.
+  void Resize(uint32_t links);
+
   const double* R(uint32_t j) const { return &rotation[9 * j]; }
   const double* Z(uint32_t j) const { return &axis[3 * j]; }
   const double* O(uint32_t j) const { return &origin[3 * j]; }
@@ -32,6 +36,9 @@ struct LinkFrames {
   const double* DO(uint32_t j, uint32_t k) const { return &dOrigin[3 * (j * n + k)]; }
   const double* DP(uint32_t j, uint32_t k) const { return &dCom[3 * (j * n + k)]; }
 };
+
+// A new rows x cols matrix holding the row-major values.
+matrix<double> MatrixFromRowMajor(uint32_t rows, uint32_t cols, const double* values);
 
 // One pass from the base to the tip. Writes each link's rotationWorld, axisWorld, originWorld and
 // comWorld and their derivatives dRotationWorld, dAxisWorld, dOriginWorld and dComWorld (n entries

@@ -105,17 +105,7 @@ void Resize(std::vector<double>& v, std::size_t size) {
 // access; with derivatives, also the n entries of each derivative sequence.
 void LoadFrames(const Robot& robot, bool derivatives, LinkFrames& f) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  f.n = n;
-  f.jointType.resize(n);
-  f.rotation.resize(9 * static_cast<std::size_t>(n));
-  f.axis.resize(3 * static_cast<std::size_t>(n));
-  f.origin.resize(3 * static_cast<std::size_t>(n));
-  f.com.resize(3 * static_cast<std::size_t>(n));
-  const std::size_t nn = static_cast<std::size_t>(n) * n;
-  f.dRotation.resize(9 * nn);
-  f.dAxis.resize(3 * nn);
-  f.dOrigin.resize(3 * nn);
-  f.dCom.resize(3 * nn);
+  f.Resize(n);
   const auto get3 = [](const matrix<double>& m, double* v) {
     for (uint32_t r = 0; r < 3; ++r) {
       v[r] = m(r, 0);
@@ -162,16 +152,6 @@ std::vector<double> LoadJacobians(const std::vector<matrix<double>>& J, uint32_t
     }
   }
   return out;
-}
-
-matrix<double> ToMatrix(uint32_t rows, uint32_t cols, const double* values) {
-  matrix<double> m(rows, cols);
-  for (uint32_t r = 0; r < rows; ++r) {
-    for (uint32_t c = 0; c < cols; ++c) {
-      m(r, c) = values[r * cols + c];
-    }
-  }
-  return m;
 }
 
 // The arrays the flat terms read, for the matrix-valued functions.
@@ -393,7 +373,7 @@ matrix<double> MassMatrix(const Robot& robot, const std::vector<matrix<double>>&
   loaded.Jw = LoadJacobians(Jw, n);
   std::vector<double> M(static_cast<std::size_t>(n) * n);
   flat::MassMatrix(loaded.Inputs(robot), M.data());
-  return ToMatrix(n, n, M.data());
+  return MatrixFromRowMajor(n, n, M.data());
 }
 
 std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
@@ -409,7 +389,7 @@ std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
   std::vector<matrix<double>> N;
   N.reserve(n);
   for (uint32_t k = 0; k < n; ++k) {
-    N.push_back(ToMatrix(n, n, &scratch.N[static_cast<std::size_t>(n) * n * k]));
+    N.push_back(MatrixFromRowMajor(n, n, &scratch.N[static_cast<std::size_t>(n) * n * k]));
   }
   return N;
 }
@@ -424,7 +404,7 @@ matrix<double> CoriolisMatrix(const Robot& robot, const std::vector<matrix<doubl
   flat::CoriolisScratch scratch;
   std::vector<double> C(static_cast<std::size_t>(n) * n);
   flat::CoriolisMatrix(loaded.Inputs(robot), scratch, C.data());
-  return ToMatrix(n, n, C.data());
+  return MatrixFromRowMajor(n, n, C.data());
 }
 
 matrix<double> GravityVector(const Robot& robot, const std::vector<matrix<double>>& Jv) {
@@ -434,14 +414,14 @@ matrix<double> GravityVector(const Robot& robot, const std::vector<matrix<double
   loaded.Jv = LoadJacobians(Jv, n);
   std::vector<double> G(n);
   flat::GravityVector(loaded.Inputs(robot), G.data());
-  return ToMatrix(n, 1, G.data());
+  return MatrixFromRowMajor(n, 1, G.data());
 }
 
 matrix<double> FrictionVector(const Robot& robot) {
   const auto n = static_cast<uint32_t>(robot.links.size());
   std::vector<double> F(n);
   flat::FrictionVector(robot, F.data());
-  return ToMatrix(n, 1, F.data());
+  return MatrixFromRowMajor(n, 1, F.data());
 }
 
 double KineticEnergy(const Robot& robot, const matrix<double>& M) {
