@@ -156,6 +156,15 @@ std::vector<double> LoadJacobians(const std::vector<matrix<double>>& J, uint32_t
 
 // The arrays the flat terms read, for the matrix-valued functions.
 struct LoadedInputs {
+  LoadedInputs() = default;
+  LoadedInputs(const Robot& robot, bool derivatives, const std::vector<matrix<double>>& jv,
+               const std::vector<matrix<double>>& jw) {
+    const auto n = static_cast<uint32_t>(robot.links.size());
+    LoadFrames(robot, derivatives, frames);
+    Jv = LoadJacobians(jv, n);
+    Jw = LoadJacobians(jw, n);
+  }
+
   LinkFrames frames;
   std::vector<double> Jv;
   std::vector<double> Jw;
@@ -367,10 +376,7 @@ double PotentialEnergy(const Robot& robot, const LinkFrames& frames) {
 matrix<double> MassMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
                           const std::vector<matrix<double>>& Jw) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  LoadedInputs loaded;
-  LoadFrames(robot, false, loaded.frames);
-  loaded.Jv = LoadJacobians(Jv, n);
-  loaded.Jw = LoadJacobians(Jw, n);
+  const LoadedInputs loaded(robot, false, Jv, Jw);
   std::vector<double> M(static_cast<std::size_t>(n) * n);
   flat::MassMatrix(loaded.Inputs(robot), M.data());
   return MatrixFromRowMajor(n, n, M.data());
@@ -380,10 +386,7 @@ std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
                                                   const std::vector<matrix<double>>& Jv,
                                                   const std::vector<matrix<double>>& Jw) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  LoadedInputs loaded;
-  LoadFrames(robot, true, loaded.frames);
-  loaded.Jv = LoadJacobians(Jv, n);
-  loaded.Jw = LoadJacobians(Jw, n);
+  const LoadedInputs loaded(robot, true, Jv, Jw);
   flat::CoriolisScratch scratch;
   flat::MassMatrixDerivatives(loaded.Inputs(robot), scratch);
   std::vector<matrix<double>> N;
@@ -397,10 +400,7 @@ std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
 matrix<double> CoriolisMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
                               const std::vector<matrix<double>>& Jw) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  LoadedInputs loaded;
-  LoadFrames(robot, true, loaded.frames);
-  loaded.Jv = LoadJacobians(Jv, n);
-  loaded.Jw = LoadJacobians(Jw, n);
+  const LoadedInputs loaded(robot, true, Jv, Jw);
   flat::CoriolisScratch scratch;
   std::vector<double> C(static_cast<std::size_t>(n) * n);
   flat::CoriolisMatrix(loaded.Inputs(robot), scratch, C.data());
