@@ -227,6 +227,7 @@ void MassMatrixDerivatives(const TermInputs& in, CoriolisScratch& s) {
   const std::size_t nn = static_cast<std::size_t>(n) * n;
   const std::size_t block = 3 * static_cast<std::size_t>(n);
   Resize(s.N, n * nn);
+  Resize(s.inertiaBody, 9 * static_cast<std::size_t>(n));
   Resize(s.inertiaWorld, 9 * static_cast<std::size_t>(n));
   Resize(s.rotatedBody, 9 * static_cast<std::size_t>(n));
   Resize(s.jwInertia, block * n);
@@ -238,9 +239,9 @@ void MassMatrixDerivatives(const TermInputs& in, CoriolisScratch& s) {
     s.N[e] = 0.0;
   }
 
-  // Per link: R I; Ihat = (R I) R^T; Jw^T Ihat.
+  // Per link: I; R I; Ihat = (R I) R^T; Jw^T Ihat.
   for (uint32_t i = 0; i < n; ++i) {
-    double I[9];
+    double* I = &s.inertiaBody[9 * i];
     LoadInertia(*in.robot->links[i], I);
     const double* R = f.R(i);
     double* RI = &s.rotatedBody[9 * i];
@@ -257,10 +258,8 @@ void MassMatrixDerivatives(const TermInputs& in, CoriolisScratch& s) {
   for (uint32_t k = 0; k < n; ++k) {
     double* Nk = &s.N[nn * k];
     for (uint32_t i = 0; i < n; ++i) {
-      const Link& link = *in.robot->links[i];
-      double I[9];
-      LoadInertia(link, I);
-      const double m = link.mass;
+      const double m = in.robot->links[i]->mass;
+      const double* I = &s.inertiaBody[9 * i];
       const double* R = f.R(i);
       const double* dR = f.DR(i, k);
       const double* RI = &s.rotatedBody[9 * i];

@@ -54,6 +54,7 @@ struct TermInputs {
 // Working storage of CoriolisMatrix, kept between calls so that a tick allocates nothing.
 struct CoriolisScratch {
   std::vector<double> N;             // n x (n x n): dM/dq_k at n^2 k
+  std::vector<double> inertiaBody;   // n x 9: I_i, in the link frame
   std::vector<double> inertiaWorld;  // n x 9: R_i I_i R_i^T
   std::vector<double> rotatedBody;   // n x 9: R_i I_i
   std::vector<double> jwInertia;     // n x (n x 3): Jw_i^T R_i I_i R_i^T
