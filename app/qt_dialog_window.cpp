@@ -18,7 +18,9 @@
 #include <QStyle>
 #include <QTimerEvent>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "view/ogl_wnd.h"
@@ -43,27 +45,28 @@ QtDialogWindow::MessageBoxHook& MessageBoxHookSlot() {
   return hook;
 }
 
-// The 3-D view as the dialog owns it: deleting it deletes the widget, and with it the widget's
-// OpenGL context.
+// The 3-D view as the dialog owns it: deleting it deletes the container, and with it the view's
+// window and its OpenGL context.
 class QtViewWindow : public ViewWindow {
  public:
-  explicit QtViewWindow(COglWndCustom* widget) : widget_(widget) {}
-  ~QtViewWindow() override { delete widget_.data(); }
+  QtViewWindow(QWidget* container, COglWndCustom* view) : container_(container), view_(view) {}
+  ~QtViewWindow() override { delete container_.data(); }
 
   void Invalidate() override {
-    if (widget_ != nullptr) {
-      widget_->update();
+    if (view_ != nullptr) {
+      view_->update();
     }
   }
 
   void SetSize(int width, int height) override {
-    if (widget_ != nullptr) {
-      widget_->resize(width, height);
+    if (container_ != nullptr) {
+      container_->resize(width, height);
     }
   }
 
  private:
-  QPointer<COglWndCustom> widget_;
+  QPointer<QWidget> container_;
+  QPointer<COglWndCustom> view_;
 };
 
 // Window flags of a dialog template's styles: a top-level window (so it has its own entry in the
@@ -221,10 +224,9 @@ void QtDialogWindow::DestroyDialog() {
 }
 
 void QtDialogWindow::StopTimers() {
-  for (const auto& [id, qtId] : timers_) {
-    killTimer(qtId);
+  for (const auto& [id, timer] : timers_) {
+    KillTimer(id);
   }
-  timers_.clear();
 }
 
 QWidget* QtDialogWindow::Control(int id) const {
@@ -236,12 +238,54 @@ QWidget* QtDialogWindow::ViewWidget() const {
   return view_.data();
 }
 
+COglWndCustom* QtDialogWindow::View() const {
+  return viewWindow_.data();
+}
+
 void QtDialogWindow::KillTimer(unsigned id) {
   const auto it = timers_.find(id);
   if (it != timers_.end()) {
-    killTimer(it->second);
-    timers_.erase(it);
+    TickTimer& timer = *it->second;
+    if (timer.qtId != 0) {
+      killTimer(timer.qtId);
+      timer.qtId = 0;
+    }
+    timer.running = false;
   }
+}
+
+QtDialogWindow::TickTimer* QtDialogWindow::RunningTimer(unsigned id) {
+  const auto it = timers_.find(id);
+  return it != timers_.end() && it->second->running ? it->second.get() : nullptr;
+}
+
+TickClock* QtDialogWindow::TimerClock(unsigned id) {
+  const auto it = timers_.find(id);
+  return it == timers_.end() ? nullptr : &it->second->clock;
+}
+
+void QtDialogWindow::WakeTimer(unsigned id) {
+  if (TickTimer* timer = RunningTimer(id)) {
+    Schedule(*timer);
+  }
+}
+
+int64_t QtDialogWindow::Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void QtDialogWindow::SetBottomBar(QWidget* bar) {
+  delete bar_.data();
+  bar_ = bar;
+  bar->setParent(this);
+  bar->setGeometry(0, height() - bar->height(), width(), bar->height());
+  bar->show();
+}
+
+int QtDialogWindow::BarHeight() const {
+  return bar_ != nullptr ? bar_->height() : 0;
 }
 
 void QtDialogWindow::SetHelpHandler(std::function<void()> handler) {
@@ -318,14 +362,56 @@ void QtDialogWindow::EnableDlgItem(int id, bool enable) {
 
 void QtDialogWindow::SetTimer(unsigned id, unsigned periodMs) {
   KillTimer(id);
-  // A precise timer keeps its ticks on a fixed grid of periods from its start: a tick that comes
-  // late by less than a period leaves the next one where it was, so the simulation keeps pace
-  // with the wall clock. A tick later than a whole period is dropped, not made up.
-  timers_[id] = startTimer(static_cast<int>(periodMs), Qt::PreciseTimer);
+  const int64_t period = static_cast<int64_t>(periodMs) * 1'000'000;
+  std::unique_ptr<TickTimer>& timer = timers_[id];
+  if (timer == nullptr) {
+    timer = std::make_unique<TickTimer>(period);
+  } else {
+    timer->clock = TickClock(period);
+  }
+  timer->running = true;
+  timer->clock.Start(Now());
+  Schedule(*timer);
+}
+
+// One single-shot precise timer at a time, aimed at the clock's next due period (rounded up to the
+// millisecond, so that the period has fallen due when it fires); none while the clock is paused
+// with no step pending.
+void QtDialogWindow::Schedule(TickTimer& timer) {
+  if (timer.qtId != 0) {
+    killTimer(timer.qtId);
+    timer.qtId = 0;
+  }
+  const int64_t due = timer.clock.NextDue();
+  if (due == std::numeric_limits<int64_t>::max()) {
+    return;
+  }
+  const int64_t now = Now();
+  const int64_t ms = due <= now ? 0 : (due - now + 999'999) / 1'000'000;
+  timer.qtId = startTimer(static_cast<int>(std::min<int64_t>(ms, 1'000'000)), Qt::PreciseTimer);
+}
+
+// The periods due, delivered back to back. The first tick of a burst always runs; further ones only
+// while the clock runs (a tick may pause it) and the burst is within its wall-time budget.
+void QtDialogWindow::RunBurst(unsigned id) {
+  TickClock& clock = timers_.at(id)->clock;
+  const int64_t start = Now();
+  const int due = clock.BeginBurst(start);
+  for (int i = 0; i < due; ++i) {
+    if (RunningTimer(id) == nullptr || messages_ == nullptr) {
+      break;  // the dialog ended during the burst
+    }
+    if (i > 0 && (clock.Paused() || !TickClock::WithinBudget(start, Now()))) {
+      break;
+    }
+    messages_->OnTimer(id);
+    clock.Delivered();
+  }
+  clock.EndBurst();
 }
 
 PixelRect QtDialogWindow::GetClientRect() const {
-  return {0, 0, width(), height()};
+  return {0, 0, width(), std::max(0, height() - BarHeight())};
 }
 
 ViewWindow* QtDialogWindow::CreateView(Robot* robot, const PixelRect& rect) {
@@ -333,11 +419,13 @@ ViewWindow* QtDialogWindow::CreateView(Robot* robot, const PixelRect& rect) {
   if (!COglWnd::CheckGlPlatform()) {
     return nullptr;
   }
-  auto* widget = new COglWndCustom(robot, this);
-  widget->setGeometry(rect.left, rect.top, rect.Width(), rect.Height());
-  widget->setVisible(true);
-  view_ = widget;
-  return new QtViewWindow(widget);
+  auto* view = new COglWndCustom(robot);
+  QWidget* container = view->EmbedIn(this);
+  container->setGeometry(rect.left, rect.top, rect.Width(), rect.Height());
+  container->setVisible(true);
+  view_ = container;
+  viewWindow_ = view;
+  return new QtViewWindow(container, view);
 }
 
 void QtDialogWindow::MessageBox(const char* text) {
@@ -414,20 +502,28 @@ void QtDialogWindow::paintEvent(QPaintEvent* event) {
 
 void QtDialogWindow::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
+  const int bar = BarHeight();
+  if (bar_ != nullptr) {
+    bar_->setGeometry(0, event->size().height() - bar, event->size().width(), bar);
+  }
   if (messages_ == nullptr) {
     return;
   }
   const unsigned type = isMinimized()   ? kSizeMinimized
                         : isMaximized() ? kSizeMaximized
                                         : kSizeRestored;
-  messages_->OnSize(type, event->size().width(), event->size().height());
+  messages_->OnSize(type, event->size().width(), std::max(0, event->size().height() - bar));
 }
 
 void QtDialogWindow::timerEvent(QTimerEvent* event) {
-  for (const auto& [id, qtId] : timers_) {
-    if (qtId == event->timerId()) {
-      if (messages_ != nullptr) {
-        messages_->OnTimer(id);
+  for (const auto& [id, timer] : timers_) {
+    if (timer->qtId == event->timerId()) {
+      killTimer(timer->qtId);
+      timer->qtId = 0;
+      RunBurst(id);
+      // A tick may have stopped the timer, or woken it with a new single shot already.
+      if (timer->running && timer->qtId == 0) {
+        Schedule(*timer);
       }
       return;
     }

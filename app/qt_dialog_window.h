@@ -3,9 +3,19 @@
 // messages to a DialogMessages handler one at a time on the UI thread, and provides the services of
 // WindowSystem: control text and states, the tick timer, the 3-D view, icons and message boxes.
 //
+// The tick timer keeps a simulation clock (TickClock) against the monotonic wall clock: each timer
+// event delivers one OnTimer for every whole period that has fallen due since the last one, back to
+// back, within the clock's cap, and the dialog repaints once after them. Late periods are so made
+// up instead of dropped; the clock's pause, step and slowdown act on the same timer.
+//
+// A bar may sit below the dialog's client area (a status strip): the client area the dialog sees,
+// and the sizes it is told about, end above it.
+//
 // Keys: Escape and the close button end the dialog; Enter does nothing (no push button is a
 // default button, so it neither ends the dialog nor clicks a button); F1 runs the help handler.
 #pragma once
+
+#include <memory>
 
 #include <QDialog>
 #include <QIcon>
@@ -16,6 +26,7 @@
 #include <vector>
 
 #include "app/dialog_template.h"
+#include "app/tick_clock.h"
 #include "app/window_system.h"
 
 class QAbstractButton;
@@ -25,6 +36,7 @@ class QPainter;
 class QPaintEvent;
 class QResizeEvent;
 class QTimerEvent;
+class COglWndCustom;
 
 class QtDialogWindow : public QDialog, public WindowSystem {
   Q_OBJECT
@@ -52,11 +64,26 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   // The widget of a control, null for an unknown identifier.
   QWidget* Control(int id) const;
 
-  // The 3-D view's widget while it exists.
+  // The 3-D view's widget (the container the view's window is embedded in) and the view itself,
+  // while they exist.
   QWidget* ViewWidget() const;
+  COglWndCustom* View() const;
 
   // Stops a timer that SetTimer started.
   void KillTimer(unsigned id);
+
+  // The simulation clock of a timer that SetTimer started, null for another identifier; it lives
+  // as long as the window, also after the timer stopped. After changing it (pause, step,
+  // slowdown), WakeTimer makes a running timer follow the change at once.
+  TickClock* TimerClock(unsigned id);
+  void WakeTimer(unsigned id);
+
+  // The monotonic wall clock the timers' clocks run on, in nanoseconds.
+  static int64_t Now();
+
+  // Puts bar along the bottom edge, across the whole width; the dialog's client area ends above
+  // it. The window takes ownership.
+  void SetBottomBar(QWidget* bar);
 
   // What F1 (the help command) runs; by default nothing.
   void SetHelpHandler(std::function<void()> handler);
@@ -93,14 +120,27 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   void timerEvent(QTimerEvent* event) override;
 
  private:
+  struct TickTimer {
+    explicit TickTimer(int64_t periodNs) : clock(periodNs) {}
+    TickClock clock;
+    bool running = true;
+    int qtId = 0;  // the pending single-shot Qt timer, 0 for none
+  };
+
   void BuildControls(const DialogTemplate& dialog);
   void StopTimers();
+  TickTimer* RunningTimer(unsigned id);
+  void Schedule(TickTimer& timer);
+  void RunBurst(unsigned id);
+  int BarHeight() const;
 
   std::map<int, QWidget*> controls_;
   std::map<int, QButtonGroup*> radioGroups_;  // template group -> its exclusive button group
-  std::map<unsigned, int> timers_;            // dialog timer id -> Qt timer id
-  std::vector<QIcon> icons_;                  // IconHandle i + 1 is icons_[i]
+  std::map<unsigned, std::unique_ptr<TickTimer>> timers_;  // by dialog timer id, never removed
+  std::vector<QIcon> icons_;                               // IconHandle i + 1 is icons_[i]
   QPointer<QWidget> view_;
+  QPointer<COglWndCustom> viewWindow_;
+  QPointer<QWidget> bar_;
   DialogMessages* messages_ = nullptr;
   std::function<void()> helpHandler_;
   QPainter* painter_ = nullptr;  // while a paint of the dialog runs

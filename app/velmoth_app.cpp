@@ -5,12 +5,12 @@
 #include <QStringList>
 #include <QSurfaceFormat>
 #include <QtGlobal>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/dialog_template.h"
+#include "app/main_window.h"
 #include "app/qt_dialog_window.h"
-#include "app/velmoth_dlg.h"
 #include "view/ogl_wnd.h"
 
 CVelmothApp theApp;
@@ -30,6 +30,12 @@ const char kHelpText[] =
     "View: drag with the left mouse button to turn it, with the right button to move it; the "
     "wheel zooms.\n"
     "\n"
+    "The strip below the view shows the simulated time, how fast it runs against the clock, the "
+    "frame rate, the speed and whether the run is running, paused or diverged.\n"
+    "F5: pause or resume. F6: one tick (pauses first). F7: half the speed. F8: twice the speed "
+    "(from 1/16 up to real time). When the state stops being finite the run pauses itself; "
+    "Reset, then F5, starts it again.\n"
+    "\n"
     "Escape or the close button ends the program.";
 
 namespace {
@@ -48,7 +54,16 @@ QStringList& StartupMessages() {
   std::_Exit(1);
 }
 
-QString DisplayReason() {
+// Why the toolkit could not start: a platform plugin that could not be found or loaded is named,
+// otherwise the display it could not open.
+QString StartupFailureReason() {
+  for (const QString& message : StartupMessages()) {
+    if (message.contains(QLatin1String("platform plugin"))) {
+      const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+      return QStringLiteral("cannot start the Qt platform plugin \"%1\" (QT_QPA_PLATFORM)")
+          .arg(platform.isEmpty() ? QStringLiteral("xcb") : platform);
+    }
+  }
   const QString display = qEnvironmentVariable("DISPLAY");
   return display.isEmpty() ? QStringLiteral("no display can be opened")
                            : QStringLiteral("cannot open the display \"%1\"").arg(display);
@@ -57,7 +72,7 @@ QString DisplayReason() {
 void StartupMessageHandler(QtMsgType type, const QMessageLogContext& /*context*/,
                            const QString& message) {
   if (type == QtFatalMsg) {
-    ExitWithoutDisplay(DisplayReason());
+    ExitWithoutDisplay(StartupFailureReason());
   }
   StartupMessages().append(message);
 }
@@ -75,37 +90,48 @@ bool DisplayConfigured() {
 
 }  // namespace
 
+void SetUpApplication() {
+  std::setlocale(LC_NUMERIC, "C");
+  QSurfaceFormat::setDefaultFormat(COglWnd::SurfaceFormat());
+  QApplication::setOrganizationName(QString::fromLatin1(kOrganizationName));
+  QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
+  QApplication::setApplicationVersion(QString::fromLatin1(kApplicationVersion));
+}
+
+std::unique_ptr<QApplication> MakeApplication(int& argc, char** argv) {
+  auto application = std::make_unique<QApplication>(argc, argv);
+  SetUpApplication();
+  return application;
+}
+
 int CVelmothApp::Run(int argc, char** argv) {
+  const int status = ParseWindowOptions(argc, argv, m_options);
+  if (status >= 0) {
+    return status;
+  }
   if (!DisplayConfigured()) {
     std::fprintf(stderr,
                  "velmoth: no display to show the window on (DISPLAY is not set); velmoth-sim "
                  "runs the simulation without a window\n");
     return 1;
   }
-  // The view's OpenGL format is every window's, so the dialog and its view share one surface.
-  QSurfaceFormat::setDefaultFormat(COglWnd::SurfaceFormat());
 
   const QtMessageHandler previous = qInstallMessageHandler(StartupMessageHandler);
-  QApplication application(argc, argv);
+  std::unique_ptr<QApplication> application = MakeApplication(argc, argv);
   qInstallMessageHandler(previous);
   for (const QString& message : StartupMessages()) {
     qWarning("%s", qUtf8Printable(message));
   }
   StartupMessages().clear();
 
-  QApplication::setOrganizationName(QString::fromLatin1(kOrganizationName));
-  QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
-  QApplication::setApplicationVersion(QString::fromLatin1(kApplicationVersion));
-
   InitInstance();
   return 0;
 }
 
 bool CVelmothApp::InitInstance() {
-  QtDialogWindow window(kMainDialogTemplate);
-  CVelmothDlg dlg(window);
-  SetMainWindow(&window);
-  window.DoModal(dlg);
+  MainWindow window;
+  SetMainWindow(&window.Window());
+  window.Exec();
   SetMainWindow(nullptr);
   return false;
 }

@@ -1,8 +1,13 @@
-// CVelmothApp: the program. It makes the toolkit's application object, runs the main dialog
-// modally and ends when the dialog closes. It keeps no settings and reads no files; F1 (the help
-// command) shows a short description of the panel and the mouse navigation.
+// CVelmothApp: the program. It reads its command line, makes the toolkit's application object,
+// runs the main window modally and ends when it closes. It keeps no settings; F1 (the help command)
+// shows a short description of the panel, the keys and the mouse navigation.
 #pragma once
 
+#include <memory>
+
+#include "app/window_options.h"
+
+class QApplication;
 class QtDialogWindow;
 
 // The organisation the toolkit files the application under; nothing is stored there.
@@ -13,10 +18,20 @@ inline constexpr char kApplicationVersion[] = "1.0.0.1";
 // What F1 shows.
 extern const char kHelpText[];
 
+// Sets up the toolkit's application object as the program needs it, right after it is made: the
+// view's OpenGL format as every window's default, and numbers read and written with a period
+// whatever the user's language (making the application object switches the C library to that
+// language; the panel's text formats and the recorded files are defined with the period).
+void SetUpApplication();
+
+// Makes the application object and sets it up.
+std::unique_ptr<QApplication> MakeApplication(int& argc, char** argv);
+
 class CVelmothApp {
  public:
-  // Runs the program and returns its exit status: 0 after the dialog has closed, 1 when no
-  // display can be opened (with one line on standard error that points to velmoth-sim).
+  // Runs the program and returns its exit status: 0 after the window has closed or after --help
+  // and --version; 1 when no display or platform can be opened (with one line on standard error
+  // that points to velmoth-sim); 2 for a bad option.
   int Run(int argc, char** argv);
 
   // Shows the main dialog modally; returns false, since no message loop of the application
@@ -31,6 +46,7 @@ class CVelmothApp {
 
  private:
   QtDialogWindow* m_pMainWnd = nullptr;
+  WindowOptions m_options;
 };
 
 extern CVelmothApp theApp;

@@ -1,5 +1,6 @@
 #include "app/velmoth_dlg.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -90,11 +91,14 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   matrix<double> accel = m_accel;
   matrix<double> torque = m_torque;
 
+  int mode = 0;
   if (m_window.IsDlgButtonChecked(kIdForward) == kChecked) {
+    mode = kIdForward;
     accel = ForwardDynamics(*m_pRobot, torque);
     IntegrateStep(*m_pRobot, accel, kTimeStep);
     SetDlgItemMatrix(accel, kIdJointAccel);
   } else if (m_window.IsDlgButtonChecked(kIdInverse) == kChecked) {
+    mode = kIdInverse;
     IntegrateStep(*m_pRobot, accel, kTimeStep);
     torque = InverseDynamics(*m_pRobot);
     SetDlgItemMatrix(torque, kIdJointTorque);
@@ -107,6 +111,11 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
 
   if (m_pView != nullptr) {
     m_pView->Invalidate();
+  }
+
+  const TickResult result{*m_pRobot, mode, accel, torque};
+  for (TickListener* listener : m_listeners) {
+    listener->OnTick(result);
   }
 }
 
@@ -153,6 +162,18 @@ bool CVelmothDlg::OnCommand(int id) {
 
 void CVelmothDlg::OnBnClickedReset() {
   m_pRobot->ResetJointState();
+  for (TickListener* listener : m_listeners) {
+    listener->OnResetJointState();
+  }
+}
+
+void CVelmothDlg::AddTickListener(TickListener* listener) {
+  m_listeners.push_back(listener);
+}
+
+void CVelmothDlg::RemoveTickListener(TickListener* listener) {
+  m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), listener),
+                    m_listeners.end());
 }
 
 void CVelmothDlg::OnBnClickedSetAccel() {

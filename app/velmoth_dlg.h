@@ -4,11 +4,32 @@
 // same code runs in the Qt dialog and under the fake layer of the tests.
 #pragma once
 
+#include <vector>
+
 #include "app/dialog_template.h"
 #include "app/window_system.h"
 #include "matrix/matrix.h"
 
 struct Robot;
+
+// What one tick did, for the instruments that follow the simulation: the arm after the tick, the
+// mode it ran in (kIdForward, kIdInverse, or 0 when neither is selected and nothing moved), and the
+// tick's two vectors: in forward mode the user's torques and the accelerations they caused, in
+// inverse mode the user's accelerations and the torques that produce them.
+struct TickResult {
+  const Robot& robot;
+  int mode;
+  const matrix<double>& accel;
+  const matrix<double>& torque;
+};
+
+// Follows the simulation: told after every tick and after every "Reset".
+class TickListener {
+ public:
+  virtual ~TickListener() = default;
+  virtual void OnTick(const TickResult& tick) = 0;
+  virtual void OnResetJointState() {}
+};
 
 // The timer that drives the simulation tick, and its period.
 inline constexpr unsigned kTickTimerId = 1000;
@@ -49,6 +70,10 @@ class CVelmothDlg : public DialogMessages {
   // The message map: a click on 1005, 1006, 1007, 1009, 1010 or 1014 runs its handler.
   bool OnCommand(int id) override;
 
+  // Listeners are told in the order they were added; they must outlive the dialog or be removed.
+  void AddTickListener(TickListener* listener);
+  void RemoveTickListener(TickListener* listener);
+
   // The icon to show while the minimised dialog is dragged.
   IconHandle OnQueryDragIcon() const { return m_hIcon; }
 
@@ -79,4 +104,5 @@ class CVelmothDlg : public DialogMessages {
 
  private:
   WindowSystem& m_window;
+  std::vector<TickListener*> m_listeners;
 };

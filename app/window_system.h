@@ -69,7 +69,9 @@ class WindowSystem {
   virtual void EnableDlgItem(int id, bool enable) = 0;
 
   // Starts (or restarts) a periodic timer whose ticks reach the dialog's OnTimer with this
-  // identifier, on the user-interface thread, one at a time; late ticks are dropped, not queued.
+  // identifier, on the user-interface thread, one at a time. The timer keeps pace with the wall
+  // clock: periods that fell due while the thread was busy are delivered late, back to back, up
+  // to a cap; only beyond it are they dropped.
   virtual void SetTimer(unsigned id, unsigned periodMs) = 0;
 
   // The dialog's client area: left and top are 0.

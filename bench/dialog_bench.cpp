@@ -1,13 +1,19 @@
-// dialog_bench: runs the real main dialog (panel, tick timer and 3-D view) for a while and reports
-// how well the simulation keeps pace with the wall clock: ticks per second of wall-clock time as a
-// real-time factor (1.0 = one simulated second per second), the tick-to-tick interval, the cost of
-// one tick and the cost of painting. Needs a display; under Xvfb the view draws with Mesa's
-// software renderer.
+// dialog_bench: runs the real main window (panel, 3-D view, status strip and tick timer) for a
+// while and reports how well the simulation keeps pace with the wall clock: simulated seconds per
+// second of wall-clock time as a real-time factor (1.0 = real time), the simulated time dropped as
+// slip, the frame rate of the view, the tick-to-tick interval, and what the timer's bursts, the
+// view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
+// Mesa's software renderer.
 //
-//   dialog_bench [--seconds S] [--torque TEXT] [--screenshot FILE.png] [--without-view]
+//   dialog_bench [--seconds S] [--load N] [--torque TEXT] [--screenshot FILE.png] [--without-view]
 //
-// --without-view runs the panel alone (as when OpenGL is missing), which shows how the tick timer
-// keeps pace when painting costs next to nothing.
+// --load N keeps N busy processes running for the duration, as other programs on the machine
+// would. --without-view runs the panel alone (as when OpenGL is missing).
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -15,7 +21,6 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
-#include <QSurfaceFormat>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -24,12 +29,11 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_template.h"
-#include "app/qt_dialog_window.h"
-#include "app/velmoth_dlg.h"
+#include "app/main_window.h"
+#include "app/velmoth_app.h"
 #include "dynamics/dynamics.h"
 #include "tests/app/gl_driver_pin.h"
-#include "view/ogl_wnd.h"
+#include "view/ogl_wnd_custom.h"
 
 namespace {
 
@@ -43,55 +47,75 @@ double Percentile(std::vector<double> values, double p) {
 }
 
 void Report(const char* what, const std::vector<double>& ms) {
-  std::printf("%-34s median %7.3f ms   p99 %7.3f ms   max %7.3f ms   (%zu samples)\n", what,
+  std::printf("%-36s median %7.3f ms   p99 %7.3f ms   max %7.3f ms   (%zu samples)\n", what,
               Percentile(ms, 0.5), Percentile(ms, 0.99), Percentile(ms, 1.0), ms.size());
 }
 
-// The dialog with every tick timed.
-class TimedDlg : public CVelmothDlg {
- public:
-  TimedDlg(WindowSystem& window, const QElapsedTimer& clock) : CVelmothDlg(window), clock_(clock) {}
-
-  void OnTimer(unsigned id) override {
-    const qint64 start = clock_.nsecsElapsed();
-    if (lastStart_ >= 0) {
-      intervals.push_back(static_cast<double>(start - lastStart_) * 1e-6);
+// Starts n processes that keep a core busy until they are killed (or the bench ends).
+std::vector<pid_t> StartLoad(int n) {
+  std::vector<pid_t> children;
+  for (int i = 0; i < n; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      volatile unsigned long spin = 0;
+      for (;;) {
+        spin = spin + 1;
+      }
     }
-    lastStart_ = start;
-    CVelmothDlg::OnTimer(id);
-    costs.push_back(static_cast<double>(clock_.nsecsElapsed() - start) * 1e-6);
+    if (pid > 0) {
+      children.push_back(pid);
+    }
   }
+  return children;
+}
 
-  std::vector<double> intervals;  // ms between the starts of two ticks
-  std::vector<double> costs;      // ms one tick takes, view invalidation included
+void StopLoad(const std::vector<pid_t>& children) {
+  for (pid_t pid : children) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+// Notes when every tick ends.
+class TickTimes : public TickListener {
+ public:
+  explicit TickTimes(const QElapsedTimer& clock) : clock_(clock) {}
+  void OnTick(const TickResult& /*tick*/) override { ends.push_back(clock_.nsecsElapsed()); }
+  std::vector<qint64> ends;
 
  private:
   const QElapsedTimer& clock_;
-  qint64 lastStart_ = -1;
 };
 
-// Times the view's paints (its OpenGL drawing) and the window's repaints (every dirty widget,
-// the composition of the view into the window and the flush to the screen).
+// Times the timer's bursts of ticks, the view's paints and the window's repaints (every dirty
+// widget and the flush to the screen).
 class BenchApplication : public QApplication {
  public:
   using QApplication::QApplication;
 
   bool notify(QObject* receiver, QEvent* event) override {
-    const bool viewPaint = event->type() == QEvent::Paint && receiver == view;
-    const bool windowRepaint = event->type() == QEvent::UpdateRequest && receiver == window;
-    if (!viewPaint && !windowRepaint) {
+    std::vector<double>* into = nullptr;
+    if (event->type() == QEvent::Timer && receiver == window) {
+      into = &bursts;
+    } else if (event->type() == QEvent::UpdateRequest && receiver == view) {
+      into = &viewPaints;
+    } else if (event->type() == QEvent::UpdateRequest && receiver == window) {
+      into = &windowRepaints;
+    }
+    if (into == nullptr) {
       return QApplication::notify(receiver, event);
     }
     QElapsedTimer timer;
     timer.start();
     const bool result = QApplication::notify(receiver, event);
-    (viewPaint ? viewPaints : windowRepaints)
-        .push_back(static_cast<double>(timer.nsecsElapsed()) * 1e-6);
+    into->push_back(static_cast<double>(timer.nsecsElapsed()) * 1e-6);
     return result;
   }
 
   QObject* view = nullptr;
   QObject* window = nullptr;
+  std::vector<double> bursts;
   std::vector<double> viewPaints;
   std::vector<double> windowRepaints;
 };
@@ -100,6 +124,7 @@ class BenchApplication : public QApplication {
 
 int main(int argc, char** argv) {
   double seconds = 10.0;
+  int load = 0;
   std::string torque;
   std::string screenshot;
   bool withoutView = false;
@@ -107,6 +132,8 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
       seconds = std::atof(argv[++i]);
+    } else if (std::strcmp(argv[i], "--load") == 0 && hasValue) {
+      load = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--torque") == 0 && hasValue) {
       torque = argv[++i];
     } else if (std::strcmp(argv[i], "--screenshot") == 0 && hasValue) {
@@ -115,14 +142,14 @@ int main(int argc, char** argv) {
       withoutView = true;
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--seconds S] [--torque TEXT] [--screenshot FILE.png] "
+                   "usage: %s [--seconds S] [--load N] [--torque TEXT] [--screenshot FILE.png] "
                    "[--without-view]\n",
                    argv[0]);
       return 2;
     }
   }
-  if (!(seconds > 0.0)) {
-    std::fprintf(stderr, "dialog_bench: --seconds expects a positive number\n");
+  if (!(seconds > 0.0) || load < 0 || load > 64) {
+    std::fprintf(stderr, "dialog_bench: --seconds expects a positive number, --load 0 to 64\n");
     return 2;
   }
 
@@ -134,43 +161,59 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  QSurfaceFormat::setDefaultFormat(COglWnd::SurfaceFormat());
+  // The load starts before the toolkit connects to the display, so that no child holds a copy of
+  // the connection.
+  const std::vector<pid_t> children = StartLoad(load);
   BenchApplication app(argc, argv);
+  SetUpApplication();
   QElapsedTimer clock;
   clock.start();
-  QtDialogWindow window(kMainDialogTemplate);
-  TimedDlg dlg(window, clock);
   if (withoutView) {
     COglWnd::SetMessageHook([](const QString&) {});
     COglWnd::SetFaultHook([](COglWnd::GlStep) { return true; });
   }
-  window.InitDialog(dlg);
-  if (dlg.m_pView == nullptr && !withoutView) {
+  MainWindow main;
+  main.Open();
+  QtDialogWindow& window = main.Window();
+  if (window.View() == nullptr && !withoutView) {
     std::fprintf(stderr, "dialog_bench: the 3-D view could not be made (no usable OpenGL)\n");
+    StopLoad(children);
     return 1;
   }
-  app.view = window.ViewWidget();  // null without the view
+  TickTimes ticks(clock);
+  main.Dlg().AddTickListener(&ticks);
+  app.view = window.View();  // null without the view
   app.window = &window;
   if (!torque.empty()) {
     window.SetDlgItemText(kIdJointTorque, torque.c_str());
-    dlg.OnBnClickedSetTorque();
+    main.Dlg().OnBnClickedSetTorque();
   }
   window.show();
 
   // Measure after the window has appeared and settled.
   qint64 startNs = 0;
   double wall = 0.0;
-  std::size_t ticks = 0;
+  std::size_t tickCount = 0;
+  uint64_t framesAtStart = 0;
+  uint64_t frames = 0;
+  uint64_t slipAtStart = 0;
+  uint64_t slip = 0;
+  std::size_t firstTick = 0;
   bool screenshotSaved = false;
+  TickClock& tickClock = *window.TimerClock(kTickTimerId);
   QTimer::singleShot(500, [&] {
-    dlg.intervals.clear();
-    dlg.costs.clear();
+    app.bursts.clear();
     app.viewPaints.clear();
     app.windowRepaints.clear();
+    firstTick = ticks.ends.size();
+    framesAtStart = main.Frames();
+    slipAtStart = tickClock.SlippedTicks();
     startNs = clock.nsecsElapsed();
     QTimer::singleShot(static_cast<int>(seconds * 1000.0), Qt::PreciseTimer, &app, [&] {
       wall = static_cast<double>(clock.nsecsElapsed() - startNs) * 1e-9;
-      ticks = dlg.costs.size();
+      tickCount = ticks.ends.size() - firstTick;
+      frames = main.Frames() - framesAtStart;
+      slip = tickClock.SlippedTicks() - slipAtStart;
       if (!screenshot.empty()) {
         // What the screen shows in the window's place.
         const QRect area = window.geometry();
@@ -181,20 +224,28 @@ int main(int argc, char** argv) {
     });
   });
   QApplication::exec();
-  dlg.intervals.resize(std::min(dlg.intervals.size(), ticks));
-  dlg.costs.resize(ticks);
-  const double factor = static_cast<double>(ticks) * kTimeStep / wall;
-  const QSize view = app.view != nullptr ? window.ViewWidget()->size() : QSize(0, 0);
-  std::printf("dialog_bench: %.2f s of wall-clock time, platform %s, window %dx%d, view %dx%d\n",
-              wall, qPrintable(QGuiApplication::platformName()), window.width(), window.height(),
-              view.width(), view.height());
-  std::printf("ticks: %zu, %.1f per second; real-time factor %.4f\n", ticks,
-              static_cast<double>(ticks) / wall, factor);
-  Report("tick-to-tick interval", dlg.intervals);
-  Report("tick (dynamics, panel, invalidate)", dlg.costs);
-  Report("view paint (OpenGL drawing)", app.viewPaints);
-  Report("window repaint (compose and flush)", app.windowRepaints);
+  StopLoad(children);
 
+  std::vector<double> intervals;
+  for (std::size_t i = firstTick + 1; i < firstTick + tickCount; ++i) {
+    intervals.push_back(static_cast<double>(ticks.ends[i] - ticks.ends[i - 1]) * 1e-6);
+  }
+  const double factor = static_cast<double>(tickCount) * kTimeStep / wall;
+  const QSize view = app.view != nullptr ? window.ViewWidget()->size() : QSize(0, 0);
+  std::printf(
+      "dialog_bench: %.2f s of wall-clock time, %d busy processes, platform %s, window %dx%d, "
+      "view %dx%d\n",
+      wall, load, qPrintable(QGuiApplication::platformName()), window.width(), window.height(),
+      view.width(), view.height());
+  std::printf("ticks: %zu, %.1f per second; real-time factor %.4f; slip %.2f s\n", tickCount,
+              static_cast<double>(tickCount) / wall, factor, static_cast<double>(slip) * kTimeStep);
+  std::printf("%.1f frames per second\n", static_cast<double>(frames) / wall);
+  Report("tick-to-tick interval", intervals);
+  Report("timer burst (ticks, panel, invalidate)", app.bursts);
+  Report("view paint (OpenGL drawing and swap)", app.viewPaints);
+  Report("window repaint (widgets and flush)", app.windowRepaints);
+
+  main.Dlg().RemoveTickListener(&ticks);
   if (!screenshot.empty()) {
     if (!screenshotSaved) {
       std::fprintf(stderr, "dialog_bench: cannot write %s\n", screenshot.c_str());
@@ -202,7 +253,7 @@ int main(int argc, char** argv) {
     }
     std::printf("screenshot: %s\n", screenshot.c_str());
   }
-  window.DestroyDialog();
+  main.Close();
   PinLoadedGlDrivers();  // keeps the sanitizer build's leak check able to see the driver's memory
   return 0;
 }

@@ -6,27 +6,18 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QPalette>
 #include <QResizeEvent>
 #include <QSurface>
 #include <QWheelEvent>
-#include <QWindow>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
 namespace {
-
-// Zoom limits: the wheel moves the eye by a factor per notch, so without a limit a long run of
-// notches underflows the eye onto the look-at point (the camera becomes degenerate and can never
-// zoom back out) or overflows it to infinity. Steps that would leave this range are ignored.
-constexpr double kMinEyeDistance = 1.0e-6;
-constexpr double kMaxEyeDistance = 1.0e9;
-
-// Near and far clipping planes of the projection.
-constexpr double kNearPlane = 0.1;
-constexpr double kFarPlane = 1000000.0;
 
 COglWnd::MessageHook& MessageHookSlot() {
   static COglWnd::MessageHook hook;
@@ -62,10 +53,8 @@ bool HasFixedFunction(const QSurfaceFormat& format) {
 
 }  // namespace
 
-COglWnd::COglWnd(QWidget* parent) : QOpenGLWidget(parent) {
+COglWnd::COglWnd(QWindow* parent) : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate, parent) {
   setFormat(SurfaceFormat());
-  // A click gives the view the keyboard focus; Tab reaches it as well.
-  setFocusPolicy(Qt::StrongFocus);
 }
 
 COglWnd::~COglWnd() {
@@ -86,12 +75,22 @@ QSurfaceFormat COglWnd::SurfaceFormat() {
   return format;
 }
 
+// A context is made and made current on an offscreen surface, and the driver must then name its
+// renderer: platforms that hand out contexts they cannot draw with fail here, before any window
+// holds a view.
 bool COglWnd::CheckGlPlatform() {
   bool usable = !StepFails(GlStep::ChooseFormat);
   if (usable) {
     QOpenGLContext probe;
     probe.setFormat(SurfaceFormat());
-    usable = probe.create() && HasFixedFunction(probe.format());
+    QOffscreenSurface surface;
+    surface.setFormat(SurfaceFormat());
+    surface.create();
+    usable = probe.create() && HasFixedFunction(probe.format()) && surface.isValid() &&
+             probe.makeCurrent(&surface) && glGetString(GL_RENDERER) != nullptr;
+    if (QOpenGLContext::currentContext() == &probe) {
+      probe.doneCurrent();
+    }
   }
   if (!usable) {
     ShowMessage(StepMessage(GlStep::ChooseFormat));
@@ -122,6 +121,31 @@ COglWnd::MessageHook COglWnd::SetMessageHook(MessageHook hook) {
 
 COglWnd::FaultHook COglWnd::SetFaultHook(FaultHook hook) {
   return std::exchange(FaultHookSlot(), std::move(hook));
+}
+
+QWidget* COglWnd::EmbedIn(QWidget* parent) {
+  QWidget* container = QWidget::createWindowContainer(this, parent);
+  // A click in the view takes the focus, as the view's own window does.
+  container->setFocusPolicy(Qt::ClickFocus);
+  return container;
+}
+
+void COglWnd::SetCamera(const Point3& eye, const Point3& center, double spin, double tilt) {
+  m_eye = eye;
+  m_center = center;
+  m_spin = spin;
+  m_tilt = tilt;
+  update();
+}
+
+QImage COglWnd::GrabFrame() {
+  if (!m_glReady || context() == nullptr) {
+    return QImage();
+  }
+  makeCurrent();
+  paintGL();
+  glFinish();
+  return grabFramebuffer();
 }
 
 void COglWnd::ApplyCamera() const {
@@ -187,12 +211,14 @@ void COglWnd::InitGL() {
   glEnable(GL_COLOR_MATERIAL);
 }
 
-// Qt passes device-independent sizes; the viewport and aspect use the framebuffer's pixels.
+// Qt passes device-independent sizes, an empty one included; the viewport and aspect use the
+// framebuffer's pixels. The context need not be current when Qt calls this.
 void COglWnd::resizeGL(int w, int h) {
   if (!m_glReady) {
     return;
   }
-  const qreal ratio = devicePixelRatioF();
+  makeCurrent();
+  const qreal ratio = devicePixelRatio();
   ApplyProjection(qRound(w * ratio), qRound(h * ratio));
 }
 
@@ -219,39 +245,6 @@ void COglWnd::paintGL() {
   glLoadIdentity();
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   DrawScene();
-}
-
-bool COglWnd::event(QEvent* e) {
-  const bool result = QOpenGLWidget::event(e);
-  if (e->type() == QEvent::Show) {
-    CheckContextMade();
-  }
-  return result;
-}
-
-void COglWnd::resizeEvent(QResizeEvent* e) {
-  QOpenGLWidget::resizeEvent(e);
-  if (!e->size().isEmpty()) {
-    CheckContextMade();
-    return;
-  }
-  // Qt neither repaints nor calls resizeGL for an empty widget; the projection still follows the
-  // size, as a 1 x 1 viewport, so that nothing ever divides by a zero size.
-  if (m_glReady && context() != nullptr) {
-    makeCurrent();
-    const qreal ratio = devicePixelRatioF();
-    ApplyProjection(qRound(width() * ratio), qRound(height() * ratio));
-  }
-}
-
-// Qt makes the context when a shown widget first gets a non-empty size, and calls initializeGL only
-// when that worked. A shown, non-empty widget without a context therefore failed to get one.
-void COglWnd::CheckContextMade() {
-  if (m_setupFailed || context() != nullptr || size().isEmpty() || !isVisible() ||
-      window()->windowHandle() == nullptr) {
-    return;
-  }
-  FailSetup(GlStep::CreateContext);
 }
 
 // The view stops drawing at once; the message waits for the event loop, so that a modal box never
@@ -310,12 +303,12 @@ void COglWnd::mousePressEvent(QMouseEvent* e) {
       mode = 3;
       break;
     default:
-      QOpenGLWidget::mousePressEvent(e);
+      QOpenGLWindow::mousePressEvent(e);
       return;
   }
   m_mouseMode = mode;
   m_lastMouse = e->position().toPoint();
-  setFocus(Qt::MouseFocusReason);
+  requestActivate();
   e->accept();
 }
 
@@ -329,7 +322,7 @@ void COglWnd::mouseReleaseEvent(QMouseEvent* e) {
       e->accept();
       return;
     default:
-      QOpenGLWidget::mouseReleaseEvent(e);
+      QOpenGLWindow::mouseReleaseEvent(e);
       return;
   }
 }
@@ -338,7 +331,7 @@ void COglWnd::mouseReleaseEvent(QMouseEvent* e) {
 // (mouse tracking, or a release that went elsewhere) changes nothing.
 void COglWnd::mouseMoveEvent(QMouseEvent* e) {
   if (m_mouseMode == 0 || e->buttons() == Qt::NoButton) {
-    QOpenGLWidget::mouseMoveEvent(e);
+    QOpenGLWindow::mouseMoveEvent(e);
     return;
   }
   const QPoint p = e->position().toPoint();
@@ -358,13 +351,20 @@ void COglWnd::mouseMoveEvent(QMouseEvent* e) {
   e->accept();
 }
 
+void COglWnd::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton) {
+    emit doubleClicked();
+  }
+  QOpenGLWindow::mouseDoubleClickEvent(e);
+}
+
 // One event is one step whatever its size: towards the user (negative) the eye comes to 0.9 of its
 // distance from the look-at point, away from the user it goes to 1.1. The look-at point stays.
 void COglWnd::wheelEvent(QWheelEvent* e) {
   const int delta = e->angleDelta().y();
   if (delta == 0) {
     // Horizontal wheels and the start and end markers of touchpad scrolling carry no vertical step.
-    QOpenGLWidget::wheelEvent(e);
+    QOpenGLWindow::wheelEvent(e);
     return;
   }
   e->accept();

@@ -1,28 +1,33 @@
 // COglWnd: the OpenGL view with a look-at camera and mouse navigation.
 //
-// The widget owns its GL context (through QOpenGLWidget), sets up the fixed lights and depth state
-// once per context, keeps a perspective projection that follows its size, and turns, pans and zooms
-// the camera with the mouse: left drag rotates, right drag pans, the wheel zooms. A paint clears
-// the buffers and calls DrawScene, which subclasses override; this class draws nothing. Drawing
-// uses OpenGL 1.1 fixed-function calls and GLU, so the context is a compatibility-profile one.
+// The view is a window of its own (QOpenGLWindow) that a dialog embeds in a window container: it
+// owns its GL context, sets up the fixed lights and depth state once per context, keeps a
+// perspective projection that follows its size, and turns, pans and zooms the camera with the
+// mouse: left drag rotates, right drag pans, the wheel zooms. A paint clears the buffers and calls
+// DrawScene, which subclasses override; this class draws nothing. Drawing uses OpenGL 1.1
+// fixed-function calls and GLU, so the context is a compatibility-profile one.
+//
+// Being a native window of its own, the view is drawn and swapped by itself: the widgets around it
+// are painted by Qt's raster engine and never composed through OpenGL, which keeps a frame cheap
+// under a software renderer.
 //
 // GL set-up and teardown failures are shown to the user as OK message boxes through a replaceable
 // hook; after a set-up failure the view stays on screen without a picture and never calls GL again.
 #pragma once
 
-#include <QOpenGLWidget>
+#include <QImage>
+#include <QOpenGLWindow>
 #include <QPoint>
 #include <QSize>
 #include <QString>
 #include <QSurfaceFormat>
 #include <functional>
 
-class QEvent;
 class QMouseEvent;
-class QResizeEvent;
 class QWheelEvent;
+class QWidget;
 
-class COglWnd : public QOpenGLWidget {
+class COglWnd : public QOpenGLWindow {
   Q_OBJECT
 
  public:
@@ -47,16 +52,30 @@ class COglWnd : public QOpenGLWidget {
   // For tests: returns true for a step that is to fail as if the GL binding had refused it.
   using FaultHook = std::function<bool(GlStep step)>;
 
-  explicit COglWnd(QWidget* parent = nullptr);
+  // The initial camera: the eye, the look-at point and the field of view.
+  static constexpr Point3 kStartEye{2.5, 0.0, 0.4};
+  static constexpr Point3 kStartCenter{0.0, 0.0, 0.8};
+  static constexpr double kStartFovY = 45.0;
+
+  // Zoom limits of the eye's distance from the look-at point. The far one keeps the whole scene
+  // well inside the far clipping plane and large enough to be seen.
+  static constexpr double kMinEyeDistance = 1.0e-6;
+  static constexpr double kMaxEyeDistance = 100.0;
+
+  // Near and far clipping planes of the projection.
+  static constexpr double kNearPlane = 0.1;
+  static constexpr double kFarPlane = 1000000.0;
+
+  explicit COglWnd(QWindow* parent = nullptr);
   ~COglWnd() override;
 
   // A 24-bit RGB, 16-bit depth, double-buffered OpenGL 2.1 compatibility-profile format. Every view
-  // asks for it; an application may also make it the default format before creating windows.
+  // asks for it.
   static QSurfaceFormat SurfaceFormat();
 
-  // Whether this platform can make a context with the fixed-function pipeline at all. When it
-  // cannot, reports the failure through the message hook and returns false; a window must then not
-  // create a view, since Qt cannot show a window holding an OpenGL widget without OpenGL.
+  // Whether this platform can make a context with the fixed-function pipeline in a window of its
+  // own. When it cannot, reports the failure through the message hook and returns false; a window
+  // must then not create a view.
   static bool CheckGlPlatform();
 
   // The text the user sees when a step fails.
@@ -65,6 +84,10 @@ class COglWnd : public QOpenGLWidget {
   // Replace the hooks; an empty function restores the default. Each returns the hook it replaced.
   static MessageHook SetMessageHook(MessageHook hook);
   static FaultHook SetFaultHook(FaultHook hook);
+
+  // Puts the view into a container widget of parent and returns the container, which owns the
+  // view from then on: deleting the container deletes the view.
+  QWidget* EmbedIn(QWidget* parent);
 
   // Camera state. Angles are in degrees; points in world coordinates, z up.
   const Point3& Eye() const { return m_eye; }
@@ -76,12 +99,23 @@ class COglWnd : public QOpenGLWidget {
   int MouseMode() const { return m_mouseMode; }
   QPoint LastMouse() const { return m_lastMouse; }
 
+  // Moves the camera: eye and look-at point, spin and tilt. The view repaints.
+  void SetCamera(const Point3& eye, const Point3& center, double spin, double tilt);
+
   // The viewport and aspect ratio of the last projection set-up, in framebuffer pixels.
   QSize ViewportSize() const { return m_viewport; }
   double Aspect() const { return m_aspect; }
 
   // True once the context has been set up and passed every check; paints draw only then.
   bool IsGlReady() const { return m_glReady; }
+
+  // Paints one frame into the back buffer and returns it, at the view's pixel size; a null image
+  // when the view cannot draw.
+  QImage GrabFrame();
+
+ signals:
+  // A double-click with the left button in the view.
+  void doubleClicked();
 
  protected:
   // Draws the scene. Entered with GL_MODELVIEW selected and equal to the identity, both buffers
@@ -97,26 +131,24 @@ class COglWnd : public QOpenGLWidget {
   void resizeGL(int w, int h) override;
   void paintGL() override;
 
-  bool event(QEvent* e) override;
-  void resizeEvent(QResizeEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
 
  private:
   void InitGL();
   void ApplyProjection(int cx, int cy);
   void FailSetup(GlStep step);
-  void CheckContextMade();
   void ShowPendingMessage();
   void ReleaseGL();
 
-  Point3 m_eye{2.5, 0.0, 0.4};
-  Point3 m_center{0.0, 0.0, 0.8};
+  Point3 m_eye = kStartEye;
+  Point3 m_center = kStartCenter;
   double m_spin = 0.0;
   double m_tilt = 0.0;
-  double m_fovY = 45.0;
+  double m_fovY = kStartFovY;
   int m_mouseMode = 0;
   QPoint m_lastMouse{0, 0};
 

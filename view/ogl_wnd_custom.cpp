@@ -42,7 +42,7 @@ void OrientAlongJointAxis(const Link& link) {
 
 }  // namespace
 
-COglWndCustom::COglWndCustom(Robot* robot, QWidget* parent) : COglWnd(parent), m_pRobot(robot) {}
+COglWndCustom::COglWndCustom(Robot* robot, QWindow* parent) : COglWnd(parent), m_pRobot(robot) {}
 
 void COglWndCustom::SetShowToolFrame(bool show) {
   m_bShowToolFrame = show;

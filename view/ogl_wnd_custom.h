@@ -12,7 +12,7 @@ class COglWndCustom : public COglWnd {
   Q_OBJECT
 
  public:
-  explicit COglWndCustom(Robot* robot, QWidget* parent = nullptr);
+  explicit COglWndCustom(Robot* robot, QWindow* parent = nullptr);
 
   // Whether an axis triad of length 0.3 is drawn at the frame after the last link (off at first).
   bool ShowToolFrame() const { return m_bShowToolFrame; }

@@ -4,13 +4,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
-#include <QSurfaceFormat>
 #include <QTest>
+#include <clocale>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "app/qt_dialog_window.h"
+#include "app/velmoth_app.h"
 #include "tests/app/gl_driver_pin.h"
 #include "tests/app/panel_test_suite.h"
 #include "view/ogl_wnd.h"
@@ -20,8 +22,8 @@ namespace {
 // One application for all tests; a view's OpenGL failure fails the test instead of showing a box.
 struct QtApplication : ::testing::Environment {
   void SetUp() override {
-    QSurfaceFormat::setDefaultFormat(COglWnd::SurfaceFormat());
     app = new QApplication(argc, argv);
+    SetUpApplication();
     COglWnd::SetMessageHook([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
   }
   void TearDown() override {
@@ -87,3 +89,22 @@ class QtDriver {
 namespace panel_test {
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, PanelTest, QtDriver);
 }  // namespace panel_test
+
+// The panel's texts are written and read with a period whatever the user's language. The test
+// suite runs this program a second time under a decimal-comma language (VELMOTH_EXPECT_LANGUAGE
+// names it), where the language must really be in force for everything but numbers.
+TEST(QtPanel, NumbersKeepThePeriodInAnyLanguage) {
+  const char* language = std::getenv("VELMOTH_EXPECT_LANGUAGE");
+  if (language != nullptr) {
+    ASSERT_EQ(std::string(std::setlocale(LC_MONETARY, nullptr)).rfind(language, 0), 0u)
+        << "the language is not in force: is its locale generated?";
+    ASSERT_STREQ(std::localeconv()->mon_decimal_point, ",");
+  }
+  EXPECT_STREQ(std::localeconv()->decimal_point, ".");
+  QtDriver d;
+  d.Type(kIdViscousFriction, "0.5");
+  d.Type(kIdGravity, "1.5, 2, -3");
+  d.Click(kIdSet);
+  EXPECT_EQ(d.Dlg().m_pRobot->viscousFriction, 0.5);
+  EXPECT_EQ(panel_test::Column(d.Dlg().m_pRobot->gravity), (panel_test::Vec{1.5, 2.0, -3.0}));
+}

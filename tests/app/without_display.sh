@@ -1,8 +1,24 @@
 #!/bin/sh
-# Runs the window program with no display to connect to: it must end with status 1 and exactly one
-# line that points to velmoth-sim, not with a toolkit message or a crash.
-out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$1" 2>&1)
-status=$?
-lines=$(printf '%s\n' "$out" | wc -l)
-printf '%s\n' "$out"
-[ "$status" -eq 1 ] && [ "$lines" -eq 1 ] && printf '%s\n' "$out" | grep -q 'velmoth-sim'
+# The window program where no window can be opened, and the options that never open one. Without
+# a display, or with a platform plugin that cannot start, it ends with status 1 and exactly one line
+# that names what is missing and points to velmoth-sim, not with a toolkit message or a crash.
+# --help and --version print and exit 0 without a display (1 when nothing can be written), and a
+# bad option gives status 2.
+velmoth=$1
+failed=0
+check() {  # name, expected status, actual status, output, pattern the one line must match
+  lines=$(printf '%s\n' "$4" | wc -l)
+  if [ "$3" -ne "$2" ] || ! printf '%s\n' "$4" | grep -q -- "$5" || { [ "$2" -ne 0 ] && [ "$lines" -ne 1 ]; }; then
+    printf 'FAIL %s: status %s (want %s)\n%s\n' "$1" "$3" "$2" "$4"
+    failed=1
+  fi
+}
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY "$@"; }
+
+out=$(nodisplay QT_QPA_PLATFORM=xcb "$velmoth" 2>&1); check "no display" 1 $? "$out" 'velmoth-sim'
+out=$(QT_QPA_PLATFORM=bogus "$velmoth" 2>&1); check "bogus platform" 1 $? "$out" '"bogus".*velmoth-sim'
+out=$(nodisplay "$velmoth" --help 2>&1); check "--help" 0 $? "$out" 'F5 pauses'
+out=$(nodisplay "$velmoth" --version 2>&1); check "--version" 0 $? "$out" '^velmoth [0-9]'
+out=$(nodisplay "$velmoth" --help 2>&1 >/dev/full); check "--help to a full disk" 1 $? "x$out" 'x'
+out=$(nodisplay "$velmoth" --no-such-option 2>&1); check "bad option" 2 $? "$out" 'no-such-option'
+exit $failed

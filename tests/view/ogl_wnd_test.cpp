@@ -1,6 +1,6 @@
-// The 3-D view through real widget events: COglWnd's navigation, projection and GL failure reports,
+// The 3-D view through real window events: COglWnd's navigation, projection and GL failure reports,
 // and what COglWndCustom draws, read from the framebuffer where a camera built here from the view's
-// state projects world points.
+// state projects world points. The view is embedded in a frame, as the main window holds it.
 #include <QMatrix4x4>
 #include <QVector3D>
 #include <QtTest>
@@ -91,9 +91,7 @@ class OglWndTest : public QObject {
     QFETCH(QList<double>, camera);
     CountingView* view = Show(new CountingView);
     QVERIFY(view != nullptr);
-    view->setMouseTracking(true);
     QTest::mousePress(view, button, Qt::NoModifier, path[0]);
-    QCOMPARE(m_frame->focusWidget(), view);
     const int paints = view->paints;
     for (qsizetype i = 1; i < path.size(); ++i) {
       QTest::mouseMove(view, path[i]);
@@ -123,7 +121,11 @@ class OglWndTest : public QObject {
     QTest::newRow("horizontal only: no step") << QPoint(120, 0) << 3 << 1.0 << 1.0;
     // Steps that would collapse the eye onto the centre or send it to infinity are ignored.
     QTest::newRow("in, far past the limit") << QPoint(0, -120) << 20000 << DBL_MIN << 1e-3;
-    QTest::newRow("out, far past the limit") << QPoint(0, 120) << 20000 << 1e6 << 1e10;
+    // Out, the eye stops where the scene is still well in view and far inside the far plane.
+    const double start = std::sqrt(2.5 * 2.5 + 0.4 * 0.4);
+    QTest::newRow("out, far past the limit")
+        << QPoint(0, 120) << 2000 << COglWnd::kMaxEyeDistance / 1.1 / start
+        << COglWnd::kMaxEyeDistance / start;
   }
   // The eye moves along the line of sight to the look-at point, which stays.
   void wheel() {
@@ -147,12 +149,12 @@ class OglWndTest : public QObject {
     QTRY_VERIFY(most == 1.0 || view->paints > paints);
   }
 
-  // Qt calls no resizeGL for an empty widget; the projection follows anyway, at 1 x 1.
+  // An empty view still has a projection, at 1 x 1.
   void emptySize() {
     CountingView* view = Show(new CountingView);
     QVERIFY(view != nullptr);
-    view->resize(0, 0);
-    QCOMPARE(view->ViewportSize(), QSize(1, 1));
+    m_container->resize(0, 0);
+    QTRY_COMPARE(view->ViewportSize(), QSize(1, 1));
     QCOMPARE(view->Aspect(), 1.0);
   }
 
@@ -183,9 +185,9 @@ class OglWndTest : public QObject {
     core.setProfile(QSurfaceFormat::CoreProfile);
     view->setFormat(step == -2 ? core : COglWnd::SurfaceFormat());
     QVERIFY(Show(view) != nullptr);
-    view->resize(300, 200);
-    view->repaint();
-    QTest::qWait(50);
+    m_container->resize(300, 200);
+    view->update();
+    QTest::qWait(100);
     const QStringList all = message.isEmpty() ? QStringList() : QStringList{message};
     QCOMPARE(m_messages, atSetUp ? all : QStringList());
     QCOMPARE(view->paints > 0, !atSetUp);
@@ -209,7 +211,7 @@ class OglWndTest : public QObject {
     std::unique_ptr<Robot> robot = MakeBuiltInRobot();
     COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(1200, 600));
     QVERIFY(view != nullptr && view->IsGlReady());
-    QImage image = view->grabFramebuffer();
+    QImage image = view->GrabFrame();
     QVERIFY(image.save(QStringLiteral(VELMOTH_VIEW_PNG), "PNG"));
     QVERIFY(Pixel(image, {0, 0}) == kFace && Pixel(image, {1199, 0}) == kFace);
     for (int i = 0; i < kBuiltInLinkCount; ++i) {
@@ -221,7 +223,7 @@ class OglWndTest : public QObject {
     QVERIFY(Shows(image, {0, 0, 1.2}, kBlue) && !Shows(image, {0, 1.8, 0.2}, kBlue));
     QVERIFY(Shows(image, {-0.5, -0.75, 0}, kGrey) && Shows(image, {-0.75, -0.5, 0}, kGrey));
     view->SetShowToolFrame(true);  // its triad stands in the frame after the last link
-    QVERIFY(Shows(view->grabFramebuffer(), {0, 1.8, 0.2}, kBlue));
+    QVERIFY(Shows(view->GrabFrame(), {0, 1.8, 0.2}, kBlue));
     view->SetShowToolFrame(false);
 
     QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
@@ -234,7 +236,7 @@ class OglWndTest : public QObject {
     robot->links[1]->jointType = Prismatic;  // along x, the slider from the joint to q = -0.5
     robot->links[3]->jointType = Fixed;      // q ignored
     robot->links[4]->jointType = 7;          // unknown: not drawn, yet it carries the next link
-    image = view->grabFramebuffer();
+    image = view->GrabFrame();
     for (int i = 0; i < kBuiltInLinkCount; ++i) {
       QVERIFY2(Shows(image, InLink(*robot, i)) == (i != 4) &&
                    !Shows(image, QVector3D(0, 0.3 * i + 0.15, kAboveAxis)),
@@ -243,27 +245,45 @@ class OglWndTest : public QObject {
     QVERIFY(Shows(image, InLink(*robot, 1, QVector3D(0.25, 0, 0))));
 
     robot->links.clear();
-    image = view->grabFramebuffer();
+    image = view->GrabFrame();
     QSet<QRgb> colours;
     for (int i = 0; i < image.width() * image.height(); ++i) {
       colours << Pixel(image, QPoint(i % image.width(), i / image.width()));
     }
     QCOMPARE(colours, (QSet<QRgb>{kFace, kGrey, kRed, kGreen, kBlue}));
     view->SetRobot(nullptr);
-    QCOMPARE(view->grabFramebuffer(), image);
+    QCOMPARE(view->GrabFrame(), image);
+
+    // Zoomed out as far as the wheel goes, the grid is still there to see.
+    for (int i = 0; i < 2000; ++i) {
+      QWheelEvent e(QPointF(50, 50), view->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, 120),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+      QApplication::sendEvent(view, &e);
+    }
+    image = view->GrabFrame();
+    int grey = 0;
+    for (int i = 0; i < image.width() * image.height(); ++i) {
+      grey += Pixel(image, QPoint(i % image.width(), i / image.width())) == kGrey;
+    }
+    QVERIFY2(grey > 100, qPrintable(QString::number(grey)));
   }
 
  private:
-  // Shows the view inside a frame, as the main window holds it; null unless it is exposed.
+  // Shows the view inside a frame, as the main window holds it; null unless it is exposed and has
+  // been through its GL set-up (or failed it).
   template <typename View>
   View* Show(View* view, QSize size = QSize(400, 300)) {
     m_frame = std::make_unique<QWidget>();
     m_frame->resize(size + QSize(20, 20));
-    view->setParent(m_frame.get());
-    view->setGeometry(QRect(QPoint(10, 10), size));
+    m_container = view->EmbedIn(m_frame.get());
+    m_container->setGeometry(QRect(QPoint(10, 10), size));
     m_frame->show();
     m_view = view;
-    return QTest::qWaitForWindowExposed(m_frame.get()) ? view : nullptr;
+    if (!QTest::qWaitForWindowExposed(m_frame.get()) || !QTest::qWaitForWindowExposed(view)) {
+      return nullptr;
+    }
+    QTest::qWait(20);  // the first paint
+    return view;
   }
 
   // Whether the pixel where world point p lands has the colour; a line's colour, being one pixel
@@ -290,7 +310,8 @@ class OglWndTest : public QObject {
   }
 
   std::unique_ptr<QWidget> m_frame;
-  COglWnd* m_view = nullptr;  // inside m_frame
+  QWidget* m_container = nullptr;  // in m_frame, holding the view
+  COglWnd* m_view = nullptr;       // inside m_container
   QStringList m_messages;
 };
 

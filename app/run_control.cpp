@@ -1,0 +1,141 @@
+#include "app/run_control.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+
+#include "dynamics/dynamics.h"
+#include "robot/robot.h"
+
+bool StateIsFinite(const Robot& robot) {
+  for (const auto& link : robot.links) {
+    if (!std::isfinite(link->q) || !std::isfinite(link->qd) || !std::isfinite(link->qdd)) {
+      return false;
+    }
+  }
+  return std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy);
+}
+
+void RateMeter::Sample(int64_t now, uint64_t count) {
+  samples_.emplace_back(now, count);
+  // Keep the newest sample that is at least a window old, as the start of the window.
+  while (samples_.size() > 2 && now - std::next(samples_.begin())->first >= kWindowNs) {
+    samples_.pop_front();
+  }
+}
+
+double RateMeter::PerSecond() const {
+  if (samples_.size() < 2 || samples_.back().first <= samples_.front().first) {
+    return 0.0;
+  }
+  const double seconds = static_cast<double>(samples_.back().first - samples_.front().first) * 1e-9;
+  return static_cast<double>(samples_.back().second - samples_.front().second) / seconds;
+}
+
+RunControl::RunControl(TickClock& clock, Clock now, std::function<void()> wake)
+    : clock_(clock), now_(std::move(now)), wake_(std::move(wake)) {}
+
+RunState RunControl::State() const {
+  if (diverged_) {
+    return RunState::kDiverged;
+  }
+  return clock_.Paused() ? RunState::kPaused : RunState::kRunning;
+}
+
+void RunControl::TogglePause() {
+  if (diverged_) {
+    return;
+  }
+  if (clock_.Paused()) {
+    clock_.Resume(now_());
+  } else {
+    clock_.Pause(now_());
+  }
+  wake_();
+}
+
+void RunControl::Step() {
+  if (diverged_) {
+    return;
+  }
+  if (!clock_.Paused()) {
+    clock_.Pause(now_());
+  }
+  clock_.RequestStep();
+  wake_();
+}
+
+void RunControl::Slower() {
+  for (int slowdown : TickClock::kSlowdowns) {
+    if (slowdown > clock_.Slowdown()) {
+      clock_.SetSlowdown(slowdown, now_());
+      wake_();
+      return;
+    }
+  }
+}
+
+void RunControl::Faster() {
+  int faster = 0;
+  for (int slowdown : TickClock::kSlowdowns) {
+    if (slowdown < clock_.Slowdown()) {
+      faster = slowdown;
+    }
+  }
+  if (faster != 0) {
+    clock_.SetSlowdown(faster, now_());
+    wake_();
+  }
+}
+
+std::string RunControl::SpeedText() const {
+  const int slowdown = clock_.Slowdown();
+  return slowdown == 1 ? "1" : "1/" + std::to_string(slowdown);
+}
+
+double RunControl::SimulatedTime() const {
+  return static_cast<double>(ticks_) * kTimeStep;
+}
+
+double RunControl::DivergedAt() const {
+  return static_cast<double>(divergedTick_) * kTimeStep;
+}
+
+std::string RunControl::StatusText(double realTimeFactor, double framesPerSecond,
+                                   bool hasView) const {
+  char text[256];
+  if (diverged_) {
+    std::snprintf(text, sizeof text, "Diverged at t = %.2f s: press Reset", DivergedAt());
+    return text;
+  }
+  const char* state = clock_.Paused() ? "paused" : "running";
+  char frames[64] = "no view";
+  if (hasView) {
+    std::snprintf(frames, sizeof frames, "%.0f frames per second", framesPerSecond);
+  }
+  std::snprintf(text, sizeof text, "t = %.2f s    real time %.2f    %s    speed %s    %s",
+                SimulatedTime(), realTimeFactor, frames, SpeedText().c_str(), state);
+  std::string line = text;
+  if (clock_.SlippedTicks() > 0) {
+    std::snprintf(text, sizeof text, "    slip %.2f s",
+                  static_cast<double>(clock_.SlippedTicks()) * kTimeStep);
+    line += text;
+  }
+  return line;
+}
+
+void RunControl::OnTick(const TickResult& tick) {
+  ++ticks_;
+  if (!diverged_ && !StateIsFinite(tick.robot)) {
+    diverged_ = true;
+    divergedTick_ = ticks_;
+    clock_.Pause(now_());
+  }
+}
+
+void RunControl::OnResetJointState() {
+  if (diverged_) {
+    diverged_ = false;
+    wake_();
+  }
+}

@@ -1,0 +1,80 @@
+// RunControl: pause, single step, slow motion and divergence for the running simulation, and the
+// text of the status strip that reports them. It acts on the tick timer's clock and follows every
+// tick of the dialog; it knows no toolkit, so its rules run in tests without a display.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "app/tick_clock.h"
+#include "app/velmoth_dlg.h"
+
+struct Robot;
+
+enum class RunState { kRunning, kPaused, kDiverged };
+
+// Whether every joint position, velocity and acceleration and both energies are finite.
+bool StateIsFinite(const Robot& robot);
+
+// Events per second of simulated or wall time over a sliding window: fed with a running count at
+// a few instants per second, it answers the rate over about the last second.
+class RateMeter {
+ public:
+  static constexpr int64_t kWindowNs = 1'000'000'000;
+
+  // The running count at now.
+  void Sample(int64_t now, uint64_t count);
+
+  // The count's growth per second over the last window; 0 until two samples lie apart.
+  double PerSecond() const;
+
+ private:
+  std::deque<std::pair<int64_t, uint64_t>> samples_;
+};
+
+class RunControl : public TickListener {
+ public:
+  using Clock = std::function<int64_t()>;
+
+  // clock is the tick timer's; now reads the monotonic wall clock it runs on, and wake asks the
+  // timer to look at the clock again (after a resume, step or change of speed).
+  RunControl(TickClock& clock, Clock now, std::function<void()> wake);
+
+  RunState State() const;
+
+  // Running becomes paused and paused running; a diverged run stays paused until "Reset".
+  void TogglePause();
+  // Pauses if running, then delivers exactly one tick.
+  void Step();
+  // Halves or doubles the speed, between 1/16 and 1.
+  void Slower();
+  void Faster();
+
+  // The speed as the user reads it: "1", "1/2", ... "1/16".
+  std::string SpeedText() const;
+
+  // Simulated seconds since the dialog started: the ticks run so far, each one step long.
+  double SimulatedTime() const;
+  uint64_t Ticks() const { return ticks_; }
+  // The simulated time of the tick that left the state not finite; meaningful when diverged.
+  double DivergedAt() const;
+
+  // One line for the status strip: simulated time, measured real-time factor and frame rate, the
+  // speed, the state and, once ticks have been dropped, the slip.
+  std::string StatusText(double realTimeFactor, double framesPerSecond, bool hasView) const;
+
+  // TickListener: counts the tick and pauses the clock when it left the state not finite.
+  void OnTick(const TickResult& tick) override;
+  // "Reset" clears the diverged mark; the run stays paused until the user resumes it.
+  void OnResetJointState() override;
+
+ private:
+  TickClock& clock_;
+  Clock now_;
+  std::function<void()> wake_;
+  uint64_t ticks_ = 0;
+  bool diverged_ = false;
+  uint64_t divergedTick_ = 0;
+};

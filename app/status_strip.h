@@ -1,0 +1,32 @@
+// StatusStrip: the thin strip below the 3-D view. Small tool buttons on the left, then the run's
+// status line (simulated time, real-time factor, frame rate, speed, state) and a note for what the
+// instruments are doing (the file being recorded, the last screenshot). The window updates the
+// texts a few times per second; the buttons only emit their clicks.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QHBoxLayout;
+class QLabel;
+class QToolButton;
+
+class StatusStrip : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit StatusStrip(QWidget* parent = nullptr);
+
+  // Adds a tool button after the others; tip is its tool tip (say which key does the same).
+  QToolButton* AddButton(const QString& text, const QString& tip);
+
+  void SetStatus(const QString& text);
+  QString Status() const;
+  void SetNote(const QString& text);
+  QString Note() const;
+
+ private:
+  QHBoxLayout* buttons_;
+  QLabel* status_;
+  QLabel* note_;
+};

@@ -1,0 +1,86 @@
+#include "app/tick_clock.h"
+
+#include <limits>
+
+void TickClock::Start(int64_t now) {
+  paused_ = false;
+  stepPending_ = false;
+  announced_ = 0;
+  delivered_ = 0;
+  slipped_ = 0;
+  Anchor(now);
+}
+
+void TickClock::Anchor(int64_t now) {
+  anchor_ = now;
+  consumed_ = 0;
+}
+
+int TickClock::BeginBurst(int64_t now) {
+  announced_ = 0;
+  if (paused_) {
+    announced_ = stepPending_ ? 1 : 0;
+    stepPending_ = false;
+    return announced_;
+  }
+  const int64_t pace = periodNs_ * slowdown_;
+  const auto elapsed = static_cast<uint64_t>(now > anchor_ ? (now - anchor_) / pace : 0);
+  const uint64_t due = elapsed > consumed_ ? elapsed - consumed_ : 0;
+  if (due > static_cast<uint64_t>(kMaxBurstTicks)) {
+    slipped_ += due - kMaxBurstTicks;
+    consumed_ += due - kMaxBurstTicks;
+    announced_ = kMaxBurstTicks;
+  } else {
+    announced_ = static_cast<int>(due);
+  }
+  return announced_;
+}
+
+void TickClock::Delivered() {
+  if (announced_ > 0) {
+    --announced_;
+    ++consumed_;
+  }
+  ++delivered_;
+}
+
+void TickClock::EndBurst() {
+  if (!paused_) {
+    slipped_ += static_cast<uint64_t>(announced_);
+    consumed_ += static_cast<uint64_t>(announced_);
+  }
+  announced_ = 0;
+}
+
+void TickClock::Pause(int64_t /*now*/) {
+  paused_ = true;
+  stepPending_ = false;
+}
+
+void TickClock::Resume(int64_t now) {
+  if (!paused_) {
+    return;
+  }
+  paused_ = false;
+  stepPending_ = false;
+  Anchor(now);
+}
+
+void TickClock::RequestStep() {
+  if (paused_) {
+    stepPending_ = true;
+  }
+}
+
+void TickClock::SetSlowdown(int slowdown, int64_t now) {
+  slowdown_ = slowdown > 0 ? slowdown : 1;
+  Anchor(now);
+}
+
+int64_t TickClock::NextDue() const {
+  if (paused_) {
+    return stepPending_ ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+  }
+  const int64_t pace = periodNs_ * slowdown_;
+  return anchor_ + static_cast<int64_t>(consumed_ + 1) * pace;
+}

@@ -1,0 +1,82 @@
+// TickClock: the simulation clock that paces the tick timer against a monotonic wall clock.
+//
+// Each tick advances the arm by one fixed step of simulated time. The clock says, on every timer
+// event, how many whole periods have fallen due since the last tick delivered, so that ticks late
+// because painting or other programs held the event loop are made up, back to back, and the arm
+// moves at the speed of its physics. A stall must not turn into a burst that freezes the window, so
+// a burst delivers at most kMaxBurstTicks ticks and starts no new one once kBurstBudgetNs of wall
+// time have gone into it; periods beyond that are dropped and counted as slip, the one way in
+// which simulated time falls behind.
+//
+// Slow motion divides the pace: at slowdown d a period falls due every d x period of wall time
+// (each tick is still one full step). While paused no period falls due; a step request delivers
+// exactly one tick on the next event. Times are nanoseconds of a monotonic clock, given by the
+// caller, so that the rule can be driven by a test's clock.
+#pragma once
+
+#include <cstdint>
+
+class TickClock {
+ public:
+  static constexpr int kMaxBurstTicks = 10;
+  static constexpr int64_t kBurstBudgetNs = 40'000'000;
+
+  // The slowdowns the run control offers: 1 (real time), 2, 4, 8 and 16.
+  static constexpr int kSlowdowns[] = {1, 2, 4, 8, 16};
+
+  explicit TickClock(int64_t periodNs) : periodNs_(periodNs) {}
+
+  // Starts counting periods at now, running, with nothing due yet.
+  void Start(int64_t now);
+
+  // A burst for a timer event at now: the number of ticks to deliver, at most kMaxBurstTicks;
+  // periods due beyond that are counted as slipped and are no longer owed. Call Delivered after
+  // each tick and EndBurst when the burst is over.
+  int BeginBurst(int64_t now);
+
+  // Whether another tick of the burst that began at burstStart may start at now: false once the
+  // burst has used its wall-time budget.
+  static bool WithinBudget(int64_t burstStart, int64_t now) {
+    return now - burstStart < kBurstBudgetNs;
+  }
+
+  // One tick of the current burst was delivered.
+  void Delivered();
+
+  // Ends the burst: ticks it announced but did not deliver are counted as slipped.
+  void EndBurst();
+
+  void Pause(int64_t now);
+  void Resume(int64_t now);
+  bool Paused() const { return paused_; }
+
+  // While paused: the next event delivers exactly one tick. Ignored while running.
+  void RequestStep();
+  bool StepPending() const { return stepPending_; }
+
+  // Sets the slowdown (1 = real time); the pace changes from now on, without owing or dropping
+  // ticks for the time before.
+  void SetSlowdown(int slowdown, int64_t now);
+  int Slowdown() const { return slowdown_; }
+
+  // When the next tick falls due; a paused clock with no step pending has none (INT64_MAX).
+  int64_t NextDue() const;
+
+  // Ticks delivered and ticks slipped since Start.
+  uint64_t DeliveredTicks() const { return delivered_; }
+  uint64_t SlippedTicks() const { return slipped_; }
+
+ private:
+  // Starts counting periods afresh at now.
+  void Anchor(int64_t now);
+
+  int64_t periodNs_;
+  int64_t anchor_ = 0;     // wall time from which periods are counted
+  uint64_t consumed_ = 0;  // periods since the anchor that were delivered or slipped
+  int slowdown_ = 1;
+  bool paused_ = false;
+  bool stepPending_ = false;
+  int announced_ = 0;  // ticks of the current burst not delivered yet
+  uint64_t delivered_ = 0;
+  uint64_t slipped_ = 0;
+};

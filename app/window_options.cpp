@@ -1,0 +1,64 @@
+#include "app/window_options.h"
+
+#include <cstdio>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "app/velmoth_app.h"
+
+namespace {
+
+constexpr int kGoOn = -1;
+constexpr int kUsageStatus = 2;
+
+const char* const kKeys =
+    "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
+    "the speed (1/16 to 1), F1 shows the help, Escape ends the program.\n";
+
+// CLI11's messages may span lines; the program gives one.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') {
+      c = ' ';
+    }
+  }
+  while (!text.empty() && text.back() == ' ') {
+    text.pop_back();
+  }
+  return text;
+}
+
+// Writes text to standard output: 0 when it arrived, 1 when it could not be written.
+int Print(const std::string& text) {
+  const bool written = std::fputs(text.c_str(), stdout) >= 0;
+  return written && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
+  CLI::App app(
+      "Velmoth: an interactive simulator of the rigid-body dynamics of a serial robot arm. The\n"
+      "control panel sets joint torques (forward dynamics) or accelerations (inverse dynamics),\n"
+      "friction and gravity; the 3-D view shows the arm as it moves.",
+      "velmoth");
+  app.set_version_flag("--version", std::string("velmoth ") + kApplicationVersion,
+                       "Print the version and exit");
+  app.add_option("--record", options.record,
+                 "Record every tick to FILE as CSV from the start (as velmoth-sim run prints it)")
+      ->type_name("FILE");
+  app.footer(kKeys);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    return Print(app.help());
+  } catch (const CLI::CallForVersion& e) {
+    return Print(std::string(e.what()) + "\n");
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "velmoth: %s\n", OneLine(e.what()).c_str());
+    return kUsageStatus;
+  }
+  return kGoOn;
+}

@@ -1,0 +1,15 @@
+// The window program's command line. It is read before any window or display is touched, so that
+// --help and --version work everywhere, a display or not.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct WindowOptions {
+  std::string record;  // --record FILE: record every tick to FILE from the start
+};
+
+// Reads velmoth's arguments into options. Returns -1 when the program should go on and open its
+// window; otherwise the exit status to end with: 0 after --help or --version (printed on standard
+// output; 1 when that cannot be written), 2 for a bad option (one line on standard error).
+int ParseWindowOptions(int argc, char** argv, WindowOptions& options);

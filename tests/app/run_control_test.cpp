@@ -1,0 +1,204 @@
+// The pacing rule of the tick timer with a test's clock, and the run control on top of it: pause,
+// step, speeds, divergence and the status line.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "app/run_control.h"
+#include "app/tick_clock.h"
+#include "robot/robot.h"
+
+namespace {
+
+constexpr int64_t kMs = 1'000'000;
+
+// One step of a script for the clock: at `atMs`, do `op`, and (for a burst) expect `due` ticks and
+// the total slip after it. Ops: 'b' burst delivering all, 'd' burst delivering only `arg` (its
+// budget ran out), 'p' pause, 'r' resume, 's' step request, 'v' slowdown `arg`.
+struct Step {
+  double atMs;
+  char op;
+  int arg;
+  int due;
+  uint64_t slip;
+};
+
+struct ClockCase {
+  const char* name;
+  std::vector<Step> steps;
+};
+
+TEST(TickClock, PeriodsDueDeliveredCappedSlippedPausedAndSlowed) {
+  const ClockCase cases[] = {
+      {"on time, one period per event",
+       {{9.9, 'b', 0, 0, 0}, {10, 'b', 0, 1, 0}, {20.5, 'b', 0, 1, 0}, {29.9, 'b', 0, 0, 0}}},
+      {"a 95 ms stall is made up by nine ticks", {{95, 'b', 0, 9, 0}, {100, 'b', 0, 1, 0}}},
+      {"a 500 ms stall gives the cap, the rest slips",
+       {{500, 'b', 0, 10, 40}, {510, 'b', 0, 1, 40}}},
+      {"the budget ends a burst, the rest slips", {{50, 'd', 2, 5, 3}, {60, 'b', 0, 1, 3}}},
+      {"paused: nothing due, a step gives one tick, resuming starts afresh",
+       {{5, 'p', 0, 0, 0},
+        {100, 'b', 0, 0, 0},
+        {101, 's', 0, 0, 0},
+        {101, 'b', 0, 1, 0},
+        {102, 'b', 0, 0, 0},
+        {200, 'r', 0, 0, 0},
+        {209, 'b', 0, 0, 0},
+        {210, 'b', 0, 1, 0}}},
+      {"a step while running is ignored", {{3, 's', 0, 0, 0}, {5, 'b', 0, 0, 0}}},
+      {"1/2", {{0, 'v', 2, 0, 0}, {19, 'b', 0, 0, 0}, {20, 'b', 0, 1, 0}, {100, 'b', 0, 4, 0}}},
+      {"1/4", {{0, 'v', 4, 0, 0}, {1000, 'b', 0, 10, 15}}},
+      {"1/8", {{0, 'v', 8, 0, 0}, {79, 'b', 0, 0, 0}, {160, 'b', 0, 2, 0}}},
+      {"1/16 from mid-run, without owing the time before",
+       {{35, 'v', 16, 0, 0}, {194, 'b', 0, 0, 0}, {195, 'b', 0, 1, 0}}},
+  };
+  for (const ClockCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TickClock clock(10 * kMs);
+    clock.Start(0);
+    for (const Step& s : c.steps) {
+      const auto at = static_cast<int64_t>(s.atMs * kMs);
+      switch (s.op) {
+        case 'p':
+          clock.Pause(at);
+          break;
+        case 'r':
+          clock.Resume(at);
+          break;
+        case 's':
+          clock.RequestStep();
+          break;
+        case 'v':
+          clock.SetSlowdown(s.arg, at);
+          break;
+        default: {
+          const int due = clock.BeginBurst(at);
+          EXPECT_EQ(due, s.due) << "at " << s.atMs;
+          const int deliver = s.op == 'd' ? s.arg : due;
+          for (int i = 0; i < deliver; ++i) {
+            clock.Delivered();
+          }
+          clock.EndBurst();
+          EXPECT_EQ(clock.SlippedTicks(), s.slip) << "at " << s.atMs;
+        }
+      }
+    }
+  }
+}
+
+TEST(TickClock, NextDueFollowsTheDeliveredPeriodsAndThePause) {
+  TickClock clock(10 * kMs);
+  clock.Start(7 * kMs);
+  EXPECT_EQ(clock.NextDue(), 17 * kMs);
+  clock.BeginBurst(43 * kMs);  // three due
+  for (int i = 0; i < 3; ++i) {
+    clock.Delivered();
+  }
+  clock.EndBurst();
+  EXPECT_EQ(clock.NextDue(), 47 * kMs);
+  clock.Pause(50 * kMs);
+  EXPECT_EQ(clock.NextDue(), std::numeric_limits<int64_t>::max());
+  clock.RequestStep();
+  EXPECT_LT(clock.NextDue(), 50 * kMs);  // at once
+}
+
+// A run control on a clock the test moves by hand.
+struct Harness {
+  std::unique_ptr<Robot> robot = MakeBuiltInRobot();
+  TickClock clock{10 * kMs};
+  int64_t now = 0;
+  int wakes = 0;
+  RunControl run{clock, [this] { return now; }, [this] { ++wakes; }};
+  matrix<double> accel{6, 1};
+  matrix<double> torque{6, 1};
+
+  Harness() { clock.Start(0); }
+  void Tick() { run.OnTick(TickResult{*robot, kIdForward, accel, torque}); }
+};
+
+TEST(RunControl, PauseStepAndSpeeds) {
+  Harness r;
+  EXPECT_EQ(r.run.State(), RunState::kRunning);
+  r.run.TogglePause();
+  EXPECT_EQ(r.run.State(), RunState::kPaused);
+  r.run.TogglePause();
+  EXPECT_EQ(r.run.State(), RunState::kRunning);
+  r.run.Step();  // pauses first, then one tick
+  EXPECT_TRUE(r.clock.Paused() && r.clock.StepPending());
+  EXPECT_EQ(r.wakes, 3);
+
+  std::vector<std::string> speeds;
+  for (int i = 0; i < 6; ++i) {
+    r.run.Slower();
+    speeds.push_back(r.run.SpeedText());
+  }
+  for (int i = 0; i < 6; ++i) {
+    r.run.Faster();
+    speeds.push_back(r.run.SpeedText());
+  }
+  EXPECT_EQ(speeds, (std::vector<std::string>{"1/2", "1/4", "1/8", "1/16", "1/16", "1/16", "1/8",
+                                              "1/4", "1/2", "1", "1", "1"}));
+}
+
+// A tick that leaves the state not finite pauses the clock and marks the run diverged at that
+// tick's time; resuming is refused until "Reset", after which the run waits for the user.
+TEST(RunControl, DivergencePausesUntilResetAndTheStripSaysSo) {
+  Harness r;
+  for (int i = 0; i < 152; ++i) {
+    r.Tick();
+  }
+  EXPECT_EQ(r.run.State(), RunState::kRunning);
+  const struct {
+    double Link::*field;
+    double value;
+  } faults[] = {{&Link::q, NAN}, {&Link::qd, INFINITY}, {&Link::qdd, -INFINITY}};
+  for (const auto& fault : faults) {
+    Harness f;
+    f.robot->links[3].get()->*fault.field = fault.value;
+    f.Tick();
+    EXPECT_EQ(f.run.State(), RunState::kDiverged);
+  }
+  r.robot->kineticEnergy = NAN;
+  r.Tick();
+  EXPECT_EQ(r.run.State(), RunState::kDiverged);
+  EXPECT_TRUE(r.clock.Paused());
+  EXPECT_EQ(r.run.StatusText(1.0, 60.0, true), "Diverged at t = 1.53 s: press Reset");
+  r.run.TogglePause();
+  r.run.Step();
+  EXPECT_EQ(r.run.State(), RunState::kDiverged);
+  EXPECT_FALSE(r.clock.StepPending());
+
+  r.robot->kineticEnergy = 0.0;
+  r.run.OnResetJointState();
+  EXPECT_EQ(r.run.State(), RunState::kPaused);
+  r.run.TogglePause();
+  EXPECT_EQ(r.run.State(), RunState::kRunning);
+}
+
+TEST(RunControl, StatusLineAndRates) {
+  Harness r;
+  for (int i = 0; i < 250; ++i) {
+    r.Tick();
+  }
+  r.run.Slower();
+  r.run.Slower();
+  EXPECT_EQ(r.run.StatusText(0.998, 61.4, true),
+            "t = 2.50 s    real time 1.00    61 frames per second    speed 1/4    running");
+  r.clock.BeginBurst(r.clock.NextDue() + 500 * 40 * kMs);  // a long stall, no tick delivered
+  r.clock.EndBurst();
+  r.run.TogglePause();
+  EXPECT_EQ(r.run.StatusText(0.25, 0.0, false),
+            "t = 2.50 s    real time 0.25    no view    speed 1/4    paused    slip 5.01 s");
+
+  RateMeter meter;
+  EXPECT_EQ(meter.PerSecond(), 0.0);
+  for (int i = 0; i <= 12; ++i) {  // 100 per second for 2 s, then 50 per second
+    meter.Sample(i * 250 * kMs, static_cast<uint64_t>(i <= 8 ? 25 * i : 200 + 12.5 * (i - 8)));
+  }
+  EXPECT_DOUBLE_EQ(meter.PerSecond(), 50.0);
+}
+
+}  // namespace
