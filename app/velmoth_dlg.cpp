@@ -15,13 +15,6 @@ namespace {
 constexpr int kVectorReadLimit = 1024;
 constexpr int kCoefficientReadLimit = 64;
 
-// Reads a coefficient typed into a control.
-double GetDlgItemCoefficient(WindowSystem& window, int id) {
-  char text[kCoefficientReadLimit] = {};
-  window.GetDlgItemText(id, text, kCoefficientReadLimit);
-  return ReadCoefficientText(text);
-}
-
 struct CommandEntry {
   int id;
   void (CVelmothDlg::*handler)();
@@ -207,22 +200,47 @@ void CVelmothDlg::OnBnClickedInverse() {
 }
 
 void CVelmothDlg::OnBnClickedSet() {
-  m_pRobot->viscousFriction = GetDlgItemCoefficient(m_window, kIdViscousFriction);
-  m_pRobot->coulombFriction = GetDlgItemCoefficient(m_window, kIdCoulombFriction);
+  m_pRobot->viscousFriction = GetDlgItemCoefficient(kIdViscousFriction);
+  m_pRobot->coulombFriction = GetDlgItemCoefficient(kIdCoulombFriction);
   GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
 }
 
 void CVelmothDlg::SetDlgItemDouble(int id, double value) {
-  m_window.SetDlgItemText(id, NumberText(value).c_str());
+  WrittenText& written = m_written[id];
+  written.text = NumberText(value);
+  written.number = value;
+  m_window.SetDlgItemText(id, written.text.c_str());
 }
 
 void CVelmothDlg::SetDlgItemMatrix(const matrix<double>& vector, int id) {
-  m_window.SetDlgItemText(id, VectorText(vector).c_str());
+  WrittenText& written = m_written[id];
+  written.text = VectorText(vector);
+  written.vector = vector;
+  m_window.SetDlgItemText(id, written.text.c_str());
+}
+
+const CVelmothDlg::WrittenText* CVelmothDlg::Untouched(int id, const char* text) const {
+  const auto it = m_written.find(id);
+  return it != m_written.end() && it->second.text == text ? &it->second : nullptr;
 }
 
 void CVelmothDlg::GetDlgItemMatrix(matrix<double>& vector, int id) {
   char text[kVectorReadLimit + 1] = {};
   m_window.GetDlgItemText(id, text, kVectorReadLimit);
   text[kVectorReadLimit] = '\0';
-  ReadVectorText(text, vector);
+  const WrittenText* written = Untouched(id, text);
+  if (written == nullptr || written->vector.RowCount() != vector.RowCount()) {
+    ReadVectorText(text, vector);
+    return;
+  }
+  for (uint32_t i = 0; i < vector.RowCount(); ++i) {
+    vector(i, 0) = written->vector(i, 0);
+  }
+}
+
+double CVelmothDlg::GetDlgItemCoefficient(int id) {
+  char text[kCoefficientReadLimit] = {};
+  m_window.GetDlgItemText(id, text, kCoefficientReadLimit);
+  const WrittenText* written = Untouched(id, text);
+  return written != nullptr ? written->number : ReadCoefficientText(text);
 }

@@ -4,6 +4,8 @@
 // same code runs in the Qt dialog and under the fake layer of the tests.
 #pragma once
 
+#include <map>
+#include <string>
 #include <vector>
 
 #include "app/dialog_template.h"
@@ -85,10 +87,13 @@ class CVelmothDlg : public DialogMessages {
   void OnBnClickedSet();
 
   // The panel's text fields: a number, a column vector written into a control, and a column
-  // vector read back from one (the vector keeps its shape).
+  // vector read back from one (the vector keeps its shape). The texts round their values; a field
+  // that still holds exactly the text the dialog last wrote into it reads back as the values
+  // behind that text, so that a "Set" never changes a value the user did not touch.
   void SetDlgItemDouble(int id, double value);
   void SetDlgItemMatrix(const matrix<double>& vector, int id);
   void GetDlgItemMatrix(matrix<double>& vector, int id);
+  double GetDlgItemCoefficient(int id);
 
   // Owned; null before OnInitDialog and after OnDestroy. The view holds a pointer to the robot,
   // so it is always deleted first.
@@ -103,6 +108,16 @@ class CVelmothDlg : public DialogMessages {
   IconHandle m_hIcon = 0;
 
  private:
+  // The text last written into a field and the values it stands for.
+  struct WrittenText {
+    std::string text;
+    matrix<double> vector{0, 1};
+    double number = 0.0;
+  };
+  // The field's text when it is the one last written into it, null otherwise.
+  const WrittenText* Untouched(int id, const char* text) const;
+
   WindowSystem& m_window;
   std::vector<TickListener*> m_listeners;
+  std::map<int, WrittenText> m_written;
 };
