@@ -1,21 +1,36 @@
 #include "app/main_window.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
 #include <QKeySequence>
 #include <QShortcut>
-#include <QToolButton>
+#include <QStandardPaths>
+#include <ctime>
 
 #include "app/dialog_template.h"
-#include "app/status_strip.h"
 #include "dynamics/dynamics.h"
+#include "robot/robot.h"
 #include "view/ogl_wnd_custom.h"
 
 MainWindow::MainWindow() : window_(kMainDialogTemplate) {
   strip_ = new StatusStrip;
   window_.SetBottomBar(strip_);
+  folder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  recorder_.SetErrorHandler([this](const std::string& message) {
+    ShowNote(QString());
+    if (recordButton_ != nullptr) {
+      recordButton_->setChecked(false);
+    }
+    window_.MessageBox(message.c_str());
+  });
 }
 
 MainWindow::~MainWindow() {
   Close();
+  delete plots_.data();
 }
 
 void MainWindow::Open() {
@@ -25,40 +40,60 @@ void MainWindow::Open() {
   run_ = std::make_unique<RunControl>(*clock, &QtDialogWindow::Now,
                                       [this] { window_.WakeTimer(kTickTimerId); });
   dlg_.AddTickListener(run_.get());
+  dlg_.AddTickListener(&traces_);
+  dlg_.AddTickListener(&recorder_);
 
-  pauseButton_ = AddAction(Qt::Key_F5, "Pause", "Pause or resume (F5)", &RunControl::TogglePause);
-  AddAction(Qt::Key_F6, "Step", "One tick, pausing first (F6)", &RunControl::Step);
-  AddAction(Qt::Key_F7, "Slower", "Half the speed, down to 1/16 (F7)", &RunControl::Slower);
-  AddAction(Qt::Key_F8, "Faster", "Twice the speed, up to real time (F8)", &RunControl::Faster);
+  const auto run = [this](void (RunControl::*action)()) {
+    return [this, action] { ((*run_).*action)(); };
+  };
+  pauseButton_ =
+      AddAction(Qt::Key_F5, "Pause", "Pause or resume (F5)", run(&RunControl::TogglePause));
+  AddAction(Qt::Key_F6, "Step", "One tick, pausing first (F6)", run(&RunControl::Step));
+  AddAction(Qt::Key_F7, "Slower", "Half the speed, down to 1/16 (F7)", run(&RunControl::Slower));
+  AddAction(Qt::Key_F8, "Faster", "Twice the speed, up to real time (F8)",
+            run(&RunControl::Faster));
+  AddAction(Qt::Key_F9, "Plots", "Open or close the live plots (F9)", [this] { TogglePlots(); });
+  recordButton_ = AddAction(Qt::Key_F10, "Record", "Record every tick to a CSV file (F10)",
+                            [this] { ToggleRecording(); });
+  recordButton_->setCheckable(true);
+  AddAction(Qt::Key_F11, "Screenshot", "Save the view as a PNG picture (F11)",
+            [this] { TakeScreenshot(); });
+  AddAction(Qt::Key_Home, "Fit", "Fit the arm's reach into the view (Home, or double-click)",
+            [this] { FitView(); });
+  AddAction(Qt::SHIFT | Qt::Key_Home, "Reset view", "Put the camera back (Shift+Home)",
+            [this] { ResetView(); });
 
   if (COglWndCustom* view = window_.View()) {
     connect(view, &COglWnd::frameSwapped, this, [this] { ++frames_; });
+    connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
   }
   connect(&stripTimer_, &QTimer::timeout, this, &MainWindow::RefreshStrip);
   stripTimer_.start(kStripRefreshMs);
   RefreshStrip();
 }
 
-// A strip button and a key for one action of the run control; the key works in every window of the
-// program.
-QToolButton* MainWindow::AddAction(int key, const char* label, const char* tip,
-                                   void (RunControl::*action)()) {
+// A strip button and a key for one action; the key works in every window of the program, except
+// where the focused control uses it itself (Home in an edit field).
+QToolButton* MainWindow::AddAction(QKeyCombination key, const char* label, const char* tip,
+                                   const std::function<void()>& action) {
   QToolButton* button = strip_->AddButton(QString::fromLatin1(label), QString::fromLatin1(tip));
-  const auto run = [this, action] {
+  const auto act = [this, action] {
     if (run_ != nullptr) {
-      ((*run_).*action)();
+      action();
       RefreshStrip();
     }
   };
-  connect(button, &QToolButton::clicked, this, run);
+  connect(button, &QToolButton::clicked, this, act);
   auto* shortcut = new QShortcut(QKeySequence(key), &window_);
   shortcut->setContext(Qt::ApplicationShortcut);
-  connect(shortcut, &QShortcut::activated, this, run);
+  connect(shortcut, &QShortcut::activated, this, act);
   return button;
 }
 
 int MainWindow::Exec() {
-  Open();
+  if (!open_) {
+    Open();
+  }
   const int result = window_.exec();
   Close();
   return result;
@@ -66,10 +101,16 @@ int MainWindow::Exec() {
 
 void MainWindow::Close() {
   stripTimer_.stop();
+  recorder_.Stop();
   if (open_) {
     open_ = false;
     window_.DestroyDialog();
+    dlg_.RemoveTickListener(&recorder_);
+    dlg_.RemoveTickListener(&traces_);
     dlg_.RemoveTickListener(run_.get());
+  }
+  if (plots_ != nullptr) {
+    plots_->close();
   }
 }
 
@@ -78,6 +119,7 @@ void MainWindow::RefreshStrip() {
     return;
   }
   const int64_t now = QtDialogWindow::Now();
+  recorder_.MaybeFlush(now);
   tickRate_.Sample(now, run_->Ticks());
   frameRate_.Sample(now, frames_);
   const double realTime = tickRate_.PerSecond() * kTimeStep;
@@ -86,5 +128,110 @@ void MainWindow::RefreshStrip() {
   if (pauseButton_ != nullptr) {
     pauseButton_->setText(run_->State() == RunState::kRunning ? QStringLiteral("Pause")
                                                               : QStringLiteral("Resume"));
+  }
+  if (recorder_.Recording()) {
+    strip_->SetNote(QStringLiteral("Recording %1: %2 ticks")
+                        .arg(QString::fromStdString(recorder_.Path()))
+                        .arg(recorder_.Rows()));
+  } else {
+    strip_->SetNote(note_);
+  }
+}
+
+void MainWindow::ShowNote(const QString& note) {
+  note_ = note;
+  if (strip_ != nullptr) {
+    strip_->SetNote(note);
+  }
+}
+
+void MainWindow::TogglePlots() {
+  if (plots_ != nullptr) {
+    plots_->close();
+    return;
+  }
+  plots_ = new PlotsWindow(traces_, &window_);
+  plots_->show();
+}
+
+QString MainWindow::NewFileName(const char* extension) const {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const QString name = QString::fromStdString(TimestampedName(local, extension));
+  QString path = QDir(folder_).filePath(name);
+  // A second file within the same second gets a number.
+  for (int i = 2; QFileInfo::exists(path); ++i) {
+    path = QDir(folder_).filePath(QFileInfo(name).completeBaseName() +
+                                  QStringLiteral("-%1").arg(i) + extension);
+  }
+  return path;
+}
+
+bool MainWindow::StartRecording(const QString& path) {
+  std::string error;
+  const auto n = static_cast<uint32_t>(dlg_.m_pRobot->links.size());
+  if (!recorder_.Start(path.toStdString(), n, QtDialogWindow::Now(), error)) {
+    window_.MessageBox(error.c_str());
+    return false;
+  }
+  folder_ = QFileInfo(path).absolutePath();
+  fileChosen_ = true;
+  if (recordButton_ != nullptr) {
+    recordButton_->setChecked(true);
+  }
+  RefreshStrip();
+  return true;
+}
+
+void MainWindow::ToggleRecording() {
+  if (recorder_.Recording()) {
+    const QString path = QString::fromStdString(recorder_.Path());
+    const uint64_t rows = recorder_.Rows();
+    recorder_.Stop();
+    if (!recorder_.Recording()) {
+      ShowNote(QStringLiteral("Recorded %1 ticks to %2").arg(rows).arg(path));
+    }
+    recordButton_->setChecked(false);
+    return;
+  }
+  QDir().mkpath(folder_);
+  QString path = NewFileName(".csv");
+  if (!fileChosen_) {
+    path = chooseFile_ ? chooseFile_(path)
+                       : QFileDialog::getSaveFileName(&window_, QStringLiteral("Record to"), path,
+                                                      QStringLiteral("CSV files (*.csv)"));
+  }
+  if (path.isEmpty() || !StartRecording(path)) {
+    recordButton_->setChecked(false);
+  }
+}
+
+QString MainWindow::TakeScreenshot() {
+  COglWndCustom* view = window_.View();
+  const QImage picture = view != nullptr ? view->GrabFrame() : QImage();
+  if (picture.isNull()) {
+    window_.MessageBox("There is no picture of the arm to save: the 3-D view is not available.");
+    return QString();
+  }
+  QDir().mkpath(folder_);
+  const QString path = NewFileName(".png");
+  if (!picture.save(path, "PNG")) {
+    window_.MessageBox(QStringLiteral("Cannot save the screenshot to %1.").arg(path).toLocal8Bit());
+    return QString();
+  }
+  ShowNote(QStringLiteral("Screenshot: %1").arg(path));
+  return path;
+}
+
+void MainWindow::FitView() {
+  if (COglWndCustom* view = window_.View()) {
+    view->FitArm();
+  }
+}
+
+void MainWindow::ResetView() {
+  if (COglWndCustom* view = window_.View()) {
+    view->ResetCamera();
   }
 }

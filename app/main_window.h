@@ -1,22 +1,30 @@
 // MainWindow: the simulator's window as the program shows it. The dialog (control panel above the
-// 3-D view) with the status strip below the view, the run control with its keys and buttons, all
+// 3-D view) with the status strip below the view, the run control and the instruments (live plots,
+// recording, screenshots, the camera that keeps the arm in view) with their keys and buttons, all
 // wired together here; the dialog's logic and the view know nothing of them.
 //
 // Keys (they never collide with typing in the panel's fields): F5 pauses and resumes, F6 runs a
-// single tick (pausing first), F7 halves the speed and F8 doubles it, between 1/16 and 1.
+// single tick (pausing first), F7 halves the speed and F8 doubles it, between 1/16 and 1; F9 opens
+// and closes the plots, F10 starts and stops a recording, F11 saves a screenshot of the view; Home
+// fits the arm into the view (as does a double-click in it), Shift+Home puts the camera back where
+// it started. Home and Shift+Home keep their meaning in an edit field.
 #pragma once
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QTimer>
+#include <QToolButton>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
-#include <QToolButton>
-
+#include "app/plots_window.h"
 #include "app/qt_dialog_window.h"
+#include "app/recorder.h"
 #include "app/run_control.h"
 #include "app/status_strip.h"
+#include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
 
 class MainWindow : public QObject {
@@ -26,23 +34,31 @@ class MainWindow : public QObject {
   // How often the status strip is refreshed, in milliseconds.
   static constexpr int kStripRefreshMs = 250;
 
+  // Asks the user where to record, suggesting a file; an empty answer cancels.
+  using FileChooser = std::function<QString(const QString& suggested)>;
+
   MainWindow();
   ~MainWindow() override;
 
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Initialises the dialog and wires the strip, the keys and the run control. Does not show it.
+  // Initialises the dialog and wires the strip, the keys, the run control and the instruments.
+  // Does not show it.
   void Open();
-  // Opens, runs the dialog modally until it ends, then closes. Returns the modal loop's result.
+  // Opens unless open, runs the dialog modally until it ends, then closes. Returns the modal
+  // loop's result.
   int Exec();
-  // Ends the dialog: afterwards no tick runs and no message reaches the dialog's logic.
+  // Ends the dialog: a recording is written out and closed, no tick runs and no message reaches
+  // the dialog's logic afterwards.
   void Close();
 
   QtDialogWindow& Window() { return window_; }
   CVelmothDlg& Dlg() { return dlg_; }
   RunControl& Run() { return *run_; }
   StatusStrip& Strip() { return *strip_; }
+  const TraceBuffer& Traces() const { return traces_; }
+  const Recorder& Recording() const { return recorder_; }
 
   // Frames the view has shown since the window opened.
   uint64_t Frames() const { return frames_; }
@@ -50,17 +66,52 @@ class MainWindow : public QObject {
   // Brings the strip up to date now; it also does so by itself a few times per second.
   void RefreshStrip();
 
+  // The plots window while it is open.
+  PlotsWindow* Plots() const { return plots_.data(); }
+  void TogglePlots();
+
+  // Starts recording every tick into path; a file that cannot be written is reported in a message
+  // box and nothing is recorded. Returns whether the recording started.
+  bool StartRecording(const QString& path);
+  // Stops a recording, or starts one: the first time in a file the user chooses, later in a new
+  // file of the default name in the same folder.
+  void ToggleRecording();
+  // Replaces how the user chooses the first recording's file (a save dialog by default).
+  void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+
+  // Where recordings and screenshots go unless the user chose otherwise: the user's documents.
+  QString OutputFolder() const { return folder_; }
+  void SetOutputFolder(const QString& folder) { folder_ = folder; }
+
+  // Saves the view's picture as a PNG in the output folder; returns its path, empty on failure
+  // (which is reported in a message box).
+  QString TakeScreenshot();
+
+  void FitView();
+  void ResetView();
+
  private:
-  QToolButton* AddAction(int key, const char* label, const char* tip, void (RunControl::*action)());
+  QToolButton* AddAction(QKeyCombination key, const char* label, const char* tip,
+                         const std::function<void()>& action);
+  QString NewFileName(const char* extension) const;
+  void ShowNote(const QString& note);
 
   QtDialogWindow window_;
   CVelmothDlg dlg_{window_};
   QPointer<StatusStrip> strip_;
   QPointer<QToolButton> pauseButton_;
+  QPointer<QToolButton> recordButton_;
   std::unique_ptr<RunControl> run_;
+  TraceBuffer traces_;
+  Recorder recorder_;
+  QPointer<PlotsWindow> plots_;
   QTimer stripTimer_;
   RateMeter tickRate_;
   RateMeter frameRate_;
   uint64_t frames_ = 0;
   bool open_ = false;
+  QString folder_;
+  bool fileChosen_ = false;
+  FileChooser chooseFile_;
+  QString note_;
 };

@@ -35,6 +35,10 @@ const char kHelpText[] =
     "F5: pause or resume. F6: one tick (pauses first). F7: half the speed. F8: twice the speed "
     "(from 1/16 up to real time). When the state stops being finite the run pauses itself; "
     "Reset, then F5, starts it again.\n"
+    "F9: live plots of the energies, the joint angles and the panel's output over the last 10 s. "
+    "F10: start or stop recording every tick to a CSV file (as velmoth-sim run writes it). "
+    "F11: save the view as a PNG picture. Home (or a double-click in the view): fit the arm's "
+    "reach into the view. Shift+Home: the starting view.\n"
     "\n"
     "Escape or the close button ends the program.";
 
@@ -131,6 +135,10 @@ int CVelmothApp::Run(int argc, char** argv) {
 bool CVelmothApp::InitInstance() {
   MainWindow window;
   SetMainWindow(&window.Window());
+  window.Open();
+  if (!m_options.record.empty()) {
+    window.StartRecording(QString::fromStdString(m_options.record));
+  }
   window.Exec();
   SetMainWindow(nullptr);
   return false;

@@ -14,7 +14,11 @@ constexpr int kUsageStatus = 2;
 
 const char* const kKeys =
     "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
-    "the speed (1/16 to 1), F1 shows the help, Escape ends the program.\n";
+    "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"
+    "saves a screenshot of the view, Home fits the arm into the view and Shift+Home restores\n"
+    "the starting view; F1 shows the help, Escape ends the program. Recordings and screenshots\n"
+    "go to the documents folder (or the folder of the first recording). A recording's tick\n"
+    "column counts the ticks since it started.\n";
 
 // CLI11's messages may span lines; the program gives one.
 std::string OneLine(std::string text) {

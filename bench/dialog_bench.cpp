@@ -5,10 +5,13 @@
 // view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
 // Mesa's software renderer.
 //
-//   dialog_bench [--seconds S] [--load N] [--torque TEXT] [--screenshot FILE.png] [--without-view]
+//   dialog_bench [--seconds S] [--load N] [--plots] [--torque TEXT] [--screenshot FILE.png]
+//                [--without-view]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
-// would. --without-view runs the panel alone (as when OpenGL is missing).
+// would. --plots opens the live plots beside the window. --without-view runs the panel alone (as
+// when OpenGL is missing). The screenshot shows what the screen shows of the window (and of the
+// plots, when open).
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -102,6 +105,10 @@ class BenchApplication : public QApplication {
       into = &viewPaints;
     } else if (event->type() == QEvent::UpdateRequest && receiver == window) {
       into = &windowRepaints;
+    } else if (plots != nullptr && event->type() == QEvent::UpdateRequest && receiver == plots) {
+      into = &plotsRepaints;
+    } else if (plots != nullptr && event->type() == QEvent::Timer && receiver->parent() == plots) {
+      into = &plotsRefreshes;
     }
     if (into == nullptr) {
       return QApplication::notify(receiver, event);
@@ -115,7 +122,10 @@ class BenchApplication : public QApplication {
 
   QObject* view = nullptr;
   QObject* window = nullptr;
+  QObject* plots = nullptr;
   std::vector<double> bursts;
+  std::vector<double> plotsRefreshes;
+  std::vector<double> plotsRepaints;
   std::vector<double> viewPaints;
   std::vector<double> windowRepaints;
 };
@@ -128,6 +138,7 @@ int main(int argc, char** argv) {
   std::string torque;
   std::string screenshot;
   bool withoutView = false;
+  bool plots = false;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
@@ -140,10 +151,12 @@ int main(int argc, char** argv) {
       screenshot = argv[++i];
     } else if (std::strcmp(argv[i], "--without-view") == 0) {
       withoutView = true;
+    } else if (std::strcmp(argv[i], "--plots") == 0) {
+      plots = true;
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--seconds S] [--load N] [--torque TEXT] [--screenshot FILE.png] "
-                   "[--without-view]\n",
+                   "usage: %s [--seconds S] [--load N] [--plots] [--torque TEXT] "
+                   "[--screenshot FILE.png] [--without-view]\n",
                    argv[0]);
       return 2;
     }
@@ -189,6 +202,12 @@ int main(int argc, char** argv) {
     main.Dlg().OnBnClickedSetTorque();
   }
   window.show();
+  if (plots) {
+    main.TogglePlots();
+    // Beside the main window, as a user would place it.
+    main.Plots()->move(window.frameGeometry().right() + 10, window.y());
+    app.plots = main.Plots();
+  }
 
   // Measure after the window has appeared and settled.
   qint64 startNs = 0;
@@ -205,6 +224,8 @@ int main(int argc, char** argv) {
     app.bursts.clear();
     app.viewPaints.clear();
     app.windowRepaints.clear();
+    app.plotsRefreshes.clear();
+    app.plotsRepaints.clear();
     firstTick = ticks.ends.size();
     framesAtStart = main.Frames();
     slipAtStart = tickClock.SlippedTicks();
@@ -215,8 +236,11 @@ int main(int argc, char** argv) {
       frames = main.Frames() - framesAtStart;
       slip = tickClock.SlippedTicks() - slipAtStart;
       if (!screenshot.empty()) {
-        // What the screen shows in the window's place.
-        const QRect area = window.geometry();
+        // What the screen shows in the window's place (and the plots').
+        QRect area = window.geometry();
+        if (main.Plots() != nullptr) {
+          area = area.united(main.Plots()->geometry());
+        }
         const QPixmap shot = window.screen()->grabWindow(0).copy(area);
         screenshotSaved = shot.save(QString::fromStdString(screenshot));
       }
@@ -240,6 +264,10 @@ int main(int argc, char** argv) {
   std::printf("ticks: %zu, %.1f per second; real-time factor %.4f; slip %.2f s\n", tickCount,
               static_cast<double>(tickCount) / wall, factor, static_cast<double>(slip) * kTimeStep);
   std::printf("%.1f frames per second\n", static_cast<double>(frames) / wall);
+  if (app.plots != nullptr) {
+    Report("plots refresh (series from the trace)", app.plotsRefreshes);
+    Report("plots repaint (charts and flush)", app.plotsRepaints);
+  }
   Report("tick-to-tick interval", intervals);
   Report("timer burst (ticks, panel, invalidate)", app.bursts);
   Report("view paint (OpenGL drawing and swap)", app.viewPaints);

@@ -138,6 +138,40 @@ void COglWnd::SetCamera(const Point3& eye, const Point3& center, double spin, do
   update();
 }
 
+void COglWnd::ResetCamera() {
+  SetCamera(kStartEye, kStartCenter, 0.0, 0.0);
+}
+
+// The scene is turned by the spin about z and then by the tilt about y before the look-at camera
+// sees it, so the sphere's centre appears at Ry(tilt) Rz(spin) c to that camera. The eye goes back
+// along the viewing direction until the sphere fits the narrower of the two fields of view, with a
+// little room to spare.
+void COglWnd::FitSphere(const Point3& c, double radius) {
+  constexpr double kRadiansPerDegree = 0.017453292519943295;
+  constexpr double kRoom = 1.05;
+  const double spin = m_spin * kRadiansPerDegree;
+  const double tilt = m_tilt * kRadiansPerDegree;
+  const Point3 spun{std::cos(spin) * c.x - std::sin(spin) * c.y,
+                    std::sin(spin) * c.x + std::cos(spin) * c.y, c.z};
+  const Point3 center{std::cos(tilt) * spun.x + std::sin(tilt) * spun.z, spun.y,
+                      -std::sin(tilt) * spun.x + std::cos(tilt) * spun.z};
+
+  Point3 dir{m_eye.x - m_center.x, m_eye.y - m_center.y, m_eye.z - m_center.z};
+  double length = std::sqrt(dir.x * dir.x + dir.y * dir.y + dir.z * dir.z);
+  if (!(length > 0.0) || !std::isfinite(length)) {
+    dir = {kStartEye.x - kStartCenter.x, kStartEye.y - kStartCenter.y,
+           kStartEye.z - kStartCenter.z};
+    length = std::sqrt(dir.x * dir.x + dir.y * dir.y + dir.z * dir.z);
+  }
+  const double halfY = 0.5 * m_fovY * kRadiansPerDegree;
+  const double halfX = std::atan(m_aspect * std::tan(halfY));
+  const double distance = std::clamp(kRoom * radius / std::sin(std::min(halfX, halfY)),
+                                     kNearPlane + radius, kMaxEyeDistance);
+  const double f = distance / length;
+  SetCamera({center.x + f * dir.x, center.y + f * dir.y, center.z + f * dir.z}, center, m_spin,
+            m_tilt);
+}
+
 QImage COglWnd::GrabFrame() {
   if (!m_glReady || context() == nullptr) {
     return QImage();

@@ -102,6 +102,14 @@ class COglWnd : public QOpenGLWindow {
   // Moves the camera: eye and look-at point, spin and tilt. The view repaints.
   void SetCamera(const Point3& eye, const Point3& center, double spin, double tilt);
 
+  // Puts the camera back where it started.
+  void ResetCamera();
+
+  // Keeps the viewing direction, the spin and the tilt, and moves the look-at point onto the
+  // centre of a sphere (world coordinates) and the eye so far from it that the whole sphere fills
+  // the view.
+  void FitSphere(const Point3& center, double radius);
+
   // The viewport and aspect ratio of the last projection set-up, in framebuffer pixels.
   QSize ViewportSize() const { return m_viewport; }
   double Aspect() const { return m_aspect; }

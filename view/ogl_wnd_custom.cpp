@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "robot/transforms.h"
@@ -52,6 +53,20 @@ void COglWndCustom::SetShowToolFrame(bool show) {
 void COglWndCustom::SetRobot(const Robot* robot) {
   m_pRobot = robot;
   update();
+}
+
+void COglWndCustom::FitArm() {
+  double reach = 0.0;
+  double housing = 0.0;
+  if (m_pRobot != nullptr) {
+    for (const std::unique_ptr<Link>& link : m_pRobot->links) {
+      reach += std::sqrt(link->offsetX * link->offsetX + link->offsetY * link->offsetY +
+                         link->offsetZ * link->offsetZ);
+      housing = std::max(housing, 1.3 * link->radius);
+    }
+  }
+  // An arm without reach still gets a sensible view of its base.
+  FitSphere({0.0, 0.0, 0.0}, std::max(reach + housing, 0.5));
 }
 
 void COglWndCustom::DrawScene() {

@@ -22,6 +22,10 @@ class COglWndCustom : public COglWnd {
   const Robot* GetRobot() const { return m_pRobot; }
   void SetRobot(const Robot* robot);
 
+  // Turns the camera's look onto the arm's whole reach: a sphere around the base whose radius is
+  // the sum of the lengths of the links' offsets (plus the housings' size), whatever the pose.
+  void FitArm();
+
  protected:
   // The camera, the grid of 5 x 5 m in 0.5 m steps with the world axes, then the arm.
   void DrawScene() override;

@@ -5,10 +5,16 @@
 // failure.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QChart>
 #include <QClipboard>
+#include <QFile>
+#include <QImage>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -373,6 +379,131 @@ class DialogEndToEnd : public QObject {
     Key(Qt::Key_F5);
     RunTicks(10);
     QVERIFY(Run().Ticks() > ticks + 5 && ArmIsFinite());
+  }
+
+  // A recording is velmoth-sim's run, byte for byte, however the ticks came: single steps while
+  // paused, then running with the clock. Its tick column counts from the start of the recording.
+  void aRecordingIsVelmothSimsRun() {
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("run.csv"));
+    Key(Qt::Key_F5);
+    Input(kIdJointTorque, QStringLiteral("1, -2, 0.5"));
+    Click(kIdSetTorque);
+    Click(kIdReset);
+    QVERIFY(main_->StartRecording(file));
+    for (int i = 0; i < 5; ++i) {
+      Key(Qt::Key_F6);
+      QTRY_COMPARE(main_->Recording().Rows(), uint64_t(i + 1));
+    }
+    Key(Qt::Key_F5);
+    RunTicks(30);
+    Key(Qt::Key_F5);
+    main_->RefreshStrip();
+    const uint64_t rows = main_->Recording().Rows();
+    QVERIFY(main_->Strip().Note().contains(QStringLiteral("%1: %2 ticks").arg(file).arg(rows)));
+    Key(Qt::Key_F10);  // stops the recording
+    QVERIFY(!main_->Recording().Recording());
+    QVERIFY(main_->Strip().Note().startsWith(QLatin1String("Recorded")));
+
+    QFile recorded(file);
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    QProcess sim;
+    sim.start(QStringLiteral(VELMOTH_SIM),
+              {QStringLiteral("run"), QStringLiteral("--torque"), QStringLiteral("1, -2, 0.5"),
+               QStringLiteral("--ticks"), QString::number(rows)});
+    QVERIFY(sim.waitForFinished(60000));
+    const QByteArray expected = sim.readAllStandardOutput();
+    QVERIFY(rows > 30 && expected.count('\n') == qsizetype(rows + 1));
+    QCOMPARE(recorded.readAll(), expected);
+  }
+
+  // A target that cannot be written gives a message naming the file and the reason, and the
+  // simulation goes on.
+  void aRecordingThatCannotBeWrittenSaysWhy_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("full") << QStringLiteral("/dev/full") << QStringLiteral("No space left");
+    QTest::newRow("missing folder")
+        << QStringLiteral("/nonexistent-velmoth/run.csv") << QStringLiteral("No such file");
+  }
+  void aRecordingThatCannotBeWrittenSaysWhy() {
+    QFETCH(QString, file);
+    QFETCH(QString, reason);
+    QVERIFY(!main_->StartRecording(file));
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(boxes_[0].contains(file) && boxes_[0].contains(reason), qPrintable(boxes_[0]));
+    boxes_.clear();
+    const uint64_t ticks = Run().Ticks();
+    RunTicks(5);
+    QVERIFY(Run().Ticks() > ticks && !main_->Recording().Recording());
+  }
+
+  // The plots follow every tick, at most 30 times a second, stand still while paused, start again
+  // with a marker at "Reset" and stop at the last finite point of a run that diverged.
+  void livePlots() {
+    Key(Qt::Key_F9);
+    PlotsWindow* plots = main_->Plots();
+    QVERIFY(plots != nullptr && plots->isVisible());
+    const auto points = [plots](int chart, int line = 0) {
+      return qobject_cast<QLineSeries*>(plots->Chart(chart)->series().at(line))->points();
+    };
+    RunTicks(50);
+    const int refreshes = plots->Refreshes();
+    QTest::qWait(1000);
+    QVERIFY2(plots->Refreshes() - refreshes <= 31, qPrintable(QString::number(plots->Refreshes())));
+    QCOMPARE(plots->Chart(1)->series().size(), 6);
+    QVERIFY(points(0).size() > 40 && points(2, 5).size() > 40);
+    QVERIFY(main_->Traces().Now() - points(0).back().x() < 0.1);  // one refresh behind at most
+
+    Key(Qt::Key_F5);
+    QTest::qWait(100);
+    const QList<QPointF> paused = points(1);
+    QTest::qWait(200);
+    QCOMPARE(points(1), paused);
+
+    Click(kIdReset);
+    Key(Qt::Key_F5);
+    RunTicks(20);
+    const double reset = main_->Traces().Resets().back();
+    QVERIFY(points(0).front().x() > reset);
+    QVERIFY(points(0).size() < 40);
+    const QList<QPointF> marker = points(0, 3);  // the three energies, then the marker
+    QVERIFY(marker.size() == 2 && marker[0].x() == reset && marker[1].x() == reset);
+
+    Input(kIdJointTorque, QStringLiteral("1e308"));
+    Click(kIdSetTorque);
+    QTRY_COMPARE(Run().State(), RunState::kDiverged);
+    QTest::qWait(100);
+    QVERIFY(std::isfinite(points(0).back().y()));
+    QVERIFY(points(0).back().x() < main_->Traces().Now());
+    Key(Qt::Key_F9);
+    QTRY_VERIFY(main_->Plots() == nullptr);
+  }
+
+  // F11 saves the view's picture at its pixel size in the output folder and says where; Home and
+  // a double-click fit the arm into the view, Shift+Home restores the start, and Home in an edit
+  // field stays the edit's own.
+  void screenshotAndCamera() {
+    QTemporaryDir folder;
+    main_->SetOutputFolder(folder.path());
+    Key(Qt::Key_F11);
+    const QString note = main_->Strip().Note();
+    QVERIFY2(note.startsWith(QStringLiteral("Screenshot: %1/velmoth-").arg(folder.path())),
+             qPrintable(note));
+    const QImage picture(note.mid(12));
+    QCOMPARE(picture.size(), window_->View()->size() * window_->View()->devicePixelRatio());
+
+    COglWnd* view = window_->View();
+    Key(Qt::Key_Home);  // the focus is in an edit field
+    QCOMPARE(view->Eye().x, 2.5);
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(50, 50));
+    QTest::keyClick(view, Qt::Key_Home);
+    const COglWnd::Point3 fitted = view->Eye();
+    QVERIFY(fitted.x != 2.5 && view->Center().z == 0.0);
+    QTest::keyClick(view, Qt::Key_Home, Qt::ShiftModifier);
+    QVERIFY(view->Eye().x == 2.5 && view->Center().z == 0.8);
+    QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(50, 50));
+    QCOMPARE(view->Eye().x, fitted.x);
   }
 
   // Ticks delivered in bursts are the ticks of velmoth-sim all the same: after a stall, the panel

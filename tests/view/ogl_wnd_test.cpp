@@ -195,6 +195,45 @@ class OglWndTest : public QObject {
     QCOMPARE(m_messages, all);
   }
 
+  // Fit keeps the viewing direction and brings the whole reach of the arm into the picture, seen
+  // from any turn of the camera and for any pose; Reset view restores the starting camera exactly.
+  void fitAndResetView() {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot();
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(600, 300));
+    QVERIFY(view != nullptr && view->IsGlReady());
+    std::srand(7);
+    const auto random = [](double scale) { return scale * (2.0 * std::rand() / RAND_MAX - 1.0); };
+    for (int trial = 0; trial < 20; ++trial) {
+      view->SetCamera({random(5), random(5), random(5)}, {random(1), random(1), random(1)},
+                      random(180), random(90));
+      const COglWnd::Point3 e = view->Eye(), c = view->Center();
+      const double before[3] = {e.x - c.x, e.y - c.y, e.z - c.z};
+      view->FitArm();
+      const COglWnd::Point3 e2 = view->Eye(), c2 = view->Center();
+      const double after[3] = {e2.x - c2.x, e2.y - c2.y, e2.z - c2.z};
+      const double ratio = after[0] / before[0];
+      for (int k = 0; k < 3; ++k) {
+        QVERIFY(std::abs(after[k] - ratio * before[k]) < 1e-9 * std::abs(after[k]) + 1e-12);
+      }
+      QVERIFY(ratio > 0.0);
+      for (auto& link : robot->links) {
+        link->q = random(M_PI);
+      }
+      const QImage image = view->GrabFrame();
+      for (size_t i = 0; i < robot->links.size(); ++i) {
+        // The housing and both ends of the body.
+        for (const QVector3D& p : {QVector3D(0, 0, 0), QVector3D(0, 0.3f, 0)}) {
+          QVERIFY2(Inside(image, InLink(*robot, i, p)), qPrintable(QString::number(trial)));
+        }
+      }
+    }
+    view->ResetCamera();
+    QCOMPARE(view->Eye().x, 2.5);
+    QVERIFY(view->Eye().y == 0.0 && view->Eye().z == 0.4 && view->Center().x == 0.0 &&
+            view->Center().y == 0.0 && view->Center().z == 0.8 && view->Spin() == 0.0 &&
+            view->Tilt() == 0.0);
+  }
+
   // Run a second time by the test suite on a display without OpenGL (VELMOTH_EXPECT_NO_GL set).
   void noGlPlatform() {
     const bool noGl = qEnvironmentVariableIsSet("VELMOTH_EXPECT_NO_GL");
@@ -290,13 +329,7 @@ class OglWndTest : public QObject {
   // wide, may be up to two pixels away. Projection: 45 degrees vertically at the image's aspect,
   // the look-at camera, then the tilt about y and the spin about z.
   bool Shows(const QImage& image, const QVector3D& p, QRgb colour = kCovered) const {
-    const COglWnd::Point3 &e = m_view->Eye(), &c = m_view->Center();
-    QMatrix4x4 projection, camera;
-    projection.perspective(45.0f, float(image.width()) / float(image.height()), 0.1f, 1e6f);
-    camera.lookAt(QVector3D(e.x, e.y, e.z), QVector3D(c.x, c.y, c.z), QVector3D(0, 0, 1));
-    camera.rotate(float(m_view->Tilt()), 0, 1, 0);
-    camera.rotate(float(m_view->Spin()), 0, 0, 1);
-    const QVector3D w = p.project(camera, projection, image.rect());
+    const QVector3D w = Project(image, p);
     const QPoint at(int(std::floor(w.x())), image.height() - 1 - int(std::floor(w.y())));
     const int r = colour == kCovered ? 0 : 2;
     for (int i = 0; i < (2 * r + 1) * (2 * r + 1); ++i) {
@@ -307,6 +340,23 @@ class OglWndTest : public QObject {
       }
     }
     return false;
+  }
+
+  // Where world point p lands in window coordinates (x right, y up, from the lower left).
+  QVector3D Project(const QImage& image, const QVector3D& p) const {
+    const COglWnd::Point3 &e = m_view->Eye(), &c = m_view->Center();
+    QMatrix4x4 projection, camera;
+    projection.perspective(45.0f, float(image.width()) / float(image.height()), 0.1f, 1e6f);
+    camera.lookAt(QVector3D(e.x, e.y, e.z), QVector3D(c.x, c.y, c.z), QVector3D(0, 0, 1));
+    camera.rotate(float(m_view->Tilt()), 0, 1, 0);
+    camera.rotate(float(m_view->Spin()), 0, 0, 1);
+    return p.project(camera, projection, image.rect());
+  }
+
+  // Whether world point p lands inside the image, 2 pixels in from its edges.
+  bool Inside(const QImage& image, const QVector3D& p) const {
+    const QVector3D w = Project(image, p);
+    return w.x() >= 2 && w.y() >= 2 && w.x() < image.width() - 2 && w.y() < image.height() - 2;
   }
 
   std::unique_ptr<QWidget> m_frame;

@@ -1,0 +1,200 @@
+#include "app/plots_window.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPen>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "app/dialog_template.h"
+#include "app/trace_buffer.h"
+#include "dynamics/dynamics.h"
+
+namespace {
+
+QString OutputTitle(int mode) {
+  return mode == kIdInverse ? QStringLiteral("Joint torques (inverse dynamics)")
+                            : QStringLiteral("Joint accelerations (forward dynamics)");
+}
+
+QString OutputUnit(int mode) {
+  return mode == kIdInverse ? QStringLiteral("torque (N m or N)")
+                            : QStringLiteral("acceleration (rad/s\u00b2 or m/s\u00b2)");
+}
+
+}  // namespace
+
+PlotsWindow::PlotsWindow(const TraceBuffer& traces, QWidget* parent)
+    : QWidget(parent, Qt::Window), traces_(traces) {
+  setWindowTitle(QStringLiteral("Velmoth plots"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  AddPlot(QStringLiteral("Energy"), QStringLiteral("energy (J)"));
+  AddPlot(QStringLiteral("Joint angles"), QStringLiteral("position (rad or m)"));
+  AddPlot(OutputTitle(kIdForward), OutputUnit(kIdForward));
+  SetLines(plots_[0], 3, [](uint32_t i) {
+    return QStringList{QStringLiteral("kinetic"), QStringLiteral("potential"),
+                       QStringLiteral("total")}[static_cast<int>(i)];
+  });
+  resize(640, 720);
+  timer_.setParent(this);
+  connect(&timer_, &QTimer::timeout, this, &PlotsWindow::Refresh);
+  timer_.start(kRefreshMs);
+  Refresh();
+}
+
+QChart* PlotsWindow::Chart(int index) const {
+  return plots_.at(static_cast<std::size_t>(index)).chart;
+}
+
+void PlotsWindow::AddPlot(const QString& title, const QString& unit) {
+  Plot plot;
+  plot.chart = new QChart;
+  plot.chart->setTitle(title);
+  plot.chart->legend()->setAlignment(Qt::AlignRight);
+  plot.x = new QValueAxis;
+  plot.x->setTitleText(QStringLiteral("simulated time (s)"));
+  plot.y = new QValueAxis;
+  plot.y->setTitleText(unit);
+  plot.chart->addAxis(plot.x, Qt::AlignBottom);
+  plot.chart->addAxis(plot.y, Qt::AlignLeft);
+  auto* view = new QChartView(plot.chart, this);
+  view->setRenderHint(QPainter::Antialiasing, false);
+  // The chart's many small changes of a refresh are drawn in one repaint, asked for by Refresh.
+  view->setViewportUpdateMode(QGraphicsView::NoViewportUpdate);
+  plot.view = view;
+  layout()->addWidget(view);
+  plots_.push_back(plot);
+}
+
+void PlotsWindow::SetLines(Plot& plot, uint32_t count,
+                           const std::function<QString(uint32_t)>& name) {
+  while (plot.lines.size() > count) {
+    plot.chart->removeSeries(plot.lines.back());
+    delete plot.lines.back();
+    plot.lines.pop_back();
+  }
+  while (plot.lines.size() < count) {
+    auto* line = new QLineSeries;
+    line->setName(name(static_cast<uint32_t>(plot.lines.size())));
+    plot.chart->addSeries(line);
+    line->attachAxis(plot.x);
+    line->attachAxis(plot.y);
+    plot.lines.push_back(line);
+  }
+  plot.chart->legend()->setVisible(count <= kMaxLegendJoints || &plot == &plots_[0]);
+}
+
+void PlotsWindow::Refresh() {
+  if (traces_.Version() == drawnVersion_) {
+    return;
+  }
+  drawnVersion_ = traces_.Version();
+  ++refreshes_;
+
+  const uint32_t n = traces_.Joints();
+  const uint32_t size = traces_.Size();
+  const int mode = size > 0 ? traces_.At(size - 1).mode : outputMode_;
+  if (mode != 0 && mode != outputMode_) {
+    outputMode_ = mode;
+    plots_[2].chart->setTitle(OutputTitle(mode));
+    plots_[2].y->setTitleText(OutputUnit(mode));
+  }
+  SetLines(plots_[1], n, [](uint32_t j) { return QStringLiteral("q%1").arg(j); });
+  SetLines(plots_[2], n, [](uint32_t j) { return QStringLiteral("joint %1").arg(j); });
+
+  // About one point per pixel of the charts' width is all a line can show.
+  const uint32_t every = size > kMaxPoints ? (size + kMaxPoints - 1) / kMaxPoints : 1;
+  std::vector<QList<QPointF>> energy(3), angles(n), output(n);
+  for (uint32_t i = 0; i < size; ++i) {
+    const TraceBuffer::Sample s = traces_.At(i);
+    // The points kept are those of every few ticks counted from the start, so that they stay the
+    // same ones as the charts scroll; the newest is always drawn, so that the lines reach the
+    // present.
+    if (every > 1 && i + 1 < size && std::llround(s.time / kTimeStep) % every != 0) {
+      continue;
+    }
+    energy[0].append(QPointF(s.time, s.kinetic));
+    energy[1].append(QPointF(s.time, s.potential));
+    energy[2].append(QPointF(s.time, s.total));
+    for (uint32_t j = 0; j < n; ++j) {
+      angles[j].append(QPointF(s.time, s.angles[j]));
+      if (s.mode == outputMode_) {
+        output[j].append(QPointF(s.time, s.output[j]));
+      }
+    }
+  }
+  const double to = std::max(traces_.Now(), kSpanSeconds);
+  const double from = to - kSpanSeconds;
+  Draw(plots_[0], energy, from, to);
+  Draw(plots_[1], angles, from, to);
+  Draw(plots_[2], output, from, to);
+  for (const Plot& plot : plots_) {
+    plot.view->viewport()->update();
+  }
+}
+
+// The lines, the time axis over [from, to], the value axis around what is shown, and a marker at
+// every "Reset" inside the span.
+void PlotsWindow::Draw(Plot& plot, const std::vector<QList<QPointF>>& points, double from,
+                       double to) {
+  double low = INFINITY;
+  double high = -INFINITY;
+  for (std::size_t i = 0; i < points.size() && i < plot.lines.size(); ++i) {
+    for (const QPointF& p : points[i]) {
+      low = std::min(low, p.y());
+      high = std::max(high, p.y());
+    }
+    plot.lines[i]->replace(points[i]);
+  }
+  if (!(low <= high)) {
+    low = -1.0;
+    high = 1.0;
+  }
+  // The value axis keeps its range while the lines stay inside it and fill at least half of it,
+  // so that its labels do not change with every refresh.
+  const double shownLow = plot.y->min();
+  const double shownHigh = plot.y->max();
+  if (low < shownLow || high > shownHigh || (high - low) < 0.5 * (shownHigh - shownLow)) {
+    const double pad = std::max((high - low) * 0.1, 1e-9 + std::abs(high) * 1e-6);
+    plot.y->setRange(low - pad, high + pad);
+    plot.y->applyNiceNumbers();
+    low = plot.y->min();
+    high = plot.y->max();
+  } else {
+    low = shownLow;
+    high = shownHigh;
+  }
+  plot.x->setRange(from, to);
+
+  std::vector<double> marks;
+  for (double t : traces_.Resets()) {
+    if (t >= from && t <= to) {
+      marks.push_back(t);
+    }
+  }
+  while (plot.markers.size() < marks.size()) {
+    auto* marker = new QLineSeries;
+    QPen pen(Qt::darkGray);
+    pen.setStyle(Qt::DashLine);
+    marker->setPen(pen);
+    plot.chart->addSeries(marker);
+    marker->attachAxis(plot.x);
+    marker->attachAxis(plot.y);
+    plot.chart->legend()->markers(marker).first()->setVisible(false);
+    plot.markers.push_back(marker);
+  }
+  for (std::size_t i = 0; i < plot.markers.size(); ++i) {
+    QList<QPointF> line;
+    if (i < marks.size()) {
+      line = {QPointF(marks[i], low), QPointF(marks[i], high)};
+    }
+    plot.markers[i]->replace(line);
+  }
+}

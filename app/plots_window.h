@@ -1,0 +1,60 @@
+// PlotsWindow: live plots of the run, beside the main window. Three charts, each over the last
+// 10 s of simulated time and scrolling with it: the kinetic, potential and total energy; the joint
+// angles; and the panel's output (the accelerations in forward mode, the torques in inverse mode).
+// A dashed vertical line marks each "Reset". The charts are drawn from the trace buffer at most 30
+// times per second, and only when it changed: a paused run leaves them still.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <vector>
+
+class QChart;
+class QChartView;
+class QLineSeries;
+class QValueAxis;
+class TraceBuffer;
+
+class PlotsWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kRefreshMs = 34;  // at most 30 refreshes per second
+  static constexpr double kSpanSeconds = 10.0;
+  // At most this many points of a line are drawn: the charts are about as wide in pixels.
+  static constexpr uint32_t kMaxPoints = 500;
+  // Above this many joints the angle and output charts show no legend.
+  static constexpr uint32_t kMaxLegendJoints = 12;
+
+  explicit PlotsWindow(const TraceBuffer& traces, QWidget* parent = nullptr);
+
+  // The charts: 0 energies, 1 joint angles, 2 the panel's output.
+  QChart* Chart(int index) const;
+  // How often the charts have been drawn anew.
+  int Refreshes() const { return refreshes_; }
+
+  // Draws the charts from the trace buffer if it changed since the last time.
+  void Refresh();
+
+ private:
+  struct Plot {
+    QChartView* view = nullptr;
+    QChart* chart = nullptr;
+    QValueAxis* x = nullptr;
+    QValueAxis* y = nullptr;
+    std::vector<QLineSeries*> lines;
+    std::vector<QLineSeries*> markers;
+  };
+
+  void AddPlot(const QString& title, const QString& unit);
+  // Makes sure a plot has count lines, named by name(i).
+  void SetLines(Plot& plot, uint32_t count, const std::function<QString(uint32_t)>& name);
+  void Draw(Plot& plot, const std::vector<QList<QPointF>>& points, double from, double to);
+
+  const TraceBuffer& traces_;
+  std::vector<Plot> plots_;
+  QTimer timer_;
+  uint64_t drawnVersion_ = ~uint64_t{0};
+  int outputMode_ = 0;
+  int refreshes_ = 0;
+};

@@ -1,0 +1,46 @@
+#include "app/run_csv.h"
+
+#include <cstdio>
+
+#include "dynamics/dynamics.h"
+
+std::string RunCsvHeader(uint32_t n) {
+  std::string line = "tick,time";
+  for (const char* name : {"q", "qd", "qdd", "tau"}) {
+    for (uint32_t i = 0; i < n; ++i) {
+      line += ',';
+      line += name;
+      line += std::to_string(i);
+    }
+  }
+  line += ",kinetic,potential,total\n";
+  return line;
+}
+
+void AppendCsvNumber(std::string& line, double value, char separator) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  if (separator != '\0') {
+    line += separator;
+  }
+  line += text;
+}
+
+void AppendRunCsvRow(std::string& line, uint64_t tick, const Robot& robot,
+                     const matrix<double>& torque) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  line += std::to_string(tick);
+  AppendCsvNumber(line, static_cast<double>(tick) * kTimeStep, ',');
+  for (double Link::*field : {&Link::q, &Link::qd, &Link::qdd}) {
+    for (uint32_t i = 0; i < n; ++i) {
+      AppendCsvNumber(line, (*robot.links[i]).*field, ',');
+    }
+  }
+  for (uint32_t i = 0; i < n; ++i) {
+    AppendCsvNumber(line, torque(i, 0), ',');
+  }
+  AppendCsvNumber(line, robot.kineticEnergy, ',');
+  AppendCsvNumber(line, robot.potentialEnergy, ',');
+  AppendCsvNumber(line, robot.kineticEnergy + robot.potentialEnergy, ',');
+  line += '\n';
+}

@@ -1,0 +1,22 @@
+// The run format: one CSV row per tick, as velmoth-sim prints a run and the window records one.
+// Header tick,time,q0..,qd0..,qdd0..,tau0..,kinetic,potential,total; every number written with
+// %.17g, so that it reads back exactly and a recording can be compared with a batch run byte for
+// byte.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "matrix/matrix.h"
+#include "robot/robot.h"
+
+// The header line of an arm with n joints, with its line end.
+std::string RunCsvHeader(uint32_t n);
+
+// Appends the row of tick number `tick` (its time is tick x the time step): the arm's joint state
+// and energies as the tick left them, the tick's torques (n x 1), and a line end.
+void AppendRunCsvRow(std::string& line, uint64_t tick, const Robot& robot,
+                     const matrix<double>& torque);
+
+// Appends value with %.17g, after the separator unless it is '\0'.
+void AppendCsvNumber(std::string& line, double value, char separator);

@@ -1,0 +1,72 @@
+#include "app/trace_buffer.h"
+
+#include <cmath>
+
+#include "dynamics/dynamics.h"
+#include "robot/robot.h"
+
+namespace {
+
+// Markers kept: older ones have long left a 10 s window.
+constexpr std::size_t kMaxResets = 16;
+
+}  // namespace
+
+TraceBuffer::Sample TraceBuffer::At(uint32_t i) const {
+  const double* s = &data_[static_cast<std::size_t>((first_ + i) % kCapacity) * Stride()];
+  return Sample{s[0], s[1], s[2], s[3], static_cast<int>(s[4]), s + 5, s + 5 + n_};
+}
+
+double TraceBuffer::Now() const {
+  return static_cast<double>(ticks_) * kTimeStep;
+}
+
+void TraceBuffer::OnTick(const TickResult& tick) {
+  ++ticks_;
+  if (stopped_) {
+    return;
+  }
+  const auto n = static_cast<uint32_t>(tick.robot.links.size());
+  if (n != n_ || data_.empty()) {
+    n_ = n;
+    first_ = 0;
+    size_ = 0;
+    data_.assign(static_cast<std::size_t>(kCapacity) * Stride(), 0.0);
+  }
+  const Robot& robot = tick.robot;
+  const matrix<double>& output = tick.mode == kIdInverse ? tick.torque : tick.accel;
+  double* s = &data_[static_cast<std::size_t>((first_ + size_) % kCapacity) * Stride()];
+  s[0] = Now();
+  s[1] = robot.kineticEnergy;
+  s[2] = robot.potentialEnergy;
+  s[3] = robot.kineticEnergy + robot.potentialEnergy;
+  s[4] = tick.mode;
+  for (uint32_t j = 0; j < n; ++j) {
+    s[5 + j] = robot.links[j]->q;
+    s[5 + n + j] = output(j, 0);
+  }
+  for (uint32_t v = 0; v < Stride(); ++v) {
+    if (!std::isfinite(s[v])) {
+      stopped_ = true;
+      ++version_;
+      return;
+    }
+  }
+  if (size_ < kCapacity) {
+    ++size_;
+  } else {
+    first_ = (first_ + 1) % kCapacity;
+  }
+  ++version_;
+}
+
+void TraceBuffer::OnResetJointState() {
+  size_ = 0;
+  first_ = 0;
+  stopped_ = false;
+  if (resets_.size() == kMaxResets) {
+    resets_.erase(resets_.begin());
+  }
+  resets_.push_back(Now());
+  ++version_;
+}

@@ -1,0 +1,95 @@
+// The recorder's file handling: rows reach the file at least once a second without waiting for the
+// end, and a file that cannot be written stops the recording with one message naming the file and
+// the reason.
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/recorder.h"
+#include "app/run_csv.h"
+#include "robot/robot.h"
+
+namespace {
+
+constexpr int64_t kSecond = 1'000'000'000;
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct Ticking {
+  std::unique_ptr<Robot> robot = MakeBuiltInRobot();
+  matrix<double> torque{6, 1};
+  void Tick(Recorder& recorder) {
+    robot->links[0]->q += 0.25;
+    recorder.OnTick(TickResult{*robot, kIdForward, torque, torque});
+  }
+};
+
+TEST(Recorder, RowsReachTheFileWithinASecondAndTheTickColumnCountsFromTheStart) {
+  const std::string path = testing::TempDir() + "recorder_test.csv";
+  Recorder recorder;
+  std::string error;
+  ASSERT_TRUE(recorder.Start(path, 6, 0, error)) << error;
+  Ticking t;
+  t.Tick(recorder);
+  t.Tick(recorder);
+  recorder.MaybeFlush(kSecond / 2);
+  EXPECT_EQ(Contents(path), RunCsvHeader(6));
+  recorder.MaybeFlush(kSecond);
+  std::string rows = RunCsvHeader(6);
+  AppendRunCsvRow(rows, 2, *t.robot, t.torque);
+  EXPECT_EQ(Contents(path).substr(Contents(path).find("\n2,")), rows.substr(rows.find("\n2,")));
+  EXPECT_EQ(recorder.Rows(), 2u);
+  recorder.Stop();
+  EXPECT_FALSE(recorder.Recording());
+}
+
+// In a child process: records past a limit on file sizes. 0 when the recording started, stopped
+// at the limit and said so once.
+int RecordPastAFileSizeLimit() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{4096, 4096};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::vector<std::string> messages;
+  Recorder recorder;
+  recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
+  std::string error;
+  const std::string path = testing::TempDir() + "recorder_limit.csv";
+  const bool started = recorder.Start(path, 6, 0, error);
+  Ticking t;
+  for (int i = 0; i < 100; ++i) {
+    t.Tick(recorder);
+  }
+  recorder.MaybeFlush(kSecond);
+  recorder.Stop();
+  const bool once =
+      messages.size() == 1 && messages[0] == "Recording to " + path + " stopped: File too large.";
+  return started && once && !recorder.Recording() ? 0 : 1;
+}
+
+TEST(Recorder, AFileThatCannotBeWrittenStopsTheRecordingWithOneMessage) {
+  for (const auto& [target, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"/dev/full", "No space left on device"},
+           {"/nonexistent-velmoth/run.csv", "No such file or directory"}}) {
+    Recorder recorder;
+    std::string error;
+    EXPECT_FALSE(recorder.Start(target, 6, 0, error));
+    EXPECT_EQ(error, "Cannot record to " + target + ": " + reason);
+    EXPECT_FALSE(recorder.Recording());
+  }
+  // A file that stops growing halfway: the limit on file sizes makes the write fail.
+  EXPECT_EXIT(std::exit(RecordPastAFileSizeLimit()), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
