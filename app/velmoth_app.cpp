@@ -1,6 +1,11 @@
 #include "app/velmoth_app.h"
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QString>
 #include <QStringList>
 #include <QSurfaceFormat>
@@ -8,9 +13,11 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "app/main_window.h"
 #include "app/qt_dialog_window.h"
+#include "view/gl_drivers.h"
 #include "view/ogl_wnd.h"
 
 CVelmothApp theApp;
@@ -81,6 +88,35 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& /*context*/
   StartupMessages().append(message);
 }
 
+// The end of a socket pair that the signal handler writes to; the event loop reads the other end.
+int stopSignalSocket[2] = {-1, -1};
+
+void OnStopSignal(int /*signal*/) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(stopSignalSocket[0], &byte, 1);
+}
+
+// SIGINT (Ctrl-C in the terminal) and SIGTERM end the program as the close button does: the
+// window closes in order and a recording is written out and closed. The handler only writes a byte;
+// the event loop does the rest.
+void EndOnStopSignals(QObject* owner, const std::function<void()>& end) {
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, stopSignalSocket) != 0) {
+    return;
+  }
+  auto* notifier = new QSocketNotifier(stopSignalSocket[1], QSocketNotifier::Read, owner);
+  QObject::connect(notifier, &QSocketNotifier::activated, owner, [end] {
+    char byte = 0;
+    [[maybe_unused]] const ssize_t read = ::read(stopSignalSocket[1], &byte, 1);
+    end();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
 // Whether a display is there to connect to. Platforms other than the X and Wayland ones (the
 // offscreen one of tests, for instance) need none.
 bool DisplayConfigured() {
@@ -128,7 +164,15 @@ int CVelmothApp::Run(int argc, char** argv) {
   }
   StartupMessages().clear();
 
+  EndOnStopSignals(application.get(), [this] {
+    if (m_pMainWnd != nullptr) {
+      m_pMainWnd->reject();
+    }
+  });
   InitInstance();
+#if defined(__SANITIZE_ADDRESS__)
+  PinLoadedGlDrivers();  // so that the leak check at exit can see what the driver still holds
+#endif
   return 0;
 }
 

@@ -35,7 +35,7 @@
 #include "app/main_window.h"
 #include "app/velmoth_app.h"
 #include "dynamics/dynamics.h"
-#include "tests/app/gl_driver_pin.h"
+#include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <memory>
 
 #include "robot/robot.h"
-#include "tests/view/keep_gl_drivers.h"
+#include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
 
 namespace {
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // The smoke run in the sanitizer build checks for leaks at exit; see the header.
-  KeepGlDriversLoaded();
+  PinLoadedGlDrivers();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
     return 1;

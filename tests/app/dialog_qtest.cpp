@@ -28,7 +28,7 @@
 #include "app/velmoth_app.h"
 #include "app/velmoth_dlg.h"
 #include "robot/robot.h"
-#include "tests/app/gl_driver_pin.h"
+#include "view/gl_drivers.h"
 #include "tests/app/panel_helpers.h"
 #include "view/ogl_wnd_custom.h"
 

@@ -13,7 +13,7 @@
 
 #include "app/qt_dialog_window.h"
 #include "app/velmoth_app.h"
-#include "tests/app/gl_driver_pin.h"
+#include "view/gl_drivers.h"
 #include "tests/app/panel_test_suite.h"
 #include "view/ogl_wnd.h"
 

@@ -10,7 +10,7 @@
 
 #include "robot/robot.h"
 #include "robot/transforms.h"
-#include "tests/view/keep_gl_drivers.h"
+#include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
 
 namespace {
@@ -62,7 +62,7 @@ class OglWndTest : public QObject {
     COglWnd::SetMessageHook([this](const QString& text) { m_messages << text; });
     if (!qEnvironmentVariableIsSet("VELMOTH_EXPECT_NO_GL")) {
       QVERIFY(COglWnd::CheckGlPlatform());
-      KeepGlDriversLoaded();
+      PinLoadedGlDrivers();
     }
   }
   void cleanup() {
