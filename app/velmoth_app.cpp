@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <functional>
 
-#include "app/main_window.h"
-#include "app/qt_dialog_window.h"
+#include "app/windows/main_window.h"
+#include "app/windows/qt_dialog_window.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd.h"
 

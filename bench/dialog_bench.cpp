@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/windows/main_window.h"
 #include "app/velmoth_app.h"
 #include "dynamics/dynamics.h"
 #include "view/gl_drivers.h"

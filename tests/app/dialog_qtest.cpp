@@ -22,8 +22,8 @@
 #include <memory>
 
 #include "app/dialog_template.h"
-#include "app/main_window.h"
-#include "app/qt_dialog_window.h"
+#include "app/windows/main_window.h"
+#include "app/windows/qt_dialog_window.h"
 #include "app/text_fields.h"
 #include "app/velmoth_app.h"
 #include "app/velmoth_dlg.h"

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/qt_dialog_window.h"
+#include "app/windows/qt_dialog_window.h"
 #include "app/velmoth_app.h"
 #include "view/gl_drivers.h"
 #include "tests/app/panel_test_suite.h"

@@ -1,4 +1,4 @@
-#include "app/qt_dialog_window.h"
+#include "app/windows/qt_dialog_window.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "app/windows/main_window.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/status_strip.h"
+#include "app/windows/status_strip.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -19,11 +19,11 @@
 #include <functional>
 #include <memory>
 
-#include "app/plots_window.h"
-#include "app/qt_dialog_window.h"
+#include "app/windows/plots_window.h"
+#include "app/windows/qt_dialog_window.h"
 #include "app/recorder.h"
 #include "app/run_control.h"
-#include "app/status_strip.h"
+#include "app/windows/status_strip.h"
 #include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
 

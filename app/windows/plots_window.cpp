@@ -1,4 +1,4 @@
-#include "app/plots_window.h"
+#include "app/windows/plots_window.h"
 
 #include <QChart>
 #include <QChartView>
