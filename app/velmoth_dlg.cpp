@@ -45,14 +45,28 @@ bool CVelmothDlg::OnInitDialog() {
   m_window.SetIcon(m_hIcon, true);
   m_window.SetIcon(m_hIcon, false);
 
-  m_pRobot = new Robot(0.0, 0.0, -9.81, 0.1, 0.1);
-  m_pRobot->kineticEnergy = 0.0;
-  m_pRobot->potentialEnergy = 0.0;
-  for (int i = 0; i < kBuiltInLinkCount; ++i) {
-    AddBuiltInLink(*m_pRobot);
+  if (m_setup.make) {
+    m_pRobot = m_setup.make().release();
+  } else {
+    m_pRobot = new Robot(0.0, 0.0, -9.81, 0.1, 0.1);
+    m_pRobot->kineticEnergy = 0.0;
+    m_pRobot->potentialEnergy = 0.0;
+    for (int i = 0; i < kBuiltInLinkCount; ++i) {
+      AddBuiltInLink(*m_pRobot);
+    }
   }
 
   const auto n = static_cast<uint32_t>(m_pRobot->links.size());
+  // The initial pose and velocities, read as the panel reads vector text.
+  matrix<double> start(n, 1);
+  ReadVectorText(m_setup.q0, start);
+  for (uint32_t i = 0; i < n; ++i) {
+    m_pRobot->links[i]->q = start(i, 0);
+  }
+  ReadVectorText(m_setup.qd0, start);
+  for (uint32_t i = 0; i < n; ++i) {
+    m_pRobot->links[i]->qd = start(i, 0);
+  }
   m_accel.Resize(n, 1);
   m_accel.SetZero();
   m_torque.Resize(n, 1);

@@ -4,7 +4,9 @@
 // same code runs in the Qt dialog and under the fake layer of the tests.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,14 @@ struct TickResult {
   int mode;
   const matrix<double>& accel;
   const matrix<double>& torque;
+};
+
+// Where the dialog's arm comes from and how it starts: by default the built-in arm of six links,
+// at rest with every joint at zero. "Reset" puts every joint at zero, at rest, whatever the start.
+struct ArmSetup {
+  std::function<std::unique_ptr<Robot>()> make;  // null: the built-in arm
+  std::string q0;   // initial joint positions as vector text; empty: all zero
+  std::string qd0;  // initial joint velocities as vector text; empty: all zero
 };
 
 // Follows the simulation: told after every tick and after every "Reset".
@@ -53,6 +63,9 @@ class CVelmothDlg : public DialogMessages {
 
   CVelmothDlg(const CVelmothDlg&) = delete;
   CVelmothDlg& operator=(const CVelmothDlg&) = delete;
+
+  // Chooses the arm that OnInitDialog builds.
+  void SetArmSetup(ArmSetup setup) { m_setup = std::move(setup); }
 
   // Builds the arm and the view, starts the tick timer, selects forward mode and fills the panel.
   bool OnInitDialog() override;
@@ -118,6 +131,7 @@ class CVelmothDlg : public DialogMessages {
   const WrittenText* Untouched(int id, const char* text) const;
 
   WindowSystem& m_window;
+  ArmSetup m_setup;
   std::vector<TickListener*> m_listeners;
   std::map<int, WrittenText> m_written;
 };

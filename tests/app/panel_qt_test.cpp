@@ -11,10 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/windows/qt_dialog_window.h"
 #include "app/velmoth_app.h"
-#include "view/gl_drivers.h"
+#include "app/windows/qt_dialog_window.h"
 #include "tests/app/panel_test_suite.h"
+#include "view/gl_drivers.h"
 #include "view/ogl_wnd.h"
 
 namespace {
