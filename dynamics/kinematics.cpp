@@ -118,9 +118,10 @@ void UpdateLinkKinematics(Robot& robot, LinkFrames& f) {
   const auto n = static_cast<uint32_t>(robot.links.size());
   f.Resize(n);
 
-  // T: the incoming frame of the current link, T_{j-1}; D[k] = dT/dq_k, all zero at the start.
+  // T: the incoming frame of the current link, T_{j-1}, starting at the arm's base pose; D[k] =
+  // dT/dq_k, all zero at the start.
   double T[16];
-  Load4(Identity4(), T);
+  Load4(robot.basePose, T);
   double* D = f.chain.data();
   for (std::size_t e = 0; e < 16 * static_cast<std::size_t>(n); ++e) {
     D[e] = 0.0;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "matrix/matrix.h"
@@ -62,6 +63,11 @@ struct Robot {
   std::vector<std::unique_ptr<Link>> links;
   double kineticEnergy = 0.0;
   double potentialEnergy = 0.0;
+  // The arm's own name (from its description file); empty for the built-in arm.
+  std::string name;
+  // The incoming frame of link 0 in base coordinates, 4 x 4: where the first joint sits and how it
+  // is turned. The identity for the built-in arm.
+  matrix<double> basePose = Identity4();
 };
 
 // The built-in arm: identical links of mass 1 kg, 0.3 m long, turning about x.

@@ -1,8 +1,9 @@
-// velmoth-sim: the simulation without the window. "run" advances the built-in arm tick by tick
-// exactly as the window's tick does and writes one CSV row per printed tick; "terms" evaluates the
-// equation of motion for one state. Vector and coefficient texts follow the panel's forgiving
-// rules and are never an error; only the options themselves can be wrong, which gives one line on
-// standard error, exit status 2 and nothing on standard output.
+// velmoth-sim: the simulation without the window. "run" advances the built-in arm, or the serial
+// arm of a URDF file, tick by tick exactly as the window's tick does and writes one CSV row per
+// printed tick; "terms" evaluates the equation of motion for one state. Vector and coefficient
+// texts follow the panel's forgiving rules and are never an error; only the options themselves, or
+// a URDF file that cannot be loaded, can be wrong, which gives one line on standard error, exit
+// status 2 and nothing on standard output.
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -22,6 +24,7 @@
 #include "app/text_fields.h"
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
+#include "urdf/urdf_loader.h"
 
 namespace {
 
@@ -41,6 +44,9 @@ struct Settings {
   std::string gravity;
   std::string q;
   std::string qd;
+  std::string q0;
+  std::string qd0;
+  std::string urdf;
   uint64_t ticks = 100;
   uint64_t every = 1;
   uint64_t links = kBuiltInLinkCount;
@@ -84,9 +90,18 @@ void AddArmOptions(CLI::App& command, Settings& s) {
       ->type_name("X");
   command.add_option("--gravity", s.gravity, "Gravity, 3 elements (default: 0, 0, -9.81)")
       ->type_name("TEXT");
-  command.add_option("--links", s.links, "Number of links, 0 to 100 (default: 6)")
+  command.add_option("--links", s.links, "Number of built-in links, 0 to 100 (default: 6)")
       ->type_name("N")
       ->check(WholeNumber(0, kLinkLimit));
+  command
+      .add_option("--urdf", s.urdf,
+                  "Simulate the serial arm of this URDF file instead of the built-in arm")
+      ->type_name("FILE")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return text.empty() ? std::string("expects a file name, not ''") : std::string();
+          },
+          "", "FileName"));
 }
 
 // The parts of --help that do not fit an option's line.
@@ -96,7 +111,8 @@ const char* const kRunDetails =
     "forward tick computes the accelerations of --torque and then integrates them; an inverse\n"
     "tick integrates --accel and then computes the torques. kinetic and potential are the\n"
     "energies the panel shows: of the state at the start of a forward tick, at the end of an\n"
-    "inverse tick. The first tick whose state is not finite is reported on standard error.\n";
+    "inverse tick. The first tick whose state is not finite is reported on standard error.\n"
+    "--q0 and --qd0 set the joint positions and velocities before the first tick.\n";
 const char* const kTermsDetails =
     "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
     "G, F, kinetic, potential, qdd (the accelerations of --torque) and tau (the torques of\n"
@@ -107,12 +123,23 @@ const char* const kTextRules =
     "starts no number counts as one element 0; missing numbers are 0; numbers beyond the\n"
     "vector are ignored. X is the number at the start of its text (atof), 0 if there is none.\n"
     "Neither is ever an error. Give a text that starts with '-' as --torque=-1,2.\n\n"
-    "Exit status: 0 on success; 2 for a bad option, with one line on standard error; 1 when\n"
-    "standard output cannot be written.";
+    "--urdf FILE, instead of --links, simulates the serial arm of a URDF file: revolute and\n"
+    "continuous joints turn, prismatic joints slide, fixed joints join their links into one\n"
+    "body; every vector then has one element per moving joint. Joint limits, damping and\n"
+    "friction in the file are ignored; --viscous and --coulomb apply to every joint. A file\n"
+    "that cannot be loaded gives exit status 2 and the line \"velmoth-sim: FILE: problem\" on\n"
+    "standard error.\n\n"
+    "Exit status: 0 on success; 2 for a bad option or a URDF file that cannot be loaded, with\n"
+    "one line on standard error; 1 when standard output cannot be written.";
 
-// The built-in arm with the panel's "Set" applied for what was given: viscous, coulomb, gravity.
-std::unique_ptr<Robot> MakeArm(const Settings& s) {
-  std::unique_ptr<Robot> robot = MakeBuiltInRobot(static_cast<int>(s.links));
+// The built-in arm, or the arm of the URDF file, with the panel's "Set" applied for what was
+// given: viscous, coulomb, gravity. Null when the file cannot be loaded, with error set.
+std::unique_ptr<Robot> MakeArm(const Settings& s, std::string& error) {
+  std::unique_ptr<Robot> robot =
+      s.urdf.empty() ? MakeBuiltInRobot(static_cast<int>(s.links)) : LoadUrdfRobot(s.urdf, error);
+  if (!robot) {
+    return nullptr;
+  }
   if (s.viscousGiven) {
     robot->viscousFriction = ReadCoefficientText(s.viscous);
   }
@@ -204,10 +231,16 @@ class Progress {
   Clock::time_point last_{};
 };
 
-void RunTicks(const Settings& s) {
-  std::unique_ptr<Robot> robot = MakeArm(s);
+void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   const auto n = static_cast<uint32_t>(robot->links.size());
   const bool forward = s.mode == "forward";
+  // The state the first tick starts from.
+  const matrix<double> q0 = JointVector(s.q0, n);
+  const matrix<double> qd0 = JointVector(s.qd0, n);
+  for (uint32_t i = 0; i < n; ++i) {
+    robot->links[i]->q = q0(i, 0);
+    robot->links[i]->qd = qd0(i, 0);
+  }
   // The user's vectors, as "Set Torque" and "Set Accel." would store them.
   const matrix<double> userTorque = JointVector(s.torque, n);
   const matrix<double> userAccel = JointVector(s.accel, n);
@@ -297,8 +330,7 @@ void WriteScalar(const char* name, double value) {
   Write(line);
 }
 
-void EvaluateTerms(const Settings& s) {
-  std::unique_ptr<Robot> robot = MakeArm(s);
+void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   const auto n = static_cast<uint32_t>(robot->links.size());
   const matrix<double> q = JointVector(s.q, n);
   const matrix<double> qd = JointVector(s.qd, n);
@@ -347,7 +379,8 @@ int main(int argc, char** argv) {
   Settings s;
   CLI::App app(
       "The Velmoth arm simulation without the window. The arm is a chain of identical 1 kg,\n"
-      "0.3 m links turning about x; every tick advances it by 0.01 s.",
+      "0.3 m links turning about x, or the serial arm of a URDF file (--urdf); every tick\n"
+      "advances it by 0.01 s.",
       "velmoth-sim");
   app.footer(std::string(kRunDetails) + "\n" + kTermsDetails + "\n" + kTextRules);
   app.require_subcommand(0, 1);
@@ -360,6 +393,9 @@ int main(int argc, char** argv) {
       ->type_name("MODE")
       ->check(CLI::IsMember({"forward", "inverse"}));
   AddArmOptions(*run, s);
+  run->add_option("--q0", s.q0, "Joint positions at the start (default: all 0)")->type_name("TEXT");
+  run->add_option("--qd0", s.qd0, "Joint velocities at the start (default: all 0)")
+      ->type_name("TEXT");
   run->add_option("--ticks", s.ticks, "Number of ticks (default: 100)")
       ->type_name("N")
       ->check(WholeNumber(0, UINT64_MAX));
@@ -395,17 +431,28 @@ int main(int argc, char** argv) {
   }
 
   for (CLI::App* command : {run, terms}) {
+    if (command->count("--links") > 0 && command->count("--urdf") > 0) {
+      std::fputs("velmoth-sim: --links and --urdf cannot be given together\n", stderr);
+      return kUsageStatus;
+    }
     s.viscousGiven = s.viscousGiven || command->count("--viscous") > 0;
     s.coulombGiven = s.coulombGiven || command->count("--coulomb") > 0;
     s.gravityGiven = s.gravityGiven || command->count("--gravity") > 0;
   }
 
+  std::string armError;
+  std::unique_ptr<Robot> arm = MakeArm(s, armError);
+  if (!arm) {
+    std::fprintf(stderr, "velmoth-sim: %s\n", armError.c_str());
+    return kUsageStatus;
+  }
+
   static char outputBuffer[1 << 16];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   if (terms->parsed()) {
-    EvaluateTerms(s);
+    EvaluateTerms(s, std::move(arm));
   } else {
-    RunTicks(s);
+    RunTicks(s, std::move(arm));
   }
   if (std::fflush(stdout) != 0 && writeError == 0) {
     writeError = errno != 0 ? errno : EIO;

@@ -1,0 +1,625 @@
+#include "urdf/urdf_loader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include <console_bridge/console.h>
+#include <tinyxml2.h>
+#include <urdf_parser/urdf_parser.h>
+
+#include "matrix/matrix.h"
+
+namespace {
+
+// More link or joint elements than this are refused before the URDF parser sees them: it keeps
+// its links in a chain of shared pointers whose release recurses once per link.
+constexpr std::size_t kMaxElements = 1000;
+
+// A problem with the description; its text becomes the part after "FILE: ".
+struct Problem {
+  std::string text;
+};
+
+std::string Quoted(const std::string& name) {
+  return "'" + name + "'";
+}
+
+// ---- Rigid transforms -------------------------------------------------------------------------
+
+// x -> r x + p.
+struct Frame {
+  double r[3][3];
+  double p[3];
+};
+
+constexpr Frame kIdentity = {{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}, {0.0, 0.0, 0.0}};
+
+Frame operator*(const Frame& a, const Frame& b) {
+  Frame c{};
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      c.r[i][j] = a.r[i][0] * b.r[0][j] + a.r[i][1] * b.r[1][j] + a.r[i][2] * b.r[2][j];
+    }
+    c.p[i] = a.r[i][0] * b.p[0] + a.r[i][1] * b.p[1] + a.r[i][2] * b.p[2] + a.p[i];
+  }
+  return c;
+}
+
+// The inverse of a pure rotation.
+Frame Transposed(const Frame& a) {
+  Frame t{};
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      t.r[i][j] = a.r[j][i];
+    }
+  }
+  return t;
+}
+
+bool Finite(const urdf::Pose& pose) {
+  const urdf::Vector3& v = pose.position;
+  const urdf::Rotation& q = pose.rotation;
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(q.x) &&
+         std::isfinite(q.y) && std::isfinite(q.z) && std::isfinite(q.w);
+}
+
+// The parser keeps every rotation as a quaternion (made from the file's roll, pitch and yaw).
+Frame FromPose(const urdf::Pose& pose) {
+  double x = pose.rotation.x, y = pose.rotation.y, z = pose.rotation.z, w = pose.rotation.w;
+  const double norm = std::sqrt(x * x + y * y + z * z + w * w);
+  if (norm != 1.0) {
+    x /= norm;
+    y /= norm;
+    z /= norm;
+    w /= norm;
+  }
+  Frame f{{{1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y - z * w), 2.0 * (x * z + y * w)},
+           {2.0 * (x * y + z * w), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z - x * w)},
+           {2.0 * (x * z - y * w), 2.0 * (y * z + x * w), 1.0 - 2.0 * (x * x + y * y)}},
+          {pose.position.x, pose.position.y, pose.position.z}};
+  return f;
+}
+
+// x, y, z, roll, pitch, yaw of the frame as PoseTransform composes them, r = Rz(yaw) Ry(pitch)
+// Rx(roll). Yaw comes first; pitch and roll then come from Rz(-yaw) r = Ry(pitch) Rx(roll), whose
+// entries used here stay large near pitch = +-pi/2, so that the angles reproduce r closely there
+// too. Adding 0.0 turns a negative zero into a positive one.
+void ToXyzRpy(const Frame& f, double out[6]) {
+  const double yaw = std::atan2(f.r[1][0], f.r[0][0]);
+  const double cy = std::cos(yaw), sy = std::sin(yaw);
+  const double m00 = cy * f.r[0][0] + sy * f.r[1][0];
+  const double m11 = cy * f.r[1][1] - sy * f.r[0][1];
+  const double m12 = cy * f.r[1][2] - sy * f.r[0][2];
+  out[0] = f.p[0] + 0.0;
+  out[1] = f.p[1] + 0.0;
+  out[2] = f.p[2] + 0.0;
+  out[3] = std::atan2(-m12, m11) + 0.0;
+  out[4] = std::atan2(-f.r[2][0], m00) + 0.0;
+  out[5] = yaw + 0.0;
+}
+
+matrix<double> ToMatrix(const Frame& f) {
+  matrix<double> m(4, 4);
+  for (uint32_t i = 0; i < 3; ++i) {
+    for (uint32_t j = 0; j < 3; ++j) {
+      m(i, j) = f.r[i][j];
+    }
+    m(i, 3) = f.p[i];
+    m(3, i) = 0.0;
+  }
+  m(3, 3) = 1.0;
+  return m;
+}
+
+// A joint's direction as the link model has it: one of its incoming frame's axes. An axis of
+// exactly +x, +y or +z is used as it is. Any other turns the link frame by a rotation a that
+// carries x onto the axis, so that the joint moves about (or along) x.
+struct JointDirection {
+  int32_t code = X;
+  Frame a = kIdentity;
+};
+
+JointDirection DirectionOf(const urdf::Vector3& axis) {
+  // Scaled to a largest component of 1 first, so that neither tiny nor huge lengths overflow.
+  const double largest = std::max({std::fabs(axis.x), std::fabs(axis.y), std::fabs(axis.z)});
+  double v[3] = {axis.x / largest, axis.y / largest, axis.z / largest};
+  const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  for (double& c : v) {
+    c /= length;
+  }
+  JointDirection d;
+  for (int32_t k = 0; k < 3; ++k) {
+    if (v[k] == 1.0 && v[(k + 1) % 3] == 0.0 && v[(k + 2) % 3] == 0.0) {
+      d.code = k;
+      return d;
+    }
+  }
+  // The shortest turn from x to u, for u with a positive x component (well conditioned there):
+  // columns u, then x's neighbours turned the same way.
+  const auto turn = [](double ux, double uy, double uz) {
+    const double k = 1.0 / (1.0 + ux);
+    return Frame{{{ux, -uy, -uz},
+                  {uy, 1.0 - uy * uy * k, -uy * uz * k},
+                  {uz, -uy * uz * k, 1.0 - uz * uz * k}},
+                 {0.0, 0.0, 0.0}};
+  };
+  if (v[0] >= 0.0) {
+    d.a = turn(v[0], v[1], v[2]);
+  } else {
+    // Half a turn about z carries x onto -x; then the turn that carries x onto -v takes -x to v.
+    const Frame flip = {{{-1.0, 0.0, 0.0}, {0.0, -1.0, 0.0}, {0.0, 0.0, 1.0}}, {0.0, 0.0, 0.0}};
+    d.a = turn(-v[0], -v[1], -v[2]) * flip;
+  }
+  return d;
+}
+
+// ---- Mass properties --------------------------------------------------------------------------
+
+// The mass of one moving link and everything fixed to it, in the frame of the URDF link the joint
+// moves.
+struct Body {
+  bool given = false;  // some link of the body has inertial data
+  double mass = 0.0;
+  double com[3] = {0.0, 0.0, 0.0};
+  double inertia[3][3] = {};
+};
+
+// out = r t r^T, formed on and above the diagonal and mirrored, so that it is exactly symmetric;
+// out may be t.
+void Rotated(const double (&r)[3][3], const double (&t)[3][3], double (&out)[3][3]) {
+  double rt[3][3];
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      rt[i][j] = r[i][0] * t[0][j] + r[i][1] * t[1][j] + r[i][2] * t[2][j];
+    }
+  }
+  for (int i = 0; i < 3; ++i) {
+    for (int j = i; j < 3; ++j) {
+      out[i][j] = rt[i][0] * r[j][0] + rt[i][1] * r[j][1] + rt[i][2] * r[j][2];
+      out[j][i] = out[i][j];
+    }
+  }
+}
+
+// t + m (|d|^2 E - d d^T): a tensor about a centre of mass moved to a point d away from it.
+void AddParallelAxis(double m, const double (&d)[3], double (&t)[3][3]) {
+  const double d2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      t[i][j] += m * ((i == j ? d2 : 0.0) - d[i] * d[j]);
+    }
+  }
+}
+
+// Adds a link's inertial data to the body, the link's frame being at `at` in the body's frame.
+// The first part is taken as it is; each further one is joined by the parallel-axis theorem.
+void AddInertial(Body& body, const urdf::Inertial& in, const Frame& at) {
+  const Frame f = at * FromPose(in.origin);
+  const double own[3][3] = {
+      {in.ixx, in.ixy, in.ixz}, {in.ixy, in.iyy, in.iyz}, {in.ixz, in.iyz, in.izz}};
+  double tensor[3][3];
+  Rotated(f.r, own, tensor);
+  if (!body.given) {
+    body.given = true;
+    body.mass = in.mass;
+    std::copy(f.p, f.p + 3, body.com);
+    std::copy(&tensor[0][0], &tensor[0][0] + 9, &body.inertia[0][0]);
+    return;
+  }
+  const double mass = body.mass + in.mass;
+  double com[3];
+  for (int i = 0; i < 3; ++i) {
+    com[i] = mass > 0.0 ? (body.mass * body.com[i] + in.mass * f.p[i]) / mass : body.com[i];
+  }
+  const double d1[3] = {body.com[0] - com[0], body.com[1] - com[1], body.com[2] - com[2]};
+  const double d2[3] = {f.p[0] - com[0], f.p[1] - com[1], f.p[2] - com[2]};
+  AddParallelAxis(body.mass, d1, body.inertia);
+  AddParallelAxis(in.mass, d2, tensor);
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      body.inertia[i][j] += tensor[i][j];
+    }
+  }
+  body.mass = mass;
+  std::copy(com, com + 3, body.com);
+}
+
+// All principal minors non-negative, up to rounding: the tensor is scaled to a largest entry of
+// 1 first, so that the allowance is relative.
+bool PositiveSemiDefinite(const urdf::Inertial& in) {
+  const double scale = std::max({std::fabs(in.ixx), std::fabs(in.iyy), std::fabs(in.izz),
+                                 std::fabs(in.ixy), std::fabs(in.ixz), std::fabs(in.iyz)});
+  if (scale == 0.0) {
+    return true;
+  }
+  const double xx = in.ixx / scale, yy = in.iyy / scale, zz = in.izz / scale;
+  const double xy = in.ixy / scale, xz = in.ixz / scale, yz = in.iyz / scale;
+  constexpr double kRounding = -1e-12;
+  const double det = xx * (yy * zz - yz * yz) - xy * (xy * zz - yz * xz) + xz * (xy * yz - yy * xz);
+  return xx >= kRounding && yy >= kRounding && zz >= kRounding && xx * yy - xy * xy >= kRounding &&
+         xx * zz - xz * xz >= kRounding && yy * zz - yz * yz >= kRounding && det >= kRounding;
+}
+
+void CheckInertial(const urdf::Link& link) {
+  if (!link.inertial) {
+    return;
+  }
+  const urdf::Inertial& in = *link.inertial;
+  const double values[] = {in.mass, in.ixx, in.iyy, in.izz, in.ixy, in.ixz, in.iyz};
+  if (!Finite(in.origin) || !std::all_of(std::begin(values), std::end(values),
+                                         [](double v) { return std::isfinite(v); })) {
+    throw Problem{"link " + Quoted(link.name) + " has inertial data that is not finite"};
+  }
+  if (in.mass < 0.0) {
+    throw Problem{"link " + Quoted(link.name) + " has a negative mass"};
+  }
+  if (!PositiveSemiDefinite(in)) {
+    throw Problem{"link " + Quoted(link.name) +
+                  " has an inertia tensor that is not positive semi-definite"};
+  }
+}
+
+// The radius of the link's first visual cylinder, or 0 when it has none.
+double CylinderRadius(const urdf::Link& link) {
+  for (const urdf::VisualSharedPtr& visual : link.visual_array) {
+    const auto cylinder =
+        visual ? std::dynamic_pointer_cast<urdf::Cylinder>(visual->geometry) : nullptr;
+    if (cylinder && std::isfinite(cylinder->radius) && cylinder->radius > 0.0) {
+      return cylinder->radius;
+    }
+  }
+  return 0.0;
+}
+
+// ---- Reading and checking the document --------------------------------------------------------
+
+std::string ReadFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw Problem{std::string("cannot open: ") + std::strerror(errno)};
+  }
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count < 0) {
+      const int error = errno;
+      close(fd);
+      throw Problem{std::string("cannot read: ") + std::strerror(error)};
+    }
+    if (count == 0) {
+      break;
+    }
+    if (text.size() + static_cast<std::size_t>(count) > kUrdfMaxFileBytes) {
+      close(fd);
+      throw Problem{"larger than " + std::to_string(kUrdfMaxFileBytes >> 20) + " MiB"};
+    }
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  close(fd);
+  return text;
+}
+
+// "XML_ERROR_MISMATCHED_ELEMENT" as "mismatched element".
+std::string Describe(tinyxml2::XMLError error) {
+  std::string name = tinyxml2::XMLDocument::ErrorIDToName(error);
+  for (const char* prefix : {"XML_ERROR_", "XML_"}) {
+    if (name.rfind(prefix, 0) == 0) {
+      name.erase(0, std::strlen(prefix));
+      break;
+    }
+  }
+  for (char& c : name) {
+    c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return name;
+}
+
+// What the URDF parser does not check, or would not survive, checked on a parse of the text of
+// its own: well-formed XML not nested too deeply (the parser recurses once per level), a bounded
+// number of links and joints, and joints that form no closed loop (the parser would keep such a
+// loop of links alive forever). The joints are read as the parser reads them: the <joint>
+// children of the <robot> element, each with the link attributes of its first <parent> and
+// <child>. The first element must be the <robot> element, so that both parses agree on it.
+void CheckDocument(const std::string& text) {
+  if (text.empty()) {
+    throw Problem{"the file is empty"};
+  }
+  if (text.find('\0') != std::string::npos) {
+    throw Problem{"malformed XML (a NUL character)"};
+  }
+  tinyxml2::XMLDocument document;
+  const tinyxml2::XMLError error = document.Parse(text.data(), text.size());
+  if (error != tinyxml2::XML_SUCCESS) {
+    throw Problem{"malformed XML at line " + std::to_string(document.ErrorLineNum()) + " (" +
+                  Describe(error) + ")"};
+  }
+  const tinyxml2::XMLElement* robot = document.RootElement();
+  if (robot == nullptr || std::strcmp(robot->Name(), "robot") != 0) {
+    throw Problem{"the top element is not <robot>"};
+  }
+
+  std::size_t links = 0;
+  for (const auto* e = robot->FirstChildElement("link"); e; e = e->NextSiblingElement("link")) {
+    ++links;
+  }
+  std::map<std::string, std::pair<std::string, std::string>> parentOf;  // child: parent, joint
+  std::size_t joints = 0;
+  for (const auto* e = robot->FirstChildElement("joint"); e; e = e->NextSiblingElement("joint")) {
+    ++joints;
+    const tinyxml2::XMLElement* parent = e->FirstChildElement("parent");
+    const tinyxml2::XMLElement* child = e->FirstChildElement("child");
+    const char* parentName = parent ? parent->Attribute("link") : nullptr;
+    const char* childName = child ? child->Attribute("link") : nullptr;
+    const char* jointName = e->Attribute("name");
+    if (parentName == nullptr || childName == nullptr || jointName == nullptr) {
+      continue;  // the URDF parser names what is missing
+    }
+    const auto [it, added] = parentOf.emplace(childName, std::make_pair(parentName, jointName));
+    if (!added) {
+      throw Problem{"link " + Quoted(childName) + " is the child of two joints (" +
+                    Quoted(it->second.second) + " and " + Quoted(jointName) +
+                    "), which closes a loop"};
+    }
+  }
+  if (links > kMaxElements || joints > kMaxElements) {
+    throw Problem{"more than " + std::to_string(kMaxElements) + " links or joints"};
+  }
+  // Each link has at most one parent now; going up from every link must end at a root.
+  std::map<std::string, int> state;  // 1: on the current way up, 2: leads to a root
+  for (const auto& start : parentOf) {
+    std::vector<const std::string*> way;
+    const std::string* link = &start.first;
+    for (;;) {
+      int& s = state[*link];
+      if (s == 2) {
+        break;
+      }
+      if (s == 1) {
+        throw Problem{"the joints form a closed loop through link " + Quoted(*link)};
+      }
+      s = 1;
+      way.push_back(link);
+      const auto up = parentOf.find(*link);
+      if (up == parentOf.end()) {
+        break;
+      }
+      link = &up->second.first;
+    }
+    for (const std::string* l : way) {
+      state[*l] = 2;
+    }
+  }
+}
+
+// Keeps the URDF parser's error messages instead of printing them: they explain a failure.
+class ParserMessages : public console_bridge::OutputHandler {
+ public:
+  ParserMessages() { console_bridge::useOutputHandler(this); }
+  ~ParserMessages() override { console_bridge::restorePreviousOutputHandler(); }
+  ParserMessages(const ParserMessages&) = delete;
+  ParserMessages& operator=(const ParserMessages&) = delete;
+
+  void log(const std::string& text, console_bridge::LogLevel level, const char*, int) override {
+    if (level >= console_bridge::CONSOLE_BRIDGE_LOG_ERROR) {
+      errors.push_back(text);
+    }
+  }
+
+  // The first three errors, which name the fault and where it is, as one text.
+  std::string Errors() const {
+    std::string text;
+    for (std::size_t i = 0; i < errors.size() && i < 3; ++i) {
+      text += (i == 0 ? "" : "; ") + errors[i];
+    }
+    return text;
+  }
+
+  std::vector<std::string> errors;
+};
+
+// The parser's model, which is refused when it reported any error: for some faults (a mass that
+// is not a number, for one) it reports the error but still returns a model, in which the faulty
+// element has been left out or zeroed.
+urdf::ModelInterfaceSharedPtr Parse(const std::string& text) {
+  ParserMessages messages;
+  urdf::ModelInterfaceSharedPtr model;
+  try {
+    model = urdf::parseURDF(text);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw Problem{e.what()};
+  }
+  if (!model || !messages.errors.empty()) {
+    throw Problem{messages.errors.empty() ? "not a URDF robot description" : messages.Errors()};
+  }
+  return model;
+}
+
+// ---- The chain --------------------------------------------------------------------------------
+
+// One moving joint of the chain and the body it moves.
+struct Moving {
+  std::string joint;  // names, for messages
+  std::string link;
+  int32_t type = Revolute;
+  JointDirection direction;
+  Body body;
+  Frame offset = kIdentity;  // the link frame to the next link's incoming frame
+  double radius = 0.0;
+};
+
+std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model) {
+  urdf::LinkConstSharedPtr link = model.getRoot();
+  CheckInertial(*link);
+  std::vector<Moving> chain;
+  Frame base = kIdentity;
+  // From the frame of the last moving joint's child (the root before the first) to link's frame.
+  Frame fixed = kIdentity;
+  bool tool = false;  // a fixed joint follows the last moving joint
+  while (!link->child_joints.empty()) {
+    if (link->child_joints.size() > 1) {
+      throw Problem{"link " + Quoted(link->name) + " has two child joints (" +
+                    Quoted(link->child_joints[0]->name) + " and " +
+                    Quoted(link->child_joints[1]->name) + "); only a serial chain can be loaded"};
+    }
+    const urdf::Joint& joint = *link->child_joints[0];
+    const urdf::LinkConstSharedPtr child = model.getLink(joint.child_link_name);
+    CheckInertial(*child);
+    if (!Finite(joint.parent_to_joint_origin_transform)) {
+      throw Problem{"joint " + Quoted(joint.name) + " has an origin that is not finite"};
+    }
+    const Frame origin = FromPose(joint.parent_to_joint_origin_transform);
+
+    if (joint.type == urdf::Joint::FIXED) {
+      fixed = fixed * origin;
+      if (!chain.empty()) {
+        tool = true;
+        if (child->inertial) {
+          AddInertial(chain.back().body, *child->inertial, fixed);
+        }
+      }
+    } else if (joint.type == urdf::Joint::REVOLUTE || joint.type == urdf::Joint::CONTINUOUS ||
+               joint.type == urdf::Joint::PRISMATIC) {
+      if (chain.size() == kUrdfMaxMovingJoints) {
+        throw Problem{"more than " + std::to_string(kUrdfMaxMovingJoints) + " moving joints"};
+      }
+      const urdf::Vector3& axis = joint.axis;
+      if (!std::isfinite(axis.x) || !std::isfinite(axis.y) || !std::isfinite(axis.z) ||
+          (axis.x == 0.0 && axis.y == 0.0 && axis.z == 0.0)) {
+        throw Problem{"joint " + Quoted(joint.name) + " has no usable axis"};
+      }
+      Moving m;
+      m.joint = joint.name;
+      m.link = child->name;
+      m.type = joint.type == urdf::Joint::PRISMATIC ? Prismatic : Revolute;
+      m.direction = DirectionOf(axis);
+      // The incoming frame: the joint frame turned by the direction's rotation, seen from the
+      // previous link's URDF frame (from the root for the first joint).
+      const Frame incoming = fixed * origin * m.direction.a;
+      if (chain.empty()) {
+        base = incoming;
+      } else {
+        chain.back().offset = Transposed(chain.back().direction.a) * incoming;
+      }
+      if (child->inertial) {
+        AddInertial(m.body, *child->inertial, kIdentity);
+      }
+      m.radius = CylinderRadius(*child);
+      chain.push_back(std::move(m));
+      fixed = kIdentity;
+      tool = false;
+    } else {
+      const char* kind = joint.type == urdf::Joint::FLOATING ? "floating"
+                         : joint.type == urdf::Joint::PLANAR ? "planar"
+                                                             : "of an unknown type";
+      throw Problem{"joint " + Quoted(joint.name) + " is " + kind +
+                    "; only revolute, continuous, prismatic and fixed joints can be simulated"};
+    }
+    link = child;
+  }
+
+  auto robot = std::make_unique<Robot>(0.0, 0.0, -9.81, 0.1, 0.1);
+  robot->kineticEnergy = 0.0;
+  robot->potentialEnergy = 0.0;
+  robot->name = model.getName();
+  robot->basePose = ToMatrix(base);
+  // Each link in its own frame, turned by its joint direction's rotation a: com = a^T c,
+  // inertia = a^T I a, and the offset from the link frame to the next incoming frame.
+  std::vector<double> reach(chain.size());
+  for (std::size_t j = 0; j < chain.size(); ++j) {
+    Moving& m = chain[j];
+    if (!m.body.given) {
+      throw Problem{"link " + Quoted(m.link) + ", moved by joint " + Quoted(m.joint) +
+                    ", has no inertial data"};
+    }
+    const Frame back = Transposed(m.direction.a);
+    double com[3];
+    for (int i = 0; i < 3; ++i) {
+      com[i] = back.r[i][0] * m.body.com[0] + back.r[i][1] * m.body.com[1] +
+               back.r[i][2] * m.body.com[2];
+    }
+    std::copy(com, com + 3, m.body.com);
+    Rotated(back.r, m.body.inertia, m.body.inertia);
+    if (j + 1 == chain.size()) {
+      // Nothing follows the last link; its offset only gives the view the extent of its body:
+      // to the frame of a tool fixed to it, or else twice as far as its centre of mass.
+      m.offset = tool ? back * fixed : kIdentity;
+      if (!tool) {
+        for (int i = 0; i < 3; ++i) {
+          m.offset.p[i] = 2.0 * com[i];
+        }
+      }
+    }
+    const double* p = m.offset.p;
+    reach[j] = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+  }
+  // A link without a visual cylinder is drawn a tenth as thick as it is long, as the built-in
+  // arm's links are, but no thinner than a hundredth of the arm's reach, so that the joints of
+  // short wrist links still show.
+  double armReach = 0.0;
+  for (double r : reach) {
+    armReach += r;
+  }
+  for (std::size_t j = 0; j < chain.size(); ++j) {
+    const Moving& m = chain[j];
+    const double radius = m.radius > 0.0 ? m.radius : std::max(0.1 * reach[j], 0.01 * armReach);
+    double pose[6];
+    ToXyzRpy(m.offset, pose);
+    const double(&i)[3][3] = m.body.inertia;
+    robot->AddLink(m.body.mass, m.body.com[0], m.body.com[1], m.body.com[2], i[0][0], i[1][1],
+                   i[2][2], i[0][1], i[1][2], i[0][2], pose[0], pose[1], pose[2], pose[3], pose[4],
+                   pose[5], radius);
+    robot->links.back()->jointType = m.type;
+    robot->links.back()->axis = m.direction.code;
+  }
+  return robot;
+}
+
+}  // namespace
+
+std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std::string& source,
+                                             std::string& error) {
+  try {
+    CheckDocument(text);
+    const urdf::ModelInterfaceSharedPtr model = Parse(text);
+    std::unique_ptr<Robot> robot = Convert(*model);
+    error.clear();
+    return robot;
+  } catch (Problem& p) {
+    for (char& c : p.text) {
+      if (c == '\n' || c == '\r') {
+        c = ' ';
+      }
+    }
+    error = source + ": " + p.text;
+    return nullptr;
+  }
+}
+
+std::unique_ptr<Robot> LoadUrdfRobot(const std::string& path, std::string& error) {
+  std::string text;
+  try {
+    text = ReadFile(path);
+  } catch (const Problem& p) {
+    error = path + ": " + p.text;
+    return nullptr;
+  }
+  return LoadUrdfRobotFromText(text, path, error);
+}
