@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,8 @@
 
 #include "app/windows/main_window.h"
 #include "app/windows/qt_dialog_window.h"
+#include "robot/robot.h"
+#include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd.h"
 
@@ -50,6 +53,9 @@ const char kHelpText[] =
     "Escape or the close button ends the program.";
 
 namespace {
+
+// Exit status for an arm description that cannot be loaded, as for a bad option.
+constexpr int kBadArm = 2;
 
 // Messages Qt writes while it connects to the display, held back until the connection is made so
 // that a failure ends in one line of our own.
@@ -149,7 +155,27 @@ int CVelmothApp::Run(int argc, char** argv) {
   if (status >= 0) {
     return status;
   }
+  // The arm is read before any window opens: a description that cannot be loaded ends the program
+  // with its reason and no main window.
+  std::string armError;
+  auto loaded = std::make_shared<std::unique_ptr<Robot>>();
+  if (!m_options.urdf.empty()) {
+    *loaded = LoadUrdfRobot(m_options.urdf, armError);
+    if (*loaded == nullptr) {
+      std::fprintf(stderr, "velmoth: %s\n", armError.c_str());
+    }
+  }
+  const int links = static_cast<int>(m_options.links);
+  m_arm.make = [loaded, links] {
+    return *loaded != nullptr ? std::move(*loaded) : MakeBuiltInRobot(links);
+  };
+  m_arm.q0 = m_options.q0;
+  m_arm.qd0 = m_options.qd0;
+
   if (!DisplayConfigured()) {
+    if (!armError.empty()) {
+      return kBadArm;
+    }
     std::fprintf(stderr,
                  "velmoth: no display to show the window on (DISPLAY is not set); velmoth-sim "
                  "runs the simulation without a window\n");
@@ -164,11 +190,15 @@ int CVelmothApp::Run(int argc, char** argv) {
   }
   StartupMessages().clear();
 
-  EndOnStopSignals(application.get(), [this] {
-    if (m_pMainWnd != nullptr) {
-      m_pMainWnd->reject();
-    }
-  });
+  // A signal closes every window: the main window ends as its close button ends it, a message box
+  // as its OK button does.
+  EndOnStopSignals(application.get(), [] { QApplication::closeAllWindows(); });
+  if (!armError.empty()) {
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationName),
+                    QString::fromStdString(armError), QMessageBox::Ok);
+    box.exec();
+    return kBadArm;
+  }
   InitInstance();
 #if defined(__SANITIZE_ADDRESS__)
   PinLoadedGlDrivers();  // so that the leak check at exit can see what the driver still holds
@@ -177,7 +207,7 @@ int CVelmothApp::Run(int argc, char** argv) {
 }
 
 bool CVelmothApp::InitInstance() {
-  MainWindow window;
+  MainWindow window(m_arm);
   SetMainWindow(&window.Window());
   window.Open();
   if (!m_options.record.empty()) {

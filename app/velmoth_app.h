@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/velmoth_dlg.h"
 #include "app/window_options.h"
 
 class QApplication;
@@ -31,7 +32,8 @@ class CVelmothApp {
  public:
   // Runs the program and returns its exit status: 0 after the window has closed or after --help
   // and --version; 1 when no display or platform can be opened (with one line on standard error
-  // that points to velmoth-sim); 2 for a bad option.
+  // that points to velmoth-sim); 2 for a bad option or an arm description that cannot be loaded
+  // (one line on standard error, and a message box when there is a display).
   int Run(int argc, char** argv);
 
   // Shows the main dialog modally; returns false, since no message loop of the application
@@ -47,6 +49,7 @@ class CVelmothApp {
  private:
   QtDialogWindow* m_pMainWnd = nullptr;
   WindowOptions m_options;
+  ArmSetup m_arm;
 };
 
 extern CVelmothApp theApp;

@@ -12,6 +12,11 @@ namespace {
 constexpr int kGoOn = -1;
 constexpr int kUsageStatus = 2;
 
+const char* const kArms =
+    "The arm is the built-in chain of identical 1 kg, 0.3 m links turning about x (--links), or\n"
+    "the serial arm of a URDF file (--urdf; joint limits, damping and friction in the file are\n"
+    "ignored). TEXT is vector text as the panel reads it, e.g. \"0.5, -1\"; \"Reset\" puts every\n"
+    "joint at zero, at rest, whatever the start.\n";
 const char* const kKeys =
     "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
     "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"
@@ -52,7 +57,19 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   app.add_option("--record", options.record,
                  "Record every tick to FILE as CSV from the start (as velmoth-sim run prints it)")
       ->type_name("FILE");
-  app.footer(kKeys);
+  CLI::Option* urdf =
+      app.add_option("--urdf", options.urdf, "Simulate the serial arm of a URDF file")
+          ->type_name("FILE");
+  app.add_option("--links", options.links,
+                 "Number of links of the built-in arm, 0 to 100 (default: 6)")
+      ->type_name("N")
+      ->check(CLI::Range(uint64_t{0}, uint64_t{100}))
+      ->excludes(urdf);
+  app.add_option("--q0", options.q0, "Joint positions at the start (default: all 0)")
+      ->type_name("TEXT");
+  app.add_option("--qd0", options.qd0, "Joint velocities at the start (default: all 0)")
+      ->type_name("TEXT");
+  app.footer(std::string(kArms) + "\n" + kKeys);
 
   try {
     app.parse(argc, argv);
@@ -64,5 +81,6 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
     std::fprintf(stderr, "velmoth: %s\n", OneLine(e.what()).c_str());
     return kUsageStatus;
   }
+  options.linksGiven = app.count("--links") > 0;
   return kGoOn;
 }

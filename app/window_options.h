@@ -7,6 +7,11 @@
 
 struct WindowOptions {
   std::string record;  // --record FILE: record every tick to FILE from the start
+  std::string urdf;    // --urdf FILE: the serial arm of a URDF file instead of the built-in one
+  uint64_t links = 6;  // --links N: the built-in arm with N links
+  bool linksGiven = false;
+  std::string q0;   // --q0 TEXT: the joint positions at the start, as vector text
+  std::string qd0;  // --qd0 TEXT: the joint velocities at the start
 };
 
 // Reads velmoth's arguments into options. Returns -1 when the program should go on and open its

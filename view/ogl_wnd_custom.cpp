@@ -58,7 +58,10 @@ void COglWndCustom::SetRobot(const Robot* robot) {
 void COglWndCustom::FitArm() {
   double reach = 0.0;
   double housing = 0.0;
+  Point3 base{0.0, 0.0, 0.0};
   if (m_pRobot != nullptr) {
+    const matrix<double>& pose = m_pRobot->basePose;
+    base = {pose(0, 3), pose(1, 3), pose(2, 3)};
     for (const std::unique_ptr<Link>& link : m_pRobot->links) {
       reach += std::sqrt(link->offsetX * link->offsetX + link->offsetY * link->offsetY +
                          link->offsetZ * link->offsetZ);
@@ -66,7 +69,7 @@ void COglWndCustom::FitArm() {
     }
   }
   // An arm without reach still gets a sensible view of its base.
-  FitSphere({0.0, 0.0, 0.0}, std::max(reach + housing, 0.5));
+  FitSphere(base, std::max(reach + housing, 0.5));
 }
 
 void COglWndCustom::DrawScene() {
@@ -236,6 +239,8 @@ void COglWndCustom::DrawRobot() const {
   if (m_pRobot == nullptr) {
     return;
   }
+  // The first joint sits where the arm's base pose puts it.
+  MultMatrixGL(m_pRobot->basePose);
   for (const std::unique_ptr<Link>& link : m_pRobot->links) {
     glColor3d(kBodyGrey, kBodyGrey, kBodyGrey);
     switch (link->jointType) {

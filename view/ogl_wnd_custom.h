@@ -22,8 +22,9 @@ class COglWndCustom : public COglWnd {
   const Robot* GetRobot() const { return m_pRobot; }
   void SetRobot(const Robot* robot);
 
-  // Turns the camera's look onto the arm's whole reach: a sphere around the base whose radius is
-  // the sum of the lengths of the links' offsets (plus the housings' size), whatever the pose.
+  // Turns the camera's look onto the arm's whole reach: a sphere around its first joint (where the
+  // base pose puts it) whose radius is the sum of the lengths of the links' offsets (plus the
+  // housings' size), whatever the pose.
   void FitArm();
 
  protected:
@@ -51,8 +52,8 @@ class COglWndCustom : public COglWnd {
   static void DrawRevoluteJoint(const Link& link);
   // Housing, slider and body of a prismatic link, in the link's incoming frame.
   static void DrawPrismaticJoint(const Link& link);
-  // Every link base first, leaving the matrix at the frame after the last link, then the optional
-  // tool triad there.
+  // The base pose, then every link base first, leaving the matrix at the frame after the last link,
+  // then the optional tool triad there.
   void DrawRobot() const;
 
  private:

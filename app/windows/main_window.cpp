@@ -15,7 +15,8 @@
 #include "robot/robot.h"
 #include "view/ogl_wnd_custom.h"
 
-MainWindow::MainWindow() : window_(kMainDialogTemplate) {
+MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
+  dlg_.SetArmSetup(std::move(arm));
   strip_ = new StatusStrip;
   window_.SetBottomBar(strip_);
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -36,6 +37,11 @@ MainWindow::~MainWindow() {
 void MainWindow::Open() {
   window_.InitDialog(dlg_);
   open_ = true;
+  // An arm with a name of its own (from its description file) names the window.
+  if (!dlg_.m_pRobot->name.empty()) {
+    window_.setWindowTitle(window_.windowTitle() + QStringLiteral(": ") +
+                           QString::fromStdString(dlg_.m_pRobot->name));
+  }
   TickClock* clock = window_.TimerClock(kTickTimerId);
   run_ = std::make_unique<RunControl>(*clock, &QtDialogWindow::Now,
                                       [this] { window_.WakeTimer(kTickTimerId); });

@@ -19,13 +19,13 @@
 #include <functional>
 #include <memory>
 
-#include "app/windows/plots_window.h"
-#include "app/windows/qt_dialog_window.h"
 #include "app/recorder.h"
 #include "app/run_control.h"
-#include "app/windows/status_strip.h"
 #include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
+#include "app/windows/plots_window.h"
+#include "app/windows/qt_dialog_window.h"
+#include "app/windows/status_strip.h"
 
 class MainWindow : public QObject {
   Q_OBJECT
@@ -37,7 +37,8 @@ class MainWindow : public QObject {
   // Asks the user where to record, suggesting a file; an empty answer cancels.
   using FileChooser = std::function<QString(const QString& suggested)>;
 
-  MainWindow();
+  // The window for an arm and its start (by default the built-in arm at rest).
+  explicit MainWindow(ArmSetup arm = {});
   ~MainWindow() override;
 
   MainWindow(const MainWindow&) = delete;

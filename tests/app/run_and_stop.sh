@@ -1,12 +1,27 @@
 #!/bin/sh
 # The window program as a user starts it, recording from the start, then ended by SIGTERM: it must
-# close in order (status 0), with every recorded row complete in the file, and (in the sanitizer
-# build) without a leak report, so that a leak of ours would fail here.
+# close in order (status 0), with every recorded row complete and the arm moving, and (in the
+# sanitizer build) without a leak report, so that a leak of ours would fail here.
+#   run_and_stop.sh VELMOTH COLUMNS [OPTIONS...]   COLUMNS: fields per row (5 + 4 per joint)
+# With COLUMNS 0 the options must make it refuse to start: status 2, one line naming the problem.
 velmoth=$1
+columns=$2
+shift 2
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-"$velmoth" --record "$dir/run.csv" 2>"$dir/stderr" &
+"$velmoth" --record "$dir/run.csv" "$@" 2>"$dir/stderr" &
 pid=$!
+if [ "$columns" -eq 0 ]; then
+  sleep 3  # the message box is up by now; the signal closes it
+  kill -TERM $pid
+  wait $pid
+  status=$?
+  cat "$dir/stderr"
+  for file; do :; done  # the last option names the file
+  [ "$status" -eq 2 ] && grep -q "^velmoth: $file: " "$dir/stderr" && [ ! -e "$dir/run.csv" ] && exit 0
+  echo "FAIL: status $status"
+  exit 1
+fi
 # Rows reach the file at least once a second; wait for a few seconds' worth of them.
 i=0
 while [ "$(wc -l <"$dir/run.csv" 2>/dev/null || echo 0)" -lt 150 ] && [ $i -lt 600 ]; do
@@ -18,10 +33,11 @@ wait $pid
 status=$?
 cat "$dir/stderr"
 rows=$(wc -l <"$dir/run.csv")
-bad=$(awk -F, 'NR > 1 && NF != 29' "$dir/run.csv" | wc -l)
-if [ "$status" -ne 0 ] || [ "$rows" -lt 150 ] || [ "$bad" -ne 0 ] ||
+bad=$(awk -F, -v n="$columns" 'NR > 1 && NF != n' "$dir/run.csv" | wc -l)
+moves=$(awk -F, 'NR == 2 { first = $3 } NR > 2 && $3 != first { moved = 1 } END { print moved + 0 }' "$dir/run.csv")
+if [ "$status" -ne 0 ] || [ "$rows" -lt 150 ] || [ "$bad" -ne 0 ] || [ "$moves" -ne 1 ] ||
    [ -n "$(tail -c 1 "$dir/run.csv")" ] || grep -q 'LeakSanitizer' "$dir/stderr"; then
-  echo "FAIL: status $status, $rows lines, $bad incomplete rows"
+  echo "FAIL: status $status, $rows lines, $bad incomplete rows, moving $moves"
   exit 1
 fi
 head -1 "$dir/run.csv" | grep -q '^tick,time,q0,' || { echo "FAIL: header"; exit 1; }
