@@ -1,55 +1,32 @@
 #include "dynamics/jacobians.h"
 
-#include <vector>
-
 namespace {
 
-// Where the kernels read the kinematics from: the links' working fields (through the matrices'
-// read-only access, so a malformed field fails as a matrix access does), or a pass's arrays.
-// Both give a 3-vector as three doubles.
-class LinkFields {
- public:
-  explicit LinkFields(const Robot& robot) : robot_(robot) {}
-  uint32_t Count() const { return static_cast<uint32_t>(robot_.links.size()); }
-  int32_t Type(uint32_t j) const { return robot_.links[j]->jointType; }
-  void Axis(uint32_t j, double* v) const { Get(robot_.links[j]->axisWorld, v); }
-  void Origin(uint32_t j, double* v) const { Get(robot_.links[j]->originWorld, v); }
-  void Com(uint32_t j, double* v) const { Get(robot_.links[j]->comWorld, v); }
-  void DAxis(uint32_t j, uint32_t k, double* v) const { Get(robot_.links[j]->dAxisWorld.at(k), v); }
-  void DOrigin(uint32_t j, uint32_t k, double* v) const {
-    Get(robot_.links[j]->dOriginWorld.at(k), v);
-  }
-  void DCom(uint32_t j, uint32_t k, double* v) const { Get(robot_.links[j]->dComWorld.at(k), v); }
+// The matrix-valued Jacobians: the column rule written in matrix operations, reading the links'
+// working fields.
 
- private:
-  static void Get(const matrix<double>& m, double* v) {
-    v[0] = m(0, 0);
-    v[1] = m(1, 0);
-    v[2] = m(2, 0);
+// Link j of the robot. A link that does not exist is a failed index, as in a matrix access.
+const Link& LinkAt(const Robot& robot, uint32_t j) {
+  if (!(j < robot.links.size())) {
+    MatrixFatal(kMatrixIndexMessage);
   }
-  const Robot& robot_;
-};
+  return *robot.links[j];
+}
 
-class FrameArrays {
- public:
-  explicit FrameArrays(const LinkFrames& f) : f_(f) {}
-  uint32_t Count() const { return f_.n; }
-  int32_t Type(uint32_t j) const { return f_.jointType[j]; }
-  void Axis(uint32_t j, double* v) const { Get(f_.Z(j), v); }
-  void Origin(uint32_t j, double* v) const { Get(f_.O(j), v); }
-  void Com(uint32_t j, double* v) const { Get(f_.P(j), v); }
-  void DAxis(uint32_t j, uint32_t k, double* v) const { Get(f_.DZ(j, k), v); }
-  void DOrigin(uint32_t j, uint32_t k, double* v) const { Get(f_.DO(j, k), v); }
-  void DCom(uint32_t j, uint32_t k, double* v) const { Get(f_.DP(j, k), v); }
+matrix<double> Zeros(uint32_t rows, uint32_t cols) {
+  matrix<double> m(rows, cols);
+  m.SetZero();
+  return m;
+}
 
- private:
-  static void Get(const double* from, double* v) {
-    v[0] = from[0];
-    v[1] = from[1];
-    v[2] = from[2];
+// Column j of m becomes the 3 x 1 v, element by element.
+void SetColumn(matrix<double>& m, uint32_t j, const matrix<double>& v) {
+  for (uint32_t r = 0; r < 3; ++r) {
+    m(r, j) = v(r, 0);
   }
-  const LinkFrames& f_;
-};
+}
+
+// The Jacobians on the arrays of a kinematics pass: the same operations in the same order.
 
 // a x b = (a1 b2 - a2 b1, a2 b0 - a0 b2, a0 b1 - a1 b0)
 void Cross(const double* a, const double* b, double* out) {
@@ -77,97 +54,14 @@ void SetColumn(uint32_t n, uint32_t j, const double* v, double* out) {
   out[2 * n + j] = v[2];
 }
 
-template <typename Source>
-void FillLinear(const Source& s, uint32_t i, double* out) {
-  const uint32_t n = s.Count();
-  ZeroFill(n, out);
-  double p[3], z[3], o[3], diff[3], column[3];
-  s.Com(i, p);
-  for (uint32_t j = 0; j <= i; ++j) {
-    const int32_t type = s.Type(j);
-    if (type == Revolute) {
-      // z_j x (p_i - o_j)
-      s.Axis(j, z);
-      s.Origin(j, o);
-      Difference(p, o, diff);
-      Cross(z, diff, column);
-      SetColumn(n, j, column, out);
-    } else if (type == Prismatic) {
-      // z_j
-      s.Axis(j, z);
-      SetColumn(n, j, z, out);
-    }
-  }
-}
-
-template <typename Source>
-void FillAngular(const Source& s, uint32_t i, double* out) {
-  const uint32_t n = s.Count();
-  ZeroFill(n, out);
-  double z[3];
-  for (uint32_t j = 0; j <= i; ++j) {
-    if (s.Type(j) == Revolute) {
-      // z_j
-      s.Axis(j, z);
-      SetColumn(n, j, z, out);
-    }
-  }
-}
-
-template <typename Source>
-void FillLinearDerivative(const Source& s, uint32_t i, uint32_t k, double* out) {
-  const uint32_t n = s.Count();
-  ZeroFill(n, out);
-  double p[3], dp[3], z[3], dz[3], o[3], dO[3];
-  double dDiff[3], diff[3], axisTerm[3], dAxisTerm[3], column[3];
-  s.Com(i, p);
-  for (uint32_t j = 0; j <= i; ++j) {
-    const int32_t type = s.Type(j);
-    if (type == Revolute) {
-      // dz_j/dq_k x (p_i - o_j) + z_j x (dp_i/dq_k - do_j/dq_k), the dz term first in the sum
-      s.DCom(i, k, dp);
-      s.DOrigin(j, k, dO);
-      s.Axis(j, z);
-      s.DAxis(j, k, dz);
-      s.Origin(j, o);
-      Difference(dp, dO, dDiff);
-      Difference(p, o, diff);
-      Cross(z, dDiff, axisTerm);
-      Cross(dz, diff, dAxisTerm);
-      // The sum of two matrices adds the right operand to the left one: axisTerm + dAxisTerm.
-      column[0] = axisTerm[0] + dAxisTerm[0];
-      column[1] = axisTerm[1] + dAxisTerm[1];
-      column[2] = axisTerm[2] + dAxisTerm[2];
-      SetColumn(n, j, column, out);
-    } else if (type == Prismatic) {
-      // dz_j/dq_k
-      s.DAxis(j, k, dz);
-      SetColumn(n, j, dz, out);
-    }
-  }
-}
-
-template <typename Source>
-void FillAngularDerivative(const Source& s, uint32_t i, uint32_t k, double* out) {
-  const uint32_t n = s.Count();
-  ZeroFill(n, out);
-  double dz[3];
-  for (uint32_t j = 0; j <= i; ++j) {
-    if (s.Type(j) == Revolute) {
-      // dz_j/dq_k
-      s.DAxis(j, k, dz);
-      SetColumn(n, j, dz, out);
-    }
-  }
-}
-
-// Checks the link index as a sequence access does: an index beyond the links stops the program.
-uint32_t CheckedCount(const Robot& robot, uint32_t i) {
-  (void)robot.links.at(i);
-  return static_cast<uint32_t>(robot.links.size());
-}
-
 }  // namespace
+
+const matrix<double>& SequenceEntry(const std::vector<matrix<double>>& sequence, uint32_t k) {
+  if (!(k < sequence.size())) {
+    MatrixFatal(kMatrixIndexMessage);
+  }
+  return sequence[k];
+}
 
 matrix<double> CrossProduct(const matrix<double>& a, const matrix<double>& b) {
   const double u[3] = {a(0, 0), a(1, 0), a(2, 0)};
@@ -182,49 +76,121 @@ matrix<double> CrossProduct(const matrix<double>& a, const matrix<double>& b) {
 }
 
 matrix<double> LinearJacobian(const Robot& robot, uint32_t i) {
-  const uint32_t n = CheckedCount(robot, i);
-  std::vector<double> out(3 * static_cast<std::size_t>(n));
-  FillLinear(LinkFields(robot), i, out.data());
-  return MatrixFromRowMajor(3, n, out.data());
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  matrix<double> J = Zeros(3, n);
+  for (uint32_t j = 0; j <= i && j < n; ++j) {
+    const Link& joint = *robot.links[j];
+    if (joint.jointType == Revolute) {
+      // z_j x (p_i - o_j)
+      SetColumn(J, j, CrossProduct(joint.axisWorld, LinkAt(robot, i).comWorld - joint.originWorld));
+    } else if (joint.jointType == Prismatic) {
+      SetColumn(J, j, joint.axisWorld);
+    }
+  }
+  return J;
 }
 
 matrix<double> AngularJacobian(const Robot& robot, uint32_t i) {
-  const uint32_t n = CheckedCount(robot, i);
-  std::vector<double> out(3 * static_cast<std::size_t>(n));
-  FillAngular(LinkFields(robot), i, out.data());
-  return MatrixFromRowMajor(3, n, out.data());
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  matrix<double> J = Zeros(3, n);
+  for (uint32_t j = 0; j <= i && j < n; ++j) {
+    const Link& joint = *robot.links[j];
+    if (joint.jointType == Revolute) {
+      SetColumn(J, j, joint.axisWorld);
+    }
+  }
+  return J;
 }
 
 matrix<double> LinearJacobianDerivative(const Robot& robot, uint32_t i, uint32_t k) {
-  const uint32_t n = CheckedCount(robot, i);
-  std::vector<double> out(3 * static_cast<std::size_t>(n));
-  FillLinearDerivative(LinkFields(robot), i, k, out.data());
-  return MatrixFromRowMajor(3, n, out.data());
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  matrix<double> J = Zeros(3, n);
+  for (uint32_t j = 0; j <= i && j < n; ++j) {
+    const Link& joint = *robot.links[j];
+    if (joint.jointType == Revolute) {
+      // dz_j/dq_k x (p_i - o_j) + z_j x (dp_i/dq_k - do_j/dq_k), the dz term first in the sum
+      const Link& body = LinkAt(robot, i);
+      const matrix<double> dDiff =
+          SequenceEntry(body.dComWorld, k) - SequenceEntry(joint.dOriginWorld, k);
+      const matrix<double> diff = body.comWorld - joint.originWorld;
+      const matrix<double> axisTerm = CrossProduct(joint.axisWorld, dDiff);
+      const matrix<double> dAxisTerm = CrossProduct(SequenceEntry(joint.dAxisWorld, k), diff);
+      SetColumn(J, j, dAxisTerm + axisTerm);
+    } else if (joint.jointType == Prismatic) {
+      SetColumn(J, j, SequenceEntry(joint.dAxisWorld, k));
+    }
+  }
+  return J;
 }
 
 matrix<double> AngularJacobianDerivative(const Robot& robot, uint32_t i, uint32_t k) {
-  const uint32_t n = CheckedCount(robot, i);
-  std::vector<double> out(3 * static_cast<std::size_t>(n));
-  FillAngularDerivative(LinkFields(robot), i, k, out.data());
-  return MatrixFromRowMajor(3, n, out.data());
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  matrix<double> J = Zeros(3, n);
+  for (uint32_t j = 0; j <= i && j < n; ++j) {
+    const Link& joint = *robot.links[j];
+    if (joint.jointType == Revolute) {
+      SetColumn(J, j, SequenceEntry(joint.dAxisWorld, k));
+    }
+  }
+  return J;
 }
 
 namespace flat {
 
-void LinearJacobian(const LinkFrames& frames, uint32_t i, double* out) {
-  FillLinear(FrameArrays(frames), i, out);
+void LinearJacobian(const LinkFrames& f, uint32_t i, double* out) {
+  const uint32_t n = f.n;
+  ZeroFill(n, out);
+  double diff[3], column[3];
+  for (uint32_t j = 0; j <= i; ++j) {
+    if (f.jointType[j] == Revolute) {
+      Difference(f.P(i), f.O(j), diff);
+      Cross(f.Z(j), diff, column);
+      SetColumn(n, j, column, out);
+    } else if (f.jointType[j] == Prismatic) {
+      SetColumn(n, j, f.Z(j), out);
+    }
+  }
 }
 
-void AngularJacobian(const LinkFrames& frames, uint32_t i, double* out) {
-  FillAngular(FrameArrays(frames), i, out);
+void AngularJacobian(const LinkFrames& f, uint32_t i, double* out) {
+  const uint32_t n = f.n;
+  ZeroFill(n, out);
+  for (uint32_t j = 0; j <= i; ++j) {
+    if (f.jointType[j] == Revolute) {
+      SetColumn(n, j, f.Z(j), out);
+    }
+  }
 }
 
-void LinearJacobianDerivative(const LinkFrames& frames, uint32_t i, uint32_t k, double* out) {
-  FillLinearDerivative(FrameArrays(frames), i, k, out);
+void LinearJacobianDerivative(const LinkFrames& f, uint32_t i, uint32_t k, double* out) {
+  const uint32_t n = f.n;
+  ZeroFill(n, out);
+  double dDiff[3], diff[3], axisTerm[3], dAxisTerm[3], column[3];
+  for (uint32_t j = 0; j <= i; ++j) {
+    if (f.jointType[j] == Revolute) {
+      Difference(f.DP(i, k), f.DO(j, k), dDiff);
+      Difference(f.P(i), f.O(j), diff);
+      Cross(f.Z(j), dDiff, axisTerm);
+      Cross(f.DZ(j, k), diff, dAxisTerm);
+      // The sum of two matrices adds the right operand to the left one: axisTerm + dAxisTerm.
+      column[0] = axisTerm[0] + dAxisTerm[0];
+      column[1] = axisTerm[1] + dAxisTerm[1];
+      column[2] = axisTerm[2] + dAxisTerm[2];
+      SetColumn(n, j, column, out);
+    } else if (f.jointType[j] == Prismatic) {
+      SetColumn(n, j, f.DZ(j, k), out);
+    }
+  }
 }
 
-void AngularJacobianDerivative(const LinkFrames& frames, uint32_t i, uint32_t k, double* out) {
-  FillAngularDerivative(FrameArrays(frames), i, k, out);
+void AngularJacobianDerivative(const LinkFrames& f, uint32_t i, uint32_t k, double* out) {
+  const uint32_t n = f.n;
+  ZeroFill(n, out);
+  for (uint32_t j = 0; j <= i; ++j) {
+    if (f.jointType[j] == Revolute) {
+      SetColumn(n, j, f.DZ(j, k), out);
+    }
+  }
 }
 
 }  // namespace flat

@@ -101,78 +101,11 @@ void Resize(std::vector<double>& v, std::size_t size) {
   }
 }
 
-// The working fields of the links as the arrays of a pass, read through the matrices' read-only
-// access; with derivatives, also the n entries of each derivative sequence.
-void LoadFrames(const Robot& robot, bool derivatives, LinkFrames& f) {
-  const auto n = static_cast<uint32_t>(robot.links.size());
-  f.Resize(n);
-  const auto get3 = [](const matrix<double>& m, double* v) {
-    for (uint32_t r = 0; r < 3; ++r) {
-      v[r] = m(r, 0);
-    }
-  };
-  const auto get33 = [](const matrix<double>& m, double* v) {
-    for (uint32_t r = 0; r < 3; ++r) {
-      for (uint32_t c = 0; c < 3; ++c) {
-        v[3 * r + c] = m(r, c);
-      }
-    }
-  };
-  for (uint32_t j = 0; j < n; ++j) {
-    const Link& link = *robot.links[j];
-    f.jointType[j] = link.jointType;
-    get33(link.rotationWorld, &f.rotation[9 * j]);
-    get3(link.axisWorld, &f.axis[3 * j]);
-    get3(link.originWorld, &f.origin[3 * j]);
-    get3(link.comWorld, &f.com[3 * j]);
-    if (!derivatives) {
-      continue;
-    }
-    for (uint32_t k = 0; k < n; ++k) {
-      get33(link.dRotationWorld.at(k), &f.dRotation[9 * (j * n + k)]);
-      get3(link.dAxisWorld.at(k), &f.dAxis[3 * (j * n + k)]);
-      get3(link.dOriginWorld.at(k), &f.dOrigin[3 * (j * n + k)]);
-      get3(link.dComWorld.at(k), &f.dCom[3 * (j * n + k)]);
-    }
-  }
+matrix<double> Zeros(uint32_t rows, uint32_t cols) {
+  matrix<double> m(rows, cols);
+  m.SetZero();
+  return m;
 }
-
-// The n Jacobians, 3 x n each, as consecutive row-major blocks.
-std::vector<double> LoadJacobians(const std::vector<matrix<double>>& J, uint32_t n) {
-  std::vector<double> out(3 * static_cast<std::size_t>(n) * n);
-  for (uint32_t i = 0; i < n; ++i) {
-    const matrix<double>& m = J.at(i);
-    if (m.RowCount() != 3 || m.ColCount() != n) {
-      MatrixFatal(kMatrixMultiplyMessage);
-    }
-    for (uint32_t r = 0; r < 3; ++r) {
-      for (uint32_t c = 0; c < n; ++c) {
-        out[3 * static_cast<std::size_t>(n) * i + r * n + c] = m(r, c);
-      }
-    }
-  }
-  return out;
-}
-
-// The arrays the flat terms read, for the matrix-valued functions.
-struct LoadedInputs {
-  LoadedInputs() = default;
-  LoadedInputs(const Robot& robot, bool derivatives, const std::vector<matrix<double>>& jv,
-               const std::vector<matrix<double>>& jw) {
-    const auto n = static_cast<uint32_t>(robot.links.size());
-    LoadFrames(robot, derivatives, frames);
-    Jv = LoadJacobians(jv, n);
-    Jw = LoadJacobians(jw, n);
-  }
-
-  LinkFrames frames;
-  std::vector<double> Jv;
-  std::vector<double> Jw;
-
-  flat::TermInputs Inputs(const Robot& robot) const {
-    return {&robot, &frames, Jv.data(), Jw.data()};
-  }
-};
 
 }  // namespace
 
@@ -372,26 +305,48 @@ double PotentialEnergy(const Robot& robot, const LinkFrames& frames) {
 
 }  // namespace flat
 
+// The matrix-valued terms are the defining matrix expressions themselves, in their order; the flat
+// loops above form the same sums for the tick.
+
 matrix<double> MassMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
                           const std::vector<matrix<double>>& Jw) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  const LoadedInputs loaded(robot, false, Jv, Jw);
-  std::vector<double> M(static_cast<std::size_t>(n) * n);
-  flat::MassMatrix(loaded.Inputs(robot), M.data());
-  return MatrixFromRowMajor(n, n, M.data());
+  matrix<double> M = Zeros(n, n);
+  for (uint32_t i = 0; i < n; ++i) {
+    const Link& link = *robot.links[i];
+    const matrix<double>& jv = SequenceEntry(Jv, i);
+    const matrix<double>& jw = SequenceEntry(Jw, i);
+    const matrix<double>& R = link.rotationWorld;
+    const matrix<double> A = (((Transpose(jw) * R) * link.inertia) * Transpose(R)) * jw;
+    const matrix<double> B = (Transpose(jv) * link.mass) * jv;
+    M = M + (B + A);
+  }
+  return M;
 }
 
 std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
                                                   const std::vector<matrix<double>>& Jv,
                                                   const std::vector<matrix<double>>& Jw) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  const LoadedInputs loaded(robot, true, Jv, Jw);
-  flat::CoriolisScratch scratch;
-  flat::MassMatrixDerivatives(loaded.Inputs(robot), scratch);
-  std::vector<matrix<double>> N;
-  N.reserve(n);
+  std::vector<matrix<double>> N(n, Zeros(n, n));
   for (uint32_t k = 0; k < n; ++k) {
-    N.push_back(MatrixFromRowMajor(n, n, &scratch.N[static_cast<std::size_t>(n) * n * k]));
+    for (uint32_t i = 0; i < n; ++i) {
+      const Link& link = *robot.links[i];
+      const matrix<double>& jv = SequenceEntry(Jv, i);
+      const matrix<double>& jw = SequenceEntry(Jw, i);
+      const matrix<double>& R = link.rotationWorld;
+      const matrix<double>& I = link.inertia;
+      const matrix<double>& dR = SequenceEntry(link.dRotationWorld, k);
+      const matrix<double> a = LinearJacobianDerivative(robot, i, k);
+      const matrix<double> b = AngularJacobianDerivative(robot, i, k);
+      const matrix<double> Ihat = (R * I) * Transpose(R);
+      const matrix<double> dIhat = ((dR * I) * Transpose(R)) + ((R * I) * Transpose(dR));
+      const matrix<double> W =
+          ((((Transpose(a) * jv + Transpose(jv) * a) * link.mass) + (Transpose(b) * Ihat) * jw) +
+           (Transpose(jw) * dIhat) * jw) +
+          (Transpose(jw) * Ihat) * b;
+      N[k] = N[k] + W;
+    }
   }
   return N;
 }
@@ -399,21 +354,31 @@ std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
 matrix<double> CoriolisMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
                               const std::vector<matrix<double>>& Jw) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  const LoadedInputs loaded(robot, true, Jv, Jw);
-  flat::CoriolisScratch scratch;
-  std::vector<double> C(static_cast<std::size_t>(n) * n);
-  flat::CoriolisMatrix(loaded.Inputs(robot), scratch, C.data());
-  return MatrixFromRowMajor(n, n, C.data());
+  const std::vector<matrix<double>> N = MassMatrixDerivatives(robot, Jv, Jw);
+  matrix<double> C = Zeros(n, n);
+  for (uint32_t k = 0; k < n; ++k) {
+    for (uint32_t j = 0; j < n; ++j) {
+      for (uint32_t i = 0; i < n; ++i) {
+        C(k, j) = C(k, j) + ((N[j](k, i) + N[i](k, j)) - N[k](j, i)) * robot.links[i]->qd;
+      }
+      C(k, j) = 0.5 * C(k, j);
+    }
+  }
+  return C;
 }
 
 matrix<double> GravityVector(const Robot& robot, const std::vector<matrix<double>>& Jv) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  LoadedInputs loaded;
-  loaded.frames.n = n;
-  loaded.Jv = LoadJacobians(Jv, n);
-  std::vector<double> G(n);
-  flat::GravityVector(loaded.Inputs(robot), G.data());
-  return MatrixFromRowMajor(n, 1, G.data());
+  matrix<double> G = Zeros(n, 1);
+  for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t j = 0; j < n; ++j) {
+      // Column3 reads through the modifiable access: it works on its own handle of Jv[j].
+      matrix<double> jv = SequenceEntry(Jv, j);
+      const matrix<double> gm = Transpose(robot.gravity) * robot.links[j]->mass;
+      G(i, 0) = G(i, 0) - (gm * Column3(jv, i))(0, 0);
+    }
+  }
+  return G;
 }
 
 matrix<double> FrictionVector(const Robot& robot) {
@@ -425,21 +390,17 @@ matrix<double> FrictionVector(const Robot& robot) {
 
 double KineticEnergy(const Robot& robot, const matrix<double>& M) {
   const auto n = static_cast<uint32_t>(robot.links.size());
-  // The product with the 1 x n row qd^T 0.5 needs n rows, the product with qd n columns.
-  if (M.RowCount() != n || M.ColCount() != n) {
-    MatrixFatal(kMatrixMultiplyMessage);
+  matrix<double> qd(n, 1);
+  for (uint32_t i = 0; i < n; ++i) {
+    qd(i, 0) = robot.links[i]->qd;
   }
-  std::vector<double> values(static_cast<std::size_t>(n) * n);
-  for (uint32_t r = 0; r < n; ++r) {
-    for (uint32_t c = 0; c < n; ++c) {
-      values[static_cast<std::size_t>(n) * r + c] = M(r, c);
-    }
-  }
-  return flat::KineticEnergy(robot, values.data());
+  return (((Transpose(qd) * 0.5) * M) * qd)(0, 0);
 }
 
 double PotentialEnergy(const Robot& robot) {
-  LinkFrames frames;
-  LoadFrames(robot, false, frames);
-  return flat::PotentialEnergy(robot, frames);
+  matrix<double> pe = Zeros(1, 1);
+  for (const auto& link : robot.links) {
+    pe = pe - (Transpose(robot.gravity) * link->mass) * link->comWorld;
+  }
+  return pe(0, 0);
 }

@@ -1,7 +1,8 @@
 // The terms of the joint-space equation of motion tau = M(q) qdd + C(q, qd) qd + G(q) + F(qd) and
 // the two energies, for the Robot's current state. Jv and Jw hold the n link Jacobians
 // (Jv[i] = LinearJacobian(i), Jw[i] = AngularJacobian(i)) of the state that the last
-// UpdateLinkKinematics described. All are pure: they change nothing.
+// UpdateLinkKinematics described; a missing entry of Jv or Jw, or of a derivative sequence, stops
+// the program with the matrix index message. All are pure: they change nothing.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +12,15 @@
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 
-// M = sum_i (Jv_i^T m_i Jv_i + Jw_i^T R_i I_i R_i^T Jw_i), n x n and symmetric.
+// M = sum_i (Jv_i^T m_i Jv_i + Jw_i^T R_i I_i R_i^T Jw_i), n x n and symmetric: from M = 0, for
+// each link M = M + (B + A), A = (((Jw_i^T R_i) I_i) R_i^T) Jw_i, B = (Jv_i^T m_i) Jv_i.
 matrix<double> MassMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
                           const std::vector<matrix<double>>& Jw);
 
 // N[k] = dM/dq_k, n matrices n x n: the derivative of every link's term in M by the product rule,
-// through the exact Jacobian derivatives.
+// through the exact Jacobian derivatives a = dJv_i/dq_k and b = dJw_i/dq_k. With Ihat = (R I) R^T
+// and dIhat = ((dR I) R^T) + ((R I) dR^T), each link adds
+// W = ((((a^T Jv + Jv^T a) m) + (b^T Ihat) Jw) + (Jw^T dIhat) Jw) + (Jw^T Ihat) b.
 std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
                                                   const std::vector<matrix<double>>& Jv,
                                                   const std::vector<matrix<double>>& Jw);
@@ -26,20 +30,24 @@ std::vector<matrix<double>> MassMatrixDerivatives(const Robot& robot,
 matrix<double> CoriolisMatrix(const Robot& robot, const std::vector<matrix<double>>& Jv,
                               const std::vector<matrix<double>>& Jw);
 
-// G_i = -sum_j m_j g^T (column i of Jv_j), n x 1: the gradient of the potential energy.
+// G_i = -sum_j m_j g^T (column i of Jv_j), n x 1: the gradient of the potential energy, each term
+// ((g^T m_j) Column3(Jv_j, i))(0, 0).
 matrix<double> GravityVector(const Robot& robot, const std::vector<matrix<double>>& Jv);
 
 // F_i = qd_i viscous + sign(qd_i) coulomb, n x 1; the sign of an exactly zero velocity is 0.
 matrix<double> FrictionVector(const Robot& robot);
 
-// 1/2 qd^T M qd, with the M of MassMatrix for the same state.
+// 1/2 qd^T M qd as (((qd^T 0.5) M) qd)(0, 0), with the M of MassMatrix for the same state.
 double KineticEnergy(const Robot& robot, const matrix<double>& M);
 
-// -sum_i m_i g^T p_i: zero on the plane through the base normal to gravity.
+// -sum_i m_i g^T p_i, subtracted link by link from a 1 x 1 zero: zero on the plane through the
+// base normal to gravity.
 double PotentialEnergy(const Robot& robot);
 
-// The same operations on plain row-major arrays, for the inner loops of the tick; the functions
-// above wrap them, so both give the same bits.
+// The functions above are the defining matrix expressions, evaluated with the matrix library's
+// operations in their order, so every shape behaves as the expressions do (a Jacobian with extra
+// columns, a malformed gravity). The same sums on plain row-major arrays follow, for the inner
+// loops of the tick; both give the same bits for well-formed inputs.
 namespace flat {
 
 // What the terms read: the Robot (masses, inertias, velocities, gravity, friction), the arrays of

@@ -3,7 +3,8 @@
 // printed tick; "terms" evaluates the equation of motion for one state. Vector and coefficient
 // texts follow the panel's forgiving rules and are never an error; only the options themselves, or
 // a URDF file that cannot be loaded, can be wrong, which gives one line on standard error, exit
-// status 2 and nothing on standard output.
+// status 2 and nothing on standard output. An output that cannot be written and running out of
+// memory give one line on standard error and exit status 1.
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,8 +14,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <new>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -30,7 +34,10 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 constexpr int kOutputFailureStatus = 1;
+constexpr int kOutOfMemoryStatus = 1;
 constexpr uint64_t kLinkLimit = 100;
+// A value quoted in a message is cut to this many characters.
+constexpr std::size_t kEchoLimit = 80;
 // A run that takes longer than this shows its progress on a terminal.
 constexpr std::chrono::milliseconds kQuietTime{2000};
 constexpr std::chrono::milliseconds kProgressInterval{250};
@@ -56,6 +63,11 @@ struct Settings {
   bool gravityGiven = false;
 };
 
+// text as a message quotes it: at most kEchoLimit characters, a longer text cut with "...".
+std::string Echo(const std::string& text) {
+  return text.size() <= kEchoLimit ? text : text.substr(0, kEchoLimit - 3) + "...";
+}
+
 // Accepts only plain decimal digits, from min to max: CLI11's own integer conversion would also
 // take "0x10", "010" as octal and a wrapped "-1".
 CLI::Validator WholeNumber(uint64_t min, uint64_t max) {
@@ -70,11 +82,21 @@ CLI::Validator WholeNumber(uint64_t min, uint64_t max) {
         const bool digits = !text.empty() && text.find_first_not_of("0123456789") == text.npos;
         const auto [end, error] = std::from_chars(first, last, value);
         if (!digits || error != std::errc() || end != last || value < min || value > max) {
-          return "expects " + range + ", not '" + text + "'";
+          return "expects " + range + ", not '" + Echo(text) + "'";
         }
         return std::string();
       },
       "", "WholeNumber");
+}
+
+CLI::Validator Mode() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        return text == "forward" || text == "inverse"
+                   ? std::string()
+                   : "expects forward or inverse, not '" + Echo(text) + "'";
+      },
+      "{forward,inverse}", "Mode");
 }
 
 // Options that both subcommands share: the panel's inputs and the arm.
@@ -111,7 +133,9 @@ const char* const kRunDetails =
     "forward tick computes the accelerations of --torque and then integrates them; an inverse\n"
     "tick integrates --accel and then computes the torques. kinetic and potential are the\n"
     "energies the panel shows: of the state at the start of a forward tick, at the end of an\n"
-    "inverse tick. The first tick whose state is not finite is reported on standard error.\n"
+    "inverse tick. The step is fixed at 0.01 s; when it is too coarse for the motion (long\n"
+    "chains, strong friction, huge torques) the state diverges, and the first tick whose state\n"
+    "is not finite is reported on standard error.\n"
     "--q0 and --qd0 set the joint positions and velocities before the first tick.\n";
 const char* const kTermsDetails =
     "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
@@ -130,7 +154,7 @@ const char* const kTextRules =
     "that cannot be loaded gives exit status 2 and the line \"velmoth-sim: FILE: problem\" on\n"
     "standard error.\n\n"
     "Exit status: 0 on success; 2 for a bad option or a URDF file that cannot be loaded, with\n"
-    "one line on standard error; 1 when standard output cannot be written.";
+    "one line on standard error; 1 when standard output cannot be written or memory runs out.";
 
 // The built-in arm, or the arm of the URDF file, with the panel's "Set" applied for what was
 // given: viscous, coulomb, gravity. Null when the file cannot be loaded, with error set.
@@ -276,9 +300,10 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
       finite = false;
       progress.Finish();
       std::fprintf(stderr,
-                   "velmoth-sim: warning: the state is no longer finite at tick %llu; the run "
-                   "goes on\n",
-                   static_cast<unsigned long long>(tick));
+                   "velmoth-sim: warning: the state diverged at tick %llu (t = %.2f s): the "
+                   "fixed %g s step is too coarse for motion this fast; the run goes on\n",
+                   static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
+                   kTimeStep);
     }
 
     if (tick % s.every == 0) {
@@ -373,9 +398,8 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The whole program; main adds the answer to running out of memory.
+int Main(int argc, char** argv) {
   Settings s;
   CLI::App app(
       "The Velmoth arm simulation without the window. The arm is a chain of identical 1 kg,\n"
@@ -391,7 +415,7 @@ int main(int argc, char** argv) {
   run->add_option("--mode", s.mode,
                   "forward (torques in) or inverse (accelerations in) (default: forward)")
       ->type_name("MODE")
-      ->check(CLI::IsMember({"forward", "inverse"}));
+      ->check(Mode());
   AddArmOptions(*run, s);
   run->add_option("--q0", s.q0, "Joint positions at the start (default: all 0)")->type_name("TEXT");
   run->add_option("--qd0", s.qd0, "Joint velocities at the start (default: all 0)")
@@ -416,17 +440,50 @@ int main(int argc, char** argv) {
                    std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0)) {
     args.insert(args.begin() + 1, "run");
   }
+  // "--name=" gives the option an empty value, as "--name ''" does (CLI11 would take the next
+  // argument as its value instead).
+  std::deque<std::string> names;
+  for (auto a = args.begin() + 1; a != args.end(); ++a) {
+    const std::string_view text = *a;
+    if (text.size() > 3 && text.starts_with("--") && text.ends_with('=')) {
+      *a = names.emplace_back(text.substr(0, text.size() - 1)).c_str();
+      a = args.insert(a + 1, "");
+    }
+  }
 
+  // Arguments that no option takes are left over and named below, one message for the first.
+  run->allow_extras();
+  terms->allow_extras();
+  bool help = false;
+  static char outputBuffer[1 << 16];
+  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   try {
     app.parse(static_cast<int>(args.size()), args.data());
   } catch (const CLI::CallForHelp&) {
     // The top level documents every command and option; a command's help only its own.
     const bool topLevel = app.get_subcommands().empty();
-    std::fputs(topLevel ? app.help("", CLI::AppFormatMode::All).c_str() : app.help().c_str(),
-               stdout);
-    return 0;
+    Write(topLevel ? app.help("", CLI::AppFormatMode::All) : app.help());
+    help = true;
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "velmoth-sim: %s\n", OneLine(e.what()).c_str());
+    return kUsageStatus;
+  }
+  CLI::App* const chosen = terms->parsed() ? terms : run;
+  CLI::App* const other = chosen == run ? terms : run;
+  if (!help && !chosen->remaining().empty()) {
+    const std::string extra = chosen->remaining().front();
+    const std::string name = extra.substr(0, extra.find('='));
+    if (extra.empty()) {
+      std::fprintf(stderr, "velmoth-sim: %s takes no empty argument ('')\n",
+                   chosen->get_name().c_str());
+    } else if (name.size() > 2 && name.compare(0, 2, "--") == 0 &&
+               other->get_option_no_throw(name) != nullptr) {
+      std::fprintf(stderr, "velmoth-sim: %s belongs to %s, not to %s\n", name.c_str(),
+                   other->get_name().c_str(), chosen->get_name().c_str());
+    } else {
+      std::fprintf(stderr, "velmoth-sim: %s does not take '%s'\n", chosen->get_name().c_str(),
+                   Echo(extra).c_str());
+    }
     return kUsageStatus;
   }
 
@@ -441,15 +498,14 @@ int main(int argc, char** argv) {
   }
 
   std::string armError;
-  std::unique_ptr<Robot> arm = MakeArm(s, armError);
-  if (!arm) {
+  std::unique_ptr<Robot> arm = help ? nullptr : MakeArm(s, armError);
+  if (!help && arm == nullptr) {
     std::fprintf(stderr, "velmoth-sim: %s\n", armError.c_str());
     return kUsageStatus;
   }
-
-  static char outputBuffer[1 << 16];
-  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
-  if (terms->parsed()) {
+  if (help) {
+    // The help text is the whole output.
+  } else if (terms->parsed()) {
     EvaluateTerms(s, std::move(arm));
   } else {
     RunTicks(s, std::move(arm));
@@ -463,4 +519,17 @@ int main(int argc, char** argv) {
     return kOutputFailureStatus;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs(
+        "velmoth-sim: out of memory (the memory a tick needs grows with the cube of --links)\n",
+        stderr);
+    return kOutOfMemoryStatus;
+  }
 }

@@ -32,6 +32,20 @@ inline std::unique_ptr<Robot> MakeGeneralArm() {
   return robot;
 }
 
+// The arms of the tests that hold for any arm: 0: no link, 1: one built-in link, 2: the built-in
+// arm, 3: the general arm, 4: the general arm with joint 3 fixed.
+inline constexpr int kTestArmCount = 5;
+inline std::unique_ptr<Robot> MakeTestArm(int which) {
+  if (which < 3) {
+    return MakeBuiltInRobot(which == 2 ? kBuiltInLinkCount : which);
+  }
+  std::unique_ptr<Robot> robot = MakeGeneralArm();
+  if (which == 4) {
+    robot->links[3]->jointType = Fixed;
+  }
+  return robot;
+}
+
 // Joint positions in [-pi, pi] (in [-0.5, 0.5] m when sliding), velocities in [-2, 2].
 inline void RandomState(Robot& robot, std::mt19937_64& random) {
   std::uniform_real_distribution<double> angle(-3.14159, 3.14159), length(-0.5, 0.5),

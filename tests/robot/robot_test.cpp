@@ -1,58 +1,148 @@
-// The Robot record: links, joint state, and the built-in arm.
-#include <gtest/gtest.h>
+// The Robot record and the transforms of its chain: what AddLink and ResetJointState touch, exact
+// transforms where they are known, and every derivative against a central finite difference.
+#include <cmath>
+#include <functional>
 
-#include "robot/robot.h"
+#include "robot/transforms.h"
 #include "tests/matrix/matrix_literal.h"
 
 namespace {
 
-TEST(Robot, AddLinkStoresEveryArgumentAndMirrorsTheProductsOfInertia) {
-  Robot robot(1, 2, 3, 0.4, 0.5);
-  EXPECT_EQ(Elements(robot.gravity), (std::vector<double>{1, 2, 3}));
-  EXPECT_EQ(robot.coulombFriction, 0.4);
-  EXPECT_EQ(robot.viscousFriction, 0.5);
-  robot.AddLink(2, 0.1, 0.2, 0.3, 11, 22, 33, 12, 23, 13, 1, 2, 3, 0.7, 0.8, 0.9, 0.05);
-  ASSERT_EQ(robot.links.size(), 1u);
-  const Link& link = *robot.links[0];
-  EXPECT_EQ(link.jointType, Revolute);
-  EXPECT_EQ(link.axis, X);
-  EXPECT_EQ(link.mass, 2);
-  EXPECT_EQ(Elements(link.com), (std::vector<double>{0.1, 0.2, 0.3}));
-  EXPECT_EQ(Elements(link.inertia), (std::vector<double>{11, 12, 13, 12, 22, 23, 13, 23, 33}));
-  EXPECT_EQ((std::vector<double>{link.offsetX, link.offsetY, link.offsetZ, link.offsetRoll,
-                                 link.offsetPitch, link.offsetYaw, link.radius}),
-            (std::vector<double>{1, 2, 3, 0.7, 0.8, 0.9, 0.05}));
-  EXPECT_EQ((std::vector<double>{link.q, link.qd, link.qdd}), (std::vector<double>{0, 0, 0}));
-  EXPECT_TRUE(link.dRotationWorld.empty());
-  EXPECT_TRUE(link.dComWorld.empty());
+using Values = std::vector<double>;
+
+// Everything a Robot holds besides q, qd and qdd, working fields and their sizes included.
+Values AllButTheJointState(const Robot& robot) {
+  Values all = Elements(robot.gravity);
+  all.insert(all.end(), {robot.coulombFriction, robot.viscousFriction, robot.kineticEnergy,
+                         robot.potentialEnergy});
+  const auto add = [&all](const matrix<double>& m) {
+    const Values e = Elements(m);
+    all.insert(all.end(), e.begin(), e.end());
+  };
+  for (const auto& l : robot.links) {
+    all.insert(all.end(), {double(l->jointType), double(l->axis), l->mass, l->offsetX, l->offsetY,
+                           l->offsetZ, l->offsetRoll, l->offsetPitch, l->offsetYaw, l->radius});
+    for (const matrix<double>* m :
+         {&l->com, &l->inertia, &l->rotationWorld, &l->axisWorld, &l->originWorld, &l->comWorld}) {
+      add(*m);
+    }
+    for (const auto* s : {&l->dRotationWorld, &l->dAxisWorld, &l->dOriginWorld, &l->dComWorld}) {
+      all.push_back(double(s->size()));
+      for (const matrix<double>& m : *s) {
+        add(m);
+      }
+    }
+  }
+  return all;
 }
 
-TEST(Robot, JointAnglesAndResetTouchOnlyTheJointState) {
-  Robot empty(0, 0, -9.81, 0.1, 0.1);
-  EXPECT_EQ(empty.GetJointAngles().RowCount(), 0u);
-  EXPECT_EQ(empty.GetJointAngles().ColCount(), 1u);
-  empty.ResetJointState();
+TEST(Robot, AddLinkStoresEveryArgumentAndResetChangesOnlyTheJointState) {
+  Robot robot(1, 2, 3, 0.4, 0.5);
+  EXPECT_EQ(Elements(robot.gravity), (Values{1, 2, 3}));
+  EXPECT_EQ(robot.GetJointAngles().RowCount(), 0u);
+  robot.AddLink(2, 0.1, 0.2, 0.3, 11, 22, 33, 12, 23, 13, 1, 2, 3, 0.7, 0.8, 0.9, 0.05);
+  AddBuiltInLink(robot);
+  const Link& link = *robot.links[0];
+  const Values all = AllButTheJointState(robot);  // the working fields are not set yet
+  EXPECT_EQ(Values(all.begin(), all.begin() + 29),
+            (Values{1,   2,    3,   0.4, 0.5, 0,  0,  Revolute, X,  2,  1,  2,  3,  0.7, 0.8,
+                    0.9, 0.05, 0.1, 0.2, 0.3, 11, 12, 13,       12, 22, 23, 13, 23, 33}))
+      << "the inertia is mirrored";
+  EXPECT_EQ((Values{link.q, link.qd, link.qdd}), (Values{0, 0, 0}));
+  EXPECT_TRUE(SameMatrix(robot.links[1]->com, V({0, 0.15, 0})));
 
-  auto robot = MakeBuiltInRobot();
-  ASSERT_EQ(robot->links.size(), static_cast<size_t>(kBuiltInLinkCount));
-  for (size_t i = 0; i < robot->links.size(); ++i) {
-    robot->links[i]->q = 0.1 * static_cast<double>(i + 1);
-    robot->links[i]->qd = 1;
-    robot->links[i]->qdd = 2;
+  // Working fields and energies as a dynamics call would leave them, then a Reset.
+  double value = 0;
+  Values angles;
+  for (auto& l : robot.links) {
+    for (matrix<double>* m : {&l->rotationWorld, &l->axisWorld, &l->originWorld, &l->comWorld}) {
+      *m = V({++value, ++value, ++value});
+    }
+    for (auto* s : {&l->dRotationWorld, &l->dAxisWorld, &l->dOriginWorld, &l->dComWorld}) {
+      s->assign(2, V({++value, ++value, ++value}));
+    }
+    angles.push_back(l->q = ++value);
+    l->qd = ++value;
+    l->qdd = ++value;
   }
-  EXPECT_EQ(Elements(robot->GetJointAngles()),
-            (std::vector<double>{0.1, 0.2, 0.1 * 3, 0.4, 0.5, 0.1 * 6}));
-  robot->kineticEnergy = 3;
-  robot->potentialEnergy = 4;
-  robot->ResetJointState();
-  EXPECT_EQ(Elements(robot->GetJointAngles()), (std::vector<double>(6, 0.0)));
-  for (const auto& link : robot->links) {
-    EXPECT_EQ(link->qd, 0);
-    EXPECT_EQ(link->qdd, 0);
+  robot.kineticEnergy = 3;
+  EXPECT_EQ(Elements(robot.GetJointAngles()), angles);
+  const Values before = AllButTheJointState(robot);
+  robot.ResetJointState();
+  EXPECT_EQ(AllButTheJointState(robot), before);
+  EXPECT_TRUE(SameMatrix(robot.GetJointAngles(), V({0, 0})));
+  for (const auto& l : robot.links) {
+    EXPECT_EQ((Values{l->q, l->qd, l->qdd}), (Values{0, 0, 0}));
   }
-  EXPECT_EQ(robot->kineticEnergy, 3);
-  EXPECT_EQ(robot->potentialEnergy, 4);
-  EXPECT_EQ(Elements(robot->gravity), (std::vector<double>{0, 0, -9.81}));
+}
+
+// Central difference of f at x, element by element, against derivative.
+void ExpectDerivative(const std::function<matrix<double>(double)>& f, double x,
+                      const matrix<double>& derivative) {
+  const double h = 1e-6;
+  const Values ahead = Elements(f(x + h)), behind = Elements(f(x - h)), d = Elements(derivative);
+  ASSERT_EQ(d.size(), 16u);
+  for (std::size_t e = 0; e < 16; ++e) {
+    EXPECT_NEAR(d[e], (ahead[e] - behind[e]) / (2 * h), 1e-8) << "element " << e;
+  }
+}
+
+TEST(Transforms, DerivativesMatchFiniteDifferences) {
+  for (const double r : {0.3, 2.5, -1.2}) {
+    const double p = r - 1, y = 2 * r;
+    SCOPED_TRACE(testing::Message() << r << ", " << p << ", " << y);
+    ExpectDerivative([&](double v) { return PoseTransform(0.5, -1, 2, v, p, y); }, r,
+                     PoseRollDerivative(r, p, y));
+    ExpectDerivative([&](double v) { return PoseTransform(0.5, -1, 2, r, v, y); }, p,
+                     PosePitchDerivative(r, p, y));
+    ExpectDerivative([&](double v) { return PoseTransform(0.5, -1, 2, r, p, v); }, y,
+                     PoseYawDerivative(r, p, y));
+    ExpectDerivative([&](double v) { return PoseTransform(v, 2, 3, r, p, y); }, 0.1,
+                     TranslationDerivativeX());
+    ExpectDerivative([&](double v) { return PoseTransform(1, v, 3, r, p, y); }, 0.1,
+                     TranslationDerivativeY());
+    ExpectDerivative([&](double v) { return PoseTransform(1, 2, v, r, p, y); }, 0.1,
+                     TranslationDerivativeZ());
+  }
+  // Every joint kind and axis code; those that do not move are the identity with derivative 0.
+  for (int32_t type : {int32_t{Fixed}, int32_t{Revolute}, int32_t{Prismatic}, 7}) {
+    for (int32_t axis : {int32_t{X}, int32_t{Y}, int32_t{Z}, 3, -1}) {
+      SCOPED_TRACE(testing::Message() << "type " << type << " axis " << axis);
+      Link link;
+      link.jointType = type;
+      link.axis = axis;
+      const auto at = [link](double q) mutable {
+        link.q = q;
+        return JointTransform(link);
+      };
+      link.q = 0.6;
+      ExpectDerivative(at, link.q, JointTransformDerivative(link));
+      if ((type != Revolute && type != Prismatic) || axis < 0 || axis > 2) {
+        EXPECT_EQ(Elements(JointTransform(link)), Elements(Identity4()));
+        EXPECT_EQ(Elements(JointTransformDerivative(link)), Values(16, 0.0));
+      }
+    }
+  }
+}
+
+// PoseTransform's convention (Trans Rz Ry Rx) is checked against KDL's frames with the general arm
+// of the dynamics tests.
+TEST(Transforms, BuiltInArmLiesAlongYAndRisesInZWhenTheFirstJointTurns) {
+  EXPECT_EQ(Elements(PoseTransform(0, 0, 0, 0, 0, 0)), Elements(Identity4()));
+  for (const double q0 : {0.0, M_PI / 2}) {
+    auto robot = MakeBuiltInRobot();
+    robot->links[0]->q = q0;
+    matrix<double> frame = Identity4();
+    for (size_t i = 0; i <= robot->links.size(); ++i) {
+      const double along = 0.3 * static_cast<double>(i);
+      EXPECT_EQ(frame(0, 3), 0) << "link " << i;
+      EXPECT_NEAR(frame(1, 3), q0 == 0 ? along : 0, 1e-15) << "link " << i;
+      EXPECT_NEAR(frame(2, 3), q0 == 0 ? 0 : along, 1e-15) << "link " << i;
+      if (i < robot->links.size()) {
+        frame = frame * JointTransform(*robot->links[i]) * LinkOffsetTransform(*robot->links[i]);
+      }
+    }
+  }
 }
 
 }  // namespace
