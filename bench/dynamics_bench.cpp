@@ -3,6 +3,7 @@
 // Orocos KDL's ChainFdSolver_RNE for the same arm, measured in the same run. Heap allocations are
 // counted by replacing the global operator new in this program. After the run a summary gives the
 // ratio of our forward tick to KDL's step and the growth exponent of the tick from 12 to 24 links.
+// The same two ticks for the sample arms in examples/, loaded from their URDF files.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
+#include "urdf/urdf_loader.h"
 
 // Every allocation through operator new in this program. The operators below pair malloc with
 // free themselves; GCC cannot see that through inlining and would warn at every delete.
@@ -152,6 +154,53 @@ void BM_InverseTick(benchmark::State& state) {
 }
 BENCHMARK(BM_InverseTick)->ArgName("links")->ArgsProduct({kLinkCounts})->Apply(Repeated);
 
+// The ticks of a sample arm, from the same moving state as the built-in arm's; the inverse tick
+// asks for the same accelerations.
+void BM_SampleTick(benchmark::State& state, const std::string& sample, bool forward) {
+  std::string error;
+  std::unique_ptr<Robot> robot =
+      LoadUrdfRobot(std::string(VELMOTH_EXAMPLES) + "/" + sample + ".urdf", error);
+  if (!robot) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const std::size_t n = robot->links.size();
+  const ArmState start = MovingState(n);
+  matrix<double> input(static_cast<uint32_t>(n), 1);
+  for (uint32_t i = 0; i < n; ++i) {
+    input(i, 0) = forward ? 0.0 : 0.5 - 0.1 * i;
+  }
+  Restore(*robot, start);
+  IntegrateStep(*robot, forward ? ForwardDynamics(*robot, input) : input, kTimeStep);
+  benchmark::DoNotOptimize(InverseDynamics(*robot));
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    Restore(*robot, start);
+    if (forward) {
+      const matrix<double> accel = ForwardDynamics(*robot, input);
+      IntegrateStep(*robot, accel, kTimeStep);
+    } else {
+      IntegrateStep(*robot, input, kTimeStep);
+      const matrix<double> torque = InverseDynamics(*robot);
+      benchmark::DoNotOptimize(torque);
+    }
+    benchmark::DoNotOptimize(robot->links[0]->q);
+  }
+  ReportAllocations(state, before);
+}
+
+void RegisterSampleTicks() {
+  for (const char* sample : {"double_pendulum", "planar_3link", "scara", "puma560"}) {
+    for (const bool forward : {true, false}) {
+      benchmark::RegisterBenchmark(
+          (std::string(forward ? "BM_SampleForwardTick/" : "BM_SampleInverseTick/") + sample)
+              .c_str(),
+          BM_SampleTick, std::string(sample), forward)
+          ->Apply(Repeated);
+    }
+  }
+}
+
 // The built-in arm as a KDL chain: each segment turns about x, then moves 0.3 m along y; its
 // inertia is given in that tip frame, where the centre of mass lies 0.15 m back along y.
 KDL::Chain KdlBuiltInArm(std::size_t n) {
@@ -239,6 +288,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
     return 1;
   }
+  RegisterSampleTicks();
   // Colours only on a terminal, as the library's own console output does.
   SummaryReporter reporter(isatty(STDOUT_FILENO) == 1 ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);

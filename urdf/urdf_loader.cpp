@@ -24,7 +24,8 @@
 namespace {
 
 // More link or joint elements than this are refused before the URDF parser sees them: it keeps
-// its links in a chain of shared pointers whose release recurses once per link.
+// its links in a chain of shared pointers, whose release recurses once per link when the parser
+// itself drops a model.
 constexpr std::size_t kMaxElements = 1000;
 
 // A problem with the description; its text becomes the part after "FILE: ".
@@ -285,6 +286,11 @@ double CylinderRadius(const urdf::Link& link) {
 
 // ---- Reading and checking the document --------------------------------------------------------
 
+std::string TooLarge() {
+  return "larger than " + std::to_string(kUrdfMaxFileBytes >> 20) + " MiB";
+}
+
+// The whole file; reading stops as soon as it exceeds the size limit.
 std::string ReadFile(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -307,12 +313,50 @@ std::string ReadFile(const std::string& path) {
     }
     if (text.size() + static_cast<std::size_t>(count) > kUrdfMaxFileBytes) {
       close(fd);
-      throw Problem{"larger than " + std::to_string(kUrdfMaxFileBytes >> 20) + " MiB"};
+      throw Problem{TooLarge()};
     }
     text.append(buffer, static_cast<std::size_t>(count));
   }
   close(fd);
   return text;
+}
+
+// The line of the first byte that does not belong to a well-formed UTF-8 sequence (no overlong
+// forms, surrogates or code points beyond U+10FFFF), or 0 when there is none.
+std::size_t FirstLineNotUtf8(const std::string& text) {
+  std::size_t line = 1;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = [&](std::size_t k) {
+      return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
+    };
+    const unsigned c = byte(i);
+    line += c == '\n' ? 1 : 0;
+    std::size_t length = 0;
+    unsigned low = 0x80, high = 0xBF;  // the range of the byte after the first
+    if (c < 0x80) {
+      length = 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      low = c == 0xE0 ? 0xA0 : 0x80;
+      high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      low = c == 0xF0 ? 0x90 : 0x80;
+      high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+      return line;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned next = byte(i + k);
+      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
+        return line;
+      }
+    }
+    i += length;
+  }
+  return 0;
 }
 
 // "XML_ERROR_MISMATCHED_ELEMENT" as "mismatched element".
@@ -331,17 +375,25 @@ std::string Describe(tinyxml2::XMLError error) {
 }
 
 // What the URDF parser does not check, or would not survive, checked on a parse of the text of
-// its own: well-formed XML not nested too deeply (the parser recurses once per level), a bounded
-// number of links and joints, and joints that form no closed loop (the parser would keep such a
-// loop of links alive forever). The joints are read as the parser reads them: the <joint>
-// children of the <robot> element, each with the link attributes of its first <parent> and
-// <child>. The first element must be the <robot> element, so that both parses agree on it.
+// its own: UTF-8 text (the parser's XML reader skips a multi-byte character by its first byte and
+// reads past the end of a text that ends in a cut-off one), well-formed XML not nested too deeply
+// (the reader recurses once per level), a bounded number of links and joints, and joints that
+// form no closed loop (the parser would keep such a loop of links alive forever). The joints are
+// read as the parser reads them: the <joint> children of the <robot> element, each with the link
+// attributes of its first <parent> and <child>. The first element must be the <robot> element, so
+// that both parses agree on it.
 void CheckDocument(const std::string& text) {
   if (text.empty()) {
     throw Problem{"the file is empty"};
   }
+  if (text.size() > kUrdfMaxFileBytes) {
+    throw Problem{TooLarge()};
+  }
   if (text.find('\0') != std::string::npos) {
     throw Problem{"malformed XML (a NUL character)"};
+  }
+  if (const std::size_t line = FirstLineNotUtf8(text)) {
+    throw Problem{"not UTF-8 text at line " + std::to_string(line)};
   }
   tinyxml2::XMLDocument document;
   const tinyxml2::XMLError error = document.Parse(text.data(), text.size());
@@ -468,6 +520,7 @@ struct Moving {
 std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model) {
   urdf::LinkConstSharedPtr link = model.getRoot();
   CheckInertial(*link);
+  std::size_t reached = 1;  // links of the chain from the root
   std::vector<Moving> chain;
   Frame base = kIdentity;
   // From the frame of the last moving joint's child (the root before the first) to link's frame.
@@ -533,6 +586,12 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model) {
                     "; only revolute, continuous, prismatic and fixed joints can be simulated"};
     }
     link = child;
+    ++reached;
+  }
+  // The text's own check leaves no loop of links apart from the chain; should the two XML readers
+  // ever disagree on the joints, such links still must not pass unnoticed.
+  if (reached != model.links_.size()) {
+    throw Problem{"the joints form a closed loop apart from the chain"};
   }
 
   auto robot = std::make_unique<Robot>(0.0, 0.0, -9.81, 0.1, 0.1);
@@ -592,6 +651,14 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model) {
   return robot;
 }
 
+// "SOURCE: problem" on one line, whatever the file's names or the parser's messages hold.
+std::string ErrorLine(const std::string& source, const std::string& problem) {
+  std::string line = source + ": " + problem;
+  std::replace_if(
+      line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  return line;
+}
+
 }  // namespace
 
 std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std::string& source,
@@ -599,16 +666,22 @@ std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std:
   try {
     CheckDocument(text);
     const urdf::ModelInterfaceSharedPtr model = Parse(text);
+    // The parser's links hold their children by shared pointers; unlinked here, no loop of links
+    // can keep itself alive and no long chain is released recursively.
+    struct Unlink {
+      urdf::ModelInterface& model;
+      ~Unlink() {
+        for (auto& entry : model.links_) {
+          entry.second->child_links.clear();
+          entry.second->child_joints.clear();
+        }
+      }
+    } unlink{*model};
     std::unique_ptr<Robot> robot = Convert(*model);
     error.clear();
     return robot;
-  } catch (Problem& p) {
-    for (char& c : p.text) {
-      if (c == '\n' || c == '\r') {
-        c = ' ';
-      }
-    }
-    error = source + ": " + p.text;
+  } catch (const Problem& p) {
+    error = ErrorLine(source, p.text);
     return nullptr;
   }
 }
@@ -618,7 +691,7 @@ std::unique_ptr<Robot> LoadUrdfRobot(const std::string& path, std::string& error
   try {
     text = ReadFile(path);
   } catch (const Problem& p) {
-    error = path + ": " + p.text;
+    error = ErrorLine(path, p.text);
     return nullptr;
   }
   return LoadUrdfRobotFromText(text, path, error);
