@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Velmoth on a Debian 12 machine: installs the Debian packages that are missing, builds, and then
 #   ./dev.sh run    starts the simulator (release build)
-#   ./dev.sh test   runs the whole test suite (sanitizer build, under a virtual X display)
+#   ./dev.sh test   runs the whole test suite in the sanitizer build and in the release build,
+#                   under a virtual X display
 #   ./dev.sh bench  runs the benchmarks (release build)
 # Every step is idempotent: a second call installs nothing and rebuilds only what changed.
 set -euo pipefail
@@ -10,9 +11,9 @@ cd "$(dirname "$0")"
 packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libgl1-mesa-dri libglu1-mesa-dev
+  qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins qt6-charts-dev libgl1-mesa-dri libglu1-mesa-dev
   liborocos-kdl-dev libcli11-dev liburdfdom-dev libkdl-parser-dev libtinyxml2-dev
-  xvfb xauth clang-format
+  xvfb xauth locales clang-format
 )
 
 install_missing() {

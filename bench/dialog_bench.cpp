@@ -5,13 +5,15 @@
 // view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
 // Mesa's software renderer.
 //
-//   dialog_bench [--seconds S] [--load N] [--plots] [--torque TEXT] [--screenshot FILE.png]
-//                [--without-view]
+//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] [--torque TEXT]
+//                [--fit] [--screenshot FILE.png] [--picture FOLDER] [--without-view]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
-// would. --plots opens the live plots beside the window. --without-view runs the panel alone (as
-// when OpenGL is missing). The screenshot shows what the screen shows of the window (and of the
-// plots, when open).
+// would. --plots opens the live plots beside the window. --urdf and --q0 choose the arm and its
+// start as velmoth's options do; --fit fits the arm into the view. --without-view runs the panel
+// alone (as when OpenGL is missing). At the end, --screenshot saves what the screen shows of the
+// window (and of the plots, when open), and --picture saves the view's own picture into FOLDER as
+// the window's Screenshot button does.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -34,6 +36,7 @@
 
 #include "app/windows/main_window.h"
 #include "app/velmoth_app.h"
+#include "urdf/urdf_loader.h"
 #include "dynamics/dynamics.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
@@ -139,6 +142,10 @@ int main(int argc, char** argv) {
   std::string screenshot;
   bool withoutView = false;
   bool plots = false;
+  bool fit = false;
+  std::string urdf;
+  std::string q0;
+  std::string picture;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
@@ -153,10 +160,19 @@ int main(int argc, char** argv) {
       withoutView = true;
     } else if (std::strcmp(argv[i], "--plots") == 0) {
       plots = true;
+    } else if (std::strcmp(argv[i], "--fit") == 0) {
+      fit = true;
+    } else if (std::strcmp(argv[i], "--urdf") == 0 && hasValue) {
+      urdf = argv[++i];
+    } else if (std::strcmp(argv[i], "--q0") == 0 && hasValue) {
+      q0 = argv[++i];
+    } else if (std::strcmp(argv[i], "--picture") == 0 && hasValue) {
+      picture = argv[++i];
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--seconds S] [--load N] [--plots] [--torque TEXT] "
-                   "[--screenshot FILE.png] [--without-view]\n",
+                   "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] "
+                   "[--torque TEXT] [--fit] [--screenshot FILE.png] [--picture FOLDER] "
+                   "[--without-view]\n",
                    argv[0]);
       return 2;
     }
@@ -185,7 +201,20 @@ int main(int argc, char** argv) {
     COglWnd::SetMessageHook([](const QString&) {});
     COglWnd::SetFaultHook([](COglWnd::GlStep) { return true; });
   }
-  MainWindow main;
+  ArmSetup arm;
+  arm.q0 = q0;
+  if (!urdf.empty()) {
+    arm.make = [&urdf] {
+      std::string error;
+      std::unique_ptr<Robot> robot = LoadUrdfRobot(urdf, error);
+      if (robot == nullptr) {
+        std::fprintf(stderr, "dialog_bench: %s\n", error.c_str());
+        std::exit(2);
+      }
+      return robot;
+    };
+  }
+  MainWindow main(arm);
   main.Open();
   QtDialogWindow& window = main.Window();
   if (window.View() == nullptr && !withoutView) {
@@ -202,6 +231,9 @@ int main(int argc, char** argv) {
     main.Dlg().OnBnClickedSetTorque();
   }
   window.show();
+  if (fit) {
+    main.FitView();
+  }
   if (plots) {
     main.TogglePlots();
     // Beside the main window, as a user would place it.
@@ -243,6 +275,11 @@ int main(int argc, char** argv) {
         }
         const QPixmap shot = window.screen()->grabWindow(0).copy(area);
         screenshotSaved = shot.save(QString::fromStdString(screenshot));
+      }
+      if (!picture.empty()) {
+        main.SetOutputFolder(QString::fromStdString(picture));
+        const QString saved = main.TakeScreenshot();
+        std::printf("picture: %s\n", qPrintable(saved));
       }
       QApplication::quit();
     });

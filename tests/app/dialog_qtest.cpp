@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QChart>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
@@ -102,7 +103,13 @@ class DialogEndToEnd : public QObject {
     QTest::keySequence(Edit(id), QKeySequence::Paste);
   }
   // Lets the real timer run a few ticks.
+  // Lets the real timer run for about as long as count ticks take (the run may be paused).
   void RunTicks(int count) { QTest::qWait(count * static_cast<int>(kTickPeriodMs) + 20); }
+  // Waits until count more ticks have run, however busy the machine is.
+  void WaitTicks(int count) {
+    const uint64_t until = Run().Ticks() + static_cast<uint64_t>(count);
+    QTRY_VERIFY_WITH_TIMEOUT(Run().Ticks() >= until, 30000);
+  }
 
  private slots:
   void initTestCase() {
@@ -232,7 +239,7 @@ class DialogEndToEnd : public QObject {
     Open();
     window_->show();
     window_->resize(700, 500);
-    RunTicks(30);
+    WaitTicks(30);
     COglWnd::SetFaultHook(nullptr);
     COglWnd::SetMessageHook([this](const QString& text) { boxes_.append(text); });
     QCOMPARE(boxes_, QStringList{COglWnd::StepMessage(COglWnd::GlStep(step))});
@@ -258,16 +265,16 @@ class DialogEndToEnd : public QObject {
     QFETCH(int, id);
     Input(kIdGravity, QStringLiteral("0, 0, 5"));  // "Set" would make gravity point up
     QWidget* target = window_->Control(id);
-    RunTicks(5);
+    WaitTicks(5);
     if (!target->isEnabled()) {
       Click(kIdInverse);  // the arm moves on at the velocities it has
     }
-    RunTicks(5);
+    WaitTicks(5);
     const double q0 = Arm().links[0]->q;  // the arm is moving, further from 0 with every tick
     target->setFocus();  // key events go straight to the control, active window or not
     QTest::keyClick(target, Qt::Key_Return);
     QTest::keyClick(target, Qt::Key_Enter);
-    RunTicks(2);
+    WaitTicks(2);
     QVERIFY(window_->isVisible());
     QVERIFY(std::abs(Arm().links[0]->q) > std::abs(q0));  // no Reset
     QCOMPARE(Arm().gravity(2, 0), -9.81);                 // no Set
@@ -296,8 +303,16 @@ class DialogEndToEnd : public QObject {
   void theProgramRunsTheDialogModallyWithHelpOnF1() {
     Close();
     bool shown = false;
-    QTimer::singleShot(300, [&shown] {
+    // Looks for the modal dialog until it is up (or a long time has passed).
+    QTimer poll;
+    QElapsedTimer waited;
+    waited.start();
+    connect(&poll, &QTimer::timeout, [&] {
       auto* modal = qobject_cast<QtDialogWindow*>(QApplication::activeModalWidget());
+      if (modal == nullptr && waited.elapsed() < 30000) {
+        return;
+      }
+      poll.stop();
       if (modal == nullptr) {
         QApplication::closeAllWindows();
         return;
@@ -306,6 +321,7 @@ class DialogEndToEnd : public QObject {
       QTest::keyClick(modal, Qt::Key_F1);
       QTest::keyClick(modal, Qt::Key_Escape);
     });
+    poll.start(50);
     QCOMPARE(theApp.InitInstance(), false);
     QVERIFY(shown);
     QCOMPARE(boxes_, QStringList{QString::fromLatin1(kHelpText)});
@@ -323,9 +339,13 @@ class DialogEndToEnd : public QObject {
     QVERIFY2(burst == 9 || burst == 10, qPrintable(QString::number(burst)));
     before = AfterOnTimeTick();
     QThread::msleep(500);
-    QCOMPARE(AfterNextTick() - before, uint64_t{TickClock::kMaxBurstTicks});
+    // At most the cap (fewer if the ticks took up the burst's wall-time budget); the rest slips.
+    const uint64_t capped = AfterNextTick() - before;
+    QVERIFY2(capped >= 1 && capped <= TickClock::kMaxBurstTicks,
+             qPrintable(QString::number(capped)));
+    QVERIFY(window_->TimerClock(kTickTimerId)->SlippedTicks() >= 50 - capped);
     main_->RefreshStrip();
-    QVERIFY2(main_->Strip().Status().contains(QLatin1String("slip 0.4")),
+    QVERIFY2(main_->Strip().Status().contains(QLatin1String("    slip 0.")),
              qPrintable(main_->Strip().Status()));
   }
 
@@ -353,9 +373,13 @@ class DialogEndToEnd : public QObject {
     main_->RefreshStrip();
     QVERIFY(main_->Strip().Status().contains(QLatin1String("speed 1/4    running")));
     const uint64_t start = AfterNextTick();
+    QElapsedTimer wall;
+    wall.start();
     QTest::qWait(1000);
-    const uint64_t quarter = Run().Ticks() - start;  // about 25
-    QVERIFY2(quarter >= 20 && quarter <= 27, qPrintable(QString::number(quarter)));
+    const double quarter = static_cast<double>(Run().Ticks() - start);  // one tick per 40 ms
+    const double expected = static_cast<double>(wall.elapsed()) / 40.0;
+    QVERIFY2(std::abs(quarter - expected) <= 2.0,
+             qPrintable(QStringLiteral("%1 ticks, %2 expected").arg(quarter).arg(expected)));
   }
 
   // A torque of 1e308 takes the state out of the finite: the run pauses itself and says when;
@@ -377,8 +401,8 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(panel_test::State(Arm()), panel_test::Vec(18, 0.0));
     QCOMPARE(Run().State(), RunState::kPaused);
     Key(Qt::Key_F5);
-    RunTicks(10);
-    QVERIFY(Run().Ticks() > ticks + 5 && ArmIsFinite());
+    WaitTicks(10);
+    QVERIFY(ArmIsFinite());
   }
 
   // A recording is velmoth-sim's run, byte for byte, however the ticks came: single steps while
@@ -400,7 +424,7 @@ class DialogEndToEnd : public QObject {
     AfterOnTimeTick();
     QThread::msleep(95);
     AfterNextTick();
-    RunTicks(20);
+    WaitTicks(20);
     Key(Qt::Key_F5);
     main_->RefreshStrip();
     const uint64_t rows = main_->Recording().Rows();
@@ -444,9 +468,8 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(boxes_.size(), 1);
     QVERIFY2(boxes_[0].contains(file) && boxes_[0].contains(reason), qPrintable(boxes_[0]));
     boxes_.clear();
-    const uint64_t ticks = Run().Ticks();
-    RunTicks(5);
-    QVERIFY(Run().Ticks() > ticks && !main_->Recording().Recording());
+    WaitTicks(5);
+    QVERIFY(!main_->Recording().Recording());
   }
 
   // The plots follow every tick, at most 30 times a second, stand still while paused, start again
@@ -458,7 +481,7 @@ class DialogEndToEnd : public QObject {
     const auto points = [plots](int chart, int line = 0) {
       return qobject_cast<QLineSeries*>(plots->Chart(chart)->series().at(line))->points();
     };
-    RunTicks(50);
+    WaitTicks(50);
     const int refreshes = plots->Refreshes();
     QTest::qWait(1000);
     QVERIFY2(plots->Refreshes() - refreshes <= 31, qPrintable(QString::number(plots->Refreshes())));
@@ -474,7 +497,7 @@ class DialogEndToEnd : public QObject {
 
     Click(kIdReset);
     Key(Qt::Key_F5);
-    RunTicks(20);
+    WaitTicks(20);
     const double reset = main_->Traces().Resets().back();
     QVERIFY(points(0).front().x() > reset);
     QVERIFY(points(0).size() < 40);
