@@ -7,15 +7,6 @@
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
 
-bool StateIsFinite(const Robot& robot) {
-  for (const auto& link : robot.links) {
-    if (!std::isfinite(link->q) || !std::isfinite(link->qd) || !std::isfinite(link->qdd)) {
-      return false;
-    }
-  }
-  return std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy);
-}
-
 void RateMeter::Sample(int64_t now, uint64_t count) {
   samples_.emplace_back(now, count);
   // Keep the newest sample that is at least a window old, as the start of the window.

@@ -15,9 +15,6 @@ struct Robot;
 
 enum class RunState { kRunning, kPaused, kDiverged };
 
-// Whether every joint position, velocity and acceleration and both energies are finite.
-bool StateIsFinite(const Robot& robot);
-
 // Events per second of simulated or wall time over a sliding window: fed with a running count at
 // a few instants per second, it answers the rate over about the last second.
 class RateMeter {

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/command_line.h"
 #include "app/velmoth_app.h"
 
 namespace {
@@ -24,19 +25,6 @@ const char* const kKeys =
     "the starting view; F1 shows the help, Escape ends the program. Recordings and screenshots\n"
     "go to the documents folder (or the folder of the first recording). A recording's tick\n"
     "column counts the ticks since it started.\n";
-
-// CLI11's messages may span lines; the program gives one.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\n' || c == '\r') {
-      c = ' ';
-    }
-  }
-  while (!text.empty() && text.back() == ' ') {
-    text.pop_back();
-  }
-  return text;
-}
 
 // Writes text to standard output: 0 when it arrived, 1 when it could not be written.
 int Print(const std::string& text) {
@@ -63,7 +51,7 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   app.add_option("--links", options.links,
                  "Number of links of the built-in arm, 0 to 100 (default: 6)")
       ->type_name("N")
-      ->check(CLI::Range(uint64_t{0}, uint64_t{100}))
+      ->check(WholeNumber(0, 100))
       ->excludes(urdf);
   app.add_option("--q0", options.q0, "Joint positions at the start (default: all 0)")
       ->type_name("TEXT");
@@ -71,8 +59,11 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
       ->type_name("TEXT");
   app.footer(std::string(kArms) + "\n" + kKeys);
 
+  std::vector<const char*> args(argv, argv + argc);
+  std::deque<std::string> names;
+  GiveEmptyValues(args, names);
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(args.size()), args.data());
   } catch (const CLI::CallForHelp&) {
     return Print(app.help());
   } catch (const CLI::CallForVersion& e) {

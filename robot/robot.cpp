@@ -1,5 +1,7 @@
 #include "robot/robot.h"
 
+#include <cmath>
+
 Robot::Robot(double gravityX, double gravityY, double gravityZ, double coulomb, double viscous)
     : coulombFriction(coulomb), viscousFriction(viscous) {
   gravity(0, 0) = gravityX;
@@ -55,6 +57,15 @@ void Robot::ResetJointState() {
     link->qd = 0.0;
     link->q = 0.0;
   }
+}
+
+bool StateIsFinite(const Robot& robot) {
+  for (const auto& link : robot.links) {
+    if (!std::isfinite(link->q) || !std::isfinite(link->qd) || !std::isfinite(link->qdd)) {
+      return false;
+    }
+  }
+  return std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy);
 }
 
 void AddBuiltInLink(Robot& robot) {

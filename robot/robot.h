@@ -70,6 +70,10 @@ struct Robot {
   matrix<double> basePose = Identity4();
 };
 
+// Whether every joint position, velocity and acceleration and both energies are finite: a run
+// whose state is not has diverged.
+bool StateIsFinite(const Robot& robot);
+
 // The built-in arm: identical links of mass 1 kg, 0.3 m long, turning about x.
 inline constexpr int kBuiltInLinkCount = 6;
 

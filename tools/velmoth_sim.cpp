@@ -25,6 +25,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/command_line.h"
+#include "app/run_csv.h"
 #include "app/text_fields.h"
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
@@ -36,8 +38,6 @@ constexpr int kUsageStatus = 2;
 constexpr int kOutputFailureStatus = 1;
 constexpr int kOutOfMemoryStatus = 1;
 constexpr uint64_t kLinkLimit = 100;
-// A value quoted in a message is cut to this many characters.
-constexpr std::size_t kEchoLimit = 80;
 // A run that takes longer than this shows its progress on a terminal.
 constexpr std::chrono::milliseconds kQuietTime{2000};
 constexpr std::chrono::milliseconds kProgressInterval{250};
@@ -62,32 +62,6 @@ struct Settings {
   bool coulombGiven = false;
   bool gravityGiven = false;
 };
-
-// text as a message quotes it: at most kEchoLimit characters, a longer text cut with "...".
-std::string Echo(const std::string& text) {
-  return text.size() <= kEchoLimit ? text : text.substr(0, kEchoLimit - 3) + "...";
-}
-
-// Accepts only plain decimal digits, from min to max: CLI11's own integer conversion would also
-// take "0x10", "010" as octal and a wrapped "-1".
-CLI::Validator WholeNumber(uint64_t min, uint64_t max) {
-  std::string range = max == UINT64_MAX ? "a whole number of " + std::to_string(min) + " or more"
-                                        : "a whole number from " + std::to_string(min) + " to " +
-                                              std::to_string(max);
-  return CLI::Validator(
-      [min, max, range](std::string& text) -> std::string {
-        uint64_t value = 0;
-        const char* first = text.data();
-        const char* last = first + text.size();
-        const bool digits = !text.empty() && text.find_first_not_of("0123456789") == text.npos;
-        const auto [end, error] = std::from_chars(first, last, value);
-        if (!digits || error != std::errc() || end != last || value < min || value > max) {
-          return "expects " + range + ", not '" + Echo(text) + "'";
-        }
-        return std::string();
-      },
-      "", "WholeNumber");
-}
 
 CLI::Validator Mode() {
   return CLI::Validator(
@@ -183,16 +157,6 @@ matrix<double> JointVector(const std::string& text, uint32_t n) {
   return v;
 }
 
-// Appends ",value" (or "value" at the start of a line) in a form that reads back exactly.
-void AppendNumber(std::string& line, double value, char separator) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  if (separator != '\0') {
-    line += separator;
-  }
-  line += text;
-}
-
 // The error of the first write to standard output that failed, 0 while all succeed.
 int writeError = 0;
 
@@ -205,17 +169,12 @@ bool Write(const std::string& text) {
 }
 
 bool AllFinite(const Robot& robot, const matrix<double>& torque) {
-  for (const auto& link : robot.links) {
-    if (!std::isfinite(link->q) || !std::isfinite(link->qd) || !std::isfinite(link->qdd)) {
-      return false;
-    }
-  }
   for (uint32_t i = 0; i < torque.RowCount(); ++i) {
     if (!std::isfinite(torque(i, 0))) {
       return false;
     }
   }
-  return std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy);
+  return StateIsFinite(robot);
 }
 
 // Progress on standard error for long runs, only when standard error is a terminal.
@@ -269,15 +228,7 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   const matrix<double> userTorque = JointVector(s.torque, n);
   const matrix<double> userAccel = JointVector(s.accel, n);
 
-  std::string line = "tick,time";
-  for (const char* name : {"q", "qd", "qdd", "tau"}) {
-    for (uint32_t i = 0; i < n; ++i) {
-      line += ',';
-      line += name;
-      line += std::to_string(i);
-    }
-  }
-  line += ",kinetic,potential,total\n";
+  std::string line = RunCsvHeader(n);
   if (!Write(line)) {
     return;
   }
@@ -308,24 +259,7 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
 
     if (tick % s.every == 0) {
       line.clear();
-      line += std::to_string(tick);
-      AppendNumber(line, static_cast<double>(tick) * kTimeStep, ',');
-      for (uint32_t i = 0; i < n; ++i) {
-        AppendNumber(line, robot->links[i]->q, ',');
-      }
-      for (uint32_t i = 0; i < n; ++i) {
-        AppendNumber(line, robot->links[i]->qd, ',');
-      }
-      for (uint32_t i = 0; i < n; ++i) {
-        AppendNumber(line, robot->links[i]->qdd, ',');
-      }
-      for (uint32_t i = 0; i < n; ++i) {
-        AppendNumber(line, torque(i, 0), ',');
-      }
-      AppendNumber(line, robot->kineticEnergy, ',');
-      AppendNumber(line, robot->potentialEnergy, ',');
-      AppendNumber(line, robot->kineticEnergy + robot->potentialEnergy, ',');
-      line += '\n';
+      AppendRunCsvRow(line, tick, *robot, torque);
       if (!Write(line)) {
         break;  // nobody reads the rest
       }
@@ -340,7 +274,7 @@ void WriteQuantity(const char* name, const matrix<double>& m) {
   line += ' ' + std::to_string(m.RowCount()) + ' ' + std::to_string(m.ColCount());
   for (uint32_t r = 0; r < m.RowCount(); ++r) {
     for (uint32_t c = 0; c < m.ColCount(); ++c) {
-      AppendNumber(line, m(r, c), ' ');
+      AppendCsvNumber(line, m(r, c), ' ');
     }
   }
   line += '\n';
@@ -350,7 +284,7 @@ void WriteQuantity(const char* name, const matrix<double>& m) {
 void WriteScalar(const char* name, double value) {
   std::string line = name;
   line += " 1 1";
-  AppendNumber(line, value, ' ');
+  AppendCsvNumber(line, value, ' ');
   line += '\n';
   Write(line);
 }
@@ -383,19 +317,6 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   WriteScalar("potential", potential);
   WriteQuantity("qdd", qdd);
   WriteQuantity("tau", tau);
-}
-
-// One line: CLI11's messages may span lines.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\n' || c == '\r') {
-      c = ' ';
-    }
-  }
-  while (!text.empty() && text.back() == ' ') {
-    text.pop_back();
-  }
-  return text;
 }
 
 // The whole program; main adds the answer to running out of memory.
@@ -443,13 +364,7 @@ int Main(int argc, char** argv) {
   // "--name=" gives the option an empty value, as "--name ''" does (CLI11 would take the next
   // argument as its value instead).
   std::deque<std::string> names;
-  for (auto a = args.begin() + 1; a != args.end(); ++a) {
-    const std::string_view text = *a;
-    if (text.size() > 3 && text.starts_with("--") && text.ends_with('=')) {
-      *a = names.emplace_back(text.substr(0, text.size() - 1)).c_str();
-      a = args.insert(a + 1, "");
-    }
-  }
+  GiveEmptyValues(args, names);
 
   // Arguments that no option takes are left over and named below, one message for the first.
   run->allow_extras();

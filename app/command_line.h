@@ -1,0 +1,29 @@
+// What the two programs' command lines share: option values checked as plain whole numbers,
+// "--name=" read as an empty value, and messages of one line that quote values briefly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+// A value quoted in a message is cut to this many characters.
+inline constexpr std::size_t kEchoLimit = 80;
+
+// text as a message quotes it: at most kEchoLimit characters, a longer text cut with "...".
+std::string Echo(const std::string& text);
+
+// A message as one line: line ends become blanks, trailing blanks go.
+std::string OneLine(std::string text);
+
+// Accepts only plain decimal digits, from min to max: CLI11's own integer conversion would also
+// take "0x10", "010" as octal and a wrapped "-1".
+CLI::Validator WholeNumber(uint64_t min, uint64_t max);
+
+// Rewrites every "--name=" among args (after the program's name) as "--name" followed by an empty
+// argument, as "--name ''" gives it; CLI11 would take the next argument as the value instead. The
+// new texts are kept in storage.
+void GiveEmptyValues(std::vector<const char*>& args, std::deque<std::string>& storage);
