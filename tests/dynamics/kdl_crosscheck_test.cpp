@@ -1,16 +1,13 @@
-// M, G and C qd against Orocos KDL's ChainDynParam (recursive Newton-Euler and composite bodies,
-// a different method written by others) at random states of the built-in and the general arm.
+// M, G and C qd against Orocos KDL at random states of the built-in and the general arm, on chains
+// built here from the arms' own parameters.
 #include <cstdint>
 #include <memory>
 #include <random>
 
 #include <gtest/gtest.h>
 #include <kdl/chain.hpp>
-#include <kdl/chaindynparam.hpp>
-#include <kdl/jntarray.hpp>
 
-#include "dynamics/dynamics.h"
-#include "tests/dynamics/arms.h"
+#include "tests/dynamics/kdl_agreement.h"
 
 namespace {
 
@@ -37,34 +34,9 @@ KDL::Chain KdlChain(const Robot& robot) {
 TEST(KdlCrossCheck, MassGravityAndCoriolisAgreeAtRandomStates) {
   std::mt19937_64 random(1);
   for (bool general : {false, true}) {
+    SCOPED_TRACE(general ? "general arm" : "built-in arm");
     std::unique_ptr<Robot> robot = general ? MakeGeneralArm() : MakeBuiltInRobot();
-    const auto n = static_cast<uint32_t>(robot->links.size());
-    const KDL::Chain chain = KdlChain(*robot);
-    const matrix<double>& g = robot->gravity;
-    KDL::ChainDynParam kdl(chain, KDL::Vector(g(0, 0), g(1, 0), g(2, 0)));
-    KDL::JntArray q(n), qd(n), coriolis(n), gravity(n);
-    KDL::JntSpaceInertiaMatrix mass(n);
-    for (int state = 0; state < 50; ++state) {
-      SCOPED_TRACE(testing::Message()
-                   << (general ? "general" : "built-in") << " arm, state " << state);
-      RandomState(*robot, random);
-      for (uint32_t i = 0; i < n; ++i) {
-        q(i) = robot->links[i]->q;
-        qd(i) = robot->links[i]->qd;
-      }
-      ASSERT_EQ(kdl.JntToMass(q, mass) | kdl.JntToGravity(q, gravity) |
-                    kdl.JntToCoriolis(q, qd, coriolis),
-                0);
-      const EquationTerms t = EvaluateEquationTerms(*robot);
-      const matrix<double> cqd = t.C * t.qd;
-      for (uint32_t i = 0; i < n; ++i) {
-        for (uint32_t j = 0; j < n; ++j) {
-          EXPECT_NEAR(t.M(i, j), mass(i, j), 1e-10) << "M(" << i << ", " << j << ")";
-        }
-        EXPECT_NEAR(t.G(i, 0), gravity(i), 1e-10) << "G(" << i << ")";
-        EXPECT_NEAR(cqd(i, 0), coriolis(i), 1e-10) << "(C qd)(" << i << ")";
-      }
-    }
+    ExpectAgreesWithKdl(*robot, KdlChain(*robot), random, 50);
   }
 }
 

@@ -17,8 +17,7 @@
 #include <kdl/tree.hpp>
 #include <kdl_parser/kdl_parser.hpp>
 
-#include "dynamics/dynamics.h"
-#include "tests/dynamics/arms.h"
+#include "tests/dynamics/kdl_agreement.h"
 #include "urdf/urdf_loader.h"
 
 namespace {
@@ -28,7 +27,7 @@ std::string Sample(const std::string& name) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void ExpectAgreesWithKdl(const std::string& text, std::mt19937_64& random) {
+void ExpectLoadedTextAgreesWithKdl(const std::string& text, std::mt19937_64& random) {
   std::string error;
   std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(text, "text", error);
   ASSERT_TRUE(robot) << error;
@@ -40,32 +39,7 @@ void ExpectAgreesWithKdl(const std::string& text, std::mt19937_64& random) {
   }
   KDL::Chain chain;
   ASSERT_TRUE(tree.getChain(tree.getRootSegment()->first, tip, chain));
-  const auto n = static_cast<uint32_t>(robot->links.size());
-  ASSERT_EQ(chain.getNrOfJoints(), n);
-
-  const matrix<double>& g = robot->gravity;
-  KDL::ChainDynParam kdl(chain, KDL::Vector(g(0, 0), g(1, 0), g(2, 0)));
-  KDL::JntArray q(n), qd(n), coriolis(n), gravity(n);
-  KDL::JntSpaceInertiaMatrix mass(n);
-  for (int state = 0; state < 10; ++state) {
-    RandomState(*robot, random);
-    for (uint32_t i = 0; i < n; ++i) {
-      q(i) = robot->links[i]->q;
-      qd(i) = robot->links[i]->qd;
-    }
-    ASSERT_EQ(
-        kdl.JntToMass(q, mass) | kdl.JntToGravity(q, gravity) | kdl.JntToCoriolis(q, qd, coriolis),
-        0);
-    const EquationTerms t = EvaluateEquationTerms(*robot);
-    const matrix<double> cqd = t.C * t.qd;
-    for (uint32_t i = 0; i < n; ++i) {
-      for (uint32_t j = 0; j < n; ++j) {
-        EXPECT_NEAR(t.M(i, j), mass(i, j), 1e-10) << "M(" << i << ", " << j << ")";
-      }
-      EXPECT_NEAR(t.G(i, 0), gravity(i), 1e-10) << "G(" << i << ")";
-      EXPECT_NEAR(cqd(i, 0), coriolis(i), 1e-10) << "(C qd)(" << i << ")";
-    }
-  }
+  ExpectAgreesWithKdl(*robot, chain, random, 10);
 }
 
 // A random serial chain of `moving` moving joints: each followed by up to two fixed joints, and
@@ -153,7 +127,7 @@ TEST(Urdf, SamplesAgreeWithKdlAndGiveTheViewItsFramesAndSizes) {
     const std::unique_ptr<Robot> robot =
         LoadUrdfRobot(std::string(VELMOTH_EXAMPLES) + "/" + s.name + ".urdf", error);
     ASSERT_TRUE(robot) << error;
-    ExpectAgreesWithKdl(Sample(s.name), random);
+    ExpectLoadedTextAgreesWithKdl(Sample(s.name), random);
     EXPECT_TRUE(robot->name == s.name && robot->coulombFriction == 0.1 &&
                 robot->viscousFriction == 0.1 && robot->gravity(2, 0) == -9.81);
     std::string joints;
@@ -179,7 +153,7 @@ TEST(Urdf, RandomChainsAgreeWithKdl) {
   for (int chain = 0; chain < 60; ++chain) {
     const std::string text = RandomChain(random, 1 + chain % 7);
     SCOPED_TRACE(text);
-    ExpectAgreesWithKdl(text, random);
+    ExpectLoadedTextAgreesWithKdl(text, random);
   }
 }
 
