@@ -82,7 +82,8 @@ class WindowSystem {
   // robot. Returns null when the window cannot be made.
   virtual ViewWindow* CreateView(Robot* robot, const PixelRect& rect) = 0;
 
-  // Shows a modal OK message box and returns when it is dismissed.
+  // Shows a modal OK message box and returns when it is dismissed. Its text is in the user's
+  // encoding (it may name files and quote the system's messages).
   virtual void MessageBox(const char* text) = 0;
 
   // The application icon with the given resource identifier, 0 when there is none.

@@ -429,7 +429,8 @@ ViewWindow* QtDialogWindow::CreateView(Robot* robot, const PixelRect& rect) {
 }
 
 void QtDialogWindow::MessageBox(const char* text) {
-  const QString value = QString::fromLatin1(text);
+  // A message may name files and quote the system's reasons: text in the user's encoding.
+  const QString value = QString::fromLocal8Bit(text);
   if (MessageBoxHookSlot()) {
     MessageBoxHookSlot()(this, value);
     return;

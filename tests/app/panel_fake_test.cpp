@@ -1,6 +1,6 @@
-// The panel through a window system without a display: each control is its text and enabled state,
-// the timer ticks when the test calls Tick, and the view keeps its first rectangle and counts its
-// repaints. Runs the shared panel behaviour and what only this layer lets a test see.
+// The panel's behaviour through a window system without a display: each control is its text and
+// enabled state, the timer ticks when the test calls Tick, and the view keeps its first rectangle
+// and counts its repaints. (The window tests run the real Qt layer end to end.)
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -10,8 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "app/dialog_template.h"
+#include "app/text_fields.h"
+#include "app/velmoth_dlg.h"
 #include "app/window_system.h"
-#include "tests/app/panel_test_suite.h"
+#include "robot/robot.h"
+#include "tests/app/panel_helpers.h"
 
 struct FakeDriver : WindowSystem {
   struct Control {
@@ -100,7 +104,195 @@ struct FakeDriver : WindowSystem {
 };
 
 namespace panel_test {
-INSTANTIATE_TYPED_TEST_SUITE_P(Fake, PanelTest, FakeDriver);
+
+class Panel : public ::testing::Test {
+ protected:
+  FakeDriver d;
+
+  Robot& Arm() { return *d.Dlg().m_pRobot; }
+  Vec Torque() { return Column(d.Dlg().m_torque); }
+};
+
+// The texts round their values, but a "Set" reads only what the user changed: a field that still
+// holds the text the panel wrote keeps the values behind it (gravity stays -9.81, not -9.8; the
+// torques 1.234 shown as "1.2" after a mode switch stay 1.234).
+TEST_F(Panel, StartUpTextsAndSetsThatKeepWhatWasNotTouched) {
+  EXPECT_EQ(d.Text(kIdJointTorque), kSixZeros);
+  EXPECT_EQ(d.Text(kIdViscousFriction), "0.100");
+  EXPECT_EQ(d.Text(kIdCoulombFriction), "0.100");
+  EXPECT_EQ(d.Text(kIdGravity), "     0,      0,   -9.8, ");
+  d.Type(kIdCoulombFriction, "0.25");
+  d.Click(kIdSet);
+  EXPECT_EQ(Arm().viscousFriction, 0.1);
+  EXPECT_EQ(Arm().coulombFriction, 0.25);
+  EXPECT_EQ(Column(Arm().gravity), (Vec{0.0, 0.0, -9.81}));
+  d.Type(kIdGravity, "     0,      0,   -9.8,");  // edited: read as typed
+  d.Click(kIdSet);
+  EXPECT_EQ(Column(Arm().gravity), (Vec{0.0, 0.0, -9.8}));
+
+  d.Type(kIdJointTorque, "1.234, 5.678");
+  d.Click(kIdSetTorque);
+  d.Click(kIdInverse);
+  d.Click(kIdForward);
+  EXPECT_EQ(d.Text(kIdJointTorque), "   1.2,    5.7,      0,      0,      0,      0, ");
+  d.Click(kIdSetTorque);
+  EXPECT_EQ(Torque(), (Vec{1.234, 5.678, 0, 0, 0, 0}));
+}
+
+TEST_F(Panel, StartsInForwardModeAndEachModeEnablesItsInput) {
+  for (const int radio : {0, kIdInverse, kIdForward, kIdInverse}) {  // 0: as started
+    SCOPED_TRACE(radio);
+    if (radio != 0) {
+      d.Click(radio);
+    }
+    const bool forward = radio != kIdInverse;
+    EXPECT_EQ(d.Checked(kIdForward), forward);
+    EXPECT_EQ(d.Checked(kIdInverse), !forward);
+    for (int id : {kIdJointTorque, kIdSetTorque}) {
+      EXPECT_EQ(d.Enabled(id), forward) << id;
+    }
+    for (int id : {kIdJointAccel, kIdSetAccel}) {
+      EXPECT_EQ(d.Enabled(id), !forward) << id;
+    }
+    for (int id : {kIdViscousFriction, kIdCoulombFriction, kIdGravity, kIdSet, kIdReset}) {
+      EXPECT_TRUE(d.Enabled(id)) << id;
+    }
+  }
+}
+
+TEST_F(Panel, ClickingTheSelectedModeAgainRewritesItsInputWithTheSetVector) {
+  struct Case {
+    int radio, edit, set;
+  };
+  for (const Case c : {Case{kIdForward, kIdJointTorque, kIdSetTorque},
+                       Case{kIdInverse, kIdJointAccel, kIdSetAccel}}) {
+    d.Click(c.radio);
+    d.Type(c.edit, "1");
+    d.Click(c.set);
+    d.Type(c.edit, "9, 9");
+    d.Click(c.radio);
+    EXPECT_EQ(d.Text(c.edit), "     1,      0,      0,      0,      0,      0, ") << c.radio;
+  }
+}
+
+TEST_F(Panel, UnsetTextSurvivesAModeSwitchUntilTheFirstTick) {
+  d.Tick();  // the accelerations' edit now shows computed ones
+  d.Type(kIdJointTorque, "1, 2, 3");
+  d.Click(kIdInverse);
+  EXPECT_EQ(d.Text(kIdJointTorque), "1, 2, 3");
+  EXPECT_EQ(d.Text(kIdJointAccel), kSixZeros);  // the user's accelerations
+  d.Tick();
+  EXPECT_NE(d.Text(kIdJointTorque), "1, 2, 3");
+  EXPECT_EQ(Torque(), Vec(6, 0.0));  // typed, never set
+}
+
+TEST_F(Panel, SetTorqueThenResetZeroesTheJointStateAndNothingElse) {
+  d.Type(kIdJointTorque, "1, 2, 3");
+  d.Click(kIdSetTorque);
+  EXPECT_EQ(Torque(), (Vec{1, 2, 3, 0, 0, 0}));
+  EXPECT_EQ(d.Text(kIdJointTorque), "1, 2, 3");  // kept as typed
+  d.Tick();
+  const std::string firstTick = d.Text(kIdJointAccel);
+  for (int i = 0; i < 4; ++i) {
+    d.Tick();
+  }
+  const double kinetic = Arm().kineticEnergy;
+  const std::string readOuts = d.Text(kIdJointAngle) + d.Text(kIdTotalEnergy);
+
+  d.Click(kIdReset);
+  EXPECT_EQ(State(Arm()), Vec(18, 0.0));
+  EXPECT_EQ(Arm().kineticEnergy, kinetic);
+  EXPECT_EQ(d.Text(kIdJointAngle) + d.Text(kIdTotalEnergy), readOuts);
+  EXPECT_EQ(Torque(), (Vec{1, 2, 3, 0, 0, 0}));
+  d.Tick();
+  EXPECT_EQ(d.Text(kIdJointAccel), firstTick);  // from rest again, under the same torques
+}
+
+TEST_F(Panel, InverseModeFromRestShowsTheHoldingTorquesEveryTick) {
+  d.Click(kIdInverse);
+  d.Tick();
+  const std::string holding = d.Text(kIdJointTorque);
+  EXPECT_EQ(holding.substr(0, 8), "    53, ");  // 9.81 x (0.15 + 0.45 + ... + 1.65) at the base
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(State(Arm()), Vec(18, 0.0));  // the arm stays put
+    d.Tick();
+    EXPECT_EQ(d.Text(kIdJointTorque), holding);
+  }
+}
+
+TEST_F(Panel, WithNeitherModeTheReadOutsRefreshAndNothingMoves) {
+  d.Tick();
+  d.Uncheck(kIdForward);
+  const Vec state = State(Arm());
+  const std::string accel = d.Text(kIdJointAccel);
+  d.Type(kIdKineticEnergy, "typed");
+  d.Type(kIdJointAngle, "typed");
+  d.Tick();
+  EXPECT_EQ(State(Arm()), state);
+  EXPECT_EQ(d.Text(kIdJointAccel), accel);
+  EXPECT_EQ(d.Text(kIdKineticEnergy), NumberText(Arm().kineticEnergy));
+  EXPECT_EQ(d.Text(kIdJointAngle), VectorText(Arm().GetJointAngles()));
+}
+
+// After N ticks the arm's state and the panel's read-outs are those of velmoth-sim, bit for bit.
+TEST_F(Panel, TicksMatchVelmothSim) {
+  struct Case {
+    bool inverse;
+    const char* vector;                       // torques forward, accelerations inverse
+    const char *viscous, *coulomb, *gravity;  // for "Set", or null for the defaults
+    int ticks;
+  };
+  const Case cases[] = {
+      {false, "1, 2, 3", nullptr, nullptr, nullptr, 40},
+      {false, "0", "0.3", "0.05", "0, 0.5, -3.5", 25},
+      {true, "0.5, -1, 0, 0, 0, 2", nullptr, nullptr, nullptr, 30},
+      {true, "0", "0", "0.2", "0, 0, -1", 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.vector);
+    FakeDriver d;
+    const int input = c.inverse ? kIdJointAccel : kIdJointTorque;
+    std::string args = std::string(c.inverse ? "--mode inverse --accel '" : "--torque '") +
+                       c.vector + "' --ticks " + std::to_string(c.ticks) + " --every " +
+                       std::to_string(c.ticks);
+    if (c.inverse) {
+      d.Click(kIdInverse);
+    }
+    d.Type(input, c.vector);
+    d.Click(c.inverse ? kIdSetAccel : kIdSetTorque);
+    if (c.viscous != nullptr) {
+      d.Type(kIdViscousFriction, c.viscous);
+      d.Type(kIdCoulombFriction, c.coulomb);
+      d.Type(kIdGravity, c.gravity);
+      d.Click(kIdSet);
+      args += std::string(" --viscous ") + c.viscous + " --coulomb " + c.coulomb + " --gravity '" +
+              c.gravity + "'";
+    }
+    for (int i = 0; i < c.ticks; ++i) {
+      d.Tick();
+    }
+
+    // tick, time, q0..5, qd0..5, qdd0..5, tau0..5, kinetic, potential, total
+    const Vec row = SimRow(args);
+    ASSERT_EQ(row.size(), 29u) << args;
+    EXPECT_EQ(State(*d.Dlg().m_pRobot), Vec(row.begin() + 2, row.begin() + 20));
+    const auto vectorText = [&row](int first) {
+      matrix<double> v(6);
+      for (uint32_t i = 0; i < 6; ++i) {
+        v(i, 0) = row[first + i];
+      }
+      return VectorText(v);
+    };
+    EXPECT_EQ(d.Text(kIdJointAngle), vectorText(2));
+    EXPECT_EQ(d.Text(c.inverse ? kIdJointTorque : kIdJointAccel), vectorText(c.inverse ? 20 : 14));
+    EXPECT_EQ(d.Text(input), c.vector);  // the tick never writes the mode's input
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(d.Text(kIdKineticEnergy + i),
+                NumberText(row[26 + i]));  // kinetic, potential, total
+    }
+  }
+}
+
 }  // namespace panel_test
 
 namespace {
