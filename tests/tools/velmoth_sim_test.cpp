@@ -13,32 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tools/sim_runner.h"
+
 namespace {
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs velmoth-sim through the shell after prefix; args may redirect standard output elsewhere.
-Result RunSim(const std::string& args, const std::string& prefix = "") {
-  const std::string errPath = ::testing::TempDir() + "velmoth_sim_" + std::to_string(getpid());
-  FILE* out = popen((prefix + VELMOTH_SIM + " 2>" + errPath + " " + args).c_str(), "r");
-  Result r;
-  for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) {
-    r.out += static_cast<char>(c);
-  }
-  const int status = pclose(out);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.err = ReadFile(errPath);
-  std::remove(errPath.c_str());
-  return r;
-}
 
 // Each line of CASES.txt is "FILE: velmoth-sim ARGS"; FILE holds the exact standard output, as an
 // independent implementation of the same arithmetic computed it.
@@ -50,7 +27,7 @@ TEST(VelmothSim, GoldenRunsMatchByteForByte) {
     ASSERT_NE(colon, line.npos) << line;
     const std::string file = line.substr(0, colon);
     const std::string golden = ReadFile(VELMOTH_GOLDEN "/" + file);
-    const Result r = RunSim(line.substr(colon + 14));
+    const SimResult r = RunSim(line.substr(colon + 14));
     EXPECT_EQ(r.status, 0) << file;
     EXPECT_EQ(r.err, "") << file;
     if (r.out != golden) {
@@ -100,7 +77,7 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
 #endif
   };
   for (const auto& c : cases) {
-    const Result r = RunSim(c.args, c.prefix);
+    const SimResult r = RunSim(c.args, c.prefix);
     EXPECT_TRUE(r.status == c.status && r.out.empty() && r.err.find('\n') == r.err.size() - 1 &&
                 r.err.find(c.message) != r.err.npos)
         << c.args.substr(0, 40) << ": status " << r.status << ", " << r.err;
@@ -134,7 +111,7 @@ TEST(VelmothSim, LongRunLeavesNothingBehindAndDoesNotGrow) {
   const std::string noQuarantine = "ASAN_OPTIONS=\"$ASAN_OPTIONS:quarantine_size_mb=0\" ";
   EXPECT_EQ(RunSim("--ticks 1000 >/dev/null", noQuarantine).status, 0);
   const long shortRun = PeakOfChildren();
-  const Result r = RunSim("--ticks 100000 --every 100000", noQuarantine);
+  const SimResult r = RunSim("--ticks 100000 --every 100000", noQuarantine);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 12), "100000,1000,");

@@ -11,27 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tools/sim_runner.h"
+
 namespace {
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-Result RunSim(const std::string& args) {
-  const std::string errPath = ::testing::TempDir() + "urdf_sim_err_" + std::to_string(getpid());
-  FILE* out = popen((std::string(VELMOTH_SIM) + " 2>" + errPath + " " + args).c_str(), "r");
-  Result r;
-  for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) {
-    r.out += static_cast<char>(c);
-  }
-  const int status = pclose(out);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errPath);
-  r.err.assign(std::istreambuf_iterator<char>(err), {});
-  std::remove(errPath.c_str());
-  return r;
-}
 
 TEST(UrdfSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
   const std::string file = std::string(" --urdf ") + VELMOTH_URDF_TESTS + "/builtin_arm.urdf";
@@ -40,7 +22,7 @@ TEST(UrdfSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
        {"run " + start + "--torque '0.4, -0.3, 0.2, 0, -0.1, 0.05'",
         "run " + start + "--mode inverse --accel '1, -2, 0.5, 3, -1, 2' --gravity '0.5, 0, -9.81'",
         std::string("terms --q '0.3, -0.2' --qd '1, 2, 3' --torque 1 --accel '0, 2'")}) {
-    const Result builtIn = RunSim(args), loaded = RunSim(args + file);
+    const SimResult builtIn = RunSim(args), loaded = RunSim(args + file);
     ASSERT_EQ(builtIn.status, 0) << builtIn.err;
     EXPECT_TRUE(loaded.status == 0 && loaded.err.empty()) << loaded.err;
     EXPECT_EQ(loaded.out, builtIn.out) << args;
@@ -118,7 +100,7 @@ TEST(UrdfSim, BadFilesAndOptionsGiveStatus2AndOneLine) {
   for (const auto& [text, problem] : files) {
     const std::string path = ::testing::TempDir() + "bad_" + std::to_string(++row) + ".urdf";
     std::ofstream(path, std::ios::binary) << text;
-    const Result r = RunSim("--urdf " + path);
+    const SimResult r = RunSim("--urdf " + path);
     EXPECT_TRUE(r.status == 2 && r.out.empty()) << problem << ": status " << r.status;
     EXPECT_EQ(r.err, "velmoth-sim: " + path + ": " + problem + "\n");
     std::remove(path.c_str());
@@ -139,7 +121,7 @@ TEST(UrdfSim, BadFilesAndOptionsGiveStatus2AndOneLine) {
       {"--urdf ''", "velmoth-sim: --urdf: expects a file name, not ''\n"},
   };
   for (const auto& [args, err] : unreadable) {
-    const Result r = RunSim(args);
+    const SimResult r = RunSim(args);
     EXPECT_TRUE(r.status == 2 && r.out.empty() && r.err == err) << args << ": " << r.err;
   }
   std::remove(big.c_str());
