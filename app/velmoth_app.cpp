@@ -171,6 +171,9 @@ int CVelmothApp::Run(int argc, char** argv) {
   };
   m_arm.q0 = m_options.q0;
   m_arm.qd0 = m_options.qd0;
+  m_arm.viscous = m_options.viscous;
+  m_arm.coulomb = m_options.coulomb;
+  m_arm.gravity = m_options.gravity;
 
   if (!DisplayConfigured()) {
     if (!armError.empty()) {

@@ -56,6 +56,16 @@ bool CVelmothDlg::OnInitDialog() {
     }
   }
 
+  if (m_setup.viscous) {
+    m_pRobot->viscousFriction = ReadCoefficientText(*m_setup.viscous);
+  }
+  if (m_setup.coulomb) {
+    m_pRobot->coulombFriction = ReadCoefficientText(*m_setup.coulomb);
+  }
+  if (m_setup.gravity) {
+    ReadVectorText(*m_setup.gravity, m_pRobot->gravity);
+  }
+
   const auto n = static_cast<uint32_t>(m_pRobot->links.size());
   // The initial pose and velocities, read as the panel reads vector text.
   matrix<double> start(n, 1);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct ArmSetup {
   std::function<std::unique_ptr<Robot>()> make;  // null: the built-in arm
   std::string q0;   // initial joint positions as vector text; empty: all zero
   std::string qd0;  // initial joint velocities as vector text; empty: all zero
+  // What the panel's "Set" would take at the start, as its fields' texts; absent: the arm's own.
+  std::optional<std::string> viscous;
+  std::optional<std::string> coulomb;
+  std::optional<std::string> gravity;
 };
 
 // Follows the simulation: told after every tick and after every "Reset".

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include <CLI/CLI.hpp>
 
@@ -16,8 +17,9 @@ constexpr int kUsageStatus = 2;
 const char* const kArms =
     "The arm is the built-in chain of identical 1 kg, 0.3 m links turning about x (--links), or\n"
     "the serial arm of a URDF file (--urdf; joint limits, damping and friction in the file are\n"
-    "ignored). TEXT is vector text as the panel reads it, e.g. \"0.5, -1\"; \"Reset\" puts every\n"
-    "joint at zero, at rest, whatever the start.\n";
+    "ignored). TEXT is vector text and X a number as the panel reads them, e.g. \"0.5, -1\";\n"
+    "--viscous, --coulomb and --gravity fill the panel's fields as if \"Set\" had been clicked.\n"
+    "\"Reset\" puts every joint at zero, at rest, whatever the start.\n";
 const char* const kKeys =
     "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
     "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"
@@ -45,18 +47,26 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   app.add_option("--record", options.record,
                  "Record every tick to FILE as CSV from the start (as velmoth-sim run prints it)")
       ->type_name("FILE");
-  CLI::Option* urdf =
-      app.add_option("--urdf", options.urdf, "Simulate the serial arm of a URDF file")
-          ->type_name("FILE");
+  app.add_option("--urdf", options.urdf, "Simulate the serial arm of a URDF file")
+      ->type_name("FILE");
   app.add_option("--links", options.links,
                  "Number of links of the built-in arm, 0 to 100 (default: 6)")
       ->type_name("N")
-      ->check(WholeNumber(0, 100))
-      ->excludes(urdf);
+      ->check(WholeNumber(0, 100));
   app.add_option("--q0", options.q0, "Joint positions at the start (default: all 0)")
       ->type_name("TEXT");
   app.add_option("--qd0", options.qd0, "Joint velocities at the start (default: all 0)")
       ->type_name("TEXT");
+  std::string viscous, coulomb, gravity;
+  CLI::Option* viscousOption =
+      app.add_option("--viscous", viscous, "Viscous friction coefficient (default: 0.1)")
+          ->type_name("X");
+  CLI::Option* coulombOption =
+      app.add_option("--coulomb", coulomb, "Coulomb friction coefficient (default: 0.1)")
+          ->type_name("X");
+  CLI::Option* gravityOption =
+      app.add_option("--gravity", gravity, "Gravity, 3 elements (default: 0, 0, -9.81)")
+          ->type_name("TEXT");
   app.footer(std::string(kArms) + "\n" + kKeys);
 
   std::vector<const char*> args(argv, argv + argc);
@@ -73,5 +83,17 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
     return kUsageStatus;
   }
   options.linksGiven = app.count("--links") > 0;
+  if (options.linksGiven && app.count("--urdf") > 0) {
+    std::fputs("velmoth: --links and --urdf cannot be given together\n", stderr);
+    return kUsageStatus;
+  }
+  // As the panel's "Set" reads its fields; given but empty reads as 0.
+  for (auto [option, text, into] : {std::tuple{viscousOption, &viscous, &options.viscous},
+                                    std::tuple{coulombOption, &coulomb, &options.coulomb},
+                                    std::tuple{gravityOption, &gravity, &options.gravity}}) {
+    if (option->count() > 0) {
+      *into = *text;
+    }
+  }
   return kGoOn;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct WindowOptions {
@@ -12,6 +13,10 @@ struct WindowOptions {
   bool linksGiven = false;
   std::string q0;   // --q0 TEXT: the joint positions at the start, as vector text
   std::string qd0;  // --qd0 TEXT: the joint velocities at the start
+  // --viscous X, --coulomb X, --gravity TEXT: the friction and gravity at the start.
+  std::optional<std::string> viscous;
+  std::optional<std::string> coulomb;
+  std::optional<std::string> gravity;
 };
 
 // Reads velmoth's arguments into options. Returns -1 when the program should go on and open its

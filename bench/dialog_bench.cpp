@@ -5,15 +5,16 @@
 // view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
 // Mesa's software renderer.
 //
-//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] [--torque TEXT]
-//                [--fit] [--screenshot FILE.png] [--picture FOLDER] [--without-view]
+//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] [--viscous X]
+//                [--torque TEXT] [--fit] [--screenshot FILE.png] [--picture FOLDER]
+//                [--without-view]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
-// would. --plots opens the live plots beside the window. --urdf and --q0 choose the arm and its
-// start as velmoth's options do; --fit fits the arm into the view. --without-view runs the panel
-// alone (as when OpenGL is missing). At the end, --screenshot saves what the screen shows of the
-// window (and of the plots, when open), and --picture saves the view's own picture into FOLDER as
-// the window's Screenshot button does.
+// would. --plots opens the live plots beside the window. --urdf, --q0 and --viscous choose the arm
+// and its start as velmoth's options do; --fit fits the arm into the view. --without-view runs the
+// panel alone (as when OpenGL is missing). At the end, --screenshot saves what the screen shows of
+// the window (and of the plots, when open), and --picture saves the view's own picture into FOLDER
+// as the window's Screenshot button does.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -31,13 +32,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "app/windows/main_window.h"
 #include "app/velmoth_app.h"
-#include "urdf/urdf_loader.h"
+#include "app/windows/main_window.h"
 #include "dynamics/dynamics.h"
+#include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
 
@@ -145,6 +147,7 @@ int main(int argc, char** argv) {
   bool fit = false;
   std::string urdf;
   std::string q0;
+  std::optional<std::string> viscous;
   std::string picture;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
@@ -166,12 +169,15 @@ int main(int argc, char** argv) {
       urdf = argv[++i];
     } else if (std::strcmp(argv[i], "--q0") == 0 && hasValue) {
       q0 = argv[++i];
+    } else if (std::strcmp(argv[i], "--viscous") == 0 && hasValue) {
+      viscous = argv[++i];
     } else if (std::strcmp(argv[i], "--picture") == 0 && hasValue) {
       picture = argv[++i];
     } else {
       std::fprintf(stderr,
                    "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] "
-                   "[--torque TEXT] [--fit] [--screenshot FILE.png] [--picture FOLDER] "
+                   "[--viscous X] [--torque TEXT] [--fit] [--screenshot FILE.png] "
+                   "[--picture FOLDER] "
                    "[--without-view]\n",
                    argv[0]);
       return 2;
@@ -203,6 +209,7 @@ int main(int argc, char** argv) {
   }
   ArmSetup arm;
   arm.q0 = q0;
+  arm.viscous = viscous;
   if (!urdf.empty()) {
     arm.make = [&urdf] {
       std::string error;

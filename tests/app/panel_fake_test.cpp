@@ -39,11 +39,12 @@ struct FakeDriver : WindowSystem {
   };
 
   // Initialises the dialog; its end is up to the test, else the dialog's own destructor.
-  explicit FakeDriver(int width = 900, int height = 650)
+  explicit FakeDriver(int width = 900, int height = 650, ArmSetup arm = {})
       : clientWidth(width), clientHeight(height) {
     for (const ControlTemplate& c : kMainDialogTemplate.controls) {
       controls[c.id].text = c.caption;
     }
+    dlg.SetArmSetup(std::move(arm));
     dlg.OnInitDialog();
   }
 
@@ -320,6 +321,20 @@ TEST(FakePanel, TheViewStartsUnderThePanelNeverWithANegativeHeight) {
     EXPECT_EQ((std::vector<int>{r.left, r.top, r.right, r.bottom}),
               (std::vector<int>{0, 130, 500, std::max(height, 130)}));
   }
+}
+
+// An arm setup chooses the arm, where it starts and what the panel's friction and gravity fields
+// hold; the panel's vectors take the arm's number of joints, and "Reset" still means zero at rest.
+TEST(FakePanel, AnArmSetupChoosesTheArmItsStartAndThePanelsFields) {
+  ArmSetup arm{[] { return MakeBuiltInRobot(3); }, "0.5, -0.25", "1", "0.5", "", "0, 0, -1"};
+  FakeDriver d(900, 650, arm);
+  using panel_test::Vec;
+  EXPECT_EQ(panel_test::State(*d.dlg.m_pRobot), (Vec{0.5, -0.25, 0, 1, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(d.Text(kIdJointTorque), "     0,      0,      0, ");
+  EXPECT_EQ(d.Text(kIdViscousFriction) + d.Text(kIdCoulombFriction), "0.5000.000");
+  EXPECT_EQ(d.Text(kIdGravity), "     0,      0,     -1, ");
+  d.Click(kIdReset);
+  EXPECT_EQ(panel_test::State(*d.dlg.m_pRobot), Vec(9, 0.0));
 }
 
 }  // namespace
