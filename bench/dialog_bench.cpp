@@ -243,8 +243,9 @@ int main(int argc, char** argv) {
   }
   if (plots) {
     main.TogglePlots();
-    // Beside the main window, as a user would place it.
-    main.Plots()->move(window.frameGeometry().right() + 10, window.y());
+    // Beside the main window, as a user would place them, from the screen's left edge.
+    window.move(0, 0);
+    main.Plots()->move(window.frameGeometry().right() + 10, 0);
     app.plots = main.Plots();
   }
 
@@ -276,9 +277,9 @@ int main(int argc, char** argv) {
       slip = tickClock.SlippedTicks() - slipAtStart;
       if (!screenshot.empty()) {
         // What the screen shows in the window's place (and the plots').
-        QRect area = window.geometry();
+        QRect area = window.frameGeometry();
         if (main.Plots() != nullptr) {
-          area = area.united(main.Plots()->geometry());
+          area = area.united(main.Plots()->frameGeometry());
         }
         const QPixmap shot = window.screen()->grabWindow(0).copy(area);
         screenshotSaved = shot.save(QString::fromStdString(screenshot));

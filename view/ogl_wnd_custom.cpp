@@ -239,8 +239,14 @@ void COglWndCustom::DrawRobot() const {
   if (m_pRobot == nullptr) {
     return;
   }
-  // The first joint sits where the arm's base pose puts it.
-  MultMatrixGL(m_pRobot->basePose);
+  // The first joint sits where the arm's base pose puts it; a column of the housings' grey carries
+  // it there from the world origin.
+  const matrix<double>& base = m_pRobot->basePose;
+  if (!m_pRobot->links.empty() && (base(0, 3) != 0.0 || base(1, 3) != 0.0 || base(2, 3) != 0.0)) {
+    glColor3d(kHousingGrey, kHousingGrey, kHousingGrey);
+    DrawSegment(base(0, 3), base(1, 3), base(2, 3), m_pRobot->links.front()->radius);
+  }
+  MultMatrixGL(base);
   for (const std::unique_ptr<Link>& link : m_pRobot->links) {
     glColor3d(kBodyGrey, kBodyGrey, kBodyGrey);
     switch (link->jointType) {

@@ -18,13 +18,13 @@
 namespace {
 
 QString OutputTitle(int mode) {
-  return mode == kIdInverse ? QStringLiteral("Joint torques (inverse dynamics)")
-                            : QStringLiteral("Joint accelerations (forward dynamics)");
+  return mode == kIdInverse
+             ? QStringLiteral("Joint torques, inverse dynamics (N for sliding joints)")
+             : QStringLiteral("Joint accelerations, forward dynamics");
 }
 
 QString OutputUnit(int mode) {
-  return mode == kIdInverse ? QStringLiteral("torque (N m or N)")
-                            : QStringLiteral("acceleration (rad/s\u00b2 or m/s\u00b2)");
+  return mode == kIdInverse ? QStringLiteral("N m, N") : QStringLiteral("rad/s\u00b2, m/s\u00b2");
 }
 
 }  // namespace
@@ -35,8 +35,8 @@ PlotsWindow::PlotsWindow(const TraceBuffer& traces, QWidget* parent)
   setAttribute(Qt::WA_DeleteOnClose);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
-  AddPlot(QStringLiteral("Energy"), QStringLiteral("energy (J)"));
-  AddPlot(QStringLiteral("Joint angles"), QStringLiteral("position (rad or m)"));
+  AddPlot(QStringLiteral("Energy"), QStringLiteral("J"));
+  AddPlot(QStringLiteral("Joint positions (m for sliding joints)"), QStringLiteral("rad, m"));
   AddPlot(OutputTitle(kIdForward), OutputUnit(kIdForward));
   SetLines(plots_[0], 3, [](uint32_t i) {
     return QStringList{QStringLiteral("kinetic"), QStringLiteral("potential"),
