@@ -26,8 +26,9 @@
 CVelmothApp theApp;
 
 const char kHelpText[] =
-    "Velmoth simulates a six-link robot arm that starts out lying straight on the floor and falls "
-    "under gravity. Every 10 ms the arm advances 0.01 s.\n"
+    "Velmoth simulates a serial robot arm: the built-in six-link arm, which starts out lying "
+    "straight on the floor and falls under gravity, or the arm of a URDF file (velmoth --urdf). "
+    "Every 10 ms the arm advances 0.01 s.\n"
     "\n"
     "Forward Dynamics: type one joint torque per joint into \"Joint Torque:\", separated by "
     "commas, and click \"Set Torque\". The panel shows the accelerations they cause.\n"
