@@ -10,6 +10,9 @@
 
 #include <CLI/CLI.hpp>
 
+// The programs' version, the project's.
+inline constexpr char kVelmothVersion[] = VELMOTH_VERSION;
+
 // A value quoted in a message is cut to this many characters.
 inline constexpr std::size_t kEchoLimit = 80;
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/command_line.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_options.h"
 
@@ -14,7 +15,7 @@ class QtDialogWindow;
 // The organisation the toolkit files the application under; nothing is stored there.
 inline constexpr char kOrganizationName[] = "Local AppWizard-Generated Applications";
 inline constexpr char kApplicationName[] = "Velmoth";
-inline constexpr char kApplicationVersion[] = "1.0.0.1";
+inline constexpr const char* kApplicationVersion = kVelmothVersion;
 
 // What F1 shows.
 extern const char kHelpText[];

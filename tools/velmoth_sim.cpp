@@ -329,6 +329,8 @@ int Main(int argc, char** argv) {
       "velmoth-sim");
   app.footer(std::string(kRunDetails) + "\n" + kTermsDetails + "\n" + kTextRules);
   app.require_subcommand(0, 1);
+  app.set_version_flag("--version", std::string("velmoth-sim ") + kVelmothVersion,
+                       "Print the version and exit");
 
   CLI::App* run =
       app.add_subcommand("run", "Run ticks as the window does and print CSV (the default command)");
@@ -358,7 +360,8 @@ int Main(int argc, char** argv) {
   // "run" is the default command: options without a command name belong to it.
   std::vector<const char*> args(argv, argv + argc);
   if (argc < 2 || (std::strcmp(argv[1], "run") != 0 && std::strcmp(argv[1], "terms") != 0 &&
-                   std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0)) {
+                   std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0 &&
+                   std::strcmp(argv[1], "--version") != 0)) {
     args.insert(args.begin() + 1, "run");
   }
   // "--name=" gives the option an empty value, as "--name ''" does (CLI11 would take the next
@@ -374,6 +377,9 @@ int Main(int argc, char** argv) {
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   try {
     app.parse(static_cast<int>(args.size()), args.data());
+  } catch (const CLI::CallForVersion& e) {
+    Write(std::string(e.what()) + "\n");
+    help = true;
   } catch (const CLI::CallForHelp&) {
     // The top level documents every command and option; a command's help only its own.
     const bool topLevel = app.get_subcommands().empty();

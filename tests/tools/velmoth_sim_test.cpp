@@ -69,6 +69,7 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--help >/dev/full", 1, unwritable},
     {"run --help >&-", 1, unwritable},
     {"terms --help >/dev/full", 1, unwritable},
+    {"--version >/dev/full", 1, unwritable},
     // A state that stops being finite is reported once, and the run goes on.
     {"--torque '1e308, -1e308, 1e308' --ticks 4 >/dev/null", 0,
      "diverged at tick 1 (t = 0.01 s): the fixed 0.01 s step is too coarse"},
@@ -95,6 +96,7 @@ TEST(VelmothSim, OddInputIsReadAsThePanelReadsIt) {
   EXPECT_EQ(RunSim("--links 0 --ticks 1").out, "tick,time,kinetic,potential,total\n1,0.01,0,0,0\n");
   EXPECT_EQ(RunSim("terms --links 0").out,
             "M 0 0\nC 0 0\nG 0 1\nF 0 1\nkinetic 1 1 0\npotential 1 1 0\nqdd 0 1\ntau 0 1\n");
+  EXPECT_EQ(RunSim("--version").out, std::string("velmoth-sim ") + VELMOTH_VERSION + "\n");
 }
 
 // The largest resident set of any program this test has run so far, in kilobytes.
