@@ -35,6 +35,7 @@
 #include "app/windows/qt_dialog_window.h"
 #include "robot/robot.h"
 #include "tests/app/panel_helpers.h"
+#include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
 
@@ -320,6 +321,28 @@ class DialogEndToEnd : public QObject {
     QVERIFY(view.isNull() && dlg_->m_pRobot == nullptr);
     QCOMPARE(linksWhenViewWent, std::size_t{6});
     Click(kIdReset);  // nothing left to act on, and nothing breaks
+  }
+
+  // The arm of a URDF file: the window bears its name, the panel's vectors have its joints, and it
+  // moves from where it was started.
+  void anArmFromAFileNamesTheWindowAndFillsThePanel() {
+    Close();
+    ArmSetup arm;
+    arm.make = [] {
+      std::string error;
+      return LoadUrdfRobot(VELMOTH_EXAMPLES "/double_pendulum.urdf", error);
+    };
+    arm.q0 = "0.5";
+    main_ = std::make_unique<MainWindow>(arm);
+    main_->Open();
+    window_ = &main_->Window();
+    dlg_ = &main_->Dlg();
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Velmoth: double_pendulum"));
+    QCOMPARE(Edit(kIdJointTorque)->text(), QStringLiteral("     0,      0, "));
+    window_->show();
+    WaitTicks(5);
+    QCOMPARE(Edit(kIdJointAngle)->text().count(QLatin1Char(',')), 2);
+    QVERIFY(Arm().links[0]->q != 0.5);
   }
 
   // The program runs the dialog modally; F1 shows the help, Escape ends the run.
