@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
+#include <algorithm>
 
 StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   auto* layout = new QHBoxLayout(this);
