@@ -13,12 +13,6 @@ const Link& LinkAt(const Robot& robot, uint32_t j) {
   return *robot.links[j];
 }
 
-matrix<double> Zeros(uint32_t rows, uint32_t cols) {
-  matrix<double> m(rows, cols);
-  m.SetZero();
-  return m;
-}
-
 // Column j of m becomes the 3 x 1 v, element by element.
 void SetColumn(matrix<double>& m, uint32_t j, const matrix<double>& v) {
   for (uint32_t r = 0; r < 3; ++r) {
@@ -55,6 +49,12 @@ void SetColumn(uint32_t n, uint32_t j, const double* v, double* out) {
 }
 
 }  // namespace
+
+matrix<double> Zeros(uint32_t rows, uint32_t cols) {
+  matrix<double> m(rows, cols);
+  m.SetZero();
+  return m;
+}
 
 const matrix<double>& SequenceEntry(const std::vector<matrix<double>>& sequence, uint32_t k) {
   if (!(k < sequence.size())) {

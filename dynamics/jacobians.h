@@ -15,6 +15,9 @@
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 
+// A new rows x cols matrix of zeros, as the matrix-valued terms start their sums.
+matrix<double> Zeros(uint32_t rows, uint32_t cols);
+
 // Entry k of a sequence of matrices (a derivative sequence, the Jacobians of the links); stops the
 // program with the matrix index message when there is no entry k.
 const matrix<double>& SequenceEntry(const std::vector<matrix<double>>& sequence, uint32_t k);

@@ -101,12 +101,6 @@ void Resize(std::vector<double>& v, std::size_t size) {
   }
 }
 
-matrix<double> Zeros(uint32_t rows, uint32_t cols) {
-  matrix<double> m(rows, cols);
-  m.SetZero();
-  return m;
-}
-
 }  // namespace
 
 namespace flat {

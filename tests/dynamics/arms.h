@@ -5,7 +5,12 @@
 
 #include <memory>
 #include <random>
+#include <vector>
 
+#include <gtest/gtest.h>
+
+#include "dynamics/dynamics.h"
+#include "dynamics/jacobians.h"
 #include "robot/robot.h"
 
 inline std::unique_ptr<Robot> MakeGeneralArm() {
@@ -53,5 +58,29 @@ inline void RandomState(Robot& robot, std::mt19937_64& random) {
   for (auto& link : robot.links) {
     link->q = link->jointType == Prismatic ? length(random) : angle(random);
     link->qd = rate(random);
+  }
+}
+
+// Jv_i and Jw_i of every link, from the robot's last kinematics pass.
+inline void LinkJacobians(const Robot& robot, std::vector<matrix<double>>& Jv,
+                          std::vector<matrix<double>>& Jw) {
+  for (uint32_t i = 0; i < robot.links.size(); ++i) {
+    Jv.push_back(LinearJacobian(robot, i));
+    Jw.push_back(AngularJacobian(robot, i));
+  }
+}
+
+// Runs check(arm, robot, terms) at three random states of each test arm from `first` on, with the
+// terms evaluated for that state and the arm and state in every failure's trace.
+template <typename Check>
+void AtRandomStates(uint64_t seed, int first, Check check) {
+  std::mt19937_64 random(seed);
+  for (int arm = first; arm < kTestArmCount; ++arm) {
+    std::unique_ptr<Robot> robot = MakeTestArm(arm);
+    for (int state = 0; state < 3; ++state) {
+      SCOPED_TRACE(testing::Message() << "arm " << arm << ", state " << state);
+      RandomState(*robot, random);
+      check(arm, *robot, EvaluateEquationTerms(*robot));
+    }
   }
 }

@@ -56,53 +56,40 @@ void Chain(Robot& robot) {
 }
 
 TEST(BitExact, TheKinematicsPassAndTheTermsAreTheirMatrixExpressions) {
-  std::mt19937_64 random(3);
-  for (int arm = 0; arm < kTestArmCount; ++arm) {
-    std::unique_ptr<Robot> robot = MakeTestArm(arm);
-    const auto n = static_cast<uint32_t>(robot->links.size());
-    for (int state = 0; state < 3; ++state) {
-      SCOPED_TRACE(testing::Message() << "arm " << arm << ", state " << state);
-      RandomState(*robot, random);
-      const EquationTerms t = EvaluateEquationTerms(*robot);
-      const double kinetic = robot->kineticEnergy, potential = robot->potentialEnergy;
+  AtRandomStates(3, 0, [](int arm, Robot& robot, const EquationTerms& t) {
+    const auto n = static_cast<uint32_t>(robot.links.size());
+    const double kinetic = robot.kineticEnergy, potential = robot.potentialEnergy;
 
-      std::unique_ptr<Robot> twin = MakeTestArm(arm);
-      for (uint32_t j = 0; j < n; ++j) {
-        twin->links[j]->q = robot->links[j]->q;
-      }
-      Chain(*twin);
-      for (uint32_t j = 0; j < n; ++j) {
-        SCOPED_TRACE(testing::Message() << "link " << j);
-        const Link &a = *robot->links[j], &b = *twin->links[j];
-        for (auto f :
-             {&Link::rotationWorld, &Link::axisWorld, &Link::originWorld, &Link::comWorld}) {
-          EXPECT_TRUE(SameMatrix(a.*f, b.*f));
-        }
-        for (auto f :
-             {&Link::dRotationWorld, &Link::dAxisWorld, &Link::dOriginWorld, &Link::dComWorld}) {
-          ASSERT_EQ((a.*f).size(), n);
-          for (uint32_t k = 0; k < n; ++k) {
-            EXPECT_TRUE(SameMatrix((a.*f)[k], (b.*f)[k])) << "entry " << k;
-          }
-        }
-      }
-
-      std::vector<Mat> Jv, Jw;
-      for (uint32_t i = 0; i < n; ++i) {
-        Jv.push_back(LinearJacobian(*robot, i));
-        Jw.push_back(AngularJacobian(*robot, i));
-      }
-      const Mat M = MassMatrix(*robot, Jv, Jw);
-      EXPECT_TRUE(SameMatrix(M, t.M));
-      EXPECT_TRUE(SameMatrix(CoriolisMatrix(*robot, Jv, Jw), t.C));
-      EXPECT_TRUE(SameMatrix(GravityVector(*robot, Jv), t.G));
-      EXPECT_TRUE(SameMatrix(FrictionVector(*robot), t.F));
-      EXPECT_EQ(std::bit_cast<uint64_t>(KineticEnergy(*robot, M)),
-                std::bit_cast<uint64_t>(kinetic));
-      EXPECT_EQ(std::bit_cast<uint64_t>(PotentialEnergy(*robot)),
-                std::bit_cast<uint64_t>(potential));
+    std::unique_ptr<Robot> twin = MakeTestArm(arm);
+    for (uint32_t j = 0; j < n; ++j) {
+      twin->links[j]->q = robot.links[j]->q;
     }
-  }
+    Chain(*twin);
+    for (uint32_t j = 0; j < n; ++j) {
+      SCOPED_TRACE(testing::Message() << "link " << j);
+      const Link &a = *robot.links[j], &b = *twin->links[j];
+      for (auto f : {&Link::rotationWorld, &Link::axisWorld, &Link::originWorld, &Link::comWorld}) {
+        EXPECT_TRUE(SameMatrix(a.*f, b.*f));
+      }
+      for (auto f :
+           {&Link::dRotationWorld, &Link::dAxisWorld, &Link::dOriginWorld, &Link::dComWorld}) {
+        ASSERT_EQ((a.*f).size(), n);
+        for (uint32_t k = 0; k < n; ++k) {
+          EXPECT_TRUE(SameMatrix((a.*f)[k], (b.*f)[k])) << "entry " << k;
+        }
+      }
+    }
+
+    std::vector<Mat> Jv, Jw;
+    LinkJacobians(robot, Jv, Jw);
+    const Mat M = MassMatrix(robot, Jv, Jw);
+    EXPECT_TRUE(SameMatrix(M, t.M));
+    EXPECT_TRUE(SameMatrix(CoriolisMatrix(robot, Jv, Jw), t.C));
+    EXPECT_TRUE(SameMatrix(GravityVector(robot, Jv), t.G));
+    EXPECT_TRUE(SameMatrix(FrictionVector(robot), t.F));
+    EXPECT_EQ(std::bit_cast<uint64_t>(KineticEnergy(robot, M)), std::bit_cast<uint64_t>(kinetic));
+    EXPECT_EQ(std::bit_cast<uint64_t>(PotentialEnergy(robot)), std::bit_cast<uint64_t>(potential));
+  });
 }
 
 }  // namespace

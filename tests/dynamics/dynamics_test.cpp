@@ -82,67 +82,57 @@ void ExpectNear(const matrix<double>& actual, const matrix<double>& expected, co
 }
 
 TEST(Dynamics, InvariantsAndDerivativesHoldAtRandomStates) {
-  std::mt19937_64 random(5);
-  for (int arm = 2; arm < kTestArmCount; ++arm) {
-    std::unique_ptr<Robot> robot = MakeTestArm(arm);
-    const auto n = static_cast<uint32_t>(robot->links.size());
-    for (int state = 0; state < 3; ++state) {
-      SCOPED_TRACE(testing::Message() << "arm " << arm << ", state " << state);
-      RandomState(*robot, random);
-      const EquationTerms t = EvaluateEquationTerms(*robot);
-      std::vector<matrix<double>> Jv, Jw;
-      for (uint32_t i = 0; i < n; ++i) {
-        Jv.push_back(LinearJacobian(*robot, i));
-        Jw.push_back(AngularJacobian(*robot, i));
-      }
-      const std::vector<matrix<double>> N = MassMatrixDerivatives(*robot, Jv, Jw);
+  AtRandomStates(5, 2, [](int, Robot& robot, const EquationTerms& t) {
+    const auto n = static_cast<uint32_t>(robot.links.size());
+    std::vector<matrix<double>> Jv, Jw;
+    LinkJacobians(robot, Jv, Jw);
+    const std::vector<matrix<double>> N = MassMatrixDerivatives(robot, Jv, Jw);
 
-      // M is symmetric (its values are checked against KDL); dM/dt = sum_i N[i] qd_i, and
-      // dM/dt - 2 C is skew-symmetric.
-      matrix<double> mDot(n, n);
-      mDot.SetZero();
-      for (uint32_t i = 0; i < n; ++i) {
-        mDot += N[i] * robot->links[i]->qd;
-      }
-      const matrix<double> s = mDot - t.C * 2.0;
-      EXPECT_THAT(Elements(t.M), Pointwise(DoubleNear(1e-13), Elements(Transpose(t.M))));
-      EXPECT_THAT(Elements(s), Pointwise(DoubleNear(1e-11), Elements(Transpose(s) * -1.0)));
+    // M is symmetric (its values are checked against KDL); dM/dt = sum_i N[i] qd_i, and
+    // dM/dt - 2 C is skew-symmetric.
+    matrix<double> mDot(n, n);
+    mDot.SetZero();
+    for (uint32_t i = 0; i < n; ++i) {
+      mDot += N[i] * robot.links[i]->qd;
+    }
+    const matrix<double> s = mDot - t.C * 2.0;
+    EXPECT_THAT(Elements(t.M), Pointwise(DoubleNear(1e-13), Elements(Transpose(t.M))));
+    EXPECT_THAT(Elements(s), Pointwise(DoubleNear(1e-11), Elements(Transpose(s) * -1.0)));
 
-      // Every derivative by q_k against the central difference of what it differentiates, read
-      // after a kinematics pass; the pass's own derivatives enter N and the Jacobian derivatives.
-      for (uint32_t k = 0; k < n; ++k) {
-        SCOPED_TRACE(testing::Message() << "by q" << k);
-        const auto slope = [&robot, k](auto f) {
-          const double q = robot->links[k]->q, h = 1e-6;
-          robot->links[k]->q = q + h;
-          UpdateLinkKinematics(*robot);
-          const matrix<double> ahead = f();
-          robot->links[k]->q = q - h;
-          UpdateLinkKinematics(*robot);
-          const matrix<double> behind = f();
-          robot->links[k]->q = q;
-          UpdateLinkKinematics(*robot);
-          return (ahead - behind) * (1 / (2 * h));
-        };
-        ExpectNear(N[k], slope([&] { return EvaluateEquationTerms(*robot).M; }), "N");
-        EXPECT_NEAR(t.G(k, 0), slope([&] { return V({PotentialEnergy(*robot)}); })(0, 0), 1e-6);
-        for (uint32_t j = 0; j < n; ++j) {
-          SCOPED_TRACE(testing::Message() << "link " << j);
-          const Link& link = *robot->links[j];
-          ExpectNear(LinearJacobianDerivative(*robot, j, k),
-                     slope([&] { return LinearJacobian(*robot, j); }), "dJv");
-          ExpectNear(AngularJacobianDerivative(*robot, j, k),
-                     slope([&] { return AngularJacobian(*robot, j); }), "dJw");
-          // Column k of Jv_j is dp_j/dq_k; column k of Jw_j the axial vector of dR_j/dq_k R_j^T.
-          matrix<double> jv = Jv[j], jw = Jw[j];
-          const matrix<double> spin =
-              slope([&] { return link.rotationWorld; }) * Transpose(link.rotationWorld);
-          ExpectNear(Column3(jv, k), slope([&] { return link.comWorld; }), "Jv column");
-          ExpectNear(Column3(jw, k), V({spin(2, 1), spin(0, 2), spin(1, 0)}), "Jw column");
-        }
+    // Every derivative by q_k against the central difference of what it differentiates, read
+    // after a kinematics pass; the pass's own derivatives enter N and the Jacobian derivatives.
+    for (uint32_t k = 0; k < n; ++k) {
+      SCOPED_TRACE(testing::Message() << "by q" << k);
+      const auto slope = [&robot, k](auto f) {
+        const double q = robot.links[k]->q, h = 1e-6;
+        robot.links[k]->q = q + h;
+        UpdateLinkKinematics(robot);
+        const matrix<double> ahead = f();
+        robot.links[k]->q = q - h;
+        UpdateLinkKinematics(robot);
+        const matrix<double> behind = f();
+        robot.links[k]->q = q;
+        UpdateLinkKinematics(robot);
+        return (ahead - behind) * (1 / (2 * h));
+      };
+      ExpectNear(N[k], slope([&] { return EvaluateEquationTerms(robot).M; }), "N");
+      EXPECT_NEAR(t.G(k, 0), slope([&] { return V({PotentialEnergy(robot)}); })(0, 0), 1e-6);
+      for (uint32_t j = 0; j < n; ++j) {
+        SCOPED_TRACE(testing::Message() << "link " << j);
+        const Link& link = *robot.links[j];
+        ExpectNear(LinearJacobianDerivative(robot, j, k),
+                   slope([&] { return LinearJacobian(robot, j); }), "dJv");
+        ExpectNear(AngularJacobianDerivative(robot, j, k),
+                   slope([&] { return AngularJacobian(robot, j); }), "dJw");
+        // Column k of Jv_j is dp_j/dq_k; column k of Jw_j the axial vector of dR_j/dq_k R_j^T.
+        matrix<double> jv = Jv[j], jw = Jw[j];
+        const matrix<double> spin =
+            slope([&] { return link.rotationWorld; }) * Transpose(link.rotationWorld);
+        ExpectNear(Column3(jv, k), slope([&] { return link.comWorld; }), "Jv column");
+        ExpectNear(Column3(jw, k), V({spin(2, 1), spin(0, 2), spin(1, 0)}), "Jw column");
       }
     }
-  }
+  });
 }
 
 TEST(Dynamics, FrictionTakesTheSignOfAnyVelocityButExactlyZeroAndTheStepUsesTheNewVelocity) {
