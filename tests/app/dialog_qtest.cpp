@@ -347,13 +347,17 @@ class DialogEndToEnd : public QObject {
   void theProgramRunsTheDialogModallyWithHelpOnF1() {
     Close();
     bool shown = false;
-    // Looks for the modal dialog until it is up (or a long time has passed).
+    // Looks for the modal dialog until it is up and has the keyboard (or a long time has passed):
+    // F1 is a key of the active window, and a window just shown becomes active a little later.
     QTimer poll;
     QElapsedTimer waited;
     waited.start();
     connect(&poll, &QTimer::timeout, [&] {
       auto* modal = qobject_cast<QtDialogWindow*>(QApplication::activeModalWidget());
-      if (modal == nullptr && waited.elapsed() < 30000) {
+      if ((modal == nullptr || !modal->isActiveWindow()) && waited.elapsed() < 30000) {
+        if (modal != nullptr) {
+          modal->activateWindow();
+        }
         return;
       }
       poll.stop();
