@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/text_fields.h"
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 
@@ -32,6 +33,15 @@ inline Vec State(const Robot& arm) {
     }
   }
   return state;
+}
+
+// The panel's text of the six numbers of a velmoth-sim row from column `first` on.
+inline std::string RowText(const Vec& row, std::size_t first) {
+  matrix<double> v(6);
+  for (uint32_t i = 0; i < 6; ++i) {
+    v(i, 0) = row.at(first + i);
+  }
+  return VectorText(v);
 }
 
 // The numbers of the row that velmoth-sim prints after its header, empty when it fails.
