@@ -1,12 +1,17 @@
 // The pacing rule of the tick timer with a test's clock, and the run control on top of it: pause,
-// step, speeds, divergence and the status line.
+// step, speeds, divergence and the status line; the recorder's failure halfway through a file.
+// (That rows reach the file while the window runs, and what they hold, the window's tests show.)
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "app/recorder.h"
 #include "app/run_control.h"
 #include "app/tick_clock.h"
 #include "robot/robot.h"
@@ -145,7 +150,7 @@ TEST(RunControl, DivergencePausesUntilResetAndTheStripSaysSo) {
   r.run.TogglePause();
   r.run.Step();
   EXPECT_EQ(r.run.State(), RunState::kDiverged);
-  EXPECT_FALSE(r.clock.StepPending());
+  EXPECT_TRUE(r.clock.Paused() && !r.clock.StepPending());
 
   r.robot->kineticEnergy = 0.0;
   r.run.OnResetJointState();
@@ -184,6 +189,34 @@ TEST(RunControl, SpeedsStatusLineAndRates) {
     meter.Sample(i * 250 * kMs, static_cast<uint64_t>(i <= 8 ? 25 * i : 200 + 12.5 * (i - 8)));
   }
   EXPECT_DOUBLE_EQ(meter.PerSecond(), 50.0);
+}
+
+// In a child process: records past a limit on file sizes, which makes a write fail halfway. 0 when
+// the recording started, then stopped at the limit and said so once.
+int RecordPastAFileSizeLimit() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{4096, 4096};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::vector<std::string> messages;
+  Recorder recorder;
+  recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
+  std::string error;
+  const std::string path = testing::TempDir() + "recorder_limit.csv";
+  const bool started = recorder.Start(path, 6, 0, error);
+  Harness t;
+  for (int i = 0; i < 100; ++i) {
+    t.robot->links[0]->q += 0.25;
+    recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
+  }
+  recorder.MaybeFlush(1000 * kMs);
+  recorder.Stop();
+  const bool once =
+      messages.size() == 1 && messages[0] == "Recording to " + path + " stopped: File too large.";
+  return started && once && !recorder.Recording() ? 0 : 1;
+}
+
+TEST(Recorder, AWriteThatFailsHalfwayStopsTheRecordingWithOneMessage) {
+  EXPECT_EXIT(std::exit(RecordPastAFileSizeLimit()), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
