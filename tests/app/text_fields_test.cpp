@@ -65,12 +65,6 @@ TEST(TextFields, CoefficientIsTheLeadingNumberOfTheFirst63Characters) {
     values.push_back(ReadCoefficientText(text));
   }
   EXPECT_EQ(values, (std::vector<double>{0.1, 0, 0, 25, 5, 0}));  // the 64th character is not read
-  // Reading back what the panel wrote: a coefficient keeps three decimals; a vector two
-  // significant digits, so "Set" without editing turns gravity (0, 0, -9.81) into (0, 0, -9.8).
-  EXPECT_EQ(ReadCoefficientText(NumberText(0.1)), 0.1);
-  matrix<double> gravity = V({0, 0, -9.81});
-  ReadVectorText(VectorText(gravity), gravity);
-  EXPECT_TRUE(SameMatrix(gravity, V({0, 0, -9.8})));
 }
 
 }  // namespace
