@@ -115,13 +115,11 @@ struct Harness {
   std::unique_ptr<Robot> robot = MakeBuiltInRobot();
   TickClock clock{10 * kMs};
   int64_t now = 0;
-  int wakes = 0;
-  RunControl run{clock, [this] { return now; }, [this] { ++wakes; }};
-  matrix<double> accel{6, 1};
+  RunControl run{clock, [this] { return now; }, [] {}};
   matrix<double> torque{6, 1};
 
   Harness() { clock.Start(0); }
-  void Tick() { run.OnTick(TickResult{*robot, kIdForward, accel, torque}); }
+  void Tick() { run.OnTick(TickResult{*robot, kIdForward, torque, torque}); }
 };
 
 // A tick that leaves the state not finite pauses the clock and marks the run diverged at that
