@@ -1,6 +1,5 @@
 // The matrix library from outside: arithmetic and the order of its sums, the inversion's pivot
 // rule, sharing and copy on write, shapes, and the fatal misuses.
-#include <cmath>
 #include <utility>
 
 #include "tests/matrix/matrix_literal.h"
