@@ -5,9 +5,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <iostream>
 #include <string>
@@ -47,8 +48,11 @@ inline std::vector<double> Elements(const matrix<double>& m) {
 // Same shape and bit-identical elements.
 inline ::testing::AssertionResult SameMatrix(const matrix<double>& a, const matrix<double>& b) {
   const std::vector<double> x = Elements(a), y = Elements(b);
+  const auto bits = [](double p, double q) {
+    return std::bit_cast<uint64_t>(p) == std::bit_cast<uint64_t>(q);
+  };
   if (a.RowCount() == b.RowCount() && a.ColCount() == b.ColCount() &&
-      std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0) {
+      std::equal(x.begin(), x.end(), y.begin(), y.end(), bits)) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure()
