@@ -1,14 +1,9 @@
 // velmoth-sim as a program: the golden runs byte for byte, the documented status and output for
 // bad arguments, odd input and failures, and a long run that leaves nothing behind.
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>

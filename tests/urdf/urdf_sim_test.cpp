@@ -1,12 +1,10 @@
 // velmoth-sim with --urdf: the built-in arm written as URDF prints byte for byte what the built-in
 // arm prints, --q0 and --qd0 start the run there, and every kind of bad file or option gives
 // status 2, nothing on standard output and one line naming the file and the problem.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -28,12 +26,11 @@ TEST(UrdfSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
     EXPECT_EQ(loaded.out, builtIn.out) << args;
   }
   // Without acceleration a tick moves q by qd dt: the run starts at q0 with qd0.
-  const std::string row =
-      RunSim("--links 2 --mode inverse --q0 '0.3, -0.2' --qd0 '1, 0.5' --ticks 1").out;
-  char expected[100];
-  std::snprintf(expected, sizeof expected, "\n1,0.01,%.17g,%.17g,1,0.5,0,0,", 1.0 * 0.01 + 0.3,
-                0.5 * 0.01 + -0.2);
-  EXPECT_EQ(row.substr(row.find('\n'), std::string(expected).size()), expected);
+  char row[100];
+  std::snprintf(row, sizeof row, "\n1,0.01,%.17g,%.17g,1,0.5,0,0,", 0.01 + 0.3, 0.5 * 0.01 - 0.2);
+  EXPECT_PRED_FORMAT2(
+      testing::IsSubstring, row,
+      RunSim("--links 2 --mode inverse --q0 '0.3, -0.2' --qd0 '1, 0.5' --ticks 1").out);
 }
 
 // A link with inertial data (unless mass is empty) of that mass and that Ixy.
@@ -112,9 +109,8 @@ TEST(UrdfSim, BadFilesAndOptionsGiveStatus2AndOneLine) {
   ASSERT_EQ(truncate(big.c_str(), 17 << 20), 0);
   const std::string missing = dir + "bad_missing.urdf";
   const std::string unreadable[][2] = {
-      {"terms --urdf " + missing, "velmoth-sim: " + missing +
-                                      ": cannot open: No such file or "
-                                      "directory\n"},
+      {"terms --urdf " + missing,
+       "velmoth-sim: " + missing + ": cannot open: No such file or directory\n"},
       {"run --urdf " + dir, "velmoth-sim: " + dir + ": cannot read: Is a directory\n"},
       {"--urdf " + big, "velmoth-sim: " + big + ": larger than 16 MiB\n"},
       {"--links 6 --urdf " + big, "velmoth-sim: --links and --urdf cannot be given together\n"},
