@@ -1,11 +1,7 @@
-// The dynamics against what is known without them; M, G and C qd themselves are checked against
-// KDL by the URDF loader's tests, and the built-in arm's ticks bit for bit by velmoth-sim's golden
-// runs. Here: a single link's closed forms; at random states of arms that turn and slide about
-// every axis, with full inertia tensors, the invariants of the equation of motion, every
-// derivative against a central difference, and the kinematics pass and the matrix-valued terms bit
-// for bit against their defining matrix expressions (where no factor of 0 or 1 hides a changed
-// order); friction's sign rule; the step; and what misshapen inputs and indices beyond the links
-// do.
+// The dynamics against what is known without them (M, G and C qd are checked against KDL with the
+// URDF loader, the built-in arm's ticks bit for bit by velmoth-sim's golden runs): closed forms of
+// a single link; at random states of arms on which no factor of 0 or 1 hides a changed order, the
+// terms bit for bit, invariants and derivatives; friction's sign rule; the step; and misuse.
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -21,7 +17,6 @@
 #include "dynamics/kinematics.h"
 #include "dynamics/terms.h"
 #include "robot/transforms.h"
-#include "tests/dynamics/arms.h"
 #include "tests/matrix/matrix_literal.h"
 
 namespace {
@@ -29,6 +24,56 @@ namespace {
 using ::testing::DoubleNear;
 using ::testing::Pointwise;
 using Mat = matrix<double>;
+
+// The arms of the tests that hold for any arm: 0: no link, 1: one built-in link, 2: the built-in
+// arm; 3: a general arm whose joints turn and slide about every axis, with rotated offsets,
+// off-axis centres of mass and gravity, masses other than 1, full inertia tensors and friction, so
+// that no term vanishes or hides by symmetry; 4: the general arm with joint 3 fixed.
+std::unique_ptr<Robot> MakeTestArm(int which) {
+  if (which < 3) {
+    return MakeBuiltInRobot(which == 2 ? kBuiltInLinkCount : which);
+  }
+  auto robot = std::make_unique<Robot>(0.3, -1.2, -9.81, 0.02, 0.05);
+  // mass, com, Ixx Iyy Izz Ixy Iyz Ixz, offset x y z roll pitch yaw, radius
+  robot->AddLink(2.0, 0.02, -0.01, 0.12, 0.05, 0.04, 0.03, 0.002, -0.001, 0.003, 0.0, 0.05, 0.3,
+                 0.2, -0.1, 0.4, 0.03);
+  robot->AddLink(1.5, 0.15, 0.03, -0.02, 0.02, 0.06, 0.05, -0.004, 0.001, 0.002, 0.35, 0.0, 0.02,
+                 -0.3, 0.25, 0.1, 0.03);
+  robot->AddLink(0.8, 0.1, 0.02, 0.01, 0.01, 0.02, 0.02, 0.001, 0.0, -0.001, 0.2, -0.05, 0.0, 0.0,
+                 0.3, -0.2, 0.03);
+  robot->AddLink(1.1, 0.01, 0.12, 0.03, 0.03, 0.01, 0.03, 0.0, 0.002, 0.001, 0.0, 0.25, 0.05, 0.5,
+                 0.0, 0.3, 0.03);
+  robot->AddLink(0.6, -0.02, 0.01, 0.08, 0.008, 0.009, 0.004, 0.0005, 0.0, 0.0, 0.03, 0.0, 0.15,
+                 0.0, -0.4, 0.0, 0.03);
+  robot->AddLink(0.5, 0.05, 0.05, 0.02, 0.004, 0.005, 0.006, -0.0003, 0.0002, 0.0001, 0.1, 0.1, 0.0,
+                 0.0, 0.0, 0.0, 0.03);
+  const int32_t types[] = {Revolute,  Revolute, Prismatic, which == 4 ? Fixed : Revolute,
+                           Prismatic, Revolute};
+  const int32_t axes[] = {Z, Y, X, X, Z, Z};
+  for (int i = 0; i < 6; ++i) {
+    robot->links[i]->jointType = types[i];
+    robot->links[i]->axis = axes[i];
+  }
+  return robot;
+}
+
+// Joint positions in [-pi, pi] (in [-0.5, 0.5] m when sliding), velocities in [-2, 2].
+void RandomState(Robot& robot, std::mt19937_64& random) {
+  std::uniform_real_distribution<double> angle(-3.14159, 3.14159), length(-0.5, 0.5),
+      rate(-2.0, 2.0);
+  for (auto& link : robot.links) {
+    link->q = link->jointType == Prismatic ? length(random) : angle(random);
+    link->qd = rate(random);
+  }
+}
+
+// Jv_i and Jw_i of every link, from the robot's last kinematics pass.
+void LinkJacobians(const Robot& robot, std::vector<Mat>& Jv, std::vector<Mat>& Jw) {
+  for (uint32_t i = 0; i < robot.links.size(); ++i) {
+    Jv.push_back(LinearJacobian(robot, i));
+    Jw.push_back(AngularJacobian(robot, i));
+  }
+}
 
 TEST(Dynamics, NoLinkAndOneLink) {
   std::unique_ptr<Robot> none = MakeBuiltInRobot(0);
@@ -50,58 +95,6 @@ TEST(Dynamics, NoLinkAndOneLink) {
 // Elements within 1e-7.
 void ExpectNear(const Mat& actual, const Mat& expected, const char* what) {
   EXPECT_THAT(Elements(actual), Pointwise(DoubleNear(1e-7), Elements(expected))) << what;
-}
-
-TEST(Dynamics, InvariantsAndDerivativesHoldAtRandomStates) {
-  AtRandomStates(5, 2, [](int, Robot& robot, const EquationTerms& t) {
-    const auto n = static_cast<uint32_t>(robot.links.size());
-    std::vector<Mat> Jv, Jw;
-    LinkJacobians(robot, Jv, Jw);
-    const std::vector<Mat> N = MassMatrixDerivatives(robot, Jv, Jw);
-
-    // M is symmetric; dM/dt = sum_i N[i] qd_i, and
-    // dM/dt - 2 C is skew-symmetric.
-    Mat mDot = Zeros(n, n);
-    for (uint32_t i = 0; i < n; ++i) {
-      mDot += N[i] * robot.links[i]->qd;
-    }
-    const Mat s = mDot - t.C * 2.0;
-    EXPECT_THAT(Elements(t.M), Pointwise(DoubleNear(1e-13), Elements(Transpose(t.M))));
-    EXPECT_THAT(Elements(s), Pointwise(DoubleNear(1e-11), Elements(Transpose(s) * -1.0)));
-
-    // Every derivative by q_k against the central difference of what it differentiates, read
-    // after a kinematics pass; the pass's own derivatives enter N and the Jacobian derivatives.
-    for (uint32_t k = 0; k < n; ++k) {
-      SCOPED_TRACE(testing::Message() << "by q" << k);
-      const auto slope = [&robot, k](auto f) {
-        const double q = robot.links[k]->q, h = 1e-6;
-        robot.links[k]->q = q + h;
-        UpdateLinkKinematics(robot);
-        const Mat ahead = f();
-        robot.links[k]->q = q - h;
-        UpdateLinkKinematics(robot);
-        const Mat behind = f();
-        robot.links[k]->q = q;
-        UpdateLinkKinematics(robot);
-        return (ahead - behind) * (1 / (2 * h));
-      };
-      ExpectNear(N[k], slope([&] { return EvaluateEquationTerms(robot).M; }), "N");
-      EXPECT_NEAR(t.G(k, 0), slope([&] { return V({PotentialEnergy(robot)}); })(0, 0), 1e-6);
-      for (uint32_t j = 0; j < n; ++j) {
-        SCOPED_TRACE(testing::Message() << "link " << j);
-        const Link& link = *robot.links[j];
-        ExpectNear(LinearJacobianDerivative(robot, j, k),
-                   slope([&] { return LinearJacobian(robot, j); }), "dJv");
-        ExpectNear(AngularJacobianDerivative(robot, j, k),
-                   slope([&] { return AngularJacobian(robot, j); }), "dJw");
-        // Column k of Jv_j is dp_j/dq_k; column k of Jw_j the axial vector of dR_j/dq_k R_j^T.
-        Mat jv = Jv[j], jw = Jw[j];
-        const Mat spin = slope([&] { return link.rotationWorld; }) * Transpose(link.rotationWorld);
-        ExpectNear(Column3(jv, k), slope([&] { return link.comWorld; }), "Jv column");
-        ExpectNear(Column3(jw, k), V({spin(2, 1), spin(0, 2), spin(1, 0)}), "Jw column");
-      }
-    }
-  });
 }
 
 // The pass in matrix operations, into the links' working fields: T is the incoming frame of link
@@ -134,11 +127,19 @@ void Chain(Robot& robot) {
   }
 }
 
-TEST(BitExact, TheKinematicsPassAndTheTermsAreTheirMatrixExpressions) {
-  AtRandomStates(3, 0, [](int arm, Robot& robot, const EquationTerms& t) {
+// The kinematics pass and the tick's terms bit for bit against the matrix expressions; then the
+// invariants of the equation of motion, and every derivative against a central difference.
+TEST(Dynamics, AtRandomStatesTheTermsAreTheirMatrixExpressionsAndTheirDerivativesSlopes) {
+  std::mt19937_64 random(3);
+  for (int state = 0; state < 15; ++state) {
+    const int arm = state / 3;  // three random states of each test arm
+    SCOPED_TRACE(testing::Message() << "arm " << arm << ", state " << state % 3);
+    const std::unique_ptr<Robot> tested = MakeTestArm(arm);
+    Robot& robot = *tested;
+    RandomState(robot, random);
+    const EquationTerms t = EvaluateEquationTerms(robot);
     const auto n = static_cast<uint32_t>(robot.links.size());
     const double kinetic = robot.kineticEnergy, potential = robot.potentialEnergy;
-
     std::unique_ptr<Robot> twin = MakeTestArm(arm);
     for (uint32_t j = 0; j < n; ++j) {
       twin->links[j]->q = robot.links[j]->q;
@@ -168,7 +169,50 @@ TEST(BitExact, TheKinematicsPassAndTheTermsAreTheirMatrixExpressions) {
     EXPECT_TRUE(SameMatrix(FrictionVector(robot), t.F));
     EXPECT_EQ(std::bit_cast<uint64_t>(KineticEnergy(robot, M)), std::bit_cast<uint64_t>(kinetic));
     EXPECT_EQ(std::bit_cast<uint64_t>(PotentialEnergy(robot)), std::bit_cast<uint64_t>(potential));
-  });
+
+    // M is symmetric; dM/dt = sum_i N[i] qd_i, and dM/dt - 2 C is skew-symmetric.
+    const std::vector<Mat> N = MassMatrixDerivatives(robot, Jv, Jw);
+    Mat mDot = Zeros(n, n);
+    for (uint32_t i = 0; i < n; ++i) {
+      mDot += N[i] * robot.links[i]->qd;
+    }
+    const Mat s = mDot - t.C * 2.0;
+    EXPECT_THAT(Elements(t.M), Pointwise(DoubleNear(1e-13), Elements(Transpose(t.M))));
+    EXPECT_THAT(Elements(s), Pointwise(DoubleNear(1e-11), Elements(Transpose(s) * -1.0)));
+
+    // Every derivative by q_k against the central difference of what it differentiates, read
+    // after a kinematics pass; the pass's own derivatives enter N and the Jacobian derivatives.
+    for (uint32_t k = 0; k < n; ++k) {
+      SCOPED_TRACE(testing::Message() << "by q" << k);
+      const auto slope = [&robot, k](auto f) {
+        const double q = robot.links[k]->q, h = 1e-6;
+        Mat at[2];
+        for (int side = 0; side < 2; ++side) {
+          robot.links[k]->q = side == 0 ? q + h : q - h;
+          UpdateLinkKinematics(robot);
+          at[side] = f();
+        }
+        robot.links[k]->q = q;
+        UpdateLinkKinematics(robot);
+        return (at[0] - at[1]) * (1 / (2 * h));
+      };
+      ExpectNear(N[k], slope([&] { return EvaluateEquationTerms(robot).M; }), "N");
+      EXPECT_NEAR(t.G(k, 0), slope([&] { return V({PotentialEnergy(robot)}); })(0, 0), 1e-6);
+      for (uint32_t j = 0; j < n; ++j) {
+        SCOPED_TRACE(testing::Message() << "link " << j);
+        const Link& link = *robot.links[j];
+        ExpectNear(LinearJacobianDerivative(robot, j, k),
+                   slope([&] { return LinearJacobian(robot, j); }), "dJv");
+        ExpectNear(AngularJacobianDerivative(robot, j, k),
+                   slope([&] { return AngularJacobian(robot, j); }), "dJw");
+        // Column k of Jv_j is dp_j/dq_k; column k of Jw_j the axial vector of dR_j/dq_k R_j^T.
+        Mat jv = Jv[j], jw = Jw[j];
+        const Mat spin = slope([&] { return link.rotationWorld; }) * Transpose(link.rotationWorld);
+        ExpectNear(Column3(jv, k), slope([&] { return link.comWorld; }), "Jv column");
+        ExpectNear(Column3(jw, k), V({spin(2, 1), spin(0, 2), spin(1, 0)}), "Jw column");
+      }
+    }
+  }
 }
 
 TEST(Dynamics, FrictionTakesTheSignOfAnyVelocityButExactlyZeroAndTheStepUsesTheNewVelocity) {
@@ -189,7 +233,7 @@ TEST(Dynamics, FrictionTakesTheSignOfAnyVelocityButExactlyZeroAndTheStepUsesTheN
 
 TEST(Dynamics, IndicesBeyondTheLinksAndMisshapenInputsBehaveAsTheirMatrixExpressions) {
   std::mt19937_64 random(7);
-  std::unique_ptr<Robot> robot = MakeGeneralArm();
+  std::unique_ptr<Robot> robot = MakeTestArm(3);
   RandomState(*robot, random);
   EvaluateEquationTerms(*robot);
   const uint32_t n = 6;

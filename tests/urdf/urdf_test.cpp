@@ -20,7 +20,6 @@
 #include <kdl_parser/kdl_parser.hpp>
 
 #include "dynamics/dynamics.h"
-#include "tests/dynamics/arms.h"
 #include "urdf/urdf_loader.h"
 
 namespace {
@@ -45,12 +44,14 @@ void ExpectLoadedTextAgreesWithKdl(const std::string& text, std::mt19937_64& ran
   KDL::ChainDynParam kdl(chain, KDL::Vector(g(0, 0), g(1, 0), g(2, 0)));
   KDL::JntArray q(n), qd(n), coriolis(n), gravity(n);
   KDL::JntSpaceInertiaMatrix mass(n);
+  // Joint positions in [-pi, pi] (in [-0.5, 0.5] m when sliding), velocities in [-2, 2].
+  std::uniform_real_distribution<double> angle(-3.14159, 3.14159), length(-0.5, 0.5), rate(-2, 2);
   for (int state = 0; state < 10; ++state) {
     SCOPED_TRACE(testing::Message() << "state " << state);
-    RandomState(*robot, random);
     for (uint32_t i = 0; i < n; ++i) {
-      q(i) = robot->links[i]->q;
-      qd(i) = robot->links[i]->qd;
+      Link& link = *robot->links[i];
+      q(i) = link.q = link.jointType == Prismatic ? length(random) : angle(random);
+      qd(i) = link.qd = rate(random);
     }
     ASSERT_EQ(
         kdl.JntToMass(q, mass) | kdl.JntToGravity(q, gravity) | kdl.JntToCoriolis(q, qd, coriolis),
