@@ -256,10 +256,9 @@ class OglWndTest : public QObject {
   }
 
   // At rest the arm lies along +y from the origin to (0, 1.8, 0) on the grid; the picture is saved
-  // for people to look at. Then, seen through a camera turned by a drag so that spin and tilt are
-  // both in play, the joints move and some links change kind: every body is where the transforms
-  // put it, and the old pose is gone. Without links, and without a robot, only the grid and the
-  // axes are left.
+  // for people to look at. Then, seen with spin and tilt both in play, the joints move and some
+  // links change kind: every body is where the transforms put it, and the old pose is gone.
+  // Without links, and without a robot, only the grid and the axes are left.
   void scene() {
     std::unique_ptr<Robot> robot = MakeBuiltInRobot();
     COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(1200, 600));
@@ -279,9 +278,7 @@ class OglWndTest : public QObject {
     QVERIFY(Shows(view->GrabFrame(), {0, 1.8, 0.2}, kBlue));
     view->SetShowToolFrame(false);
 
-    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
-    QTest::mouseMove(view, QPoint(136, 154));
-    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(136, 154));
+    view->SetCamera(COglWnd::kStartEye, COglWnd::kStartCenter, 10, 15);
     const double q[kBuiltInLinkCount] = {0.8, -0.5, 0.6, -0.9, 0.4, 0.7};
     for (int i = 0; i < kBuiltInLinkCount; ++i) {
       robot->links[i]->q = q[i];
