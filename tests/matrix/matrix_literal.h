@@ -20,13 +20,10 @@
 
 inline matrix<double> M(std::initializer_list<std::initializer_list<double>> rows) {
   matrix<double> m(rows.size(), rows.size() == 0 ? 0 : rows.begin()->size());
-  uint32_t i = 0;
-  for (const auto& row : rows) {
-    uint32_t j = 0;
-    for (double v : row) {
-      m(i, j++) = v;
+  for (uint32_t i = 0; i < m.RowCount(); ++i) {
+    for (uint32_t j = 0; j < m.ColCount(); ++j) {
+      m(i, j) = rows.begin()[i].begin()[j];
     }
-    ++i;
   }
   return m;
 }
