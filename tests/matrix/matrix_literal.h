@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -18,75 +19,54 @@
 #include "matrix/matrix.h"
 
 inline matrix<double> M(std::initializer_list<std::initializer_list<double>> rows) {
-  const auto r = static_cast<uint32_t>(rows.size());
-  matrix<double> m(r, r == 0 ? 0u : static_cast<uint32_t>(rows.begin()->size()));
-  uint32_t i = 0;
-  for (const auto& row : rows) {
-    uint32_t j = 0;
-    for (double v : row) {
-      m(i, j++) = v;
+  matrix<double> m(rows.size(), rows.size() == 0 ? 0 : rows.begin()->size());
+  for (uint32_t i = 0; i < m.RowCount(); ++i) {
+    for (uint32_t j = 0; j < m.ColCount(); ++j) {
+      m(i, j) = rows.begin()[i].begin()[j];
     }
-    ++i;
   }
   return m;
 }
 
 // A column vector.
 inline matrix<double> V(std::initializer_list<double> values) {
-  matrix<double> m(static_cast<uint32_t>(values.size()), 1);
-  uint32_t i = 0;
-  for (double v : values) {
-    m(i++, 0) = v;
-  }
-  return m;
+  return Transpose(M({values}));
 }
 
 // The elements of m, row by row, read without detaching.
 inline std::vector<double> Elements(const matrix<double>& m) {
   std::vector<double> out;
-  for (uint32_t i = 0; i < m.RowCount(); ++i) {
-    for (uint32_t j = 0; j < m.ColCount(); ++j) {
-      out.push_back(m(i, j));
-    }
+  for (uint32_t e = 0; e < m.RowCount() * m.ColCount(); ++e) {
+    out.push_back(m(e / m.ColCount(), e % m.ColCount()));
   }
   return out;
 }
 
 // Same shape and bit-identical elements.
 inline ::testing::AssertionResult SameMatrix(const matrix<double>& a, const matrix<double>& b) {
-  const auto bits = [](const matrix<double>& m) {
-    std::vector<uint64_t> out{m.RowCount(), m.ColCount()};
-    for (const double v : Elements(m)) {
-      out.push_back(std::bit_cast<uint64_t>(v));
-    }
-    return out;
+  const std::vector<double> x = Elements(a), y = Elements(b);
+  const auto bits = [](double p, double q) {
+    return std::bit_cast<uint64_t>(p) == std::bit_cast<uint64_t>(q);
   };
-  if (bits(a) == bits(b)) {
+  if (a.RowCount() == b.RowCount() && a.ColCount() == b.ColCount() &&
+      std::equal(x.begin(), x.end(), y.begin(), y.end(), bits)) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure()
-         << a.RowCount() << "x" << a.ColCount() << " " << ::testing::PrintToString(Elements(a))
-         << " vs " << b.RowCount() << "x" << b.ColCount() << " "
-         << ::testing::PrintToString(Elements(b));
-}
-
-// In the child process of a death test: what the program writes to standard output goes where
-// the test reads, standard error nowhere.
-inline void OnlyStandardOutputIsRead() {
-  std::cout.flush();
-  std::fflush(stdout);
-  dup2(STDERR_FILENO, STDOUT_FILENO);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, STDERR_FILENO);
+         << a.RowCount() << "x" << a.ColCount() << " " << ::testing::PrintToString(x) << " vs "
+         << b.RowCount() << "x" << b.ColCount() << " " << ::testing::PrintToString(y);
 }
 
 // Expects statement to end the process with status 1 after writing exactly the line message to
-// standard output, as a fatal matrix misuse does.
-#define EXPECT_FATAL(statement, message) \
-  EXPECT_EXIT(                           \
-      {                                  \
-        OnlyStandardOutputIsRead();      \
-        statement;                       \
-      },                                 \
-      ::testing::ExitedWithCode(1),      \
+// standard output, as a fatal matrix misuse does; the child's standard error is not read.
+#define EXPECT_FATAL(statement, message)                  \
+  EXPECT_EXIT(                                            \
+      {                                                   \
+        std::cout.flush();                                \
+        std::fflush(stdout);                              \
+        dup2(STDERR_FILENO, STDOUT_FILENO);               \
+        dup2(open("/dev/null", O_WRONLY), STDERR_FILENO); \
+        statement;                                        \
+      },                                                  \
+      ::testing::ExitedWithCode(1),                       \
       ::testing::Matcher<const std::string&>(::testing::Eq(std::string(message) + "\n")))
