@@ -79,6 +79,7 @@ TEST(Dynamics, NoLinkAndOneLink) {
   std::unique_ptr<Robot> none = MakeBuiltInRobot(0);
   EXPECT_EQ(ForwardDynamics(*none, Mat(0, 1)).RowCount(), 0u);
   EXPECT_EQ(InverseDynamics(*none).RowCount(), 0u);
+  EXPECT_EQ(LinearJacobian(*none, 0).ColCount(), 0u);
   // A pendulum: M = m 0.15^2 + Ixx, G = 9.81 m 0.15 cos q, its centre of mass 0.15 sin q high.
   std::unique_ptr<Robot> one = MakeBuiltInRobot(1);
   Link& link = *one->links[0];
@@ -247,6 +248,14 @@ TEST(Dynamics, IndicesBeyondTheLinksAndMisshapenInputsBehaveAsTheirMatrixExpress
   EXPECT_FATAL(LinearJacobianDerivative(*robot, 1, n), kMatrixIndexMessage);
   EXPECT_FATAL(AngularJacobianDerivative(*robot, n, n), kMatrixIndexMessage);
   EXPECT_FATAL(MassMatrix(*robot, Jv, {Jw[0]}), kMatrixIndexMessage);
+  // Jacobians with a column too many: Column3 never reads it, so G is unchanged, but M's sum
+  // meets shapes that differ.
+  std::vector<Mat> wide = Jv;
+  for (Mat& jv : wide) {
+    jv.Resize(3, n + 1);
+  }
+  EXPECT_TRUE(SameMatrix(GravityVector(*robot, wide), GravityVector(*robot, Jv)));
+  EXPECT_FATAL(MassMatrix(*robot, wide, wide), kMatrixAddMessage);
 
   // The tick's inputs: torques n x 1, accelerations with n rows and a column, gravity 3 x 1.
   EXPECT_FATAL(ForwardDynamics(*robot, Zeros(n - 1, 1)), kMatrixSubtractMessage);

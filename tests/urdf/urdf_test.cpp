@@ -1,10 +1,10 @@
 // The loader and the dynamics: M, G and C qd of a loaded arm agree within 1e-10 with Orocos KDL's
 // ChainDynParam (recursive Newton-Euler and composite bodies, a different method written by
-// others) on the chain that KDL's own URDF parser builds from the same text, for the samples and
-// for random chains with everything the loader folds away (arbitrary axes, turned joint and
-// inertial origins, prismatic joints, fixed joints before, between and after the moving ones,
-// moving links whose mass comes only from links fixed to them); and what the view needs from the
-// samples.
+// others) on the chain that KDL's own URDF parser builds from the same text, for the samples, the
+// built-in arm and random chains with everything the loader folds away (arbitrary axes, turned
+// joint and inertial origins, prismatic joints, fixed joints before, between and after the moving
+// ones, moving links whose mass comes only from links fixed to them); and what the view needs from
+// the samples.
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -169,8 +169,11 @@ TEST(Urdf, SamplesAgreeWithKdlAndGiveTheViewItsFramesAndSizes) {
   }
 }
 
-TEST(Urdf, RandomChainsAgreeWithKdl) {
+// The built-in arm (written as URDF; it loads into the arm velmoth-sim builds) and random chains.
+TEST(Urdf, BuiltInArmAndRandomChainsAgreeWithKdl) {
   std::mt19937_64 random(11);
+  std::ifstream builtIn(VELMOTH_URDF_TESTS "/builtin_arm.urdf");
+  ExpectLoadedTextAgreesWithKdl(std::string(std::istreambuf_iterator<char>(builtIn), {}), random);
   for (int chain = 0; chain < 60; ++chain) {
     const std::string text = RandomChain(random, 1 + chain % 7);
     SCOPED_TRACE(text);
