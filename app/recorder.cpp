@@ -32,9 +32,9 @@ bool Recorder::Start(const std::string& path, uint32_t n, int64_t now, std::stri
   return true;
 }
 
-void Recorder::Stop() {
+bool Recorder::Stop() {
   if (file_ == nullptr) {
-    return;
+    return false;
   }
   int failure = Write();
   if (std::fclose(std::exchange(file_, nullptr)) != 0 && failure == 0) {
@@ -43,6 +43,7 @@ void Recorder::Stop() {
   if (failure != 0) {
     Fail(failure);
   }
+  return failure == 0;
 }
 
 void Recorder::MaybeFlush(int64_t now) {

@@ -31,8 +31,9 @@ class Recorder : public TickListener {
   // at once. Returns false, with the message in error, when the file cannot be written.
   bool Start(const std::string& path, uint32_t n, int64_t now, std::string& error);
 
-  // Writes what is buffered and closes the file. A write error is reported.
-  void Stop();
+  // Writes what is buffered and closes the file. False when that failed (the error is reported)
+  // or when nothing was being recorded.
+  bool Stop();
 
   bool Recording() const { return file_ != nullptr; }
   const std::string& Path() const { return path_; }

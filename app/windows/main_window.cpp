@@ -194,8 +194,8 @@ void MainWindow::ToggleRecording() {
   if (recorder_.Recording()) {
     const QString path = QString::fromStdString(recorder_.Path());
     const uint64_t rows = recorder_.Rows();
-    recorder_.Stop();
-    if (!recorder_.Recording()) {
+    // A final write that failed has said so in its message; the strip then claims nothing.
+    if (recorder_.Stop()) {
       ShowNote(QStringLiteral("Recorded %1 ticks to %2").arg(rows).arg(path));
     }
     recordButton_->setChecked(false);

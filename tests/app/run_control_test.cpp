@@ -190,27 +190,36 @@ TEST(RunControl, SpeedsStatusLineAndRates) {
 }
 
 // In a child process: records past a limit on file sizes, which makes a write fail halfway. 0 when
-// the recording started, then stopped at the limit and said so once.
+// each recording started, then stopped at the limit, said so once and did not call its stop a
+// success.
 int RecordPastAFileSizeLimit() {
   std::signal(SIGXFSZ, SIG_IGN);
   const rlimit limit{4096, 4096};
   setrlimit(RLIMIT_FSIZE, &limit);
-  std::vector<std::string> messages;
-  Recorder recorder;
-  recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
-  std::string error;
-  const std::string path = testing::TempDir() + "recorder_limit.csv";
-  const bool started = recorder.Start(path, 6, 0, error);
-  Harness t;
-  for (int i = 0; i < 100; ++i) {
-    t.robot->links[0]->q += 0.25;
-    recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
+  // The rows go out at the flush a second later, or only when the recording stops.
+  for (const bool flush : {true, false}) {
+    std::vector<std::string> messages;
+    Recorder recorder;
+    recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
+    std::string error;
+    const std::string path = testing::TempDir() + "recorder_limit.csv";
+    const bool started = recorder.Start(path, 6, 0, error);
+    Harness t;
+    for (int i = 0; i < 100; ++i) {
+      t.robot->links[0]->q += 0.25;
+      recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
+    }
+    if (flush) {
+      recorder.MaybeFlush(1000 * kMs);
+    }
+    const bool stopped = recorder.Stop();  // never a success: the window would say "Recorded"
+    const bool once =
+        messages.size() == 1 && messages[0] == "Recording to " + path + " stopped: File too large.";
+    if (!started || !once || stopped || recorder.Recording()) {
+      return 1;
+    }
   }
-  recorder.MaybeFlush(1000 * kMs);
-  recorder.Stop();
-  const bool once =
-      messages.size() == 1 && messages[0] == "Recording to " + path + " stopped: File too large.";
-  return started && once && !recorder.Recording() ? 0 : 1;
+  return 0;
 }
 
 TEST(Recorder, AWriteThatFailsHalfwayStopsTheRecordingWithOneMessage) {
