@@ -5,7 +5,7 @@
 #include <ctime>
 #include <utility>
 
-#include "app/run_csv.h"
+#include "simulation/run_csv.h"
 
 Recorder::~Recorder() {
   Stop();

@@ -175,6 +175,7 @@ int CVelmothApp::Run(int argc, char** argv) {
   m_arm.viscous = m_options.viscous;
   m_arm.coulomb = m_options.coulomb;
   m_arm.gravity = m_options.gravity;
+  m_arm.step = ResolveStepOptions(m_options.step, !m_options.urdf.empty());
 
   if (!DisplayConfigured()) {
     if (!armError.empty()) {

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/command_line.h"
+#include "simulation/command_line.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_options.h"
 

@@ -4,9 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/text_fields.h"
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
+#include "simulation/stepper.h"
+#include "simulation/text_fields.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ bool CVelmothDlg::OnInitDialog() {
   for (uint32_t i = 0; i < n; ++i) {
     m_pRobot->links[i]->qd = start(i, 0);
   }
+  m_pStepper = std::make_unique<Stepper>(*m_pRobot, m_setup.step);
   m_accel.Resize(n, 1);
   m_accel.SetZero();
   m_torque.Resize(n, 1);
@@ -111,13 +113,11 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   int mode = 0;
   if (m_window.IsDlgButtonChecked(kIdForward) == kChecked) {
     mode = kIdForward;
-    accel = ForwardDynamics(*m_pRobot, torque);
-    IntegrateStep(*m_pRobot, accel, kTimeStep);
+    accel = m_pStepper->Forward(torque);
     SetDlgItemMatrix(accel, kIdJointAccel);
   } else if (m_window.IsDlgButtonChecked(kIdInverse) == kChecked) {
     mode = kIdInverse;
-    IntegrateStep(*m_pRobot, accel, kTimeStep);
-    torque = InverseDynamics(*m_pRobot);
+    torque = m_pStepper->Inverse(accel);
     SetDlgItemMatrix(torque, kIdJointTorque);
   }
 
@@ -160,6 +160,7 @@ void CVelmothDlg::OnPaint() {
 void CVelmothDlg::OnDestroy() {
   delete m_pView;
   m_pView = nullptr;
+  m_pStepper.reset();
   delete m_pRobot;
   m_pRobot = nullptr;
 }
@@ -181,6 +182,17 @@ void CVelmothDlg::OnBnClickedReset() {
   m_pRobot->ResetJointState();
   for (TickListener* listener : m_listeners) {
     listener->OnResetJointState();
+  }
+}
+
+StepOptions CVelmothDlg::GetStepOptions() const {
+  return m_pStepper != nullptr ? m_pStepper->Options() : m_setup.step;
+}
+
+void CVelmothDlg::SetStepOptions(const StepOptions& options) {
+  m_setup.step = options;
+  if (m_pStepper != nullptr) {
+    m_pStepper->SetOptions(options);
   }
 }
 

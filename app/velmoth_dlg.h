@@ -14,8 +14,10 @@
 #include "app/dialog_template.h"
 #include "app/window_system.h"
 #include "matrix/matrix.h"
+#include "simulation/step_options.h"
 
 struct Robot;
+class Stepper;
 
 // What one tick did, for the instruments that follow the simulation: the arm after the tick, the
 // mode it ran in (kIdForward, kIdInverse, or 0 when neither is selected and nothing moved), and the
@@ -38,6 +40,8 @@ struct ArmSetup {
   std::optional<std::string> viscous;
   std::optional<std::string> coulomb;
   std::optional<std::string> gravity;
+  // How the ticks advance it.
+  StepOptions step = DefaultStepOptions(false);
 };
 
 // Follows the simulation: told after every tick and after every "Reset".
@@ -113,10 +117,16 @@ class CVelmothDlg : public DialogMessages {
   void GetDlgItemMatrix(matrix<double>& vector, int id);
   double GetDlgItemCoefficient(int id);
 
+  // The tick's engine, integrator and substeps; they may change while the arm runs.
+  StepOptions GetStepOptions() const;
+  void SetStepOptions(const StepOptions& options);
+
   // Owned; null before OnInitDialog and after OnDestroy. The view holds a pointer to the robot,
   // so it is always deleted first.
   ViewWindow* m_pView = nullptr;
   Robot* m_pRobot = nullptr;
+  // Advances m_pRobot; deleted before it.
+  std::unique_ptr<Stepper> m_pStepper;
 
   // The vectors the user last set with "Set Accel." and "Set Torque": n x 1 zeros from
   // OnInitDialog on. Only the commands write them; the tick works on copies.

@@ -6,8 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/command_line.h"
 #include "app/velmoth_app.h"
+#include "simulation/command_line.h"
 
 namespace {
 
@@ -67,6 +67,7 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   CLI::Option* gravityOption =
       app.add_option("--gravity", gravity, "Gravity, 3 elements (default: 0, 0, -9.81)")
           ->type_name("TEXT");
+  AddStepOptions(app, options.step);
   app.footer(std::string(kArms) + "\n" + kKeys);
 
   std::vector<const char*> args(argv, argv + argc);

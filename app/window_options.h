@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "simulation/command_line.h"
+
 struct WindowOptions {
   std::string record;  // --record FILE: record every tick to FILE from the start
   std::string urdf;    // --urdf FILE: the serial arm of a URDF file instead of the built-in one
@@ -17,6 +19,8 @@ struct WindowOptions {
   std::optional<std::string> viscous;
   std::optional<std::string> coulomb;
   std::optional<std::string> gravity;
+  // --engine, --integrator, --substeps: how the ticks advance the arm.
+  StepChoice step;
 };
 
 // Reads velmoth's arguments into options. Returns -1 when the program should go on and open its

@@ -25,11 +25,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/command_line.h"
-#include "app/run_csv.h"
-#include "app/text_fields.h"
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
+#include "simulation/command_line.h"
+#include "simulation/run_csv.h"
+#include "simulation/stepper.h"
+#include "simulation/text_fields.h"
 #include "urdf/urdf_loader.h"
 
 namespace {
@@ -57,6 +58,7 @@ struct Settings {
   uint64_t ticks = 100;
   uint64_t every = 1;
   uint64_t links = kBuiltInLinkCount;
+  StepChoice step;
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
   bool coulombGiven = false;
@@ -217,6 +219,8 @@ class Progress {
 void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   const auto n = static_cast<uint32_t>(robot->links.size());
   const bool forward = s.mode == "forward";
+  const StepOptions options = ResolveStepOptions(s.step, !s.urdf.empty());
+  Stepper stepper(*robot, options);
   // The state the first tick starts from.
   const matrix<double> q0 = JointVector(s.q0, n);
   const matrix<double> qd0 = JointVector(s.qd0, n);
@@ -240,11 +244,9 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
     matrix<double> accel = userAccel;
     matrix<double> torque = userTorque;
     if (forward) {
-      accel = ForwardDynamics(*robot, torque);
-      IntegrateStep(*robot, accel, kTimeStep);
+      accel = stepper.Forward(torque);
     } else {
-      IntegrateStep(*robot, accel, kTimeStep);
-      torque = InverseDynamics(*robot);
+      torque = stepper.Inverse(accel);
     }
 
     if (finite && !AllFinite(*robot, torque)) {
@@ -252,9 +254,9 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
       progress.Finish();
       std::fprintf(stderr,
                    "velmoth-sim: warning: the state diverged at tick %llu (t = %.2f s): the "
-                   "fixed %g s step is too coarse for motion this fast; the run goes on\n",
+                   "fixed %g s step (%s) is too coarse for motion this fast; the run goes on\n",
                    static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                   kTimeStep);
+                   kTimeStep, StepOptionsText(options).c_str());
     }
 
     if (tick % s.every == 0) {
@@ -309,6 +311,27 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   }
   const matrix<double> tau = InverseDynamics(*robot);
 
+  // The same state by the chosen engine: its exact accelerations and its torques.
+  std::vector<double> qv(n), qdv(n), qddEngine(n), tauEngine(n), accelv(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    qv[i] = q(i, 0);
+    qdv[i] = qd(i, 0);
+    accelv[i] = accel(i, 0);
+  }
+  Stepper stepper(*robot, ResolveStepOptions(s.step, !s.urdf.empty()));
+  Equation& equation = stepper.EngineEquation();
+  equation.Evaluate(*robot, qv.data(), qdv.data());
+  for (uint32_t i = 0; i < n; ++i) {
+    tauEngine[i] = torque(i, 0) - FrictionTorque(*robot, qdv[i]);
+  }
+  equation.Solve(0.0, tauEngine.data(), nullptr, qddEngine.data());
+  equation.Inverse(accelv.data(), tauEngine.data());
+  matrix<double> qddOut(n, 1), tauOut(n, 1);
+  for (uint32_t i = 0; i < n; ++i) {
+    qddOut(i, 0) = qddEngine[i];
+    tauOut(i, 0) = tauEngine[i] + FrictionTorque(*robot, qdv[i]);
+  }
+
   WriteQuantity("M", terms.M);
   WriteQuantity("C", terms.C);
   WriteQuantity("G", terms.G);
@@ -317,6 +340,8 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   WriteScalar("potential", potential);
   WriteQuantity("qdd", qdd);
   WriteQuantity("tau", tau);
+  WriteQuantity("qdd_engine", qddOut);
+  WriteQuantity("tau_engine", tauOut);
 }
 
 // The whole program; main adds the answer to running out of memory.
@@ -340,6 +365,7 @@ int Main(int argc, char** argv) {
       ->type_name("MODE")
       ->check(Mode());
   AddArmOptions(*run, s);
+  AddStepOptions(*run, s.step);
   run->add_option("--q0", s.q0, "Joint positions at the start (default: all 0)")->type_name("TEXT");
   run->add_option("--qd0", s.qd0, "Joint velocities at the start (default: all 0)")
       ->type_name("TEXT");
@@ -356,6 +382,7 @@ int Main(int argc, char** argv) {
   terms->add_option("--q", s.q, "Joint positions (default: all 0)")->type_name("TEXT");
   terms->add_option("--qd", s.qd, "Joint velocities (default: all 0)")->type_name("TEXT");
   AddArmOptions(*terms, s);
+  AddStepOptions(*terms, s.step, true);
 
   // "run" is the default command: options without a command name belong to it.
   std::vector<const char*> args(argv, argv + argc);

@@ -13,6 +13,7 @@
 #include "app/dialog_template.h"
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
+#include "simulation/step_options.h"
 #include "view/ogl_wnd_custom.h"
 
 MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
@@ -69,6 +70,8 @@ void MainWindow::Open() {
   AddAction(Qt::SHIFT | Qt::Key_Home, "Reset view", "Put the camera back (Shift+Home)",
             [this] { ResetView(); });
 
+  AddStepChoices();
+
   if (COglWndCustom* view = window_.View()) {
     connect(view, &COglWnd::frameSwapped, this, [this] { ++frames_; });
     connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
@@ -94,6 +97,49 @@ QToolButton* MainWindow::AddAction(QKeyCombination key, const char* label, const
   shortcut->setContext(Qt::ApplicationShortcut);
   connect(shortcut, &QShortcut::activated, this, act);
   return button;
+}
+
+void MainWindow::AddStepChoices() {
+  const StepOptions step = dlg_.GetStepOptions();
+  QStringList engines, integrators, substeps;
+  for (EngineKind e : {EngineKind::kClosedForm, EngineKind::kRecursive}) {
+    engines << QString::fromLatin1(EngineName(e));
+  }
+  for (IntegratorKind i :
+       {IntegratorKind::kEuler, IntegratorKind::kImplicit, IntegratorKind::kRk4}) {
+    integrators << QString::fromLatin1(IntegratorName(i));
+  }
+  for (int k : kSubstepChoices) {
+    substeps << QStringLiteral("x %1").arg(k);
+  }
+  engineChoice_ = strip_->AddChoice(
+      engines, QStringLiteral("The engine: the closed form, or the recursive one (O(n))"));
+  integratorChoice_ = strip_->AddChoice(
+      integrators,
+      QStringLiteral("The integrator: semi-implicit Euler, the implicit step with friction that "
+                     "holds joints at rest, or fourth-order Runge-Kutta"));
+  substepsChoice_ = strip_->AddChoice(substeps, QStringLiteral("Substeps per 0.01 s tick"));
+  engineChoice_->setCurrentText(QString::fromLatin1(EngineName(step.engine)));
+  integratorChoice_->setCurrentText(QString::fromLatin1(IntegratorName(step.integrator)));
+  if (substepsChoice_->findText(QStringLiteral("x %1").arg(step.substeps)) < 0) {
+    substepsChoice_->addItem(QStringLiteral("x %1").arg(step.substeps));
+  }
+  substepsChoice_->setCurrentText(QStringLiteral("x %1").arg(step.substeps));
+  for (QComboBox* choice :
+       {engineChoice_.data(), integratorChoice_.data(), substepsChoice_.data()}) {
+    connect(choice, &QComboBox::currentIndexChanged, this, [this] { ChooseStep(); });
+  }
+}
+
+void MainWindow::ChooseStep() {
+  StepOptions step;
+  step.engine =
+      EngineNamed(engineChoice_->currentText().toStdString()).value_or(EngineKind::kClosedForm);
+  step.integrator = IntegratorNamed(integratorChoice_->currentText().toStdString())
+                        .value_or(IntegratorKind::kEuler);
+  step.substeps = substepsChoice_->currentText().mid(2).toInt();
+  dlg_.SetStepOptions(step);
+  RefreshStrip();
 }
 
 int MainWindow::Exec() {

@@ -10,6 +10,7 @@
 // it started. Home and Shift+Home keep their meaning in an edit field.
 #pragma once
 
+#include <QComboBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -33,6 +34,8 @@ class MainWindow : public QObject {
  public:
   // How often the status strip is refreshed, in milliseconds.
   static constexpr int kStripRefreshMs = 250;
+  // The substeps per tick the strip offers.
+  static constexpr int kSubstepChoices[] = {1, 2, 4, 8, 16, 32, 64};
 
   // Asks the user where to record, suggesting a file; an empty answer cancels.
   using FileChooser = std::function<QString(const QString& suggested)>;
@@ -91,10 +94,18 @@ class MainWindow : public QObject {
   void FitView();
   void ResetView();
 
+  // The strip's choices of the step: engine, integrator and substeps per tick.
+  QComboBox* EngineChoice() const { return engineChoice_.data(); }
+  QComboBox* IntegratorChoice() const { return integratorChoice_.data(); }
+  QComboBox* SubstepsChoice() const { return substepsChoice_.data(); }
+
  private:
   QToolButton* AddAction(QKeyCombination key, const char* label, const char* tip,
                          const std::function<void()>& action);
   QString NewFileName(const char* extension) const;
+  // Adds the step's choices to the strip, showing the dialog's step, and follows them.
+  void AddStepChoices();
+  void ChooseStep();
   void ShowNote(const QString& note);
 
   QtDialogWindow window_;
@@ -102,6 +113,9 @@ class MainWindow : public QObject {
   QPointer<StatusStrip> strip_;
   QPointer<QToolButton> pauseButton_;
   QPointer<QToolButton> recordButton_;
+  QPointer<QComboBox> engineChoice_;
+  QPointer<QComboBox> integratorChoice_;
+  QPointer<QComboBox> substepsChoice_;
   std::unique_ptr<RunControl> run_;
   TraceBuffer traces_;
   Recorder recorder_;

@@ -1,5 +1,6 @@
 #include "app/windows/status_strip.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -12,6 +13,9 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   buttons_ = new QHBoxLayout;
   buttons_->setSpacing(2);
   layout->addLayout(buttons_);
+  choices_ = new QHBoxLayout;
+  choices_->setSpacing(2);
+  layout->addLayout(choices_);
   status_ = new QLabel(this);
   note_ = new QLabel(this);
   // The note may be a long path; it gives way before the status does.
@@ -33,6 +37,17 @@ QToolButton* StatusStrip::AddButton(const QString& text, const QString& tip) {
   buttons_->addWidget(button);
   setFixedHeight(std::max(height(), sizeHint().height()));
   return button;
+}
+
+QComboBox* StatusStrip::AddChoice(const QStringList& items, const QString& tip) {
+  auto* choice = new QComboBox(this);
+  choice->addItems(items);
+  choice->setToolTip(tip);
+  // Like the buttons, the choices never take the focus away from the panel's edit fields.
+  choice->setFocusPolicy(Qt::NoFocus);
+  choices_->addWidget(choice);
+  setFixedHeight(std::max(height(), sizeHint().height()));
+  return choice;
 }
 
 void StatusStrip::SetStatus(const QString& text) {

@@ -1,12 +1,15 @@
-// StatusStrip: the thin strip below the 3-D view. Small tool buttons on the left, then the run's
-// status line (simulated time, real-time factor, frame rate, speed, state) and a note for what the
-// instruments are doing (the file being recorded, the last screenshot). The window updates the
-// texts a few times per second; the buttons only emit their clicks.
+// StatusStrip: the thin strip below the 3-D view. Small tool buttons on the left, the choices of
+// the step (engine, integrator, substeps), then the run's status line (simulated time, real-time
+// factor, frame rate, speed, state) and a note for what the instruments are doing (the file being
+// recorded, the last screenshot). The window updates the texts a few times per second; the
+// buttons and choices only report what the user did.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
+class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QToolButton;
@@ -20,6 +23,9 @@ class StatusStrip : public QWidget {
   // Adds a tool button after the others; tip is its tool tip (say which key does the same).
   QToolButton* AddButton(const QString& text, const QString& tip);
 
+  // Adds a drop-down list of choices after the buttons; tip is its tool tip.
+  QComboBox* AddChoice(const QStringList& items, const QString& tip);
+
   void SetStatus(const QString& text);
   QString Status() const;
   void SetNote(const QString& text);
@@ -27,6 +33,7 @@ class StatusStrip : public QWidget {
 
  private:
   QHBoxLayout* buttons_;
+  QHBoxLayout* choices_;
   QLabel* status_;
   QLabel* note_;
 };

@@ -28,7 +28,7 @@
 #include <memory>
 
 #include "app/dialog_template.h"
-#include "app/text_fields.h"
+#include "simulation/text_fields.h"
 #include "app/velmoth_app.h"
 #include "app/velmoth_dlg.h"
 #include "app/windows/main_window.h"

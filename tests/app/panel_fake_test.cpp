@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/dialog_template.h"
-#include "app/text_fields.h"
+#include "simulation/text_fields.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_system.h"
 #include "robot/robot.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_fields.h"
+#include "simulation/text_fields.h"
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 

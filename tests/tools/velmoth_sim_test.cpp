@@ -62,18 +62,37 @@ TEST(VelmothSim, GoldenRunsMatchByteForByte) {
   EXPECT_EQ(count, 5);
 }
 
+// The arm of a file takes the recursive engine and the implicit step unless told otherwise; on the
+// built-in arm's step it prints what the built-in arm prints, and either arm prints the same on the
+// same step.
 TEST(VelmothSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
   const std::string file = std::string(" --urdf ") + VELMOTH_URDF_TESTS + "/builtin_arm.urdf";
   const std::string start = "--q0 '0.3, -0.2, 0.1' --qd0 '1, 0, -0.5' --ticks 200 --every 7 ";
-  for (const std::string& args :
-       {"run " + start + "--torque '0.4, -0.3, 0.2, 0, -0.1, 0.05'",
-        "run " + start + "--mode inverse --accel '1, -2, 0.5, 3, -1, 2' --gravity '0.5, 0, -9.81'",
-        std::string("terms --q '0.3, -0.2' --qd '1, 2, 3' --torque 1 --accel '0, 2'")}) {
-    const SimResult builtIn = RunSim(args), loaded = RunSim(args + file);
+  const std::string torque = "--torque '0.4, -0.3, 0.2, 0, -0.1, 0.05'";
+  const std::string closed = " --engine closed-form --integrator euler",
+                    recursive = " --engine recursive --integrator implicit --substeps 1";
+  const struct {
+    std::string builtIn, loaded;
+  } cases[] = {
+      {"run " + start + torque, "run " + start + torque + closed},
+      {"run " + start + "--mode inverse --accel '1, -2, 0.5, 3, -1, 2' --gravity '0.5, 0, -9.81'" +
+           closed,
+       "run " + start + "--mode inverse --accel '1, -2, 0.5, 3, -1, 2' --gravity '0.5, 0, -9.81'" +
+           closed},
+      {"terms --q '0.3, -0.2' --qd '1, 2, 3' --torque 1 --accel '0, 2' --engine recursive",
+       "terms --q '0.3, -0.2' --qd '1, 2, 3' --torque 1 --accel '0, 2'"},
+      {"run " + start + torque + recursive, "run " + start + torque},
+      {"run " + start + torque + " --integrator rk4 --substeps 3 --engine recursive",
+       "run " + start + torque + " --integrator rk4 --substeps 3"},
+  };
+  for (const auto& c : cases) {
+    const SimResult builtIn = RunSim(c.builtIn), loaded = RunSim(c.loaded + file);
     ASSERT_EQ(builtIn.status, 0) << builtIn.err;
     EXPECT_TRUE(loaded.status == 0 && loaded.err.empty()) << loaded.err;
-    EXPECT_EQ(loaded.out, builtIn.out) << args;
+    EXPECT_EQ(loaded.out, builtIn.out) << c.loaded;
   }
+  // The steps differ where the closed form's damped solve and the exact one do.
+  EXPECT_NE(RunSim("run " + start + torque).out, RunSim("run " + start + torque + recursive).out);
   // Without acceleration a tick moves q by qd dt: the run starts at q0 with qd0.
   char row[100];
   std::snprintf(row, sizeof row, "\n1,0.01,%.17g,%.17g,1,0.5,0,0,", 0.01 + 0.3, 0.5 * 0.01 - 0.2);
@@ -125,7 +144,11 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--version >/dev/full", 1, unwritable},
     // A state that stops being finite is reported once, and the run goes on.
     {"--torque '1e308, -1e308, 1e308' --ticks 4 >/dev/null", 0,
-     "diverged at tick 1 (t = 0.01 s): the fixed 0.01 s step is too coarse"},
+     "diverged at tick 1 (t = 0.01 s): the fixed 0.01 s step (closed-form, euler) is too coarse"},
+    {"--engine fast", 2, "--engine: expects closed-form or recursive, not 'fast'"},
+    {"--integrator verlet", 2, "--integrator: expects euler, implicit or rk4, not 'verlet'"},
+    {"--substeps 0", 2, "--substeps"},
+    {"terms --integrator rk4", 2, "--integrator belongs to run, not to terms"},
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizers need far more address space than this
     {"--links 100 --ticks 1 >/dev/null", 1, "velmoth-sim: out of memory (", "ulimit -v 20000;"},
 #endif
@@ -220,7 +243,8 @@ TEST(VelmothSim, OddInputIsReadAsThePanelReadsIt) {
   EXPECT_EQ(RunSim("terms --q= --qd= --accel= --links 2").out, RunSim("terms --links 2").out);
   EXPECT_EQ(RunSim("--links 0 --ticks 1").out, "tick,time,kinetic,potential,total\n1,0.01,0,0,0\n");
   EXPECT_EQ(RunSim("terms --links 0").out,
-            "M 0 0\nC 0 0\nG 0 1\nF 0 1\nkinetic 1 1 0\npotential 1 1 0\nqdd 0 1\ntau 0 1\n");
+            "M 0 0\nC 0 0\nG 0 1\nF 0 1\nkinetic 1 1 0\npotential 1 1 0\nqdd 0 1\ntau 0 1\n"
+            "qdd_engine 0 1\ntau_engine 0 1\n");
   EXPECT_EQ(RunSim("--version").out, std::string("velmoth-sim ") + VELMOTH_VERSION + "\n");
 }
 

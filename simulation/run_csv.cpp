@@ -1,4 +1,4 @@
-#include "app/run_csv.h"
+#include "simulation/run_csv.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "app/text_fields.h"
+#include "simulation/text_fields.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text_fields.h"
+#include "simulation/text_fields.h"
 #include "tests/matrix/matrix_literal.h"
 
 namespace {

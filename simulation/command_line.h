@@ -1,5 +1,6 @@
 // What the two programs' command lines share: option values checked as plain whole numbers,
-// "--name=" read as an empty value, and messages of one line that quote values briefly.
+// "--name=" read as an empty value, messages of one line that quote values briefly, and the
+// options that choose the engine, the integrator and the substeps.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+
+#include "simulation/step_options.h"
 
 // The programs' version, the project's.
 inline constexpr char kVelmothVersion[] = VELMOTH_VERSION;
@@ -30,3 +33,16 @@ CLI::Validator WholeNumber(uint64_t min, uint64_t max);
 // argument, as "--name ''" gives it; CLI11 would take the next argument as the value instead. The
 // new texts are kept in storage.
 void GiveEmptyValues(std::vector<const char*>& args, std::deque<std::string>& storage);
+
+// What the command line chose of the step; what it left out takes the arm's defaults.
+struct StepChoice {
+  std::string engine;
+  std::string integrator;
+  uint64_t substeps = 0;  // 0: the integrator's default
+};
+
+// Adds --engine and, unless only the engine matters, --integrator and --substeps to command.
+void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly = false);
+
+// The step for an arm (from a file or built in) with what the command line chose.
+StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile);

@@ -1,0 +1,119 @@
+#include "simulation/command_line.h"
+
+#include <charconv>
+#include <string_view>
+#include <system_error>
+
+std::string Echo(const std::string& text) {
+  return text.size() <= kEchoLimit ? text : text.substr(0, kEchoLimit - 3) + "...";
+}
+
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') {
+      c = ' ';
+    }
+  }
+  while (!text.empty() && text.back() == ' ') {
+    text.pop_back();
+  }
+  return text;
+}
+
+CLI::Validator WholeNumber(uint64_t min, uint64_t max) {
+  std::string range = max == UINT64_MAX ? "a whole number of " + std::to_string(min) + " or more"
+                                        : "a whole number from " + std::to_string(min) + " to " +
+                                              std::to_string(max);
+  return CLI::Validator(
+      [min, max, range](std::string& text) -> std::string {
+        uint64_t value = 0;
+        const char* first = text.data();
+        const char* last = first + text.size();
+        const bool digits = !text.empty() && text.find_first_not_of("0123456789") == text.npos;
+        const auto [end, error] = std::from_chars(first, last, value);
+        if (!digits || error != std::errc() || end != last || value < min || value > max) {
+          return "expects " + range + ", not '" + Echo(text) + "'";
+        }
+        return std::string();
+      },
+      "", "WholeNumber");
+}
+
+void GiveEmptyValues(std::vector<const char*>& args, std::deque<std::string>& storage) {
+  for (auto a = args.begin() + 1; a != args.end(); ++a) {
+    const std::string_view text = *a;
+    if (text.size() > 3 && text.starts_with("--") && text.ends_with('=')) {
+      *a = storage.emplace_back(text.substr(0, text.size() - 1)).c_str();
+      a = args.insert(a + 1, "");
+    }
+  }
+}
+
+namespace {
+
+// Accepts exactly one of names.
+CLI::Validator OneOf(const std::vector<std::string>& names, const char* what) {
+  std::string list;
+  for (const std::string& name : names) {
+    list += (list.empty() ? "" : ",") + name;
+  }
+  return CLI::Validator(
+      [names, list](std::string& text) -> std::string {
+        for (const std::string& name : names) {
+          if (text == name) {
+            return std::string();
+          }
+        }
+        std::string expected;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+          expected += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+        }
+        return "expects " + expected + ", not '" + Echo(text) + "'";
+      },
+      "{" + list + "}", what);
+}
+
+}  // namespace
+
+void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly) {
+  command
+      .add_option("--engine", choice.engine,
+                  "closed-form or recursive (default: closed-form for the built-in arm, recursive "
+                  "for a URDF file)")
+      ->type_name("ENGINE")
+      ->check(OneOf({EngineName(EngineKind::kClosedForm), EngineName(EngineKind::kRecursive)},
+                    "Engine"));
+  if (engineOnly) {
+    return;
+  }
+  command
+      .add_option("--integrator", choice.integrator,
+                  "euler, implicit or rk4 (default: euler for the built-in arm, implicit for a "
+                  "URDF file)")
+      ->type_name("NAME")
+      ->check(
+          OneOf({IntegratorName(IntegratorKind::kEuler), IntegratorName(IntegratorKind::kImplicit),
+                 IntegratorName(IntegratorKind::kRk4)},
+                "Integrator"));
+  command
+      .add_option(
+          "--substeps", choice.substeps,
+          "Substeps per 0.01 s tick, 1 to " + std::to_string(kMaxSubsteps) + " (default: 1)")
+      ->type_name("N")
+      ->check(WholeNumber(1, kMaxSubsteps));
+}
+
+StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile) {
+  StepOptions options = DefaultStepOptions(fromFile);
+  if (const auto engine = EngineNamed(choice.engine)) {
+    options.engine = *engine;
+  }
+  if (const auto integrator = IntegratorNamed(choice.integrator)) {
+    options.integrator = *integrator;
+    options.substeps = DefaultSubsteps(*integrator);
+  }
+  if (choice.substeps > 0) {
+    options.substeps = static_cast<int>(choice.substeps);
+  }
+  return options;
+}

@@ -1,0 +1,35 @@
+// The equation of motion M(q) qdd + C(q, qd) qd + G(q) = tau as the integrators use it, from
+// either engine: evaluate a state, then solve for accelerations (with an added joint inertia and
+// with joints locked to given accelerations) or for torques. Friction is the integrators' part.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "robot/robot.h"
+#include "simulation/step_options.h"
+
+class Equation {
+ public:
+  virtual ~Equation() = default;
+
+  // Evaluates the state (q, qd), n values each, of the robot's arm under its gravity; the solves
+  // and energies below refer to this state. The robot's joint state may be changed.
+  virtual void Evaluate(Robot& robot, const double* q, const double* qd) = 0;
+
+  // Solves (M + armature E) qdd = tau - C qd - G for the free joints. A joint with locked[i] set
+  // (locked may be null) moves with the given qdd[i], and tau[i] receives the generalized force it
+  // takes, (M qdd + C qd + G)_i + armature qdd[i]. A joint that cannot move (neither turning nor
+  // sliding) is always locked at qdd = 0 and takes no force.
+  virtual void Solve(double armature, double* tau, const uint8_t* locked, double* qdd) = 0;
+
+  // tau = M qdd + C qd + G.
+  virtual void Inverse(const double* qdd, double* tau) = 0;
+
+  virtual double KineticEnergy() = 0;
+  virtual double PotentialEnergy() = 0;
+};
+
+// The equation of robot's arm by the given engine; the arm's links must not change afterwards
+// (their joint state, friction and gravity may). The closed form solves exactly (Cholesky).
+std::unique_ptr<Equation> MakeEquation(EngineKind engine, const Robot& robot);

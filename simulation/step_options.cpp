@@ -1,0 +1,81 @@
+#include "simulation/step_options.h"
+
+namespace {
+
+constexpr struct {
+  EngineKind kind;
+  const char* name;
+} kEngines[] = {{EngineKind::kClosedForm, "closed-form"}, {EngineKind::kRecursive, "recursive"}};
+
+constexpr struct {
+  IntegratorKind kind;
+  const char* name;
+  int substeps;
+} kIntegrators[] = {{IntegratorKind::kEuler, "euler", 1},
+                    {IntegratorKind::kImplicit, "implicit", 1},
+                    {IntegratorKind::kRk4, "rk4", 1}};
+
+}  // namespace
+
+const char* EngineName(EngineKind engine) {
+  for (const auto& e : kEngines) {
+    if (e.kind == engine) {
+      return e.name;
+    }
+  }
+  return "?";
+}
+
+const char* IntegratorName(IntegratorKind integrator) {
+  for (const auto& i : kIntegrators) {
+    if (i.kind == integrator) {
+      return i.name;
+    }
+  }
+  return "?";
+}
+
+std::optional<EngineKind> EngineNamed(const std::string& name) {
+  for (const auto& e : kEngines) {
+    if (name == e.name) {
+      return e.kind;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<IntegratorKind> IntegratorNamed(const std::string& name) {
+  for (const auto& i : kIntegrators) {
+    if (name == i.name) {
+      return i.kind;
+    }
+  }
+  return std::nullopt;
+}
+
+int DefaultSubsteps(IntegratorKind integrator) {
+  for (const auto& i : kIntegrators) {
+    if (i.kind == integrator) {
+      return i.substeps;
+    }
+  }
+  return 1;
+}
+
+StepOptions DefaultStepOptions(bool fromFile) {
+  if (!fromFile) {
+    return {EngineKind::kClosedForm, IntegratorKind::kEuler,
+            DefaultSubsteps(IntegratorKind::kEuler)};
+  }
+  return {EngineKind::kRecursive, IntegratorKind::kImplicit,
+          DefaultSubsteps(IntegratorKind::kImplicit)};
+}
+
+std::string StepOptionsText(const StepOptions& options) {
+  std::string text =
+      std::string(EngineName(options.engine)) + ", " + IntegratorName(options.integrator);
+  if (options.substeps != 1) {
+    text += " x " + std::to_string(options.substeps);
+  }
+  return text;
+}

@@ -1,0 +1,99 @@
+// Stepper: the simulation tick, in one place for the window and velmoth-sim. A forward tick takes
+// the user's torques, finds the accelerations they cause and integrates them over kTimeStep; an
+// inverse tick integrates the user's accelerations and finds the torques that produce them. The
+// engine, the integrator and the substeps can change between ticks.
+//
+// The closed form with Euler in one substep is exactly ForwardDynamics then IntegrateStep (forward)
+// and IntegrateStep then InverseDynamics (inverse), bit for bit. Every tick leaves the robot's
+// energies as those of the state at the start of a forward tick and at the end of an inverse one,
+// and each link's qdd as the tick's acceleration: the change of its velocity over the tick / dt.
+//
+// The implicit step keeps an energy budget. With friction that only takes energy away, the arm's
+// energy can rise by no more than the work of the user's torques, tau . (q' - q) for a constant
+// tau; what a substep gains beyond that is error of the step. Such a substep is taken again in two
+// halves, down to kMaxRefinement halvings; then the velocities are scaled down to the budget. So
+// the arm never gains energy it was not given (within kEnergyAllowance of the largest kinetic
+// energy it has had), and a fast or stiff motion gets the substeps it needs while a calm one takes
+// one. The budget starts afresh when the state, gravity or the step changes outside the ticks.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "matrix/matrix.h"
+#include "robot/robot.h"
+#include "simulation/equation.h"
+#include "simulation/integrators.h"
+#include "simulation/step_options.h"
+
+class Stepper {
+ public:
+  // A substep is halved at most this many times.
+  static constexpr int kMaxRefinement = 12;
+  // A substep taken again in halves must gain less than this fraction of what it gained before,
+  // or it is not refined further.
+  static constexpr double kRefinementGain = 0.75;
+  // The energy a substep may gain beyond the budget, as a fraction of the largest kinetic energy
+  // since the budget started.
+  static constexpr double kEnergyAllowance = 1e-3;
+  // A substep may change a joint's velocity by this fraction of its speed (no less than
+  // kSpeedFloor) more than the acceleration of the substep before it foretold.
+  static constexpr double kChangeAllowance = 0.25;
+  static constexpr double kSpeedFloor = 0.1;
+
+  // Steps robot, which must outlive the stepper and keep its links.
+  Stepper(Robot& robot, StepOptions options);
+
+  const StepOptions& Options() const { return options_; }
+  // Takes effect from the next tick; substeps are kept between 1 and kMaxSubsteps.
+  void SetOptions(StepOptions options);
+
+  // A forward tick with the user's torques (n x 1); returns the accelerations (n x 1).
+  const matrix<double>& Forward(const matrix<double>& torque);
+  // An inverse tick with the user's accelerations (n x 1); returns the torques (n x 1).
+  const matrix<double>& Inverse(const matrix<double>& accel);
+
+  // The equation of the chosen engine, built on first use.
+  Equation& EngineEquation();
+
+  // Substeps the last forward tick took (more than asked for where the implicit step refined).
+  int LastSubsteps() const { return lastSubsteps_; }
+
+ private:
+  // The forward ticks of the closed form's own Euler step, of the implicit step and of the others.
+  const matrix<double>& ClosedFormEulerTick(const matrix<double>& torque);
+  void ImplicitTick(const matrix<double>& torque, Equation& equation, bool unchanged);
+  void FixedTick(const matrix<double>& torque, Equation& equation);
+
+  // Whether the accelerations of the substep of length h just taken changed too fast to follow;
+  // known: the accelerations of the substep before it are at hand.
+  bool ChangeTooFast(double h, bool known);
+  // Evaluates the current state (q_, qd_) unless the equation still holds it.
+  void EvaluateState(Equation& equation);
+  // Whether the robot still is where the last tick left it, under the same gravity and step.
+  bool Unchanged() const;
+  void LoadState();
+  void StoreState(double kinetic, double potential);
+
+  Robot& robot_;
+  StepOptions options_;
+  std::unique_ptr<Equation> equations_[2];
+  SubstepWork work_;
+  std::vector<double> q_, qd_, qdd_, change_, savedQ_, savedQd_, lastQdd_;
+  std::vector<uint8_t> lastLocked_;
+  matrix<double> accel_;
+  matrix<double> torque_;
+
+  // What the last tick left: state and gravity as it stored them, the step it took.
+  bool left_ = false;
+  double leftGravity_[3] = {};
+  StepOptions leftOptions_;
+  bool evaluated_ = false;  // the chosen engine's equation holds (q_, qd_)
+  // The implicit step's energy budget, the largest kinetic energy since it started, and the
+  // refinement the last tick ended with.
+  double budget_ = 0.0;
+  double peakKinetic_ = 0.0;
+  int refinement_ = 0;
+  bool settled_ = true;  // the last tick needed no refinement
+  int lastSubsteps_ = 0;
+};
