@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <functional>
 #include <map>
 #include <new>
 #include <utility>
@@ -275,16 +274,12 @@ void CheckInertial(const urdf::Link& link) {
   }
 }
 
-// The principal moments of a symmetric tensor, largest first, by the closed form for 3 x 3
-// (the eigenvalues as a trigonometric solution of the characteristic cubic).
-void PrincipalMoments(const double (&t)[3][3], double (&out)[3]) {
+// The largest principal moment of a symmetric tensor, its largest eigenvalue, by the closed form
+// for 3 x 3 (the trigonometric solution of the characteristic cubic).
+double LargestPrincipalMoment(const double (&t)[3][3]) {
   const double off = t[0][1] * t[0][1] + t[0][2] * t[0][2] + t[1][2] * t[1][2];
   if (off == 0.0) {
-    out[0] = t[0][0];
-    out[1] = t[1][1];
-    out[2] = t[2][2];
-    std::sort(out, out + 3, std::greater<>());
-    return;
+    return std::max({t[0][0], t[1][1], t[2][2]});
   }
   const double q = (t[0][0] + t[1][1] + t[2][2]) / 3.0;
   const double d[3] = {t[0][0] - q, t[1][1] - q, t[2][2] - q};
@@ -294,30 +289,34 @@ void PrincipalMoments(const double (&t)[3][3], double (&out)[3]) {
                      t[0][1] * (t[0][1] * d[2] - t[1][2] * t[0][2]) +
                      t[0][2] * (t[0][1] * t[1][2] - d[1] * t[0][2]);
   const double r = std::clamp(det / (2.0 * p * p * p), -1.0, 1.0);
-  const double phi = std::acos(r) / 3.0;
-  out[0] = q + 2.0 * p * std::cos(phi);
-  out[2] = q + 2.0 * p * std::cos(phi + 2.0 * std::acos(-1.0) / 3.0);
-  out[1] = 3.0 * q - out[0] - out[2];
+  return q + 2.0 * p * std::cos(std::acos(r) / 3.0);
 }
 
 // A warning for a link whose principal moments break the triangle inequality (the largest more
 // than the sum of the other two), which no rigid body's do; or "". Files keep a few digits, so a
 // thin rod or a flat plate, exactly on the bound, may lie a little past it: an excess of up to a
-// thousandth of the moments' sum passes.
+// thousandth of the moments' sum passes. The tensor is scaled to a largest entry of 1 first, so
+// that no square in the closed form overflows or vanishes.
 std::string ImplausibleInertia(const urdf::Link& link) {
   const urdf::Inertial& in = *link.inertial;
-  const double t[3][3] = {
-      {in.ixx, in.ixy, in.ixz}, {in.ixy, in.iyy, in.iyz}, {in.ixz, in.iyz, in.izz}};
-  double m[3];
-  PrincipalMoments(t, m);
-  if (m[0] - (m[1] + m[2]) <= 1e-3 * (m[0] + m[1] + m[2])) {
+  const double scale = std::max({std::fabs(in.ixx), std::fabs(in.iyy), std::fabs(in.izz),
+                                 std::fabs(in.ixy), std::fabs(in.ixz), std::fabs(in.iyz)});
+  if (scale == 0.0) {
+    return "";
+  }
+  const double xx = in.ixx / scale, yy = in.iyy / scale, zz = in.izz / scale;
+  const double xy = in.ixy / scale, xz = in.ixz / scale, yz = in.iyz / scale;
+  const double t[3][3] = {{xx, xy, xz}, {xy, yy, yz}, {xz, yz, zz}};
+  const double sum = xx + yy + zz;  // the principal moments' sum, the trace
+  const double largest = LargestPrincipalMoment(t);
+  if (largest - (sum - largest) <= 1e-3 * sum) {
     return "";
   }
   char text[160];
   std::snprintf(text, sizeof text,
                 " has an implausible inertia: its largest principal moment (%g kg m^2) exceeds "
                 "the sum of the other two (%g kg m^2); it is loaded as given",
-                m[0], m[1] + m[2]);
+                largest * scale, (sum - largest) * scale);
   return "link " + Quoted(link.name) + text;
 }
 
@@ -711,6 +710,9 @@ std::string ErrorLine(const std::string& source, const std::string& problem) {
 std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std::string& source,
                                              std::string& error, const UrdfOptions& options,
                                              std::vector<std::string>* notices) {
+  if (notices) {
+    notices->clear();
+  }
   try {
     CheckDocument(text);
     const urdf::ModelInterfaceSharedPtr model = Parse(text);
@@ -728,7 +730,6 @@ std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std:
     std::vector<std::string> lines;
     std::unique_ptr<Robot> robot = Convert(*model, options.tip, lines);
     if (notices) {
-      notices->clear();
       for (const std::string& line : lines) {
         notices->push_back(ErrorLine(source, line));
       }
@@ -748,6 +749,9 @@ std::unique_ptr<Robot> LoadUrdfRobot(const std::string& path, std::string& error
   try {
     text = ReadFile(path);
   } catch (const Problem& p) {
+    if (notices) {
+      notices->clear();
+    }
     error = ErrorLine(path, p.text);
     return nullptr;
   }

@@ -35,10 +35,10 @@ struct UrdfOptions {
 };
 
 // Loads the arm of a URDF file. On failure returns null and sets error to one line that names the
-// file and the problem ("FILE: problem"), with no trailing newline. On success clears error and,
-// when notices is given, sets it to the lines to show the user, each "FILE: text" with no newline:
-// first which joints off the chain are held fixed, then each link whose inertia no rigid body can
-// have (in tree order).
+// file and the problem ("FILE: problem"), with no trailing newline. On success clears error. When
+// notices is given, it is set to the lines to show the user after a load, each "FILE: text" with
+// no newline (none after a failure): first which joints off the chain are held fixed, then each
+// link, of those whose mass takes part, whose inertia no rigid body can have (in tree order).
 std::unique_ptr<Robot> LoadUrdfRobot(const std::string& path, std::string& error,
                                      const UrdfOptions& options = {},
                                      std::vector<std::string>* notices = nullptr);
