@@ -13,6 +13,7 @@
 #include <exception>
 #include <map>
 #include <new>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -589,10 +590,10 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
   // else its parent's (the world's, -1, from the root on until the first moving joint). Its frame
   // is kept in the frame of that body's link (of the root for the world). Fixed joints and the
   // joints held fixed at position 0 alike place a child at the joint's origin.
-  std::map<const urdf::Joint*, std::size_t> moves;  // the chain's moving joints, in order
+  std::set<const urdf::Joint*> moves;  // the joints the chain moves
   for (const urdf::Joint* joint : chosen.path) {
     if (joint->type != urdf::Joint::FIXED) {
-      moves.emplace(joint, moves.size());
+      moves.insert(joint);
     }
   }
   std::vector<Moving> chain;
@@ -606,8 +607,7 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
     }
     const auto parent = static_cast<std::size_t>(n.parent);
     const Frame origin = FromPose(n.joint->parent_to_joint_origin_transform);
-    const auto move = moves.find(n.joint);
-    if (move == moves.end()) {
+    if (moves.count(n.joint) == 0) {
       bodyOf[i] = bodyOf[parent];
       frameOf[i] = frameOf[parent] * origin;
     } else {
@@ -626,7 +626,7 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
       }
       m.radius = CylinderRadius(*n.link);
       chain.push_back(std::move(m));
-      bodyOf[i] = static_cast<int>(move->second);
+      bodyOf[i] = static_cast<int>(chain.size()) - 1;
     }
     // The masses fixed to the world take no part.
     if (n.link->inertial && bodyOf[i] >= 0) {
