@@ -117,7 +117,7 @@ std::string PartsAtOnce(const Tree& tree, int at) {
     }
   }
   return "link " + Quoted(tree.Node(at).link->name) + " parts into " + std::to_string(live.size()) +
-         " chains of moving joints before the first moving joint, " + "at joints " +
+         " chains of moving joints before the first moving joint, at joints " +
          ListedNames(joints, "'", " and ", " and ") +
          "; --tip chooses one of them: " + ListedNames(tips, "'", " or ", " or ");
 }
