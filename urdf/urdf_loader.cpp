@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <map>
 #include <new>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include <urdf_parser/urdf_parser.h>
 
 #include "matrix/matrix.h"
+#include "urdf/urdf_chain.h"
 
 namespace {
 
@@ -272,6 +275,52 @@ void CheckInertial(const urdf::Link& link) {
   }
 }
 
+// The largest principal moment of a symmetric tensor, its largest eigenvalue, by the closed form
+// for 3 x 3 (the trigonometric solution of the characteristic cubic).
+double LargestPrincipalMoment(const double (&t)[3][3]) {
+  const double off = t[0][1] * t[0][1] + t[0][2] * t[0][2] + t[1][2] * t[1][2];
+  if (off == 0.0) {
+    return std::max({t[0][0], t[1][1], t[2][2]});
+  }
+  const double q = (t[0][0] + t[1][1] + t[2][2]) / 3.0;
+  const double d[3] = {t[0][0] - q, t[1][1] - q, t[2][2] - q};
+  const double p = std::sqrt((d[0] * d[0] + d[1] * d[1] + d[2] * d[2] + 2.0 * off) / 6.0);
+  // det((t - q E) / p) / 2, within [-1, 1] but for rounding.
+  const double det = d[0] * (d[1] * d[2] - t[1][2] * t[1][2]) -
+                     t[0][1] * (t[0][1] * d[2] - t[1][2] * t[0][2]) +
+                     t[0][2] * (t[0][1] * t[1][2] - d[1] * t[0][2]);
+  const double r = std::clamp(det / (2.0 * p * p * p), -1.0, 1.0);
+  return q + 2.0 * p * std::cos(std::acos(r) / 3.0);
+}
+
+// A warning for a link whose principal moments break the triangle inequality (the largest more
+// than the sum of the other two), which no rigid body's do; or "". Files keep a few digits, so a
+// thin rod or a flat plate, exactly on the bound, may lie a little past it: an excess of up to a
+// thousandth of the moments' sum passes. The tensor is scaled to a largest entry of 1 first, so
+// that no square in the closed form overflows or vanishes.
+std::string ImplausibleInertia(const urdf::Link& link) {
+  const urdf::Inertial& in = *link.inertial;
+  const double scale = std::max({std::fabs(in.ixx), std::fabs(in.iyy), std::fabs(in.izz),
+                                 std::fabs(in.ixy), std::fabs(in.ixz), std::fabs(in.iyz)});
+  if (scale == 0.0) {
+    return "";
+  }
+  const double xx = in.ixx / scale, yy = in.iyy / scale, zz = in.izz / scale;
+  const double xy = in.ixy / scale, xz = in.ixz / scale, yz = in.iyz / scale;
+  const double t[3][3] = {{xx, xy, xz}, {xy, yy, yz}, {xz, yz, zz}};
+  const double sum = xx + yy + zz;  // the principal moments' sum, the trace
+  const double largest = LargestPrincipalMoment(t);
+  if (largest - (sum - largest) <= 1e-3 * sum) {
+    return "";
+  }
+  char text[160];
+  std::snprintf(text, sizeof text,
+                " has an implausible inertia: its largest principal moment (%g kg m^2) exceeds "
+                "the sum of the other two (%g kg m^2); it is loaded as given",
+                largest * scale, (sum - largest) * scale);
+  return "link " + Quoted(link.name) + text;
+}
+
 // The radius of the link's first visual cylinder, or 0 when it has none.
 double CylinderRadius(const urdf::Link& link) {
   for (const urdf::VisualSharedPtr& visual : link.visual_array) {
@@ -517,82 +566,79 @@ struct Moving {
   double radius = 0.0;
 };
 
-std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model) {
-  urdf::LinkConstSharedPtr link = model.getRoot();
-  CheckInertial(*link);
-  std::size_t reached = 1;  // links of the chain from the root
+std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::string& tip,
+                               std::vector<std::string>& notices) {
+  std::vector<UrdfNode> tree;
+  if (std::string problem = UrdfTreeOrder(model, tree); !problem.empty()) {
+    throw Problem{problem};
+  }
+  for (const UrdfNode& n : tree) {
+    CheckInertial(*n.link);
+    if (n.joint && !Finite(n.joint->parent_to_joint_origin_transform)) {
+      throw Problem{"joint " + Quoted(n.joint->name) + " has an origin that is not finite"};
+    }
+  }
+  UrdfChain chosen;
+  if (std::string problem = ChooseUrdfChain(tree, tip, chosen); !problem.empty()) {
+    throw Problem{problem};
+  }
+  if (std::string line = HeldJointsNotice(chosen, !tip.empty()); !line.empty()) {
+    notices.push_back(std::move(line));
+  }
+
+  // Every link moves with a body: the one its joint starts if that joint is one the chain moves,
+  // else its parent's (the world's, -1, from the root on until the first moving joint). Its frame
+  // is kept in the frame of that body's link (of the root for the world). Fixed joints and the
+  // joints held fixed at position 0 alike place a child at the joint's origin.
+  std::set<const urdf::Joint*> moves;  // the joints the chain moves
+  for (const urdf::Joint* joint : chosen.path) {
+    if (joint->type != urdf::Joint::FIXED) {
+      moves.insert(joint);
+    }
+  }
   std::vector<Moving> chain;
   Frame base = kIdentity;
-  // From the frame of the last moving joint's child (the root before the first) to link's frame.
-  Frame fixed = kIdentity;
-  bool tool = false;  // a fixed joint follows the last moving joint
-  while (!link->child_joints.empty()) {
-    if (link->child_joints.size() > 1) {
-      throw Problem{"link " + Quoted(link->name) + " has two child joints (" +
-                    Quoted(link->child_joints[0]->name) + " and " +
-                    Quoted(link->child_joints[1]->name) + "); only a serial chain can be loaded"};
+  std::vector<int> bodyOf(tree.size(), -1);
+  std::vector<Frame> frameOf(tree.size(), kIdentity);
+  for (std::size_t i = 0; i < tree.size(); ++i) {
+    const UrdfNode& n = tree[i];
+    if (n.joint == nullptr) {
+      continue;  // the root: the world's, at the identity
     }
-    const urdf::Joint& joint = *link->child_joints[0];
-    const urdf::LinkConstSharedPtr child = model.getLink(joint.child_link_name);
-    CheckInertial(*child);
-    if (!Finite(joint.parent_to_joint_origin_transform)) {
-      throw Problem{"joint " + Quoted(joint.name) + " has an origin that is not finite"};
-    }
-    const Frame origin = FromPose(joint.parent_to_joint_origin_transform);
-
-    if (joint.type == urdf::Joint::FIXED) {
-      fixed = fixed * origin;
-      if (!chain.empty()) {
-        tool = true;
-        if (child->inertial) {
-          AddInertial(chain.back().body, *child->inertial, fixed);
-        }
-      }
-    } else if (joint.type == urdf::Joint::REVOLUTE || joint.type == urdf::Joint::CONTINUOUS ||
-               joint.type == urdf::Joint::PRISMATIC) {
-      if (chain.size() == kUrdfMaxMovingJoints) {
-        throw Problem{"more than " + std::to_string(kUrdfMaxMovingJoints) + " moving joints"};
-      }
-      const urdf::Vector3& axis = joint.axis;
-      if (!std::isfinite(axis.x) || !std::isfinite(axis.y) || !std::isfinite(axis.z) ||
-          (axis.x == 0.0 && axis.y == 0.0 && axis.z == 0.0)) {
-        throw Problem{"joint " + Quoted(joint.name) + " has no usable axis"};
-      }
+    const auto parent = static_cast<std::size_t>(n.parent);
+    const Frame origin = FromPose(n.joint->parent_to_joint_origin_transform);
+    if (moves.count(n.joint) == 0) {
+      bodyOf[i] = bodyOf[parent];
+      frameOf[i] = frameOf[parent] * origin;
+    } else {
       Moving m;
-      m.joint = joint.name;
-      m.link = child->name;
-      m.type = joint.type == urdf::Joint::PRISMATIC ? Prismatic : Revolute;
-      m.direction = DirectionOf(axis);
+      m.joint = n.joint->name;
+      m.link = n.link->name;
+      m.type = n.joint->type == urdf::Joint::PRISMATIC ? Prismatic : Revolute;
+      m.direction = DirectionOf(n.joint->axis);
       // The incoming frame: the joint frame turned by the direction's rotation, seen from the
       // previous link's URDF frame (from the root for the first joint).
-      const Frame incoming = fixed * origin * m.direction.a;
+      const Frame incoming = frameOf[parent] * origin * m.direction.a;
       if (chain.empty()) {
         base = incoming;
       } else {
         chain.back().offset = Transposed(chain.back().direction.a) * incoming;
       }
-      if (child->inertial) {
-        AddInertial(m.body, *child->inertial, kIdentity);
-      }
-      m.radius = CylinderRadius(*child);
+      m.radius = CylinderRadius(*n.link);
       chain.push_back(std::move(m));
-      fixed = kIdentity;
-      tool = false;
-    } else {
-      const char* kind = joint.type == urdf::Joint::FLOATING ? "floating"
-                         : joint.type == urdf::Joint::PLANAR ? "planar"
-                                                             : "of an unknown type";
-      throw Problem{"joint " + Quoted(joint.name) + " is " + kind +
-                    "; only revolute, continuous, prismatic and fixed joints can be simulated"};
+      bodyOf[i] = static_cast<int>(chain.size()) - 1;
     }
-    link = child;
-    ++reached;
+    // The masses fixed to the world take no part.
+    if (n.link->inertial && bodyOf[i] >= 0) {
+      AddInertial(chain[static_cast<std::size_t>(bodyOf[i])].body, *n.link->inertial, frameOf[i]);
+      if (std::string line = ImplausibleInertia(*n.link); !line.empty()) {
+        notices.push_back(std::move(line));
+      }
+    }
   }
-  // The text's own check leaves no loop of links apart from the chain; should the two XML readers
-  // ever disagree on the joints, such links still must not pass unnoticed.
-  if (reached != model.links_.size()) {
-    throw Problem{"the joints form a closed loop apart from the chain"};
-  }
+  // The last link ends in a tool frame when fixed joints lead on from it to the chain's tool link.
+  const std::size_t toolNode = chosen.tool;
+  const bool tool = !chain.empty() && moves.count(tree[toolNode].joint) == 0;
 
   auto robot = std::make_unique<Robot>(0.0, 0.0, -9.81, 0.1, 0.1);
   robot->kineticEnergy = 0.0;
@@ -618,8 +664,8 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model) {
     Rotated(back.r, m.body.inertia, m.body.inertia);
     if (j + 1 == chain.size()) {
       // Nothing follows the last link; its offset only gives the view the extent of its body:
-      // to the frame of a tool fixed to it, or else twice as far as its centre of mass.
-      m.offset = tool ? back * fixed : kIdentity;
+      // to the tool frame, or else twice as far as its centre of mass.
+      m.offset = tool ? back * frameOf[toolNode] : kIdentity;
       if (!tool) {
         for (int i = 0; i < 3; ++i) {
           m.offset.p[i] = 2.0 * com[i];
@@ -662,7 +708,11 @@ std::string ErrorLine(const std::string& source, const std::string& problem) {
 }  // namespace
 
 std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std::string& source,
-                                             std::string& error) {
+                                             std::string& error, const UrdfOptions& options,
+                                             std::vector<std::string>* notices) {
+  if (notices) {
+    notices->clear();
+  }
   try {
     CheckDocument(text);
     const urdf::ModelInterfaceSharedPtr model = Parse(text);
@@ -677,7 +727,13 @@ std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std:
         }
       }
     } unlink{*model};
-    std::unique_ptr<Robot> robot = Convert(*model);
+    std::vector<std::string> lines;
+    std::unique_ptr<Robot> robot = Convert(*model, options.tip, lines);
+    if (notices) {
+      for (const std::string& line : lines) {
+        notices->push_back(ErrorLine(source, line));
+      }
+    }
     error.clear();
     return robot;
   } catch (const Problem& p) {
@@ -686,13 +742,18 @@ std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std:
   }
 }
 
-std::unique_ptr<Robot> LoadUrdfRobot(const std::string& path, std::string& error) {
+std::unique_ptr<Robot> LoadUrdfRobot(const std::string& path, std::string& error,
+                                     const UrdfOptions& options,
+                                     std::vector<std::string>* notices) {
   std::string text;
   try {
     text = ReadFile(path);
   } catch (const Problem& p) {
+    if (notices) {
+      notices->clear();
+    }
     error = ErrorLine(path, p.text);
     return nullptr;
   }
-  return LoadUrdfRobotFromText(text, path, error);
+  return LoadUrdfRobotFromText(text, path, error, options, notices);
 }

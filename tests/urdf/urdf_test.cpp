@@ -1,17 +1,21 @@
 // The loader and the dynamics: M, G and C qd of a loaded arm agree within 1e-10 with Orocos KDL's
 // ChainDynParam (recursive Newton-Euler and composite bodies, a different method written by
 // others) on the chain that KDL's own URDF parser builds from the same text, for the samples, the
-// built-in arm and random chains with everything the loader folds away (arbitrary axes, turned
-// joint and inertial origins, prismatic joints, fixed joints before, between and after the moving
-// ones, moving links whose mass comes only from links fixed to them); and what the view needs from
-// the samples.
+// built-in arm and random chains and trees with everything the loader folds away (arbitrary axes,
+// turned joint and inertial origins, prismatic joints, fixed joints before, between and after the
+// moving ones, moving links whose mass comes only from links fixed to them, subtrees and moving
+// joints off the chain); which chain a tree gives, and what the view needs from the samples.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <kdl/chaindynparam.hpp>
@@ -24,20 +28,54 @@
 
 namespace {
 
+// KDL's chain from the root to end, which leaves out every mass hung off it; here each segment
+// gets them back, by KDL's own algebra: the inertias of all the other segments below it, placed
+// where their joints at position 0 put them.
+KDL::Chain ChainWithMassesOffIt(const KDL::Tree& tree, const std::string& end) {
+  KDL::Chain chain, out;
+  EXPECT_TRUE(tree.getChain(tree.getRootSegment()->first, end, chain)) << end;
+  std::set<std::string> on;
+  for (const KDL::Segment& s : chain.segments) {
+    on.insert(s.getName());
+  }
+  for (const KDL::Segment& s : chain.segments) {
+    KDL::RigidBodyInertia inertia = s.getInertia();
+    std::vector<std::pair<KDL::SegmentMap::const_iterator, KDL::Frame>> below;
+    for (const auto& child : GetTreeElementChildren(tree.getSegments().at(s.getName()))) {
+      below.emplace_back(child, KDL::Frame::Identity());
+    }
+    while (!below.empty()) {
+      const auto [it, at] = below.back();
+      below.pop_back();
+      if (on.count(it->first) == 0) {
+        const KDL::Segment& off = GetTreeElementSegment(it->second);
+        const KDL::Frame frame = at * off.pose(0.0);
+        inertia = inertia + frame * off.getInertia();
+        for (const auto& child : GetTreeElementChildren(it->second)) {
+          below.emplace_back(child, frame);
+        }
+      }
+    }
+    out.addSegment(KDL::Segment(s.getName(), s.getJoint(), s.getFrameToTip(), inertia));
+  }
+  return out;
+}
+
 // Loads text and compares M, G and C qd at 10 random states with KDL on the chain that KDL's own
-// parser builds from it.
-void ExpectLoadedTextAgreesWithKdl(const std::string& text, std::mt19937_64& random) {
+// parser builds from it, to the link end (by default the tip, or else the one leaf of a serial
+// tree).
+void ExpectLoadedTextAgreesWithKdl(const std::string& text, std::mt19937_64& random,
+                                   const UrdfOptions& options = {}, std::string end = "") {
   std::string error;
-  std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(text, "text", error);
+  std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(text, "text", error, options);
   ASSERT_TRUE(robot) << error;
   KDL::Tree tree;
   ASSERT_TRUE(kdl_parser::treeFromString(text, tree));
-  std::string tip;  // the one leaf of the serial tree
+  end = end.empty() ? options.tip : end;
   for (const auto& [name, element] : tree.getSegments()) {
-    tip = GetTreeElementChildren(element).empty() ? name : tip;
+    end = end.empty() && GetTreeElementChildren(element).empty() ? name : end;
   }
-  KDL::Chain chain;
-  ASSERT_TRUE(tree.getChain(tree.getRootSegment()->first, tip, chain));
+  const KDL::Chain chain = ChainWithMassesOffIt(tree, end);
   const auto n = static_cast<uint32_t>(robot->links.size());
   ASSERT_EQ(chain.getNrOfJoints(), n);
   const matrix<double>& g = robot->gravity;
@@ -68,9 +106,19 @@ void ExpectLoadedTextAgreesWithKdl(const std::string& text, std::mt19937_64& ran
   }
 }
 
+struct RandomTree {
+  std::string text;
+  std::string last;  // the serial chain's last link
+  int links = 0;     // l1 to l<links> lie below the root l0
+};
+
 // A random serial chain of `moving` moving joints: each followed by up to two fixed joints, and
-// up to two before the first; every tenth origin pitched by exactly a quarter turn.
-std::string RandomChain(std::mt19937_64& random, int moving) {
+// up to two before the first; every tenth origin pitched by exactly a quarter turn. Then, with
+// fork, two moving joints hung from the chain's last link (the chain parts there), and `extras`
+// links hung from links drawn at random, by fixed joints or, with movingExtras, one in three by
+// revolute ones.
+RandomTree MakeRandomTree(std::mt19937_64& random, int moving, int extras = 0,
+                          bool movingExtras = false, bool fork = false) {
   const auto num = [&](double low, double high) {  // %.17g: both parsers read the same double
     char text[32];
     std::snprintf(text, sizeof text, "%.17g", std::uniform_real_distribution(low, high)(random));
@@ -93,8 +141,8 @@ std::string RandomChain(std::mt19937_64& random, int moving) {
   };
   std::string text = "<robot name='random'><link name='l0'/>";
   int links = 0;
-  const auto joint = [&](const std::string& type, bool mass) {
-    const std::string parent = "l" + std::to_string(links), child = "l" + std::to_string(++links);
+  const auto joint = [&](const std::string& type, bool mass, int from) {
+    const std::string parent = "l" + std::to_string(from), child = "l" + std::to_string(++links);
     const std::string axes[] = {"1 0 0", "0 1 0", "0 0 1", "-1 0 0", "0 -1 0", "0 0 -1"};
     const int kind = std::uniform_int_distribution<int>(0, 7)(random);
     const std::string axis = kind < 6 ? axes[kind] : three(-3, 3);
@@ -108,16 +156,26 @@ std::string RandomChain(std::mt19937_64& random, int moving) {
   };
   const auto count = [&] { return std::uniform_int_distribution<int>(0, 2)(random); };
   for (int f = count(); f > 0; --f) {
-    joint("fixed", count() == 0);
+    joint("fixed", count() == 0, links);
   }
   for (int j = 0; j < moving; ++j) {
     const bool own = count() > 0;  // else its mass comes only from a fixed link
-    joint(j % 3 == 2 ? "prismatic" : j % 3 == 1 ? "revolute" : "continuous", own);
+    joint(j % 3 == 2 ? "prismatic" : j % 3 == 1 ? "revolute" : "continuous", own, links);
     for (int f = own ? count() : 1 + count() % 2; f > 0; --f) {
-      joint("fixed", true);
+      joint("fixed", true, links);
     }
   }
-  return text + "</robot>";
+  const int last = links;
+  if (fork) {
+    joint("prismatic", true, last);
+    joint("continuous", true, last);
+  }
+  for (int e = 0; e < extras; ++e) {
+    const int from = std::uniform_int_distribution<int>(0, links)(random);
+    const bool moves = movingExtras && count() == 0;
+    joint(moves ? "revolute" : "fixed", moves || count() > 0, from);
+  }
+  return {text + "</robot>", "l" + std::to_string(last), links};
 }
 
 TEST(Urdf, SamplesAgreeWithKdlAndGiveTheViewItsFramesAndSizes) {
@@ -127,31 +185,57 @@ TEST(Urdf, SamplesAgreeWithKdlAndGiveTheViewItsFramesAndSizes) {
     double baseZ;          // the first joint's height
     double lastOffset[3];  // the last link's drawing extent, in its own frame
     double firstRadius;
+    const char* end;      // where the chain ends
+    const char* notices;  // after "FILE: ", one per line
   } const samples[] = {
       // The lower rod reaches twice as far as its centre of mass; the rods' cylinders give the
       // radius.
-      {"double_pendulum", "RY RY", 2, {0, 0, -1}, 0.02},
+      {"double_pendulum", "RY RY", 2, {0, 0, -1}, 0.02, "", ""},
       // Axes of -y turn the link frames so that x is the axis; the gripper joins the hand, and
       // its frame, 0.3 m along the hand's URDF x, lies along the turned y.
-      {"planar_3link", "RX RX RX", 1, {0, 0.3, 0}, 0.05},
+      {"planar_3link", "RX RX RX", 1, {0, 0.3, 0}, 0.05, "", ""},
       // The tool frame 12 cm down the -z axis lies along the turned x.
-      {"scara", "RZ RZ PX RX", 0.4, {0.12, 0, 0}, 0.05},
+      {"scara", "RZ RZ PX RX", 0.4, {0.12, 0, 0}, 0.05, "", ""},
       // The first link has no length: a hundredth of the arm's reach.
       {"puma560",
        "RZ RZ RZ RZ RZ RZ",
        0.67,
        {0, 0, 0.05},
-       0.01 * (0.4318 + std::hypot(0.0203, 0.15005) + 0.4318 + 0.05)},
+       0.01 * (0.4318 + std::hypot(0.0203, 0.15005) + 0.4318 + 0.05),
+       "",
+       // The published data break the triangle inequality; the arm loads as given.
+       "link 'link1' has an implausible inertia: its largest principal moment (0.35 kg m^2) "
+       "exceeds the sum of the other two (0 kg m^2); it is loaded as given\n"
+       "link 'link3' has an implausible inertia: its largest principal moment (0.086 kg m^2) "
+       "exceeds the sum of the other two (0.0785 kg m^2); it is loaded as given\n"},
+      // The chain parts into the fingers at the hand, whose frame gives the extent; the fingers,
+      // the hand, the sensor and its frame join the flange link.
+      {"arm7_gripper",
+       "RZ RY RZ RX RZ RY RZ",
+       0.15,
+       {0, 0, 0.07},
+       0.06,
+       "hand",
+       "2 joints off the chain are held fixed (finger_left_joint, finger_right_joint); the chain "
+       "ends at hand; --tip chooses another end\n"},
+      // Two frames fixed side by side on the flange link: no tool frame, twice its centre of mass.
+      {"industrial6", "RZ RY RY RX RY RX", 0.15, {0.016, 0, 0}, 0.06, "link_6", ""},
   };
   std::mt19937_64 random(11);
   for (const auto& s : samples) {
     SCOPED_TRACE(s.name);
     const std::string path = std::string(VELMOTH_EXAMPLES) + "/" + s.name + ".urdf";
     std::ifstream file(path);
-    ExpectLoadedTextAgreesWithKdl(std::string(std::istreambuf_iterator<char>(file), {}), random);
-    std::string error;
-    const std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
+    ExpectLoadedTextAgreesWithKdl(std::string(std::istreambuf_iterator<char>(file), {}), random, {},
+                                  s.end);
+    std::string error, notices;
+    std::vector<std::string> lines = {"stale"};
+    const std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error, {}, &lines);
     ASSERT_TRUE(robot) << error;
+    for (const std::string& line : lines) {
+      notices += line.substr(line.rfind(path + ": ", 0) == 0 ? path.size() + 2 : 0) + "\n";
+    }
+    EXPECT_EQ(notices, s.notices);
     EXPECT_TRUE(robot->name == s.name && robot->coulombFriction == 0.1 &&
                 robot->viscousFriction == 0.1 && robot->gravity(2, 0) == -9.81);
     std::string joints;
@@ -159,7 +243,7 @@ TEST(Urdf, SamplesAgreeWithKdlAndGiveTheViewItsFramesAndSizes) {
       joints += std::string(joints.empty() ? "" : " ") +
                 (link->jointType == Prismatic ? 'P' : 'R') + static_cast<char>('X' + link->axis);
     }
-    EXPECT_EQ(joints, s.joints);
+    ASSERT_EQ(joints, s.joints);
     EXPECT_NEAR(robot->basePose(2, 3), s.baseZ, 1e-12);
     const Link& last = *robot->links.back();
     EXPECT_NEAR(std::hypot(last.offsetX - s.lastOffset[0], last.offsetY - s.lastOffset[1],
@@ -175,9 +259,175 @@ TEST(Urdf, BuiltInArmAndRandomChainsAgreeWithKdl) {
   std::ifstream builtIn(VELMOTH_URDF_TESTS "/builtin_arm.urdf");
   ExpectLoadedTextAgreesWithKdl(std::string(std::istreambuf_iterator<char>(builtIn), {}), random);
   for (int chain = 0; chain < 60; ++chain) {
-    const std::string text = RandomChain(random, 1 + chain % 7);
+    const std::string text = MakeRandomTree(random, 1 + chain % 7).text;
     SCOPED_TRACE(text);
     ExpectLoadedTextAgreesWithKdl(text, random);
+  }
+}
+
+// Without a tip, subtrees fixed anywhere, and every other tree with a fork of moving joints where
+// the chain ends; with a tip at any link, moving joints hung anywhere off the chain as well.
+TEST(Urdf, RandomTreesAgreeWithKdlWithTheMassesOffTheChainAdded) {
+  std::mt19937_64 random(12);
+  for (int t = 0; t < 40; ++t) {
+    const RandomTree tree = MakeRandomTree(random, 1 + t % 6, 2 + t % 5, false, t % 2 == 0);
+    SCOPED_TRACE(tree.text);
+    ExpectLoadedTextAgreesWithKdl(tree.text, random, {}, tree.last);
+  }
+  for (int t = 0; t < 60; ++t) {
+    const RandomTree tree = MakeRandomTree(random, 1 + t % 6, 3 + t % 5, true, t % 2 == 0);
+    const UrdfOptions options{
+        "l" + std::to_string(std::uniform_int_distribution<int>(1, tree.links)(random))};
+    SCOPED_TRACE(options.tip + " of " + tree.text);
+    ExpectLoadedTextAgreesWithKdl(tree.text, random, options);
+  }
+}
+
+// A tree of links written "parent child kind [leader], ...": kind c continuous, p prismatic,
+// f fixed, x floating; a leader makes the joint mimic the joint of that name. Each joint is named
+// after its child link; every link has a mass.
+std::string Tree(const std::string& shape) {
+  std::string text = "<robot name='tree'>", parent, child, kind, leader;
+  std::set<std::string> links;
+  for (std::size_t at = 0; at < shape.size();) {
+    const std::size_t comma = std::min(shape.find(',', at), shape.size());
+    std::istringstream joint(shape.substr(at, comma - at));
+    leader.clear();
+    joint >> parent >> child >> kind >> leader;
+    const std::string type = kind == "c"   ? "continuous"
+                             : kind == "p" ? "prismatic"
+                             : kind == "f" ? "fixed"
+                                           : "floating";
+    text += "<joint name='" + child + "' type='" + type + "'><parent link='" + parent +
+            "'/><child link='" + child + "'/><axis xyz='0 0 1'/>" +
+            "<limit lower='0' upper='1' effort='1' velocity='1'/>" +
+            (leader.empty() ? "" : "<mimic joint='" + leader + "'/>") + "</joint>";
+    links.insert(parent);
+    links.insert(child);
+    at = comma + 1;
+  }
+  for (const std::string& link : links) {
+    text += "<link name='" + link +
+            "'><inertial><mass value='1'/><inertia ixx='1' iyy='1' izz='1' ixy='0' ixz='0' "
+            "iyz='0'/></inertial></link>";
+  }
+  return text + "</robot>";
+}
+
+TEST(Urdf, TreesGiveTheirChainWithANoticeOrAreRefusedWithOneLine) {
+  const std::string fingers = "base l1 c, l1 hand f, hand tcp f, hand fa p, hand fb p fa";
+  const std::string torso =
+      "world torso f, torso camera f, torso la1 c, la1 la2 c, torso rmount f, rmount ra1 c, "
+      "ra1 ra2 c, ra2 rhand f, rhand rfa p, rhand rfb p";
+  const struct {
+    std::string shape, tip;
+    int links;            // -1: refused
+    std::string message;  // the notices (one per line) or the error, after "t: "
+  } cases[] = {
+      // Frames beside the moving links and fixed fingers join the bodies they hang from.
+      {"world base f, base frame f, base l1 c, l1 l2 p, l2 tool0 f, l2 flange f, l2 fa f, "
+       "l2 fb f",
+       "", 2, ""},
+      // Moving fingers part the chain at the hand and are held, the mimic one as well.
+      {fingers, "", 1,
+       "2 joints off the chain are held fixed (fa, fb); the chain ends at hand; --tip chooses "
+       "another end"},
+      {fingers, "fa", 2, "1 joint off the chain is held fixed (fb)"},
+      {fingers, "tcp", 1, "2 joints off the chain are held fixed (fa, fb)"},
+      // A joint that mimics another cannot be moved by the chain.
+      {fingers, "fb", -1,
+       "joint 'fb' mimics joint 'fa', and joints coupled to others cannot be simulated; --tip "
+       "can end the chain before it, at 'hand'"},
+      {"base l1 c, l1 l2 c l1", "", -1,
+       "joint 'l2' mimics joint 'l1', and joints coupled to others cannot be simulated; --tip "
+       "can end the chain before it, at 'l1'"},
+      {"world base f, base l1 c l0", "", -1,
+       "joint 'l1' mimics joint 'l0', and joints coupled to others cannot be simulated; --tip "
+       "can choose a chain without it"},
+      // A torso with two arms: no chain without a tip; with one, the other arm is held.
+      {torso, "", -1,
+       "link 'torso' parts into 2 chains of moving joints before the first moving joint, at "
+       "joints 'la1' and 'rmount'; --tip chooses one of them: 'la2' or 'rhand'"},
+      {torso, "ra2", 2, "4 joints off the chain are held fixed (la1, la2, rfa, rfb)"},
+      {torso, "nope", -1, "--tip: there is no link 'nope'"},
+      {torso, "world", -1, "--tip: 'world' is the root link; the chain must end below it"},
+      // Every child joint where the chain parts is named, and a branch that parts again before
+      // a moving joint offers its own branches' ends.
+      {"base a c, base b p, base c c, base d f, d e c, d g c, base frame f", "", -1,
+       "link 'base' parts into 4 chains of moving joints before the first moving joint, at "
+       "joints 'a', 'b', 'c' and 'd'; --tip chooses one of them: 'a', 'b', 'c', 'e' or 'g'"},
+      {"base a c, a b c, a c c, a d c, a e c, a f c, a g c, a h c, a i c", "", 1,
+       "8 joints off the chain are held fixed (b, c, d, e, f, g and 2 more); the chain ends at "
+       "a; --tip chooses another end"},
+      // A floating joint is held off the chain, and refused on it.
+      {"base a c, a b x", "a", 1, "1 joint off the chain is held fixed (b)"},
+      {"base a c, a b x", "", -1,
+       "joint 'b' is floating; only revolute, continuous, prismatic and fixed joints can be "
+       "simulated"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape + " to " + c.tip);
+    std::string error;
+    std::vector<std::string> notices;
+    const std::unique_ptr<Robot> robot =
+        LoadUrdfRobotFromText(Tree(c.shape), "t", error, {c.tip}, &notices);
+    if (c.links < 0) {
+      EXPECT_FALSE(robot);
+      EXPECT_EQ(error, "t: " + c.message);
+      continue;
+    }
+    ASSERT_TRUE(robot) << error;
+    EXPECT_EQ(robot->links.size(), static_cast<std::size_t>(c.links));
+    EXPECT_EQ(notices, c.message.empty() ? std::vector<std::string>{}
+                                         : std::vector<std::string>{"t: " + c.message});
+  }
+}
+
+// Principal moments that break the triangle inequality are warned about, after the held joints,
+// but only where the mass takes part; a tensor that is not positive semi-definite is refused.
+TEST(Urdf, ImplausibleInertiasAreWarnedAboutAndImpossibleOnesRefused) {
+  const struct {
+    std::string link;  // base (fixed to the world), a (moved) or b (held off the chain)
+    std::string inertia;
+    const char* largest;  // as warned, with the sum of the other two; null: no warning
+    const char* others;
+  } cases[] = {
+      {"a", "ixx='0' iyy='0.35' izz='0' ixy='0' ixz='0' iyz='0'", "0.35", "0"},
+      // diag(0.1, 0.1, 0.3) turned 45 degrees about x; on the bound, diag(0.1, 0.1, 0.2) turned.
+      {"a", "ixx='0.1' iyy='0.2' izz='0.2' ixy='0' ixz='0' iyz='0.1'", "0.3", "0.2"},
+      {"a", "ixx='0.1' iyy='0.15' izz='0.15' ixy='0' ixz='0' iyz='0.05'", nullptr, nullptr},
+      // A thin rod as files round it: a ten-thousandth past the bound.
+      {"a", "ixx='0.3501' iyy='0.35' izz='0' ixy='0' ixz='0' iyz='0'", nullptr, nullptr},
+      {"b", "ixx='0' iyy='0' izz='0.35' ixy='0' ixz='0' iyz='0'", "0.35", "0"},
+      {"base", "ixx='0' iyy='0' izz='0.35' ixy='0' ixz='0' iyz='0'", nullptr, nullptr},
+      {"a", "ixx='1' iyy='1' izz='1' ixy='2' ixz='0' iyz='0'", nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link + ": " + c.inertia);
+    std::string text = Tree("world base f, base a c, a b p, a c p");
+    const std::size_t at = text.find("<inertia ", text.find("<link name='" + c.link + "'>"));
+    text.replace(at, text.find("/>", at) - at, "<inertia " + c.inertia);
+    std::string error;
+    std::vector<std::string> notices;
+    const std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(text, "t", error, {}, &notices);
+    if (c.inertia.find("ixy='2'") != std::string::npos) {
+      EXPECT_TRUE(!robot && error ==
+                                "t: link 'a' has an inertia tensor that is not positive "
+                                "semi-definite")
+          << error;
+      continue;
+    }
+    ASSERT_TRUE(robot) << error;
+    std::vector<std::string> expected = {
+        "t: 2 joints off the chain are held fixed (b, c); the chain ends at a; --tip chooses "
+        "another end"};
+    if (c.largest) {
+      expected.push_back("t: link '" + c.link +
+                         "' has an implausible inertia: its largest principal moment (" +
+                         c.largest + " kg m^2) exceeds the sum of the other two (" + c.others +
+                         " kg m^2); it is loaded as given");
+    }
+    EXPECT_EQ(notices, expected);
   }
 }
 
