@@ -161,9 +161,15 @@ int CVelmothApp::Run(int argc, char** argv) {
   std::string armError;
   auto loaded = std::make_shared<std::unique_ptr<Robot>>();
   if (!m_options.urdf.empty()) {
-    *loaded = LoadUrdfRobot(m_options.urdf, armError);
+    std::vector<std::string> notices;
+    *loaded = LoadUrdfRobot(m_options.urdf, armError, UrdfOptions{m_options.tip}, &notices);
     if (*loaded == nullptr) {
       std::fprintf(stderr, "velmoth: %s\n", armError.c_str());
+    }
+    // What the loader had to decide is said once on standard error and stays in the strip.
+    for (const std::string& notice : notices) {
+      std::fprintf(stderr, "velmoth: %s\n", notice.c_str());
+      m_arm.notices.push_back(notice);
     }
   }
   const int links = static_cast<int>(m_options.links);

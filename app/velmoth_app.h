@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "simulation/command_line.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_options.h"
+#include "simulation/command_line.h"
 
 class QApplication;
 class QtDialogWindow;

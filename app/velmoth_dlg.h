@@ -42,6 +42,8 @@ struct ArmSetup {
   std::optional<std::string> gravity;
   // How the ticks advance it.
   StepOptions step = DefaultStepOptions(false);
+  // What the user should know of how the arm was made (joints held fixed, implausible inertias).
+  std::vector<std::string> notices;
 };
 
 // Follows the simulation: told after every tick and after every "Reset".

@@ -49,6 +49,9 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
       ->type_name("FILE");
   app.add_option("--urdf", options.urdf, "Simulate the serial arm of a URDF file")
       ->type_name("FILE");
+  app.add_option("--tip", options.tip,
+                 "With --urdf: the link the arm's chain ends at (default: where the chain parts)")
+      ->type_name("LINK");
   app.add_option("--links", options.links,
                  "Number of links of the built-in arm, 0 to 100 (default: 6)")
       ->type_name("N")
@@ -86,6 +89,10 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   options.linksGiven = app.count("--links") > 0;
   if (options.linksGiven && app.count("--urdf") > 0) {
     std::fputs("velmoth: --links and --urdf cannot be given together\n", stderr);
+    return kUsageStatus;
+  }
+  if (app.count("--tip") > 0 && app.count("--urdf") == 0) {
+    std::fputs("velmoth: --tip chooses the end of a URDF file's chain and needs --urdf\n", stderr);
     return kUsageStatus;
   }
   // As the panel's "Set" reads its fields; given but empty reads as 0.

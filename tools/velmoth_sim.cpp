@@ -55,6 +55,7 @@ struct Settings {
   std::string q0;
   std::string qd0;
   std::string urdf;
+  std::string tip;
   uint64_t ticks = 100;
   uint64_t every = 1;
   uint64_t links = kBuiltInLinkCount;
@@ -100,6 +101,10 @@ void AddArmOptions(CLI::App& command, Settings& s) {
             return text.empty() ? std::string("expects a file name, not ''") : std::string();
           },
           "", "FileName"));
+  command
+      .add_option("--tip", s.tip,
+                  "With --urdf: the link the arm's chain ends at (default: where the chain parts)")
+      ->type_name("LINK");
 }
 
 // The parts of --help that do not fit an option's line.
@@ -135,10 +140,15 @@ const char* const kTextRules =
 // The built-in arm, or the arm of the URDF file, with the panel's "Set" applied for what was
 // given: viscous, coulomb, gravity. Null when the file cannot be loaded, with error set.
 std::unique_ptr<Robot> MakeArm(const Settings& s, std::string& error) {
-  std::unique_ptr<Robot> robot =
-      s.urdf.empty() ? MakeBuiltInRobot(static_cast<int>(s.links)) : LoadUrdfRobot(s.urdf, error);
+  std::vector<std::string> notices;
+  std::unique_ptr<Robot> robot = s.urdf.empty()
+                                     ? MakeBuiltInRobot(static_cast<int>(s.links))
+                                     : LoadUrdfRobot(s.urdf, error, UrdfOptions{s.tip}, &notices);
   if (!robot) {
     return nullptr;
+  }
+  for (const std::string& notice : notices) {
+    std::fprintf(stderr, "velmoth-sim: %s\n", notice.c_str());
   }
   if (s.viscousGiven) {
     robot->viscousFriction = ReadCoefficientText(s.viscous);
@@ -438,6 +448,11 @@ int Main(int argc, char** argv) {
   for (CLI::App* command : {run, terms}) {
     if (command->count("--links") > 0 && command->count("--urdf") > 0) {
       std::fputs("velmoth-sim: --links and --urdf cannot be given together\n", stderr);
+      return kUsageStatus;
+    }
+    if (command->count("--tip") > 0 && command->count("--urdf") == 0) {
+      std::fputs("velmoth-sim: --tip chooses the end of a URDF file's chain and needs --urdf\n",
+                 stderr);
       return kUsageStatus;
     }
     s.viscousGiven = s.viscousGiven || command->count("--viscous") > 0;

@@ -17,6 +17,10 @@
 #include "view/ogl_wnd_custom.h"
 
 MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
+  // The arm's notices stay in the strip's note, one after the other, until another note comes.
+  for (const std::string& notice : arm.notices) {
+    note_ += (note_.isEmpty() ? QString() : QStringLiteral("  ")) + QString::fromStdString(notice);
+  }
   dlg_.SetArmSetup(std::move(arm));
   strip_ = new StatusStrip;
   window_.SetBottomBar(strip_);

@@ -28,12 +28,12 @@
 #include <memory>
 
 #include "app/dialog_template.h"
-#include "simulation/text_fields.h"
 #include "app/velmoth_app.h"
 #include "app/velmoth_dlg.h"
 #include "app/windows/main_window.h"
 #include "app/windows/qt_dialog_window.h"
 #include "robot/robot.h"
+#include "simulation/text_fields.h"
 #include "tests/app/panel_helpers.h"
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
@@ -320,22 +320,39 @@ class DialogEndToEnd : public QObject {
     Click(kIdReset);  // nothing left to act on, and nothing breaks
   }
 
-  // The arm of a URDF file: the window bears its name, the panel's vectors have its joints, and it
-  // moves from where it was started.
+  // The arm of a URDF file, a gripper whose fingers are held: the window bears its name, the strip
+  // says which joints are held (no message box), the panel's vectors have its joints, and it moves
+  // from where it was started on the step of arms from files, which the strip can change.
   void anArmFromAFileNamesTheWindowAndFillsThePanel() {
     Close();
     ArmSetup arm;
-    arm.make = [] {
+    const auto load = [](std::vector<std::string>* notices) {
       std::string error;
-      return LoadUrdfRobot(VELMOTH_EXAMPLES "/double_pendulum.urdf", error);
+      return LoadUrdfRobot(VELMOTH_EXAMPLES "/arm7_gripper.urdf", error, {}, notices);
     };
-    arm.q0 = "0.5";
+    QVERIFY(load(&arm.notices) != nullptr);
+    arm.make = [load] { return load(nullptr); };
+    arm.q0 = "0.5, 0.8";
+    arm.step = DefaultStepOptions(true);
     Open(std::move(arm));
-    QCOMPARE(window_->windowTitle(), QStringLiteral("Velmoth: double_pendulum"));
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Velmoth: arm7_gripper"));
+    QVERIFY(main_->Strip().Note().contains(QStringLiteral("held fixed (finger_left_joint")));
+    QCOMPARE(main_->EngineChoice()->currentText(), QStringLiteral("recursive"));
+    QCOMPARE(main_->IntegratorChoice()->currentText(), QStringLiteral("implicit"));
     window_->show();
     WaitTicks(5);
-    QCOMPARE(Edit(kIdJointAngle)->text().count(QLatin1Char(',')), 2);
-    QVERIFY(Arm().links[0]->q != 0.5);
+    QCOMPARE(Edit(kIdJointAngle)->text().count(QLatin1Char(',')), 7);
+    // The first joint turns about the vertical and friction holds it; the shoulder falls.
+    QCOMPARE(Arm().links[0]->q, 0.5);
+    QVERIFY(Arm().links[1]->q > 0.8);
+    // Switched while it runs, the next ticks take the closed form's Euler step.
+    main_->EngineChoice()->setCurrentText(QStringLiteral("closed-form"));
+    main_->IntegratorChoice()->setCurrentText(QStringLiteral("euler"));
+    const StepOptions step = dlg_->GetStepOptions();
+    QVERIFY(step.engine == EngineKind::kClosedForm && step.integrator == IntegratorKind::kEuler);
+    const double q = Arm().links[1]->q;
+    WaitTicks(3);
+    QVERIFY(Arm().links[1]->q != q && std::isfinite(Arm().links[1]->q));
   }
 
   // The program runs the dialog modally; F1 shows the help, Escape ends the run.

@@ -285,8 +285,14 @@ TEST(Panel, TheViewStartsUnderThePanelNeverWithANegativeHeight) {
 // An arm setup chooses the arm, where it starts and what the panel's friction and gravity fields
 // hold; the panel's vectors take the arm's number of joints, and "Reset" still means zero at rest.
 TEST(Panel, AnArmSetupChoosesTheArmItsStartAndThePanelsFields) {
-  FakeDriver d(900, 650,
-               {[] { return MakeBuiltInRobot(3); }, "0.5, -0.25", "1", "0.5", "", "0, 0, -1"});
+  ArmSetup arm;
+  arm.make = [] { return MakeBuiltInRobot(3); };
+  arm.q0 = "0.5, -0.25";
+  arm.qd0 = "1";
+  arm.viscous = "0.5";
+  arm.coulomb = "";
+  arm.gravity = "0, 0, -1";
+  FakeDriver d(900, 650, arm);
   EXPECT_EQ(State(d.Arm()), (Vec{0.5, -0.25, 0, 1, 0, 0, 0, 0, 0}));
   EXPECT_EQ(d.Text(kIdJointTorque), "     0,      0,      0, ");
   EXPECT_EQ(d.Text(kIdViscousFriction) + d.Text(kIdCoulombFriction), "0.5000.000");

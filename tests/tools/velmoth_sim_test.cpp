@@ -199,7 +199,8 @@ TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
       {Arm("<link name='a'>"), "malformed XML at line 3 (mismatched element)"},
       {"<model/>", "the top element is not <robot>"},
       {Arm(ab + Joint("j1", "continuous", "base", "a") + Joint("j2", "continuous", "base", "b")),
-       "link 'base' has two child joints ('j1' and 'j2'); only a serial chain can be loaded"},
+       "link 'base' parts into 2 chains of moving joints before the first moving joint, at joints "
+       "'j1' and 'j2'; --tip chooses one of them: 'a' or 'b'"},
       {Arm(ab + Joint("j1", "continuous", "base", "a") + Joint("j2", "continuous", "b", "a") +
            Joint("j3", "continuous", "base", "b")),
        "link 'a' is the child of two joints ('j1' and 'j2'), which closes a loop"},
@@ -230,6 +231,43 @@ TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
     EXPECT_TRUE(r.status == 2 && r.out.empty()) << problem << ": status " << r.status;
     EXPECT_EQ(r.err, "velmoth-sim: " + path + ": " + problem + "\n");
     std::remove(path.c_str());
+  }
+}
+
+// What the loader decided is said on standard error, one line each, and the run goes on; --tip
+// chooses the chain.
+TEST(VelmothSim, RobotFilesWithBranchesLoadWithTheirNotices) {
+  const std::string examples = VELMOTH_URDF_TESTS "/../../examples/";
+  const std::string gripper = examples + "arm7_gripper.urdf";
+  const struct {
+    std::string args;
+    int status;
+    int columns;      // q columns of the header
+    std::string err;  // standard error, after "velmoth-sim: "
+  } cases[] = {
+      {"--urdf " + gripper, 0, 7,
+       gripper + ": 2 joints off the chain are held fixed (finger_left_joint, finger_right_joint); "
+                 "the chain ends at hand; --tip chooses another end\n"},
+      {"--urdf " + gripper + " --tip link4", 0, 4,
+       gripper + ": 5 joints off the chain are held fixed (joint5, joint6, joint7, "
+                 "finger_left_joint, finger_right_joint)\n"},
+      {"--urdf " + examples + "industrial6.urdf", 0, 6, ""},
+      {"--urdf " + gripper + " --tip nowhere", 2, 0,
+       gripper + ": --tip: there is no link 'nowhere'\n"},
+      {"--tip hand", 2, 0, "--tip chooses the end of a URDF file's chain and needs --urdf\n"},
+  };
+  for (const auto& c : cases) {
+    const SimResult r = RunSim("run --ticks 3 " + c.args);
+    EXPECT_EQ(r.status, c.status) << c.args;
+    std::string err = r.err;
+    // Lines naming implausible inertias may follow.
+    if (c.status == 0 && !c.err.empty()) {
+      err = err.substr(0, err.find('\n') + 1);
+    }
+    EXPECT_EQ(err, c.err.empty() ? std::string() : std::string("velmoth-sim: ").append(c.err))
+        << c.args;
+    const std::string header = r.out.substr(0, r.out.find('\n'));
+    EXPECT_EQ(std::count(header.begin(), header.end(), 'q'), 3 * c.columns) << header;
   }
 }
 
