@@ -210,6 +210,7 @@ int main(int argc, char** argv) {
   ArmSetup arm;
   arm.q0 = q0;
   arm.viscous = viscous;
+  arm.step = DefaultStepOptions(!urdf.empty());
   if (!urdf.empty()) {
     arm.make = [&urdf] {
       std::string error;

@@ -1,10 +1,15 @@
 // The cost of one simulation tick: forward (ForwardDynamics, then IntegrateStep) and inverse
 // (IntegrateStep, then InverseDynamics), for 1 to 24 built-in links, next to one forward step of
 // Orocos KDL's ChainFdSolver_RNE for the same arm, measured in the same run. Heap allocations are
-// counted by replacing the global operator new in this program. After the run a summary gives the
-// ratio of our forward tick to KDL's step and the growth exponent of the tick from 12 to 24 links.
-// The same two ticks for the sample arms in examples/, loaded from their URDF files.
+// counted by replacing the global operator new in this program. The same two ticks for the sample
+// arms in examples/, loaded from their URDF files.
+//
+// Then the tick of arms from URDF files with their defaults (the recursive engine and the
+// implicit step), next to MuJoCo's mj_step on the same file: the built-in arm, the industrial
+// arm, the 7-joint arm with its gripper, and chains of 12 to 100 links. After the run a summary
+// gives the ratios of our ticks to KDL's and MuJoCo's steps and the growth exponents.
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -24,8 +29,11 @@
 #include <kdl/jntarray.hpp>
 #include <kdl/segment.hpp>
 
+#include <mujoco/mujoco.h>
+
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
+#include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
 
 // Every allocation through operator new in this program. The operators below pair malloc with
@@ -201,6 +209,151 @@ void RegisterSampleTicks() {
   }
 }
 
+// ---- Arms from URDF files: our tick with the defaults, next to MuJoCo's step -------------------
+
+// A chain of the built-in kind as a URDF file: n links of 1 kg, 0.3 m along y, turning about x.
+std::string ChainUrdf(int n) {
+  std::string text = "<robot name='chain";
+  text.append(std::to_string(n)).append("'><link name='l0'/>");
+  for (int i = 1; i <= n; ++i) {
+    const std::string parent = std::to_string(i - 1), child = std::to_string(i);
+    text.append("<joint name='j").append(child).append("' type='continuous'><parent link='l");
+    text.append(parent).append("'/><child link='l").append(child).append("'/><origin xyz='0 ");
+    text.append(i == 1 ? "0" : "0.3").append(" 0'/><axis xyz='1 0 0'/></joint><link name='l");
+    text.append(child).append(
+        "'><inertial><origin xyz='0 0.15 0'/><mass value='1'/><inertia ixx='0.01' iyy='0.01' "
+        "izz='0.01' ixy='0' ixz='0' iyz='0'/></inertial></link>");
+  }
+  return text + "</robot>";
+}
+
+struct UrdfArm {
+  std::string name;
+  std::string path;
+};
+
+// The arms measured: the built-in arm, the 7-joint arm with its gripper and the industrial arm,
+// and chains of 12 to 100 links, written into a folder of their own for the run.
+std::vector<UrdfArm>& UrdfArms() {
+  static std::vector<UrdfArm> arms;
+  return arms;
+}
+
+std::string& ChainFolder() {
+  static std::string folder;
+  return folder;
+}
+
+void WriteUrdfArms() {
+  UrdfArms() = {{"builtin6", VELMOTH_URDF_TESTS "/builtin_arm.urdf"},
+                {"industrial6", VELMOTH_EXAMPLES "/industrial6.urdf"},
+                {"arm7_gripper", VELMOTH_EXAMPLES "/arm7_gripper.urdf"}};
+  char folder[] = "/tmp/velmoth_bench_XXXXXX";
+  if (mkdtemp(folder) == nullptr) {
+    return;
+  }
+  ChainFolder() = folder;
+  for (int n : {12, 24, 48, 100}) {
+    const std::string path = ChainFolder() + "/chain" + std::to_string(n) + ".urdf";
+    if (std::FILE* file = std::fopen(path.c_str(), "w")) {
+      const std::string text = ChainUrdf(n);
+      std::fwrite(text.data(), 1, text.size(), file);
+      std::fclose(file);
+      UrdfArms().push_back({"chain" + std::to_string(n), path});
+    }
+  }
+}
+
+void RemoveUrdfArms() {
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (!ChainFolder().empty() && arm.path.rfind(ChainFolder(), 0) == 0) {
+      std::remove(arm.path.c_str());
+    }
+  }
+  if (!ChainFolder().empty()) {
+    rmdir(ChainFolder().c_str());
+  }
+}
+
+// One forward tick of the arm with the defaults of an arm from a file (the recursive engine, the
+// implicit step and its default substeps, the energies included). cold: every tick starts from the
+// same moving state, so that nothing of the tick before is reused; otherwise the arm falls from
+// its zero pose, tick after tick, and starts again every 3000 ticks (30 s), so that the mean covers
+// the whole fall with the substeps its fast phases take.
+void BM_DefaultTick(benchmark::State& state, const std::string& path, bool cold) {
+  std::string error;
+  std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
+  if (!robot) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const std::size_t n = robot->links.size();
+  const ArmState start =
+      cold ? MovingState(n) : ArmState{std::vector<double>(n), std::vector<double>(n)};
+  matrix<double> torque(static_cast<uint32_t>(n), 1);
+  torque.SetZero();
+  Stepper stepper(*robot, DefaultStepOptions(true));
+  Restore(*robot, start);
+  stepper.Forward(torque);
+  Restore(*robot, start);
+  const std::size_t before = allocationCount;
+  uint64_t ticks = 0, substeps = 0;
+  for (auto _ : state) {
+    if (cold || ticks % 3000 == 0) {
+      Restore(*robot, start);
+    }
+    const matrix<double>& accel = stepper.Forward(torque);
+    benchmark::DoNotOptimize(accel(0, 0));
+    ++ticks;
+    substeps += static_cast<uint64_t>(stepper.LastSubsteps());
+  }
+  ReportAllocations(state, before);
+  state.counters["substeps/tick"] =
+      benchmark::Counter(static_cast<double>(substeps), benchmark::Counter::kAvgIterations);
+}
+
+// One mj_step of MuJoCo on the same file: Euler, 0.01 s, no contacts, viscous damping 0.1 on
+// every joint; the arm falls from its zero pose and starts again every 3000 steps.
+void BM_MujocoStep(benchmark::State& state, const std::string& path) {
+  char error[1000] = "";
+  mjModel* model = mj_loadXML(path.c_str(), nullptr, error, sizeof error);
+  if (model == nullptr) {
+    state.SkipWithError(error);
+    return;
+  }
+  model->opt.timestep = kTimeStep;
+  model->opt.integrator = mjINT_EULER;
+  model->opt.disableflags |= mjDSBL_CONTACT;
+  for (int i = 0; i < model->nv; ++i) {
+    model->dof_damping[i] = 0.1;
+  }
+  mjData* data = mj_makeData(model);
+  uint64_t steps = 0;
+  for (auto _ : state) {
+    if (steps++ % 3000 == 0) {
+      mj_resetData(model, data);
+    }
+    mj_step(model, data);
+    benchmark::DoNotOptimize(data->qpos[0]);
+  }
+  state.counters["dofs"] = model->nv;
+  mj_deleteData(data);
+  mj_deleteModel(model);
+}
+
+void RegisterUrdfTicks() {
+  for (const UrdfArm& arm : UrdfArms()) {
+    benchmark::RegisterBenchmark(("BM_DefaultTick/" + arm.name).c_str(), BM_DefaultTick, arm.path,
+                                 true)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_DefaultRun/" + arm.name).c_str(), BM_DefaultTick, arm.path,
+                                 false)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_MujocoStep/" + arm.name).c_str(), BM_MujocoStep, arm.path)
+        ->Apply(Repeated);
+  }
+}
+
 // The built-in arm as a KDL chain: each segment turns about x, then moves 0.3 m along y; its
 // inertia is given in that tip frame, where the centre of mass lies 0.15 m back along y.
 KDL::Chain KdlBuiltInArm(std::size_t n) {
@@ -250,7 +403,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (single || median) {
-        seconds_[run.run_name.function_name + "/" + run.run_name.args] =
+        const std::string& args = run.run_name.args;
+        seconds_[run.run_name.function_name + (args.empty() ? "" : "/" + args)] =
             run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       }
     }
@@ -261,6 +415,23 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     const double kdl = Find("BM_KdlForwardStep/links:6");
     if (forward > 0 && kdl > 0) {
       std::printf("forward tick / KDL forward step, built-in arm: %.2f\n", forward / kdl);
+    }
+    for (const UrdfArm& arm : UrdfArms()) {
+      const double mujoco = Find("BM_MujocoStep/" + arm.name);
+      const double cold = Find("BM_DefaultTick/" + arm.name);
+      const double run = Find("BM_DefaultRun/" + arm.name);
+      if (mujoco > 0 && cold > 0 && run > 0) {
+        std::printf("%-13s default tick / mj_step: %.2f from a moving state, %.2f over a fall\n",
+                    arm.name.c_str(), cold / mujoco, run / mujoco);
+      }
+    }
+    for (const char* name : {"BM_DefaultTick", "BM_DefaultRun", "BM_MujocoStep"}) {
+      const double t12 = Find(std::string(name) + "/chain12");
+      const double t100 = Find(std::string(name) + "/chain100");
+      if (t12 > 0 && t100 > 0) {
+        std::printf("%s: growth exponent from 12 to 100 links: %.2f\n", name,
+                    std::log(t100 / t12) / std::log(100.0 / 12.0));
+      }
     }
     for (const char* name : {"BM_ForwardTick", "BM_InverseTick", "BM_KdlForwardStep"}) {
       const double t12 = Find(std::string(name) + "/links:12");
@@ -289,11 +460,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   RegisterSampleTicks();
+  // MuJoCo's warnings (a chain that its step cannot hold) would go to standard output and a log
+  // file of its own.
+  mju_user_warning = [](const char*) {};
+  WriteUrdfArms();
+  RegisterUrdfTicks();
   // Colours only on a terminal, as the library's own console output does.
   SummaryReporter reporter(isatty(STDOUT_FILENO) == 1 ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintSummary();
   benchmark::Shutdown();
+  RemoveUrdfArms();
   return 0;
 }

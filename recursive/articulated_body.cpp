@@ -19,7 +19,7 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, 
     const JointModel& joint = model.joints[i];
     // IA_i = I_i + children's Ia; pA_i = bias_i + children's pa
     Inertia6& ia = data.ia[i];
-    ia = spatial::FromRigid(joint.body);
+    ia = joint.body6;
     if (i + 1 < n) {
       spatial::AddTo(ia, carriedInertia);
     }

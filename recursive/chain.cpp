@@ -49,6 +49,7 @@ ChainModel BuildChainModel(const Robot& robot) {
               ic(0, 1) - m * c.x * c.y,
               ic(0, 2) - m * c.x * c.z,
               ic(1, 2) - m * c.y * c.z};
+    joint.body6 = spatial::FromRigid(body);
     joint.com = c;
   }
   return model;

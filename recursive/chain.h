@@ -31,6 +31,7 @@ struct JointModel {
   // The incoming frame in the parent link's frame (in the base frame for link 0).
   spatial::Transform offset;
   spatial::RigidInertia body;  // about the link frame's origin
+  spatial::Inertia6 body6;     // the same as a 6 x 6 inertia
   spatial::Vec3 com;           // centre of mass in the link frame
 };
 
@@ -69,9 +70,10 @@ struct ChainData {
 };
 
 // Pass from the base to the tip for the state (q, qd) under gravity g: every link's transform,
-// velocity, velocity-product acceleration and force. The other passes work on this state.
+// velocity, and unless dynamics is false (for the energies alone), its velocity-product
+// acceleration and force. The other passes work on this state.
 void Kinematics(const ChainModel& model, ChainData& data, const double* q, const double* qd,
-                const spatial::Vec3& g);
+                const spatial::Vec3& g, bool dynamics = true);
 
 // Forward dynamics by the articulated-body method on the state of the last Kinematics:
 // (M + armature E) qdd = tau - C qd - G for every free joint. A joint with locked[i] set moves with

@@ -26,7 +26,7 @@ Mat3 TurnAbout(const Mat3& r, int k, double s, double c) {
 }  // namespace
 
 void Kinematics(const ChainModel& model, ChainData& data, const double* q, const double* qd,
-                const Vec3& g) {
+                const Vec3& g, bool dynamics) {
   const int n = model.Size();
   data.gravity = g;
   Motion parent;  // the base is at rest
@@ -46,8 +46,10 @@ void Kinematics(const ChainModel& model, ChainData& data, const double* q, const
     // v_i = X_i v_parent + S qd; c_i = v_i x S qd; bias_i = v_i x* I_i v_i
     Motion& v = data.v[i];
     v = spatial::ToChild(x, parent) + s;
-    data.c[i] = spatial::CrossMotion(v, s);
-    data.bias[i] = spatial::CrossForce(v, joint.body * v);
+    if (dynamics) {
+      data.c[i] = spatial::CrossMotion(v, s);
+      data.bias[i] = spatial::CrossForce(v, joint.body * v);
+    }
     parent = v;
   }
 }

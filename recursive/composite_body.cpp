@@ -15,7 +15,7 @@ void CompositeBody(const ChainModel& model, ChainData& data, double* mass) {
   Inertia6 carried;
   for (int i = n - 1; i >= 0; --i) {
     Inertia6& ic = data.ia[i];
-    ic = spatial::FromRigid(model.joints[i].body);
+    ic = model.joints[i].body6;
     if (i + 1 < n) {
       spatial::AddTo(ic, carried);
     }

@@ -240,32 +240,46 @@ inline Inertia6 Downdate(const Inertia6& s, const Force& u, double inverseD) {
 // c'' = c', b'' = b' + t, a'' = a' + [p]x b'^T - b' [p]x - t [p]x.
 inline Inertia6 ToParent(const Transform& x, const Inertia6& s) {
   const Mat3& r = x.r;
+  const Vec3& p = x.p;
   Inertia6 o;
   o.c = Rotate(r, s.c);
   const Sym3 a = Rotate(r, s.a);
-  Mat3 rt;  // r^T
+  // b' = r b r^T
+  double rb[3][3], b[3][3];
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
-      rt.m[i][j] = r.m[j][i];
+      rb[i][j] = r.m[i][0] * s.b.m[0][j] + r.m[i][1] * s.b.m[1][j] + r.m[i][2] * s.b.m[2][j];
     }
   }
-  const Mat3 b = (r * s.b) * rt;
-  // Columns of t = [p]x c' and of [p]x b'^T (the rows of b' crossed by p).
-  const Vec3& p = x.p;
-  Mat3 t, k;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      b[i][j] = rb[i][0] * r.m[j][0] + rb[i][1] * r.m[j][1] + rb[i][2] * r.m[j][2];
+    }
+  }
+  // t = [p]x c' by columns; k = [p]x b'^T, whose column j is p x (row j of b'); w = t [p]x, whose
+  // row i is (row i of t) x p.
+  double t[3][3], k[3][3], w[3][3];
   for (int j = 0; j < 3; ++j) {
-    SetCol(t, j, Cross(p, Col(o.c, j)));
-    SetCol(k, j, Cross(p, Row(b, j)));
+    const Vec3 tc = Cross(p, Col(o.c, j));
+    t[0][j] = tc.x;
+    t[1][j] = tc.y;
+    t[2][j] = tc.z;
+    const Vec3 kc = Cross(p, Vec3{b[j][0], b[j][1], b[j][2]});
+    k[0][j] = kc.x;
+    k[1][j] = kc.y;
+    k[2][j] = kc.z;
   }
   for (int i = 0; i < 3; ++i) {
+    const Vec3 wr = Cross(Vec3{t[i][0], t[i][1], t[i][2]}, p);
+    w[i][0] = wr.x;
+    w[i][1] = wr.y;
+    w[i][2] = wr.z;
     for (int j = 0; j < 3; ++j) {
-      o.b.m[i][j] = b.m[i][j] + t.m[i][j];
+      o.b.m[i][j] = b[i][j] + t[i][j];
     }
   }
-  // Rows of b' [p]x are (row of b') x p = -k's columns; rows of t [p]x are (row of t) x p.
-  const auto entry = [&](int i, int j) {
-    return Get(Col(k, j), i) + Get(Col(k, i), j) - Get(Cross(Row(t, i), p), j);
-  };
+  // -b' [p]x has rows p x (row i of b'), the columns of k read as rows.
+  const auto entry = [&](int i, int j) { return k[i][j] + k[j][i] - w[i][j]; };
   o.a = {a.xx + entry(0, 0), a.yy + entry(1, 1), a.zz + entry(2, 2),
          a.xy + entry(0, 1), a.xz + entry(0, 2), a.yz + entry(1, 2)};
   return o;

@@ -90,6 +90,13 @@ class ClosedFormEquation : public Equation {
   double KineticEnergy() override { return kinetic_; }
   double PotentialEnergy() override { return potential_; }
 
+  void Energies(Robot& robot, const double* q, const double* qd, double& kinetic,
+                double& potential) override {
+    Evaluate(robot, q, qd);
+    kinetic = kinetic_;
+    potential = potential_;
+  }
+
  private:
   // (M qdd + h)_i
   double Row(int i, const double* qdd) const {
@@ -129,11 +136,21 @@ class RecursiveEquation : public Equation {
     recursive::NewtonEuler(model_, data_, qdd, tau);
   }
 
-  double KineticEnergy() override { return Energies().kinetic; }
-  double PotentialEnergy() override { return Energies().potential; }
+  double KineticEnergy() override { return Evaluated().kinetic; }
+  double PotentialEnergy() override { return Evaluated().potential; }
+
+  void Energies(Robot& robot, const double* q, const double* qd, double& kinetic,
+                double& potential) override {
+    const matrix<double>& g = robot.gravity;
+    recursive::Kinematics(model_, data_, q, qd, {g(0, 0), g(1, 0), g(2, 0)}, false);
+    energies_ = recursive::ChainEnergies(model_, data_);
+    energiesKnown_ = true;
+    kinetic = energies_.kinetic;
+    potential = energies_.potential;
+  }
 
  private:
-  const recursive::Energies& Energies() {
+  const recursive::Energies& Evaluated() {
     if (!energiesKnown_) {
       energies_ = recursive::ChainEnergies(model_, data_);
       energiesKnown_ = true;

@@ -26,8 +26,14 @@ class Equation {
   // tau = M qdd + C qd + G.
   virtual void Inverse(const double* qdd, double* tau) = 0;
 
+  // The energies of the state last evaluated.
   virtual double KineticEnergy() = 0;
   virtual double PotentialEnergy() = 0;
+
+  // The kinetic and potential energy of the state (q, qd), which may take less than Evaluate;
+  // the solves need an Evaluate afterwards.
+  virtual void Energies(Robot& robot, const double* q, const double* qd, double& kinetic,
+                        double& potential) = 0;
 };
 
 // The equation of robot's arm by the given engine; the arm's links must not change afterwards

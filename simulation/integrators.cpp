@@ -112,21 +112,21 @@ void FrictionKick(Equation& equation, Robot& robot, const matrix<double>& torque
 }
 
 void ImplicitSubstep(Equation& equation, Robot& robot, const matrix<double>& torque, double h,
-                     double* q, double* qd, double* qdd, SubstepWork& work) {
+                     const double* before, double* q, double* qd, double* qdd, SubstepWork& work) {
   const auto n = static_cast<int>(robot.links.size());
-  double* first = work.k[0].data();
-  double* predicted = work.vs.data();
-  // Half a kick at (q, qd); q drifts with the half-step velocity; half a kick at q', whose
-  // velocity terms are taken at qd + h qdd_1, the velocity the first half foretells.
-  FrictionKick(equation, robot, torque, 0.5 * h, qd, first, work);
+  double* middle = work.qs.data();
+  double* velocity = work.vs.data();
+  // q drifts half the substep with qd; the kick's velocity terms are those of the velocity the
+  // acceleration before foretells for the middle of the substep.
   for (int i = 0; i < n; ++i) {
-    q[i] = qd[i] * h + q[i];
-    predicted[i] = first[i] * (0.5 * h) + qd[i];
+    middle[i] = qd[i] * (0.5 * h) + q[i];
+    velocity[i] = before[i] * (0.5 * h) + qd[i];
   }
-  equation.Evaluate(robot, q, predicted);
-  FrictionKick(equation, robot, torque, 0.5 * h, qd, qdd, work);
+  equation.Evaluate(robot, middle, velocity);
+  FrictionKick(equation, robot, torque, h, qd, qdd, work);
+  // ... and the other half with the new velocity
   for (int i = 0; i < n; ++i) {
-    qdd[i] = 0.5 * (first[i] + qdd[i]);
+    q[i] = qd[i] * (0.5 * h) + middle[i];
   }
 }
 

@@ -15,7 +15,7 @@ struct SubstepWork {
 
   std::vector<double> tau;
   std::vector<double> k[4];    // Runge-Kutta stages: accelerations
-  std::vector<double> qs, vs;  // Runge-Kutta stages: states
+  std::vector<double> qs, vs;  // stages: states
   std::vector<uint8_t> locked;
   std::vector<int8_t> sliding;  // the sign of the Coulomb torque of a joint that is not locked
   // Energies of the state the substep started from.
@@ -31,8 +31,8 @@ void EulerSubstep(Equation& equation, Robot& robot, const matrix<double>& torque
                   double* q, double* qd, double* qdd, SubstepWork& work);
 
 // A kick of length h with friction at its end, on the state the equation last evaluated, whose
-// velocity terms it takes; qd is the velocity before and after it. With b the viscous and c the
-// Coulomb coefficient and qd' = qd + h qdd:
+// velocity terms it takes; qd is the velocity before and after it, qdd its acceleration. With b the
+// viscous and c the Coulomb coefficient and qd' = qd + h qdd:
 //   (M + h b E) qdd = tau - C qd - G - b qd - f,
 // where for each joint either f = c sign(qd') (sliding), or qd' = 0 and |f| <= c (held at rest).
 // The sliding and held joints are found by trying: each try is one solve with the held joints
@@ -42,11 +42,12 @@ void EulerSubstep(Equation& equation, Robot& robot, const matrix<double>& torque
 void FrictionKick(Equation& equation, Robot& robot, const matrix<double>& torque, double h,
                   double* qd, double* qdd, SubstepWork& work);
 
-// Kick, drift, kick: half a kick at (q, qd), which the equation must hold evaluated; q drifts by h
-// times the half-step velocity; half a kick at the new q. Second order in smooth motion, friction
-// at the end of each half; a held joint does not drift.
+// Drift, kick, drift: q moves half the substep with qd; a kick of length h at that position, its
+// velocity terms taken at qd + h/2 before (before: the acceleration of the substep before, 0 when
+// there was none); q moves the other half with the new velocity. Second order in smooth motion,
+// with one solve (more when friction holds joints); a joint held at rest does not drift.
 void ImplicitSubstep(Equation& equation, Robot& robot, const matrix<double>& torque, double h,
-                     double* q, double* qd, double* qdd, SubstepWork& work);
+                     const double* before, double* q, double* qd, double* qdd, SubstepWork& work);
 
 // Classical fourth-order Runge-Kutta on qdd = solve(tau - F(qd)).
 void Rk4Substep(Equation& equation, Robot& robot, const matrix<double>& torque, double h, double* q,

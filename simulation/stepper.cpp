@@ -72,25 +72,16 @@ void Stepper::StoreState(double kinetic, double potential) {
   }
 }
 
-void Stepper::EvaluateState(Equation& equation) {
-  if (!evaluated_) {
-    equation.Evaluate(robot_, q_.data(), qd_.data());
-    evaluated_ = true;
-  }
-}
-
 const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const auto n = static_cast<uint32_t>(q_.size());
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
     left_ = false;
-    evaluated_ = false;
     return ClosedFormEulerTick(torque);
   }
   if (torque.RowCount() != n || torque.ColCount() != 1) {
     MatrixFatal(kMatrixSubtractMessage);
   }
   const bool unchanged = Unchanged();
-  evaluated_ = evaluated_ && unchanged;
   LoadState();
   std::copy(qd_.begin(), qd_.end(), change_.begin());
   Equation& equation = EngineEquation();
@@ -156,7 +147,6 @@ void Stepper::FixedTick(const matrix<double>& torque, Equation& equation) {
       potential = work_.potential;
     }
   }
-  evaluated_ = false;
   lastSubsteps_ = substeps;
   StoreState(kinetic, potential);
 }
@@ -166,14 +156,16 @@ void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, boo
   const double b = robot_.viscousFriction, c = robot_.coulombFriction;
   // Friction that can give energy (a negative coefficient) leaves no budget to keep.
   const bool budgeted = b >= 0.0 && c >= 0.0;
-  EvaluateState(equation);
-  const double kinetic = equation.KineticEnergy(), potential = equation.PotentialEnergy();
+  // The energies of the start: those the last tick ended with, or else of the state as it is.
   if (!unchanged) {
-    budget_ = kinetic + potential;
-    peakKinetic_ = kinetic;
+    equation.Energies(robot_, q_.data(), qd_.data(), endKinetic_, endPotential_);
+    budget_ = endKinetic_ + endPotential_;
+    peakKinetic_ = endKinetic_;
     refinement_ = 0;
     settled_ = true;
+    std::fill(lastQdd_.begin(), lastQdd_.end(), 0.0);
   }
+  const double kinetic = endKinetic_, potential = endPotential_;
   // A tick starts as fine as the last one ended, or one halving coarser when the last one needed
   // no refinement.
   int level = settled_ ? std::max(0, refinement_ - 1) : refinement_;
@@ -190,18 +182,19 @@ void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, boo
       const double h = pieces == 1 ? rest : rest / pieces;
       std::copy(q_.begin(), q_.end(), savedQ_.begin());
       std::copy(qd_.begin(), qd_.end(), savedQd_.begin());
-      ImplicitSubstep(equation, robot_, torque, h, q_.data(), qd_.data(), qdd_.data(), work_);
+      ImplicitSubstep(equation, robot_, torque, h, lastQdd_.data(), q_.data(), qd_.data(),
+                      qdd_.data(), work_);
       // The work of the torques, constant over the substep: tau . (q' - q).
       double work = 0.0;
       for (std::size_t i = 0; i < n; ++i) {
         work += torque(static_cast<uint32_t>(i), 0) * (q_[i] - savedQ_[i]);
       }
       const double before = energy;
-      equation.Evaluate(robot_, q_.data(), qd_.data());
-      energy = equation.KineticEnergy() + equation.PotentialEnergy();
+      equation.Energies(robot_, q_.data(), qd_.data(), endKinetic_, endPotential_);
+      energy = endKinetic_ + endPotential_;
       const double gained = energy - (budget_ + work);
       const double stepGain = energy - (before + work);
-      const double allowance = kEnergyAllowance * std::max(peakKinetic_, equation.KineticEnergy());
+      const double allowance = kEnergyAllowance * std::max(peakKinetic_, endKinetic_);
       if (budgeted && gained > allowance) {
         // Halving a substep at least halves the error it makes; a gain that halving does not
         // reduce so is no error of this substep's length, and refining further would not help.
@@ -210,31 +203,29 @@ void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, boo
         const bool helps = !(retried && stepGain > kRefinementGain * lastGain) &&
                            stepGain > allowance * (h / kTimeStep);
         if (level < kMaxRefinement && helps) {
+          // Taken again in two halves.
           retried = true;
           lastGain = stepGain;
           energy = before;
-          // Taken again in two halves.
           std::copy(savedQ_.begin(), savedQ_.end(), q_.begin());
           std::copy(savedQd_.begin(), savedQd_.end(), qd_.begin());
-          equation.Evaluate(robot_, q_.data(), qd_.data());
           ++level;
           pieces *= 2;
           settled = false;
           continue;
         }
         // As fine as it goes: the velocities are scaled down to what the budget allows.
-        const double k = equation.KineticEnergy();
-        const double room = k - gained + allowance;
-        const double scale = k > 0.0 && room > 0.0 ? std::sqrt(room / k) : 0.0;
+        const double room = endKinetic_ - gained + allowance;
+        const double scale = endKinetic_ > 0.0 && room > 0.0 ? std::sqrt(room / endKinetic_) : 0.0;
         for (double& v : qd_) {
           v *= scale;
         }
-        equation.Evaluate(robot_, q_.data(), qd_.data());
-        energy = equation.KineticEnergy() + equation.PotentialEnergy();
+        endKinetic_ = endKinetic_ * scale * scale;
+        energy = endKinetic_ + endPotential_;
       }
       retried = false;
       budget_ = budget_ + work;
-      peakKinetic_ = std::max(peakKinetic_, equation.KineticEnergy());
+      peakKinetic_ = std::max(peakKinetic_, endKinetic_);
       ++taken;
       rest = rest - h;
       --pieces;
@@ -252,7 +243,6 @@ void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, boo
   refinement_ = level;
   settled_ = settled;
   lastSubsteps_ = taken;
-  evaluated_ = true;
   StoreState(kinetic, potential);
 }
 
@@ -277,7 +267,6 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
   const double h = kTimeStep / substeps;
   const auto n = static_cast<uint32_t>(q_.size());
   left_ = false;
-  evaluated_ = false;
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
     // The closed form's own tick: IntegrateStep per substep, then InverseDynamics.
     for (int s = 0; s < substeps; ++s) {

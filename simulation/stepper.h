@@ -68,8 +68,6 @@ class Stepper {
   // Whether the accelerations of the substep of length h just taken changed too fast to follow;
   // known: the accelerations of the substep before it are at hand.
   bool ChangeTooFast(double h, bool known);
-  // Evaluates the current state (q_, qd_) unless the equation still holds it.
-  void EvaluateState(Equation& equation);
   // Whether the robot still is where the last tick left it, under the same gravity and step.
   bool Unchanged() const;
   void LoadState();
@@ -88,11 +86,12 @@ class Stepper {
   bool left_ = false;
   double leftGravity_[3] = {};
   StepOptions leftOptions_;
-  bool evaluated_ = false;  // the chosen engine's equation holds (q_, qd_)
   // The implicit step's energy budget, the largest kinetic energy since it started, and the
   // refinement the last tick ended with.
   double budget_ = 0.0;
   double peakKinetic_ = 0.0;
+  double endKinetic_ = 0.0;  // the energies of the state the last substep ended in
+  double endPotential_ = 0.0;
   int refinement_ = 0;
   bool settled_ = true;  // the last tick needed no refinement
   int lastSubsteps_ = 0;
