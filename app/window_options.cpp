@@ -50,8 +50,7 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   app.add_option("--record", options.record,
                  "Record every tick to FILE as CSV from the start (as velmoth-sim run prints it)")
       ->type_name("FILE");
-  app.add_option("--urdf", options.urdf, "Simulate the serial arm of a URDF file")
-      ->type_name("FILE");
+  app.add_option("--urdf", options.urdf, "Simulate an arm of a URDF file")->type_name("FILE");
   app.add_option("--tip", options.tip,
                  "With --urdf: the link the arm's chain ends at (default: where the chain parts)")
       ->type_name("LINK");

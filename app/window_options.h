@@ -10,7 +10,7 @@
 
 struct WindowOptions {
   std::string record;  // --record FILE: record every tick to FILE from the start
-  std::string urdf;    // --urdf FILE: the serial arm of a URDF file instead of the built-in one
+  std::string urdf;    // --urdf FILE: an arm of a URDF file instead of the built-in one
   std::string tip;     // --tip LINK: where the file's chain ends
   uint64_t links = 6;  // --links N: the built-in arm with N links
   bool linksGiven = false;

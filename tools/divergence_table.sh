@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Where velmoth-sim runs of the built-in arm stop being finite: longer chains and stronger viscous
-# friction need a finer step than the fixed 0.01 s. Prints a Markdown table, one row per run: the
-# arguments, and the tick and simulated time of the first state that is not finite ("-" when the
-# run stays finite for LIMIT ticks). The run is stopped as soon as it has diverged.
+# friction are more than the closed form's Euler step, the built-in arm's own, can hold at 0.01 s;
+# the recursive engine with the implicit step holds them. Prints a Markdown table, one row per
+# arm: the arguments, and for each of the two steps the simulated time of the first state that is
+# not finite ("-" when the run stays finite for LIMIT ticks). A run is stopped as soon as it has
+# diverged.
 #   tools/divergence_table.sh [VELMOTH_SIM [LIMIT]]
 # VELMOTH_SIM defaults to build/release/bin/velmoth-sim, LIMIT to 3000 ticks (30 s).
 set -euo pipefail
@@ -13,8 +15,8 @@ limit=${2:-3000}
 err=$(mktemp)
 trap 'rm -f "$err"' EXIT
 
-# Runs velmoth-sim with the given arguments and prints the row.
-measure() {
+# Runs velmoth-sim with the given arguments and prints when it diverged, or "-".
+diverged_at() {
   : >"$err"
   "$sim" run --ticks "$limit" --every "$limit" "$@" >/dev/null 2>"$err" &
   local pid=$! found=""
@@ -28,15 +30,20 @@ measure() {
   done
   wait "$pid" 2>/dev/null || true
   [ -n "$found" ] || found=$(grep -o 'diverged at tick [0-9]* (t = [0-9.]* s)' "$err" || true)
-  local tick=- time=-
   if [ -n "$found" ]; then
-    tick=$(sed 's/.*tick \([0-9]*\).*/\1/' <<<"$found")
-    time=$(sed 's/.*t = \([0-9.]*\) s.*/\1/' <<<"$found")
+    sed 's/.*t = \([0-9.]*\) s.*/\1 s/' <<<"$found"
+  else
+    echo -
   fi
-  printf '| `%s` | %s | %s |\n' "$*" "$tick" "$time"
 }
 
-echo '| arguments | first tick not finite | simulated time (s) |'
+# The row of one arm.
+measure() {
+  printf '| `%s` | %s | %s |\n' "$*" "$(diverged_at "$@")" \
+    "$(diverged_at "$@" --engine recursive --integrator implicit)"
+}
+
+echo '| arguments | closed form, Euler: diverged at | recursive, implicit: diverged at |'
 echo '|---|---|---|'
 for links in 6 7 8 9 10 12 15 20 30 50 100; do
   measure --links "$links"
@@ -44,3 +51,4 @@ done
 for viscous in 0 0.5 1 1.5 2 5; do
   measure --links 6 --viscous "$viscous"
 done
+measure --links 6 --viscous 0 --coulomb 0

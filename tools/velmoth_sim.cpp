@@ -93,8 +93,7 @@ void AddArmOptions(CLI::App& command, Settings& s) {
       ->type_name("N")
       ->check(WholeNumber(0, kLinkLimit));
   command
-      .add_option("--urdf", s.urdf,
-                  "Simulate the serial arm of this URDF file instead of the built-in arm")
+      .add_option("--urdf", s.urdf, "Simulate an arm of this URDF file instead of the built-in arm")
       ->type_name("FILE")
       ->check(CLI::Validator(
           [](const std::string& text) {
@@ -368,8 +367,8 @@ int Main(int argc, char** argv) {
   Settings s;
   CLI::App app(
       "The Velmoth arm simulation without the window. The arm is a chain of identical 1 kg,\n"
-      "0.3 m links turning about x, or the serial arm of a URDF file (--urdf); every tick\n"
-      "advances it by 0.01 s.",
+      "0.3 m links turning about x, or an arm of a URDF file (--urdf); every tick advances\n"
+      "it by 0.01 s.",
       "velmoth-sim");
   app.footer(std::string(kRunDetails) + "\n" + kTermsDetails + "\n" + kTextRules);
   app.require_subcommand(0, 1);

@@ -27,26 +27,26 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   setFixedHeight(sizeHint().height());
 }
 
+void StatusStrip::Place(QWidget* control, QHBoxLayout* row, const QString& tip) {
+  control->setToolTip(tip);
+  // The strip's controls never take the focus away from the panel's edit fields.
+  control->setFocusPolicy(Qt::NoFocus);
+  row->addWidget(control);
+  setFixedHeight(std::max(height(), sizeHint().height()));
+}
+
 QToolButton* StatusStrip::AddButton(const QString& text, const QString& tip) {
   auto* button = new QToolButton(this);
   button->setText(text);
-  button->setToolTip(tip);
   button->setAutoRaise(true);
-  // The buttons never take the focus away from the panel's edit fields.
-  button->setFocusPolicy(Qt::NoFocus);
-  buttons_->addWidget(button);
-  setFixedHeight(std::max(height(), sizeHint().height()));
+  Place(button, buttons_, tip);
   return button;
 }
 
 QComboBox* StatusStrip::AddChoice(const QStringList& items, const QString& tip) {
   auto* choice = new QComboBox(this);
   choice->addItems(items);
-  choice->setToolTip(tip);
-  // Like the buttons, the choices never take the focus away from the panel's edit fields.
-  choice->setFocusPolicy(Qt::NoFocus);
-  choices_->addWidget(choice);
-  setFixedHeight(std::max(height(), sizeHint().height()));
+  Place(choice, choices_, tip);
   return choice;
 }
 

@@ -32,6 +32,9 @@ class StatusStrip : public QWidget {
   QString Note() const;
 
  private:
+  // Adds control to the row with its tool tip, never taking the focus.
+  void Place(QWidget* control, QHBoxLayout* row, const QString& tip);
+
   QHBoxLayout* buttons_;
   QHBoxLayout* choices_;
   QLabel* status_;

@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "app/dialog_template.h"
-#include "simulation/text_fields.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_system.h"
 #include "robot/robot.h"
+#include "simulation/text_fields.h"
 #include "tests/app/panel_helpers.h"
 
 namespace {
@@ -210,27 +210,37 @@ TEST(Panel, WithNeitherModeTheReadOutsRefreshAndNothingMoves) {
 }
 
 // After N ticks the arm's state and the panel's read-outs are those of velmoth-sim, bit for bit,
-// and the mode's input still holds what was typed.
+// on every step, and the mode's input still holds what was typed.
 TEST(Panel, TicksMatchVelmothSim) {
   struct Case {
     bool inverse;
     const char* vector;                       // torques forward, accelerations inverse
     const char *viscous, *coulomb, *gravity;  // for "Set", or null for the defaults
     int ticks;
+    StepOptions step = {};  // the built-in arm's own step unless given
   };
   const Case cases[] = {
       {false, "1, 2, 3", nullptr, nullptr, nullptr, 40},
       {false, "0", "0.3", "0.05", "0, 0.5, -3.5", 25},
       {true, "0.5, -1, 0, 0, 0, 2", nullptr, nullptr, nullptr, 30},
       {true, "0", "0", "0.2", "0, 0, -1", 10},
+      {false, "1, 2, 3", nullptr, nullptr, nullptr, 40, DefaultStepOptions(true)},
+      {false, "0", "0", "0", "0, 0.5, -3.5", 25,
+       {EngineKind::kClosedForm, IntegratorKind::kRk4, 3}},
+      {true, "0.5, -1, 0, 0, 0, 2", nullptr, nullptr, nullptr, 30,
+       {EngineKind::kRecursive, IntegratorKind::kRk4, 2}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.vector);
-    FakeDriver d;
+    ArmSetup arm;
+    arm.step = c.step;
+    FakeDriver d(900, 650, arm);
     const int input = c.inverse ? kIdJointAccel : kIdJointTorque;
     std::string args = std::string(c.inverse ? "--mode inverse --accel '" : "--torque '") +
                        c.vector + "' --ticks " + std::to_string(c.ticks) + " --every " +
-                       std::to_string(c.ticks);
+                       std::to_string(c.ticks) + " --engine " + EngineName(c.step.engine) +
+                       " --integrator " + IntegratorName(c.step.integrator) + " --substeps " +
+                       std::to_string(c.step.substeps);
     if (c.inverse) {
       d.Click(kIdInverse);
     }
