@@ -8,7 +8,7 @@
 #include <string>
 
 enum class EngineKind {
-  kClosedForm,  // M, C (Christoffel symbols), G and F in closed form, O(n^3) and more
+  kClosedForm,  // M, C (Christoffel symbols), G and F in closed form, O(n^3.6)
   kRecursive,   // articulated bodies and Newton-Euler, link by link, O(n)
 };
 
@@ -16,9 +16,10 @@ enum class IntegratorKind {
   // Semi-implicit Euler: qd += qdd h, then q += qd h. Friction is explicit. On the closed form it
   // solves with the damped pseudo-inverse, as the built-in arm always has.
   kEuler,
-  // Semi-implicit Euler with friction at the end of the substep: viscous friction implicit, and
+  // Drift, kick, drift with friction at the end of the kick: viscous friction implicit, and
   // Coulomb friction that brings a joint to rest and holds it while the other torques on it stay
-  // below the friction level. Both engines solve exactly.
+  // below the friction level; substeps are added where the arm would otherwise gain energy or
+  // change faster than the substep follows (see stepper.h). Both engines solve exactly.
   kImplicit,
   // Classical fourth-order Runge-Kutta, friction explicit; both engines solve exactly.
   kRk4,

@@ -15,6 +15,9 @@
 // the arm never gains energy it was not given (within kEnergyAllowance of the largest kinetic
 // energy it has had), and a fast or stiff motion gets the substeps it needs while a calm one takes
 // one. The budget starts afresh when the state, gravity or the step changes outside the ticks.
+// A substep whose accelerations changed faster than it could follow (an oscillation it would show
+// as a velocity flipping sign on every tick) makes the rest of the tick, or the next one, finer; a
+// tick that needed no refinement lets the next one start one halving coarser.
 #pragma once
 
 #include <memory>
@@ -53,13 +56,12 @@ class Stepper {
   // An inverse tick with the user's accelerations (n x 1); returns the torques (n x 1).
   const matrix<double>& Inverse(const matrix<double>& accel);
 
-  // The equation of the chosen engine, built on first use.
-  Equation& EngineEquation();
-
   // Substeps the last forward tick took (more than asked for where the implicit step refined).
   int LastSubsteps() const { return lastSubsteps_; }
 
  private:
+  // The equation of the chosen engine, built on first use.
+  Equation& EngineEquation();
   // The forward ticks of the closed form's own Euler step, of the implicit step and of the others.
   const matrix<double>& ClosedFormEulerTick(const matrix<double>& torque);
   void ImplicitTick(const matrix<double>& torque, Equation& equation, bool unchanged);

@@ -28,6 +28,8 @@
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
 #include "simulation/command_line.h"
+#include "simulation/equation.h"
+#include "simulation/integrators.h"
 #include "simulation/run_csv.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
@@ -336,8 +338,9 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
     qdv[i] = qd(i, 0);
     accelv[i] = accel(i, 0);
   }
-  Stepper stepper(*robot, ResolveStepOptions(s.step, !s.urdf.empty()));
-  Equation& equation = stepper.EngineEquation();
+  const std::unique_ptr<Equation> engine =
+      MakeEquation(ResolveStepOptions(s.step, !s.urdf.empty()).engine, *robot);
+  Equation& equation = *engine;
   equation.Evaluate(*robot, qv.data(), qdv.data());
   for (uint32_t i = 0; i < n; ++i) {
     tauEngine[i] = torque(i, 0) - FrictionTorque(*robot, qdv[i]);
