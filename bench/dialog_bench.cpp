@@ -212,6 +212,8 @@ int main(int argc, char** argv) {
   arm.viscous = viscous;
   arm.step = DefaultStepOptions(!urdf.empty());
   if (!urdf.empty()) {
+    std::string error;
+    LoadUrdfRobot(urdf, error, {}, &arm.notices);
     arm.make = [&urdf] {
       std::string error;
       std::unique_ptr<Robot> robot = LoadUrdfRobot(urdf, error);

@@ -4,27 +4,46 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <algorithm>
 
 StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
-  auto* layout = new QHBoxLayout(this);
-  layout->setContentsMargins(4, 1, 4, 1);
-  layout->setSpacing(8);
+  // Two rows: the buttons and the step's choices; under them the status line and the note, which
+  // so have the strip's whole width (a notice of the arm's file can be long).
+  auto* rows = new QVBoxLayout(this);
+  rows->setContentsMargins(4, 1, 4, 1);
+  rows->setSpacing(0);
+  auto* controls = new QHBoxLayout;
+  controls->setSpacing(8);
   buttons_ = new QHBoxLayout;
   buttons_->setSpacing(2);
-  layout->addLayout(buttons_);
+  controls->addLayout(buttons_);
   choices_ = new QHBoxLayout;
   choices_->setSpacing(2);
-  layout->addLayout(choices_);
+  controls->addLayout(choices_);
+  controls->addStretch(1);
+  rows->addLayout(controls);
+  auto* texts = new QHBoxLayout;
+  texts->setSpacing(8);
   status_ = new QLabel(this);
   note_ = new QLabel(this);
   // The note may be a long path; it gives way before the status does.
   note_->setMinimumWidth(0);
   note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   note_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  layout->addWidget(status_);
-  layout->addWidget(note_, 1);
-  setFixedHeight(sizeHint().height());
+  // A line of text high even while empty, so that the strip's height does not change with them.
+  for (QLabel* label : {status_, note_}) {
+    label->setMinimumHeight(label->fontMetrics().height());
+  }
+  texts->addWidget(status_);
+  texts->addWidget(note_, 1);
+  rows->addLayout(texts);
+  FitHeight();
+}
+
+void StatusStrip::FitHeight() {
+  layout()->activate();
+  setFixedHeight(layout()->sizeHint().height());
 }
 
 void StatusStrip::Place(QWidget* control, QHBoxLayout* row, const QString& tip) {
@@ -32,7 +51,7 @@ void StatusStrip::Place(QWidget* control, QHBoxLayout* row, const QString& tip) 
   // The strip's controls never take the focus away from the panel's edit fields.
   control->setFocusPolicy(Qt::NoFocus);
   row->addWidget(control);
-  setFixedHeight(std::max(height(), sizeHint().height()));
+  FitHeight();
 }
 
 QToolButton* StatusStrip::AddButton(const QString& text, const QString& tip) {

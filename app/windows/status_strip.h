@@ -1,8 +1,8 @@
-// StatusStrip: the thin strip below the 3-D view. Small tool buttons on the left, the choices of
-// the step (engine, integrator, substeps), then the run's status line (simulated time, real-time
-// factor, frame rate, speed, state) and a note for what the instruments are doing (the file being
-// recorded, the last screenshot). The window updates the texts a few times per second; the
-// buttons and choices only report what the user did.
+// StatusStrip: the strip below the 3-D view. Small tool buttons and the choices of the step
+// (engine, integrator, substeps) in a row; under them the run's status line (simulated time,
+// real-time factor, frame rate, speed, state) and a note for what the instruments are doing (the
+// file being recorded, the last screenshot) or how the arm was loaded. The window updates the
+// texts a few times per second; the buttons and choices only report what the user did.
 #pragma once
 
 #include <QString>
@@ -34,6 +34,8 @@ class StatusStrip : public QWidget {
  private:
   // Adds control to the row with its tool tip, never taking the focus.
   void Place(QWidget* control, QHBoxLayout* row, const QString& tip);
+  // Keeps the strip as high as its rows need.
+  void FitHeight();
 
   QHBoxLayout* buttons_;
   QHBoxLayout* choices_;
