@@ -1,5 +1,5 @@
-// The equation of motion from the closed-form terms, solved exactly by a Cholesky factorization of
-// the free joints' block of M.
+// The equation of motion from either engine: the closed-form terms, solved exactly by a Cholesky
+// (LDLT) factorization of the free joints' block of M, or the recursive engine's passes.
 #include <Eigen/Cholesky>
 #include <Eigen/Core>
 #include <vector>
