@@ -22,6 +22,15 @@ spatial::Transform FromMatrix(const matrix<double>& t) {
 
 }  // namespace
 
+JointMotion MotionOf(const Link& link) {
+  if (link.axis < X || link.axis > Z) {
+    return JointMotion::kNone;
+  }
+  return link.jointType == Revolute    ? JointMotion::kTurn
+         : link.jointType == Prismatic ? JointMotion::kSlide
+                                       : JointMotion::kNone;
+}
+
 ChainModel BuildChainModel(const Robot& robot) {
   using spatial::Vec3;
   ChainModel model;
@@ -29,12 +38,8 @@ ChainModel BuildChainModel(const Robot& robot) {
   for (std::size_t i = 0; i < robot.links.size(); ++i) {
     const Link& link = *robot.links[i];
     JointModel& joint = model.joints[i];
-    const bool known = link.axis >= X && link.axis <= Z;
-    joint.motion = !known                        ? JointMotion::kNone
-                   : link.jointType == Revolute  ? JointMotion::kTurn
-                   : link.jointType == Prismatic ? JointMotion::kSlide
-                                                 : JointMotion::kNone;
-    joint.axis = known ? link.axis : 0;
+    joint.motion = MotionOf(link);
+    joint.axis = joint.motion != JointMotion::kNone ? link.axis : 0;
     joint.offset = FromMatrix(i == 0 ? robot.basePose : LinkOffsetTransform(*robot.links[i - 1]));
     // I about the origin = I about the centre of mass + m (|c|^2 E - c c^T), h = m c.
     const double m = link.mass;

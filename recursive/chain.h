@@ -35,6 +35,9 @@ struct JointModel {
   spatial::Vec3 com;           // centre of mass in the link frame
 };
 
+// How the joint of a link moves: kNone unless it turns or slides along the x, y or z axis.
+JointMotion MotionOf(const Link& link);
+
 // The component of a spatial vector a joint moves along: its axis among the angular components
 // (0..2) when it turns, among the linear ones (3..5) when it slides.
 inline int Coordinate(const JointModel& joint) {

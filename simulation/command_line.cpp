@@ -73,6 +73,22 @@ CLI::Validator OneOf(const std::vector<std::string>& names, const char* what) {
       "{" + list + "}", what);
 }
 
+std::vector<std::string> EngineNames() {
+  std::vector<std::string> names;
+  for (EngineKind kind : kEngineKinds) {
+    names.emplace_back(EngineName(kind));
+  }
+  return names;
+}
+
+std::vector<std::string> IntegratorNames() {
+  std::vector<std::string> names;
+  for (IntegratorKind kind : kIntegratorKinds) {
+    names.emplace_back(IntegratorName(kind));
+  }
+  return names;
+}
+
 }  // namespace
 
 void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly) {
@@ -81,8 +97,7 @@ void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly) {
                   "closed-form or recursive (default: closed-form for the built-in arm, recursive "
                   "for a URDF file)")
       ->type_name("ENGINE")
-      ->check(OneOf({EngineName(EngineKind::kClosedForm), EngineName(EngineKind::kRecursive)},
-                    "Engine"));
+      ->check(OneOf(EngineNames(), "Engine"));
   if (engineOnly) {
     return;
   }
@@ -91,10 +106,7 @@ void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly) {
                   "euler, implicit or rk4 (default: euler for the built-in arm, implicit for a "
                   "URDF file)")
       ->type_name("NAME")
-      ->check(
-          OneOf({IntegratorName(IntegratorKind::kEuler), IntegratorName(IntegratorKind::kImplicit),
-                 IntegratorName(IntegratorKind::kRk4)},
-                "Integrator"));
+      ->check(OneOf(IntegratorNames(), "Integrator"));
   command
       .add_option(
           "--substeps", choice.substeps,
@@ -110,7 +122,6 @@ StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile) {
   }
   if (const auto integrator = IntegratorNamed(choice.integrator)) {
     options.integrator = *integrator;
-    options.substeps = DefaultSubsteps(*integrator);
   }
   if (choice.substeps > 0) {
     options.substeps = static_cast<int>(choice.substeps);

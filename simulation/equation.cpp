@@ -15,9 +15,7 @@ class ClosedFormEquation : public Equation {
   explicit ClosedFormEquation(const Robot& robot) : n_(static_cast<int>(robot.links.size())) {
     moves_.resize(n_);
     for (int i = 0; i < n_; ++i) {
-      const Link& link = *robot.links[i];
-      moves_[i] = (link.jointType == Revolute || link.jointType == Prismatic) && link.axis >= X &&
-                  link.axis <= Z;
+      moves_[i] = recursive::MotionOf(*robot.links[i]) != recursive::JointMotion::kNone;
     }
     mass_.resize(n_, n_);
     bias_.resize(n_);

@@ -1,7 +1,5 @@
 #include "simulation/integrators.h"
 
-#include <algorithm>
-
 namespace {
 
 // Accelerations for the state (q, qd) under tau - F(qd), with the energies of the state when
@@ -68,13 +66,13 @@ void FrictionKick(Equation& equation, Robot& robot, const matrix<double>& torque
   const int limit = 4 * n + 8;
   for (int attempt = 0;; ++attempt) {
     for (int i = 0; i < n; ++i) {
-      // tau - b qd - f for a sliding joint; a held one stops within the substep
-      const double driving = torque(static_cast<uint32_t>(i), 0) - b * qd[i];
+      // tau - b qd - c sign for a sliding joint (without holding, the sign of qd, which sliding
+      // keeps); a held one stops within the substep
       if (locked[i]) {
         qdd[i] = -qd[i] / h;
         work.tau[i] = 0.0;
       } else {
-        work.tau[i] = driving - (holds ? sliding[i] * c : FrictionTorque(robot, qd[i]) - b * qd[i]);
+        work.tau[i] = torque(static_cast<uint32_t>(i), 0) - b * qd[i] - sliding[i] * c;
       }
     }
     equation.Solve(h * b, work.tau.data(), holds ? locked : nullptr, qdd);

@@ -10,10 +10,9 @@ constexpr struct {
 constexpr struct {
   IntegratorKind kind;
   const char* name;
-  int substeps;
-} kIntegrators[] = {{IntegratorKind::kEuler, "euler", 1},
-                    {IntegratorKind::kImplicit, "implicit", 1},
-                    {IntegratorKind::kRk4, "rk4", 1}};
+} kIntegrators[] = {{IntegratorKind::kEuler, "euler"},
+                    {IntegratorKind::kImplicit, "implicit"},
+                    {IntegratorKind::kRk4, "rk4"}};
 
 }  // namespace
 
@@ -53,22 +52,11 @@ std::optional<IntegratorKind> IntegratorNamed(const std::string& name) {
   return std::nullopt;
 }
 
-int DefaultSubsteps(IntegratorKind integrator) {
-  for (const auto& i : kIntegrators) {
-    if (i.kind == integrator) {
-      return i.substeps;
-    }
-  }
-  return 1;
-}
-
 StepOptions DefaultStepOptions(bool fromFile) {
   if (!fromFile) {
-    return {EngineKind::kClosedForm, IntegratorKind::kEuler,
-            DefaultSubsteps(IntegratorKind::kEuler)};
+    return {EngineKind::kClosedForm, IntegratorKind::kEuler, 1};
   }
-  return {EngineKind::kRecursive, IntegratorKind::kImplicit,
-          DefaultSubsteps(IntegratorKind::kImplicit)};
+  return {EngineKind::kRecursive, IntegratorKind::kImplicit, 1};
 }
 
 std::string StepOptionsText(const StepOptions& options) {

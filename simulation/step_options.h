@@ -25,6 +25,11 @@ enum class IntegratorKind {
   kRk4,
 };
 
+// Every engine and integrator, in the order the programs list them.
+inline constexpr EngineKind kEngineKinds[] = {EngineKind::kClosedForm, EngineKind::kRecursive};
+inline constexpr IntegratorKind kIntegratorKinds[] = {
+    IntegratorKind::kEuler, IntegratorKind::kImplicit, IntegratorKind::kRk4};
+
 inline constexpr int kMaxSubsteps = 1000;
 
 struct StepOptions {
@@ -38,9 +43,6 @@ const char* EngineName(EngineKind engine);
 const char* IntegratorName(IntegratorKind integrator);
 std::optional<EngineKind> EngineNamed(const std::string& name);
 std::optional<IntegratorKind> IntegratorNamed(const std::string& name);
-
-// The substeps an integrator takes unless told otherwise.
-int DefaultSubsteps(IntegratorKind integrator);
 
 // The defaults: the closed form with Euler for the built-in arm, the recursive engine with the
 // implicit step for an arm from a file.

@@ -101,27 +101,27 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
 }
 
 const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque) {
-  // The closed form's own tick, ForwardDynamics then IntegrateStep, per substep.
+  // The closed form's own tick, ForwardDynamics then IntegrateStep, per substep; the energies are
+  // those of the first substep's start.
   const int substeps = options_.substeps;
   const double h = kTimeStep / substeps;
   const auto n = static_cast<uint32_t>(q_.size());
-  accel_ = ForwardDynamics(robot_, torque);
-  IntegrateStep(robot_, accel_, h);
-  lastSubsteps_ = substeps;
-  if (substeps == 1) {
-    return accel_;
-  }
-  const double kinetic = robot_.kineticEnergy, potential = robot_.potentialEnergy;
+  double kinetic = 0.0, potential = 0.0;
   std::fill(change_.begin(), change_.end(), 0.0);
-  for (int s = 0;; ++s) {
+  for (int s = 0; s < substeps; ++s) {
+    accel_ = ForwardDynamics(robot_, torque);
+    IntegrateStep(robot_, accel_, h);
+    if (s == 0) {
+      kinetic = robot_.kineticEnergy;
+      potential = robot_.potentialEnergy;
+    }
     for (uint32_t i = 0; i < n; ++i) {
       change_[i] += accel_(i, 0);
     }
-    if (s + 1 == substeps) {
-      break;
-    }
-    accel_ = ForwardDynamics(robot_, torque);
-    IntegrateStep(robot_, accel_, h);
+  }
+  lastSubsteps_ = substeps;
+  if (substeps == 1) {
+    return accel_;
   }
   accel_ = matrix<double>(n, 1);
   for (uint32_t i = 0; i < n; ++i) {

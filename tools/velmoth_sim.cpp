@@ -26,10 +26,9 @@
 #include <CLI/CLI.hpp>
 
 #include "dynamics/dynamics.h"
+#include "dynamics/kinematics.h"
 #include "robot/robot.h"
 #include "simulation/command_line.h"
-#include "simulation/equation.h"
-#include "simulation/integrators.h"
 #include "simulation/run_csv.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
@@ -337,19 +336,15 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
     qv[i] = q(i, 0);
     qdv[i] = qd(i, 0);
     accelv[i] = accel(i, 0);
+    tauEngine[i] = torque(i, 0) - FrictionTorque(*robot, qdv[i]);
   }
   const std::unique_ptr<Equation> engine =
       MakeEquation(ResolveStepOptions(s.step, !s.urdf.empty()).engine, *robot);
-  Equation& equation = *engine;
-  equation.Evaluate(*robot, qv.data(), qdv.data());
+  engine->Evaluate(*robot, qv.data(), qdv.data());
+  engine->Solve(0.0, tauEngine.data(), nullptr, qddEngine.data());
+  engine->Inverse(accelv.data(), tauEngine.data());
+  matrix<double> tauOut(n, 1);
   for (uint32_t i = 0; i < n; ++i) {
-    tauEngine[i] = torque(i, 0) - FrictionTorque(*robot, qdv[i]);
-  }
-  equation.Solve(0.0, tauEngine.data(), nullptr, qddEngine.data());
-  equation.Inverse(accelv.data(), tauEngine.data());
-  matrix<double> qddOut(n, 1), tauOut(n, 1);
-  for (uint32_t i = 0; i < n; ++i) {
-    qddOut(i, 0) = qddEngine[i];
     tauOut(i, 0) = tauEngine[i] + FrictionTorque(*robot, qdv[i]);
   }
 
@@ -361,7 +356,7 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   WriteScalar("potential", potential);
   WriteQuantity("qdd", qdd);
   WriteQuantity("tau", tau);
-  WriteQuantity("qdd_engine", qddOut);
+  WriteQuantity("qdd_engine", MatrixFromRowMajor(n, 1, qddEngine.data()));
   WriteQuantity("tau_engine", tauOut);
 }
 

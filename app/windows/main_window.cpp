@@ -106,11 +106,10 @@ QToolButton* MainWindow::AddAction(QKeyCombination key, const char* label, const
 void MainWindow::AddStepChoices() {
   const StepOptions step = dlg_.GetStepOptions();
   QStringList engines, integrators, substeps;
-  for (EngineKind e : {EngineKind::kClosedForm, EngineKind::kRecursive}) {
+  for (EngineKind e : kEngineKinds) {
     engines << QString::fromLatin1(EngineName(e));
   }
-  for (IntegratorKind i :
-       {IntegratorKind::kEuler, IntegratorKind::kImplicit, IntegratorKind::kRk4}) {
+  for (IntegratorKind i : kIntegratorKinds) {
     integrators << QString::fromLatin1(IntegratorName(i));
   }
   for (int k : kSubstepChoices) {
@@ -125,10 +124,11 @@ void MainWindow::AddStepChoices() {
   substepsChoice_ = strip_->AddChoice(substeps, QStringLiteral("Substeps per 0.01 s tick"));
   engineChoice_->setCurrentText(QString::fromLatin1(EngineName(step.engine)));
   integratorChoice_->setCurrentText(QString::fromLatin1(IntegratorName(step.integrator)));
-  if (substepsChoice_->findText(QStringLiteral("x %1").arg(step.substeps)) < 0) {
-    substepsChoice_->addItem(QStringLiteral("x %1").arg(step.substeps));
+  const QString substepsNow = QStringLiteral("x %1").arg(step.substeps);
+  if (substepsChoice_->findText(substepsNow) < 0) {
+    substepsChoice_->addItem(substepsNow);
   }
-  substepsChoice_->setCurrentText(QStringLiteral("x %1").arg(step.substeps));
+  substepsChoice_->setCurrentText(substepsNow);
   for (QComboBox* choice :
        {engineChoice_.data(), integratorChoice_.data(), substepsChoice_.data()}) {
     connect(choice, &QComboBox::currentIndexChanged, this, [this] { ChooseStep(); });

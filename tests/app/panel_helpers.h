@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "simulation/text_fields.h"
 #include "matrix/matrix.h"
 #include "robot/robot.h"
+#include "simulation/text_fields.h"
 
 namespace panel_test {
 
