@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,8 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--urdf " + big, 2, "velmoth-sim: " + big + ": larger than 16 MiB\n"},
     {"--links 6 --urdf " + big, 2, "velmoth-sim: --links and --urdf cannot be given together\n"},
     {"--urdf ''", 2, "velmoth-sim: --urdf: expects a file name, not ''\n"},
+    {"--links 6 --links 7", 2, "velmoth-sim: --links is given 2 times; give it once\n"},
+    {"terms --q 1 --q 2 --q 3", 2, "velmoth-sim: --q is given 3 times; give it once\n"},
     {"--ticks 100000 >/dev/full", 1, unwritable},
     {"--help >/dev/full", 1, unwritable},
     {"run --help >&-", 1, unwritable},
@@ -284,6 +287,24 @@ TEST(VelmothSim, OddInputIsReadAsThePanelReadsIt) {
             "M 0 0\nC 0 0\nG 0 1\nF 0 1\nkinetic 1 1 0\npotential 1 1 0\nqdd 0 1\ntau 0 1\n"
             "qdd_engine 0 1\ntau_engine 0 1\n");
   EXPECT_EQ(RunSim("--version").out, std::string("velmoth-sim ") + VELMOTH_VERSION + "\n");
+
+  // A command line's vector is read to its end: 100 numbers at full precision (over 2000
+  // characters), the arm at rest without gravity, so that the row's q columns are q0 itself.
+  std::string q0;
+  for (int i = 0; i < 100; ++i) {
+    q0 += std::to_string(i) + ".012345678901234567, ";
+  }
+  const std::string out = RunSim("--links 100 --ticks 1 --gravity 0,0,0 --q0 '" + q0 + "'").out;
+  std::vector<std::string> fields(1);
+  for (char c : out.substr(out.find('\n') + 1)) {
+    if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back().push_back(c);
+    }
+  }
+  ASSERT_GT(fields.size(), 101u) << out.substr(0, 200);
+  EXPECT_EQ(fields[101].substr(0, 15), "99.012345678901");  // the last q column
 }
 
 // The largest resident set of any program this test has run so far, in kilobytes.
