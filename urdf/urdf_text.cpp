@@ -182,6 +182,24 @@ bool DeclaresEntities(const tinyxml2::XMLDocument& document) {
   return false;
 }
 
+// The line of the first processing instruction ("<?...?>") that holds a '<', or 0. The parser's
+// reader ends one at its first '>' and would read what follows as elements, nested as deeply as
+// the text likes, where this check's reader saw none; it recurses once per level.
+int InstructionHoldingElements(const tinyxml2::XMLDocument& document) {
+  struct Finder : tinyxml2::XMLVisitor {
+    int line = 0;
+    bool Visit(const tinyxml2::XMLDeclaration& instruction) override {
+      if (std::strchr(instruction.Value(), '<') != nullptr) {
+        line = instruction.GetLineNum();
+        return false;
+      }
+      return true;
+    }
+  } finder;
+  document.Accept(&finder);
+  return finder.line;
+}
+
 // The links and joints as the URDF parser reads them, with its own XML reader called as it calls
 // it: the <link> and <joint> children of the first <robot> element, a link's name, and the link
 // attributes of a joint's first <parent> and <child>. Reading them any other way could let a name
@@ -332,6 +350,10 @@ std::string CheckUrdfText(const std::string& text) {
   }
   if (DeclaresEntities(document)) {
     return "a DOCTYPE with declarations (<!ENTITY ...> and the like) is not supported";
+  }
+  if (const int line = InstructionHoldingElements(document)) {
+    return "a processing instruction holding '<' at line " + std::to_string(line) +
+           " is not supported";
   }
   // The first element must be the <robot> element, so that both readers agree on it.
   const tinyxml2::XMLElement* robot = document.RootElement();
