@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/dialog_template.h"
+#include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_system.h"
 #include "robot/robot.h"
@@ -126,6 +127,90 @@ TEST(Panel, StartUpTextsAndSetsThatKeepWhatWasNotTouched) {
   EXPECT_EQ(d.Text(kIdJointTorque), "   1.2,    5.7,      0,      0,      0,      0, ");
   d.Click(kIdSetTorque);
   EXPECT_EQ(d.Torque(), (Vec{1.234, 5.678, 0, 0, 0, 0}));
+}
+
+// "Set" takes the exact coefficients and gravity behind the fields the user left alone, though
+// their texts are rounded (0.12345 shows as "0.123"), and reads the field that was typed.
+TEST(Panel, SetKeepsTheExactValuesBehindTheFieldsNotTyped) {
+  const struct {
+    int typed;  // 0: none
+    double viscous, coulomb, gravityX;
+  } cases[] = {{0, 0.12345, 0.06789, 0.01234},
+               {kIdViscousFriction, 0.5, 0.06789, 0.01234},
+               {kIdCoulombFriction, 0.12345, 0.5, 0.01234},
+               {kIdGravity, 0.12345, 0.06789, 0.5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    ArmSetup arm;
+    arm.viscous = "0.12345";
+    arm.coulomb = "0.06789";
+    arm.gravity = "0.01234, 0, -9.81";
+    FakeDriver d(900, 650, arm);
+    EXPECT_EQ(d.Text(kIdViscousFriction) + " " + d.Text(kIdCoulombFriction), "0.123 0.068");
+    if (c.typed != 0) {
+      d.Type(c.typed, "0.5");
+    }
+    d.Click(kIdSet);
+    EXPECT_EQ(d.Arm().viscousFriction, c.viscous);
+    EXPECT_EQ(d.Arm().coulombFriction, c.coulomb);
+    EXPECT_EQ(d.Arm().gravity(0, 0), c.gravityX);
+  }
+}
+
+// Choosing a mode writes that mode's own vector, as last set, into its input: the torques in
+// forward mode, the accelerations in inverse mode, never the other's.
+TEST(Panel, ChoosingAModeWritesItsOwnVectorIntoItsInput) {
+  FakeDriver d;
+  d.Type(kIdJointTorque, "1, 2");
+  d.Click(kIdSetTorque);
+  const struct {
+    int radio;
+    const char* typed;  // into the mode's input, then set; null: nothing
+    int input;
+    std::string shown;  // in the input after the next switch to this mode
+  } steps[] = {
+      {kIdInverse, "3, 4", kIdJointAccel, kSixZeros},
+      {kIdForward, "typed, not set", kIdJointTorque,
+       "     1,      2,      0,      0,      0,      0, "},
+      {kIdInverse, nullptr, kIdJointAccel, "     3,      4,      0,      0,      0,      0, "},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.radio);
+    d.Click(step.radio);
+    EXPECT_EQ(d.Text(step.input), step.shown);
+    if (step.typed != nullptr) {
+      d.Type(step.input, step.typed);
+      if (step.input == kIdJointAccel) {
+        d.Click(kIdSetAccel);
+      }
+    }
+  }
+}
+
+// The plots' trace stops at a divergence; "Reset" starts it again, from the reset on.
+TEST(Panel, AfterADivergenceAndResetThePlotsRunAgain) {
+  TraceBuffer trace;
+  FakeDriver d;
+  d.dlg.AddTickListener(&trace);
+  d.Type(kIdJointTorque, "1e308");
+  d.Click(kIdSetTorque);
+  for (int i = 0; i < 50 && !trace.Stopped(); ++i) {
+    d.Tick();
+  }
+  ASSERT_TRUE(trace.Stopped());
+  const uint32_t kept = trace.Size();
+  d.Tick();
+  EXPECT_EQ(trace.Size(), kept);
+
+  d.Type(kIdJointTorque, "0");
+  d.Click(kIdSetTorque);
+  d.Click(kIdReset);
+  d.Tick();
+  d.Tick();
+  EXPECT_FALSE(trace.Stopped());
+  ASSERT_EQ(trace.Size(), 2u);
+  EXPECT_GT(trace.At(0).time, trace.Resets().back());
+  d.dlg.RemoveTickListener(&trace);
 }
 
 // The panel starts in forward mode. Each mode enables its own input and "Set" button and leaves

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "app/recorder.h"
 #include "app/run_control.h"
 #include "app/tick_clock.h"
+#include "app/trace_buffer.h"
 #include "robot/robot.h"
 
 namespace {
@@ -187,6 +189,171 @@ TEST(RunControl, SpeedsStatusLineAndRates) {
     meter.Sample(i * 250 * kMs, static_cast<uint64_t>(i <= 8 ? 25 * i : 200 + 12.5 * (i - 8)));
   }
   EXPECT_DOUBLE_EQ(meter.PerSecond(), 50.0);
+}
+
+// F6 pauses a running arm before its one tick, so that the tick is the only one; paused, it just
+// delivers one.
+TEST(RunControl, AStepPausesFirstAndDeliversExactlyOneTick) {
+  for (const bool running : {true, false}) {
+    SCOPED_TRACE(running ? "running" : "paused");
+    Harness r;
+    if (!running) {
+      r.run.TogglePause();
+    }
+    r.now = 35 * kMs;  // three periods due
+    r.run.Step();
+    EXPECT_EQ(r.run.State(), RunState::kPaused);
+    int delivered = 0;
+    for (const int64_t at : {35, 36, 500}) {
+      const int due = r.clock.BeginBurst(at * kMs);
+      for (int i = 0; i < due; ++i) {
+        r.clock.Delivered();
+      }
+      r.clock.EndBurst();
+      delivered += due;
+    }
+    EXPECT_EQ(delivered, 1);
+  }
+}
+
+// The strip's real-time factor is simulated seconds per wall second, measured over the last second
+// from the ticks: at a quarter of the speed it is 0.25, at any frame rate of the view.
+TEST(RunControl, TheRealTimeFactorIsSimulatedTimeOverWallTime) {
+  const struct {
+    int msPerTick;
+    int framesPerSecond;
+    double factor;
+  } cases[] = {{10, 60, 1.0}, {10, 13, 1.0}, {40, 60, 0.25}, {20, 100, 0.5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.msPerTick << " ms per tick, " << c.framesPerSecond);
+    Harness r;
+    for (int ms = 1; ms <= 2000; ++ms) {  // the strip samples every 250 ms
+      r.now = ms * kMs;
+      if (ms % c.msPerTick == 0) {
+        r.Tick();
+      }
+      if (ms * c.framesPerSecond / 1000 > (ms - 1) * c.framesPerSecond / 1000) {
+        r.run.CountFrame();
+      }
+      if (ms % 250 == 0) {
+        r.run.SampleRates();
+      }
+    }
+    EXPECT_NEAR(r.run.RealTimeFactor(), c.factor, 1e-12);
+    EXPECT_NEAR(r.run.FramesPerSecond(), c.framesPerSecond, 1e-9);
+  }
+}
+
+// A non-finite kinetic, potential or total energy (two huge finite energies can add up to an
+// infinite total) is a divergence for the run control and ends the plots' trace; huge energies
+// whose total is finite are not.
+TEST(RunControl, AnyEnergyThatIsNotFiniteIsADivergence) {
+  const struct {
+    const char* name;
+    double kinetic;
+    double potential;
+    bool finite;
+  } cases[] = {{"kinetic", NAN, 1.0, false},
+               {"potential", 2.0, -INFINITY, false},
+               {"total", 1e308, 1e308, false},
+               {"huge but finite", 1e308, -1e308, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness r;
+    TraceBuffer trace;
+    r.robot->kineticEnergy = c.kinetic;
+    r.robot->potentialEnergy = c.potential;
+    r.Tick();
+    trace.OnTick(TickResult{*r.robot, kIdForward, r.torque, r.torque});
+    EXPECT_EQ(r.run.State(), c.finite ? RunState::kRunning : RunState::kDiverged);
+    EXPECT_EQ(trace.Stopped(), !c.finite);
+    EXPECT_EQ(trace.Size(), c.finite ? 1u : 0u);
+  }
+}
+
+// After more than 10 s the trace holds the last 10 s and one tick, oldest first, one step apart. A
+// tick that is not finite, in any of the values a sample holds, leaves every sample as it was, the
+// oldest included, and the trace stops at the last finite one; after "Reset" it runs again from
+// the reset on.
+TEST(TraceBuffer, KeepsTheLastTenSecondsInOrderAndStopsAtTheLastFinitePoint) {
+  const struct {
+    const char* name;
+    double Link::*field;  // null: the output
+    double Robot::*energy;
+  } faults[] = {{"angle", &Link::q, nullptr},
+                {"output", nullptr, nullptr},
+                {"kinetic energy", nullptr, &Robot::kineticEnergy}};
+  for (const auto& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    Harness r;
+    matrix<double> output(6, 1);
+    TraceBuffer trace;
+    const auto tick = [&] { trace.OnTick(TickResult{*r.robot, kIdForward, output, r.torque}); };
+    for (int i = 1; i <= 1500; ++i) {
+      r.robot->links[2]->q = i;
+      output(5, 0) = -i;
+      tick();
+    }
+    const auto expectTheLastTenSeconds = [&] {
+      ASSERT_EQ(trace.Size(), TraceBuffer::kCapacity);
+      for (uint32_t i = 0; i < trace.Size(); ++i) {
+        const TraceBuffer::Sample s = trace.At(i);
+        ASSERT_EQ(s.angles[2], 500.0 + i) << i;
+        ASSERT_EQ(s.output[5], -500.0 - i) << i;
+        ASSERT_NEAR(s.time, 5.0 + 0.01 * i, 1e-9) << i;
+      }
+    };
+    expectTheLastTenSeconds();
+    EXPECT_NEAR(trace.At(trace.Size() - 1).time, 15.0, 1e-9);
+
+    if (fault.field != nullptr) {
+      r.robot->links[4].get()->*fault.field = NAN;
+    } else if (fault.energy != nullptr) {
+      r.robot.get()->*fault.energy = INFINITY;
+    } else {
+      output(1, 0) = -INFINITY;
+    }
+    tick();
+    EXPECT_TRUE(trace.Stopped());
+    r.robot->ResetJointState();
+    r.robot->kineticEnergy = 0.0;
+    output.SetZero();
+    tick();  // finite again, still stopped
+    expectTheLastTenSeconds();
+
+    trace.OnResetJointState();
+    EXPECT_FALSE(trace.Stopped());
+    EXPECT_NEAR(trace.Resets().back(), 15.02, 1e-9);
+    for (int i = 0; i < 3; ++i) {
+      tick();
+    }
+    ASSERT_EQ(trace.Size(), 3u);
+    EXPECT_NEAR(trace.At(0).time, 15.03, 1e-9);
+    EXPECT_NEAR(trace.At(2).time, 15.05, 1e-9);
+  }
+}
+
+// A second recording in one session counts its ticks, and their times, from 1 again.
+TEST(Recorder, ASecondRecordingCountsItsTicksFromOne) {
+  Harness t;
+  Recorder recorder;
+  std::string error;
+  const std::string path = testing::TempDir() + "recorder_second.csv";
+  for (const int ticks : {3, 2}) {
+    ASSERT_TRUE(recorder.Start(path, 6, 0, error)) << error;
+    for (int i = 0; i < ticks; ++i) {
+      recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
+    }
+    ASSERT_TRUE(recorder.Stop());
+  }
+  std::ifstream file(path);
+  std::string line;
+  std::vector<std::string> starts;  // each row's tick and time
+  std::getline(file, line);         // the header
+  while (std::getline(file, line)) {
+    starts.push_back(line.substr(0, line.find(',', line.find(',') + 1)));
+  }
+  EXPECT_EQ(starts, (std::vector<std::string>{"1,0.01", "2,0.02"}));
 }
 
 // In a child process: records past a limit on file sizes, which makes a write fail halfway. 0 when
