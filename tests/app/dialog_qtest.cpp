@@ -555,6 +555,39 @@ class DialogEndToEnd : public QObject {
     QTRY_VERIFY(main_->Plots() == nullptr);
   }
 
+  // The plots are drawn anew only when the trace changed: not while nothing ticks, nor for ticks
+  // after the trace stopped at a divergence; once after new ticks, a divergence or a "Reset".
+  void thePlotsDoNotRedrawWhileNothingChanges() {
+    TraceBuffer trace;
+    PlotsWindow plots(trace);
+    plots.show();
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot();
+    matrix<double> zero(6, 1);
+    const auto tick = [&] { trace.OnTick(TickResult{*robot, kIdForward, zero, zero}); };
+    int drawn = plots.Refreshes();  // the first drawing
+    const struct {
+      const char* what;
+      std::function<void()> change;
+      bool redraws;
+    } steps[] = {
+        {"nothing", [] {}, false},
+        {"two ticks", [&] { tick(), tick(); }, true},
+        {"nothing after them", [] {}, false},
+        {"a divergence", [&] { robot->kineticEnergy = NAN, tick(); }, true},
+        {"ticks after it", [&] { robot->kineticEnergy = 0.0, tick(), tick(); }, false},
+        {"Reset", [&] { trace.OnResetJointState(); }, true},
+    };
+    for (const auto& step : steps) {
+      step.change();
+      for (int i = 0; i < 3; ++i) {
+        plots.Refresh();
+      }
+      QTest::qWait(2 * PlotsWindow::kRefreshMs);  // its own timer too
+      drawn += step.redraws ? 1 : 0;
+      QVERIFY2(plots.Refreshes() == drawn, step.what);
+    }
+  }
+
   // F11 saves the view's picture at its pixel size in the output folder and says where; Home and
   // a double-click fit the arm into the view, Shift+Home restores the start, and Home in an edit
   // field stays the edit's own.

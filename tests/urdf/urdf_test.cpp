@@ -449,3 +449,42 @@ TEST(Urdf, ImplausibleInertiasAreWarnedAboutAndImpossibleOnesRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// An inertia tensor that is not positive semi-definite is refused, on the chain or fixed to the
+// world: with a negative moment, with a pair of moments that its product of
+// inertia outweighs, and with every moment and pair positive but a negative determinant. A singular
+// one (a rod, a flat product) is still a body.
+TEST(Urdf, InertiasThatAreNotPositiveSemiDefiniteAreRefused) {
+  const struct {
+    const char* link;
+    const char* inertia;
+    bool refused;
+  } cases[] = {
+      {"a", "ixx='-0.1' iyy='1' izz='1' ixy='0' ixz='0' iyz='0'", true},
+      {"b", "ixx='1' iyy='1' izz='1' ixy='0' ixz='0' iyz='1.5'", true},
+      {"a", "ixx='1' iyy='1' izz='1' ixy='0.9' ixz='0.9' iyz='-0.9'", true},
+      {"base", "ixx='1' iyy='1' izz='1' ixy='0.9' ixz='0.9' iyz='-0.9'", true},
+      {"a", "ixx='1' iyy='1' izz='2' ixy='1' ixz='0' iyz='0'", false},
+      {"a", "ixx='1' iyy='1' izz='1' ixy='0.5' ixz='0.5' iyz='-0.5'", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.link) + ": " + c.inertia);
+    std::string text = Tree("world base f, base a c, a b p");
+    const std::size_t at = text.find("<inertia ", text.find(std::string("<link name='") + c.link));
+    text.replace(at, text.find("/>", at) - at, std::string("<inertia ") + c.inertia);
+    std::string error;
+    const std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(text, "t", error);
+    if (c.refused) {
+      EXPECT_TRUE(!robot && error == std::string("t: link '") + c.link +
+                                         "' has an inertia tensor that is not positive "
+                                         "semi-definite")
+          << error;
+    } else {
+      EXPECT_TRUE(robot) << error;
+    }
+  }
+}
+
+}  // namespace
