@@ -565,26 +565,22 @@ class DialogEndToEnd : public QObject {
     matrix<double> zero(6, 1);
     const auto tick = [&] { trace.OnTick(TickResult{*robot, kIdForward, zero, zero}); };
     int drawn = plots.Refreshes();  // the first drawing
-    const struct {
-      const char* what;
-      std::function<void()> change;
-      bool redraws;
-    } steps[] = {
-        {"nothing", [] {}, false},
-        {"two ticks", [&] { tick(), tick(); }, true},
-        {"nothing after them", [] {}, false},
-        {"a divergence", [&] { robot->kineticEnergy = NAN, tick(); }, true},
-        {"ticks after it", [&] { robot->kineticEnergy = 0.0, tick(), tick(); }, false},
-        {"Reset", [&] { trace.OnResetJointState(); }, true},
+    // What changes, then whether that draws the plots anew.
+    const std::pair<std::function<void()>, bool> steps[] = {
+        {[] {}, false},
+        {[&] { tick(), tick(); }, true},
+        {[] {}, false},
+        {[&] { robot->kineticEnergy = NAN, tick(); }, true},  // a divergence
+        {[&] { robot->kineticEnergy = 0.0, tick(), tick(); }, false},
+        {[&] { trace.OnResetJointState(); }, true},
     };
-    for (const auto& step : steps) {
-      step.change();
-      for (int i = 0; i < 3; ++i) {
-        plots.Refresh();
-      }
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      steps[i].first();
+      plots.Refresh();
+      plots.Refresh();
       QTest::qWait(2 * PlotsWindow::kRefreshMs);  // its own timer too
-      drawn += step.redraws ? 1 : 0;
-      QVERIFY2(plots.Refreshes() == drawn, step.what);
+      drawn += steps[i].second ? 1 : 0;
+      QVERIFY2(plots.Refreshes() == drawn, qPrintable(QString::number(i)));
     }
   }
 
