@@ -214,7 +214,7 @@ TEST(RunControl, AStepPausesFirstAndDeliversExactlyOneTick) {
 // ticks: at a quarter of the speed it is 0.25, at any frame rate of the view.
 TEST(RunControl, TheRealTimeFactorIsSimulatedTimeOverWallTime) {
   // Milliseconds per tick, frames per second, the factor.
-  for (const auto [perTick, fps, factor] :
+  for (const auto& [perTick, fps, factor] :
        {std::tuple{10, 60, 1.0}, {10, 13, 1.0}, {40, 60, 0.25}, {20, 100, 0.5}}) {
     Harness r;
     for (int ms = 1; ms <= 2000; ++ms) {  // the strip samples every 250 ms
@@ -239,10 +239,10 @@ TEST(RunControl, TheRealTimeFactorIsSimulatedTimeOverWallTime) {
 // whose total is finite are not.
 TEST(RunControl, AnyEnergyThatIsNotFiniteIsADivergence) {
   // Kinetic, potential, whether that is finite.
-  for (const auto [kinetic, potential, finite] : {std::tuple{std::nan(""), 1.0, false},
-                                                  {2.0, -INFINITY, false},
-                                                  {1e308, 1e308, false},
-                                                  {1e308, -1e308, true}}) {
+  for (const auto& [kinetic, potential, finite] : {std::tuple{std::nan(""), 1.0, false},
+                                                   {2.0, -INFINITY, false},
+                                                   {1e308, 1e308, false},
+                                                   {1e308, -1e308, true}}) {
     Harness r;
     TraceBuffer trace;
     r.robot->kineticEnergy = kinetic;
