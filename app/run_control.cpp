@@ -92,6 +92,16 @@ double RunControl::DivergedAt() const {
   return static_cast<double>(divergedTick_) * kTimeStep;
 }
 
+void RunControl::SampleRates() {
+  const int64_t now = now_();
+  tickRate_.Sample(now, ticks_);
+  frameRate_.Sample(now, frames_);
+}
+
+double RunControl::RealTimeFactor() const {
+  return tickRate_.PerSecond() * kTimeStep;
+}
+
 std::string RunControl::StatusText(double realTimeFactor, double framesPerSecond,
                                    bool hasView) const {
   char text[256];

@@ -58,6 +58,17 @@ class RunControl : public TickListener {
   // The simulated time of the tick that left the state not finite; meaningful when diverged.
   double DivergedAt() const;
 
+  // A frame of the view was shown.
+  void CountFrame() { ++frames_; }
+  uint64_t Frames() const { return frames_; }
+  // Takes the tick and frame counts at the wall clock's now; called a few times per second, it
+  // makes the two rates below those of about the last second.
+  void SampleRates();
+  // Simulated seconds per wall-clock second: the ticks' rate times the step, so 1 at full speed and
+  // 1/4 at a quarter, however many frames the view shows.
+  double RealTimeFactor() const;
+  double FramesPerSecond() const { return frameRate_.PerSecond(); }
+
   // One line for the status strip: simulated time, measured real-time factor and frame rate, the
   // speed, the state and, once ticks have been dropped, the slip.
   std::string StatusText(double realTimeFactor, double framesPerSecond, bool hasView) const;
@@ -72,6 +83,9 @@ class RunControl : public TickListener {
   Clock now_;
   std::function<void()> wake_;
   uint64_t ticks_ = 0;
+  uint64_t frames_ = 0;
+  RateMeter tickRate_;
+  RateMeter frameRate_;
   bool diverged_ = false;
   uint64_t divergedTick_ = 0;
 };

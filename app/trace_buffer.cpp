@@ -35,22 +35,28 @@ void TraceBuffer::OnTick(const TickResult& tick) {
   }
   const Robot& robot = tick.robot;
   const matrix<double>& output = tick.mode == kIdInverse ? tick.torque : tick.accel;
+  // Checked before anything is written: once the ring is full, the slot of the new sample holds
+  // the oldest one, which a tick that is not finite must leave in place.
+  const double total = robot.kineticEnergy + robot.potentialEnergy;
+  bool finite = std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy) &&
+                std::isfinite(total);
+  for (uint32_t j = 0; j < n && finite; ++j) {
+    finite = std::isfinite(robot.links[j]->q) && std::isfinite(output(j, 0));
+  }
+  if (!finite) {
+    stopped_ = true;
+    ++version_;
+    return;
+  }
   double* s = &data_[static_cast<std::size_t>((first_ + size_) % kCapacity) * Stride()];
   s[0] = Now();
   s[1] = robot.kineticEnergy;
   s[2] = robot.potentialEnergy;
-  s[3] = robot.kineticEnergy + robot.potentialEnergy;
+  s[3] = total;
   s[4] = tick.mode;
   for (uint32_t j = 0; j < n; ++j) {
     s[5 + j] = robot.links[j]->q;
     s[5 + n + j] = output(j, 0);
-  }
-  for (uint32_t v = 0; v < Stride(); ++v) {
-    if (!std::isfinite(s[v])) {
-      stopped_ = true;
-      ++version_;
-      return;
-    }
   }
   if (size_ < kCapacity) {
     ++size_;

@@ -65,7 +65,9 @@ bool StateIsFinite(const Robot& robot) {
       return false;
     }
   }
-  return std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy);
+  // Two huge but finite energies can still add up to a total that is not.
+  return std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy) &&
+         std::isfinite(robot.kineticEnergy + robot.potentialEnergy);
 }
 
 void AddBuiltInLink(Robot& robot) {

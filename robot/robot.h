@@ -70,8 +70,8 @@ struct Robot {
   matrix<double> basePose = Identity4();
 };
 
-// Whether every joint position, velocity and acceleration and both energies are finite: a run
-// whose state is not has diverged.
+// Whether every joint position, velocity and acceleration and the kinetic, potential and total
+// energy are finite: a run whose state is not has diverged.
 bool StateIsFinite(const Robot& robot);
 
 // The built-in arm: identical links of mass 1 kg, 0.3 m long, turning about x.

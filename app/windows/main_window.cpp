@@ -82,7 +82,7 @@ void MainWindow::Open() {
   AddStepChoices();
 
   if (COglWndCustom* view = window_.View()) {
-    connect(view, &COglWnd::frameSwapped, this, [this] { ++frames_; });
+    connect(view, &COglWnd::frameSwapped, this, [this] { run_->CountFrame(); });
     connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
   }
   connect(&stripTimer_, &QTimer::timeout, this, &MainWindow::RefreshStrip);
@@ -181,11 +181,9 @@ void MainWindow::RefreshStrip() {
   }
   const int64_t now = QtDialogWindow::Now();
   recorder_.MaybeFlush(now);
-  tickRate_.Sample(now, run_->Ticks());
-  frameRate_.Sample(now, frames_);
-  const double realTime = tickRate_.PerSecond() * kTimeStep;
-  strip_->SetStatus(QString::fromStdString(
-      run_->StatusText(realTime, frameRate_.PerSecond(), window_.View() != nullptr)));
+  run_->SampleRates();
+  strip_->SetStatus(QString::fromStdString(run_->StatusText(
+      run_->RealTimeFactor(), run_->FramesPerSecond(), window_.View() != nullptr)));
   if (pauseButton_ != nullptr) {
     pauseButton_->setText(run_->State() == RunState::kRunning ? QStringLiteral("Pause")
                                                               : QStringLiteral("Resume"));

@@ -66,7 +66,7 @@ class MainWindow : public QObject {
   const Recorder& Recording() const { return recorder_; }
 
   // Frames the view has shown since the window opened.
-  uint64_t Frames() const { return frames_; }
+  uint64_t Frames() const { return run_ != nullptr ? run_->Frames() : 0; }
 
   // Brings the strip up to date now; it also does so by itself a few times per second.
   void RefreshStrip();
@@ -127,9 +127,6 @@ class MainWindow : public QObject {
   Recorder recorder_;
   QPointer<PlotsWindow> plots_;
   QTimer stripTimer_;
-  RateMeter tickRate_;
-  RateMeter frameRate_;
-  uint64_t frames_ = 0;
   bool open_ = false;
   QString folder_;
   bool fileChosen_ = false;

@@ -640,6 +640,35 @@ class DialogEndToEnd : public QObject {
     QVERIFY(!main_->Strip().Note().startsWith(QLatin1String("Screenshot")));
   }
 
+  // The plots are drawn anew only when the trace changed: not while nothing ticks, nor for ticks
+  // after the trace stopped at a divergence; once after new ticks, a divergence or a "Reset".
+  void thePlotsDoNotRedrawWhileNothingChanges() {
+    TraceBuffer trace;
+    PlotsWindow plots(trace);
+    plots.show();
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot();
+    matrix<double> zero(6, 1);
+    const auto tick = [&] { trace.OnTick(TickResult{*robot, kIdForward, zero, zero}); };
+    int drawn = plots.Refreshes();  // the first drawing
+    // What changes, then whether that draws the plots anew.
+    const std::pair<std::function<void()>, bool> steps[] = {
+        {[] {}, false},
+        {[&] { tick(), tick(); }, true},
+        {[] {}, false},
+        {[&] { robot->kineticEnergy = NAN, tick(); }, true},  // a divergence
+        {[&] { robot->kineticEnergy = 0.0, tick(), tick(); }, false},
+        {[&] { trace.OnResetJointState(); }, true},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      steps[i].first();
+      plots.Refresh();
+      plots.Refresh();
+      QTest::qWait(2 * PlotsWindow::kRefreshMs);  // its own timer too
+      drawn += steps[i].second ? 1 : 0;
+      QVERIFY2(plots.Refreshes() == drawn, qPrintable(QString::number(i)));
+    }
+  }
+
   // F11 saves the view's picture at its pixel size in the output folder and says where; Home and
   // a double-click fit the arm into the view, Shift+Home restores the start, and Home in an edit
   // field stays the edit's own.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/dialog_template.h"
+#include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_system.h"
 #include "robot/robot.h"
@@ -126,6 +127,73 @@ TEST(Panel, StartUpTextsAndSetsThatKeepWhatWasNotTouched) {
   EXPECT_EQ(d.Text(kIdJointTorque), "   1.2,    5.7,      0,      0,      0,      0, ");
   d.Click(kIdSetTorque);
   EXPECT_EQ(d.Torque(), (Vec{1.234, 5.678, 0, 0, 0, 0}));
+}
+
+// "Set" takes the exact coefficients and gravity behind the fields the user left alone, though
+// their texts are rounded (0.12345 shows as "0.123"), and reads the field that was typed.
+TEST(Panel, SetKeepsTheExactValuesBehindTheFieldsNotTyped) {
+  const int fields[] = {kIdViscousFriction, kIdCoulombFriction, kIdGravity};
+  for (const int typed : {0, kIdViscousFriction, kIdCoulombFriction, kIdGravity}) {  // 0: none
+    ArmSetup arm;
+    arm.viscous = "0.12345";
+    arm.coulomb = "0.06789";
+    arm.gravity = "0.01234, 0, -9.81";
+    FakeDriver d(900, 650, arm);
+    EXPECT_EQ(d.Text(kIdViscousFriction) + " " + d.Text(kIdCoulombFriction), "0.123 0.068");
+    Vec expected = {0.12345, 0.06789, 0.01234};
+    for (int i = 0; i < 3; ++i) {
+      if (fields[i] == typed) {
+        d.Type(typed, "0.5");
+        expected[i] = 0.5;
+      }
+    }
+    d.Click(kIdSet);
+    const Robot& a = d.Arm();
+    EXPECT_EQ((Vec{a.viscousFriction, a.coulombFriction, a.gravity(0, 0)}), expected) << typed;
+  }
+}
+
+// Choosing a mode writes that mode's own vector, as last set, into its input: the torques in
+// forward mode, the accelerations in inverse mode, never the other's.
+TEST(Panel, ChoosingAModeWritesItsOwnVectorIntoItsInput) {
+  FakeDriver d;
+  d.Type(kIdJointTorque, "1, 2");
+  d.Click(kIdSetTorque);
+  d.Click(kIdInverse);
+  EXPECT_EQ(d.Text(kIdJointAccel), kSixZeros);
+  d.Type(kIdJointAccel, "3, 4");
+  d.Click(kIdSetAccel);
+  d.Click(kIdForward);
+  EXPECT_EQ(d.Text(kIdJointTorque), "     1,      2,      0,      0,      0,      0, ");
+  d.Type(kIdJointTorque, "typed, not set");
+  d.Click(kIdInverse);
+  EXPECT_EQ(d.Text(kIdJointAccel), "     3,      4,      0,      0,      0,      0, ");
+}
+
+// The plots' trace stops at a divergence; "Reset" starts it again, from the reset on.
+TEST(Panel, AfterADivergenceAndResetThePlotsRunAgain) {
+  TraceBuffer trace;
+  FakeDriver d;
+  d.dlg.AddTickListener(&trace);
+  d.Type(kIdJointTorque, "1e308");
+  d.Click(kIdSetTorque);
+  for (int i = 0; i < 50 && !trace.Stopped(); ++i) {
+    d.Tick();
+  }
+  ASSERT_TRUE(trace.Stopped());
+  const uint32_t kept = trace.Size();
+  d.Tick();
+  EXPECT_EQ(trace.Size(), kept);
+
+  d.Type(kIdJointTorque, "0");
+  d.Click(kIdSetTorque);
+  d.Click(kIdReset);
+  d.Tick();
+  d.Tick();
+  EXPECT_FALSE(trace.Stopped());
+  ASSERT_EQ(trace.Size(), 2u);
+  EXPECT_GT(trace.At(0).time, trace.Resets().back());
+  d.dlg.RemoveTickListener(&trace);
 }
 
 // The panel starts in forward mode. Each mode enables its own input and "Set" button and leaves

@@ -15,11 +15,13 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/recorder.h"
 #include "app/run_control.h"
 #include "app/tick_clock.h"
+#include "app/trace_buffer.h"
 #include "robot/robot.h"
 
 namespace {
@@ -193,6 +195,138 @@ TEST(RunControl, SpeedsStatusLineAndRates) {
     meter.Sample(i * 250 * kMs, static_cast<uint64_t>(i <= 8 ? 25 * i : 200 + 12.5 * (i - 8)));
   }
   EXPECT_DOUBLE_EQ(meter.PerSecond(), 50.0);
+}
+
+// F6 pauses a running arm before its one tick, so that the tick is the only one; paused, it just
+// delivers one.
+TEST(RunControl, AStepPausesFirstAndDeliversExactlyOneTick) {
+  for (const bool running : {true, false}) {
+    Harness r;
+    if (!running) {
+      r.run.TogglePause();
+    }
+    r.run.Step();
+    const int first = r.clock.BeginBurst(35 * kMs);  // three periods due
+    r.clock.Delivered();
+    r.clock.EndBurst();
+    EXPECT_TRUE(r.run.State() == RunState::kPaused && first == 1 &&
+                r.clock.BeginBurst(500 * kMs) == 0)
+        << running;
+  }
+}
+
+// The strip's real-time factor is simulated seconds per wall second over the last second, from the
+// ticks: at a quarter of the speed it is 0.25, at any frame rate of the view.
+TEST(RunControl, TheRealTimeFactorIsSimulatedTimeOverWallTime) {
+  // Milliseconds per tick, frames per second, the factor.
+  for (const auto& [perTick, fps, factor] :
+       {std::tuple{10, 60, 1.0}, {10, 13, 1.0}, {40, 60, 0.25}, {20, 100, 0.5}}) {
+    Harness r;
+    for (int ms = 1; ms <= 2000; ++ms) {  // the strip samples every 250 ms
+      r.now = ms * kMs;
+      if (ms % perTick == 0) {
+        r.Tick();
+      }
+      if (ms * fps / 1000 > (ms - 1) * fps / 1000) {
+        r.run.CountFrame();
+      }
+      if (ms % 250 == 0) {
+        r.run.SampleRates();
+      }
+    }
+    EXPECT_NEAR(r.run.RealTimeFactor(), factor, 1e-12) << perTick << " ms, " << fps;
+    EXPECT_NEAR(r.run.FramesPerSecond(), fps, 1e-9) << perTick << " ms, " << fps;
+  }
+}
+
+// A non-finite kinetic, potential or total energy (two huge finite energies can add up to an
+// infinite total) is a divergence for the run control and ends the plots' trace; huge energies
+// whose total is finite are not.
+TEST(RunControl, AnyEnergyThatIsNotFiniteIsADivergence) {
+  // Kinetic, potential, whether that is finite.
+  for (const auto& [kinetic, potential, finite] : {std::tuple{std::nan(""), 1.0, false},
+                                                   {2.0, -INFINITY, false},
+                                                   {1e308, 1e308, false},
+                                                   {1e308, -1e308, true}}) {
+    Harness r;
+    TraceBuffer trace;
+    r.robot->kineticEnergy = kinetic;
+    r.robot->potentialEnergy = potential;
+    r.Tick();
+    trace.OnTick(TickResult{*r.robot, kIdForward, r.torque, r.torque});
+    EXPECT_EQ(r.run.State(), finite ? RunState::kRunning : RunState::kDiverged) << potential;
+    EXPECT_EQ(trace.Size(), finite ? 1u : 0u) << potential;
+  }
+}
+
+// After more than 10 s the trace holds the last 10 s and one tick, oldest first, one step apart. A
+// tick that is not finite, in any of the values a sample holds, leaves every sample as it was, the
+// oldest included, and the trace stops at the last finite one; after "Reset" it runs again from
+// the reset on.
+TEST(TraceBuffer, KeepsTheLastTenSecondsInOrderAndStopsAtTheLastFinitePoint) {
+  for (const int fault : {0, 1, 2}) {  // a joint angle, the output, the kinetic energy
+    SCOPED_TRACE(fault);
+    Harness r;
+    matrix<double> output(6, 1);
+    TraceBuffer trace;
+    const auto tick = [&](double x) {
+      r.robot->links[2]->q = x;
+      output(5, 0) = -x;
+      trace.OnTick(TickResult{*r.robot, kIdForward, output, r.torque});
+    };
+    const auto expectTheLastTenSeconds = [&] {
+      ASSERT_EQ(trace.Size(), TraceBuffer::kCapacity);
+      for (uint32_t i = 0; i < trace.Size(); ++i) {
+        const TraceBuffer::Sample s = trace.At(i);
+        ASSERT_TRUE(s.angles[2] == 500.0 + i && s.output[5] == -500.0 - i) << i;
+        ASSERT_NEAR(s.time, 5.0 + 0.01 * i, 1e-9) << i;  // 5 s to 15 s
+      }
+    };
+    for (int i = 1; i <= 1500; ++i) {
+      tick(i);
+    }
+    expectTheLastTenSeconds();
+    double& value = fault == 0   ? r.robot->links[4]->q
+                    : fault == 1 ? output(1, 0)
+                                 : r.robot->kineticEnergy;
+    value = NAN;
+    tick(0.5);
+    EXPECT_TRUE(trace.Stopped());
+    value = 0.0;
+    tick(0.5);  // finite again, still stopped
+    expectTheLastTenSeconds();
+
+    trace.OnResetJointState();
+    EXPECT_NEAR(trace.Resets().back(), 15.02, 1e-9);
+    tick(1.0);
+    tick(2.0);
+    ASSERT_EQ(trace.Size(), 2u);
+    EXPECT_TRUE(trace.At(0).angles[2] == 1.0 && trace.At(1).angles[2] == 2.0);
+    EXPECT_NEAR(trace.At(0).time, 15.03, 1e-9);
+  }
+}
+
+// A second recording in one session counts its ticks, and their times, from 1 again.
+TEST(Recorder, ASecondRecordingCountsItsTicksFromOne) {
+  Harness t;
+  Recorder recorder;
+  std::string error;
+  const std::string path = testing::TempDir() + "recorder_second.csv";
+  for (const int ticks : {3, 2}) {
+    ASSERT_TRUE(recorder.Start(path, 6, 0, error)) << error;
+    for (int i = 0; i < ticks; ++i) {
+      recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
+    }
+    ASSERT_TRUE(recorder.Stop());
+  }
+  std::ifstream file(path);
+  std::string line;
+  std::vector<std::string> starts;  // each row's tick and time
+  std::getline(file, line);         // the header
+  while (std::getline(file, line)) {
+    starts.push_back(line.substr(0, line.find(',', line.find(',') + 1)));
+  }
+  EXPECT_EQ(starts, (std::vector<std::string>{"1,0.01", "2,0.02"}));
 }
 
 // Whether text is whole rows of the given number of fields, each ended by a line end.

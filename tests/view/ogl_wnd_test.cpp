@@ -248,6 +248,44 @@ class OglWndTest : public QObject {
     QCOMPARE(Camera(*view), (QList<double>{0, 0, 0, 0.8, 0, 2.5, 0, 0.4}));
   }
 
+  // Fit centres the view on the first joint of an arm standing on a raised base: the base lands in
+  // the middle of the picture, from any turn of the camera.
+  void fitCentresOnARaisedBase() {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot();
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(600, 300));
+    QVERIFY(view != nullptr && view->IsGlReady());
+    for (const auto& [base, turn] :
+         {std::pair{QVector3D(0, 0, 0.5), 0.0}, std::pair{QVector3D(0.3f, -0.2f, 1), 30.0}}) {
+      robot->basePose = PoseTransform(base.x(), base.y(), base.z(), 0, 0, 0);
+      view->SetCamera(COglWnd::kStartEye, COglWnd::kStartCenter, turn, turn / 2);
+      view->FitArm();
+      const QVector3D at = Project(view->GrabFrame(), base);
+      QVERIFY2(std::abs(at.x() - 300) < 0.5 && std::abs(at.y() - 150) < 0.5,
+               qPrintable(QStringLiteral("%1, %2").arg(at.x()).arg(at.y())));
+    }
+  }
+
+  // A link with a fixed joint in the middle of the chain carries the next links as any other; the
+  // last link, of its own length, reaches exactly to its end and no further.
+  void aFixedJointInTheMiddleLeavesTheLastLinkItsLength() {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot(4);
+    const double lengths[] = {0.3, 0.5, 0.2, 0.4};
+    const double q[] = {1.3, 0.7, -0.4, 0.3};  // the fixed joint's q is ignored
+    for (int i = 0; i < 4; ++i) {
+      robot->links[i]->offsetY = lengths[i];
+      robot->links[i]->q = q[i];
+    }
+    robot->links[1]->jointType = Fixed;
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(1200, 600));
+    QVERIFY(view != nullptr && view->IsGlReady());
+    view->FitArm();
+    const QImage image = view->GrabFrame();
+    for (const double y : {0.05, 0.2, 0.37, 0.45, 0.55}) {  // it ends at 0.4
+      QVERIFY2(Shows(image, InLink(*robot, 3, QVector3D(0, y, 0))) == (y < 0.4),
+               qPrintable(QString::number(y)));
+    }
+  }
+
   // Run a second time by the test suite on a display without OpenGL (VELMOTH_EXPECT_NO_GL set).
   void noGlPlatform() {
     const bool noGl = qEnvironmentVariableIsSet("VELMOTH_EXPECT_NO_GL");
