@@ -16,7 +16,6 @@
 
 #include "app/dialog_template.h"
 #include "app/whole_file.h"
-#include "dynamics/dynamics.h"
 #include "robot/robot.h"
 #include "simulation/step_options.h"
 #include "view/ogl_wnd_custom.h"
