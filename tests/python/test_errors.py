@@ -1,0 +1,262 @@
+"""What the module refuses: every kind of URDF description the loader refuses, as
+velmoth.LoadError with the loader's line, and every bad argument as TypeError or ValueError
+before it reaches the matrix library (whose own errors would end the process)."""
+import math
+import os
+
+import numpy as np
+import pytest
+
+import velmoth
+from conftest import SAMPLES
+
+INERTIAL = ("<inertial><mass value='1'/>"
+            "<inertia ixx='1' iyy='1' izz='1' ixy='0' ixz='0' iyz='0'/></inertial>")
+
+
+def tree(shape, inertial=INERTIAL, axis="0 0 1", links_extra=None):
+    """A robot of joints "parent child type[ leader]" (c continuous, p prismatic, f fixed,
+    x floating, l planar); each joint is named after its child, each link has `inertial` unless
+    links_extra gives its inner text."""
+    kinds = {"c": "continuous", "p": "prismatic", "f": "fixed", "x": "floating", "l": "planar"}
+    text, links = "<robot name='tree'>", []
+    for joint in shape.split(","):
+        parent, child, kind, *leader = joint.split()
+        mimic = f"<mimic joint='{leader[0]}'/>" if leader else ""
+        text += (f"<joint name='{child}' type='{kinds[kind]}'><parent link='{parent}'/>"
+                 f"<child link='{child}'/><axis xyz='{axis}'/>"
+                 f"<limit lower='0' upper='1' effort='1' velocity='1'/>{mimic}</joint>")
+        links += [name for name in (parent, child) if name not in links]
+    for name in links:
+        inner = (links_extra or {}).get(name, inertial)
+        text += f"<link name='{name}'>{inner}</link>"
+    return text + "</robot>"
+
+
+def refused(text, tip=""):
+    with pytest.raises(velmoth.LoadError) as error:
+        velmoth.Robot.from_urdf_text(text, source="t", tip=tip)
+    return str(error.value)
+
+
+TORSO = ("world torso f, torso la1 c, la1 la2 c, torso rmount f, rmount ra1 c, ra1 ra2 c")
+
+# (description, tip, the loader's line after "t: ")
+TEXT_REFUSALS = [
+    ("", "", "the file is empty"),
+    ("<robot name='a'>\0</robot>", "", "malformed XML (a NUL character)"),
+    (b"<robot name='a'>\n\xff</robot>", "", "not UTF-8 text at line 2"),
+    ("<robot name='a'><link name='x'></robot>", "", "malformed XML at line 1 (mismatched element)"),
+    ("<model name='a'/>", "", "the top element is not <robot>"),
+    (tree("base a c").replace("</robot>", "<joint name='b2' type='fixed'><parent link='base'/>"
+                                          "<child link='a'/></joint></robot>"), "",
+     "link 'a' is the child of two joints ('a' and 'b2'), which closes a loop"),
+    (tree("a b c, b a c"), "", "the joints form a closed loop through link 'a'"),
+    ("<robot name='big'>" + "<link name='l'/>" * 1001 + "</robot>", "",
+     "more than 1000 links or joints"),
+    (tree("base a c", links_extra={"a": "<inertial><mass value='-1'/><inertia ixx='1' iyy='1' izz='1' "
+          "ixy='0' ixz='0' iyz='0'/></inertial>"}), "", "link 'a' has a negative mass"),
+    (tree("base a c", links_extra={"a": "<inertial><mass value='1'/><inertia ixx='1' iyy='1' "
+          "izz='1' ixy='2' ixz='0' iyz='0'/></inertial>"}), "",
+     "link 'a' has an inertia tensor that is not positive semi-definite"),
+    (tree(TORSO), "",
+     "link 'torso' parts into 2 chains of moving joints before the first moving joint, at "
+     "joints 'la1' and 'rmount'; --tip chooses one of them: 'la2' or 'ra2'"),
+    (tree("base a c, a b x"), "",
+     "joint 'b' is floating; only revolute, continuous, prismatic and fixed joints can be "
+     "simulated"),
+    (tree("base a c, a b l"), "",
+     "joint 'b' is planar; only revolute, continuous, prismatic and fixed joints can be "
+     "simulated"),
+    (tree("base l1 c, l1 l2 c l1"), "",
+     "joint 'l2' mimics joint 'l1', and joints coupled to others cannot be simulated; --tip "
+     "can end the chain before it, at 'l1'"),
+    (tree("base a c", axis="0 0 0"), "", "joint 'a' has no usable axis"),
+    (tree(TORSO), "nope", "--tip: there is no link 'nope'"),
+    (tree(TORSO), "world", "--tip: 'world' is the root link; the chain must end below it"),
+    (tree(", ".join(f"l{i} l{i + 1} c" for i in range(101))), "", "more than 100 moving joints"),
+    (tree("base a c, a b c", links_extra={"b": ""}), "",
+     "link 'b', moved by joint 'b', has no inertial data"),
+]
+
+
+@pytest.mark.parametrize("text,tip,message", TEXT_REFUSALS,
+                         ids=[m.split(" (")[0][:40] for _, _, m in TEXT_REFUSALS])
+def test_every_refusal_of_the_loader_is_a_load_error_with_its_line(text, tip, message):
+    assert refused(text, tip) == "t: " + message
+
+
+def test_the_urdf_parsers_own_complaints_come_through():
+    # A joint without a child link, numbers that are none or not finite (which the loader's own
+    # checks would also refuse), no links at all: urdfdom names the fault.
+    for text, part in [
+        ("<robot name='a'><link name='b'/><joint name='j' type='fixed'>"
+         "<parent link='b'/></joint></robot>", "[j]"),
+        (tree("base a c", links_extra={"a": "<inertial><mass value='heavy'/></inertial>"}), "[a]"),
+        (tree("base a c", links_extra={"a": "<inertial><mass value='inf'/><inertia ixx='1' "
+                                            "iyy='1' izz='1' ixy='0' ixz='0' iyz='0'/></inertial>"}),
+         "[a]"),
+        (tree("base a c").replace("<axis", "<origin xyz='nan 0 0'/><axis"), "[a]"),
+        ("<robot name='a'/>", ""),
+    ]:
+        message = refused(text)
+        assert message.startswith("t: ") and part in message and "\n" not in message
+
+
+def test_files_that_cannot_be_read(tmp_path):
+    missing = tmp_path / "missing.urdf"
+    with pytest.raises(velmoth.LoadError, match="^" + str(missing) +
+                       ": cannot open: No such file or directory$"):
+        velmoth.Robot.from_urdf(missing)
+    with pytest.raises(velmoth.LoadError, match=": cannot read: Is a directory$"):
+        velmoth.Robot.from_urdf(str(tmp_path))
+    big = tmp_path / "big.urdf"
+    with open(big, "wb") as f:
+        f.truncate(17 << 20)
+    with pytest.raises(velmoth.LoadError, match=r"big\.urdf: larger than 16 MiB$"):
+        velmoth.Robot.from_urdf(big)
+    empty = tmp_path / "empty.urdf"
+    empty.write_bytes(b"")
+    with pytest.raises(ValueError, match=r"empty\.urdf: the file is empty$"):
+        velmoth.Robot.from_urdf(os.fsencode(empty))
+
+
+def test_a_load_error_is_a_value_error_and_loading_goes_on_working():
+    assert issubclass(velmoth.LoadError, ValueError)
+    refused("")
+    robot = velmoth.Robot.from_urdf(SAMPLES / "arm7_gripper.urdf")
+    assert robot.dof == 7 and len(robot.notices) == 1
+    assert "held fixed (finger_left_joint, finger_right_joint)" in robot.notices[0]
+
+
+@pytest.fixture
+def sim():
+    return velmoth.Simulation(velmoth.Robot(links=3))
+
+
+@pytest.mark.parametrize("value,error,match", [
+    ([1, 2], ValueError, r"torque must have 3 elements \(one per moving joint\), not shape \(2,\)"),
+    ([1, 2, 3, 4], ValueError, r"not shape \(4,\)"),
+    ([[1, 2, 3]], ValueError, r"not shape \(1, 3\)"),
+    (np.zeros((3, 1)), ValueError, r"not shape \(3, 1\)"),
+    (1.0, ValueError, r"not shape \(\)"),
+    ([1, math.nan, 3], ValueError, "torque must be finite, not nan at index 1"),
+    ([1, 2, -math.inf], ValueError, "torque must be finite, not -inf at index 2"),
+    (np.array([1e308, 1e309, 0]), ValueError, "not inf at index 1"),
+    ("1, 2, 3", TypeError, "not text"),
+    ([1, "x", 3], TypeError, "must be a sequence of 3 numbers"),
+    ({"a": 1}, TypeError, "must be a sequence of 3 numbers"),
+])
+def test_bad_joint_vectors_are_refused_before_the_tick(sim, value, error, match):
+    for call in (sim.step, lambda v: sim.run(5, v), lambda v: sim.terms(v)):
+        with pytest.raises(error, match=match):
+            call(value)
+    with pytest.raises(error):
+        sim.step_inverse(value)
+    with pytest.raises(error):
+        sim.q = value
+    with pytest.raises(error):
+        velmoth.Simulation(velmoth.Robot(links=3), qd0=value)
+    assert sim.tick == 0 and list(sim.q) == [0, 0, 0]
+
+
+def test_vectors_of_any_numeric_kind_are_taken(sim):
+    for value in ([1, 2, 3], (1.0, 2.0, 3.0), np.array([1, 2, 3], dtype=np.int32),
+                  np.array([1.0, 0, 2, 0, 3, 0])[::2], np.float32([1, 2, 3])):
+        sim.reset()
+        assert np.array_equal(sim.step(value), velmoth.Simulation(sim.robot).step([1, 2, 3]))
+
+
+def test_bad_settings_are_refused(sim):
+    robot = velmoth.Robot(links=2)
+    for kwargs, error, match in [
+        ({"engine": "fast"}, ValueError, "engine must be 'closed-form' or 'recursive', not 'fast'"),
+        ({"integrator": "verlet"}, ValueError, "integrator must be one of 'euler', 'implicit', "
+                                               "'rk4', not 'verlet'"),
+        ({"substeps": 0}, ValueError, "substeps must be from 1 to 1000, not 0"),
+        ({"substeps": 1001}, ValueError, "not 1001"),
+        ({"viscous": math.nan}, ValueError, "viscous must be finite, not nan"),
+        ({"coulomb": "0.1"}, TypeError, "coulomb must be a number"),
+        ({"gravity": [0, -9.81]}, ValueError, r"gravity must have 3 elements"),
+        ({"gravity": [0, 0, math.inf]}, ValueError, "gravity must be finite"),
+        ({"q0": [1, 2, 3]}, ValueError, r"q must have 2 elements"),
+    ]:
+        with pytest.raises(error, match=match):
+            velmoth.Simulation(robot, **kwargs)
+    for name, value, error in [("engine", "x", ValueError), ("integrator", "", ValueError),
+                               ("substeps", -1, ValueError), ("viscous", math.inf, ValueError),
+                               ("coulomb", None, TypeError), ("gravity", [1, 2], ValueError),
+                               ("qd", [0, 0], ValueError)]:
+        with pytest.raises(error):
+            setattr(sim, name, value)
+    assert (sim.engine, sim.integrator, sim.substeps) == ("closed-form", "euler", 1)
+    assert sim.viscous == 0.1 and list(sim.gravity) == [0, 0, -9.81]
+    for links in (-1, 101):
+        with pytest.raises(ValueError, match=f"links must be from 0 to 100, not {links}"):
+            velmoth.Robot(links=links)
+    with pytest.raises(TypeError):
+        velmoth.Robot(links=2.5)
+    with pytest.raises(TypeError):
+        velmoth.Robot.from_urdf_text(42)
+
+
+def test_bad_run_arguments_are_refused(sim):
+    for args, kwargs, match in [
+        ((-1,), {}, "ticks must be 0 or more, not -1"),
+        ((10,), {"every": 0}, "every must be 1 or more, not 0"),
+        ((10,), {"mode": "sideways"}, "mode must be 'forward' or 'inverse', not 'sideways'"),
+        ((10,), {"accel": [1, 2, 3]}, r"accel is for mode='inverse'; a forward run takes torque"),
+        ((10, [1, 2, 3]), {"mode": "inverse"}, "torque is for mode='forward'"),
+        ((10, [1, 2, 3]), {"controller": lambda t, q, qd: q},
+         "a run with a controller takes its torque from the controller only"),
+    ]:
+        with pytest.raises(ValueError, match=match):
+            sim.run(*args, **kwargs)
+    with pytest.raises(TypeError, match="controller must be callable"):
+        sim.run(10, controller=3)
+    assert sim.tick == 0
+
+
+@pytest.mark.parametrize("returned,error,match", [
+    ([1, 2], ValueError, r"the controller's torque must have 3 elements"),
+    ([0, math.nan, 0], ValueError, r"the controller's torque must be finite, not nan at index 1"),
+    (None, None, None),  # None is zeros, as everywhere
+    ("0 0 0", TypeError, "the controller's torque must be a sequence of 3 numbers, not text"),
+])
+def test_a_controller_that_returns_a_bad_vector_ends_the_run_there(sim, returned, error, match):
+    calls = []
+
+    def controller(time, q, qd):
+        calls.append(time)
+        return [0.0, 0.0, 0.0] if len(calls) < 4 else returned
+
+    if error is None:
+        assert len(sim.run(6, controller=controller)) == 6
+        return
+    with pytest.raises(error, match=match):
+        sim.run(6, controller=controller)
+    assert sim.tick == 3 and calls == pytest.approx([0, 0.01, 0.02, 0.03])
+
+
+def test_an_exception_in_the_controller_comes_through():
+    sim = velmoth.Simulation(velmoth.Robot(links=1))
+
+    def controller(time, q, qd):
+        if time > 0.045:
+            raise KeyError("stop here")
+        return [1.0]
+
+    with pytest.raises(KeyError, match="stop here"):
+        sim.run(100, controller=controller)
+    assert sim.tick == 5
+
+
+def test_pickles_that_are_not_velmoths_are_refused():
+    for cls, state in [(velmoth.Robot, ("x",)), (velmoth.Trajectory, (1, 2))]:
+        with pytest.raises(ValueError, match="not a pickled velmoth"):
+            cls.__new__(cls).__setstate__(state)
+    # A trajectory's arrays must fit one another.
+    state = list(velmoth.Simulation(velmoth.Robot(links=2)).run(3).__getstate__())
+    state[4] = np.zeros((2, 2))
+    with pytest.raises(ValueError, match="not a pickled velmoth.Trajectory"):
+        velmoth.Trajectory.__new__(velmoth.Trajectory).__setstate__(tuple(state))
