@@ -279,8 +279,12 @@ class Simulation {
     return stepper_->LastSubsteps();
   }
 
+  // Never refused: a simulation that is running says so.
   std::string Repr() {
-    Busy busy(*this);
+    const std::unique_lock<std::mutex> lock(busy_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+      return "<velmoth.Simulation: " + std::to_string(n_) + " joints, running>";
+    }
     return "<velmoth.Simulation: " + std::to_string(n_) + " joints, " +
            StepOptionsText(stepper_->Options()) + ", tick " + std::to_string(tick_) + ">";
   }

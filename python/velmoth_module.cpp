@@ -7,7 +7,8 @@
 
 namespace {
 
-py::object divergenceWarning;
+// Made once and never released: a static py::object would be released after the interpreter ends.
+PyObject* divergenceWarning = nullptr;
 
 const char* const kModuleDoc = R"doc(Velmoth: rigid-body dynamics of serial robot arms, from Python.
 
@@ -49,19 +50,17 @@ PYBIND11_MODULE(velmoth, m) {
   m.attr("LoadError").attr("__doc__") =
       Doc("A URDF description the loader refuses; str(error) is the loader's line "
           "\"FILE: problem\" (the file's path, or the text's source name). A ValueError.");
-  divergenceWarning = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+  divergenceWarning = PyErr_NewExceptionWithDoc(
       "velmoth.DivergenceWarning",
       Doc("Issued once by Simulation.run when a tick left the state or the torques not finite: the "
           "fixed 0.01 s step (with its engine, integrator and substeps) is too coarse for the "
           "motion. The run went on, as velmoth-sim's does; more substeps, the implicit step or "
           "smaller torques help."),
-      PyExc_RuntimeWarning, nullptr));
-  if (!divergenceWarning) {
+      PyExc_RuntimeWarning, nullptr);
+  if (divergenceWarning == nullptr) {
     throw py::error_already_set();
   }
-  m.attr("DivergenceWarning") = divergenceWarning;
-  // Released with the module's names, so the interpreter's teardown owns it.
-  divergenceWarning.inc_ref();
+  m.attr("DivergenceWarning") = py::handle(divergenceWarning);
 
   BindRobot(m);
   BindTrajectory(m);

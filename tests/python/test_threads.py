@@ -84,21 +84,26 @@ def test_simulations_on_threads_give_the_bits_of_sequential_runs():
 def test_a_simulation_takes_one_call_at_a_time():
     sim = velmoth.Simulation(velmoth.Robot(links=8), engine="recursive", integrator="implicit")
     ticks = long_run_ticks(sim, 0.3)
-    refused = []
+    refused, seen = [], []
 
     def meddle():
-        time.sleep(0.05)
+        # Once the run has started (repr is never refused), every other call is.
+        deadline = time.monotonic() + 10
+        while "running" not in repr(sim) and time.monotonic() < deadline:
+            time.sleep(0.001)
         for call in (lambda: sim.step(), lambda: sim.q, lambda: setattr(sim, "viscous", 1.0)):
             try:
                 call()
             except RuntimeError as error:
                 refused.append(str(error))
+        seen.append(repr(sim))
 
     thread = threading.Thread(target=meddle)
     thread.start()
     sim.run(ticks, every=ticks)
     thread.join()
     assert len(refused) == 3 and all("busy" in r for r in refused)
+    assert seen == ["<velmoth.Simulation: 8 joints, running>"]
     assert sim.viscous == 0.1  # untouched
     sim.step()  # free again
 
