@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,20 @@
 
 namespace py = pybind11;
 
+// Python can make an instance without its __init__ (cls.__new__(cls), as unpickling does before
+// __setstate__); pybind11 then allocates the object with the class's operator new and constructs
+// nothing. Zeroed, such an object is recognisably empty, and every binding refuses it.
+#define VELMOTH_ZEROED_NEW                             \
+  static void* operator new(std::size_t size) {        \
+    return std::memset(::operator new(size), 0, size); \
+  }                                                    \
+  static void operator delete(void* p) {               \
+    ::operator delete(p);                              \
+  }
+
+// The TypeError for an object Python made without __init__.
+[[noreturn]] void ThrowUnmade(const char* type);
+
 // A file the URDF loader refused; Python sees velmoth.LoadError (a ValueError) with the loader's
 // one line, "FILE: problem".
 class LoadError : public std::runtime_error {
@@ -27,6 +42,16 @@ class LoadError : public std::runtime_error {
 // simulation and each evaluation of terms. It keeps how it was made, so that it can be made again
 // when unpickled.
 struct ArmModel {
+  VELMOTH_ZEROED_NEW
+
+  // The arm; refused when Python made this object without __init__.
+  const Robot& Arm() const {
+    if (!robot) {
+      ThrowUnmade("Robot");
+    }
+    return *robot;
+  }
+
   std::shared_ptr<const Robot> robot;
   // How it was made: the built-in arm of `links` links, a file at `path`, or `text` from `source`.
   enum class Kind { kBuiltIn, kFile, kText } kind = Kind::kBuiltIn;
@@ -36,7 +61,7 @@ struct ArmModel {
   std::vector<std::string> notices;
 
   bool FromFile() const { return kind != Kind::kBuiltIn; }
-  std::size_t Dof() const { return robot->links.size(); }
+  std::size_t Dof() const { return Arm().links.size(); }
   StepOptions DefaultStep() const { return DefaultStepOptions(FromFile()); }
 };
 
@@ -47,6 +72,8 @@ std::unique_ptr<Robot> CloneRobot(const Robot& robot);
 
 // The terms of the equation of motion for one state, as velmoth-sim terms prints them.
 struct Terms {
+  VELMOTH_ZEROED_NEW
+
   std::string engine;
   py::array_t<double> M, C, G, F, qdd, tau, qddEngine, tauEngine;
   double kinetic = 0.0, potential = 0.0;

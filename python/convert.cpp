@@ -1,5 +1,7 @@
 #include "python/convert.h"
 
+#include "python/bindings.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -109,6 +111,29 @@ int CheckedSubsteps(long long substeps) {
                           std::to_string(substeps));
   }
   return static_cast<int>(substeps);
+}
+
+void ThrowUnmade(const char* type) {
+  throw py::type_error(std::string("this ") + type +
+                       " was made without __init__; make one with velmoth." + type + "(...)");
+}
+
+std::string TextArgument(py::handle value, const char* what) {
+  if (!py::isinstance<py::str>(value)) {
+    throw py::type_error(std::string(what) + " must be a str");
+  }
+  return value.cast<std::string>();
+}
+
+long long WholeArgument(py::handle value, const char* what) {
+  if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr())) {
+    throw py::type_error(std::string(what) + " must be an int");
+  }
+  const long long whole = PyLong_AsLongLong(value.ptr());
+  if (whole == -1 && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  return whole;
 }
 
 const char* Doc(const char* text) {

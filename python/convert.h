@@ -31,6 +31,12 @@ IntegratorKind IntegratorFromName(const std::string& name);
 // Substeps from 1 to kMaxSubsteps, else ValueError.
 int CheckedSubsteps(long long substeps);
 
+// A str argument, or TypeError naming what.
+std::string TextArgument(py::handle value, const char* what);
+
+// An int argument (not a float or a bool), or TypeError naming what.
+long long WholeArgument(py::handle value, const char* what);
+
 // A docstring with every line longer than 79 characters wrapped at blanks, its continuation lines
 // indented as it was; kept for the life of the module.
 const char* Doc(const char* text);

@@ -152,15 +152,18 @@ void BindRobot(py::module_& m) {
                       "description held in `text` (str or bytes), as from_urdf loads a file; "
                       "`source` names it in messages (\"SOURCE: problem\")."))
       .def_property_readonly(
-          "name", [](const ArmModel& a) { return a.robot->name; },
+          "name", [](const ArmModel& a) { return a.Arm().name; },
           Doc("The robot's name in its file; '' for the built-in arm."))
-      .def_property_readonly("dof", &ArmModel::Dof,
-                             Doc("The number of moving joints: the length of every joint vector."))
-      .def_property_readonly("from_file", &ArmModel::FromFile,
-                             Doc("Whether the arm comes from a URDF description (file or text)."))
+      .def_property_readonly(
+          "dof", [](const ArmModel& a) { return a.Dof(); },
+          Doc("The number of moving joints: the length of every joint vector."))
+      .def_property_readonly(
+          "from_file", [](const ArmModel& a) { return a.FromFile(); },
+          Doc("Whether the arm comes from a URDF description (file or text)."))
       .def_property_readonly(
           "source",
           [](const ArmModel& a) -> py::object {
+            a.Arm();
             if (!a.FromFile()) {
               return py::none();
             }
@@ -168,10 +171,18 @@ void BindRobot(py::module_& m) {
           },
           Doc("The file's path or the text's source name; None for the built-in arm."))
       .def_property_readonly(
-          "tip", [](const ArmModel& a) { return a.tip; },
+          "tip",
+          [](const ArmModel& a) {
+            a.Arm();
+            return a.tip;
+          },
           Doc("The link the chain was asked to end at; '' where the loader chose the end."))
       .def_property_readonly(
-          "notices", [](const ArmModel& a) { return a.notices; },
+          "notices",
+          [](const ArmModel& a) {
+            a.Arm();
+            return a.notices;
+          },
           Doc("The loader's notices, one line each (\"FILE: text\"): the joints off the chain that "
               "are held fixed, the links whose inertia no rigid body can have. Empty for the "
               "built-in arm."))
@@ -179,7 +190,7 @@ void BindRobot(py::module_& m) {
           "masses",
           [](const ArmModel& a) {
             std::vector<double> masses;
-            for (const auto& link : a.robot->links) {
+            for (const auto& link : a.Arm().links) {
               masses.push_back(link->mass);
             }
             return VectorArray(masses.data(), masses.size());
@@ -189,7 +200,7 @@ void BindRobot(py::module_& m) {
           "joint_types",
           [](const ArmModel& a) {
             std::vector<std::string> types;
-            for (const auto& link : a.robot->links) {
+            for (const auto& link : a.Arm().links) {
               types.emplace_back(link->jointType == Prismatic ? "prismatic" : "revolute");
             }
             return types;
@@ -207,6 +218,7 @@ void BindRobot(py::module_& m) {
               "built-in arm, 'implicit' for an arm from a file."))
       .def("__repr__",
            [](const ArmModel& a) {
+             a.Arm();
              if (!a.FromFile()) {
                return "velmoth.Robot(links=" + std::to_string(a.links) + ")";
              }
@@ -221,6 +233,7 @@ void BindRobot(py::module_& m) {
            })
       .def(py::pickle(
           [](const ArmModel& a) {
+            a.Arm();
             return py::make_tuple(static_cast<int>(a.kind), a.links, py::bytes(a.path),
                                   py::bytes(a.text), py::bytes(a.source), a.tip);
           },

@@ -23,19 +23,21 @@ constexpr std::chrono::milliseconds kSignalInterval{100};
 
 class Simulation {
  public:
+  VELMOTH_ZEROED_NEW
+
   Simulation(std::shared_ptr<ArmModel> arm, py::handle engine, py::handle integrator,
              py::handle substeps, py::handle viscous, py::handle coulomb, py::handle gravity,
              py::handle q0, py::handle qd0)
-      : arm_(std::move(arm)), robot_(CloneRobot(*arm_->robot)), n_(robot_->links.size()) {
+      : arm_(std::move(arm)), robot_(CloneRobot(arm_->Arm())), n_(robot_->links.size()) {
     StepOptions options = arm_->DefaultStep();
     if (!engine.is_none()) {
-      options.engine = EngineFromName(engine.cast<std::string>());
+      options.engine = EngineFromName(TextArgument(engine, "engine"));
     }
     if (!integrator.is_none()) {
-      options.integrator = IntegratorFromName(integrator.cast<std::string>());
+      options.integrator = IntegratorFromName(TextArgument(integrator, "integrator"));
     }
     if (!substeps.is_none()) {
-      options.substeps = CheckedSubsteps(substeps.cast<long long>());
+      options.substeps = CheckedSubsteps(WholeArgument(substeps, "substeps"));
     }
     if (!viscous.is_none()) {
       robot_->viscousFriction = FiniteNumber(viscous, "viscous");
@@ -57,6 +59,9 @@ class Simulation {
   class Busy {
    public:
     explicit Busy(Simulation& s) : lock_(s.busy_, std::try_to_lock) {
+      if (!s.stepper_) {
+        ThrowUnmade("Simulation");
+      }
       if (!lock_.owns_lock()) {
         throw std::runtime_error(
             "this Simulation is busy with another call (a run on another thread, or the run "
@@ -202,8 +207,8 @@ class Simulation {
     if (!qd.is_none()) {
       ReadJointVector(qd, n_, "qd", qds.data());
     }
-    const EngineKind kind =
-        engine.is_none() ? stepper_->Options().engine : EngineFromName(engine.cast<std::string>());
+    const EngineKind kind = engine.is_none() ? stepper_->Options().engine
+                                             : EngineFromName(TextArgument(engine, "engine"));
     if (!AllFinite(qs) || !AllFinite(qds)) {
       throw py::value_error("the state is not finite: set q and qd, or give them to terms()");
     }
@@ -281,6 +286,9 @@ class Simulation {
 
   // Never refused: a simulation that is running says so.
   std::string Repr() {
+    if (!stepper_) {
+      ThrowUnmade("Simulation");
+    }
     const std::unique_lock<std::mutex> lock(busy_, std::try_to_lock);
     if (!lock.owns_lock()) {
       return "<velmoth.Simulation: " + std::to_string(n_) + " joints, running>";
@@ -412,6 +420,8 @@ Robot.)doc";
 }  // namespace
 
 void BindSimulation(py::module_& m) {
+  // Methods take the simulation by reference, never as a pointer: an instance that Python made
+  // without __init__ (Simulation.__new__) is then refused instead of followed.
   using S = Simulation;
   py::class_<S>(m, "Simulation", Doc(kSimulationDoc))
       .def(py::init<std::shared_ptr<ArmModel>, py::handle, py::handle, py::handle, py::handle,
@@ -425,20 +435,29 @@ void BindSimulation(py::module_& m) {
                "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest), "
                "tick 0. engine, integrator and substeps default to the robot's (see the class); "
                "viscous, coulomb and gravity to the robot's own (0.1, 0.1, (0, 0, -9.81))."))
-      .def("step", &S::Step, py::arg("torque") = py::none(),
-           Doc("step(torque=None) -> numpy.ndarray\n\nOne forward tick of 0.01 s with the joint "
-               "torques `torque` (n,) (zeros for None), as velmoth-sim run --mode forward ticks: "
-               "the "
-               "accelerations the torques cause are integrated. Returns the tick's accelerations "
-               "(its change of velocity over 0.01 s), (n,). A tick whose state stops being finite "
-               "raises nothing: see `finite`."))
-      .def("step_inverse", &S::StepInverse, py::arg("accel") = py::none(),
-           Doc("step_inverse(accel=None) -> numpy.ndarray\n\nOne inverse tick with the joint "
-               "accelerations `accel` (n,): they are integrated over 0.01 s, then the torques that "
-               "produce them at the new state are found and returned, (n,), as velmoth-sim run "
-               "--mode inverse ticks."))
       .def(
-          "run", &S::Run, py::arg("ticks") = 100, py::arg("torque") = py::none(), py::kw_only(),
+          "step", [](S& s, py::handle torque) { return s.Step(torque); },
+          py::arg("torque") = py::none(),
+          Doc("step(torque=None) -> numpy.ndarray\n\nOne forward tick of 0.01 s with the joint "
+              "torques `torque` (n,) (zeros for None), as velmoth-sim run --mode forward ticks: "
+              "the "
+              "accelerations the torques cause are integrated. Returns the tick's accelerations "
+              "(its change of velocity over 0.01 s), (n,). A tick whose state stops being finite "
+              "raises nothing: see `finite`."))
+      .def(
+          "step_inverse", [](S& s, py::handle accel) { return s.StepInverse(accel); },
+          py::arg("accel") = py::none(),
+          Doc("step_inverse(accel=None) -> numpy.ndarray\n\nOne inverse tick with the joint "
+              "accelerations `accel` (n,): they are integrated over 0.01 s, then the torques that "
+              "produce them at the new state are found and returned, (n,), as velmoth-sim run "
+              "--mode inverse ticks."))
+      .def(
+          "run",
+          [](S& s, long long ticks, py::handle torque, const std::string& mode, py::handle accel,
+             long long every, py::handle controller) {
+            return s.Run(ticks, torque, mode, accel, every, controller);
+          },
+          py::arg("ticks") = 100, py::arg("torque") = py::none(), py::kw_only(),
           py::arg("mode") = "forward", py::arg("accel") = py::none(), py::arg("every") = 1,
           py::arg("controller") = py::none(),
           Doc(R"doc(run(ticks=100, torque=None, *, mode='forward', accel=None, every=1, controller=None) -> Trajectory
@@ -464,24 +483,31 @@ is taken for each call only. Ctrl-C ends a long run with KeyboardInterrupt.
 When a tick leaves the state or the torques not finite the run goes on, as
 velmoth-sim's does, and then warns once with velmoth.DivergenceWarning;
 Trajectory.diverged_at gives that first tick.)doc"))
-      .def("terms", &S::EvaluateTermsHere, py::arg("torque") = py::none(),
-           py::arg("accel") = py::none(), py::kw_only(), py::arg("q") = py::none(),
-           py::arg("qd") = py::none(), py::arg("engine") = py::none(),
-           Doc("terms(torque=None, accel=None, *, q=None, qd=None, engine=None) -> Terms\n\nThe "
-               "equation of motion of the current state (or of q, qd where given) with the "
-               "simulation's friction and gravity, as ``velmoth-sim terms`` evaluates it: M, C, G, "
-               "F "
-               "and the energies in closed form, the accelerations of `torque` and the torques of "
-               "`accel`, in closed form and by `engine` (default: the simulation's). Nothing "
-               "changes: the simulation neither steps nor moves."))
-      .def("reset", &S::Reset, py::arg("q") = py::none(), py::arg("qd") = py::none(),
-           Doc("reset(q=None, qd=None)\n\nStarts again as a new Simulation of the same robot, "
-               "step, friction and gravity starts: at q, qd (default: zero, at rest), tick 0, with "
-               "no energies yet and a fresh step (the implicit step's energy budget and substep "
-               "refinement start anew)."))
-      .def_property_readonly("robot", &S::Arm,
-                             Doc("The Robot simulated (the simulation steps a copy)."))
-      .def_property_readonly("dof", &S::Dof, Doc("The number of moving joints, n."))
+      .def(
+          "terms",
+          [](S& s, py::handle torque, py::handle accel, py::handle q, py::handle qd,
+             py::handle engine) { return s.EvaluateTermsHere(torque, accel, q, qd, engine); },
+          py::arg("torque") = py::none(), py::arg("accel") = py::none(), py::kw_only(),
+          py::arg("q") = py::none(), py::arg("qd") = py::none(), py::arg("engine") = py::none(),
+          Doc("terms(torque=None, accel=None, *, q=None, qd=None, engine=None) -> Terms\n\nThe "
+              "equation of motion of the current state (or of q, qd where given) with the "
+              "simulation's friction and gravity, as ``velmoth-sim terms`` evaluates it: M, C, G, "
+              "F "
+              "and the energies in closed form, the accelerations of `torque` and the torques of "
+              "`accel`, in closed form and by `engine` (default: the simulation's). Nothing "
+              "changes: the simulation neither steps nor moves."))
+      .def(
+          "reset", [](S& s, py::handle q, py::handle qd) { s.Reset(q, qd); },
+          py::arg("q") = py::none(), py::arg("qd") = py::none(),
+          Doc("reset(q=None, qd=None)\n\nStarts again as a new Simulation of the same robot, "
+              "step, friction and gravity starts: at q, qd (default: zero, at rest), tick 0, with "
+              "no energies yet and a fresh step (the implicit step's energy budget and substep "
+              "refinement start anew)."))
+      .def_property_readonly(
+          "robot", [](const S& s) { return s.Arm(); },
+          Doc("The Robot simulated (the simulation steps a copy)."))
+      .def_property_readonly(
+          "dof", [](const S& s) { return s.Dof(); }, Doc("The number of moving joints, n."))
       .def_property(
           "q", [](S& s) { return s.Joint(&Link::q); },
           [](S& s, py::handle v) { s.SetJoint(&Link::q, v, "q"); },
@@ -501,7 +527,8 @@ Trajectory.diverged_at gives that first tick.)doc"))
       .def_property_readonly(
           "potential", [](S& s) { return s.Number(&Robot::potentialEnergy); },
           Doc("The potential energy the last tick reported, J; 0 before the first tick."))
-      .def_property_readonly("total", &S::Total, Doc("kinetic + potential, J."))
+      .def_property_readonly(
+          "total", [](S& s) { return s.Total(); }, Doc("kinetic + potential, J."))
       .def_property(
           "viscous", [](S& s) { return s.Number(&Robot::viscousFriction); },
           [](S& s, py::handle v) { s.SetNumber(&Robot::viscousFriction, v, "viscous"); },
@@ -510,8 +537,10 @@ Trajectory.diverged_at gives that first tick.)doc"))
           "coulomb", [](S& s) { return s.Number(&Robot::coulombFriction); },
           [](S& s, py::handle v) { s.SetNumber(&Robot::coulombFriction, v, "coulomb"); },
           Doc("The Coulomb friction level of every joint, N m."))
-      .def_property("gravity", &S::Gravity, &S::SetGravityChecked,
-                    Doc("The gravity vector (3,) in the base frame, m/s^2."))
+      .def_property(
+          "gravity", [](S& s) { return s.Gravity(); },
+          [](S& s, py::handle g) { s.SetGravityChecked(g); },
+          Doc("The gravity vector (3,) in the base frame, m/s^2."))
       .def_property(
           "engine", [](S& s) { return std::string(EngineName(s.Options().engine)); },
           [](S& s, const std::string& name) {
@@ -537,15 +566,17 @@ Trajectory.diverged_at gives that first tick.)doc"))
           },
           Doc("Substeps per tick of the next ticks, 1 to 1000."))
       .def_property_readonly(
-          "last_substeps", &S::LastSubsteps,
+          "last_substeps", [](S& s) { return s.LastSubsteps(); },
           Doc("The substeps the last forward tick took: more than `substeps` where the implicit "
               "step refined."))
-      .def_property_readonly("tick", &S::Tick, Doc("Ticks since the start (or the last reset)."))
+      .def_property_readonly(
+          "tick", [](S& s) { return s.Tick(); }, Doc("Ticks since the start (or the last reset)."))
       .def_property_readonly(
           "time", [](S& s) { return static_cast<double>(s.Tick()) * kTimeStep; },
           Doc("Simulated time since the start, s: tick x 0.01."))
-      .def_property_readonly("finite", &S::StateFinite,
-                             Doc("Whether every joint position, velocity and acceleration and both "
-                                 "energies are finite; False once a run has diverged."))
-      .def("__repr__", &S::Repr);
+      .def_property_readonly(
+          "finite", [](S& s) { return s.StateFinite(); },
+          Doc("Whether every joint position, velocity and acceleration and both "
+              "energies are finite; False once a run has diverged."))
+      .def("__repr__", [](S& s) { return s.Repr(); });
 }

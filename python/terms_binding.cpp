@@ -119,6 +119,9 @@ void BindTerms(py::module_& m) {
       .def_readonly("engine", &Terms::engine,
                     Doc("The engine of qdd_engine and tau_engine: 'closed-form' or 'recursive'."))
       .def("__repr__", [](const Terms& t) {
+        if (!t.G) {
+          ThrowUnmade("Terms");
+        }
         return "<velmoth.Terms: " + std::to_string(t.G.shape(0)) + " joints, " + t.engine + ">";
       });
 }

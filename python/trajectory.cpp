@@ -59,6 +59,9 @@ TrajectoryWriter::TrajectoryWriter(Trajectory& t)
       total(t.total.mutable_data()) {}
 
 std::string Trajectory::Csv() const {
+  if (!tick) {
+    ThrowUnmade("Trajectory");
+  }
   const auto joints = static_cast<uint32_t>(n);
   std::string text = RunCsvHeader(joints);
   // The row code reads an arm's joint state and energies: a scratch arm carries each row.
@@ -107,14 +110,18 @@ void BindTrajectory(py::module_& m) {
                         "'recursive, implicit' or 'closed-form, rk4 x 4'."))
       .def(
           "__len__", [](const Trajectory& t) { return t.rows; }, "The number of rows, m.")
-      .def("csv", &Trajectory::Csv,
-           Doc("csv() -> str\n\nThe rows as ``velmoth-sim run`` prints them: the header "
-               "tick,time,q0..,qd0..,qdd0..,tau0..,kinetic,potential,total and a row per tick, "
-               "every "
-               "number written with %.17g by the project's own row code, so that it reads back "
-               "exactly. A run from a new Simulation gives velmoth-sim's output byte for byte."))
+      .def(
+          "csv", [](const Trajectory& t) { return t.Csv(); },
+          Doc("csv() -> str\n\nThe rows as ``velmoth-sim run`` prints them: the header "
+              "tick,time,q0..,qd0..,qdd0..,tau0..,kinetic,potential,total and a row per tick, "
+              "every "
+              "number written with %.17g by the project's own row code, so that it reads back "
+              "exactly. A run from a new Simulation gives velmoth-sim's output byte for byte."))
       .def("__repr__",
            [](const Trajectory& t) {
+             if (!t.tick) {
+               ThrowUnmade("Trajectory");
+             }
              return "<velmoth.Trajectory: " + std::to_string(t.rows) + " rows, " +
                     std::to_string(t.n) + " joints, " + t.step + ">";
            })

@@ -8,9 +8,13 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "python/bindings.h"
+
 namespace py = pybind11;
 
 struct Trajectory {
+  VELMOTH_ZEROED_NEW
+
   // Arrays of `rows` rows for an arm of n joints; made with the GIL held.
   Trajectory(std::size_t rows, std::size_t n, std::string step);
 

@@ -2,6 +2,7 @@
 velmoth.LoadError with the loader's line, and every bad argument as TypeError or ValueError
 before it reaches the matrix library (whose own errors would end the process)."""
 import math
+import pickle
 import os
 
 import numpy as np
@@ -44,6 +45,7 @@ TORSO = ("world torso f, torso la1 c, la1 la2 c, torso rmount f, rmount ra1 c, r
 # (description, tip, the loader's line after "t: ")
 TEXT_REFUSALS = [
     ("", "", "the file is empty"),
+    (" " * (17 << 20), "", "larger than 16 MiB"),
     ("<robot name='a'>\0</robot>", "", "malformed XML (a NUL character)"),
     (b"<robot name='a'>\n\xff</robot>", "", "not UTF-8 text at line 2"),
     ("<robot name='a'><link name='x'></robot>", "", "malformed XML at line 1 (mismatched element)"),
@@ -71,6 +73,9 @@ TEXT_REFUSALS = [
     (tree("base l1 c, l1 l2 c l1"), "",
      "joint 'l2' mimics joint 'l1', and joints coupled to others cannot be simulated; --tip "
      "can end the chain before it, at 'l1'"),
+    (tree("world base f, base l1 c l0"), "",
+     "joint 'l1' mimics joint 'l0', and joints coupled to others cannot be simulated; --tip "
+     "can choose a chain without it"),
     (tree("base a c", axis="0 0 0"), "", "joint 'a' has no usable axis"),
     (tree(TORSO), "nope", "--tip: there is no link 'nope'"),
     (tree(TORSO), "world", "--tip: 'world' is the root link; the chain must end below it"),
@@ -180,6 +185,11 @@ def test_bad_settings_are_refused(sim):
         ({"gravity": [0, -9.81]}, ValueError, r"gravity must have 3 elements"),
         ({"gravity": [0, 0, math.inf]}, ValueError, "gravity must be finite"),
         ({"q0": [1, 2, 3]}, ValueError, r"q must have 2 elements"),
+        ({"engine": 1}, TypeError, "engine must be a str"),
+        ({"integrator": b"rk4"}, TypeError, "integrator must be a str"),
+        ({"substeps": 2.0}, TypeError, "substeps must be an int"),
+        ({"substeps": True}, TypeError, "substeps must be an int"),
+        ({"substeps": 10**30}, OverflowError, ""),
     ]:
         with pytest.raises(error, match=match):
             velmoth.Simulation(robot, **kwargs)
@@ -198,6 +208,8 @@ def test_bad_settings_are_refused(sim):
         velmoth.Robot(links=2.5)
     with pytest.raises(TypeError):
         velmoth.Robot.from_urdf_text(42)
+    with pytest.raises(TypeError, match="engine must be a str"):
+        sim.terms(engine=0)
 
 
 def test_bad_run_arguments_are_refused(sim):
@@ -260,3 +272,18 @@ def test_pickles_that_are_not_velmoths_are_refused():
     state[4] = np.zeros((2, 2))
     with pytest.raises(ValueError, match="not a pickled velmoth.Trajectory"):
         velmoth.Trajectory.__new__(velmoth.Trajectory).__setstate__(tuple(state))
+
+
+def test_objects_made_without_init_are_refused_not_followed():
+    # cls.__new__(cls), as unpickling begins, gives an object that nothing was made in.
+    for cls, uses in [
+        (velmoth.Robot, [lambda o: o.dof, lambda o: o.name, lambda o: o.masses, repr,
+                         lambda o: velmoth.Simulation(o), pickle.dumps]),
+        (velmoth.Simulation, [lambda o: o.step(), lambda o: o.run(3), lambda o: o.q, repr,
+                              lambda o: o.terms(), lambda o: o.reset(), lambda o: o.tick]),
+        (velmoth.Trajectory, [lambda o: o.csv(), repr, lambda o: o.q]),
+        (velmoth.Terms, [repr, lambda o: o.M]),
+    ]:
+        for use in uses:
+            with pytest.raises((TypeError, RuntimeError)):
+                use(cls.__new__(cls))
