@@ -1,31 +1,68 @@
 #include "app/recorder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <utility>
 
+#include "app/whole_file.h"
 #include "simulation/run_csv.h"
 
 Recorder::~Recorder() {
   Stop();
 }
 
+namespace {
+
+// Opens path for writing from its start, creating it: the descriptor, or -1 with the reason.
+// Anything but a regular file is refused before it is opened, and opening does not wait.
+int OpenForRecording(const std::string& path, std::string& reason) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    reason = "not a regular file";
+    return -1;
+  }
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (file < 0) {
+    reason = std::strerror(errno);
+    return -1;
+  }
+  // Whatever took the name between the check and the open is refused all the same.
+  if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(file);
+    reason = "not a regular file";
+    return -1;
+  }
+  fcntl(file, F_SETFL, fcntl(file, F_GETFL) & ~O_NONBLOCK);
+  return file;
+}
+
+}  // namespace
+
 bool Recorder::Start(const std::string& path, uint32_t n, int64_t now, std::string& error) {
   Stop();
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) {
-    error = "Cannot record to " + path + ": " + std::strerror(errno);
+  std::string reason;
+  const int file = OpenForRecording(path, reason);
+  if (file < 0) {
+    error = "Cannot record to " + path + ": " + reason;
     return false;
   }
   file_ = file;
   path_ = path;
   rows_ = 0;
+  written_ = 0;
   lastFlush_ = now;
   buffer_ = RunCsvHeader(n);
   const int failure = Write();
   if (failure != 0) {
-    std::fclose(std::exchange(file_, nullptr));
+    Close();
+    // A recording without its header is no recording: the file goes.
+    unlink(path.c_str());
     error = "Cannot record to " + path + ": " + std::strerror(failure);
     return false;
   }
@@ -33,13 +70,12 @@ bool Recorder::Start(const std::string& path, uint32_t n, int64_t now, std::stri
 }
 
 bool Recorder::Stop() {
-  if (file_ == nullptr) {
+  if (file_ < 0) {
     return false;
   }
   int failure = Write();
-  if (std::fclose(std::exchange(file_, nullptr)) != 0 && failure == 0) {
-    failure = errno;
-  }
+  const int closing = Close();
+  failure = failure != 0 ? failure : closing;
   if (failure != 0) {
     Fail(failure);
   }
@@ -47,17 +83,17 @@ bool Recorder::Stop() {
 }
 
 void Recorder::MaybeFlush(int64_t now) {
-  if (file_ != nullptr && now - lastFlush_ >= kFlushIntervalNs) {
+  if (file_ >= 0 && now - lastFlush_ >= kFlushIntervalNs) {
     lastFlush_ = now;
     if (const int failure = Write()) {
-      std::fclose(std::exchange(file_, nullptr));
+      Close();
       Fail(failure);
     }
   }
 }
 
 void Recorder::OnTick(const TickResult& tick) {
-  if (file_ == nullptr) {
+  if (file_ < 0) {
     return;
   }
   ++rows_;
@@ -65,11 +101,20 @@ void Recorder::OnTick(const TickResult& tick) {
 }
 
 int Recorder::Write() {
-  errno = 0;
-  const bool written = std::fwrite(buffer_.data(), 1, buffer_.size(), file_) == buffer_.size() &&
-                       std::fflush(file_) == 0;
+  const int failure = WriteAll(file_, buffer_.data(), buffer_.size());
+  if (failure == 0) {
+    written_ += static_cast<off_t>(buffer_.size());
+  } else {
+    // The buffer holds whole rows: cutting back to the last complete write leaves whole rows.
+    [[maybe_unused]] const int cut = ftruncate(file_, written_);
+  }
   buffer_.clear();
-  return written ? 0 : (errno != 0 ? errno : EIO);
+  return failure;
+}
+
+int Recorder::Close() {
+  const int failure = close(std::exchange(file_, -1)) == 0 ? 0 : errno;
+  return failure == EINTR ? 0 : failure;
 }
 
 void Recorder::Fail(int error) {

@@ -76,9 +76,15 @@ QStringList& StartupMessages() {
   std::_Exit(1);
 }
 
-// Why the toolkit could not start: a platform plugin that could not be found or loaded is named,
-// otherwise the display it could not open.
+// Why the toolkit could not start: the display it could not connect to is named, else a platform
+// plugin that could not be found or loaded, else the display.
 QString StartupFailureReason() {
+  const QString display = qEnvironmentVariable("DISPLAY");
+  for (const QString& message : StartupMessages()) {
+    if (message.contains(QLatin1String("could not connect to display"))) {
+      return QStringLiteral("cannot open the display \"%1\" (DISPLAY)").arg(display);
+    }
+  }
   for (const QString& message : StartupMessages()) {
     if (message.contains(QLatin1String("platform plugin"))) {
       const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
@@ -86,7 +92,6 @@ QString StartupFailureReason() {
           .arg(platform.isEmpty() ? QStringLiteral("xcb") : platform);
     }
   }
-  const QString display = qEnvironmentVariable("DISPLAY");
   return display.isEmpty() ? QStringLiteral("no display can be opened")
                            : QStringLiteral("cannot open the display \"%1\"").arg(display);
 }
@@ -101,6 +106,9 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& /*context*/
 
 // The end of a socket pair that the signal handler writes to; the event loop reads the other end.
 int stopSignalSocket[2] = {-1, -1};
+// Whether a stop signal has reached the event loop: a signal that closed only a message box at the
+// start still ends the program.
+bool stopSignalled = false;
 
 void OnStopSignal(int /*signal*/) {
   const char byte = 1;
@@ -118,6 +126,7 @@ void EndOnStopSignals(QObject* owner, const std::function<void()>& end) {
   QObject::connect(notifier, &QSocketNotifier::activated, owner, [end] {
     char byte = 0;
     [[maybe_unused]] const ssize_t read = ::read(stopSignalSocket[1], &byte, 1);
+    stopSignalled = true;
     end();
   });
   struct sigaction action {};
@@ -226,9 +235,12 @@ bool CVelmothApp::InitInstance() {
   SetMainWindow(&window.Window());
   window.Open();
   if (!m_options.record.empty()) {
-    window.StartRecording(QString::fromStdString(m_options.record));
+    window.StartRecording(m_options.record);
   }
-  window.Exec();
+  // A signal while the recording's message box was up ends the program, not just the box.
+  if (!stopSignalled) {
+    window.Exec();
+  }
   SetMainWindow(nullptr);
   return false;
 }

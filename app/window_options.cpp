@@ -49,8 +49,11 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
                        "Print the version and exit");
   app.add_option("--record", options.record,
                  "Record every tick to FILE as CSV from the start (as velmoth-sim run prints it)")
-      ->type_name("FILE");
-  app.add_option("--urdf", options.urdf, "Simulate an arm of a URDF file")->type_name("FILE");
+      ->type_name("FILE")
+      ->check(FileName());
+  app.add_option("--urdf", options.urdf, "Simulate an arm of a URDF file")
+      ->type_name("FILE")
+      ->check(FileName());
   app.add_option("--tip", options.tip,
                  "With --urdf: the link the arm's chain ends at (default: where the chain parts)")
       ->type_name("LINK");
@@ -85,7 +88,7 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   } catch (const CLI::CallForVersion& e) {
     return Print(std::string(e.what()) + "\n");
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "velmoth: %s\n", OneLine(e.what()).c_str());
+    std::fprintf(stderr, "velmoth: %s\n", ParseErrorLine(e).c_str());
     return kUsageStatus;
   }
   options.linksGiven = app.count("--links") > 0;

@@ -39,6 +39,26 @@ CLI::Validator WholeNumber(uint64_t min, uint64_t max) {
       "", "WholeNumber");
 }
 
+CLI::Validator FileName() {
+  return CLI::Validator(
+      [](const std::string& text) {
+        return text.empty() ? std::string("expects a file name, not ''") : std::string();
+      },
+      "", "FileName");
+}
+
+std::string ParseErrorLine(const CLI::ParseError& error) {
+  const std::string text = OneLine(error.what());
+  // CLI11 words it "--name: At Most 1 required but received N".
+  const std::string_view repeated = ": At Most 1 required but received ";
+  const std::size_t at = text.find(repeated);
+  if (error.get_name() == "ArgumentMismatch" && at != std::string::npos && at > 0) {
+    return text.substr(0, at) + " is given " + text.substr(at + repeated.size()) +
+           " times; give it once";
+  }
+  return text;
+}
+
 void GiveEmptyValues(std::vector<const char*>& args, std::deque<std::string>& storage) {
   for (auto a = args.begin() + 1; a != args.end(); ++a) {
     const std::string_view text = *a;

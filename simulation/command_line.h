@@ -29,6 +29,13 @@ std::string OneLine(std::string text);
 // take "0x10", "010" as octal and a wrapped "-1".
 CLI::Validator WholeNumber(uint64_t min, uint64_t max);
 
+// Accepts any text but the empty one, which names no file.
+CLI::Validator FileName();
+
+// A parse error as the one line a program prints after its name. An option given more often than
+// it is taken says so, in place of CLI11's "At Most 1 required but received 2".
+std::string ParseErrorLine(const CLI::ParseError& error);
+
 // Rewrites every "--name=" among args (after the program's name) as "--name" followed by an empty
 // argument, as "--name ''" gives it; CLI11 would take the next argument as the value instead. The
 // new texts are kept in storage.

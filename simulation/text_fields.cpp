@@ -9,10 +9,6 @@ namespace {
 
 // Number text holds at most this many characters.
 constexpr std::size_t kNumberTextLimit = 64;
-// Vector text is read from at most this many characters.
-constexpr std::size_t kVectorReadLimit = 1023;
-// A coefficient is read from at most this many characters.
-constexpr std::size_t kCoefficientReadLimit = 63;
 
 }  // namespace
 
@@ -39,15 +35,10 @@ std::string VectorText(const matrix<double>& vector) {
 }
 
 void ReadVectorText(const std::string& text, matrix<double>& vector) {
-  // A terminated copy of at most the first 1023 characters; an embedded terminator ends the text.
-  char buffer[kVectorReadLimit + 2] = {};
-  const std::size_t length = text.size() < kVectorReadLimit ? text.size() : kVectorReadLimit;
-  text.copy(buffer, length);
-  buffer[length] = '\0';
-
+  // The text is read to its end or to an embedded terminator, whichever comes first.
   const uint32_t n = vector.RowCount();
   uint32_t i = 0;
-  const char* at = buffer;
+  const char* at = text.c_str();
   while (i < n && *at != '\0') {
     // An unreadable character gives 0 and leaves the position where it was.
     char* end = nullptr;
@@ -65,10 +56,5 @@ void ReadVectorText(const std::string& text, matrix<double>& vector) {
 }
 
 double ReadCoefficientText(const std::string& text) {
-  char buffer[kCoefficientReadLimit + 1] = {};
-  const std::size_t length =
-      text.size() < kCoefficientReadLimit ? text.size() : kCoefficientReadLimit;
-  text.copy(buffer, length);
-  buffer[length] = '\0';
-  return std::atof(buffer);
+  return std::atof(text.c_str());
 }

@@ -15,9 +15,9 @@ std::string VectorText(const matrix<double>& vector);
 
 // Reads vector text into the existing n x 1 vector, keeping its shape: each number (strtod) uses
 // up exactly one following character as its separator, an unreadable character costs one element
-// (0), missing numbers become 0, text beyond the n-th number is ignored. Only the first 1023
-// characters are read.
+// (0), missing numbers become 0, text beyond the n-th number is ignored. The whole text is read:
+// the panel's fields limit what they hand over, a command line does not.
 void ReadVectorText(const std::string& text, matrix<double>& vector);
 
-// A coefficient: atof of the first 63 characters; text that starts with no number gives 0.
+// A coefficient: atof of the text; text that starts with no number gives 0.
 double ReadCoefficientText(const std::string& text);

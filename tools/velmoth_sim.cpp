@@ -96,11 +96,7 @@ void AddArmOptions(CLI::App& command, Settings& s) {
   command
       .add_option("--urdf", s.urdf, "Simulate an arm of this URDF file instead of the built-in arm")
       ->type_name("FILE")
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            return text.empty() ? std::string("expects a file name, not ''") : std::string();
-          },
-          "", "FileName"));
+      ->check(FileName());
   command
       .add_option("--tip", s.tip,
                   "With --urdf: the link the arm's chain ends at (default: where the chain parts)")
@@ -429,7 +425,7 @@ int Main(int argc, char** argv) {
     Write(topLevel ? app.help("", CLI::AppFormatMode::All) : app.help());
     help = true;
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "velmoth-sim: %s\n", OneLine(e.what()).c_str());
+    std::fprintf(stderr, "velmoth-sim: %s\n", ParseErrorLine(e).c_str());
     return kUsageStatus;
   }
   CLI::App* const chosen = terms->parsed() ? terms : run;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "urdf/urdf_loader.h"
@@ -38,6 +39,7 @@ class Tree {
   }
 
   const UrdfNode& Node(int i) const { return nodes_[static_cast<std::size_t>(i)]; }
+  std::size_t Size() const { return nodes_.size(); }
   int Find(const std::string& link) const {
     const auto it = index_.find(link);
     return it == index_.end() ? -1 : it->second;
@@ -73,13 +75,15 @@ struct Walk {
   bool parts = false;  // the end has several live children
 };
 
+// Each step goes to a later node, so the walk ends within as many steps as there are nodes; the
+// bound keeps it so whatever the tree holds.
 Walk WalkFrom(const Tree& tree, int start, bool moved) {
   Walk walk;
   walk.moved = moved;
   walk.end = start;
   for (;;) {
     const std::vector<int> live = tree.Live(walk.end);
-    if (live.size() != 1) {
+    if (live.size() != 1 || walk.nodes.size() >= tree.Size()) {
       walk.parts = live.size() > 1;
       return walk;
     }
@@ -152,24 +156,40 @@ std::string CannotMove(const urdf::Joint& joint, const std::string& parentLink, 
 }  // namespace
 
 std::string UrdfTreeOrder(const urdf::ModelInterface& model, std::vector<UrdfNode>& nodes) {
-  // The text's own check leaves no loop of links; should the two XML readers ever disagree on the
-  // joints, such links still must not pass unnoticed, nor be walked round forever.
-  const std::string loop = "the joints form a closed loop";
+  // Checked on the parser's own model, by the names as it read them: each link the child of at
+  // most one joint, one root, and every link reached from it exactly once. The text's own check
+  // leaves no loop of links; should it ever read a name otherwise than the parser, such links
+  // still must not pass unnoticed, nor be walked round forever.
   nodes.clear();
-  std::vector<UrdfNode> todo = {{model.getRoot().get(), nullptr, -1}};
-  while (!todo.empty()) {
-    if (nodes.size() == model.links_.size()) {
-      return loop;
+  std::map<std::string, const urdf::Joint*> parentJoint;
+  for (const auto& [name, joint] : model.joints_) {
+    const auto [it, added] = parentJoint.emplace(joint->child_link_name, joint.get());
+    if (!added) {
+      return "link " + Quoted(joint->child_link_name) + " is the child of two joints (" +
+             Quoted(it->second->name) + " and " + Quoted(name) + "), which closes a loop";
     }
-    nodes.push_back(todo.back());
+  }
+  const urdf::Link* root = model.getRoot().get();
+  if (root == nullptr || parentJoint.count(root->name) != 0) {
+    return "the joints form a closed loop; no link is the root";
+  }
+  std::set<const urdf::Link*> reached;
+  std::vector<UrdfNode> todo = {{root, nullptr, -1}};
+  while (!todo.empty()) {
+    const UrdfNode next = todo.back();
     todo.pop_back();
-    const urdf::Link& link = *nodes.back().link;
+    if (next.link == nullptr || !reached.insert(next.link).second) {
+      return "the joints form a closed loop through link " +
+             Quoted(next.link ? next.link->name : next.joint->child_link_name);
+    }
+    nodes.push_back(next);
+    const urdf::Link& link = *next.link;
     for (auto j = link.child_joints.rbegin(); j != link.child_joints.rend(); ++j) {
       todo.push_back({model.getLink((*j)->child_link_name).get(), j->get(),
                       static_cast<int>(nodes.size()) - 1});
     }
   }
-  return nodes.size() == model.links_.size() ? "" : loop;
+  return nodes.size() == model.links_.size() ? "" : "the joints form a closed loop";
 }
 
 std::string ChooseUrdfChain(const std::vector<UrdfNode>& nodes, const std::string& tip,
@@ -192,7 +212,8 @@ std::string ChooseUrdfChain(const std::vector<UrdfNode>& nodes, const std::strin
     if (end == 0) {
       return "--tip: " + Quoted(tip) + " is the root link; the chain must end below it";
     }
-    for (int i = end; i > 0; i = tree.Node(i).parent) {
+    // Parents come before their children, so the way up ends at the root.
+    for (int i = end; i > 0 && path.size() < nodes.size(); i = tree.Node(i).parent) {
       path.push_back(i);
     }
     std::reverse(path.begin(), path.end());
@@ -223,7 +244,9 @@ std::string ChooseUrdfChain(const std::vector<UrdfNode>& nodes, const std::strin
     }
   }
   int tool = end;
-  while (tree.Children(tool).size() == 1 && !Moves(*tree.Node(tree.Children(tool)[0]).joint)) {
+  for (std::size_t steps = 0; steps < nodes.size() && tree.Children(tool).size() == 1 &&
+                              !Moves(*tree.Node(tree.Children(tool)[0]).joint);
+       ++steps) {
     tool = tree.Children(tool)[0];
   }
   chain.tool = static_cast<std::size_t>(tool);

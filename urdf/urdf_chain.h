@@ -18,8 +18,9 @@ struct UrdfNode {
 };
 
 // Sets nodes to the links reached from the root, each after its parent, a link's children in the
-// order of its child joints (depth first). Returns the problem's text when the joints form a
-// closed loop (the root does not reach every link, or reaches more), else "".
+// order of its child joints (depth first). Returns the problem's text when the joints, as the
+// parser's model names their links, form a closed loop (a link is the child of two joints, no link
+// is the root, or the root does not reach every link exactly once), else "".
 std::string UrdfTreeOrder(const urdf::ModelInterface& model, std::vector<UrdfNode>& nodes);
 
 struct UrdfChain {

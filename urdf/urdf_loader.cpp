@@ -1,35 +1,23 @@
 #include "urdf/urdf_loader.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <map>
 #include <new>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include <console_bridge/console.h>
-#include <tinyxml2.h>
 #include <urdf_parser/urdf_parser.h>
 
 #include "matrix/matrix.h"
 #include "urdf/urdf_chain.h"
+#include "urdf/urdf_text.h"
 
 namespace {
-
-// More link or joint elements than this are refused before the URDF parser sees them: it keeps
-// its links in a chain of shared pointers, whose release recurses once per link when the parser
-// itself drops a model.
-constexpr std::size_t kMaxElements = 1000;
 
 // A problem with the description; its text becomes the part after "FILE: ".
 struct Problem {
@@ -333,181 +321,6 @@ double CylinderRadius(const urdf::Link& link) {
   return 0.0;
 }
 
-// ---- Reading and checking the document --------------------------------------------------------
-
-std::string TooLarge() {
-  return "larger than " + std::to_string(kUrdfMaxFileBytes >> 20) + " MiB";
-}
-
-// The whole file; reading stops as soon as it exceeds the size limit.
-std::string ReadFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw Problem{std::string("cannot open: ") + std::strerror(errno)};
-  }
-  std::string text;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count < 0) {
-      const int error = errno;
-      close(fd);
-      throw Problem{std::string("cannot read: ") + std::strerror(error)};
-    }
-    if (count == 0) {
-      break;
-    }
-    if (text.size() + static_cast<std::size_t>(count) > kUrdfMaxFileBytes) {
-      close(fd);
-      throw Problem{TooLarge()};
-    }
-    text.append(buffer, static_cast<std::size_t>(count));
-  }
-  close(fd);
-  return text;
-}
-
-// The line of the first byte that does not belong to a well-formed UTF-8 sequence (no overlong
-// forms, surrogates or code points beyond U+10FFFF), or 0 when there is none.
-std::size_t FirstLineNotUtf8(const std::string& text) {
-  std::size_t line = 1;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = [&](std::size_t k) {
-      return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
-    };
-    const unsigned c = byte(i);
-    line += c == '\n' ? 1 : 0;
-    std::size_t length = 0;
-    unsigned low = 0x80, high = 0xBF;  // the range of the byte after the first
-    if (c < 0x80) {
-      length = 1;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      low = c == 0xE0 ? 0xA0 : 0x80;
-      high = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      low = c == 0xF0 ? 0x90 : 0x80;
-      high = c == 0xF4 ? 0x8F : 0xBF;
-    } else {
-      return line;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const unsigned next = byte(i + k);
-      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
-        return line;
-      }
-    }
-    i += length;
-  }
-  return 0;
-}
-
-// "XML_ERROR_MISMATCHED_ELEMENT" as "mismatched element".
-std::string Describe(tinyxml2::XMLError error) {
-  std::string name = tinyxml2::XMLDocument::ErrorIDToName(error);
-  for (const char* prefix : {"XML_ERROR_", "XML_"}) {
-    if (name.rfind(prefix, 0) == 0) {
-      name.erase(0, std::strlen(prefix));
-      break;
-    }
-  }
-  for (char& c : name) {
-    c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return name;
-}
-
-// What the URDF parser does not check, or would not survive, checked on a parse of the text of
-// its own: UTF-8 text (the parser's XML reader skips a multi-byte character by its first byte and
-// reads past the end of a text that ends in a cut-off one), well-formed XML not nested too deeply
-// (the reader recurses once per level), a bounded number of links and joints, and joints that
-// form no closed loop (the parser would keep such a loop of links alive forever). The joints are
-// read as the parser reads them: the <joint> children of the <robot> element, each with the link
-// attributes of its first <parent> and <child>. The first element must be the <robot> element, so
-// that both parses agree on it.
-void CheckDocument(const std::string& text) {
-  if (text.empty()) {
-    throw Problem{"the file is empty"};
-  }
-  if (text.size() > kUrdfMaxFileBytes) {
-    throw Problem{TooLarge()};
-  }
-  if (text.find('\0') != std::string::npos) {
-    throw Problem{"malformed XML (a NUL character)"};
-  }
-  if (const std::size_t line = FirstLineNotUtf8(text)) {
-    throw Problem{"not UTF-8 text at line " + std::to_string(line)};
-  }
-  tinyxml2::XMLDocument document;
-  const tinyxml2::XMLError error = document.Parse(text.data(), text.size());
-  if (error != tinyxml2::XML_SUCCESS) {
-    throw Problem{"malformed XML at line " + std::to_string(document.ErrorLineNum()) + " (" +
-                  Describe(error) + ")"};
-  }
-  const tinyxml2::XMLElement* robot = document.RootElement();
-  if (robot == nullptr || std::strcmp(robot->Name(), "robot") != 0) {
-    throw Problem{"the top element is not <robot>"};
-  }
-
-  std::size_t links = 0;
-  for (const auto* e = robot->FirstChildElement("link"); e; e = e->NextSiblingElement("link")) {
-    ++links;
-  }
-  std::map<std::string, std::pair<std::string, std::string>> parentOf;  // child: parent, joint
-  std::size_t joints = 0;
-  for (const auto* e = robot->FirstChildElement("joint"); e; e = e->NextSiblingElement("joint")) {
-    ++joints;
-    const tinyxml2::XMLElement* parent = e->FirstChildElement("parent");
-    const tinyxml2::XMLElement* child = e->FirstChildElement("child");
-    const char* parentName = parent ? parent->Attribute("link") : nullptr;
-    const char* childName = child ? child->Attribute("link") : nullptr;
-    const char* jointName = e->Attribute("name");
-    if (parentName == nullptr || childName == nullptr || jointName == nullptr) {
-      continue;  // the URDF parser names what is missing
-    }
-    const auto [it, added] = parentOf.emplace(childName, std::make_pair(parentName, jointName));
-    if (!added) {
-      throw Problem{"link " + Quoted(childName) + " is the child of two joints (" +
-                    Quoted(it->second.second) + " and " + Quoted(jointName) +
-                    "), which closes a loop"};
-    }
-  }
-  if (links > kMaxElements || joints > kMaxElements) {
-    throw Problem{"more than " + std::to_string(kMaxElements) + " links or joints"};
-  }
-  // Each link has at most one parent now; going up from every link must end at a root.
-  std::map<std::string, int> state;  // 1: on the current way up, 2: leads to a root
-  for (const auto& start : parentOf) {
-    std::vector<const std::string*> way;
-    const std::string* link = &start.first;
-    for (;;) {
-      int& s = state[*link];
-      if (s == 2) {
-        break;
-      }
-      if (s == 1) {
-        throw Problem{"the joints form a closed loop through link " + Quoted(*link)};
-      }
-      s = 1;
-      way.push_back(link);
-      const auto up = parentOf.find(*link);
-      if (up == parentOf.end()) {
-        break;
-      }
-      link = &up->second.first;
-    }
-    for (const std::string* l : way) {
-      state[*l] = 2;
-    }
-  }
-}
-
 // Keeps the URDF parser's error messages instead of printing them: they explain a failure.
 class ParserMessages : public console_bridge::OutputHandler {
  public:
@@ -565,6 +378,60 @@ struct Moving {
   Frame offset = kIdentity;  // the link frame to the next link's incoming frame
   double radius = 0.0;
 };
+
+bool AllFinite(const double* values, std::size_t n) {
+  return std::all_of(values, values + n, [](double v) { return std::isfinite(v); });
+}
+
+// Every value the file's numbers merge into must be finite, and small enough that the dynamics'
+// own products of them are too: each finite number of the file may still sum to infinity when
+// links are fixed together, or square to it in the parallel-axis terms. A link's mass, centre of
+// mass, inertia and length (to the next link's incoming frame) and the arm's base pose are checked
+// as merged, and the square of the length, which gives the link's drawn thickness. Then, for the
+// products: about any joint before it, link k's mass lies no farther than d_k, the lengths of the
+// links before it and the distance to its centre of mass, so that every entry of the joint-space
+// inertia and of the gravity torques stays below the sum over the links of m_k (1 + d_k)^2 and the
+// sizes of the entries of I_k; that sum, with headroom for the engines' own intermediate products,
+// must be finite. The link where it first is not is named.
+void CheckMagnitudes(const std::vector<Moving>& chain, const Frame& base,
+                     const std::vector<double>& reach) {
+  if (!AllFinite(&base.r[0][0], 9) || !AllFinite(base.p, 3)) {
+    throw Problem{"the joints before joint " + Quoted(chain.front().joint) +
+                  " place the arm at a pose that is not finite"};
+  }
+  constexpr double kHeadroom = 1024.0;
+  double before = 0.0;  // the lengths of the links before this one
+  double sum = 0.0;
+  for (std::size_t j = 0; j < chain.size(); ++j) {
+    const Moving& m = chain[j];
+    const Body& b = m.body;
+    const char* what = !std::isfinite(b.mass)            ? "a mass"
+                       : !AllFinite(b.com, 3)            ? "a centre of mass"
+                       : !AllFinite(&b.inertia[0][0], 9) ? "an inertia"
+                       : !AllFinite(&m.offset.r[0][0], 9) || !AllFinite(m.offset.p, 3) ? "a length"
+                                                                                       : nullptr;
+    if (what != nullptr) {
+      throw Problem{"link " + Quoted(m.link) + " has " + what +
+                    " that is not finite once the links fixed to it are joined"};
+    }
+    if (!std::isfinite(reach[j])) {
+      throw Problem{"link " + Quoted(m.link) +
+                    " is too long: the square of its length is not finite"};
+    }
+    const double d =
+        before + std::sqrt(b.com[0] * b.com[0] + b.com[1] * b.com[1] + b.com[2] * b.com[2]);
+    sum += b.mass * (1.0 + d) * (1.0 + d);
+    for (const auto& row : b.inertia) {
+      sum += std::fabs(row[0]) + std::fabs(row[1]) + std::fabs(row[2]);
+    }
+    if (!std::isfinite(kHeadroom * sum)) {
+      throw Problem{"link " + Quoted(m.link) +
+                    " is too heavy or too far from the joints before it: the arm's inertia about "
+                    "them is not finite"};
+    }
+    before += reach[j];
+  }
+}
 
 std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::string& tip,
                                std::vector<std::string>& notices) {
@@ -675,6 +542,7 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
     const double* p = m.offset.p;
     reach[j] = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
   }
+  CheckMagnitudes(chain, base, reach);
   // A link without a visual cylinder is drawn a tenth as thick as it is long, as the built-in
   // arm's links are, but no thinner than a hundredth of the arm's reach, so that the joints of
   // short wrist links still show.
@@ -698,11 +566,9 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
 }
 
 // "SOURCE: problem" on one line, whatever the file's names or the parser's messages hold.
+// Control characters from the file are shown escaped.
 std::string ErrorLine(const std::string& source, const std::string& problem) {
-  std::string line = source + ": " + problem;
-  std::replace_if(
-      line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-  return line;
+  return PrintableLine(source + ": " + problem);
 }
 
 }  // namespace
@@ -714,7 +580,9 @@ std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std:
     notices->clear();
   }
   try {
-    CheckDocument(text);
+    if (std::string problem = CheckUrdfText(text); !problem.empty()) {
+      throw Problem{problem};
+    }
     const urdf::ModelInterfaceSharedPtr model = Parse(text);
     // The parser's links hold their children by shared pointers; unlinked here, no loop of links
     // can keep itself alive and no long chain is released recursively.
@@ -746,13 +614,11 @@ std::unique_ptr<Robot> LoadUrdfRobot(const std::string& path, std::string& error
                                      const UrdfOptions& options,
                                      std::vector<std::string>* notices) {
   std::string text;
-  try {
-    text = ReadFile(path);
-  } catch (const Problem& p) {
+  if (std::string problem = ReadUrdfFile(path, text); !problem.empty()) {
     if (notices) {
       notices->clear();
     }
-    error = ErrorLine(path, p.text);
+    error = ErrorLine(path, problem);
     return nullptr;
   }
   return LoadUrdfRobotFromText(text, path, error, options, notices);

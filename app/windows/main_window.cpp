@@ -1,16 +1,21 @@
 #include "app/windows/main_window.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QKeySequence>
 #include <QShortcut>
 #include <QStandardPaths>
+#include <cstring>
 #include <ctime>
 
 #include "app/dialog_template.h"
+#include "app/whole_file.h"
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
 #include "simulation/step_options.h"
@@ -186,18 +191,18 @@ void MainWindow::RefreshStrip() {
                                                               : QStringLiteral("Resume"));
   }
   if (recorder_.Recording()) {
-    strip_->SetNote(QStringLiteral("Recording %1: %2 ticks")
-                        .arg(QString::fromStdString(recorder_.Path()))
-                        .arg(recorder_.Rows()));
+    const QString path = QFile::decodeName(QByteArray::fromStdString(recorder_.Path()));
+    strip_->SetNote(QStringLiteral("Recording %1: %2 ticks").arg(path).arg(recorder_.Rows()), path);
   } else {
-    strip_->SetNote(note_);
+    strip_->SetNote(note_, notePath_);
   }
 }
 
-void MainWindow::ShowNote(const QString& note) {
+void MainWindow::ShowNote(const QString& note, const QString& path) {
   note_ = note;
+  notePath_ = path;
   if (strip_ != nullptr) {
-    strip_->SetNote(note);
+    strip_->SetNote(note, path);
   }
 }
 
@@ -225,13 +230,17 @@ QString MainWindow::NewFileName(const char* extension) const {
 }
 
 bool MainWindow::StartRecording(const QString& path) {
+  return StartRecording(QFile::encodeName(path).toStdString());
+}
+
+bool MainWindow::StartRecording(const std::string& fileName) {
   std::string error;
   const auto n = static_cast<uint32_t>(dlg_.m_pRobot->links.size());
-  if (!recorder_.Start(path.toStdString(), n, QtDialogWindow::Now(), error)) {
+  if (!recorder_.Start(fileName, n, QtDialogWindow::Now(), error)) {
     window_.MessageBox(error.c_str());
     return false;
   }
-  folder_ = QFileInfo(path).absolutePath();
+  folder_ = QFileInfo(QFile::decodeName(QByteArray::fromStdString(fileName))).absolutePath();
   fileChosen_ = true;
   if (recordButton_ != nullptr) {
     recordButton_->setChecked(true);
@@ -242,11 +251,11 @@ bool MainWindow::StartRecording(const QString& path) {
 
 void MainWindow::ToggleRecording() {
   if (recorder_.Recording()) {
-    const QString path = QString::fromStdString(recorder_.Path());
+    const QString path = QFile::decodeName(QByteArray::fromStdString(recorder_.Path()));
     const uint64_t rows = recorder_.Rows();
     // A final write that failed has said so in its message; the strip then claims nothing.
     if (recorder_.Stop()) {
-      ShowNote(QStringLiteral("Recorded %1 ticks to %2").arg(rows).arg(path));
+      ShowNote(QStringLiteral("Recorded %1 ticks to %2").arg(rows).arg(path), path);
     }
     recordButton_->setChecked(false);
     return;
@@ -272,11 +281,20 @@ QString MainWindow::TakeScreenshot() {
   }
   QDir().mkpath(folder_);
   const QString path = NewFileName(".png");
-  if (!picture.save(path, "PNG")) {
-    window_.MessageBox(QStringLiteral("Cannot save the screenshot to %1.").arg(path).toLocal8Bit());
+  // The picture is encoded in memory and written whole, or not at all (see whole_file.h).
+  QByteArray encoded;
+  QBuffer buffer(&encoded);
+  const bool pictured = buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG");
+  const int failure =
+      pictured ? WriteWholeFile(QFile::encodeName(path).toStdString(), encoded.toStdString()) : 0;
+  if (!pictured || failure != 0) {
+    const QString reason = pictured ? QString::fromLocal8Bit(std::strerror(failure))
+                                    : QStringLiteral("the picture could not be encoded");
+    window_.MessageBox(
+        QStringLiteral("Cannot save the screenshot to %1: %2.").arg(path, reason).toLocal8Bit());
     return QString();
   }
-  ShowNote(QStringLiteral("Screenshot: %1").arg(path));
+  ShowNote(QStringLiteral("Screenshot: %1").arg(path), path);
   return path;
 }
 

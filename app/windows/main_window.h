@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/recorder.h"
 #include "app/run_control.h"
@@ -77,6 +78,9 @@ class MainWindow : public QObject {
   // Starts recording every tick into path; a file that cannot be written is reported in a message
   // box and nothing is recorded. Returns whether the recording started.
   bool StartRecording(const QString& path);
+  // The same with the file's name as the file system's bytes, which need not be UTF-8: the file
+  // written is the file named.
+  bool StartRecording(const std::string& fileName);
   // Stops a recording, or starts one: the first time in a file the user chooses, later in a new
   // file of the default name in the same folder.
   void ToggleRecording();
@@ -106,7 +110,9 @@ class MainWindow : public QObject {
   // Adds the step's choices to the strip, showing the dialog's step, and follows them.
   void AddStepChoices();
   void ChooseStep();
-  void ShowNote(const QString& note);
+  // Shows note in the strip until the recording's count takes its place; path is the file it
+  // names, whose folder gives way first where the strip is narrow.
+  void ShowNote(const QString& note, const QString& path = QString());
 
   QtDialogWindow window_;
   CVelmothDlg dlg_{window_};
@@ -129,4 +135,5 @@ class MainWindow : public QObject {
   bool fileChosen_ = false;
   FileChooser chooseFile_;
   QString note_;
+  QString notePath_;
 };

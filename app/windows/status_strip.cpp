@@ -1,6 +1,8 @@
 #include "app/windows/status_strip.h"
 
 #include <QComboBox>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -31,6 +33,7 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   note_->setMinimumWidth(0);
   note_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   note_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  note_->installEventFilter(this);
   // A line of text high even while empty, so that the strip's height does not change with them.
   for (QLabel* label : {status_, note_}) {
     label->setMinimumHeight(label->fontMetrics().height());
@@ -77,11 +80,44 @@ QString StatusStrip::Status() const {
   return status_->text();
 }
 
-void StatusStrip::SetNote(const QString& text) {
-  note_->setText(text);
+void StatusStrip::SetNote(const QString& text, const QString& path) {
+  noteText_ = text;
+  notePath_ = path;
   note_->setToolTip(text);
+  ShowNote();
 }
 
 QString StatusStrip::Note() const {
+  return noteText_;
+}
+
+QString StatusStrip::ShownNote() const {
   return note_->text();
+}
+
+bool StatusStrip::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == note_ && event->type() == QEvent::Resize) {
+    ShowNote();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void StatusStrip::ShowNote() {
+  const QFontMetrics metrics = note_->fontMetrics();
+  const int room = note_->contentsRect().width();
+  const qsizetype at = notePath_.isEmpty() ? -1 : noteText_.indexOf(notePath_);
+  const qsizetype slash = notePath_.lastIndexOf(QLatin1Char('/'));
+  if (metrics.horizontalAdvance(noteText_) <= room || at < 0 || slash <= 0) {
+    note_->setText(noteText_);
+    return;
+  }
+  // The text around the folder, and the folder in what room that leaves.
+  const QString before = noteText_.left(at);
+  const QString after = noteText_.mid(at + slash);
+  const int folderRoom = std::max(0, room - metrics.horizontalAdvance(before + after));
+  QString folder = metrics.elidedText(notePath_.left(slash), Qt::ElideMiddle, folderRoom);
+  if (folder.isEmpty()) {
+    folder = QStringLiteral("\u2026");
+  }
+  note_->setText(before + folder + after);
 }

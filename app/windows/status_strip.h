@@ -28,17 +28,29 @@ class StatusStrip : public QWidget {
 
   void SetStatus(const QString& text);
   QString Status() const;
-  void SetNote(const QString& text);
+  // Shows text as the note. Where it is wider than the strip and holds path, the path's folder is
+  // shortened in its middle, so that the file's name and the rest of the text stay whole.
+  void SetNote(const QString& text, const QString& path = QString());
+  // The note's whole text, and the text as it is shown.
   QString Note() const;
+  QString ShownNote() const;
+
+ protected:
+  // Fits the note to its new width.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Adds control to the row with its tool tip, never taking the focus.
   void Place(QWidget* control, QHBoxLayout* row, const QString& tip);
   // Keeps the strip as high as its rows need.
   void FitHeight();
+  // Shows the note in the width it has.
+  void ShowNote();
 
   QHBoxLayout* buttons_;
   QHBoxLayout* choices_;
   QLabel* status_;
   QLabel* note_;
+  QString noteText_;
+  QString notePath_;
 };

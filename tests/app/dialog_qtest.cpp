@@ -2,15 +2,20 @@
 // the keys that may or may not end it, the order of its teardown, the run control and the
 // instruments. Needs a display (Xvfb in CI); the sanitizer build turns a use after free into a
 // failure.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QChart>
 #include <QClipboard>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMessageBox>
@@ -23,9 +28,12 @@
 #include <cerrno>
 #include <clocale>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "app/dialog_template.h"
 #include "app/velmoth_app.h"
@@ -38,6 +46,26 @@
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
+
+// While it lives, files this process writes may not grow beyond the given size (0: no limit), as
+// on a disk that fills: a write past it fails with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(int bytes) {
+    getrlimit(RLIMIT_FSIZE, &before_);
+    if (bytes > 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(bytes), before_.rlim_max};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before_); }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit before_{};
+};
 
 class DialogEndToEnd : public QObject {
   Q_OBJECT
@@ -489,24 +517,63 @@ class DialogEndToEnd : public QObject {
   }
 
   // A target that cannot be written gives a message naming the file and the reason, and the
-  // simulation goes on.
+  // simulation goes on. Only regular files are recorded to, and a file that could not even take
+  // its header (a disk that is full) is not left behind.
   void aRecordingThatCannotBeWrittenSaysWhy_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("reason");  // in the user's language
-    QTest::newRow("full") << QStringLiteral("/dev/full")
-                          << QString::fromLocal8Bit(strerror(ENOSPC));
+    QTest::addColumn<int>("sizeLimit");   // bytes a file may grow to, 0 for no limit
+    QTest::newRow("device") << QStringLiteral("/dev/full") << QStringLiteral("not a regular file")
+                            << 0;
     QTest::newRow("missing folder") << QStringLiteral("/nonexistent-velmoth/run.csv")
-                                    << QString::fromLocal8Bit(strerror(ENOENT));
+                                    << QString::fromLocal8Bit(strerror(ENOENT)) << 0;
+    QTest::newRow("full") << QDir::temp().filePath(QStringLiteral("velmoth-full.csv"))
+                          << QString::fromLocal8Bit(strerror(EFBIG)) << 16;
   }
   void aRecordingThatCannotBeWrittenSaysWhy() {
     QFETCH(QString, file);
     QFETCH(QString, reason);
-    QVERIFY(!main_->StartRecording(file));
+    QFETCH(int, sizeLimit);
+    {
+      const FileSizeLimit limit(sizeLimit);
+      QVERIFY(!main_->StartRecording(file));
+    }
     QCOMPARE(boxes_.size(), 1);
     QVERIFY2(boxes_[0].contains(file) && boxes_[0].contains(reason), qPrintable(boxes_[0]));
     boxes_.clear();
+    QVERIFY(sizeLimit == 0 || !QFile::exists(file));
     WaitTicks(5);
     QVERIFY(!main_->Recording().Recording());
+  }
+
+  // A recording writes the file it was asked for, even under a name that is not UTF-8; at the
+  // window's default width the strip keeps the file's name and the tick count in sight and
+  // shortens the folder instead.
+  void aRecordingKeepsItsNameAndTheStripItsCount() {
+    QTemporaryDir folder;
+    const QString deep = folder.filePath(QString(100, QLatin1Char('f')) + QStringLiteral("/") +
+                                         QString(100, QLatin1Char('g')));
+    QVERIFY(QDir().mkpath(deep));
+    const std::string file = QFile::encodeName(deep).toStdString() + "/run-\xff\xfe.csv";
+    QVERIFY(main_->StartRecording(file));
+    WaitTicks(3);
+    main_->RefreshStrip();
+    const QString shown = main_->Strip().ShownNote();
+    const QString count = QStringLiteral(".csv: %1 ticks").arg(main_->Recording().Rows());
+    QVERIFY2(shown.startsWith(QLatin1String("Recording /")) &&
+                 shown.contains(QLatin1String("/run-")) && shown.endsWith(count) &&
+                 main_->Strip().Note().contains(deep),
+             qPrintable(shown));
+    QLabel* note = nullptr;
+    for (QLabel* label : main_->Strip().findChildren<QLabel*>()) {
+      note = label->text() == shown ? label : note;
+    }
+    QVERIFY(note != nullptr &&
+            note->fontMetrics().horizontalAdvance(shown) <= note->contentsRect().width());
+    Key(Qt::Key_F10);
+    struct stat written {};
+    QVERIFY(stat(file.c_str(), &written) == 0 && written.st_size > 0);
+    std::remove(file.c_str());  // QTemporaryDir cannot name it to remove it
   }
 
   // The plots follow every tick, at most 30 times a second, stand still while paused, start again
@@ -553,6 +620,24 @@ class DialogEndToEnd : public QObject {
     QVERIFY(points(0).back().x() < main_->Traces().Now());
     Key(Qt::Key_F9);
     QTRY_VERIFY(main_->Plots() == nullptr);
+  }
+
+  // A screenshot that cannot be written whole (a disk that fills) leaves no file behind, not even
+  // a cut-off one, and says why; the strip does not claim it.
+  void aScreenshotThatCannotBeWrittenLeavesNothing() {
+    QTemporaryDir folder;
+    main_->SetOutputFolder(folder.path());
+    {
+      const FileSizeLimit limit(64);
+      QVERIFY(main_->TakeScreenshot().isEmpty());
+    }
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(boxes_[0].contains(folder.path()) &&
+                 boxes_[0].contains(QString::fromLocal8Bit(strerror(EFBIG))),
+             qPrintable(boxes_[0]));
+    boxes_.clear();
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QVERIFY(!main_->Strip().Note().startsWith(QLatin1String("Screenshot")));
   }
 
   // F11 saves the view's picture at its pixel size in the output folder and says where; Home and

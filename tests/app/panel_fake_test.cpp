@@ -321,4 +321,23 @@ TEST(Panel, AnArmSetupChoosesTheArmItsStartAndThePanelsFields) {
   EXPECT_EQ(State(d.Arm()), Vec(9, 0.0));
 }
 
+// The panel's fields hand over at most 1023 characters of a vector and 63 of a coefficient; the
+// start's texts, which come from a command line, are read to their end.
+TEST(Panel, FieldsHandOverTheirLimitAndTheStartsTextsAreReadWhole) {
+  const std::string blanks(1020, ' ');
+  ArmSetup arm;
+  arm.make = [] { return MakeBuiltInRobot(2); };
+  arm.q0 = blanks + " 7,8";
+  arm.viscous = std::string(63, ' ') + "5";
+  FakeDriver d(900, 650, arm);
+  EXPECT_EQ(State(d.Arm()), (Vec{7, 8, 0, 0, 0, 0}));
+  EXPECT_EQ(d.Arm().viscousFriction, 5.0);
+  d.Type(kIdJointTorque, blanks + " 7,8");
+  d.Click(kIdSetTorque);
+  EXPECT_EQ(d.Torque(), (Vec{7, 0}));
+  d.Type(kIdViscousFriction, std::string(63, ' ') + "5");
+  d.Click(kIdSet);
+  EXPECT_EQ(d.Arm().viscousFriction, 0.0);
+}
+
 }  // namespace

@@ -4,11 +4,30 @@
 # sanitizer build) without a leak report, so that a leak of ours would fail here.
 #   run_and_stop.sh VELMOTH COLUMNS [OPTIONS...]   COLUMNS: fields per row (5 + 4 per joint)
 # With COLUMNS 0 the options must make it refuse to start: status 2, one line naming the problem.
+# With COLUMNS box the options (and nothing else) must bring up a message box at the start: the
+# signal that closes the box must end the program too, not open the window.
 velmoth=$1
 columns=$2
 shift 2
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
+if [ "$columns" = box ]; then
+  "$velmoth" "$@" 2>"$dir/stderr" &
+  pid=$!
+  sleep 3
+  kill -TERM $pid
+  i=0
+  while kill -0 $pid 2>/dev/null && [ $i -lt 100 ]; do
+    sleep 0.1
+    i=$((i + 1))
+  done
+  if kill -0 $pid 2>/dev/null; then
+    kill -KILL $pid
+    echo "FAIL: still running 10 s after SIGTERM"
+    exit 1
+  fi
+  exit 0
+fi
 "$velmoth" --record "$dir/run.csv" "$@" 2>"$dir/stderr" &
 pid=$!
 if [ "$columns" -eq 0 ]; then

@@ -2,11 +2,17 @@
 // step, speeds, divergence and the status line; the recorder's failure halfway through a file.
 // (That rows reach the file while the window runs, and what they hold, the window's tests show.)
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstddef>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -189,20 +195,34 @@ TEST(RunControl, SpeedsStatusLineAndRates) {
   EXPECT_DOUBLE_EQ(meter.PerSecond(), 50.0);
 }
 
+// Whether text is whole rows of the given number of fields, each ended by a line end.
+bool WholeRows(const std::string& text, std::size_t fields) {
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    if (std::count(text.begin() + static_cast<std::ptrdiff_t>(start),
+                   text.begin() + static_cast<std::ptrdiff_t>(end), ',') +
+            1 !=
+        static_cast<std::ptrdiff_t>(fields)) {
+      return false;
+    }
+  }
+  return start == text.size();
+}
+
 // In a child process: records past a limit on file sizes, which makes a write fail halfway. 0 when
-// each recording started, then stopped at the limit, said so once and did not call its stop a
-// success.
+// each recording started, then stopped at the limit, said so once, did not call its stop a success
+// and left a file of whole rows; and when a file that cannot take even its header is not left.
 int RecordPastAFileSizeLimit() {
   std::signal(SIGXFSZ, SIG_IGN);
   const rlimit limit{4096, 4096};
   setrlimit(RLIMIT_FSIZE, &limit);
+  const std::string path = testing::TempDir() + "recorder_limit.csv";
   // The rows go out at the flush a second later, or only when the recording stops.
   for (const bool flush : {true, false}) {
     std::vector<std::string> messages;
     Recorder recorder;
     recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
     std::string error;
-    const std::string path = testing::TempDir() + "recorder_limit.csv";
     const bool started = recorder.Start(path, 6, 0, error);
     Harness t;
     for (int i = 0; i < 100; ++i) {
@@ -215,15 +235,42 @@ int RecordPastAFileSizeLimit() {
     const bool stopped = recorder.Stop();  // never a success: the window would say "Recorded"
     const bool once =
         messages.size() == 1 && messages[0] == "Recording to " + path + " stopped: File too large.";
-    if (!started || !once || stopped || recorder.Recording()) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    if (!started || !once || stopped || recorder.Recording() || !WholeRows(text, 29) ||
+        text.find("tick,time,q0") != 0) {
       return 1;
     }
+  }
+  const rlimit tiny{16, 16};
+  setrlimit(RLIMIT_FSIZE, &tiny);
+  Recorder recorder;
+  std::string error;
+  struct stat left {};
+  if (recorder.Start(path, 6, 0, error) || recorder.Recording() ||
+      error != "Cannot record to " + path + ": File too large" || stat(path.c_str(), &left) == 0) {
+    return 2;
   }
   return 0;
 }
 
 TEST(Recorder, AWriteThatFailsHalfwayStopsTheRecordingWithOneMessage) {
   EXPECT_EXIT(std::exit(RecordPastAFileSizeLimit()), testing::ExitedWithCode(0), "");
+}
+
+// Only a regular file is recorded to: a FIFO that nobody reads (opening it would wait for a reader)
+// and a directory are refused at once with the reason.
+TEST(Recorder, AnythingButARegularFileIsRefused) {
+  const std::string fifo = testing::TempDir() + "recorder_fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, testing::TempDir()}) {
+    Recorder recorder;
+    std::string error;
+    EXPECT_FALSE(recorder.Start(path, 6, 0, error));
+    EXPECT_EQ(error, "Cannot record to " + path + ": not a regular file");
+  }
+  std::remove(fifo.c_str());
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 # a display, or with a platform plugin that cannot start, it ends with status 1 and exactly one line
 # that names what is missing and points to velmoth-sim, not with a toolkit message or a crash.
 # --help and --version print and exit 0 without a display (1 when nothing can be written), and a
-# bad option gives status 2.
+# bad option gives status 2, in one line that says what is wrong.
 velmoth=$1
 failed=0
 check() {  # name, expected status, actual status, output, pattern the one line must match
@@ -21,4 +21,9 @@ out=$(nodisplay "$velmoth" --help 2>&1); check "--help" 0 $? "$out" 'F5 pauses'
 out=$(nodisplay "$velmoth" --version 2>&1); check "--version" 0 $? "$out" '^velmoth [0-9]'
 out=$(nodisplay "$velmoth" --help 2>&1 >/dev/full); check "--help to a full disk" 1 $? "x$out" 'x'
 out=$(nodisplay "$velmoth" --no-such-option 2>&1); check "bad option" 2 $? "$out" 'no-such-option'
+out=$(nodisplay "$velmoth" --record '' 2>&1); check "--record ''" 2 $? "$out" "^velmoth: --record: expects a file name, not ''$"
+out=$(nodisplay "$velmoth" --urdf= 2>&1); check "--urdf=" 2 $? "$out" "^velmoth: --urdf: expects a file name, not ''$"
+out=$(nodisplay "$velmoth" --links 6 --links 7 2>&1); check "--links twice" 2 $? "$out" '^velmoth: --links is given 2 times; give it once$'
+# A display that names no X server is named as the display that cannot be opened.
+out=$(DISPLAY=:8731 QT_QPA_PLATFORM=xcb "$velmoth" 2>&1); check "no X server" 1 $? "$out" '^velmoth: cannot open the display ":8731" (DISPLAY); velmoth-sim'
 exit $failed

@@ -25,7 +25,7 @@ TEST(TextFields, NumbersAndVectorsAreWrittenInTheirFormats) {
 }
 
 TEST(TextFields, VectorTextGivesOneElementPerNumberOrUnreadableCharacter) {
-  const std::string blanks(1020, ' ');  // the first 1023 characters are read
+  const std::string blanks(1020, ' ');  // the panel's fields hand over 1023 characters at most
   const struct {
     std::string text;
     std::vector<double> values;
@@ -40,8 +40,12 @@ TEST(TextFields, VectorTextGivesOneElementPerNumberOrUnreadableCharacter) {
       {"1, 2, 3, 4, 5, 6, ", {1, 2, 3, 4, 5, 6}},  // the trailing separator is ignored
       {"  -1.25 ,4", {-1.25, 0, 4}},               // " ," is two characters: 0 between
       {blanks + "7,8", {7, 8, 0}},
-      {blanks + " 7,8", {7, 0, 0}},  // the 8 is beyond the limit
-      {blanks + "123456", {123}},    // a number cut by the limit is read as far as it goes
+      {blanks + " 7,8", {7, 8, 0}},  // but the text itself is read to its end
+      {blanks + "123456", {123456}},
+      {std::string("1,2\0"
+                   "3",
+                   5),
+       {1, 2, 0}},  // an embedded terminator ends the text
   };
   for (const auto& c : cases) {
     matrix<double> v(static_cast<uint32_t>(c.values.size()), 1);
@@ -57,14 +61,14 @@ TEST(TextFields, VectorTextGivesOneElementPerNumberOrUnreadableCharacter) {
   EXPECT_TRUE(std::signbit(zero(0, 0)));
 }
 
-TEST(TextFields, CoefficientIsTheLeadingNumberOfTheFirst63Characters) {
+TEST(TextFields, CoefficientIsTheTextsLeadingNumber) {
   const std::string texts[] = {
       "0.1", "0,5", "abc", " 2.5e1x", std::string(62, ' ') + "5", std::string(63, ' ') + "5"};
   std::vector<double> values;
   for (const std::string& text : texts) {
     values.push_back(ReadCoefficientText(text));
   }
-  EXPECT_EQ(values, (std::vector<double>{0.1, 0, 0, 25, 5, 0}));  // the 64th character is not read
+  EXPECT_EQ(values, (std::vector<double>{0.1, 0, 0, 25, 5, 5}));
 }
 
 }  // namespace

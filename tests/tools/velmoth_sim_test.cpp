@@ -2,6 +2,7 @@
 // written as URDF printing what the built-in arm prints, the documented status and output for bad
 // arguments, bad URDF files, odd input and failures, and a long run that leaves nothing behind.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -108,6 +110,10 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
                     missing = dir + "bad_missing.urdf";
   std::ofstream(big).close();
   ASSERT_EQ(truncate(big.c_str(), 17 << 20), 0);
+  // A FIFO with no writer would block a reader that opened it for good.
+  const std::string fifo = dir + "bad_fifo_" + std::to_string(getpid()) + ".urdf";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const struct {
     std::string args;
     int status;
@@ -135,8 +141,15 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
      "velmoth-sim: " + missing + ": cannot open: No such file or directory\n"},
     {"run --urdf " + dir, 2, "velmoth-sim: " + dir + ": cannot read: Is a directory\n"},
     {"--urdf " + big, 2, "velmoth-sim: " + big + ": larger than 16 MiB\n"},
+    {"terms --urdf " + fifo, 2,
+     "velmoth-sim: " + fifo + ": cannot read: not a regular file (a FIFO)\n", "timeout 20 "},
+    {"--urdf /dev/zero", 2,
+     "velmoth-sim: /dev/zero: cannot read: not a regular file (a character device)\n",
+     "timeout 20 "},
     {"--links 6 --urdf " + big, 2, "velmoth-sim: --links and --urdf cannot be given together\n"},
     {"--urdf ''", 2, "velmoth-sim: --urdf: expects a file name, not ''\n"},
+    {"--links 6 --links 7", 2, "velmoth-sim: --links is given 2 times; give it once\n"},
+    {"terms --q 1 --q 2 --q 3", 2, "velmoth-sim: --q is given 3 times; give it once\n"},
     {"--ticks 100000 >/dev/full", 1, unwritable},
     {"--help >/dev/full", 1, unwritable},
     {"run --help >&-", 1, unwritable},
@@ -160,6 +173,7 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
         << c.args.substr(0, 40) << ": status " << r.status << ", " << r.err;
   }
   std::remove(big.c_str());
+  std::remove(fifo.c_str());
 }
 
 // A link with inertial data (unless mass is empty) of that mass and that Ixy.
@@ -178,8 +192,12 @@ std::string Joint(const std::string& name, const std::string& type, const std::s
          "'/><child link='" + child + "'/>" + more + "</joint>\n";
 }
 
+std::string Robot(const std::string& body) {
+  return "<robot name='r'>\n" + body + "</robot>\n";
+}
+
 std::string Arm(const std::string& body) {
-  return "<?xml version='1.0'?>\n<robot name='r'>\n" + body + "</robot>\n";
+  return "<?xml version='1.0'?>\n" + Robot(body);
 }
 
 TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
@@ -222,6 +240,26 @@ TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
        "joint 'j' has no usable axis"},
       {Arm(longChain), "more than 100 moving joints"},
       {Arm(manyLinks), "more than 1000 links or joints"},
+      // Without an encoding declared, a link named by a character reference is the one the URDF
+      // parser reads ('A'): a loop, and a loop with no root, which the parser would keep alive.
+      {Robot(ab + Link("A") + Joint("j1", "continuous", "base", "A") +
+             Joint("j2", "continuous", "A", "b") + Joint("j3", "continuous", "b", "&#x141;")),
+       "link 'A' is the child of two joints ('j1' and 'j3'), which closes a loop"},
+      {Robot(Link("A") + Link("b") + Joint("j1", "continuous", "A", "b") +
+             Joint("j2", "continuous", "b", "&#x141;")),
+       "the joints form a closed loop through link 'A'"},
+      {std::string("\xff\xfe<\0r\0o\0b\0o\0t\0/\0>\0", 18),
+       "the file is UTF-16 (little-endian) text; URDF files are UTF-8"},
+      {"<!DOCTYPE robot [<!ENTITY b 'base'>]>" + Robot(ab),
+       "a DOCTYPE with declarations (<!ENTITY ...> and the like) is not supported"},
+      // Two masses that sum to more than a double holds.
+      {Arm(Link("base", "") + Link("a", "1.7e308") + Link("b", "1.7e308") + ja +
+           Joint("f", "fixed", "a", "b")),
+       "link 'a' has a mass that is not finite once the links fixed to it are joined"},
+      // A control character of the file is shown escaped.
+      {Arm(Link("base", "") + Link("a&#x1b;[31m", "") +
+           Joint("j", "continuous", "base", "a&#x1b;[31m")),
+       "link 'a\\x1b[31m', moved by joint 'j', has no inertial data"},
   };
   int row = 0;
   for (const auto& [text, problem] : files) {
@@ -284,6 +322,24 @@ TEST(VelmothSim, OddInputIsReadAsThePanelReadsIt) {
             "M 0 0\nC 0 0\nG 0 1\nF 0 1\nkinetic 1 1 0\npotential 1 1 0\nqdd 0 1\ntau 0 1\n"
             "qdd_engine 0 1\ntau_engine 0 1\n");
   EXPECT_EQ(RunSim("--version").out, std::string("velmoth-sim ") + VELMOTH_VERSION + "\n");
+
+  // A command line's vector is read to its end: 100 numbers at full precision (over 2000
+  // characters), the arm at rest without gravity, so that the row's q columns are q0 itself.
+  std::string q0;
+  for (int i = 0; i < 100; ++i) {
+    q0 += std::to_string(i) + ".012345678901234567, ";
+  }
+  const std::string out = RunSim("--links 100 --ticks 1 --gravity 0,0,0 --q0 '" + q0 + "'").out;
+  std::vector<std::string> fields(1);
+  for (char c : out.substr(out.find('\n') + 1)) {
+    if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back().push_back(c);
+    }
+  }
+  ASSERT_GT(fields.size(), 101u) << out.substr(0, 200);
+  EXPECT_EQ(fields[101].substr(0, 15), "99.012345678901");  // the last q column
 }
 
 // The largest resident set of any program this test has run so far, in kilobytes.

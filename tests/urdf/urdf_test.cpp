@@ -4,7 +4,9 @@
 // built-in arm and random chains and trees with everything the loader folds away (arbitrary axes,
 // turned joint and inertial origins, prismatic joints, fixed joints before, between and after the
 // moving ones, moving links whose mass comes only from links fixed to them, subtrees and moving
-// joints off the chain); which chain a tree gives, and what the view needs from the samples.
+// joints off the chain); which chain a tree gives, and what the view needs from the samples;
+// names read as the URDF parser reads them, values too large to simulate, and what the messages
+// show of the file.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -25,7 +27,9 @@
 
 #include "dynamics/dynamics.h"
 #include "recursive/chain.h"
+#include "urdf/urdf_chain.h"
 #include "urdf/urdf_loader.h"
+#include "urdf/urdf_text.h"
 
 namespace {
 
@@ -445,6 +449,253 @@ TEST(Urdf, ImplausibleInertiasAreWarnedAboutAndImpossibleOnesRefused) {
                          " kg m^2); it is loaded as given");
     }
     EXPECT_EQ(notices, expected);
+  }
+}
+
+// A link named in a joint by a character reference is the link the URDF parser's reader makes of
+// it: without an encoding declaration "&#x141;" is 'A' (its low byte), with UTF-8 it is 'Ł'. Loops
+// and missing roots written so are refused with one line, as the parser reads the names.
+TEST(Urdf, NamesAreCheckedAsTheParserReadsThem) {
+  const std::string mass =
+      "<inertial><mass value='1'/><inertia ixx='1' iyy='1' izz='1' ixy='0' ixz='0' "
+      "iyz='0'/></inertial>";
+  const auto link = [&](const std::string& name) {
+    return "<link name='" + name + "'>" + mass + "</link>";
+  };
+  const auto joint = [](const std::string& name, const std::string& parent,
+                        const std::string& child) {
+    return "<joint name='" + name + "' type='continuous'><parent link='" + parent +
+           "'/><child link='" + child + "'/></joint>";
+  };
+  const std::string utf8 = "<?xml version='1.0' encoding='UTF-8'?>";
+  const struct {
+    std::string head, body;
+    std::string error;  // "" when the arm loads
+    std::size_t links = 0;
+  } cases[] = {
+      // A loop back to 'A' through a reference, and with 'A' the root hidden too.
+      {"",
+       link("base") + link("A") + link("b") + joint("j0", "base", "A") + joint("j1", "A", "b") +
+           joint("j2", "b", "&#x141;"),
+       "link 'A' is the child of two joints ('j0' and 'j2'), which closes a loop"},
+      {"", link("A") + link("b") + joint("j0", "A", "b") + joint("j1", "b", "&#x141;"),
+       "the joints form a closed loop through link 'A'"},
+      {"", link("A") + link("b") + joint("j1", "&#x141;", "b") + joint("j0", "b", "A"),
+       "the joints form a closed loop through link 'A'"},
+      // A link declared twice under two spellings.
+      {"", link("base") + link("&#x141;") + link("A") + joint("j0", "base", "A"),
+       "link 'A' is not unique."},
+      // With UTF-8 declared the reference is 'Ł', and names the link written as such.
+      {utf8,
+       link("base") + link("A") + link("Ł") + joint("j0", "base", "A") +
+           joint("j1", "A", "&#x141;"),
+       "", 2},
+      {"",
+       link("base") + link("A") + link("b") + joint("j0", "base", "&#x141;") +
+           joint("j1", "A", "b"),
+       "", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    std::string error;
+    const std::unique_ptr<Robot> robot =
+        LoadUrdfRobotFromText(c.head + "<robot name='r'>" + c.body + "</robot>", "t", error);
+    if (c.error.empty()) {
+      ASSERT_TRUE(robot) << error;
+      EXPECT_EQ(robot->links.size(), c.links);
+    } else {
+      EXPECT_FALSE(robot);
+      EXPECT_EQ(error, "t: " + c.error);
+    }
+  }
+}
+
+// The parser's model is checked on its own, should a model ever reach the chain with links that
+// close a loop: it is refused, and never walked round.
+TEST(Urdf, AModelWhoseJointsCloseALoopIsRefusedWithoutWalkingRoundIt) {
+  const auto make = [](const std::string& shape, urdf::ModelInterface& model) {
+    // "parent child, ...": joints named after their child; the first parent is the root.
+    std::istringstream in(shape);
+    for (std::string parent, child; in >> parent >> child;) {
+      child.erase(child.find_last_not_of(',') + 1);
+      for (const std::string& name : {parent, child}) {
+        if (!model.links_.count(name)) {
+          model.links_[name] = std::make_shared<urdf::Link>();
+          model.links_[name]->name = name;
+        }
+      }
+      auto joint = std::make_shared<urdf::Joint>();
+      joint->name = "j" + child + std::to_string(model.joints_.size());
+      joint->type = urdf::Joint::CONTINUOUS;
+      joint->parent_link_name = parent;
+      joint->child_link_name = child;
+      model.links_[parent]->child_joints.push_back(joint);
+      if (model.joints_.count(child) == 0) {  // a second joint to a child only in the links
+        model.joints_[child] = joint;
+      }
+      model.root_link_ = model.root_link_ ? model.root_link_ : model.links_[parent];
+    }
+  };
+  const struct {
+    std::string shape, error;
+  } cases[] = {
+      {"base a, a b, b a", "the joints form a closed loop through link 'a'"},
+      {"a b, b a", "the joints form a closed loop; no link is the root"},
+      {"base c, a b, b a", "the joints form a closed loop"},
+      {"base a, a a", "the joints form a closed loop through link 'a'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    urdf::ModelInterface model;
+    make(c.shape, model);
+    std::vector<UrdfNode> tree;
+    EXPECT_EQ(UrdfTreeOrder(model, tree), c.error);
+  }
+  urdf::ModelInterface twoParents;
+  make("base a, base b, b a", twoParents);
+  twoParents.joints_["other"] = twoParents.links_["b"]->child_joints[0];
+  std::vector<UrdfNode> tree;
+  EXPECT_EQ(UrdfTreeOrder(twoParents, tree),
+            "link 'a' is the child of two joints ('ja0' and 'other'), which closes a loop");
+}
+
+// Values that are finite in the file but not once links are joined, or whose squares and products
+// in the dynamics overflow, are refused naming the link; just below the bound both engines'
+// M and G stay finite.
+TEST(Urdf, ValuesTooLargeToSimulateAreRefusedNamingTheLink) {
+  const auto arm = [](const std::string& massA, const std::string& massB, const std::string& type,
+                      const std::string& origin, const std::string& inertia = "1") {
+    const auto link = [&](const std::string& name, const std::string& m) {
+      return "<link name='" + name + "'><inertial><mass value='" + m + "'/><inertia ixx='" +
+             inertia + "' iyy='" + inertia + "' izz='" + inertia +
+             "' ixy='0' ixz='0' iyz='0'/></inertial></link>";
+    };
+    return "<robot name='r'><link name='base'/>" + link("a", massA) + link("b", massB) +
+           "<joint name='ja' type='continuous'><parent link='base'/><child link='a'/></joint>"
+           "<joint name='jb' type='" +
+           type + "'><parent link='a'/><child link='b'/><origin xyz='" + origin +
+           "'/></joint></robot>";
+  };
+  const struct {
+    std::string text, error;
+  } cases[] = {
+      {arm("1.7e308", "1.7e308", "fixed", "0 0 0"),
+       "link 'a' has a mass that is not finite once the links fixed to it are joined"},
+      {arm("1", "1", "fixed", "0 0 0", "1.7e308"),
+       "link 'a' has an inertia that is not finite once the links fixed to it are joined"},
+      // Joined 1e300 m apart: the parallel-axis term overflows.
+      {arm("1", "1", "fixed", "1e300 0 0"),
+       "link 'a' has an inertia that is not finite once the links fixed to it are joined"},
+      {arm("1", "1", "continuous", "1e308 0 0"),
+       "link 'a' is too long: the square of its length is not finite"},
+      {arm("1", "1", "continuous", "1e153 0 0"),
+       "link 'b' is too heavy or too far from the joints before it: the arm's inertia about "
+       "them is not finite"},
+      {arm("1", "1e300", "continuous", "1e5 0 0"),
+       "link 'b' is too heavy or too far from the joints before it: the arm's inertia about "
+       "them is not finite"},
+      {arm("1", "1e290", "continuous", "1e5 0 0"), ""},
+      {arm("1", "1", "continuous", "1e152 0 0"), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string error;
+    const std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(c.text, "t", error);
+    if (!c.error.empty()) {
+      EXPECT_FALSE(robot);
+      EXPECT_EQ(error, "t: " + c.error);
+      continue;
+    }
+    ASSERT_TRUE(robot) << error;
+    for (const auto& link : robot->links) {
+      link->q = 0.7;
+      link->qd = 0.0;
+    }
+    const EquationTerms t = EvaluateEquationTerms(*robot);
+    const recursive::ChainModel model = recursive::BuildChainModel(*robot);
+    recursive::ChainData data(2);
+    const double q[2] = {0.7, 0.7}, zero[2] = {0.0, 0.0};
+    double m[4], g[2];
+    recursive::Kinematics(model, data, q, zero, {0.0, 0.0, -9.81});
+    recursive::NewtonEuler(model, data, zero, g);
+    recursive::CompositeBody(model, data, m);
+    for (uint32_t i = 0; i < 2; ++i) {
+      EXPECT_TRUE(std::isfinite(t.G(i, 0)) && std::isfinite(g[i])) << i;
+      for (uint32_t j = 0; j < 2; ++j) {
+        EXPECT_TRUE(std::isfinite(t.M(i, j)) && std::isfinite(m[2 * i + j])) << i << ", " << j;
+      }
+    }
+  }
+}
+
+// Every line quotes the file's text with its control characters escaped, and on one line; text
+// in UTF-16 or UTF-32 is named, and DOCTYPE declarations are refused.
+TEST(Urdf, MessagesShowTheFilesTextEscapedAndNameWhatCannotBeRead) {
+  const struct {
+    std::string in, out;
+  } lines[] = {
+      {"a\x1b[31mred\x7f", "a\\x1b[31mred\\x7f"},
+      {"line\nbreak\r\ttab", "line break \\x09tab"},
+      {"\xc2\x9b"
+       "csi \xc2\xa0\xc5\x81 kept",
+       "\\u009bcsi \xc2\xa0\xc5\x81 kept"},
+      {"raw \x9b and cut \xc5", "raw \\x9b and cut \\xc5"},
+  };
+  for (const auto& l : lines) {
+    EXPECT_EQ(PrintableLine(l.in), l.out);
+  }
+  // In an error and in a notice alike.
+  const std::string body =
+      "<robot name='r'><link name='base'/><link name='a&#x1b;[31m'><inertial><mass value='1'/>"
+      "<inertia ixx='1' iyy='1' izz='1' ixy='0' ixz='0' iyz='0'/></inertial></link>"
+      "<joint name='j' type='continuous'><parent link='base'/><child link='a&#x1b;[31m'/>"
+      "</joint>";
+  std::string error;
+  std::vector<std::string> notices;
+  EXPECT_FALSE(LoadUrdfRobotFromText(body + "</robot>", "t", error, {"x"}));
+  EXPECT_EQ(error, "t: --tip: there is no link 'x'");
+  EXPECT_FALSE(LoadUrdfRobotFromText(
+      body + "<joint name='k&#x9b;' type='fixed'><parent link='a&#x1b;[31m'/></joint></robot>", "t",
+      error));
+  EXPECT_EQ(error.find_first_of("\x1b\x9b"), std::string::npos) << error;
+  EXPECT_NE(error.find("\\x9b"), std::string::npos) << error;
+  EXPECT_TRUE(LoadUrdfRobotFromText(
+      body + "<link name='c'/><joint name='h&#x1b;' type='continuous'><parent link='base'/>"
+             "<child link='c'/></joint></robot>",
+      "t", error, {"a\x1b[31m"}, &notices));
+  EXPECT_EQ(notices, std::vector<std::string>{"t: 1 joint off the chain is held fixed (h\\x1b)"});
+
+  const std::string xml = "<robot name='r'><link name='a'/></robot>";
+  const auto widened = [&](int width, bool big, const std::string& mark) {
+    std::string out = mark;
+    for (char c : xml) {
+      std::string unit(static_cast<std::size_t>(width), '\0');
+      unit[big ? unit.size() - 1 : 0] = c;
+      out += unit;
+    }
+    return out;
+  };
+  const struct {
+    std::string text, error;
+  } texts[] = {
+      {widened(2, false, "\xff\xfe"),
+       "the file is UTF-16 (little-endian) text; URDF files are UTF-8"},
+      {widened(2, false, ""), "the file is UTF-16 (little-endian) text; URDF files are UTF-8"},
+      {widened(2, true, "\xfe\xff"), "the file is UTF-16 (big-endian) text; URDF files are UTF-8"},
+      {widened(2, true, ""), "the file is UTF-16 (big-endian) text; URDF files are UTF-8"},
+      {widened(4, false, std::string("\xff\xfe\0\0", 4)),
+       "the file is UTF-32 (little-endian) text; URDF files are UTF-8"},
+      {widened(4, true, ""), "the file is UTF-32 (big-endian) text; URDF files are UTF-8"},
+      {"<!DOCTYPE robot [ <!ENTITY n 'a'> ]>" + xml,
+       "a DOCTYPE with declarations (<!ENTITY ...> and the like) is not supported"},
+      {"<?pi >" + std::string(50, ' ') + "<robot name='r'/> ?>\n" + xml,
+       "a processing instruction holding '<' at line 1 is not supported"},
+      // Not the UTF-16 of a URDF file: a NUL in UTF-8 text.
+      {xml + '\0', "malformed XML (a NUL character)"},
+      {"\xef\xbb\xbf<!DOCTYPE robot SYSTEM 'robot.dtd'>" + xml, ""},
+  };
+  for (const auto& t : texts) {
+    EXPECT_EQ(CheckUrdfText(t.text), t.error);
   }
 }
 
