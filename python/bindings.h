@@ -59,6 +59,8 @@ struct ArmModel {
   std::string path, text, source, tip;
   // The loader's notices ("FILE: text" each): joints held off the chain, implausible inertias.
   std::vector<std::string> notices;
+  // The moving joints' names, base first.
+  std::vector<std::string> jointNames;
 
   bool FromFile() const { return kind != Kind::kBuiltIn; }
   std::size_t Dof() const { return Arm().links.size(); }
@@ -79,11 +81,10 @@ struct Terms {
   double kinetic = 0.0, potential = 0.0;
 };
 
-// The terms of arm (a copy is evaluated; arm is not changed) in the state (q, qd), n values each,
-// with the torques and accelerations given, in closed form and by engine: what velmoth-sim terms
-// computes.
-Terms EvaluateTerms(const Robot& arm, EngineKind engine, const double* q, const double* qd,
-                    const double* torque, const double* accel);
+// The terms of robot (a copy, which is changed) in the state (q, qd), n values each, with the
+// torques and accelerations given, in closed form and by engine: what velmoth-sim terms computes.
+Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engine, const double* q,
+                    const double* qd, const double* torque, const double* accel);
 
 // The Python class of DivergenceWarning, made by the module.
 py::handle DivergenceWarningType();

@@ -1,5 +1,6 @@
 // velmoth.Simulation: an arm, its state and the tick of both programs (Stepper), stepped from
 // Python one tick at a time or run for many ticks in C++.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -50,6 +51,7 @@ class Simulation {
     }
     input_ = matrix<double>(static_cast<uint32_t>(n_), 1);
     values_.resize(n_);
+    tau_.assign(n_, 0.0);
     SetState(q0, qd0);
     stepper_ = std::make_unique<Stepper>(*robot_, options);
   }
@@ -78,6 +80,7 @@ class Simulation {
     ReadInput(torque, "torque");
     const matrix<double>& accel = stepper_->Forward(input_);
     ++tick_;
+    tau_ = values_;
     return Column(accel);
   }
 
@@ -86,6 +89,7 @@ class Simulation {
     ReadInput(accel, "accel");
     const matrix<double>& torque = stepper_->Inverse(input_);
     ++tick_;
+    KeepTorque(torque);
     return Column(torque);
   }
 
@@ -156,6 +160,7 @@ class Simulation {
         }
         const matrix<double>& tau = forward ? input_ : stepper_->Inverse(input_);
         ++tick_;
+        KeepTorque(tau);  // what `tau` reads, also when the run ends early
         if (diverged == 0 && !Finite(tau)) {
           diverged = tick_;
         }
@@ -212,13 +217,14 @@ class Simulation {
     if (!AllFinite(qs) || !AllFinite(qds)) {
       throw py::value_error("the state is not finite: set q and qd, or give them to terms()");
     }
-    return EvaluateTerms(*robot_, kind, qs.data(), qds.data(), t.data(), a.data());
+    return EvaluateTerms(CloneRobot(*robot_), kind, qs.data(), qds.data(), t.data(), a.data());
   }
 
   void Reset(py::handle q, py::handle qd) {
     Busy busy(*this);
     SetState(q, qd);
     tick_ = 0;
+    std::fill(tau_.begin(), tau_.end(), 0.0);
     stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
   }
 
@@ -237,6 +243,11 @@ class Simulation {
     for (std::size_t i = 0; i < n_; ++i) {
       (*robot_->links[i]).*field = values_[i];
     }
+  }
+
+  py::array_t<double> Torque() {
+    Busy busy(*this);
+    return VectorArray(tau_.data(), n_);
   }
 
   double Number(double Robot::*field) {
@@ -312,6 +323,12 @@ class Simulation {
     }
   }
 
+  void KeepTorque(const matrix<double>& tau) {
+    for (std::size_t i = 0; i < n_; ++i) {
+      tau_[i] = tau(static_cast<uint32_t>(i), 0);
+    }
+  }
+
   void SetGravity(py::handle value) {
     double g[3];
     ReadJointVector(value, 3, "gravity", g);
@@ -369,6 +386,7 @@ class Simulation {
   std::unique_ptr<Stepper> stepper_;
   matrix<double> input_;        // the tick's torques or accelerations, n x 1
   std::vector<double> values_;  // a joint vector read or written
+  std::vector<double> tau_;     // the last tick's torques, applied or found
   uint64_t tick_ = 0;
   std::mutex busy_;
 };
@@ -377,7 +395,7 @@ const char* const kSimulationDoc =
     R"doc(An arm in motion: its state and the tick of the Velmoth window and velmoth-sim.
 
 Simulation(robot, *, engine=None, integrator=None, substeps=None,
-           viscous=None, coulomb=None, gravity=None, q0=None, qd0=None)
+           viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)
 
 Every tick advances the arm by 0.01 s with the very code both programs run
 (their Stepper), with the same defaults: the built-in arm takes the closed
@@ -387,7 +405,7 @@ gravity (0, 0, -9.81) unless told otherwise. So a run from a new Simulation
 is bit for bit what ``velmoth-sim run`` prints with the same options:
 
     >>> import velmoth
-    >>> sim = velmoth.Simulation(velmoth.Robot(links=2), viscous=0, coulomb=0)
+    >>> sim = velmoth.Simulation(velmoth.Robot.builtin(2), viscous=0, coulomb=0)
     >>> run = sim.run(1000, every=10)  # velmoth-sim run --links 2 --viscous 0
     >>> run.q[-1], run.total[-1]       #     --coulomb 0 --ticks 1000 --every 10
 
@@ -428,13 +446,13 @@ void BindSimulation(py::module_& m) {
                     py::handle, py::handle, py::handle, py::handle>(),
            py::arg("robot"), py::kw_only(), py::arg("engine") = py::none(),
            py::arg("integrator") = py::none(), py::arg("substeps") = py::none(),
-           py::arg("viscous") = py::none(), py::arg("coulomb") = py::none(),
-           py::arg("gravity") = py::none(), py::arg("q0") = py::none(), py::arg("qd0") = py::none(),
-           Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, viscous=None, "
-               "coulomb=None, gravity=None, q0=None, qd0=None)\n\n"
+           py::arg("viscous") = 0.1, py::arg("coulomb") = 0.1,
+           py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81), py::arg("q0") = py::none(),
+           py::arg("qd0") = py::none(),
+           Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, viscous=0.1, "
+               "coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)\n\n"
                "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest), "
-               "tick 0. engine, integrator and substeps default to the robot's (see the class); "
-               "viscous, coulomb and gravity to the robot's own (0.1, 0.1, (0, 0, -9.81))."))
+               "tick 0. engine, integrator and substeps default to the robot's (see the class)."))
       .def(
           "step", [](S& s, py::handle torque) { return s.Step(torque); },
           py::arg("torque") = py::none(),
@@ -500,7 +518,8 @@ Trajectory.diverged_at gives that first tick.)doc"))
           "reset", [](S& s, py::handle q, py::handle qd) { s.Reset(q, qd); },
           py::arg("q") = py::none(), py::arg("qd") = py::none(),
           Doc("reset(q=None, qd=None)\n\nStarts again as a new Simulation of the same robot, "
-              "step, friction and gravity starts: at q, qd (default: zero, at rest), tick 0, with "
+              "step, friction and gravity starts: at q, qd (default: zero, at rest, as the "
+              "window's Reset), tick 0, with "
               "no energies yet and a fresh step (the implicit step's energy budget and substep "
               "refinement start anew)."))
       .def_property_readonly(
@@ -520,6 +539,10 @@ Trajectory.diverged_at gives that first tick.)doc"))
       .def_property_readonly(
           "qdd", [](S& s) { return s.Joint(&Link::qdd); },
           Doc("The last tick's accelerations (n,): its change of velocity over 0.01 s."))
+      .def_property_readonly(
+          "tau", [](S& s) { return s.Torque(); },
+          Doc("The last tick's joint torques (n,): applied (step, forward runs) or found "
+              "(step_inverse, inverse runs); zeros before the first tick."))
       .def_property_readonly(
           "kinetic", [](S& s) { return s.Number(&Robot::kineticEnergy); },
           Doc("The kinetic energy the last tick reported, J (of the state at the start of a "

@@ -22,12 +22,16 @@ velmoth-sim, bit for bit:
     >>> run.q.shape, run.total[-1]
     >>> qdd = sim.step([0, 1, 0, 0, 0, 0])    # one tick from Python
 
-Robot         the built-in arm (Robot(links=6)), or the arm of a URDF file
+Robot         the built-in arm (Robot.builtin(links=6)), or the arm of a URDF
+              file (Robot.from_urdf(path, tip=None))
 Simulation    an arm's state and its tick: step, step_inverse, run (GIL
-              released), terms
+              released), reset, terms
 Trajectory    the rows of a run: velmoth-sim run's columns as arrays
 Terms         M, C, G, F, the energies, forward and inverse dynamics of one
               state
+terms(robot, q, qd)            M, C, G, F (unpacks so) of a state
+forward_dynamics(robot, q, qd, tau, engine=None)   the accelerations
+inverse_dynamics(robot, q, qd, qdd, engine=None)   the torques
 LoadError     a URDF file the loader refuses (a ValueError)
 DivergenceWarning   a run whose state stopped being finite
 
