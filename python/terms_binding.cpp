@@ -155,42 +155,62 @@ Terms TermsFunction(const ArmModel& robot, py::handle q, py::handle qd, py::hand
                        t.data(), a.data());
 }
 
+// The engine of a function with euler_tick: the closed form's own dynamics exist only in it.
+EngineKind EulerTickEngine(const ArmModel& robot, py::handle engine, bool eulerTick) {
+  if (!eulerTick) {
+    return EngineOf(robot, engine);
+  }
+  if (!engine.is_none() && EngineOf(robot, engine) != EngineKind::kClosedForm) {
+    throw py::value_error(
+        "euler_tick=True is the closed form's own dynamics: engine must be "
+        "'closed-form' or None");
+  }
+  return EngineKind::kClosedForm;
+}
+
+// A copy of the arm in the state (q, qd) with the accelerations qdd on its links.
+void PlaceState(Robot& arm, const std::vector<double>& q, const std::vector<double>& qd,
+                const std::vector<double>& qdd) {
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    arm.links[i]->q = q[i];
+    arm.links[i]->qd = qd[i];
+    arm.links[i]->qdd = qdd[i];
+  }
+}
+
 py::array_t<double> ForwardFunction(const ArmModel& robot, py::handle q, py::handle qd,
-                                    py::handle tau, py::handle engine, bool damped,
+                                    py::handle tau, py::handle engine, bool eulerTick,
                                     py::handle viscous, py::handle coulomb, py::handle gravity) {
   const auto qs = Joints(robot, q, "q"), qds = Joints(robot, qd, "qd");
   const auto t = Joints(robot, tau, "tau");
-  const EngineKind kind = EngineOf(robot, engine);
-  if (damped && kind != EngineKind::kClosedForm) {
-    throw py::value_error(
-        "damped=True is the closed form's pseudo-inverse: engine must be "
-        "'closed-form' or None");
-  }
+  const EngineKind kind = EulerTickEngine(robot, engine, eulerTick);
   const std::unique_ptr<Robot> arm = ArmWith(robot, viscous, coulomb, gravity);
   const std::size_t n = qs.size();
-  if (!damped) {
+  if (!eulerTick) {
     std::vector<double> qdd(n);
     EngineForward(*arm, kind, qs.data(), qds.data(), t.data(), qdd.data());
     return VectorArray(qdd.data(), n);
   }
+  PlaceState(*arm, qs, qds, std::vector<double>(n, 0.0));
   matrix<double> torque(static_cast<uint32_t>(n), 1);
   for (std::size_t i = 0; i < n; ++i) {
-    arm->links[i]->q = qs[i];
-    arm->links[i]->qd = qds[i];
-    arm->links[i]->qdd = 0.0;
     torque(static_cast<uint32_t>(i), 0) = t[i];
   }
   return Vector(ForwardDynamics(*arm, torque));
 }
 
 py::array_t<double> InverseFunction(const ArmModel& robot, py::handle q, py::handle qd,
-                                    py::handle qdd, py::handle engine, py::handle viscous,
-                                    py::handle coulomb, py::handle gravity) {
+                                    py::handle qdd, py::handle engine, bool eulerTick,
+                                    py::handle viscous, py::handle coulomb, py::handle gravity) {
   const auto qs = Joints(robot, q, "q"), qds = Joints(robot, qd, "qd");
   const auto a = Joints(robot, qdd, "qdd");
-  const EngineKind kind = EngineOf(robot, engine);
+  const EngineKind kind = EulerTickEngine(robot, engine, eulerTick);
   const std::unique_ptr<Robot> arm = ArmWith(robot, viscous, coulomb, gravity);
   const std::size_t n = qs.size();
+  if (eulerTick) {
+    PlaceState(*arm, qs, qds, a);
+    return Vector(InverseDynamics(*arm));
+  }
   std::vector<double> tau(n);
   EngineInverse(*arm, kind, qs.data(), qds.data(), a.data(), tau.data());
   return VectorArray(tau.data(), n);
@@ -260,30 +280,31 @@ void BindTerms(py::module_& m) {
   m.def(
       "forward_dynamics",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle tau, py::handle engine,
-         bool damped, py::handle viscous, py::handle coulomb, py::handle gravity) {
-        return ForwardFunction(robot, q, qd, tau, engine, damped, viscous, coulomb, gravity);
+         bool eulerTick, py::handle viscous, py::handle coulomb, py::handle gravity) {
+        return ForwardFunction(robot, q, qd, tau, engine, eulerTick, viscous, coulomb, gravity);
       },
       py::arg("robot"), py::arg("q"), py::arg("qd"), py::arg("tau"), py::kw_only(),
-      py::arg("engine") = py::none(), py::arg("damped") = false, VELMOTH_ARM_SETTINGS,
-      Doc("forward_dynamics(robot, q, qd, tau, *, engine=None, damped=False, viscous=0.1, "
+      py::arg("engine") = py::none(), py::arg("euler_tick") = false, VELMOTH_ARM_SETTINGS,
+      Doc("forward_dynamics(robot, q, qd, tau, *, engine=None, euler_tick=False, viscous=0.1, "
           "coulomb=0.1, gravity=(0, 0, -9.81)) -> numpy.ndarray\n\n"
           "The joint accelerations (n,) that the torques `tau` cause in the state (q, qd): "
           "M qdd = tau - C qd - G - F solved exactly by `engine` ('closed-form' or 'recursive'; "
-          "None: the robot's default), ``velmoth-sim terms``' qdd_engine. damped=True gives the "
-          "closed form's damped pseudo-inverse M'(M M' + 1e-8 I)^-1 instead, which the built-in "
-          "arm's Euler tick integrates (velmoth-sim terms' qdd)."));
+          "None: the robot's default), ``velmoth-sim terms``' qdd_engine. euler_tick=True gives "
+          "what the closed form's Euler tick integrates instead, the damped pseudo-inverse "
+          "M'(M M' + 1e-8 I)^-1 (velmoth-sim terms' qdd)."));
   m.def(
       "inverse_dynamics",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle qdd, py::handle engine,
-         py::handle viscous, py::handle coulomb, py::handle gravity) {
-        return InverseFunction(robot, q, qd, qdd, engine, viscous, coulomb, gravity);
+         bool eulerTick, py::handle viscous, py::handle coulomb, py::handle gravity) {
+        return InverseFunction(robot, q, qd, qdd, engine, eulerTick, viscous, coulomb, gravity);
       },
       py::arg("robot"), py::arg("q"), py::arg("qd"), py::arg("qdd"), py::kw_only(),
-      py::arg("engine") = py::none(), VELMOTH_ARM_SETTINGS,
-      Doc("inverse_dynamics(robot, q, qd, qdd, *, engine=None, viscous=0.1, coulomb=0.1, "
-          "gravity=(0, 0, -9.81)) -> numpy.ndarray\n\n"
+      py::arg("engine") = py::none(), py::arg("euler_tick") = false, VELMOTH_ARM_SETTINGS,
+      Doc("inverse_dynamics(robot, q, qd, qdd, *, engine=None, euler_tick=False, viscous=0.1, "
+          "coulomb=0.1, gravity=(0, 0, -9.81)) -> numpy.ndarray\n\n"
           "The joint torques (n,) that give the accelerations `qdd` in the state (q, qd): "
           "M qdd + C qd + G + F by `engine` ('closed-form' or 'recursive'; None: the robot's "
-          "default), ``velmoth-sim terms``' tau_engine. The computed-torque law of a "
-          "controller."));
+          "default), ``velmoth-sim terms``' tau_engine; euler_tick=True sums them as the closed "
+          "form's inverse Euler tick does (velmoth-sim terms' tau). With qdd a desired "
+          "acceleration, the computed-torque law."));
 }

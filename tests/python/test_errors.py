@@ -2,8 +2,10 @@
 velmoth.LoadError with the loader's line, and every bad argument as TypeError or ValueError
 before it reaches the matrix library (whose own errors would end the process)."""
 import math
-import pickle
 import os
+import pickle
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -67,21 +69,43 @@ TEXT_REFUSALS = [
     (tree("base a c, a b x"), "",
      "joint 'b' is floating; only revolute, continuous, prismatic and fixed joints can be "
      "simulated"),
-    (tree("base a c, a b l"), "",
-     "joint 'b' is planar; only revolute, continuous, prismatic and fixed joints can be "
-     "simulated"),
     (tree("base l1 c, l1 l2 c l1"), "",
      "joint 'l2' mimics joint 'l1', and joints coupled to others cannot be simulated; --tip "
      "can end the chain before it, at 'l1'"),
-    (tree("world base f, base l1 c l0"), "",
-     "joint 'l1' mimics joint 'l0', and joints coupled to others cannot be simulated; --tip "
-     "can choose a chain without it"),
     (tree("base a c", axis="0 0 0"), "", "joint 'a' has no usable axis"),
     (tree(TORSO), "nope", "--tip: there is no link 'nope'"),
     (tree(TORSO), "world", "--tip: 'world' is the root link; the chain must end below it"),
     (tree(", ".join(f"l{i} l{i + 1} c" for i in range(101))), "", "more than 100 moving joints"),
     (tree("base a c, a b c", links_extra={"b": ""}), "",
      "link 'b', moved by joint 'b', has no inertial data"),
+    ("\ufeff<robot name='r'/>".encode("utf-16-le"), "",
+     "the file is UTF-16 (little-endian) text; URDF files are UTF-8"),
+    ("<robot name='r'/>".encode("utf-16-be"), "",
+     "the file is UTF-16 (big-endian) text; URDF files are UTF-8"),
+    ("\ufeff<robot name='r'/>".encode("utf-32-le"), "",
+     "the file is UTF-32 (little-endian) text; URDF files are UTF-8"),
+    ("<!DOCTYPE robot [<!ENTITY b 'base'>]>" + tree("base a c"), "",
+     "a DOCTYPE with declarations (<!ENTITY ...> and the like) is not supported"),
+    ("<?pi >" + " " * 50 + "<robot name='r'/> ?>\n" + tree("base a c"), "",
+     "a processing instruction holding '<' at line 1 is not supported"),
+    # Without an encoding declared the parser's reader takes "&#x141;" for 'A': loops it hides.
+    (tree("base A c, A b c").replace("</robot>", "<joint name='j3' type='continuous'>"
+                                     "<parent link='b'/><child link='&#x141;'/></joint></robot>"),
+     "", "link 'A' is the child of two joints ('A' and 'j3'), which closes a loop"),
+    (tree("A b c").replace("</robot>", "<joint name='j2' type='continuous'><parent link='b'/>"
+                           "<child link='&#x141;'/></joint></robot>"), "",
+     "the joints form a closed loop through link 'A'"),
+    (tree("base a c, a b f", links_extra={"a": INERTIAL.replace("'1'/>", "'1.7e308'/>", 1),
+                                          "b": INERTIAL.replace("'1'/>", "'1.7e308'/>", 1)}), "",
+     "link 'a' has a mass that is not finite once the links fixed to it are joined"),
+    (tree("base a c").replace(
+        "<child link='a'/>", "<child link='a'/><origin xyz='1e308 0 0'/>").replace(
+        "</robot>", "<link name='b'>" + INERTIAL + "</link><joint name='b' type='continuous'>"
+        "<parent link='a'/><child link='b'/><origin xyz='1e308 0 0'/></joint></robot>"), "",
+     "link 'a' is too long: the square of its length is not finite"),
+    # A control character in a name is shown escaped.
+    (tree("base a c", links_extra={"a": ""}).replace("'a'", "'a&#x1b;[31m'"), "",
+     "link 'a\\x1b[31m', moved by joint 'a\\x1b[31m', has no inertial data"),
 ]
 
 
@@ -89,62 +113,53 @@ TEXT_REFUSALS = [
                          ids=[m.split(" (")[0][:40] for _, _, m in TEXT_REFUSALS])
 def test_every_refusal_of_the_loader_is_a_load_error_with_its_line(text, tip, message):
     assert refused(text, tip) == "t: " + message
+    assert issubclass(velmoth.LoadError, ValueError)
 
 
 def test_the_urdf_parsers_own_complaints_come_through():
-    # A joint without a child link, numbers that are none or not finite (which the loader's own
-    # checks would also refuse), no links at all: urdfdom names the fault.
-    for text, part in [
-        ("<robot name='a'><link name='b'/><joint name='j' type='fixed'>"
-         "<parent link='b'/></joint></robot>", "[j]"),
-        (tree("base a c", links_extra={"a": "<inertial><mass value='heavy'/></inertial>"}), "[a]"),
-        (tree("base a c", links_extra={"a": "<inertial><mass value='inf'/><inertia ixx='1' "
-                                            "iyy='1' izz='1' ixy='0' ixz='0' iyz='0'/></inertial>"}),
-         "[a]"),
-        (tree("base a c").replace("<axis", "<origin xyz='nan 0 0'/><axis"), "[a]"),
-        ("<robot name='a'/>", ""),
-    ]:
+    for text, part in [("<robot name='a'><link name='b'/><joint name='j' type='fixed'>"
+                        "<parent link='b'/></joint></robot>", "[j]"),
+                       (tree("base a c", links_extra={"a": "<inertial><mass value='heavy'/>"
+                                                           "</inertial>"}), "[a]")]:
         message = refused(text)
         assert message.startswith("t: ") and part in message and "\n" not in message
 
 
 def test_files_that_cannot_be_read(tmp_path):
-    missing = tmp_path / "missing.urdf"
-    with pytest.raises(velmoth.LoadError, match="^" + str(missing) +
-                       ": cannot open: No such file or directory$"):
-        velmoth.Robot.from_urdf(missing)
-    with pytest.raises(velmoth.LoadError, match=": cannot read: Is a directory$"):
-        velmoth.Robot.from_urdf(str(tmp_path))
-    big = tmp_path / "big.urdf"
+    missing, big, empty = tmp_path / "missing.urdf", tmp_path / "big.urdf", tmp_path / "empty.urdf"
     with open(big, "wb") as f:
         f.truncate(17 << 20)
-    with pytest.raises(velmoth.LoadError, match=r"big\.urdf: larger than 16 MiB$"):
-        velmoth.Robot.from_urdf(big)
-    empty = tmp_path / "empty.urdf"
     empty.write_bytes(b"")
-    with pytest.raises(ValueError, match=r"empty\.urdf: the file is empty$"):
-        velmoth.Robot.from_urdf(os.fsencode(empty))
+    for path, message in [(missing, "cannot open: No such file or directory"),
+                          (str(tmp_path), "cannot read: Is a directory"),
+                          (big, "larger than 16 MiB"), (os.fsencode(empty), "the file is empty")]:
+        with pytest.raises(velmoth.LoadError) as error:
+            velmoth.Robot.from_urdf(path)
+        assert str(error.value) == f"{os.fsdecode(path)}: {message}"
 
 
-def test_a_load_error_is_a_value_error_and_loading_goes_on_working():
-    assert issubclass(velmoth.LoadError, ValueError)
-    refused("")
-    robot = velmoth.Robot.from_urdf(SAMPLES / "arm7_gripper.urdf")
-    assert robot.dof == 7 and len(robot.notices) == 1
-    assert "held fixed (finger_left_joint, finger_right_joint)" in robot.notices[0]
+def test_files_that_are_not_regular_are_refused_without_blocking(tmp_path):
+    # A FIFO without a writer would block its reader for good: a child process with a time limit
+    # fails the test instead of hanging it.
+    fifo = tmp_path / "arm.urdf"
+    os.mkfifo(fifo)
+    code = ("import sys, velmoth\ntry:\n    velmoth.Robot.from_urdf(sys.argv[1])\n"
+            "except velmoth.LoadError as error:\n    print(error)")
+    for path, kind in [(fifo, "a FIFO"), ("/dev/zero", "a character device")]:
+        done = subprocess.run([sys.executable, "-c", code, str(path)], capture_output=True,
+                              text=True, timeout=20, check=False)
+        assert done.stdout == f"{path}: cannot read: not a regular file ({kind})\n", done.stderr
 
 
 @pytest.fixture
 def sim():
-    return velmoth.Simulation(velmoth.Robot(links=3))
+    return velmoth.Simulation(velmoth.Robot.builtin(links=3))
 
 
 @pytest.mark.parametrize("value,error,match", [
     ([1, 2], ValueError, r"torque must have 3 elements \(one per moving joint\), not shape \(2,\)"),
-    ([1, 2, 3, 4], ValueError, r"not shape \(4,\)"),
     ([[1, 2, 3]], ValueError, r"not shape \(1, 3\)"),
     (np.zeros((3, 1)), ValueError, r"not shape \(3, 1\)"),
-    (1.0, ValueError, r"not shape \(\)"),
     ([1, math.nan, 3], ValueError, "torque must be finite, not nan at index 1"),
     ([1, 2, -math.inf], ValueError, "torque must be finite, not -inf at index 2"),
     (np.array([1e308, 1e309, 0]), ValueError, "not inf at index 1"),
@@ -153,15 +168,19 @@ def sim():
     ({"a": 1}, TypeError, "must be a sequence of 3 numbers"),
 ])
 def test_bad_joint_vectors_are_refused_before_the_tick(sim, value, error, match):
-    for call in (sim.step, lambda v: sim.run(5, v), lambda v: sim.terms(v)):
-        with pytest.raises(error, match=match):
+    robot = sim.robot
+    for call in (sim.step, lambda v: sim.run(5, v), lambda v: sim.terms(v),
+                 lambda v: velmoth.terms(robot, [0, 0, 0], None, v),
+                 lambda v: velmoth.forward_dynamics(robot, [0, 0, 0], [0, 0, 0], v),
+                 lambda v: velmoth.inverse_dynamics(robot, [0, 0, 0], [0, 0, 0], v)):
+        with pytest.raises(error, match=match.replace("torque", "(torque|tau|qdd)")):
             call(value)
     with pytest.raises(error):
         sim.step_inverse(value)
     with pytest.raises(error):
         sim.q = value
     with pytest.raises(error):
-        velmoth.Simulation(velmoth.Robot(links=3), qd0=value)
+        velmoth.Simulation(velmoth.Robot.builtin(links=3), qd0=value)
     assert sim.tick == 0 and list(sim.q) == [0, 0, 0]
 
 
@@ -173,22 +192,19 @@ def test_vectors_of_any_numeric_kind_are_taken(sim):
 
 
 def test_bad_settings_are_refused(sim):
-    robot = velmoth.Robot(links=2)
+    robot = velmoth.Robot.builtin(links=2)
     for kwargs, error, match in [
         ({"engine": "fast"}, ValueError, "engine must be 'closed-form' or 'recursive', not 'fast'"),
         ({"integrator": "verlet"}, ValueError, "integrator must be one of 'euler', 'implicit', "
                                                "'rk4', not 'verlet'"),
         ({"substeps": 0}, ValueError, "substeps must be from 1 to 1000, not 0"),
-        ({"substeps": 1001}, ValueError, "not 1001"),
         ({"viscous": math.nan}, ValueError, "viscous must be finite, not nan"),
         ({"coulomb": "0.1"}, TypeError, "coulomb must be a number"),
         ({"gravity": [0, -9.81]}, ValueError, r"gravity must have 3 elements"),
         ({"gravity": [0, 0, math.inf]}, ValueError, "gravity must be finite"),
         ({"q0": [1, 2, 3]}, ValueError, r"q must have 2 elements"),
         ({"engine": 1}, TypeError, "engine must be a str"),
-        ({"integrator": b"rk4"}, TypeError, "integrator must be a str"),
         ({"substeps": 2.0}, TypeError, "substeps must be an int"),
-        ({"substeps": True}, TypeError, "substeps must be an int"),
         ({"substeps": 10**30}, OverflowError, ""),
     ]:
         with pytest.raises(error, match=match):
@@ -203,13 +219,22 @@ def test_bad_settings_are_refused(sim):
     assert sim.viscous == 0.1 and list(sim.gravity) == [0, 0, -9.81]
     for links in (-1, 101):
         with pytest.raises(ValueError, match=f"links must be from 0 to 100, not {links}"):
-            velmoth.Robot(links=links)
+            velmoth.Robot.builtin(links=links)
     with pytest.raises(TypeError):
-        velmoth.Robot(links=2.5)
+        velmoth.Robot.builtin(links=2.5)
     with pytest.raises(TypeError):
         velmoth.Robot.from_urdf_text(42)
-    with pytest.raises(TypeError, match="engine must be a str"):
-        sim.terms(engine=0)
+    for call, error, match in [
+            (lambda: sim.terms(engine=0), TypeError, "engine must be a str"),
+            (lambda: velmoth.terms(robot, engine="fast"), ValueError, "engine must be"),
+            (lambda: velmoth.forward_dynamics(robot, None, None, None, engine="recursive",
+                                              euler_tick=True), ValueError, "'closed-form' or None"),
+            (lambda: velmoth.inverse_dynamics(robot, None, None, None, gravity=[0, 1]),
+             ValueError, "gravity must have 3 elements"),
+            (lambda: velmoth.Robot.from_urdf(SAMPLES / "puma560.urdf", tip=3), TypeError,
+             "tip must be a str")]:
+        with pytest.raises(error, match=match):
+            call()
 
 
 def test_bad_run_arguments_are_refused(sim):
@@ -250,35 +275,30 @@ def test_a_controller_that_returns_a_bad_vector_ends_the_run_there(sim, returned
     assert sim.tick == 3 and calls == pytest.approx([0, 0.01, 0.02, 0.03])
 
 
-def test_an_exception_in_the_controller_comes_through():
-    sim = velmoth.Simulation(velmoth.Robot(links=1))
+def test_an_exception_in_the_controller_comes_through_and_the_simulation_goes_on():
+    sim = velmoth.Simulation(velmoth.Robot.builtin(links=1))
+    raised = KeyError("stop here")
 
     def controller(time, q, qd):
         if time > 0.045:
-            raise KeyError("stop here")
+            raise raised
         return [1.0]
 
-    with pytest.raises(KeyError, match="stop here"):
+    with pytest.raises(KeyError) as error:
         sim.run(100, controller=controller)
-    assert sim.tick == 5
-
-
-def test_pickles_that_are_not_velmoths_are_refused():
-    for cls, state in [(velmoth.Robot, ("x",)), (velmoth.Trajectory, (1, 2))]:
-        with pytest.raises(ValueError, match="not a pickled velmoth"):
-            cls.__new__(cls).__setstate__(state)
-    # A trajectory's arrays must fit one another.
-    state = list(velmoth.Simulation(velmoth.Robot(links=2)).run(3).__getstate__())
-    state[4] = np.zeros((2, 2))
-    with pytest.raises(ValueError, match="not a pickled velmoth.Trajectory"):
-        velmoth.Trajectory.__new__(velmoth.Trajectory).__setstate__(tuple(state))
+    assert error.value is raised and sim.tick == 5 and list(sim.tau) == [1.0]
+    # The ticks done are kept, and the simulation takes calls again.
+    sim.run(3, [1.0])
+    assert sim.tick == 8
+    again = velmoth.Simulation(velmoth.Robot.builtin(links=1)).run(8, [1.0])
+    assert np.array_equal(sim.q, again.q[-1])
 
 
 def test_objects_made_without_init_are_refused_not_followed():
     # cls.__new__(cls), as unpickling begins, gives an object that nothing was made in.
     for cls, uses in [
         (velmoth.Robot, [lambda o: o.dof, lambda o: o.name, lambda o: o.masses, repr,
-                         lambda o: velmoth.Simulation(o), pickle.dumps]),
+                         lambda o: velmoth.Simulation(o), pickle.dumps, velmoth.terms]),
         (velmoth.Simulation, [lambda o: o.step(), lambda o: o.run(3), lambda o: o.q, repr,
                               lambda o: o.terms(), lambda o: o.reset(), lambda o: o.tick]),
         (velmoth.Trajectory, [lambda o: o.csv(), repr, lambda o: o.q]),

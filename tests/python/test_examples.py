@@ -1,4 +1,4 @@
-"""The examples in python/examples run at a small size and draw their pictures (into the build
+"""The examples in examples/python run at a small size and draw their pictures (into the build
 tree under CTest, VELMOTH_EXAMPLE_OUTPUT)."""
 import os
 import pathlib
@@ -9,7 +9,7 @@ import pytest
 
 from conftest import ROOT
 
-EXAMPLES = ROOT / "python" / "examples"
+EXAMPLES = ROOT / "examples" / "python"
 
 
 @pytest.fixture(scope="module")
@@ -19,9 +19,9 @@ def output(tmp_path_factory):
 
 
 @pytest.mark.parametrize("script,picture,printed", [
-    ("falling_arms.py", "python_falling_arms.png", "closed-form, euler           diverged at  0.22 s"),
-    ("pd_control.py", "python_pd_control.png", "PD + gravity compensation"),
-    ("sweep_dask.py", "python_sweep_dask.png", "9 runs of 50 ticks on 2 worker threads"),
+    ("control.py", "python_control.png", "PD + gravity compensation: error at the end"),
+    ("energy_drift.py", "python_energy_drift.png", "rk4 x 4        drift at 0.5 s:"),
+    ("sweep_dask.py", "python_sweep_dask.png", "12 runs of 50 ticks on 2 worker threads"),
 ])
 def test_example_runs_small_and_draws(output, script, picture, printed):
     target = output / picture
