@@ -63,6 +63,7 @@ def test_reset_starts_again_as_a_new_simulation():
     robot = velmoth.Robot.from_urdf(SAMPLES / "puma560.urdf")
     sim = velmoth.Simulation(robot, viscous=0.2, substeps=2)
     first = sim.run(200, every=20)
+    sim.step([1.0] * 6)
     sim.reset()
     assert (sim.tick, sim.time, sim.kinetic, sim.total, sim.viscous, sim.substeps) == \
         (0, 0, 0, 0, 0.2, 2)
