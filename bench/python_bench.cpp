@@ -75,7 +75,7 @@ void BM_CppTick(benchmark::State& state, const Arm& arm) {
 // The Python side: a Simulation of the arm, and the functions that run its ticks.
 py::object Simulation(const Arm& arm) {
   py::module_ velmoth = py::module_::import("velmoth");
-  py::object robot = arm.urdf.empty() ? velmoth.attr("Robot")()
+  py::object robot = arm.urdf.empty() ? velmoth.attr("Robot").attr("builtin")()
                                       : velmoth.attr("Robot").attr("from_urdf")(arm.urdf);
   return velmoth.attr("Simulation")(robot);
 }
