@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins qt6-charts-dev libgl1-mesa-dri libglu1-mesa-dev
   liborocos-kdl-dev libcli11-dev liburdfdom-dev libkdl-parser-dev libtinyxml-dev libtinyxml2-dev libeigen3-dev
   libmujoco-dev
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed python3-matplotlib
   xvfb xauth locales clang-format
 )
 

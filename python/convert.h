@@ -1,0 +1,42 @@
+// Python values checked before they reach the simulation: joint vectors of the right length, finite
+// numbers, engine and integrator names. Every refusal is a Python exception (TypeError for a value
+// that is not numbers at all, ValueError for a wrong shape, length or value), never a matrix
+// library error, which would end the process.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include "simulation/step_options.h"
+
+namespace py = pybind11;
+
+// Reads a vector of n finite numbers (any sequence or array of shape (n,)) into out; None gives
+// zeros. what names the argument in messages.
+void ReadJointVector(py::handle value, std::size_t n, const char* what, double* out);
+
+// A finite number, or TypeError / ValueError naming what.
+double FiniteNumber(py::handle value, const char* what);
+
+// A new float64 array of shape (n,) holding values.
+py::array_t<double> VectorArray(const double* values, std::size_t n);
+
+// "closed-form" or "recursive"; "euler", "implicit" or "rk4"; else ValueError listing them.
+EngineKind EngineFromName(const std::string& name);
+IntegratorKind IntegratorFromName(const std::string& name);
+
+// Substeps from 1 to kMaxSubsteps, else ValueError.
+int CheckedSubsteps(long long substeps);
+
+// A str argument, or TypeError naming what.
+std::string TextArgument(py::handle value, const char* what);
+
+// An int argument (not a float or a bool), or TypeError naming what.
+long long WholeArgument(py::handle value, const char* what);
+
+// A docstring with every line longer than 79 characters wrapped at blanks, its continuation lines
+// indented as it was; kept for the life of the module.
+const char* Doc(const char* text);

@@ -1,0 +1,362 @@
+// velmoth.Robot: the built-in arm or the arm of a URDF file, as both programs build them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <console_bridge/console.h>
+#include <urdf_parser/urdf_parser.h>
+
+#include "python/bindings.h"
+#include "python/convert.h"
+#include "urdf/urdf_chain.h"
+#include "urdf/urdf_loader.h"
+
+namespace {
+
+matrix<double> CopyMatrix(const matrix<double>& m) {
+  matrix<double> copy(m.RowCount(), m.ColCount());
+  for (uint32_t r = 0; r < m.RowCount(); ++r) {
+    for (uint32_t c = 0; c < m.ColCount(); ++c) {
+      copy(r, c) = m(r, c);
+    }
+  }
+  return copy;
+}
+
+// A path as the loader takes it: str, bytes or os.PathLike, in the file system's encoding.
+std::string PathText(py::handle path) {
+  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+// The tip argument: None (the chain ends where the tree parts) or a link's name.
+std::string TipText(py::handle tip) {
+  return tip.is_none() ? std::string() : TextArgument(tip, "tip");
+}
+
+// The URDF parser's messages while the names are read again, dropped: the description was just
+// loaded without a complaint.
+class QuietParser : public console_bridge::OutputHandler {
+ public:
+  QuietParser() { console_bridge::useOutputHandler(this); }
+  ~QuietParser() override { console_bridge::restorePreviousOutputHandler(); }
+  QuietParser(const QuietParser&) = delete;
+  QuietParser& operator=(const QuietParser&) = delete;
+  void log(const std::string&, console_bridge::LogLevel, const char*, int) override {}
+};
+
+// The names of the moving joints of the chain the loader chose in text, base first; empty when
+// the text no longer gives a chain of `dof` moving joints (a file changed since it was loaded).
+std::vector<std::string> ChainJointNames(const std::string& text, const std::string& tip,
+                                         std::size_t dof) {
+  std::vector<std::string> names;
+  try {
+    const QuietParser quiet;
+    const urdf::ModelInterfaceSharedPtr model = urdf::parseURDF(text);
+    std::vector<UrdfNode> tree;
+    UrdfChain chain;
+    if (!model || !UrdfTreeOrder(*model, tree).empty() ||
+        !ChooseUrdfChain(tree, tip, chain).empty()) {
+      return {};
+    }
+    for (const urdf::Joint* joint : chain.path) {
+      if (joint->type == urdf::Joint::REVOLUTE || joint->type == urdf::Joint::CONTINUOUS ||
+          joint->type == urdf::Joint::PRISMATIC) {
+        names.push_back(joint->name);
+      }
+    }
+  } catch (const std::exception&) {
+    return {};
+  }
+  return names.size() == dof ? names : std::vector<std::string>{};
+}
+
+// The text of the regular file at path, or "" for anything else: the file may have been replaced
+// since the loader read it, and a FIFO must not block.
+std::string RegularFileText(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return {};
+  }
+  std::string text;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<std::size_t>(info.st_size) <= kUrdfMaxFileBytes) {
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() <= kUrdfMaxFileBytes) {
+      text.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  ::close(fd);
+  return text;
+}
+
+// The joint names of a loaded arm: the file's names, or joint0, joint1, ... for the built-in arm
+// (and for a file that changed since it was loaded).
+void NameJoints(ArmModel& arm) {
+  const std::size_t n = arm.robot->links.size();
+  if (arm.kind == ArmModel::Kind::kFile) {
+    arm.jointNames = ChainJointNames(RegularFileText(arm.path), arm.tip, n);
+  } else if (arm.kind == ArmModel::Kind::kText) {
+    arm.jointNames = ChainJointNames(arm.text, arm.tip, n);
+  }
+  if (arm.jointNames.size() != n) {
+    arm.jointNames.clear();
+    for (std::size_t i = 0; i < n; ++i) {
+      arm.jointNames.push_back("joint" + std::to_string(i));
+    }
+  }
+}
+
+// Text as bytes are, or str in UTF-8.
+std::string DescriptionText(py::handle text) {
+  if (py::isinstance<py::bytes>(text)) {
+    return text.cast<std::string>();
+  }
+  if (py::isinstance<py::str>(text)) {
+    return text.cast<std::string>();
+  }
+  throw py::type_error("the URDF text must be str or bytes");
+}
+
+std::shared_ptr<ArmModel> BuiltIn(int links) {
+  if (links < 0 || links > kUrdfMaxMovingJoints) {
+    throw py::value_error("links must be from 0 to " + std::to_string(kUrdfMaxMovingJoints) +
+                          ", not " + std::to_string(links));
+  }
+  auto arm = std::make_shared<ArmModel>();
+  arm->kind = ArmModel::Kind::kBuiltIn;
+  arm->links = links;
+  arm->robot = MakeBuiltInRobot(links);
+  NameJoints(*arm);
+  return arm;
+}
+
+// The loader's arm, or LoadError with its line. The loader switches the URDF parser's message
+// output while it runs, so two loads must not overlap: the GIL, held throughout, sees to that.
+std::shared_ptr<ArmModel> Loaded(std::shared_ptr<ArmModel> arm) {
+  std::string error;
+  const UrdfOptions options{arm->tip};
+  std::unique_ptr<Robot> robot =
+      arm->kind == ArmModel::Kind::kFile
+          ? LoadUrdfRobot(arm->path, error, options, &arm->notices)
+          : LoadUrdfRobotFromText(arm->text, arm->source, error, options, &arm->notices);
+  if (!robot) {
+    throw LoadError(error);
+  }
+  arm->robot = std::move(robot);
+  NameJoints(*arm);
+  return arm;
+}
+
+std::shared_ptr<ArmModel> FromFile(py::handle path, py::handle tip) {
+  auto arm = std::make_shared<ArmModel>();
+  arm->kind = ArmModel::Kind::kFile;
+  arm->path = PathText(path);
+  arm->source = arm->path;
+  arm->tip = TipText(tip);
+  return Loaded(std::move(arm));
+}
+
+std::shared_ptr<ArmModel> FromText(py::handle text, const std::string& source, py::handle tip) {
+  auto arm = std::make_shared<ArmModel>();
+  arm->kind = ArmModel::Kind::kText;
+  arm->text = DescriptionText(text);
+  arm->source = source;
+  arm->tip = TipText(tip);
+  return Loaded(std::move(arm));
+}
+
+const char* const kRobotDoc = R"doc(An arm to simulate: the built-in arm or the arm of a URDF file.
+
+Robot.builtin(links=6) is the built-in arm: a chain of identical 1 kg, 0.3 m
+links turning about x (0 to 100 links), the arm of ``velmoth-sim --links N``.
+Robot.from_urdf(path, tip=None) and Robot.from_urdf_text(text) load the arm of a URDF
+robot description exactly as ``velmoth-sim --urdf FILE`` does: one chain of
+the file's tree (to where it parts, or to ``tip``), the joints off it held
+fixed, one element of every vector per moving joint. A file that cannot be
+loaded raises velmoth.LoadError with the loader's line "FILE: problem".
+
+A Robot never changes: every Simulation steps its own copy, so one Robot can
+serve any number of simulations, on any number of threads. Robots pickle (as
+how they were made; a robot of a file loads the file again when unpickled).)doc";
+
+}  // namespace
+
+std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
+  auto copy = std::make_unique<Robot>(robot.gravity(0, 0), robot.gravity(1, 0), robot.gravity(2, 0),
+                                      robot.coulombFriction, robot.viscousFriction);
+  copy->gravity = CopyMatrix(robot.gravity);
+  copy->kineticEnergy = robot.kineticEnergy;
+  copy->potentialEnergy = robot.potentialEnergy;
+  copy->name = robot.name;
+  copy->basePose = CopyMatrix(robot.basePose);
+  for (const auto& from : robot.links) {
+    auto link = std::make_unique<Link>();
+    link->jointType = from->jointType;
+    link->axis = from->axis;
+    link->mass = from->mass;
+    link->com = CopyMatrix(from->com);
+    link->inertia = CopyMatrix(from->inertia);
+    link->offsetX = from->offsetX;
+    link->offsetY = from->offsetY;
+    link->offsetZ = from->offsetZ;
+    link->offsetRoll = from->offsetRoll;
+    link->offsetPitch = from->offsetPitch;
+    link->offsetYaw = from->offsetYaw;
+    link->radius = from->radius;
+    link->q = from->q;
+    link->qd = from->qd;
+    link->qdd = from->qdd;
+    copy->links.push_back(std::move(link));
+  }
+  return copy;
+}
+
+void BindRobot(py::module_& m) {
+  py::class_<ArmModel, std::shared_ptr<ArmModel>> robot(m, "Robot", Doc(kRobotDoc));
+  robot
+      .def_static("builtin", &BuiltIn, py::arg("links") = kBuiltInLinkCount,
+                  Doc("builtin(links=6) -> Robot\n\nThe built-in arm with `links` links (0 to "
+                      "100): gravity (0, 0, -9.81), viscous and Coulomb friction 0.1, the arm of "
+                      "``velmoth-sim --links N``."))
+      .def(py::init(&BuiltIn), py::arg("links") = kBuiltInLinkCount,
+           Doc("Robot(links=6)\n\nThe same as Robot.builtin(links)."))
+      .def_static(
+          "from_urdf", &FromFile, py::arg("path"), py::arg("tip") = py::none(),
+          Doc("from_urdf(path, tip=None) -> Robot\n\nThe arm of the URDF file at `path` "
+              "(str, bytes or os.PathLike), as ``velmoth-sim --urdf FILE [--tip LINK]`` "
+              "loads it: the chain from the root to where the tree parts (tip=None), or "
+              "to the link `tip`. Raises LoadError (a ValueError) with the loader's line \"FILE: "
+              "problem\" for a file it refuses. What the loader says of an arm it loads "
+              "(joints held fixed, implausible inertias) is in `notices`."))
+      .def_static(
+          "from_urdf_text", &FromText, py::arg("text"), py::arg("source") = "<text>",
+          py::arg("tip") = py::none(),
+          Doc("from_urdf_text(text, source='<text>', tip=None) -> Robot\n\nThe arm of a URDF "
+              "description held in `text` (str or bytes), as from_urdf loads a file; "
+              "`source` names it in messages (\"SOURCE: problem\")."))
+      .def_property_readonly(
+          "name", [](const ArmModel& a) { return a.Arm().name; },
+          Doc("The robot's name in its file; '' for the built-in arm."))
+      .def_property_readonly(
+          "dof", [](const ArmModel& a) { return a.Dof(); },
+          Doc("The number of moving joints: the length of every joint vector."))
+      .def_property_readonly(
+          "link_count", [](const ArmModel& a) { return a.Dof(); },
+          Doc("The number of links the arm moves, one per moving joint (= dof); the bodies "
+              "fixed to them are part of them."))
+      .def_property_readonly(
+          "joint_names",
+          [](const ArmModel& a) {
+            a.Arm();
+            return a.jointNames;
+          },
+          Doc("The moving joints' names, base first: the file's, or 'joint0', 'joint1', ... for "
+              "the built-in arm."))
+      .def_property_readonly(
+          "from_file", [](const ArmModel& a) { return a.FromFile(); },
+          Doc("Whether the arm comes from a URDF description (file or text)."))
+      .def_property_readonly(
+          "source",
+          [](const ArmModel& a) -> py::object {
+            a.Arm();
+            if (!a.FromFile()) {
+              return py::none();
+            }
+            return py::module_::import("os").attr("fsdecode")(py::bytes(a.source));
+          },
+          Doc("The file's path or the text's source name; None for the built-in arm."))
+      .def_property_readonly(
+          "tip",
+          [](const ArmModel& a) -> py::object {
+            a.Arm();
+            if (a.tip.empty()) {
+              return py::none();
+            }
+            return py::str(a.tip);
+          },
+          Doc("The link the chain was asked to end at; None where the loader chose the end."))
+      .def_property_readonly(
+          "notices",
+          [](const ArmModel& a) {
+            a.Arm();
+            return a.notices;
+          },
+          Doc("The loader's notices, one line each (\"FILE: text\"): the joints off the chain that "
+              "are held fixed, the links whose inertia no rigid body can have. Empty for the "
+              "built-in arm."))
+      .def_property_readonly(
+          "masses",
+          [](const ArmModel& a) {
+            std::vector<double> masses;
+            for (const auto& link : a.Arm().links) {
+              masses.push_back(link->mass);
+            }
+            return VectorArray(masses.data(), masses.size());
+          },
+          Doc("The mass each moving joint moves, in kg (the bodies fixed to it included)."))
+      .def_property_readonly(
+          "joint_types",
+          [](const ArmModel& a) {
+            std::vector<std::string> types;
+            for (const auto& link : a.Arm().links) {
+              types.emplace_back(link->jointType == Prismatic ? "prismatic" : "revolute");
+            }
+            return types;
+          },
+          Doc("'revolute' (turns) or 'prismatic' (slides) for each moving joint."))
+      .def_property_readonly(
+          "default_engine", [](const ArmModel& a) { return EngineName(a.DefaultStep().engine); },
+          Doc("The engine a Simulation of this arm takes unless told otherwise: 'closed-form' for "
+              "the built-in arm, 'recursive' for an arm from a file (as both programs)."))
+      .def_property_readonly(
+          "default_integrator",
+          [](const ArmModel& a) { return IntegratorName(a.DefaultStep().integrator); },
+          Doc("The integrator a Simulation of this arm takes unless told otherwise: 'euler' for "
+              "the "
+              "built-in arm, 'implicit' for an arm from a file."))
+      .def("__repr__",
+           [](const ArmModel& a) {
+             a.Arm();
+             if (!a.FromFile()) {
+               return "velmoth.Robot.builtin(links=" + std::to_string(a.links) + ")";
+             }
+             std::string text = a.kind == ArmModel::Kind::kFile ? "velmoth.Robot.from_urdf("
+                                                                : "velmoth.Robot.from_urdf_text(";
+             text += py::repr(py::module_::import("os").attr("fsdecode")(py::bytes(a.source)))
+                         .cast<std::string>();
+             if (!a.tip.empty()) {
+               text += ", tip=" + py::repr(py::str(a.tip)).cast<std::string>();
+             }
+             return text + ")  # " + std::to_string(a.Dof()) + " moving joints";
+           })
+      .def(py::pickle(
+          [](const ArmModel& a) {
+            a.Arm();
+            return py::make_tuple(static_cast<int>(a.kind), a.links, py::bytes(a.path),
+                                  py::bytes(a.text), py::bytes(a.source), a.tip);
+          },
+          [](const py::tuple& t) {
+            if (t.size() != 6) {
+              throw py::value_error("not a pickled velmoth.Robot");
+            }
+            const int kind = t[0].cast<int>();
+            if (kind == static_cast<int>(ArmModel::Kind::kBuiltIn)) {
+              return BuiltIn(t[1].cast<int>());
+            }
+            if (kind == static_cast<int>(ArmModel::Kind::kFile)) {
+              return FromFile(t[2], t[5]);
+            }
+            return FromText(t[3], t[4].cast<std::string>(), t[5]);
+          }));
+}

@@ -1,0 +1,605 @@
+// velmoth.Simulation: an arm, its state and the tick of both programs (Stepper), stepped from
+// Python one tick at a time or run for many ticks in C++.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dynamics/dynamics.h"
+#include "python/bindings.h"
+#include "python/convert.h"
+#include "python/trajectory.h"
+#include "simulation/stepper.h"
+
+namespace {
+
+// A run without a controller looks at the interpreter's signals (Ctrl-C) this often.
+constexpr std::chrono::milliseconds kSignalInterval{100};
+
+class Simulation {
+ public:
+  VELMOTH_ZEROED_NEW
+
+  Simulation(std::shared_ptr<ArmModel> arm, py::handle engine, py::handle integrator,
+             py::handle substeps, py::handle viscous, py::handle coulomb, py::handle gravity,
+             py::handle q0, py::handle qd0)
+      : arm_(std::move(arm)), robot_(CloneRobot(arm_->Arm())), n_(robot_->links.size()) {
+    StepOptions options = arm_->DefaultStep();
+    if (!engine.is_none()) {
+      options.engine = EngineFromName(TextArgument(engine, "engine"));
+    }
+    if (!integrator.is_none()) {
+      options.integrator = IntegratorFromName(TextArgument(integrator, "integrator"));
+    }
+    if (!substeps.is_none()) {
+      options.substeps = CheckedSubsteps(WholeArgument(substeps, "substeps"));
+    }
+    if (!viscous.is_none()) {
+      robot_->viscousFriction = FiniteNumber(viscous, "viscous");
+    }
+    if (!coulomb.is_none()) {
+      robot_->coulombFriction = FiniteNumber(coulomb, "coulomb");
+    }
+    if (!gravity.is_none()) {
+      SetGravity(gravity);
+    }
+    input_ = matrix<double>(static_cast<uint32_t>(n_), 1);
+    values_.resize(n_);
+    tau_.assign(n_, 0.0);
+    SetState(q0, qd0);
+    stepper_ = std::make_unique<Stepper>(*robot_, options);
+  }
+
+  // Every call that reads or changes the simulation holds this; a second call meanwhile (a run on
+  // another thread, or the simulation's own controller calling it) is refused.
+  class Busy {
+   public:
+    explicit Busy(Simulation& s) : lock_(s.busy_, std::try_to_lock) {
+      if (!s.stepper_) {
+        ThrowUnmade("Simulation");
+      }
+      if (!lock_.owns_lock()) {
+        throw std::runtime_error(
+            "this Simulation is busy with another call (a run on another thread, or the run "
+            "whose controller is calling); a Simulation takes one call at a time");
+      }
+    }
+
+   private:
+    std::unique_lock<std::mutex> lock_;
+  };
+
+  py::array_t<double> Step(py::handle torque) {
+    Busy busy(*this);
+    ReadInput(torque, "torque");
+    const matrix<double>& accel = stepper_->Forward(input_);
+    ++tick_;
+    tau_ = values_;
+    return Column(accel);
+  }
+
+  py::array_t<double> StepInverse(py::handle accel) {
+    Busy busy(*this);
+    ReadInput(accel, "accel");
+    const matrix<double>& torque = stepper_->Inverse(input_);
+    ++tick_;
+    KeepTorque(torque);
+    return Column(torque);
+  }
+
+  Trajectory Run(long long ticks, py::handle torque, const std::string& mode, py::handle accel,
+                 long long every, py::handle controller) {
+    Busy busy(*this);
+    if (ticks < 0) {
+      throw py::value_error("ticks must be 0 or more, not " + std::to_string(ticks));
+    }
+    if (every < 1) {
+      throw py::value_error("every must be 1 or more, not " + std::to_string(every));
+    }
+    if (mode != "forward" && mode != "inverse") {
+      throw py::value_error("mode must be 'forward' or 'inverse', not '" + mode + "'");
+    }
+    const bool forward = mode == "forward";
+    const bool controlled = !controller.is_none();
+    if (controlled && !PyCallable_Check(controller.ptr())) {
+      throw py::type_error("controller must be callable: controller(time, q, qd) -> vector");
+    }
+    const char* const input = forward ? "torque" : "accel";
+    if (!(forward ? accel : torque).is_none()) {
+      throw py::value_error(std::string(forward ? "accel" : "torque") + " is for mode='" +
+                            (forward ? "inverse" : "forward") + "'; a " + mode + " run takes " +
+                            input);
+    }
+    if (controlled && !(forward ? torque : accel).is_none()) {
+      throw py::value_error(std::string("a run with a controller takes its ") + input +
+                            " from the controller only");
+    }
+    ReadInput(forward ? torque : accel, input);
+
+    const auto count = static_cast<uint64_t>(ticks);
+    const auto k = static_cast<uint64_t>(every);
+    Trajectory trajectory(static_cast<std::size_t>(count / k), n_,
+                          StepOptionsText(stepper_->Options()));
+    TrajectoryWriter out(trajectory);
+    const uint32_t n = static_cast<uint32_t>(n_);
+    const char* const returned =
+        forward ? "the controller's torque" : "the controller's accelerations";
+    uint64_t diverged = 0;
+    {
+      py::gil_scoped_release release;
+      auto checked = std::chrono::steady_clock::now();
+      for (uint64_t t = 1; t <= count; ++t) {
+        if (controlled) {
+          py::gil_scoped_acquire acquire;
+          std::vector<double> q(n_), qd(n_);
+          for (uint32_t i = 0; i < n; ++i) {
+            q[i] = robot_->links[i]->q;
+            qd[i] = robot_->links[i]->qd;
+          }
+          const py::object result =
+              controller(static_cast<double>(tick_) * kTimeStep, VectorArray(q.data(), n_),
+                         VectorArray(qd.data(), n_));
+          ReadInput(result, returned);
+        } else if ((t & 63u) == 0 &&
+                   std::chrono::steady_clock::now() - checked >= kSignalInterval) {
+          checked = std::chrono::steady_clock::now();
+          py::gil_scoped_acquire acquire;
+          if (PyErr_CheckSignals() != 0) {
+            throw py::error_already_set();
+          }
+        }
+        // One tick as velmoth-sim runs it; the tau column is the torque applied or found.
+        if (forward) {
+          stepper_->Forward(input_);
+        }
+        const matrix<double>& tau = forward ? input_ : stepper_->Inverse(input_);
+        ++tick_;
+        KeepTorque(tau);  // what `tau` reads, also when the run ends early
+        if (diverged == 0 && !Finite(tau)) {
+          diverged = tick_;
+        }
+        if (t % k == 0) {
+          const std::size_t r = static_cast<std::size_t>(t / k - 1);
+          out.tick[r] = static_cast<int64_t>(tick_);
+          out.time[r] = static_cast<double>(tick_) * kTimeStep;
+          for (uint32_t i = 0; i < n; ++i) {
+            const Link& link = *robot_->links[i];
+            out.q[r * n_ + i] = link.q;
+            out.qd[r * n_ + i] = link.qd;
+            out.qdd[r * n_ + i] = link.qdd;
+            out.tau[r * n_ + i] = tau(i, 0);
+          }
+          out.kinetic[r] = robot_->kineticEnergy;
+          out.potential[r] = robot_->potentialEnergy;
+          out.total[r] = robot_->kineticEnergy + robot_->potentialEnergy;
+        }
+      }
+    }
+    if (diverged != 0) {
+      trajectory.divergedAt = py::int_(diverged);
+      char text[300];
+      std::snprintf(text, sizeof text,
+                    "the state diverged at tick %llu (t = %.2f s): the fixed %g s step (%s) is "
+                    "too coarse for motion this fast; the run went on",
+                    static_cast<unsigned long long>(diverged),
+                    static_cast<double>(diverged) * kTimeStep, kTimeStep, trajectory.step.c_str());
+      if (PyErr_WarnEx(DivergenceWarningType().ptr(), text, 1) != 0) {
+        throw py::error_already_set();
+      }
+    }
+    return trajectory;
+  }
+
+  Terms EvaluateTermsHere(py::handle torque, py::handle accel, py::handle q, py::handle qd,
+                          py::handle engine) {
+    Busy busy(*this);
+    std::vector<double> t(n_), a(n_), qs(n_), qds(n_);
+    ReadJointVector(torque, n_, "torque", t.data());
+    ReadJointVector(accel, n_, "accel", a.data());
+    for (std::size_t i = 0; i < n_; ++i) {
+      qs[i] = robot_->links[i]->q;
+      qds[i] = robot_->links[i]->qd;
+    }
+    if (!q.is_none()) {
+      ReadJointVector(q, n_, "q", qs.data());
+    }
+    if (!qd.is_none()) {
+      ReadJointVector(qd, n_, "qd", qds.data());
+    }
+    const EngineKind kind = engine.is_none() ? stepper_->Options().engine
+                                             : EngineFromName(TextArgument(engine, "engine"));
+    if (!AllFinite(qs) || !AllFinite(qds)) {
+      throw py::value_error("the state is not finite: set q and qd, or give them to terms()");
+    }
+    return EvaluateTerms(CloneRobot(*robot_), kind, qs.data(), qds.data(), t.data(), a.data());
+  }
+
+  void Reset(py::handle q, py::handle qd) {
+    Busy busy(*this);
+    SetState(q, qd);
+    tick_ = 0;
+    std::fill(tau_.begin(), tau_.end(), 0.0);
+    stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
+  }
+
+  // ---- state and settings ----
+  py::array_t<double> Joint(double Link::*field) {
+    Busy busy(*this);
+    for (std::size_t i = 0; i < n_; ++i) {
+      values_[i] = (*robot_->links[i]).*field;
+    }
+    return VectorArray(values_.data(), n_);
+  }
+
+  void SetJoint(double Link::*field, py::handle value, const char* what) {
+    Busy busy(*this);
+    ReadJointVector(value, n_, what, values_.data());
+    for (std::size_t i = 0; i < n_; ++i) {
+      (*robot_->links[i]).*field = values_[i];
+    }
+  }
+
+  py::array_t<double> Torque() {
+    Busy busy(*this);
+    return VectorArray(tau_.data(), n_);
+  }
+
+  double Number(double Robot::*field) {
+    Busy busy(*this);
+    return (*robot_).*field;
+  }
+
+  void SetNumber(double Robot::*field, py::handle value, const char* what) {
+    Busy busy(*this);
+    (*robot_).*field = FiniteNumber(value, what);
+  }
+
+  py::array_t<double> Gravity() {
+    Busy busy(*this);
+    return Column(robot_->gravity);
+  }
+
+  void SetGravityChecked(py::handle value) {
+    Busy busy(*this);
+    SetGravity(value);
+  }
+
+  StepOptions Options() {
+    Busy busy(*this);
+    return stepper_->Options();
+  }
+
+  void SetOptions(const StepOptions& options) {
+    Busy busy(*this);
+    stepper_->SetOptions(options);
+  }
+
+  double Total() {
+    Busy busy(*this);
+    return robot_->kineticEnergy + robot_->potentialEnergy;
+  }
+
+  bool StateFinite() {
+    Busy busy(*this);
+    return StateIsFinite(*robot_);
+  }
+
+  int LastSubsteps() {
+    Busy busy(*this);
+    return stepper_->LastSubsteps();
+  }
+
+  // Never refused: a simulation that is running says so.
+  std::string Repr() {
+    if (!stepper_) {
+      ThrowUnmade("Simulation");
+    }
+    const std::unique_lock<std::mutex> lock(busy_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+      return "<velmoth.Simulation: " + std::to_string(n_) + " joints, running>";
+    }
+    return "<velmoth.Simulation: " + std::to_string(n_) + " joints, " +
+           StepOptionsText(stepper_->Options()) + ", tick " + std::to_string(tick_) + ">";
+  }
+
+  const std::shared_ptr<ArmModel>& Arm() const { return arm_; }
+  std::size_t Dof() const { return n_; }
+  uint64_t Tick() {
+    Busy busy(*this);
+    return tick_;
+  }
+
+ private:
+  void ReadInput(py::handle value, const char* what) {
+    ReadJointVector(value, n_, what, values_.data());
+    for (std::size_t i = 0; i < n_; ++i) {
+      input_(static_cast<uint32_t>(i), 0) = values_[i];
+    }
+  }
+
+  void KeepTorque(const matrix<double>& tau) {
+    for (std::size_t i = 0; i < n_; ++i) {
+      tau_[i] = tau(static_cast<uint32_t>(i), 0);
+    }
+  }
+
+  void SetGravity(py::handle value) {
+    double g[3];
+    ReadJointVector(value, 3, "gravity", g);
+    for (uint32_t k = 0; k < 3; ++k) {
+      robot_->gravity(k, 0) = g[k];
+    }
+  }
+
+  // A new start: joint state (zeros where None), no acceleration, no energies yet.
+  void SetState(py::handle q, py::handle qd) {
+    std::vector<double> qs(n_), qds(n_);
+    ReadJointVector(q, n_, "q", qs.data());
+    ReadJointVector(qd, n_, "qd", qds.data());
+    for (std::size_t i = 0; i < n_; ++i) {
+      Link& link = *robot_->links[i];
+      link.q = qs[i];
+      link.qd = qds[i];
+      link.qdd = 0.0;
+    }
+    robot_->kineticEnergy = 0.0;
+    robot_->potentialEnergy = 0.0;
+  }
+
+  static bool AllFinite(const std::vector<double>& v) {
+    for (double x : v) {
+      if (!std::isfinite(x)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // velmoth-sim's test of a tick: its torques and the state it left.
+  bool Finite(const matrix<double>& tau) const {
+    for (uint32_t i = 0; i < tau.RowCount(); ++i) {
+      if (!std::isfinite(tau(i, 0))) {
+        return false;
+      }
+    }
+    return StateIsFinite(*robot_);
+  }
+
+  py::array_t<double> Column(const matrix<double>& m) {
+    py::array_t<double> array(static_cast<py::ssize_t>(m.RowCount()));
+    double* a = array.mutable_data();
+    for (uint32_t i = 0; i < m.RowCount(); ++i) {
+      a[i] = m(i, 0);
+    }
+    return array;
+  }
+
+  std::shared_ptr<ArmModel> arm_;
+  std::unique_ptr<Robot> robot_;
+  std::size_t n_;
+  std::unique_ptr<Stepper> stepper_;
+  matrix<double> input_;        // the tick's torques or accelerations, n x 1
+  std::vector<double> values_;  // a joint vector read or written
+  std::vector<double> tau_;     // the last tick's torques, applied or found
+  uint64_t tick_ = 0;
+  std::mutex busy_;
+};
+
+const char* const kSimulationDoc =
+    R"doc(An arm in motion: its state and the tick of the Velmoth window and velmoth-sim.
+
+Simulation(robot, *, engine=None, integrator=None, substeps=None,
+           viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)
+
+Every tick advances the arm by 0.01 s with the very code both programs run
+(their Stepper), with the same defaults: the built-in arm takes the closed
+form with the Euler step, an arm from a URDF file the recursive engine with
+the implicit step, one substep each, viscous and Coulomb friction 0.1 and
+gravity (0, 0, -9.81) unless told otherwise. So a run from a new Simulation
+is bit for bit what ``velmoth-sim run`` prints with the same options:
+
+    >>> import velmoth
+    >>> sim = velmoth.Simulation(velmoth.Robot.builtin(2), viscous=0, coulomb=0)
+    >>> run = sim.run(1000, every=10)  # velmoth-sim run --links 2 --viscous 0
+    >>> run.q[-1], run.total[-1]       #     --coulomb 0 --ticks 1000 --every 10
+
+Vectors are NumPy arrays of one element per moving joint (robot.dof); any
+sequence of finite numbers of that length is taken, None means zeros. A
+vector of the wrong length or with an element that is not finite raises
+ValueError before anything is computed.
+
+engine        'closed-form' or 'recursive'
+integrator    'euler', 'implicit' or 'rk4'
+substeps      substeps per tick, 1 to 1000 (the implicit step may add more)
+viscous       the viscous friction coefficient of every joint
+coulomb       the Coulomb friction level of every joint
+gravity       the gravity vector (3,)
+q0, qd0       joint positions and velocities to start from (default: zero,
+              at rest)
+
+step(torque) runs one forward tick and step_inverse(accel) one inverse tick
+from Python; run(ticks, ...) runs many in C++, releasing the GIL (a
+controller, if given, is called with the GIL once per tick), and returns a
+Trajectory. terms() evaluates the equation of motion of the current state
+without stepping. The state (q, qd), friction, gravity and the step can be
+changed between ticks, as in the window.
+
+A Simulation takes one call at a time: a call while a run is going on in
+another thread (or from the run's own controller) raises RuntimeError.
+Different Simulations run in parallel threads freely, also of the same
+Robot.)doc";
+
+}  // namespace
+
+void BindSimulation(py::module_& m) {
+  // Methods take the simulation by reference, never as a pointer: an instance that Python made
+  // without __init__ (Simulation.__new__) is then refused instead of followed.
+  using S = Simulation;
+  py::class_<S>(m, "Simulation", Doc(kSimulationDoc))
+      .def(py::init<std::shared_ptr<ArmModel>, py::handle, py::handle, py::handle, py::handle,
+                    py::handle, py::handle, py::handle, py::handle>(),
+           py::arg("robot"), py::kw_only(), py::arg("engine") = py::none(),
+           py::arg("integrator") = py::none(), py::arg("substeps") = py::none(),
+           py::arg("viscous") = 0.1, py::arg("coulomb") = 0.1,
+           py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81), py::arg("q0") = py::none(),
+           py::arg("qd0") = py::none(),
+           Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, viscous=0.1, "
+               "coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)\n\n"
+               "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest), "
+               "tick 0. engine, integrator and substeps default to the robot's (see the class)."))
+      .def(
+          "step", [](S& s, py::handle torque) { return s.Step(torque); },
+          py::arg("torque") = py::none(),
+          Doc("step(torque=None) -> numpy.ndarray\n\nOne forward tick of 0.01 s with the joint "
+              "torques `torque` (n,) (zeros for None), as velmoth-sim run --mode forward ticks: "
+              "the "
+              "accelerations the torques cause are integrated. Returns the tick's accelerations "
+              "(its change of velocity over 0.01 s), (n,). A tick whose state stops being finite "
+              "raises nothing: see `finite`."))
+      .def(
+          "step_inverse", [](S& s, py::handle accel) { return s.StepInverse(accel); },
+          py::arg("accel") = py::none(),
+          Doc("step_inverse(accel=None) -> numpy.ndarray\n\nOne inverse tick with the joint "
+              "accelerations `accel` (n,): they are integrated over 0.01 s, then the torques that "
+              "produce them at the new state are found and returned, (n,), as velmoth-sim run "
+              "--mode inverse ticks."))
+      .def(
+          "run",
+          [](S& s, long long ticks, py::handle torque, const std::string& mode, py::handle accel,
+             long long every, py::handle controller) {
+            return s.Run(ticks, torque, mode, accel, every, controller);
+          },
+          py::arg("ticks") = 100, py::arg("torque") = py::none(), py::kw_only(),
+          py::arg("mode") = "forward", py::arg("accel") = py::none(), py::arg("every") = 1,
+          py::arg("controller") = py::none(),
+          Doc(R"doc(run(ticks=100, torque=None, *, mode='forward', accel=None, every=1, controller=None) -> Trajectory
+
+Runs `ticks` ticks in C++ and returns every `every`-th as a row of a
+Trajectory, as ``velmoth-sim run --ticks TICKS --every K`` prints them (from
+a new Simulation, bit for bit). mode='forward' applies the constant torques
+`torque` (n,); mode='inverse' imposes the constant accelerations `accel`
+(n,) and records the torques they take. The rows' tick numbers go on from
+the simulation's `tick`.
+
+controller, if given, is called before every tick as controller(time, q,
+qd), with the time (s) and the joint positions and velocities (n,) the tick
+starts from, and returns the tick's torques (forward) or accelerations
+(inverse), (n,); `torque` or `accel` must then be None. It must not call
+this Simulation (it would be refused as busy). An exception it raises, or a
+vector it returns of the wrong length or not finite, ends the run there: the
+simulation keeps the ticks done.
+
+The GIL is released during the run, so other threads go on (and runs of
+other Simulations on other threads go on in parallel); with a controller it
+is taken for each call only. Ctrl-C ends a long run with KeyboardInterrupt.
+When a tick leaves the state or the torques not finite the run goes on, as
+velmoth-sim's does, and then warns once with velmoth.DivergenceWarning;
+Trajectory.diverged_at gives that first tick.)doc"))
+      .def(
+          "terms",
+          [](S& s, py::handle torque, py::handle accel, py::handle q, py::handle qd,
+             py::handle engine) { return s.EvaluateTermsHere(torque, accel, q, qd, engine); },
+          py::arg("torque") = py::none(), py::arg("accel") = py::none(), py::kw_only(),
+          py::arg("q") = py::none(), py::arg("qd") = py::none(), py::arg("engine") = py::none(),
+          Doc("terms(torque=None, accel=None, *, q=None, qd=None, engine=None) -> Terms\n\nThe "
+              "equation of motion of the current state (or of q, qd where given) with the "
+              "simulation's friction and gravity, as ``velmoth-sim terms`` evaluates it: M, C, G, "
+              "F "
+              "and the energies in closed form, the accelerations of `torque` and the torques of "
+              "`accel`, in closed form and by `engine` (default: the simulation's). Nothing "
+              "changes: the simulation neither steps nor moves."))
+      .def(
+          "reset", [](S& s, py::handle q, py::handle qd) { s.Reset(q, qd); },
+          py::arg("q") = py::none(), py::arg("qd") = py::none(),
+          Doc("reset(q=None, qd=None)\n\nStarts again as a new Simulation of the same robot, "
+              "step, friction and gravity starts: at q, qd (default: zero, at rest, as the "
+              "window's Reset), tick 0, with "
+              "no energies yet and a fresh step (the implicit step's energy budget and substep "
+              "refinement start anew)."))
+      .def_property_readonly(
+          "robot", [](const S& s) { return s.Arm(); },
+          Doc("The Robot simulated (the simulation steps a copy)."))
+      .def_property_readonly(
+          "dof", [](const S& s) { return s.Dof(); }, Doc("The number of moving joints, n."))
+      .def_property(
+          "q", [](S& s) { return s.Joint(&Link::q); },
+          [](S& s, py::handle v) { s.SetJoint(&Link::q, v, "q"); },
+          Doc("Joint positions (n,), rad (m for a sliding joint). Setting them moves the arm "
+              "before the next tick."))
+      .def_property(
+          "qd", [](S& s) { return s.Joint(&Link::qd); },
+          [](S& s, py::handle v) { s.SetJoint(&Link::qd, v, "qd"); },
+          Doc("Joint velocities (n,). Setting them takes effect from the next tick."))
+      .def_property_readonly(
+          "qdd", [](S& s) { return s.Joint(&Link::qdd); },
+          Doc("The last tick's accelerations (n,): its change of velocity over 0.01 s."))
+      .def_property_readonly(
+          "tau", [](S& s) { return s.Torque(); },
+          Doc("The last tick's joint torques (n,): applied (step, forward runs) or found "
+              "(step_inverse, inverse runs); zeros before the first tick."))
+      .def_property_readonly(
+          "kinetic", [](S& s) { return s.Number(&Robot::kineticEnergy); },
+          Doc("The kinetic energy the last tick reported, J (of the state at the start of a "
+              "forward tick, at the end of an inverse one); 0 before the first tick."))
+      .def_property_readonly(
+          "potential", [](S& s) { return s.Number(&Robot::potentialEnergy); },
+          Doc("The potential energy the last tick reported, J; 0 before the first tick."))
+      .def_property_readonly(
+          "total", [](S& s) { return s.Total(); }, Doc("kinetic + potential, J."))
+      .def_property(
+          "viscous", [](S& s) { return s.Number(&Robot::viscousFriction); },
+          [](S& s, py::handle v) { s.SetNumber(&Robot::viscousFriction, v, "viscous"); },
+          Doc("The viscous friction coefficient of every joint, N m s/rad."))
+      .def_property(
+          "coulomb", [](S& s) { return s.Number(&Robot::coulombFriction); },
+          [](S& s, py::handle v) { s.SetNumber(&Robot::coulombFriction, v, "coulomb"); },
+          Doc("The Coulomb friction level of every joint, N m."))
+      .def_property(
+          "gravity", [](S& s) { return s.Gravity(); },
+          [](S& s, py::handle g) { s.SetGravityChecked(g); },
+          Doc("The gravity vector (3,) in the base frame, m/s^2."))
+      .def_property(
+          "engine", [](S& s) { return std::string(EngineName(s.Options().engine)); },
+          [](S& s, const std::string& name) {
+            StepOptions o = s.Options();
+            o.engine = EngineFromName(name);
+            s.SetOptions(o);
+          },
+          Doc("The engine of the next ticks: 'closed-form' or 'recursive'."))
+      .def_property(
+          "integrator", [](S& s) { return std::string(IntegratorName(s.Options().integrator)); },
+          [](S& s, const std::string& name) {
+            StepOptions o = s.Options();
+            o.integrator = IntegratorFromName(name);
+            s.SetOptions(o);
+          },
+          Doc("The integrator of the next ticks: 'euler', 'implicit' or 'rk4'."))
+      .def_property(
+          "substeps", [](S& s) { return s.Options().substeps; },
+          [](S& s, long long substeps) {
+            StepOptions o = s.Options();
+            o.substeps = CheckedSubsteps(substeps);
+            s.SetOptions(o);
+          },
+          Doc("Substeps per tick of the next ticks, 1 to 1000."))
+      .def_property_readonly(
+          "last_substeps", [](S& s) { return s.LastSubsteps(); },
+          Doc("The substeps the last forward tick took: more than `substeps` where the implicit "
+              "step refined."))
+      .def_property_readonly(
+          "tick", [](S& s) { return s.Tick(); }, Doc("Ticks since the start (or the last reset)."))
+      .def_property_readonly(
+          "time", [](S& s) { return static_cast<double>(s.Tick()) * kTimeStep; },
+          Doc("Simulated time since the start, s: tick x 0.01."))
+      .def_property_readonly(
+          "finite", [](S& s) { return s.StateFinite(); },
+          Doc("Whether every joint position, velocity and acceleration and both "
+              "energies are finite; False once a run has diverged."))
+      .def("__repr__", [](S& s) { return s.Repr(); });
+}

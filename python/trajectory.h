@@ -1,0 +1,38 @@
+// velmoth.Trajectory: the rows of a run, the columns of velmoth-sim run as NumPy arrays.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include "python/bindings.h"
+
+namespace py = pybind11;
+
+struct Trajectory {
+  VELMOTH_ZEROED_NEW
+
+  // Arrays of `rows` rows for an arm of n joints; made with the GIL held.
+  Trajectory(std::size_t rows, std::size_t n, std::string step);
+
+  std::size_t rows = 0;
+  std::size_t n = 0;
+  std::string step;  // "recursive, implicit x 2", as velmoth-sim names the step
+  py::array_t<int64_t> tick;
+  py::array_t<double> time, q, qd, qdd, tau, kinetic, potential, total;
+  py::object divergedAt = py::none();  // the first tick whose state was not finite
+
+  // The velmoth-sim run text of these rows: header and one row each, by the project's own row code.
+  std::string Csv() const;
+};
+
+// Where a run writes row r, with the GIL released: plain pointers into the arrays.
+struct TrajectoryWriter {
+  explicit TrajectoryWriter(Trajectory& t);
+
+  int64_t* tick;
+  double *time, *q, *qd, *qdd, *tau, *kinetic, *potential, *total;
+};

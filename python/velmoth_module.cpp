@@ -1,0 +1,86 @@
+// The Python module velmoth: the arms of the Velmoth simulator, the tick that the window and
+// velmoth-sim share, and the terms of the equation of motion, for scripts and parameter sweeps.
+#include "dynamics/dynamics.h"
+#include "python/bindings.h"
+#include "python/convert.h"
+#include "simulation/command_line.h"
+
+namespace {
+
+// Made once and never released: a static py::object would be released after the interpreter ends.
+PyObject* divergenceWarning = nullptr;
+
+const char* const kModuleDoc = R"doc(Velmoth: rigid-body dynamics of serial robot arms, from Python.
+
+The same arms and the same 0.01 s tick as the Velmoth window and
+velmoth-sim, bit for bit:
+
+    >>> import velmoth
+    >>> arm = velmoth.Robot.from_urdf("examples/puma560.urdf")
+    >>> sim = velmoth.Simulation(arm)     # recursive engine, implicit step
+    >>> run = sim.run(500, every=50)      # a Trajectory of NumPy arrays
+    >>> run.q.shape, run.total[-1]
+    >>> qdd = sim.step([0, 1, 0, 0, 0, 0])    # one tick from Python
+
+Robot         the built-in arm (Robot.builtin(links=6)), or the arm of a URDF
+              file (Robot.from_urdf(path, tip=None))
+Simulation    an arm's state and its tick: step, step_inverse, run (GIL
+              released), reset, terms
+Trajectory    the rows of a run: velmoth-sim run's columns as arrays
+Terms         M, C, G, F, the energies, forward and inverse dynamics of one
+              state
+terms(robot, q, qd)            M, C, G, F (unpacks so) of a state
+forward_dynamics(robot, q, qd, tau, engine=None)   the accelerations
+inverse_dynamics(robot, q, qd, qdd, engine=None)   the torques
+LoadError     a URDF file the loader refuses (a ValueError)
+DivergenceWarning   a run whose state stopped being finite
+
+Bad input (a vector of the wrong length, a number that is not finite, an
+unknown engine) raises TypeError or ValueError before anything is computed.)doc";
+
+}  // namespace
+
+py::handle DivergenceWarningType() {
+  return divergenceWarning;
+}
+
+PYBIND11_MODULE(velmoth, m) {
+  m.doc() = Doc(kModuleDoc);
+  // Every docstring begins with its signature as Python callers write it.
+  py::options options;
+  options.disable_function_signatures();
+  py::module_::import("numpy");
+  py::register_exception<LoadError>(m, "LoadError", PyExc_ValueError);
+  m.attr("LoadError").attr("__doc__") =
+      Doc("A URDF description the loader refuses; str(error) is the loader's line "
+          "\"FILE: problem\" (the file's path, or the text's source name). A ValueError.");
+  divergenceWarning = PyErr_NewExceptionWithDoc(
+      "velmoth.DivergenceWarning",
+      Doc("Issued once by Simulation.run when a tick left the state or the torques not finite: the "
+          "fixed 0.01 s step (with its engine, integrator and substeps) is too coarse for the "
+          "motion. The run went on, as velmoth-sim's does; more substeps, the implicit step or "
+          "smaller torques help."),
+      PyExc_RuntimeWarning, nullptr);
+  if (divergenceWarning == nullptr) {
+    throw py::error_already_set();
+  }
+  m.attr("DivergenceWarning") = py::handle(divergenceWarning);
+
+  BindRobot(m);
+  BindTrajectory(m);
+  BindTerms(m);
+  BindSimulation(m);
+
+  m.attr("__version__") = kVelmothVersion;
+  m.attr("TIME_STEP") = kTimeStep;
+  m.attr("MAX_SUBSTEPS") = kMaxSubsteps;
+  py::list engines, integrators;
+  for (EngineKind kind : kEngineKinds) {
+    engines.append(EngineName(kind));
+  }
+  for (IntegratorKind kind : kIntegratorKinds) {
+    integrators.append(IntegratorName(kind));
+  }
+  m.attr("ENGINES") = py::tuple(engines);
+  m.attr("INTEGRATORS") = py::tuple(integrators);
+}
