@@ -405,9 +405,12 @@ gravity (0, 0, -9.81) unless told otherwise. So a run from a new Simulation
 is bit for bit what ``velmoth-sim run`` prints with the same options:
 
     >>> import velmoth
-    >>> sim = velmoth.Simulation(velmoth.Robot.builtin(2), viscous=0, coulomb=0)
-    >>> run = sim.run(1000, every=10)  # velmoth-sim run --links 2 --viscous 0
-    >>> run.q[-1], run.total[-1]       #     --coulomb 0 --ticks 1000 --every 10
+    >>> arm = velmoth.Robot.builtin(2)
+    >>> sim = velmoth.Simulation(arm, viscous=0, coulomb=0)
+    >>> run = sim.run(1000, every=10)
+    >>> run.q[-1], run.total[-1]
+
+is velmoth-sim run --links 2 --viscous 0 --coulomb 0 --ticks 1000 --every 10.
 
 Vectors are NumPy arrays of one element per moving joint (robot.dof); any
 sequence of finite numbers of that length is taken, None means zeros. A
@@ -518,7 +521,7 @@ Trajectory.diverged_at gives that first tick.)doc"))
           "reset", [](S& s, py::handle q, py::handle qd) { s.Reset(q, qd); },
           py::arg("q") = py::none(), py::arg("qd") = py::none(),
           Doc("reset(q=None, qd=None)\n\nStarts again as a new Simulation of the same robot, "
-              "step, friction and gravity starts: at q, qd (default: zero, at rest, as the "
+              "with the same step, friction and gravity: at q, qd (default: zero, at rest, as the "
               "window's Reset), tick 0, with "
               "no energies yet and a fresh step (the implicit step's energy budget and substep "
               "refinement start anew)."))
