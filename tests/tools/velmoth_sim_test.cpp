@@ -242,20 +242,13 @@ TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
       {Arm(manyLinks), "more than 1000 links or joints"},
       // Without an encoding declared, a link named by a character reference is the one the URDF
       // parser reads ('A'): a loop, and a loop with no root, which the parser would keep alive.
+      // (What else the text and the merged values can be refused for: the loader's tests.)
       {Robot(ab + Link("A") + Joint("j1", "continuous", "base", "A") +
              Joint("j2", "continuous", "A", "b") + Joint("j3", "continuous", "b", "&#x141;")),
        "link 'A' is the child of two joints ('j1' and 'j3'), which closes a loop"},
       {Robot(Link("A") + Link("b") + Joint("j1", "continuous", "A", "b") +
              Joint("j2", "continuous", "b", "&#x141;")),
        "the joints form a closed loop through link 'A'"},
-      {std::string("\xff\xfe<\0r\0o\0b\0o\0t\0/\0>\0", 18),
-       "the file is UTF-16 (little-endian) text; URDF files are UTF-8"},
-      {"<!DOCTYPE robot [<!ENTITY b 'base'>]>" + Robot(ab),
-       "a DOCTYPE with declarations (<!ENTITY ...> and the like) is not supported"},
-      // Two masses that sum to more than a double holds.
-      {Arm(Link("base", "") + Link("a", "1.7e308") + Link("b", "1.7e308") + ja +
-           Joint("f", "fixed", "a", "b")),
-       "link 'a' has a mass that is not finite once the links fixed to it are joined"},
       // A control character of the file is shown escaped.
       {Arm(Link("base", "") + Link("a&#x1b;[31m", "") +
            Joint("j", "continuous", "base", "a&#x1b;[31m")),
