@@ -1,5 +1,6 @@
 """The examples run at a small size and draw their pictures (under CTest into the build tree)."""
 import os
+import pathlib
 import subprocess
 import sys
 
@@ -15,11 +16,9 @@ from conftest import ROOT
 ])
 def test_example_runs_small_and_draws(tmp_path, script, picture, printed):
     output = os.environ.get("VELMOTH_EXAMPLE_OUTPUT") or str(tmp_path)
-    target = os.path.join(output, picture)
-    if os.path.exists(target):
-        os.unlink(target)
+    target = pathlib.Path(output, picture)
+    target.unlink(missing_ok=True)
     done = subprocess.run([sys.executable, str(ROOT / "examples/python" / script), "--small",
                            "--out", output], capture_output=True, text=True, timeout=240)
     assert done.returncode == 0 and printed in done.stdout, done.stderr
-    with open(target, "rb") as f:
-        assert f.read(8) == b"\x89PNG\r\n\x1a\n" and os.path.getsize(target) > 10000
+    assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" and target.stat().st_size > 10000
