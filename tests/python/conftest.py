@@ -1,7 +1,6 @@
-"""Shared helpers of the Python module's tests: where things are, velmoth-sim, CSV parsing."""
+"""Shared helpers: where things are, velmoth-sim, its CSV as arrays, bitwise comparison."""
 import os
 import pathlib
-import shlex
 import subprocess
 
 import numpy as np
@@ -10,19 +9,13 @@ import pytest
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 GOLDEN = ROOT / "tests" / "tools" / "golden"
 SAMPLES = ROOT / "examples"
-URDF_TESTS = ROOT / "tests" / "urdf"
-
-
-def velmoth_sim_path():
-    path = os.environ.get("VELMOTH_SIM") or str(ROOT / "build" / "release" / "bin" / "velmoth-sim")
-    return path if os.access(path, os.X_OK) else None
 
 
 @pytest.fixture(scope="session")
 def velmoth_sim():
-    """Runs velmoth-sim with a list of arguments and returns its standard output."""
-    path = velmoth_sim_path()
-    if path is None:
+    """velmoth-sim's standard output for a list of arguments."""
+    path = os.environ.get("VELMOTH_SIM") or str(ROOT / "build/release/bin/velmoth-sim")
+    if not os.access(path, os.X_OK):
         pytest.skip("velmoth-sim is not built (set VELMOTH_SIM)")
 
     def run(args):
@@ -34,12 +27,11 @@ def velmoth_sim():
 
 
 def parse_run_csv(text):
-    """velmoth-sim run's text as a dict of arrays, with q, qd, qdd, tau as (rows, n) tables."""
+    """velmoth-sim run's text as a dict of arrays; q, qd, qdd, tau are (rows, n) tables."""
     lines = text.splitlines()
-    header = lines[0].split(",")
-    rows = np.array([[float(x) for x in line.split(",")] for line in lines[1:]], dtype=np.float64)
-    rows = rows.reshape(len(lines) - 1, len(header))
-    n = (len(header) - 5) // 4
+    n = (len(lines[0].split(",")) - 5) // 4
+    rows = np.array([[float(x) for x in line.split(",")] for line in lines[1:]]).reshape(
+        len(lines) - 1, 4 * n + 5)
     table = {"tick": rows[:, 0].astype(np.int64), "time": rows[:, 1]}
     for k, name in enumerate(("q", "qd", "qdd", "tau")):
         table[name] = rows[:, 2 + k * n: 2 + (k + 1) * n]
@@ -49,34 +41,17 @@ def parse_run_csv(text):
 
 
 def assert_bits_equal(actual, expected, what=""):
-    """The same float64 values bit for bit (so -0.0 differs from 0.0, as in the printed text)."""
-    a = np.ascontiguousarray(actual, dtype=np.float64)
-    e = np.ascontiguousarray(expected, dtype=np.float64)
+    """The same float64 values bit for bit (-0.0 differs from 0.0, as in the printed text)."""
+    a, e = (np.ascontiguousarray(x, dtype=np.float64) for x in (actual, expected))
     assert a.shape == e.shape, f"{what}: shape {a.shape} != {e.shape}"
-    differ = a.view(np.int64) != e.view(np.int64)
-    if differ.any():
-        first = np.argwhere(differ)[0]
-        at = tuple(int(i) for i in first)
-        raise AssertionError(f"{what}: differs at {at}: {float(a[at]).hex()} != {float(e[at]).hex()}")
+    differ = np.argwhere(a.view(np.int64) != e.view(np.int64))
+    assert not len(differ), f"{what}: differs first at {tuple(differ[0])}"
 
 
-def assert_run_equals(trajectory, table, what=""):
-    """A Trajectory holds exactly the rows of velmoth-sim's text."""
+def assert_run_equals(trajectory, text, what=""):
+    """A Trajectory holds exactly the rows of velmoth-sim's text, and prints that text."""
+    table = parse_run_csv(text)
     assert np.array_equal(trajectory.tick, table["tick"]), what
     for name in ("time", "q", "qd", "qdd", "tau", "kinetic", "potential", "total"):
         assert_bits_equal(getattr(trajectory, name), table[name], f"{what} {name}")
-
-
-def vector_text(text, n):
-    """The panel's vector text as the golden cases use it: numbers and ', ', the rest zeros."""
-    values = [float(x) for x in text.split(",") if x.strip()] if text else []
-    return (values + [0.0] * n)[:n]
-
-
-def golden_cases():
-    """(file, arguments) of each line of CASES.txt."""
-    cases = []
-    for line in (GOLDEN / "CASES.txt").read_text().splitlines():
-        name, command = line.split(": velmoth-sim ", 1)
-        cases.append((name, shlex.split(command)))
-    return cases
+    assert trajectory.csv() == text, what
