@@ -1,8 +1,4 @@
 // velmoth.Robot: the built-in arm or the arm of a URDF file, as both programs build them.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,12 +8,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
-#include <console_bridge/console.h>
-#include <urdf_parser/urdf_parser.h>
-
 #include "python/bindings.h"
 #include "python/convert.h"
-#include "urdf/urdf_chain.h"
 #include "urdf/urdf_loader.h"
 
 namespace {
@@ -42,78 +34,13 @@ std::string TipText(py::handle tip) {
   return tip.is_none() ? std::string() : TextArgument(tip, "tip");
 }
 
-// The URDF parser's messages while the names are read again, dropped: the description was just
-// loaded without a complaint.
-class QuietParser : public console_bridge::OutputHandler {
- public:
-  QuietParser() { console_bridge::useOutputHandler(this); }
-  ~QuietParser() override { console_bridge::restorePreviousOutputHandler(); }
-  QuietParser(const QuietParser&) = delete;
-  QuietParser& operator=(const QuietParser&) = delete;
-  void log(const std::string&, console_bridge::LogLevel, const char*, int) override {}
-};
-
-// The names of the moving joints of the chain the loader chose in text, base first; empty when
-// the text no longer gives a chain of `dof` moving joints (a file changed since it was loaded).
-std::vector<std::string> ChainJointNames(const std::string& text, const std::string& tip,
-                                         std::size_t dof) {
-  std::vector<std::string> names;
-  try {
-    const QuietParser quiet;
-    const urdf::ModelInterfaceSharedPtr model = urdf::parseURDF(text);
-    std::vector<UrdfNode> tree;
-    UrdfChain chain;
-    if (!model || !UrdfTreeOrder(*model, tree).empty() ||
-        !ChooseUrdfChain(tree, tip, chain).empty()) {
-      return {};
-    }
-    for (const urdf::Joint* joint : chain.path) {
-      if (joint->type == urdf::Joint::REVOLUTE || joint->type == urdf::Joint::CONTINUOUS ||
-          joint->type == urdf::Joint::PRISMATIC) {
-        names.push_back(joint->name);
-      }
-    }
-  } catch (const std::exception&) {
-    return {};
-  }
-  return names.size() == dof ? names : std::vector<std::string>{};
-}
-
-// The text of the regular file at path, or "" for anything else: the file may have been replaced
-// since the loader read it, and a FIFO must not block.
-std::string RegularFileText(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    return {};
-  }
-  std::string text;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<std::size_t>(info.st_size) <= kUrdfMaxFileBytes) {
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() <= kUrdfMaxFileBytes) {
-      text.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  ::close(fd);
-  return text;
-}
-
-// The joint names of a loaded arm: the file's names, or joint0, joint1, ... for the built-in arm
-// (and for a file that changed since it was loaded).
+// The joint names of a loaded arm: the file's names, or joint0, joint1, ... for the built-in arm.
 void NameJoints(ArmModel& arm) {
-  const std::size_t n = arm.robot->links.size();
-  if (arm.kind == ArmModel::Kind::kFile) {
-    arm.jointNames = ChainJointNames(RegularFileText(arm.path), arm.tip, n);
-  } else if (arm.kind == ArmModel::Kind::kText) {
-    arm.jointNames = ChainJointNames(arm.text, arm.tip, n);
-  }
-  if (arm.jointNames.size() != n) {
-    arm.jointNames.clear();
-    for (std::size_t i = 0; i < n; ++i) {
-      arm.jointNames.push_back("joint" + std::to_string(i));
-    }
+  arm.jointNames.clear();
+  for (const auto& link : arm.robot->links) {
+    arm.jointNames.push_back(link->jointName.empty()
+                                 ? "joint" + std::to_string(arm.jointNames.size())
+                                 : link->jointName);
   }
 }
 
@@ -204,6 +131,7 @@ std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
     auto link = std::make_unique<Link>();
     link->jointType = from->jointType;
     link->axis = from->axis;
+    link->jointName = from->jointName;
     link->mass = from->mass;
     link->com = CopyMatrix(from->com);
     link->inertia = CopyMatrix(from->inertia);

@@ -25,7 +25,8 @@ struct Link {
   double offsetRoll = 0.0;
   double offsetPitch = 0.0;
   double offsetYaw = 0.0;
-  double radius = 0.0;  // drawing radius only
+  double radius = 0.0;    // drawing radius only
+  std::string jointName;  // the moving joint's name in a description file; empty when built in
   double q = 0.0;
   double qd = 0.0;
   double qdd = 0.0;

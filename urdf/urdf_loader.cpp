@@ -561,6 +561,7 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
                    pose[5], radius);
     robot->links.back()->jointType = m.type;
     robot->links.back()->axis = m.direction.code;
+    robot->links.back()->jointName = m.joint;
   }
   return robot;
 }
