@@ -46,9 +46,10 @@ UTF8, TWO = " text; URDF files are UTF-8", "is the child of two joints"
 # Without an encoding declared the parser's reader takes "&#x141;" for 'A': a loop it would hide.
 HIDDEN_LOOP = tree("base A c, A b c", tail="<joint name='j3' type='continuous'><parent "
                    "link='b'/><child link='&#x141;'/></joint>")
-NO_CHILD = "<robot name='a'><link name='b'/><joint name='j' type='fixed'><parent link='b'/></joint>"
+NO_CHILD = "<robot name='a'><link name='b'/><joint name='j' type='fixed'><parent link='b'/>" \
+    "<child link='x'/></joint>"
 # The URDF parser's own complaints come through as one line.
-NO_CHILD_SAID = "Failed to build tree: Joint [j] is missing a parent and/or child link"
+NO_CHILD_SAID = "Failed to build tree: child link [x] of joint [j] not found"
 NAN_MASS = "Inertial: mass [x] is not a float; Could not parse inertial element for Link [a]"
 
 
@@ -66,7 +67,7 @@ NAN_MASS = "Inertial: mass [x] is not a float; Could not parse inertial element 
                                           "like) is not supported"),
     ("<?pi " + " " * 50 + "<r/> ?>\n<r/>", "a processing instruction holding '<' at line 1 is not "
                                             "supported"),
-    (NO_CHILD + "</robot>", NO_CHILD_SAID + " specification."),
+    (NO_CHILD + "</robot>", NO_CHILD_SAID),
     (tree("base a c", a="<inertial><mass value='x'/></inertial>"), NAN_MASS),
     ("<robot>" + "<link name='l'/>" * 1001 + "</robot>", "more than 1000 links or joints"),
     (tree("base a c, base a f"), f"link 'a' {TWO} ('a' and 'a2'), which closes a loop"),
