@@ -20,13 +20,14 @@ struct Trajectory {
 
   std::size_t rows = 0;
   std::size_t n = 0;
-  std::string step;  // "recursive, implicit x 2", as velmoth-sim names the step
+  std::string step;  // "recursive, rk4 x 2", as velmoth-sim names the step
   py::array_t<int64_t> tick;
-  py::array_t<double> time, q, qd, qdd, tau, kinetic, potential, total;
+  py::array_t<double> time, q, qd, qdd, tau, kinetic, potential, total, work, dissipated;
   py::object divergedAt = py::none();  // the first tick whose state was not finite
 
-  // The velmoth-sim run text of these rows: header and one row each, by the project's own row code.
-  std::string Csv() const;
+  // The velmoth-sim run text of these rows: header and one row each, by the project's own row code;
+  // with the balance, as velmoth-sim run --balance prints them.
+  std::string Csv(bool balance = false) const;
 };
 
 // Where a run writes row r, with the GIL released: plain pointers into the arrays.
@@ -34,5 +35,5 @@ struct TrajectoryWriter {
   explicit TrajectoryWriter(Trajectory& t);
 
   int64_t* tick;
-  double *time, *q, *qd, *qdd, *tau, *kinetic, *potential, *total;
+  double *time, *q, *qd, *qdd, *tau, *kinetic, *potential, *total, *work, *dissipated;
 };

@@ -61,6 +61,7 @@ struct Settings {
   uint64_t every = 1;
   uint64_t links = kBuiltInLinkCount;
   StepChoice step;
+  bool balance = false;  // the columns work,dissipated
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
   bool coulombGiven = false;
@@ -110,13 +111,22 @@ const char* const kRunDetails =
     "forward tick computes the accelerations of --torque and then integrates them; an inverse\n"
     "tick integrates --accel and then computes the torques. kinetic and potential are the\n"
     "energies the panel shows: of the state at the start of a forward tick, at the end of an\n"
-    "inverse tick; qdd is the tick's change of velocity over 0.01 s.\n"
+    "inverse tick; qdd is the tick's change of velocity over 0.01 s. --balance adds the columns\n"
+    "work,dissipated: the work of the torques and the energy friction took since the first\n"
+    "tick, at the instant of the energies, so that total - work + dissipated stays at the\n"
+    "first tick's total (inverse ticks keep no balance: both are 0).\n"
     "Every tick advances 0.01 s in --substeps substeps of the integrator. euler: semi-implicit\n"
-    "Euler with friction as it comes (on the closed form, solved with its damped pseudo-inverse\n"
+    "Euler (on the closed form solved with its damped pseudo-inverse and friction as it comes,\n"
     "as the built-in arm always was). implicit: friction at the end of each substep, viscous\n"
     "friction implicit and Coulomb friction that holds a joint at rest while the other torques\n"
-    "on it stay below its level; it never lets the arm gain energy it was not given, and adds\n"
-    "substeps where the motion needs them. rk4: classical Runge-Kutta, friction as it comes.\n"
+    "on it stay below its level; it adds substeps where the arm would gain energy it was not\n"
+    "given. rk4: classical Runge-Kutta. dopri5: Dormand-Prince 5(4) with error control, as\n"
+    "many steps per tick as --tolerance needs (at least --substeps), the step size carried\n"
+    "from tick to tick. On the recursive engine (and with rk4 and dopri5 on either) Coulomb\n"
+    "friction stops a sliding joint where its velocity reaches 0 inside the step and holds it\n"
+    "while the torque that holds it stays within the friction level. A tick takes at most 200\n"
+    "internal steps (or 200 events) beyond its substeps; one that reaches the cap ends at the\n"
+    "accuracy the cap allows, and the first such tick is reported on standard error.\n"
     "When a state stops being finite, the first such tick is reported on standard error.\n"
     "--q0 and --qd0 set the joint positions and velocities before the first tick.\n";
 const char* const kTermsDetails =
@@ -247,13 +257,14 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   const matrix<double> userTorque = JointVector(s.torque, n);
   const matrix<double> userAccel = JointVector(s.accel, n);
 
-  std::string line = RunCsvHeader(n);
+  std::string line = RunCsvHeader(n, s.balance);
   if (!Write(line)) {
     return;
   }
 
   Progress progress(s.ticks);
   bool finite = true;
+  bool capped = false;
   for (uint64_t tick = 1; tick <= s.ticks; ++tick) {
     // One tick of the window, on its local copies of the user's vectors.
     matrix<double> accel = userAccel;
@@ -274,9 +285,20 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
                    kTimeStep, StepOptionsText(options).c_str());
     }
 
+    if (!capped && forward && stepper.LastCapped()) {
+      capped = true;
+      progress.Finish();
+      std::fprintf(stderr,
+                   "velmoth-sim: warning: tick %llu (t = %.2f s) reached the cap of internal "
+                   "steps per tick (%s) and ends at the accuracy the cap allows, coarser than "
+                   "asked; later ticks that reach it are not reported\n",
+                   static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
+                   StepOptionsText(stepper.Options()).c_str());
+    }
+
     if (tick % s.every == 0) {
       line.clear();
-      AppendRunCsvRow(line, tick, *robot, torque);
+      AppendRunCsvRow(line, tick, *robot, torque, s.balance);
       if (!Write(line)) {
         break;  // nobody reads the rest
       }
@@ -387,6 +409,8 @@ int Main(int argc, char** argv) {
   run->add_option("--every", s.every, "Print every K-th tick (default: 1)")
       ->type_name("K")
       ->check(WholeNumber(1, UINT64_MAX));
+  run->add_flag("--balance", s.balance,
+                "Add the columns work,dissipated: the energy balance of the forward ticks");
 
   CLI::App* terms =
       app.add_subcommand("terms", "Evaluate one state without stepping and print its terms");

@@ -366,7 +366,7 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(window_->windowTitle(), QStringLiteral("Velmoth: arm7_gripper"));
     QVERIFY(main_->Strip().Note().contains(QStringLiteral("held fixed (finger_left_joint")));
     QCOMPARE(main_->EngineChoice()->currentText(), QStringLiteral("recursive"));
-    QCOMPARE(main_->IntegratorChoice()->currentText(), QStringLiteral("implicit"));
+    QCOMPARE(main_->IntegratorChoice()->currentText(), QStringLiteral("dopri5"));
     window_->show();
     WaitTicks(5);
     QCOMPARE(Edit(kIdJointAngle)->text().count(QLatin1Char(',')), 7);
@@ -609,7 +609,7 @@ class DialogEndToEnd : public QObject {
     const double reset = main_->Traces().Resets().back();
     QVERIFY(points(0).front().x() > reset);
     QVERIFY(points(0).size() < 40);
-    const QList<QPointF> marker = points(0, 3);  // the three energies, then the marker
+    const QList<QPointF> marker = points(0, 5);  // the five energies, then the marker
     QVERIFY(marker.size() == 2 && marker[0].x() == reset && marker[1].x() == reset);
 
     Input(kIdJointTorque, QStringLiteral("1e308"));

@@ -31,7 +31,7 @@ def test_the_built_in_arm_and_arms_of_files():
 def test_a_simulation_takes_the_arms_defaults_and_settings():
     sim = velmoth.Simulation(velmoth.Robot.from_urdf(SAMPLES / "industrial6.urdf"))
     assert (sim.engine, sim.integrator, sim.substeps, sim.viscous, sim.coulomb, sim.tick) == \
-        ("recursive", "implicit", 1, 0.1, 0.1, 0)
+        ("recursive", "dopri5", 1, 0.1, 0.1, 0)
     assert list(sim.gravity) == [0, 0, -9.81] and sim.finite
     # Settings changed between ticks are those of a new simulation from that state.
     robot = velmoth.Robot.builtin(links=3)

@@ -64,7 +64,7 @@ TEST(VelmothSim, GoldenRunsMatchByteForByte) {
   EXPECT_EQ(count, 5);
 }
 
-// The arm of a file takes the recursive engine and the implicit step unless told otherwise; on the
+// The arm of a file takes the recursive engine and the dopri5 step unless told otherwise; on the
 // built-in arm's step it prints what the built-in arm prints, and either arm prints the same on the
 // same step.
 TEST(VelmothSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
@@ -72,7 +72,9 @@ TEST(VelmothSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
   const std::string start = "--q0 '0.3, -0.2, 0.1' --qd0 '1, 0, -0.5' --ticks 200 --every 7 ";
   const std::string torque = "--torque '0.4, -0.3, 0.2, 0, -0.1, 0.05'";
   const std::string closed = " --engine closed-form --integrator euler",
-                    recursive = " --engine recursive --integrator implicit --substeps 1";
+                    recursive =
+                        " --engine recursive --integrator dopri5 --substeps 1 "
+                        "--tolerance 1e-9";
   const struct {
     std::string builtIn, loaded;
   } cases[] = {
@@ -159,7 +161,8 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--torque '1e308, -1e308, 1e308' --ticks 4 >/dev/null", 0,
      "diverged at tick 1 (t = 0.01 s): the fixed 0.01 s step (closed-form, euler) is too coarse"},
     {"--engine fast", 2, "--engine: expects closed-form or recursive, not 'fast'"},
-    {"--integrator verlet", 2, "--integrator: expects euler, implicit or rk4, not 'verlet'"},
+    {"--integrator verlet", 2,
+     "--integrator: expects euler, implicit, rk4 or dopri5, not 'verlet'"},
     {"--substeps 0", 2, "--substeps"},
     {"terms --integrator rk4", 2, "--integrator belongs to run, not to terms"},
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizers need far more address space than this
