@@ -90,29 +90,23 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
   if (!modes.AnyHeld()) {
     return best;
   }
-  const auto margin = [&](const std::vector<double>& holding, int* which) {
+  const auto margin = [&](const std::vector<double>& holding) {
     double least = INFINITY;
     for (int i = 0; i < n; ++i) {
-      if (modes.held[i] && c[i] - std::fabs(holding[i]) < least) {
-        least = c[i] - std::fabs(holding[i]);
-        *which = i;
+      if (modes.held[i]) {
+        least = std::min(least, c[i] - std::fabs(holding[i]));
       }
     }
     return least;
   };
-  int joint = -1;
-  const double atEnd = margin(holdingEnd, &joint);
+  const double atEnd = margin(holdingEnd);
   if (atEnd >= 0.0) {
     return best;
   }
-  // The joint whose torque is past c at the latest point found past the root.
-  int crossing = joint;
   const auto g = [&](double theta) {
     extension.State(theta, work.y.data());
     equation.Rates(work.y.data(), work.dy.data());
-    const double value = margin(equation.Holding(), &joint);
-    crossing = value < 0.0 ? joint : crossing;
-    return value;
+    return margin(equation.Holding());
   };
   double hi = 1.0, ghi = atEnd;
   if (best.theta < 1.0) {
@@ -122,9 +116,9 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
     }
     hi = best.theta;
   }
-  const double start = std::max(margin(holdingStart, &joint), 0.0);
-  const double root = Illinois(g, 0.0, start, hi, ghi, kBreakAwayTolerance);
-  return {EventKind::kBreakAway, crossing, root};
+  const double start = std::max(margin(holdingStart), 0.0);
+  // Which joints break away, the decision that follows finds.
+  return {EventKind::kBreakAway, -1, Illinois(g, 0.0, start, hi, ghi, kBreakAwayTolerance)};
 }
 
 void Apply(const Event& event, int n, double* y) {
@@ -133,16 +127,13 @@ void Apply(const Event& event, int n, double* y) {
   }
 }
 
-bool ApplyAtEnd(ModeEquation& equation, double* y) {
+void ApplyAtEnd(ModeEquation& equation, double* y) {
   const int n = equation.Joints();
   const FrictionModes& modes = equation.Modes();
   const double* c = equation.Friction().coulomb.data();
-  bool any = false;
   for (int i = 0; i < n; ++i) {
     if (!modes.held[i] && c[i] > 0.0 && modes.sign[i] * y[n + i] < 0.0) {
       y[n + i] = 0.0;
-      any = true;
     }
   }
-  return any;
 }

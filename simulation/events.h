@@ -33,7 +33,7 @@ enum class EventKind : uint8_t { kNone, kStop, kBreakAway };
 
 struct Event {
   EventKind kind = EventKind::kNone;
-  int joint = -1;
+  int joint = -1;      // the joint that stops; -1 for a break-away (the decision finds which)
   double theta = 1.0;  // where in the step, as a fraction of it
 };
 
@@ -66,6 +66,5 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
 void Apply(const Event& event, int n, double* y);
 
 // The fallback when no more events may be located in a tick: applies at the step's end what the
-// step passed (sliding joints whose velocity turned against their sign stop there). Returns
-// whether any did.
-bool ApplyAtEnd(ModeEquation& equation, double* y);
+// step passed (sliding joints whose velocity turned against their sign stop there).
+void ApplyAtEnd(ModeEquation& equation, double* y);

@@ -13,7 +13,7 @@ constexpr double kStretch = 1.01;
 // After a step from y to work.y1 (rates work.k1, holding torques work.holdingEnd): the state moves
 // to the earliest event, which is applied and after which the modes are decided again, or to the
 // step's end. Without events (the cap reached), sliding joints whose velocity passed 0 stop at
-// the end. Returns the fraction of the step taken.
+// the end, where the modes are decided again. Returns the fraction of the step taken.
 double Advance(StepMethod& method, ModeEquation& f, bool events, double* y, double* k,
                std::vector<double>& holding, TickWork& work) {
   const int n = f.Joints();
@@ -30,18 +30,13 @@ double Advance(StepMethod& method, ModeEquation& f, bool events, double* y, doub
     }
   }
   std::copy(work.y1.begin(), work.y1.end(), y);
-  bool decide = !events && ApplyAtEnd(f, y);
-  const FrictionModes& modes = f.Modes();
-  const double* c = f.Friction().coulomb.data();
-  for (int i = 0; i < n && !events; ++i) {
-    decide = decide || (modes.held[i] && std::fabs(work.holdingEnd[i]) > c[i]);
-  }
-  if (decide) {
-    f.Decide(y, k);
-    holding = f.Holding();
-  } else {
+  if (events) {
     std::copy(work.k1.begin(), work.k1.begin() + static_cast<std::ptrdiff_t>(size), k);
     holding = work.holdingEnd;
+  } else {
+    ApplyAtEnd(f, y);
+    f.Decide(y, k);
+    holding = f.Holding();
   }
   return 1.0;
 }
