@@ -3,6 +3,7 @@ import pickle
 import pydoc
 
 import numpy as np
+import pytest
 
 import velmoth
 from conftest import SAMPLES, assert_bits_equal
@@ -45,6 +46,37 @@ def test_a_simulation_takes_the_arms_defaults_and_settings():
     after = sim.run(10)
     assert after.step == "recursive, rk4 x 3" and list(after.tick) == list(range(51, 61))
     assert_bits_equal(after.q, fresh.run(10).q, "q")
+
+
+def test_the_energy_balance_and_the_tolerance(velmoth_sim):
+    arm = velmoth.Robot.from_urdf(SAMPLES / "industrial6.urdf")
+    sim = velmoth.Simulation(arm, tolerance=1e-7)
+    assert (sim.tolerance, velmoth.Simulation(arm).tolerance) == (1e-7, velmoth.DEFAULT_TOLERANCE)
+    run = sim.run(200, [0, 3, -2, 0, 0, 0], every=10)
+    # total - work + dissipated stays where the balance started, to the tolerance's order.
+    start = run.total - run.work + run.dissipated
+    assert np.ptp(start) < 1e-5 * np.max(run.kinetic) and run.work[-1] > 1
+    assert (sim.work, sim.dissipated) == (run.work[-1], run.dissipated[-1])
+    assert run.step == "recursive, dopri5, tolerance 1e-07"
+    assert run.csv(balance=True) == velmoth_sim(
+        ["run", "--urdf", str(SAMPLES / "industrial6.urdf"), "--tolerance", "1e-7", "--torque",
+         "0,3,-2,0,0,0", "--ticks", "200", "--every", "10", "--balance"])
+    # Setting the state starts the balance again.
+    sim.q = sim.q
+    sim.qd = sim.qd + 0.1
+    sim.step([0, 3, -2, 0, 0, 0])
+    assert (sim.work, sim.dissipated) == (0, 0)
+    sim.tolerance = 1e-4
+    assert sim.run(1).step.endswith("tolerance 0.0001")
+
+
+def test_a_tick_that_reaches_the_cap_warns_once():
+    sim = velmoth.Simulation(velmoth.Robot.builtin(links=6), engine="recursive",
+                             integrator="dopri5")
+    with pytest.warns(velmoth.AccuracyWarning,
+                      match=r"tick 2 \(t = 0\.02 s\) reached the cap") as w:
+        sim.run(5, [1000] * 6)
+    assert len(w) == 1 and sim.finite
 
 
 def test_reset_starts_again_as_a_new_simulation():
@@ -102,13 +134,13 @@ def test_robots_and_trajectories_pickle(tmp_path):
         copy = pickle.loads(pickle.dumps(robot))
         assert repr(copy) == repr(robot) and copy.joint_names == robot.joint_names
         run = velmoth.Simulation(robot).run(50, np.linspace(-1, 1, robot.dof))
-        assert pickle.loads(pickle.dumps(run)).csv() == run.csv()
+        assert pickle.loads(pickle.dumps(run)).csv(balance=True) == run.csv(balance=True)
         assert velmoth.Simulation(copy).run(50, np.linspace(-1, 1, robot.dof)).csv() == run.csv()
 
 
 def test_everything_is_documented():
     for cls in (velmoth.Robot, velmoth.Simulation, velmoth.Trajectory, velmoth.Terms,
-                velmoth.LoadError, velmoth.DivergenceWarning):
+                velmoth.LoadError, velmoth.DivergenceWarning, velmoth.AccuracyWarning):
         assert len(cls.__doc__ or "") > 60, cls
         for name, member in vars(cls).items():
             if not name.startswith("_") and not isinstance(member, type):
