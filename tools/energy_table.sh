@@ -40,6 +40,7 @@ measure recursive euler 1
 measure recursive euler 4
 measure recursive implicit 1
 measure recursive implicit 4
+measure recursive dopri5 1
 for substeps in 1 2 4 8 16; do
   measure recursive rk4 "$substeps"
 done
