@@ -105,6 +105,8 @@ void AddArmOptions(CLI::App& command, Settings& s) {
 }
 
 // The parts of --help that do not fit an option's line.
+static_assert(Stepper::kMaxInternalSteps == 200 && Stepper::kMaxRefinement == 6,
+              "the help names the tick's caps");
 const char* const kRunDetails =
     "run prints the header tick,time,q0..,qd0..,qdd0..,tau0..,kinetic,potential,total and a row\n"
     "after every K-th tick, each number written with %.17g so that it reads back exactly. A\n"
@@ -122,11 +124,13 @@ const char* const kRunDetails =
     "on it stay below its level; it adds substeps where the arm would gain energy it was not\n"
     "given. rk4: classical Runge-Kutta. dopri5: Dormand-Prince 5(4) with error control, as\n"
     "many steps per tick as --tolerance needs (at least --substeps), the step size carried\n"
-    "from tick to tick. On the recursive engine (and with rk4 and dopri5 on either) Coulomb\n"
-    "friction stops a sliding joint where its velocity reaches 0 inside the step and holds it\n"
-    "while the torque that holds it stays within the friction level. A tick takes at most 200\n"
-    "internal steps (or 200 events) beyond its substeps; one that reaches the cap ends at the\n"
-    "accuracy the cap allows, and the first such tick is reported on standard error.\n"
+    "from tick to tick. On every step but the closed form's Euler, Coulomb friction stops a\n"
+    "sliding joint where its velocity reaches 0 (euler, rk4 and dopri5 find the instant inside\n"
+    "the step) and holds it while the torque that holds it stays within the friction level.\n"
+    "A tick's work is capped: dopri5 takes no step shorter than 1/200 of a tick, euler and\n"
+    "rk4 locate at most 200 friction events per tick, implicit halves a substep at most 6\n"
+    "times. A tick that reaches the cap ends at the accuracy the cap allows; the first is\n"
+    "reported on standard error.\n"
     "When a state stops being finite, the first such tick is reported on standard error.\n"
     "--q0 and --qd0 set the joint positions and velocities before the first tick.\n";
 const char* const kTermsDetails =
