@@ -367,6 +367,9 @@ class DialogEndToEnd : public QObject {
     QVERIFY(main_->Strip().Note().contains(QStringLiteral("held fixed (finger_left_joint")));
     QCOMPARE(main_->EngineChoice()->currentText(), QStringLiteral("recursive"));
     QCOMPARE(main_->IntegratorChoice()->currentText(), QStringLiteral("dopri5"));
+    QCOMPARE(main_->ToleranceChoice()->currentText(), QStringLiteral("tol 1e-09"));
+    main_->ToleranceChoice()->setCurrentText(QStringLiteral("tol 1e-06"));
+    QCOMPARE(dlg_->GetStepOptions().tolerance, 1e-6);
     window_->show();
     WaitTicks(5);
     QCOMPARE(Edit(kIdJointAngle)->text().count(QLatin1Char(',')), 7);
@@ -378,6 +381,7 @@ class DialogEndToEnd : public QObject {
     main_->IntegratorChoice()->setCurrentText(QStringLiteral("euler"));
     const StepOptions step = dlg_->GetStepOptions();
     QVERIFY(step.engine == EngineKind::kClosedForm && step.integrator == IntegratorKind::kEuler);
+    QVERIFY(!main_->ToleranceChoice()->isEnabled());  // the tolerance is dopri5's
     const double q = Arm().links[1]->q;
     WaitTicks(3);
     QVERIFY(Arm().links[1]->q != q && std::isfinite(Arm().links[1]->q));
