@@ -38,6 +38,7 @@ def main():
                                      coulomb=0, q0=START)
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", velmoth.DivergenceWarning)
+                warnings.simplefilter("ignore", velmoth.AccuracyWarning)
                 run = sim.run(ticks)
             drift = run.total - run.total[0]
             # The magnitude, up to where a run diverged (past it the arm has left the picture).
