@@ -27,10 +27,8 @@ std::string TipText(py::handle tip) {
 // The joint names of a loaded arm: the file's names, or joint0, joint1, ... for the built-in arm.
 void NameJoints(ArmModel& arm) {
   arm.jointNames.clear();
-  for (const auto& link : arm.robot->links) {
-    arm.jointNames.push_back(link->jointName.empty()
-                                 ? "joint" + std::to_string(arm.jointNames.size())
-                                 : link->jointName);
+  for (std::size_t i = 0; i < arm.robot->links.size(); ++i) {
+    arm.jointNames.push_back(JointName(*arm.robot, i));
   }
 }
 

@@ -73,6 +73,11 @@ void Robot::ResetJointState() {
   }
 }
 
+std::string JointName(const Robot& robot, std::size_t i) {
+  const std::string& name = robot.links[i]->jointName;
+  return name.empty() ? "joint" + std::to_string(i) : name;
+}
+
 bool StateIsFinite(const Robot& robot) {
   for (const auto& link : robot.links) {
     if (!std::isfinite(link->q) || !std::isfinite(link->qd) || !std::isfinite(link->qdd)) {

@@ -90,6 +90,10 @@ struct Robot {
 // kinematics working values start empty, as in a new arm.
 std::unique_ptr<Robot> CloneRobot(const Robot& robot);
 
+// The name a person reads for joint i (base first): the file's name of the joint, or joint0,
+// joint1, ... for the built-in arm's joints, which have none.
+std::string JointName(const Robot& robot, std::size_t i);
+
 // Whether every joint position, velocity and acceleration and the kinetic, potential and total
 // energy are finite: a run whose state is not has diverged.
 bool StateIsFinite(const Robot& robot);
