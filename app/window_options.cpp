@@ -26,8 +26,9 @@ const char* const kArms =
 const char* const kKeys =
     "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
     "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"
-    "saves a screenshot of the view, Home fits the arm into the view and Shift+Home restores\n"
-    "the starting view; F1 shows the help, Escape ends the program. Recordings and screenshots\n"
+    "saves a screenshot of the view, F12 switches between the file's shapes and the figure of\n"
+    "joints and bodies, Home fits the arm into the view and Shift+Home restores the starting\n"
+    "view; F1 shows the help, Escape ends the program. Recordings and screenshots\n"
     "go to the documents folder (or the folder of the first recording). A recording's tick\n"
     "column counts the ticks since it started.\n";
 
@@ -57,6 +58,13 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   app.add_option("--tip", options.tip,
                  "With --urdf: the link the arm's chain ends at (default: where the chain parts)")
       ->type_name("LINK");
+  app.add_option("--package-path", options.packagePaths,
+                 "With --urdf: a folder where package://NAME meshes are looked for (the package "
+                 "NAME, or a folder holding it), before ROS_PACKAGE_PATH and the folders above "
+                 "FILE; repeatable")
+      ->type_name("DIR")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--links", options.links,
                  "Number of links of the built-in arm, 0 to 100 (default: 6)")
       ->type_name("N")
@@ -98,6 +106,11 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   }
   if (app.count("--tip") > 0 && app.count("--urdf") == 0) {
     std::fputs("velmoth: --tip chooses the end of a URDF file's chain and needs --urdf\n", stderr);
+    return kUsageStatus;
+  }
+  if (app.count("--package-path") > 0 && app.count("--urdf") == 0) {
+    std::fputs("velmoth: --package-path finds the meshes of a URDF file and needs --urdf\n",
+               stderr);
     return kUsageStatus;
   }
   // As the panel's "Set" reads its fields; given but empty reads as 0.

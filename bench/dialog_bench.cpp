@@ -5,14 +5,16 @@
 // view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
 // Mesa's software renderer.
 //
-//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] [--viscous X]
-//                [--torque TEXT] [--fit] [--screenshot FILE.png] [--picture FOLDER]
-//                [--without-view]
+//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--package-path DIR]...
+//                [--figure] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit]
+//                [--screenshot FILE.png] [--picture FOLDER] [--without-view]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
-// would. --plots opens the live plots beside the window. --urdf, --q0 and --viscous choose the arm
-// and its start as velmoth's options do; --fit fits the arm into the view. --without-view runs the
-// panel alone (as when OpenGL is missing). At the end, --screenshot saves what the screen shows of
+// would. --plots opens the live plots beside the window. --urdf, --package-path, --q0 and
+// --viscous choose the arm and its start as velmoth's options do, and the time taken to read the
+// file's shapes and meshes is reported; --figure draws the arm as its figure instead of its shapes;
+// --fit fits the arm into the view. --without-view runs the panel alone (as when OpenGL is
+// missing). At the end, --screenshot saves what the screen shows of
 // the window (and of the plots, when open), and --picture saves the view's own picture into FOLDER
 // as the window's Screenshot button does.
 #include <signal.h>
@@ -28,7 +30,9 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +46,7 @@
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
+#include "visuals/urdf_visuals.h"
 
 namespace {
 
@@ -149,6 +154,8 @@ int main(int argc, char** argv) {
   std::string q0;
   std::optional<std::string> viscous;
   std::string picture;
+  std::vector<std::string> packagePaths;
+  bool figure = false;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
@@ -173,12 +180,15 @@ int main(int argc, char** argv) {
       viscous = argv[++i];
     } else if (std::strcmp(argv[i], "--picture") == 0 && hasValue) {
       picture = argv[++i];
+    } else if (std::strcmp(argv[i], "--package-path") == 0 && hasValue) {
+      packagePaths.push_back(argv[++i]);
+    } else if (std::strcmp(argv[i], "--figure") == 0) {
+      figure = true;
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] "
-                   "[--viscous X] [--torque TEXT] [--fit] [--screenshot FILE.png] "
-                   "[--picture FOLDER] "
-                   "[--without-view]\n",
+                   "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] "
+                   "[--package-path DIR]... [--figure] [--q0 TEXT] [--viscous X] [--torque TEXT] "
+                   "[--fit] [--screenshot FILE.png] [--picture FOLDER] [--without-view]\n",
                    argv[0]);
       return 2;
     }
@@ -211,9 +221,25 @@ int main(int argc, char** argv) {
   arm.q0 = q0;
   arm.viscous = viscous;
   arm.step = DefaultStepOptions(!urdf.empty());
+  std::shared_ptr<const VisualModel> shapes;
   if (!urdf.empty()) {
     std::string error;
     LoadUrdfRobot(urdf, error, {}, &arm.notices);
+    const auto start = std::chrono::steady_clock::now();
+    auto model = std::make_shared<VisualModel>(
+        LoadUrdfVisuals(urdf, PackageSearchFor(urdf, packagePaths), arm.notices));
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::size_t triangles = 0;
+    for (const VisualShape& shape : model->shapes) {
+      triangles += shape.mesh != nullptr ? shape.mesh->TriangleCount() : 0;
+    }
+    std::printf("shapes: %zu (%zu mesh triangles), read in %.3f s\n", model->shapes.size(),
+                triangles, took);
+    for (const std::string& notice : arm.notices) {
+      std::printf("notice: %s\n", notice.c_str());
+    }
+    shapes = model;
     arm.make = [&urdf] {
       std::string error;
       std::unique_ptr<Robot> robot = LoadUrdfRobot(urdf, error);
@@ -225,7 +251,11 @@ int main(int argc, char** argv) {
     };
   }
   MainWindow main(arm);
+  main.SetShapes(shapes);
   main.Open();
+  if (figure) {
+    main.ToggleShapes();
+  }
   QtDialogWindow& window = main.Window();
   if (window.View() == nullptr && !withoutView) {
     std::fprintf(stderr, "dialog_bench: the 3-D view could not be made (no usable OpenGL)\n");
