@@ -283,8 +283,13 @@ TEST(Urdf, SamplesAgreeWithKdlAndGiveTheViewItsFramesAndSizes) {
        "ends at hand; --tip chooses another end\n"},
       // Two frames fixed side by side on the flange link: no tool frame, twice its centre of mass.
       // Its links are meshes: a tenth of the first link's length gives the figure's radius.
-      {"industrial6", "RZ RY RY RX RY RX", 0.15, {0.016, 0, 0}, 0.1 * std::hypot(0.05, 0.15),
-       "link_6", ""},
+      {"industrial6",
+       "RZ RY RY RX RY RX",
+       0.15,
+       {0.016, 0, 0},
+       0.1 * std::hypot(0.05, 0.15),
+       "link_6",
+       ""},
   };
   std::mt19937_64 random(11);
   for (const auto& s : samples) {
