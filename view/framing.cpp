@@ -116,10 +116,26 @@ CameraPlacement Place(V back, const V& center, double least, double spin, double
   return placed;
 }
 
+bool Finite(const FramePoint& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// The points that are finite: a shape too large for doubles frames nothing.
+std::vector<FramePoint> FinitePoints(const std::vector<FramePoint>& points) {
+  std::vector<FramePoint> finite;
+  for (const FramePoint& p : points) {
+    if (Finite(p)) {
+      finite.push_back(p);
+    }
+  }
+  return finite;
+}
+
 }  // namespace
 
 CameraPlacement FramePoints(const CameraPlacement& now, const Lens& lens,
-                            const std::vector<FramePoint>& points, double maxDistance) {
+                            const std::vector<FramePoint>& given, double maxDistance) {
+  const std::vector<FramePoint> points = FinitePoints(given);
   if (points.empty()) {
     return now;
   }
@@ -133,15 +149,19 @@ CameraPlacement FramePoints(const CameraPlacement& now, const Lens& lens,
   return Place(back, Box(points).Middle(), 0.0, now.spin, now.tilt, lens, points, maxDistance);
 }
 
-CameraPlacement FrameFromAbove(const FramePoint& center, double radius, const Lens& lens,
+CameraPlacement FrameFromAbove(const FramePoint& given, double radius, const Lens& lens,
                                const std::vector<FramePoint>& points, double maxDistance) {
+  const FramePoint center = Finite(given) ? given : FramePoint{};
+  if (!std::isfinite(radius)) {
+    radius = maxDistance;
+  }
   const double h = kThreeQuarterHeading * kRadiansPerDegree;
   const double e = kThreeQuarterElevation * kRadiansPerDegree;
   const V back{std::cos(h) * std::cos(e), std::sin(h) * std::cos(e), std::sin(e)};
   const double halfY = 0.5 * lens.fovY * kRadiansPerDegree;
   const double halfX = std::atan(lens.aspect * std::tan(halfY));
   const double sphere = radius / (kFrameMargin * std::sin(std::min(halfX, halfY)));
-  std::vector<FramePoint> all = points;
+  std::vector<FramePoint> all = FinitePoints(points);
   all.push_back(center);
   return Place(back, FromPoint(center), sphere, 0.0, 0.0, lens, all, maxDistance);
 }
