@@ -8,23 +8,13 @@
 #include <memory>
 #include <utility>
 
-#include <console_bridge/console.h>
 #include <urdf_parser/urdf_parser.h>
 
+#include "urdf/urdf_parse.h"
 #include "urdf/urdf_text.h"
 #include "visuals/mesh_import.h"
 
 namespace {
-
-// The parser's messages are not printed: the loader has already said what matters of the file.
-class SilentParser : public console_bridge::OutputHandler {
- public:
-  SilentParser() { console_bridge::useOutputHandler(this); }
-  ~SilentParser() override { console_bridge::restorePreviousOutputHandler(); }
-  SilentParser(const SilentParser&) = delete;
-  SilentParser& operator=(const SilentParser&) = delete;
-  void log(const std::string&, console_bridge::LogLevel, const char*, int) override {}
-};
 
 std::string Quoted(const std::string& name) {
   return "'" + name + "'";
@@ -267,7 +257,7 @@ VisualModel LoadUrdfVisualsFromText(const std::string& text, const std::string& 
   }
   urdf::ModelInterfaceSharedPtr parsed;
   {
-    SilentParser silent;
+    const UrdfParserMessages silent;  // the loader has said what matters of the file
     try {
       parsed = urdf::parseURDF(text);
     } catch (const std::bad_alloc&) {
@@ -279,16 +269,7 @@ VisualModel LoadUrdfVisualsFromText(const std::string& text, const std::string& 
   if (!parsed) {
     return model;
   }
-  // The parser's links hold each other by shared pointers; unlinked here, as the loader does.
-  struct Unlink {
-    urdf::ModelInterface& model;
-    ~Unlink() {
-      for (auto& entry : model.links_) {
-        entry.second->child_links.clear();
-        entry.second->child_joints.clear();
-      }
-    }
-  } unlink{*parsed};
+  const UrdfUnlink unlink{*parsed};
   Reader reader(search, model);
   // In the order of the file's names, so that the notices come out the same on every load.
   for (const auto& [name, link] : parsed->links_) {
