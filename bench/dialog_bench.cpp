@@ -15,10 +15,10 @@
 // file's shapes and meshes is reported; --figure draws the arm as its figure instead of its shapes;
 // --fit fits the arm into the view. --framing reports, at the end, how the camera then frames the
 // arm as drawn (whether its box is wholly in the view, its projected height against the view's
-// smaller side, the eye's height), and again after Fit. --without-view runs the panel alone (as when
-// OpenGL is missing). At the end, --screenshot saves what the screen shows of
-// the window (and of the plots, when open), and --picture saves the view's own picture into FOLDER
-// as the window's Screenshot button does.
+// smaller side, the eye's height), and again after Fit. --without-view runs the panel alone (as
+// when OpenGL is missing). At the end, --screenshot saves what the screen shows of the window (and
+// of the plots, when open), and --picture saves the view's own picture into FOLDER as the window's
+// Screenshot button does.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -30,11 +30,11 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMatrix4x4>
-#include <QVector3D>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
+#include <QVector3D>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -170,10 +170,11 @@ void ReportFraming(const char* when, const COglWndCustom& view, const Robot& rob
     high = std::max<double>(high, w.y());
   }
   const QVector3D eye = camera.inverted().map(QVector3D(0, 0, 0));
-  std::printf("framing %s: the arm's box %s the view, its height %.0f%% of the view's smaller side, "
-              "the eye %.3f m above the floor\n",
-              when, inside ? "wholly in" : "NOT wholly in",
-              100.0 * (high - low) / std::min(size.width(), size.height()), eye.z());
+  std::printf(
+      "framing %s: the arm's box %s the view, its height %.0f%% of the view's smaller side, "
+      "the eye %.3f m above the floor\n",
+      when, inside ? "wholly in" : "NOT wholly in",
+      100.0 * (high - low) / std::min(size.width(), size.height()), eye.z());
 }
 
 }  // namespace
@@ -224,11 +225,12 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--figure") == 0) {
       figure = true;
     } else {
-      std::fprintf(stderr,
-                   "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] "
-                   "[--package-path DIR]... [--figure] [--q0 TEXT] [--viscous X] [--torque TEXT] "
-                   "[--fit] [--framing] [--screenshot FILE.png] [--picture FOLDER] [--without-view]\n",
-                   argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] "
+          "[--package-path DIR]... [--figure] [--q0 TEXT] [--viscous X] [--torque TEXT] "
+          "[--fit] [--framing] [--screenshot FILE.png] [--picture FOLDER] [--without-view]\n",
+          argv[0]);
       return 2;
     }
   }
@@ -362,8 +364,8 @@ int main(int argc, char** argv) {
         std::printf("picture: %s\n", qPrintable(saved));
       }
       if (framing && window.View() != nullptr) {
-        ReportFraming(fit ? "after Fit" : "at the start view", *window.View(),
-                      *main.Dlg().m_pRobot, shapes.get());
+        ReportFraming(fit ? "after Fit" : "at the start view", *window.View(), *main.Dlg().m_pRobot,
+                      shapes.get());
         main.FitView();
         ReportFraming("after Fit", *window.View(), *main.Dlg().m_pRobot, shapes.get());
       }
