@@ -8,6 +8,11 @@
 // implicit step), next to MuJoCo's mj_step on the same file: the built-in arm, the industrial
 // arm, the 7-joint arm with its gripper, and chains of 12 to 100 links. After the run a summary
 // gives the ratios of our ticks to KDL's and MuJoCo's steps and the growth exponents.
+//
+// Last the mass matrix alone, from the joint positions: the recursive engine's composite-body pass
+// (with the placement pass it needs), the closed form's M, and MuJoCo's mj_crb (with the position
+// stages it needs, and mj_fullM for the dense matrix), on chains of 6 to 100 links and the sample
+// arms.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +37,10 @@
 #include <mujoco/mujoco.h>
 
 #include "dynamics/dynamics.h"
+#include "dynamics/jacobians.h"
+#include "dynamics/kinematics.h"
+#include "dynamics/terms.h"
+#include "recursive/chain.h"
 #include "robot/robot.h"
 #include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
@@ -247,13 +256,14 @@ std::string& ChainFolder() {
 void WriteUrdfArms() {
   UrdfArms() = {{"builtin6", VELMOTH_URDF_TESTS "/builtin_arm.urdf"},
                 {"industrial6", VELMOTH_EXAMPLES "/industrial6.urdf"},
-                {"arm7_gripper", VELMOTH_EXAMPLES "/arm7_gripper.urdf"}};
+                {"arm7_gripper", VELMOTH_EXAMPLES "/arm7_gripper.urdf"},
+                {"puma560", VELMOTH_EXAMPLES "/puma560.urdf"}};
   char folder[] = "/tmp/velmoth_bench_XXXXXX";
   if (mkdtemp(folder) == nullptr) {
     return;
   }
   ChainFolder() = folder;
-  for (int n : {12, 24, 48, 100}) {
+  for (int n : {6, 12, 24, 48, 50, 100}) {
     const std::string path = ChainFolder() + "/chain" + std::to_string(n) + ".urdf";
     if (std::FILE* file = std::fopen(path.c_str(), "w")) {
       const std::string text = ChainUrdf(n);
@@ -341,8 +351,16 @@ void BM_MujocoStep(benchmark::State& state, const std::string& path) {
   mj_deleteModel(model);
 }
 
+// The ticks are measured on the built-in arm, the samples and chains of 12 to 100 links.
+bool TickArm(const UrdfArm& arm) {
+  return arm.name != "chain6" && arm.name != "chain50" && arm.name != "puma560";
+}
+
 void RegisterUrdfTicks() {
   for (const UrdfArm& arm : UrdfArms()) {
+    if (!TickArm(arm)) {
+      continue;
+    }
     benchmark::RegisterBenchmark(("BM_DefaultTick/" + arm.name).c_str(), BM_DefaultTick, arm.path,
                                  true)
         ->Apply(Repeated);
@@ -350,6 +368,110 @@ void RegisterUrdfTicks() {
                                  false)
         ->Apply(Repeated);
     benchmark::RegisterBenchmark(("BM_MujocoStep/" + arm.name).c_str(), BM_MujocoStep, arm.path)
+        ->Apply(Repeated);
+  }
+}
+
+// ---- The mass matrix alone, from the joint positions -------------------------------------------
+
+// The arms whose mass matrix is measured: chains of 6 to 100 links and the sample arms.
+bool MassArm(const UrdfArm& arm) {
+  return arm.name != "builtin6" && arm.name != "chain48";
+}
+
+std::unique_ptr<Robot> LoadOrSkip(benchmark::State& state, const std::string& path) {
+  std::string error;
+  std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
+  if (!robot) {
+    state.SkipWithError(error.c_str());
+  }
+  return robot;
+}
+
+// M by composite rigid bodies: the pass that places the links, then the composite-body pass.
+void BM_RecursiveMass(benchmark::State& state, const std::string& path) {
+  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
+  if (!robot) {
+    return;
+  }
+  const int n = static_cast<int>(robot->links.size());
+  const recursive::ChainModel model = recursive::BuildChainModel(*robot);
+  recursive::ChainData data(n);
+  const ArmState s = MovingState(static_cast<std::size_t>(n));
+  std::vector<double> mass(static_cast<std::size_t>(n) * n);
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81}, false);
+    recursive::CompositeBody(model, data, mass.data());
+    benchmark::DoNotOptimize(mass.data());
+    benchmark::ClobberMemory();
+  }
+  ReportAllocations(state, before);
+}
+
+// The closed form's M: its kinematics pass, the link Jacobians, M.
+void BM_ClosedFormMass(benchmark::State& state, const std::string& path) {
+  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
+  if (!robot) {
+    return;
+  }
+  const auto n = static_cast<uint32_t>(robot->links.size());
+  Restore(*robot, MovingState(n));
+  LinkFrames frames;
+  const std::size_t block = 3 * static_cast<std::size_t>(n);
+  std::vector<double> jv(block * n), jw(block * n), mass(static_cast<std::size_t>(n) * n);
+  for (auto _ : state) {
+    UpdateLinkKinematics(*robot, frames);
+    for (uint32_t i = 0; i < n; ++i) {
+      flat::LinearJacobian(frames, i, &jv[block * i]);
+      flat::AngularJacobian(frames, i, &jw[block * i]);
+    }
+    flat::MassMatrix({robot.get(), &frames, jv.data(), jw.data()}, mass.data());
+    benchmark::DoNotOptimize(mass.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// MuJoCo's M: the position stages it needs (mj_kinematics, mj_comPos), mj_crb, and mj_fullM for
+// the dense matrix.
+void BM_MujocoMass(benchmark::State& state, const std::string& path) {
+  char error[1000] = "";
+  mjModel* model = mj_loadXML(path.c_str(), nullptr, error, sizeof error);
+  if (model == nullptr) {
+    state.SkipWithError(error);
+    return;
+  }
+  mjData* data = mj_makeData(model);
+  const ArmState s = MovingState(static_cast<std::size_t>(model->nq));
+  for (int i = 0; i < model->nq; ++i) {
+    data->qpos[i] = s.q[static_cast<std::size_t>(i)];
+  }
+  std::vector<mjtNum> dense(static_cast<std::size_t>(model->nv) * model->nv);
+  for (auto _ : state) {
+    mj_kinematics(model, data);
+    mj_comPos(model, data);
+    mj_crb(model, data);
+    mj_fullM(model, dense.data(), data->qM);
+    benchmark::DoNotOptimize(dense.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["dofs"] = model->nv;
+  mj_deleteData(data);
+  mj_deleteModel(model);
+}
+
+void RegisterMassMatrices() {
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (!MassArm(arm)) {
+      continue;
+    }
+    benchmark::RegisterBenchmark(("BM_RecursiveMass/" + arm.name).c_str(), BM_RecursiveMass,
+                                 arm.path)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_ClosedFormMass/" + arm.name).c_str(), BM_ClosedFormMass,
+                                 arm.path)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_MujocoMass/" + arm.name).c_str(), BM_MujocoMass, arm.path)
         ->Apply(Repeated);
   }
 }
@@ -441,6 +563,24 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                     std::log(t24 / t12) / std::log(2.0));
       }
     }
+    for (const UrdfArm& arm : UrdfArms()) {
+      const double ours = Find("BM_RecursiveMass/" + arm.name);
+      const double closed = Find("BM_ClosedFormMass/" + arm.name);
+      const double mujoco = Find("BM_MujocoMass/" + arm.name);
+      if (ours > 0 && closed > 0 && mujoco > 0) {
+        std::printf(
+            "%-13s mass matrix: composite bodies %.3g us, / closed form %.3f, / mj_crb %.3f\n",
+            arm.name.c_str(), ours * 1e6, ours / closed, ours / mujoco);
+      }
+    }
+    for (const char* name : {"BM_RecursiveMass", "BM_MujocoMass"}) {
+      const double t6 = Find(std::string(name) + "/chain6");
+      const double t100 = Find(std::string(name) + "/chain100");
+      if (t6 > 0 && t100 > 0) {
+        std::printf("%s: growth exponent from 6 to 100 links: %.2f\n", name,
+                    std::log(t100 / t6) / std::log(100.0 / 6.0));
+      }
+    }
   }
 
  private:
@@ -465,6 +605,7 @@ int main(int argc, char** argv) {
   mju_user_warning = [](const char*) {};
   WriteUrdfArms();
   RegisterUrdfTicks();
+  RegisterMassMatrices();
   // Colours only on a terminal, as the library's own console output does.
   SummaryReporter reporter(isatty(STDOUT_FILENO) == 1 ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);

@@ -73,6 +73,9 @@ void ChainData::Resize(int n) {
   uu.resize(size);
   a.resize(size);
   f.resize(size);
+  placement.resize(size);
+  composite.resize(size);
+  axes.resize(6 * size);
 }
 
 }  // namespace recursive
