@@ -4,10 +4,10 @@
 #include <cstddef>
 
 #include "recursive/chain.h"
+#include "recursive/frames.h"
 
 namespace recursive {
 
-using spatial::Mat3;
 using spatial::RigidInertia;
 using spatial::Transform;
 using spatial::Vec3;
@@ -24,22 +24,10 @@ void CompositeBody(const ChainModel& model, ChainData& data, double* mass) {
                         axes + 5 * stride};
   // oX_i = oX_{i-1} X_i; Y_i, the body's inertia about the base origin; S_i, the joint's motion
   // in the base frame: (a, p x a) turning about the axis a through p, (0, a) sliding along it.
+  Placements(model, data, nullptr);
   for (int i = 0; i < n; ++i) {
     const JointModel& joint = model.joints[i];
-    Transform& placed = data.placement[i];
-    if (i == 0) {
-      placed = data.x[0];
-    } else {
-      const Transform& parent = data.placement[i - 1];
-      const Transform& x = data.x[i];
-      for (int r = 0; r < 3; ++r) {
-        const double a0 = parent.r.m[r][0], a1 = parent.r.m[r][1], a2 = parent.r.m[r][2];
-        placed.r.m[r][0] = a0 * x.r.m[0][0] + a1 * x.r.m[1][0] + a2 * x.r.m[2][0];
-        placed.r.m[r][1] = a0 * x.r.m[0][1] + a1 * x.r.m[1][1] + a2 * x.r.m[2][1];
-        placed.r.m[r][2] = a0 * x.r.m[0][2] + a1 * x.r.m[1][2] + a2 * x.r.m[2][2];
-      }
-      placed.p = parent.r * x.p + parent.p;
-    }
+    const Transform& placed = data.placement[i];
     data.composite[i] = spatial::ToParent(placed, joint.body);
     const int k = joint.axis;
     const Vec3 a{placed.r.m[0][k], placed.r.m[1][k], placed.r.m[2][k]};

@@ -157,9 +157,16 @@ struct Transform {
 inline Motion ToChild(const Transform& x, const Motion& m) {
   return {MulTransposed(x.r, m.w), MulTransposed(x.r, m.v - Cross(x.p, m.w))};
 }
-// The child frame of y seen from x's parent: x y = (r_x r_y, r_x p_y + p_x).
-inline Transform Compose(const Transform& x, const Transform& y) {
-  return {x.r * y.r, x.r * y.p + x.p};
+// The child frame of y seen from x's parent: out = x y = (r_x r_y, r_x p_y + p_x), element by
+// element (out must not be x or y).
+inline void Compose(const Transform& x, const Transform& y, Transform& out) {
+  for (int i = 0; i < 3; ++i) {
+    const double a0 = x.r.m[i][0], a1 = x.r.m[i][1], a2 = x.r.m[i][2];
+    out.r.m[i][0] = a0 * y.r.m[0][0] + a1 * y.r.m[1][0] + a2 * y.r.m[2][0];
+    out.r.m[i][1] = a0 * y.r.m[0][1] + a1 * y.r.m[1][1] + a2 * y.r.m[2][1];
+    out.r.m[i][2] = a0 * y.r.m[0][2] + a1 * y.r.m[1][2] + a2 * y.r.m[2][2];
+  }
+  out.p = x.r * y.p + x.p;
 }
 
 // A child's force in the parent frame: (r n + p x r f, r f).
