@@ -15,6 +15,7 @@ packages=(
   liborocos-kdl-dev libcli11-dev liburdfdom-dev libkdl-parser-dev libtinyxml-dev libtinyxml2-dev libeigen3-dev
   libmujoco-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed python3-matplotlib
+  python3-pandas python3-nbclient python3-nbformat python3-ipykernel jupyter-notebook
   xvfb xauth locales clang-format
 )
 
