@@ -9,6 +9,9 @@
 // arm, the 7-joint arm with its gripper, and chains of 12 to 100 links. After the run a summary
 // gives the ratios of our ticks to KDL's and MuJoCo's steps and the growth exponents.
 //
+// Then the frames' kinematics of the sample arms (every frame's pose; the tool frame's pose, both
+// Jacobians and J-dot qd) next to one forward-dynamics pass of the same arm.
+//
 // Last the mass matrix alone, from the joint positions: the recursive engine's composite-body pass
 // (with the placement pass it needs), the closed form's M, and MuJoCo's mj_crb (with the position
 // stages it needs, and mj_fullM for the dense matrix), on chains of 6 to 100 links and the sample
@@ -41,6 +44,7 @@
 #include "dynamics/kinematics.h"
 #include "dynamics/terms.h"
 #include "recursive/chain.h"
+#include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
@@ -476,6 +480,83 @@ void RegisterMassMatrices() {
   }
 }
 
+// ---- Frame kinematics next to forward dynamics -------------------------------------------------
+
+// The frame a controller follows: the last frame of the file (the tool).
+void BM_FrameKinematics(benchmark::State& state, const std::string& path, bool all) {
+  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
+  if (!robot) {
+    return;
+  }
+  const int n = static_cast<int>(robot->links.size());
+  const recursive::ChainModel model = recursive::BuildChainModel(*robot);
+  const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*robot);
+  recursive::ChainData data(n);
+  const ArmState s = MovingState(static_cast<std::size_t>(n));
+  std::vector<double> jacobian(6 * static_cast<std::size_t>(n)), local(jacobian.size());
+  double drift[6], localDrift[6];
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    if (all) {
+      // Every frame's pose: the placements need no velocities.
+      recursive::Kinematics(model, data, s.q.data(), nullptr, {});
+      recursive::Placements(model, data, nullptr);
+      for (const recursive::FrameModel& frame : frames) {
+        benchmark::DoNotOptimize(recursive::FramePose(data, frame));
+      }
+    } else {
+      const recursive::FrameModel& tool = frames.back();
+      recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {});
+      recursive::Placements(model, data, s.qd.data());
+      benchmark::DoNotOptimize(recursive::FramePose(data, tool));
+      recursive::FrameJacobian(model, data, tool, recursive::FrameAxes::kBase, jacobian.data());
+      recursive::FrameJacobian(model, data, tool, recursive::FrameAxes::kFrame, local.data());
+      recursive::FrameDriftAcceleration(data, tool, recursive::FrameAxes::kBase, drift);
+      recursive::FrameDriftAcceleration(data, tool, recursive::FrameAxes::kFrame, localDrift);
+      benchmark::DoNotOptimize(drift);
+      benchmark::DoNotOptimize(localDrift);
+    }
+    benchmark::ClobberMemory();
+  }
+  ReportAllocations(state, before);
+  state.counters["frames"] = static_cast<double>(frames.size());
+}
+
+// One forward-dynamics pass of the recursive engine: Kinematics, then the articulated bodies.
+void BM_ForwardPass(benchmark::State& state, const std::string& path) {
+  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
+  if (!robot) {
+    return;
+  }
+  const int n = static_cast<int>(robot->links.size());
+  const recursive::ChainModel model = recursive::BuildChainModel(*robot);
+  recursive::ChainData data(n);
+  const ArmState s = MovingState(static_cast<std::size_t>(n));
+  std::vector<double> tau(static_cast<std::size_t>(n), 0.5), qdd(static_cast<std::size_t>(n));
+  for (auto _ : state) {
+    recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81});
+    recursive::ArticulatedBody(model, data, 0.0, tau.data(), nullptr, qdd.data());
+    benchmark::DoNotOptimize(qdd.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+void RegisterFrameKinematics() {
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (arm.name != "industrial6" && arm.name != "arm7_gripper" && arm.name != "puma560") {
+      continue;
+    }
+    benchmark::RegisterBenchmark(("BM_ToolKinematics/" + arm.name).c_str(), BM_FrameKinematics,
+                                 arm.path, false)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_AllFramePoses/" + arm.name).c_str(), BM_FrameKinematics,
+                                 arm.path, true)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_ForwardPass/" + arm.name).c_str(), BM_ForwardPass, arm.path)
+        ->Apply(Repeated);
+  }
+}
+
 // The built-in arm as a KDL chain: each segment turns about x, then moves 0.3 m along y; its
 // inertia is given in that tip frame, where the centre of mass lies 0.15 m back along y.
 KDL::Chain KdlBuiltInArm(std::size_t n) {
@@ -573,6 +654,17 @@ class SummaryReporter : public benchmark::ConsoleReporter {
             arm.name.c_str(), ours * 1e6, ours / closed, ours / mujoco);
       }
     }
+    for (const UrdfArm& arm : UrdfArms()) {
+      const double tool = Find("BM_ToolKinematics/" + arm.name);
+      const double poses = Find("BM_AllFramePoses/" + arm.name);
+      const double forward = Find("BM_ForwardPass/" + arm.name);
+      if (tool > 0 && poses > 0 && forward > 0) {
+        std::printf(
+            "%-13s / forward dynamics: tool frame's pose, Jacobians, J-dot qd %.2f; every "
+            "frame's pose %.2f\n",
+            arm.name.c_str(), tool / forward, poses / forward);
+      }
+    }
     for (const char* name : {"BM_RecursiveMass", "BM_MujocoMass"}) {
       const double t6 = Find(std::string(name) + "/chain6");
       const double t100 = Find(std::string(name) + "/chain100");
@@ -606,6 +698,7 @@ int main(int argc, char** argv) {
   WriteUrdfArms();
   RegisterUrdfTicks();
   RegisterMassMatrices();
+  RegisterFrameKinematics();
   // Colours only on a terminal, as the library's own console output does.
   SummaryReporter reporter(isatty(STDOUT_FILENO) == 1 ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);
