@@ -392,16 +392,35 @@ std::unique_ptr<Robot> LoadOrSkip(benchmark::State& state, const std::string& pa
   return robot;
 }
 
+// An arm's chain for the engine's passes, and the moving state they start from; robot is null
+// (and the benchmark skipped) when the file cannot be loaded.
+struct Chain {
+  Chain(benchmark::State& state, const std::string& path) : robot(LoadOrSkip(state, path)) {
+    if (robot) {
+      n = static_cast<int>(robot->links.size());
+      model = recursive::BuildChainModel(*robot);
+      data.Resize(n);
+      s = MovingState(static_cast<std::size_t>(n));
+    }
+  }
+
+  std::unique_ptr<Robot> robot;
+  int n = 0;
+  recursive::ChainModel model;
+  recursive::ChainData data;
+  ArmState s;
+};
+
 // M by composite rigid bodies: the pass that places the links, then the composite-body pass.
 void BM_RecursiveMass(benchmark::State& state, const std::string& path) {
-  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
-  if (!robot) {
+  Chain chain(state, path);
+  if (!chain.robot) {
     return;
   }
-  const int n = static_cast<int>(robot->links.size());
-  const recursive::ChainModel model = recursive::BuildChainModel(*robot);
-  recursive::ChainData data(n);
-  const ArmState s = MovingState(static_cast<std::size_t>(n));
+  const int n = chain.n;
+  const recursive::ChainModel& model = chain.model;
+  recursive::ChainData& data = chain.data;
+  const ArmState& s = chain.s;
   std::vector<double> mass(static_cast<std::size_t>(n) * n);
   const std::size_t before = allocationCount;
   for (auto _ : state) {
@@ -484,15 +503,15 @@ void RegisterMassMatrices() {
 
 // The frame a controller follows: the last frame of the file (the tool).
 void BM_FrameKinematics(benchmark::State& state, const std::string& path, bool all) {
-  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
-  if (!robot) {
+  Chain chain(state, path);
+  if (!chain.robot) {
     return;
   }
-  const int n = static_cast<int>(robot->links.size());
-  const recursive::ChainModel model = recursive::BuildChainModel(*robot);
-  const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*robot);
-  recursive::ChainData data(n);
-  const ArmState s = MovingState(static_cast<std::size_t>(n));
+  const int n = chain.n;
+  const recursive::ChainModel& model = chain.model;
+  recursive::ChainData& data = chain.data;
+  const ArmState& s = chain.s;
+  const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*chain.robot);
   std::vector<double> jacobian(6 * static_cast<std::size_t>(n)), local(jacobian.size());
   double drift[6], localDrift[6];
   const std::size_t before = allocationCount;
@@ -524,14 +543,14 @@ void BM_FrameKinematics(benchmark::State& state, const std::string& path, bool a
 
 // One forward-dynamics pass of the recursive engine: Kinematics, then the articulated bodies.
 void BM_ForwardPass(benchmark::State& state, const std::string& path) {
-  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
-  if (!robot) {
+  Chain chain(state, path);
+  if (!chain.robot) {
     return;
   }
-  const int n = static_cast<int>(robot->links.size());
-  const recursive::ChainModel model = recursive::BuildChainModel(*robot);
-  recursive::ChainData data(n);
-  const ArmState s = MovingState(static_cast<std::size_t>(n));
+  const int n = chain.n;
+  const recursive::ChainModel& model = chain.model;
+  recursive::ChainData& data = chain.data;
+  const ArmState& s = chain.s;
   std::vector<double> tau(static_cast<std::size_t>(n), 0.5), qdd(static_cast<std::size_t>(n));
   for (auto _ : state) {
     recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81});

@@ -33,6 +33,7 @@ struct JointModel {
   spatial::RigidInertia body;  // about the link frame's origin
   spatial::Inertia6 body6;     // the same as a 6 x 6 inertia
   spatial::Vec3 com;           // centre of mass in the link frame
+  spatial::Sym3 inertiaAtCom;  // the rotational inertia about the centre of mass, link axes
 };
 
 // How the joint of a link moves: kNone unless it turns or slides along the x, y or z axis.

@@ -28,7 +28,17 @@ void CompositeBody(const ChainModel& model, ChainData& data, double* mass) {
   for (int i = 0; i < n; ++i) {
     const JointModel& joint = model.joints[i];
     const Transform& placed = data.placement[i];
-    data.composite[i] = spatial::ToParent(placed, joint.body);
+    // Y_i about the base origin, from its centre of mass c there:
+    // (m, m c, R Ic R^T + m (|c|^2 E - c c^T)).
+    const Vec3 c = placed.r * joint.com + placed.p;
+    const double m = joint.body.m;
+    const Vec3 h = m * c;
+    const spatial::Sym3 turned = spatial::Rotate(placed.r, joint.inertiaAtCom);
+    const double xx = h.x * c.x, yy = h.y * c.y, zz = h.z * c.z;
+    data.composite[i] = {m,
+                         h,
+                         {turned.xx + (yy + zz), turned.yy + (xx + zz), turned.zz + (xx + yy),
+                          turned.xy - h.x * c.y, turned.xz - h.x * c.z, turned.yz - h.y * c.z}};
     const int k = joint.axis;
     const Vec3 a{placed.r.m[0][k], placed.r.m[1][k], placed.r.m[2][k]};
     if (joint.motion == JointMotion::kTurn) {

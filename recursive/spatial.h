@@ -194,23 +194,6 @@ inline void AddTo(RigidInertia& a, const RigidInertia& b) {
   a.i = a.i + b.i;
 }
 
-// The inertia i of a body given in a child frame, in the parent frame of x: with h' = r h the
-// first moment turned into parent axes, the first moment about the parent origin is
-// g = m p + h', and the rotational inertia about it is
-// r i r^T + (p . (g + h')) E - p g^T - h' p^T (the parallel-axis rule with the body's own h').
-inline RigidInertia ToParent(const Transform& x, const RigidInertia& i) {
-  const Vec3& p = x.p;
-  const Vec3 h = x.r * i.h;
-  const Vec3 g = i.m * p + h;
-  const double s = Dot(p, g + h);
-  const Sym3 turned = Rotate(x.r, i.i);
-  return {i.m,
-          g,
-          {turned.xx + s - (p.x * g.x + h.x * p.x), turned.yy + s - (p.y * g.y + h.y * p.y),
-           turned.zz + s - (p.z * g.z + h.z * p.z), turned.xy - (p.x * g.y + h.x * p.y),
-           turned.xz - (p.x * g.z + h.x * p.z), turned.yz - (p.y * g.z + h.y * p.z)}};
-}
-
 // A symmetric 6 x 6 inertia [[a, b], [b^T, c]] (an articulated-body inertia): the force (a w +
 // b v, b^T w + c v) for the motion (w, v).
 struct Inertia6 {

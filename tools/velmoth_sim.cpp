@@ -132,9 +132,10 @@ const char* const kRunDetails =
     "frame's origin is after each printed tick, in the base frame (names as kinematics prints).\n";
 const char* const kTermsDetails =
     "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
-    "G, F, kinetic, potential, qdd (the accelerations of --torque by the closed form's damped\n"
-    "pseudo-inverse) and tau (the torques of --accel, stored as the links' accelerations), in\n"
-    "closed form; then qdd_engine and tau_engine, the same by --engine, solved exactly.\n";
+    "G, F, kinetic, potential, qdd (not the accelerations of --torque: the closed form's damped\n"
+    "pseudo-inverse, what its Euler tick integrates) and tau (the torques of --accel, stored as\n"
+    "the links' accelerations), in closed form; then qdd_engine, the exact accelerations of\n"
+    "--torque, and tau_engine, the torques of --accel, by --engine.\n";
 const char* const kKinematicsDetails =
     "kinematics prints, for each --frame (default: every frame of the arm), in the terms\n"
     "format: pose:FRAME 4 4 (its pose in the base frame), jacobian:FRAME 6 N and\n"
