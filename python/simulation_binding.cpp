@@ -581,8 +581,9 @@ void BindSimulation(py::module_& m) {
           Doc("step(torque=None) -> numpy.ndarray\n\nOne forward tick of 0.01 s with the joint "
               "torques `torque` (n,) (zeros for None), as velmoth-sim run --mode forward ticks: "
               "the "
-              "accelerations the torques cause are integrated. Returns the tick's accelerations "
-              "(its change of velocity over 0.01 s), (n,). A tick whose state stops being finite "
+              "accelerations the torques cause are integrated. Returns the tick's mean "
+              "accelerations (its change of velocity over 0.01 s, not the accelerations at the "
+              "state it leaves), (n,). A tick whose state stops being finite "
               "raises nothing: see `finite`."))
       .def(
           "step_inverse", [](S& s, py::handle accel) { return s.StepInverse(accel); },

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include <pybind11/numpy.h>
-#include <pybind11/stl.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include "python/bindings.h"
 
