@@ -169,6 +169,9 @@ void BindTrajectory(py::module_& m) {
       .def_property_readonly(
           "frames",
           [](const Trajectory& t) {
+            if (!t.tick) {
+              ThrowUnmade("Trajectory");
+            }
             py::dict frames;
             const auto p = t.positions.unchecked<3>();
             for (std::size_t k = 0; k < t.frameNames.size(); ++k) {
