@@ -414,13 +414,10 @@ struct Chain {
 // M by composite rigid bodies: the pass that places the links, then the composite-body pass.
 void BM_RecursiveMass(benchmark::State& state, const std::string& path) {
   Chain chain(state, path);
-  if (!chain.robot) {
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
     return;
   }
-  const int n = chain.n;
-  const recursive::ChainModel& model = chain.model;
-  recursive::ChainData& data = chain.data;
-  const ArmState& s = chain.s;
   std::vector<double> mass(static_cast<std::size_t>(n) * n);
   const std::size_t before = allocationCount;
   for (auto _ : state) {
@@ -504,14 +501,11 @@ void RegisterMassMatrices() {
 // The frame a controller follows: the last frame of the file (the tool).
 void BM_FrameKinematics(benchmark::State& state, const std::string& path, bool all) {
   Chain chain(state, path);
-  if (!chain.robot) {
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
     return;
   }
-  const int n = chain.n;
-  const recursive::ChainModel& model = chain.model;
-  recursive::ChainData& data = chain.data;
-  const ArmState& s = chain.s;
-  const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*chain.robot);
+  const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*robot);
   std::vector<double> jacobian(6 * static_cast<std::size_t>(n)), local(jacobian.size());
   double drift[6], localDrift[6];
   const std::size_t before = allocationCount;
@@ -544,13 +538,10 @@ void BM_FrameKinematics(benchmark::State& state, const std::string& path, bool a
 // One forward-dynamics pass of the recursive engine: Kinematics, then the articulated bodies.
 void BM_ForwardPass(benchmark::State& state, const std::string& path) {
   Chain chain(state, path);
-  if (!chain.robot) {
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
     return;
   }
-  const int n = chain.n;
-  const recursive::ChainModel& model = chain.model;
-  recursive::ChainData& data = chain.data;
-  const ArmState& s = chain.s;
   std::vector<double> tau(static_cast<std::size_t>(n), 0.5), qdd(static_cast<std::size_t>(n));
   for (auto _ : state) {
     recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81});
