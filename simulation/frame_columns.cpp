@@ -2,6 +2,27 @@
 
 #include "simulation/run_csv.h"
 
+namespace {
+
+// A header field as CSV readers take it back: a name that holds a comma, a quote or a line end is
+// put between quotes, its quotes doubled.
+void AppendField(std::string& line, const std::string& field) {
+  if (field.find_first_of(",\"\r\n") == std::string::npos) {
+    line += field;
+    return;
+  }
+  line += '"';
+  for (char c : field) {
+    line += c;
+    if (c == '"') {
+      line += '"';
+    }
+  }
+  line += '"';
+}
+
+}  // namespace
+
 void AppendFrameHeader(std::string& line, const std::vector<std::string>& names) {
   if (names.empty()) {
     return;
@@ -10,8 +31,7 @@ void AppendFrameHeader(std::string& line, const std::vector<std::string>& names)
   for (const std::string& name : names) {
     for (const char* axis : {".x", ".y", ".z"}) {
       line += ',';
-      line += name;
-      line += axis;
+      AppendField(line, name + axis);
     }
   }
   line += '\n';

@@ -1,5 +1,6 @@
 // The columns a run adds for the frames it follows: NAME.x, NAME.y, NAME.z of each, after the run
-// format's own columns (run_csv.h), in the base frame, with %.17g.
+// format's own columns (run_csv.h), in the base frame, with %.17g. A name that holds a comma, a
+// quote or a line end is quoted as CSV quotes it.
 #pragma once
 
 #include <cstddef>
