@@ -91,6 +91,16 @@ void Stepper::StoreState() {
   }
 }
 
+bool Stepper::BalanceGoesOn(double& work, double& dissipated, double& start) const {
+  if (!StateKept()) {
+    return false;
+  }
+  work = balanceW_;
+  dissipated = balanceD_;
+  start = balanceStart_;
+  return true;
+}
+
 void Stepper::KeepBalance(bool continues) {
   if (!continues) {
     balanceW_ = 0.0;

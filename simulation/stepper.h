@@ -81,6 +81,11 @@ class Stepper {
   // Whether the last forward tick reached its cap.
   bool LastCapped() const { return lastCapped_; }
 
+  // The balance at the state the robot is in, as the next forward tick will report it: when the
+  // robot still is where the last tick left it, W and D up to there and the energy the balance
+  // started from (and true); otherwise false, the balance starting afresh from this state.
+  bool BalanceGoesOn(double& work, double& dissipated, double& start) const;
+
  private:
   struct Engine {
     std::unique_ptr<Equation> equation;
