@@ -64,6 +64,9 @@ def test_the_energy_balance_and_the_tolerance(velmoth_sim):
     assert run.csv(balance=True) == velmoth_sim(
         ["run", "--urdf", str(SAMPLES / "industrial6.urdf"), "--tolerance", "1e-7", "--torque",
          "0,3,-2,0,0,0", "--ticks", "200", "--every", "10", "--balance"])
+    # A start row holds the balance at its own state, which the next tick reports with it.
+    more = sim.run(2, [0, 3, -2, 0, 0, 0], start=True)
+    assert (more.work[0], more.dissipated[0]) == (more.work[1], more.dissipated[1])
     # Setting the state starts the balance again.
     sim.q = sim.q
     sim.qd = sim.qd + 0.1
