@@ -53,6 +53,13 @@ const char kHelpText[] =
     "dopri5, which takes as many steps as its tolerance needs), the substeps per tick and "
     "dopri5's tolerance. Coulomb friction stops joints and holds them at rest against small "
     "torques.\n"
+    "An arm from a file: its joints stop at the file's limits (an inelastic impact) and rest "
+    "there while pushed into them; a joint at a limit is drawn with an orange housing and "
+    "named in the strip. Each joint with damping and friction in the file takes its own, the "
+    "others the panel's; Set with a friction coefficient typed makes every joint take the "
+    "panel's. The strip's checks and list switch the limits, the efforts (each torque "
+    "saturated at its joint's effort in the file, the joints that saturate named in the strip) "
+    "and the friction's source.\n"
     "F9: live plots of the energies, the joint angles and the panel's output over the last 10 s. "
     "F10: start or stop recording every tick to a CSV file (as velmoth-sim run writes it). "
     "F11: save the view as a PNG picture. F12: an arm from a file drawn with the shapes of its "
@@ -204,6 +211,12 @@ int CVelmothApp::Run(int argc, char** argv) {
   m_arm.coulomb = m_options.coulomb;
   m_arm.gravity = m_options.gravity;
   m_arm.step = ResolveStepOptions(m_options.step, !m_options.urdf.empty());
+  m_arm.limits = m_options.physics.limits != "off";
+  if (!m_options.physics.friction.empty()) {
+    m_arm.friction =
+        m_options.physics.friction == "file" ? FrictionSource::kFile : FrictionSource::kUniform;
+  }
+  m_arm.effortLimits = m_options.physics.effortLimits;
 
   if (!DisplayConfigured()) {
     if (!armError.empty()) {

@@ -6,6 +6,7 @@
 
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
+#include "simulation/joint_limits.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 
@@ -66,6 +67,10 @@ bool CVelmothDlg::OnInitDialog() {
   if (m_setup.gravity) {
     ReadVectorText(*m_setup.gravity, m_pRobot->gravity);
   }
+  m_pRobot->limits = m_setup.limits;
+  m_pRobot->frictionSource = m_setup.friction.value_or(
+      m_setup.viscous || m_setup.coulomb ? FrictionSource::kUniform : FrictionSource::kFile);
+  m_pRobot->effortLimits = m_setup.effortLimits;
 
   const auto n = static_cast<uint32_t>(m_pRobot->links.size());
   // The initial pose and velocities, read as the panel reads vector text.
@@ -77,6 +82,10 @@ bool CVelmothDlg::OnInitDialog() {
   ReadVectorText(m_setup.qd0, start);
   for (uint32_t i = 0; i < n; ++i) {
     m_pRobot->links[i]->qd = start(i, 0);
+  }
+  m_startNotices.clear();
+  if (const std::string notice = ClampStartToLimits(*m_pRobot); !notice.empty()) {
+    m_startNotices.push_back(notice);
   }
   m_pStepper = std::make_unique<Stepper>(*m_pRobot, m_setup.step);
   m_accel.Resize(n, 1);
@@ -180,6 +189,8 @@ bool CVelmothDlg::OnCommand(int id) {
 
 void CVelmothDlg::OnBnClickedReset() {
   m_pRobot->ResetJointState();
+  // A zero outside a joint's limits is its nearest limit (the start said so).
+  ClampStartToLimits(*m_pRobot);
   for (TickListener* listener : m_listeners) {
     listener->OnResetJointState();
   }
@@ -193,6 +204,28 @@ void CVelmothDlg::SetStepOptions(const StepOptions& options) {
   m_setup.step = options;
   if (m_pStepper != nullptr) {
     m_pStepper->SetOptions(options);
+  }
+}
+
+void CVelmothDlg::SetLimits(bool on) {
+  m_setup.limits = on;
+  if (m_pRobot != nullptr) {
+    m_pRobot->limits = on;
+    ClampStartToLimits(*m_pRobot);
+  }
+}
+
+void CVelmothDlg::SetFrictionSource(FrictionSource source) {
+  m_setup.friction = source;
+  if (m_pRobot != nullptr) {
+    m_pRobot->frictionSource = source;
+  }
+}
+
+void CVelmothDlg::SetEffortLimits(bool on) {
+  m_setup.effortLimits = on;
+  if (m_pRobot != nullptr) {
+    m_pRobot->effortLimits = on;
   }
 }
 
@@ -236,6 +269,10 @@ void CVelmothDlg::OnBnClickedInverse() {
 }
 
 void CVelmothDlg::OnBnClickedSet() {
+  // A coefficient the user typed is every joint's: the panel's are uniform.
+  if (Edited(kIdViscousFriction) || Edited(kIdCoulombFriction)) {
+    SetFrictionSource(FrictionSource::kUniform);
+  }
   m_pRobot->viscousFriction = GetDlgItemCoefficient(kIdViscousFriction);
   m_pRobot->coulombFriction = GetDlgItemCoefficient(kIdCoulombFriction);
   GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
@@ -258,6 +295,13 @@ void CVelmothDlg::SetDlgItemMatrix(const matrix<double>& vector, int id) {
 const CVelmothDlg::WrittenText* CVelmothDlg::Untouched(int id, const char* text) const {
   const auto it = m_written.find(id);
   return it != m_written.end() && it->second.text == text ? &it->second : nullptr;
+}
+
+bool CVelmothDlg::Edited(int id) const {
+  char text[kVectorReadLimit + 1] = {};
+  m_window.GetDlgItemText(id, text, kVectorReadLimit);
+  text[kVectorReadLimit] = '\0';
+  return Untouched(id, text) == nullptr;
 }
 
 void CVelmothDlg::GetDlgItemMatrix(matrix<double>& vector, int id) {

@@ -14,9 +14,9 @@
 #include "app/dialog_template.h"
 #include "app/window_system.h"
 #include "matrix/matrix.h"
+#include "robot/robot.h"
 #include "simulation/step_options.h"
 
-struct Robot;
 class Stepper;
 
 // What one tick did, for the instruments that follow the simulation: the arm after the tick, the
@@ -42,6 +42,12 @@ struct ArmSetup {
   std::optional<std::string> gravity;
   // How the ticks advance it.
   StepOptions step = DefaultStepOptions(false);
+  // Its own physics: whether its joints stop at their limits, which friction they take (absent:
+  // the file's, unless viscous or coulomb is given, which every joint then takes, as "Set" with
+  // values typed), and whether the torques saturate at the joints' efforts.
+  bool limits = true;
+  std::optional<FrictionSource> friction;
+  bool effortLimits = false;
   // What the user should know of how the arm was made (joints held fixed, implausible inertias).
   std::vector<std::string> notices;
 };
@@ -123,6 +129,18 @@ class CVelmothDlg : public DialogMessages {
   StepOptions GetStepOptions() const;
   void SetStepOptions(const StepOptions& options);
 
+  // The arm's own physics, which may change while it runs: its joints' limits (a joint outside
+  // them when they are switched on is put at the nearest), which friction coefficients they take,
+  // and the efforts' saturation. "Set" with a friction coefficient typed makes every joint take
+  // the panel's.
+  void SetLimits(bool on);
+  void SetFrictionSource(FrictionSource source);
+  void SetEffortLimits(bool on);
+
+  // What the user should know of how the arm started (a start outside its limits), from
+  // OnInitDialog on.
+  const std::vector<std::string>& StartNotices() const { return m_startNotices; }
+
   // Owned; null before OnInitDialog and after OnDestroy. The view holds a pointer to the robot,
   // so it is always deleted first.
   ViewWindow* m_pView = nullptr;
@@ -146,9 +164,12 @@ class CVelmothDlg : public DialogMessages {
   };
   // The field's text when it is the one last written into it, null otherwise.
   const WrittenText* Untouched(int id, const char* text) const;
+  // Whether the user changed the field's text since the dialog last wrote it.
+  bool Edited(int id) const;
 
   WindowSystem& m_window;
   ArmSetup m_setup;
   std::vector<TickListener*> m_listeners;
   std::map<int, WrittenText> m_written;
+  std::vector<std::string> m_startNotices;
 };

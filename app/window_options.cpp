@@ -17,7 +17,9 @@ constexpr int kUsageStatus = 2;
 const char* const kArms =
     "The arm is the built-in chain of identical 1 kg, 0.3 m links turning about x (--links), or\n"
     "the arm of a URDF file (--urdf): one chain of its tree, to where it parts or to --tip,\n"
-    "the joints off it held fixed; joint limits, damping and friction in the file are ignored.\n"
+    "the joints off it held fixed. Its joints stop at the file's limits, an inelastic\n"
+    "impact, and rest there while pushed into them (--limits off lets them pass), and take\n"
+    "the file's <dynamics damping friction> where it gives them (--friction).\n"
     "The view draws the shapes the file gives its links (boxes, cylinders, spheres, COLLADA,\n"
     "STL and OBJ meshes; package:// meshes are looked for in --package-path, ROS_PACKAGE_PATH\n"
     "and the folders above FILE); a mesh it cannot read is said in the strip and its link\n"
@@ -26,8 +28,9 @@ const char* const kArms =
     "recursive engine with the error-controlled dopri5 step (see velmoth-sim --help); the strip\n"
     "below the view switches them while the arm runs. TEXT is vector text and X a number as\n"
     "the panel reads them, e.g. \"0.5, -1\"; --viscous, --coulomb and --gravity fill the\n"
-    "panel's fields as if \"Set\" had been clicked. \"Reset\" puts every joint at zero, at\n"
-    "rest, whatever the start.\n";
+    "panel's fields as if \"Set\" had been clicked (so every joint takes --viscous and\n"
+    "--coulomb, unless --friction file). \"Reset\" puts every joint at zero (or at the\n"
+    "nearest limit), at rest, whatever the start.\n";
 const char* const kKeys =
     "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
     "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"
@@ -89,6 +92,7 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
       app.add_option("--gravity", gravity, "Gravity, 3 elements (default: 0, 0, -9.81)")
           ->type_name("TEXT");
   AddStepOptions(app, options.step);
+  AddPhysicsOptions(app, options.physics);
   app.footer(std::string(kArms) + "\n" + kKeys);
 
   std::vector<const char*> args(argv, argv + argc);

@@ -25,6 +25,8 @@ struct WindowOptions {
   std::optional<std::string> gravity;
   // --engine, --integrator, --substeps: how the ticks advance the arm.
   StepChoice step;
+  // --limits, --friction, --effort-limits: the arm's own physics.
+  PhysicsChoice physics;
 };
 
 // Reads velmoth's arguments into options. Returns -1 when the program should go on and open its

@@ -778,7 +778,7 @@ void BM_ForwardPass(benchmark::State& state, const std::string& path) {
   std::vector<double> tau(static_cast<std::size_t>(n), 0.5), qdd(static_cast<std::size_t>(n));
   for (auto _ : state) {
     recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81});
-    recursive::ArticulatedBody(model, data, 0.0, tau.data(), nullptr, qdd.data());
+    recursive::ArticulatedBody(model, data, nullptr, tau.data(), nullptr, qdd.data());
     benchmark::DoNotOptimize(qdd.data());
     benchmark::ClobberMemory();
   }

@@ -257,8 +257,8 @@ void FrictionVector(const Robot& robot, double* F) {
   for (uint32_t i = 0; i < n; ++i) {
     const double qd = robot.links[i]->qd;
     const double sign = qd > 0.0 ? 1.0 : (qd < 0.0 ? -1.0 : 0.0);
-    // F_i = qd_i viscous + sign(qd_i) coulomb
-    F[i] = qd * robot.viscousFriction + sign * robot.coulombFriction;
+    // F_i = qd_i viscous_i + sign(qd_i) coulomb_i, with the coefficients joint i takes
+    F[i] = qd * JointViscous(robot, i) + sign * JointCoulomb(robot, i);
   }
 }
 

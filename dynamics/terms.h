@@ -34,7 +34,9 @@ matrix<double> CoriolisMatrix(const Robot& robot, const std::vector<matrix<doubl
 // ((g^T m_j) Column3(Jv_j, i))(0, 0).
 matrix<double> GravityVector(const Robot& robot, const std::vector<matrix<double>>& Jv);
 
-// F_i = qd_i viscous + sign(qd_i) coulomb, n x 1; the sign of an exactly zero velocity is 0.
+// F_i = qd_i viscous_i + sign(qd_i) coulomb_i, n x 1, with the coefficients each joint takes
+// (JointViscous, JointCoulomb: the panel's, or the file's own); the sign of an exactly zero
+// velocity is 0.
 matrix<double> FrictionVector(const Robot& robot);
 
 // 1/2 qd^T M qd as (((qd^T 0.5) M) qd)(0, 0), with the M of MassMatrix for the same state.

@@ -90,9 +90,10 @@ struct Terms {
 Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engine, const double* q,
                     const double* qd, const double* torque, const double* accel);
 
-// The Python classes of DivergenceWarning and AccuracyWarning, made by the module.
+// The Python classes of DivergenceWarning, AccuracyWarning and LimitWarning, made by the module.
 py::handle DivergenceWarningType();
 py::handle AccuracyWarningType();
+py::handle LimitWarningType();
 
 void BindRobot(py::module_& m);
 void BindTrajectory(py::module_& m);

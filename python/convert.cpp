@@ -105,6 +105,28 @@ IntegratorKind IntegratorFromName(const std::string& name) {
   throw py::value_error("integrator must be one of " + names + ", not '" + name + "'");
 }
 
+FrictionSource FrictionArgument(py::handle friction, bool panelGiven) {
+  if (friction.is_none()) {
+    return panelGiven ? FrictionSource::kUniform : FrictionSource::kFile;
+  }
+  const std::string name = TextArgument(friction, "friction");
+  if (name != "file" && name != "uniform") {
+    throw py::value_error("friction must be 'file' or 'uniform', not '" + name + "'");
+  }
+  return name == "file" ? FrictionSource::kFile : FrictionSource::kUniform;
+}
+
+const char* FrictionName(FrictionSource source) {
+  return source == FrictionSource::kFile ? "file" : "uniform";
+}
+
+bool FlagArgument(py::handle value, const char* what) {
+  if (!PyBool_Check(value.ptr())) {
+    throw py::type_error(std::string(what) + " must be True or False");
+  }
+  return value.ptr() == Py_True;
+}
+
 int CheckedSubsteps(long long substeps) {
   if (substeps < 1 || substeps > kMaxSubsteps) {
     throw py::value_error("substeps must be from 1 to " + std::to_string(kMaxSubsteps) + ", not " +

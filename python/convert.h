@@ -10,6 +10,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "robot/robot.h"
 #include "simulation/step_options.h"
 
 namespace py = pybind11;
@@ -28,6 +29,14 @@ py::array_t<double> VectorArray(const double* values, std::size_t n);
 // them.
 EngineKind EngineFromName(const std::string& name);
 IntegratorKind IntegratorFromName(const std::string& name);
+
+// Which friction coefficients the joints take: the friction argument ('file' or 'uniform'), or
+// when it is None, 'uniform' if the panel's coefficients were given (panelGiven), else 'file'.
+FrictionSource FrictionArgument(py::handle friction, bool panelGiven);
+const char* FrictionName(FrictionSource source);
+
+// True or False, else TypeError naming what.
+bool FlagArgument(py::handle value, const char* what);
 
 // Substeps from 1 to kMaxSubsteps, else ValueError.
 int CheckedSubsteps(long long substeps);

@@ -1,4 +1,5 @@
 // velmoth.Robot: the built-in arm or the arm of a URDF file, as both programs build them.
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -93,6 +94,24 @@ std::shared_ptr<ArmModel> FromText(py::handle text, const std::string& source, p
   arm->source = source;
   arm->tip = TipText(tip);
   return Loaded(std::move(arm));
+}
+
+// One value of every link, as an array.
+py::array_t<double> LinkValues(const ArmModel& arm, double Link::*field) {
+  std::vector<double> values;
+  for (const auto& link : arm.Arm().links) {
+    values.push_back((*link).*field);
+  }
+  return VectorArray(values.data(), values.size());
+}
+
+// A friction coefficient of every joint from its file, NaN where the file gives none.
+py::array_t<double> FileFriction(const ArmModel& arm, double Link::*field) {
+  std::vector<double> values;
+  for (const auto& link : arm.Arm().links) {
+    values.push_back(link->fileFriction ? (*link).*field : NAN);
+  }
+  return VectorArray(values.data(), values.size());
 }
 
 const char* const kRobotDoc = R"doc(An arm to simulate: the built-in arm or the arm of a URDF file.
@@ -210,6 +229,25 @@ void BindRobot(py::module_& m) {
             return VectorArray(masses.data(), masses.size());
           },
           Doc("The mass each moving joint moves, in kg (the bodies fixed to it included)."))
+      .def_property_readonly(
+          "lower_limits", [](const ArmModel& a) { return LinkValues(a, &Link::lower); },
+          Doc("Each joint's lower limit from its file (rad, or m for a sliding joint), -inf "
+              "where it has none (continuous joints, the built-in arm)."))
+      .def_property_readonly(
+          "upper_limits", [](const ArmModel& a) { return LinkValues(a, &Link::upper); },
+          Doc("Each joint's upper limit from its file, inf where it has none."))
+      .def_property_readonly(
+          "efforts", [](const ArmModel& a) { return LinkValues(a, &Link::effort); },
+          Doc("Each joint's effort from its file, the largest torque (N m) or force (N) its motor "
+              "applies; inf where it has none."))
+      .def_property_readonly(
+          "joint_damping", [](const ArmModel& a) { return FileFriction(a, &Link::fileViscous); },
+          Doc("Each joint's own viscous friction coefficient, its file's <dynamics damping>; nan "
+              "where the file gives the joint no <dynamics> (it takes the Simulation's)."))
+      .def_property_readonly(
+          "joint_friction", [](const ArmModel& a) { return FileFriction(a, &Link::fileCoulomb); },
+          Doc("Each joint's own Coulomb friction level, its file's <dynamics friction>; nan where "
+              "the file gives the joint no <dynamics>."))
       .def_property_readonly(
           "joint_types",
           [](const ArmModel& a) {

@@ -18,6 +18,7 @@
 #include "recursive/frames.h"
 #include "simulation/equation.h"
 #include "simulation/integrators.h"
+#include "simulation/joint_limits.h"
 #include "simulation/stepper.h"
 
 namespace {
@@ -56,10 +57,10 @@ class RowExtras {
     if (exact != nullptr) {
       Load(robot);
       for (std::size_t i = 0; i < q_.size(); ++i) {
-        net_[i] = tau[i] - FrictionTorque(*copy_, qd_[i]);
+        net_[i] = tau[i] - FrictionTorque(*copy_, i, qd_[i]);
       }
       equation_->Evaluate(*copy_, q_.data(), qd_.data());
-      equation_->Solve(0.0, net_.data(), nullptr, exact);
+      equation_->Solve(nullptr, net_.data(), nullptr, exact);
     }
   }
 
@@ -89,7 +90,8 @@ class Simulation {
 
   Simulation(std::shared_ptr<ArmModel> arm, py::handle engine, py::handle integrator,
              py::handle substeps, py::handle tolerance, py::handle viscous, py::handle coulomb,
-             py::handle gravity, py::handle q0, py::handle qd0)
+             py::handle gravity, py::handle q0, py::handle qd0, py::handle limits,
+             py::handle friction, py::handle effortLimits)
       : arm_(std::move(arm)), robot_(CloneRobot(arm_->Arm())), n_(robot_->links.size()) {
     StepOptions options = arm_->DefaultStep();
     if (!engine.is_none()) {
@@ -113,12 +115,16 @@ class Simulation {
     if (!gravity.is_none()) {
       SetGravity(gravity);
     }
+    robot_->limits = FlagArgument(limits, "limits");
+    robot_->frictionSource = FrictionArgument(friction, !viscous.is_none() || !coulomb.is_none());
+    robot_->effortLimits = FlagArgument(effortLimits, "effort_limits");
     input_ = matrix<double>(static_cast<uint32_t>(n_), 1);
     values_.resize(n_);
     tau_.assign(n_, 0.0);
     SetState(q0, qd0);
     stepper_ = std::make_unique<Stepper>(*robot_, options);
     RefreshEnergies();
+    ClampStart();
   }
 
   // Every call that reads or changes the simulation holds this; a second call meanwhile (a run on
@@ -145,7 +151,7 @@ class Simulation {
     ReadInput(torque, "torque");
     const matrix<double>& accel = stepper_->Forward(input_);
     ++tick_;
-    tau_ = values_;
+    KeepTorque(stepper_->LastTorque());
     py::array_t<double> result = Column(accel);
     if (stepper_->LastCapped()) {
       WarnCapped(tick_);
@@ -273,7 +279,7 @@ class Simulation {
             capped = tick_ + 1;
           }
         }
-        const matrix<double>& tau = forward ? input_ : stepper_->Inverse(input_);
+        const matrix<double>& tau = forward ? stepper_->LastTorque() : stepper_->Inverse(input_);
         ++tick_;
         KeepTorque(tau);  // what `tau` reads, also when the run ends early
         if (diverged == 0 && !Finite(tau)) {
@@ -334,6 +340,7 @@ class Simulation {
     std::fill(tau_.begin(), tau_.end(), 0.0);
     stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
     RefreshEnergies();
+    ClampStart();
   }
 
   py::object Kinematics() {
@@ -364,6 +371,7 @@ class Simulation {
       (*robot_->links[i]).*field = values_[i];
     }
     RefreshEnergies();
+    ClampStart();
   }
 
   py::array_t<double> Torque() {
@@ -376,9 +384,54 @@ class Simulation {
     return (*robot_).*field;
   }
 
-  void SetNumber(double Robot::*field, py::handle value, const char* what) {
+  // The panel's friction coefficients, which every joint then takes (as the window's "Set").
+  void SetFriction(double Robot::*field, py::handle value, const char* what) {
     Busy busy(*this);
     (*robot_).*field = FiniteNumber(value, what);
+    robot_->frictionSource = FrictionSource::kUniform;
+  }
+
+  std::string Friction() {
+    Busy busy(*this);
+    return FrictionName(robot_->frictionSource);
+  }
+
+  void SetFrictionSource(py::handle value) {
+    Busy busy(*this);
+    robot_->frictionSource = FrictionArgument(value, false);
+  }
+
+  bool Flag(bool Robot::*field) {
+    Busy busy(*this);
+    return (*robot_).*field;
+  }
+
+  void SetFlag(bool Robot::*field, py::handle value, const char* what) {
+    Busy busy(*this);
+    (*robot_).*field = FlagArgument(value, what);
+    if (field == &Robot::limits) {
+      ClampStart();
+    }
+  }
+
+  py::array_t<int8_t> AtLimit() {
+    Busy busy(*this);
+    py::array_t<int8_t> array(static_cast<py::ssize_t>(n_));
+    int8_t* a = array.mutable_data();
+    for (std::size_t i = 0; i < n_; ++i) {
+      a[i] = static_cast<int8_t>(JointAtLimit(*robot_, i));
+    }
+    return array;
+  }
+
+  py::array_t<bool> Saturated() {
+    Busy busy(*this);
+    py::array_t<bool> array(static_cast<py::ssize_t>(n_));
+    bool* a = array.mutable_data();
+    for (std::size_t i = 0; i < n_; ++i) {
+      a[i] = tick_ > 0 && stepper_->Saturated()[i] != 0;
+    }
+    return array;
   }
 
   py::array_t<double> Gravity() {
@@ -449,6 +502,19 @@ class Simulation {
     ReadJointVector(value, n_, what, values_.data());
     for (std::size_t i = 0; i < n_; ++i) {
       input_(static_cast<uint32_t>(i), 0) = values_[i];
+    }
+  }
+
+  // A start outside the joint limits is put at the nearest, with a LimitWarning; the energies are
+  // then those of the state it starts from.
+  void ClampStart() {
+    const std::string notice = ClampStartToLimits(*robot_);
+    if (notice.empty()) {
+      return;
+    }
+    RefreshEnergies();
+    if (PyErr_WarnEx(LimitWarningType().ptr(), notice.c_str(), 2) != 0) {
+      throw py::error_already_set();
     }
   }
 
@@ -590,11 +656,21 @@ substeps      substeps per tick, 1 to 1000 (the implicit step may add more;
 tolerance     dopri5's tolerance, 1e-12 to 0.01: the local error allowed per
               step, absolute and relative, of each joint position and
               velocity and of the work and dissipated energy
-viscous       the viscous friction coefficient of every joint
-coulomb       the Coulomb friction level of every joint
+viscous       the panel's viscous friction coefficient (default: 0.1)
+coulomb       the panel's Coulomb friction level (default: 0.1)
+friction      'file': each joint with <dynamics damping friction> in its
+              URDF file takes its own coefficients, the others viscous and
+              coulomb; 'uniform': every joint takes viscous and coulomb
+              (default: 'file', but 'uniform' when viscous or coulomb is
+              given)
 gravity       the gravity vector (3,)
 q0, qd0       joint positions and velocities to start from (default: zero,
-              at rest)
+              at rest); a joint outside its limits starts at the nearest,
+              with a velmoth.LimitWarning
+limits        whether the joints stop at their file's limits (default: True;
+              the built-in arm has none)
+effort_limits whether the torques saturate at the joints' efforts (default:
+              False)
 
 step(torque) runs one forward tick and step_inverse(accel) one inverse tick
 from Python; run(ticks, ...) runs many in C++, releasing the GIL (a
@@ -624,17 +700,21 @@ void BindSimulation(py::module_& m) {
   using S = Simulation;
   py::class_<S>(m, "Simulation", Doc(kSimulationDoc))
       .def(py::init<std::shared_ptr<ArmModel>, py::handle, py::handle, py::handle, py::handle,
-                    py::handle, py::handle, py::handle, py::handle, py::handle>(),
+                    py::handle, py::handle, py::handle, py::handle, py::handle, py::handle,
+                    py::handle, py::handle>(),
            py::arg("robot"), py::kw_only(), py::arg("engine") = py::none(),
            py::arg("integrator") = py::none(), py::arg("substeps") = py::none(),
-           py::arg("tolerance") = py::none(), py::arg("viscous") = 0.1, py::arg("coulomb") = 0.1,
-           py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81), py::arg("q0") = py::none(),
-           py::arg("qd0") = py::none(),
+           py::arg("tolerance") = py::none(), py::arg("viscous") = py::none(),
+           py::arg("coulomb") = py::none(), py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81),
+           py::arg("q0") = py::none(), py::arg("qd0") = py::none(), py::arg("limits") = true,
+           py::arg("friction") = py::none(), py::arg("effort_limits") = false,
            Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, tolerance=None, "
-               "viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)\n\n"
-               "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest), "
-               "tick 0. engine, integrator, substeps and tolerance default to the robot's (see the "
-               "class)."))
+               "viscous=None, coulomb=None, gravity=(0, 0, -9.81), q0=None, qd0=None, "
+               "limits=True, friction=None, effort_limits=False)\n\n"
+               "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest; "
+               "a joint outside its limits starts at the nearest, with a LimitWarning), tick 0. "
+               "engine, integrator, substeps and tolerance default to the robot's; viscous and "
+               "coulomb to 0.1 (see the class)."))
       .def(
           "step", [](S& s, py::handle torque) { return s.Step(torque); },
           py::arg("torque") = py::none(),
@@ -760,12 +840,42 @@ cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
               "the energy the balance started from."))
       .def_property(
           "viscous", [](S& s) { return s.Number(&Robot::viscousFriction); },
-          [](S& s, py::handle v) { s.SetNumber(&Robot::viscousFriction, v, "viscous"); },
-          Doc("The viscous friction coefficient of every joint, N m s/rad."))
+          [](S& s, py::handle v) { s.SetFriction(&Robot::viscousFriction, v, "viscous"); },
+          Doc("The panel's viscous friction coefficient, N m s/rad: of every joint with "
+              "friction='uniform', of the joints without their own with 'file'. Setting it sets "
+              "friction='uniform', as the window's Set does."))
       .def_property(
           "coulomb", [](S& s) { return s.Number(&Robot::coulombFriction); },
-          [](S& s, py::handle v) { s.SetNumber(&Robot::coulombFriction, v, "coulomb"); },
-          Doc("The Coulomb friction level of every joint, N m."))
+          [](S& s, py::handle v) { s.SetFriction(&Robot::coulombFriction, v, "coulomb"); },
+          Doc("The panel's Coulomb friction level, N m: of every joint with friction='uniform', of "
+              "the joints without their own with 'file'. Setting it sets friction='uniform'."))
+      .def_property(
+          "friction", [](S& s) { return s.Friction(); },
+          [](S& s, py::handle v) { s.SetFrictionSource(v); },
+          Doc("Which friction coefficients the joints take: 'file', each joint with "
+              "<dynamics damping friction> in its URDF file its own (Robot.joint_damping, "
+              "Robot.joint_friction) and the others `viscous` and `coulomb`; or 'uniform', every "
+              "joint those."))
+      .def_property(
+          "limits", [](S& s) { return s.Flag(&Robot::limits); },
+          [](S& s, py::handle v) { s.SetFlag(&Robot::limits, v, "limits"); },
+          Doc("Whether the joints stop at their limits (Robot.lower_limits, upper_limits): an "
+              "inelastic impact, whose energy goes to `dissipated`, then held there while pushed "
+              "into them. Switched on with a joint outside, it is put at the nearest limit (a "
+              "LimitWarning). The closed form's Euler tick ignores them."))
+      .def_property(
+          "effort_limits", [](S& s) { return s.Flag(&Robot::effortLimits); },
+          [](S& s, py::handle v) { s.SetFlag(&Robot::effortLimits, v, "effort_limits"); },
+          Doc("Whether the torques of forward ticks saturate at the joints' efforts "
+              "(Robot.efforts); `tau` and a run's tau are then the torques applied."))
+      .def_property_readonly(
+          "at_limit", [](S& s) { return s.AtLimit(); },
+          Doc("Where each joint is against its limits (n,), int8: -1 at its lower limit, 1 at its "
+              "upper one, 0 between them (always 0 with limits off)."))
+      .def_property_readonly(
+          "saturated", [](S& s) { return s.Saturated(); },
+          Doc("Which joints' torques the last forward tick saturated at their efforts (n,), "
+              "bool."))
       .def_property(
           "gravity", [](S& s) { return s.Gravity(); },
           [](S& s, py::handle g) { s.SetGravityChecked(g); },

@@ -39,11 +39,11 @@ void EngineForward(Robot& robot, EngineKind kind, const double* q, const double*
   const std::size_t n = robot.links.size();
   std::vector<double> net(n);
   for (std::size_t i = 0; i < n; ++i) {
-    net[i] = torque[i] - FrictionTorque(robot, qd[i]);
+    net[i] = torque[i] - FrictionTorque(robot, i, qd[i]);
   }
   const std::unique_ptr<Equation> engine = MakeEquation(kind, robot);
   engine->Evaluate(robot, q, qd);
-  engine->Solve(0.0, net.data(), nullptr, qdd);
+  engine->Solve(nullptr, net.data(), nullptr, qdd);
 }
 
 // The engine's torques of the accelerations `accel`, friction added, as velmoth-sim terms finds
@@ -55,7 +55,7 @@ void EngineInverse(Robot& robot, EngineKind kind, const double* q, const double*
   engine->Evaluate(robot, q, qd);
   engine->Inverse(accel, tau);
   for (std::size_t i = 0; i < n; ++i) {
-    tau[i] += FrictionTorque(robot, qd[i]);
+    tau[i] += FrictionTorque(robot, i, qd[i]);
   }
 }
 
@@ -116,10 +116,12 @@ Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engineKind, const d
 
 namespace {
 
-// A copy of robot's arm with the friction and gravity given (None: the arm's own).
+// A copy of robot's arm with the friction and gravity given (None: the arm's own), its joints
+// taking their friction as `friction` says (FrictionArgument).
 std::unique_ptr<Robot> ArmWith(const ArmModel& robot, py::handle viscous, py::handle coulomb,
-                               py::handle gravity) {
+                               py::handle gravity, py::handle friction) {
   std::unique_ptr<Robot> arm = CloneRobot(robot.Arm());
+  arm->frictionSource = FrictionArgument(friction, !viscous.is_none() || !coulomb.is_none());
   if (!viscous.is_none()) {
     arm->viscousFriction = FiniteNumber(viscous, "viscous");
   }
@@ -150,12 +152,12 @@ std::vector<double> Joints(const ArmModel& robot, py::handle value, const char* 
 
 Terms TermsFunction(const ArmModel& robot, py::handle q, py::handle qd, py::handle torque,
                     py::handle accel, py::handle engine, py::handle viscous, py::handle coulomb,
-                    py::handle gravity) {
+                    py::handle gravity, py::handle friction) {
   const auto qs = Joints(robot, q, "q"), qds = Joints(robot, qd, "qd");
   const auto t = Joints(robot, torque, "torque"), a = Joints(robot, accel, "accel");
   const EngineKind kind = EngineOf(robot, engine);
-  return EvaluateTerms(ArmWith(robot, viscous, coulomb, gravity), kind, qs.data(), qds.data(),
-                       t.data(), a.data());
+  return EvaluateTerms(ArmWith(robot, viscous, coulomb, gravity, friction), kind, qs.data(),
+                       qds.data(), t.data(), a.data());
 }
 
 // The engine of a function with euler_tick: the closed form's own dynamics exist only in it.
@@ -183,11 +185,12 @@ void PlaceState(Robot& arm, const std::vector<double>& q, const std::vector<doub
 
 py::array_t<double> ForwardFunction(const ArmModel& robot, py::handle q, py::handle qd,
                                     py::handle tau, py::handle engine, bool eulerTick,
-                                    py::handle viscous, py::handle coulomb, py::handle gravity) {
+                                    py::handle viscous, py::handle coulomb, py::handle gravity,
+                                    py::handle friction) {
   const auto qs = Joints(robot, q, "q"), qds = Joints(robot, qd, "qd");
   const auto t = Joints(robot, tau, "tau");
   const EngineKind kind = EulerTickEngine(robot, engine, eulerTick);
-  const std::unique_ptr<Robot> arm = ArmWith(robot, viscous, coulomb, gravity);
+  const std::unique_ptr<Robot> arm = ArmWith(robot, viscous, coulomb, gravity, friction);
   const std::size_t n = qs.size();
   if (!eulerTick) {
     std::vector<double> qdd(n);
@@ -204,11 +207,12 @@ py::array_t<double> ForwardFunction(const ArmModel& robot, py::handle q, py::han
 
 py::array_t<double> InverseFunction(const ArmModel& robot, py::handle q, py::handle qd,
                                     py::handle qdd, py::handle engine, bool eulerTick,
-                                    py::handle viscous, py::handle coulomb, py::handle gravity) {
+                                    py::handle viscous, py::handle coulomb, py::handle gravity,
+                                    py::handle friction) {
   const auto qs = Joints(robot, q, "q"), qds = Joints(robot, qd, "qd");
   const auto a = Joints(robot, qdd, "qdd");
   const EngineKind kind = EulerTickEngine(robot, engine, eulerTick);
-  const std::unique_ptr<Robot> arm = ArmWith(robot, viscous, coulomb, gravity);
+  const std::unique_ptr<Robot> arm = ArmWith(robot, viscous, coulomb, gravity, friction);
   const std::size_t n = qs.size();
   if (eulerTick) {
     PlaceState(*arm, qs, qds, a);
@@ -220,9 +224,9 @@ py::array_t<double> InverseFunction(const ArmModel& robot, py::handle q, py::han
 }
 
 // The friction and gravity arguments of the functions, as Simulation takes them.
-#define VELMOTH_ARM_SETTINGS                          \
-  py::arg("viscous") = 0.1, py::arg("coulomb") = 0.1, \
-  py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81)
+#define VELMOTH_ARM_SETTINGS                                        \
+  py::arg("viscous") = py::none(), py::arg("coulomb") = py::none(), \
+  py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81), py::arg("friction") = py::none()
 
 }  // namespace
 
@@ -233,8 +237,10 @@ void BindTerms(py::module_& m) {
                     Doc("The Coriolis and centrifugal matrix, (n, n), from the Christoffel symbols "
                         "of M."))
       .def_readonly("G", &Terms::G, Doc("The gravity torques, (n,)."))
-      .def_readonly("F", &Terms::F,
-                    Doc("The friction torques, (n,): viscous qd + coulomb sign(qd), sign(0) = 0."))
+      .def_readonly(
+          "F", &Terms::F,
+          Doc("The friction torques, (n,): viscous_i qd + coulomb_i sign(qd), sign(0) = 0, "
+              "with the coefficients each joint takes."))
       .def_readonly("kinetic", &Terms::kinetic, Doc("The kinetic energy 1/2 qd' M qd, J."))
       .def_readonly("potential", &Terms::potential, Doc("The potential energy, J."))
       .def_readonly("qdd", &Terms::qdd,
@@ -272,30 +278,35 @@ void BindTerms(py::module_& m) {
   m.def(
       "terms",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle torque, py::handle accel,
-         py::handle engine, py::handle viscous, py::handle coulomb, py::handle gravity) {
-        return TermsFunction(robot, q, qd, torque, accel, engine, viscous, coulomb, gravity);
+         py::handle engine, py::handle viscous, py::handle coulomb, py::handle gravity,
+         py::handle friction) {
+        return TermsFunction(robot, q, qd, torque, accel, engine, viscous, coulomb, gravity,
+                             friction);
       },
       py::arg("robot"), py::arg("q") = py::none(), py::arg("qd") = py::none(),
       py::arg("torque") = py::none(), py::arg("accel") = py::none(), py::kw_only(),
       py::arg("engine") = py::none(), VELMOTH_ARM_SETTINGS,
-      Doc("terms(robot, q=None, qd=None, torque=None, accel=None, *, engine=None, viscous=0.1, "
-          "coulomb=0.1, gravity=(0, 0, -9.81)) -> Terms\n\n"
+      Doc("terms(robot, q=None, qd=None, torque=None, accel=None, *, engine=None, viscous=None, "
+          "coulomb=None, gravity=(0, 0, -9.81), friction=None) -> Terms\n\n"
           "The equation of motion tau = M qdd + C qd + G + F of `robot` in the state (q, qd) "
           "(None: zeros), as ``velmoth-sim terms`` evaluates it, bit for bit: M, C, G, F and the "
           "energies in closed form; unpacks as M, C, G, F = velmoth.terms(robot, q, qd). qdd and "
           "tau are the exact accelerations of `torque` and the torques of `accel` by `engine` "
           "(None: the robot's default engine); qdd_damped is the closed form's damped "
-          "pseudo-inverse, what its Euler tick integrates."));
+          "pseudo-inverse, what its Euler tick integrates. viscous and coulomb (None: 0.1) and "
+          "friction as Simulation takes them: F takes the coefficients each joint takes."));
   m.def(
       "forward_dynamics",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle tau, py::handle engine,
-         bool eulerTick, py::handle viscous, py::handle coulomb, py::handle gravity) {
-        return ForwardFunction(robot, q, qd, tau, engine, eulerTick, viscous, coulomb, gravity);
+         bool eulerTick, py::handle viscous, py::handle coulomb, py::handle gravity,
+         py::handle friction) {
+        return ForwardFunction(robot, q, qd, tau, engine, eulerTick, viscous, coulomb, gravity,
+                               friction);
       },
       py::arg("robot"), py::arg("q"), py::arg("qd"), py::arg("tau"), py::kw_only(),
       py::arg("engine") = py::none(), py::arg("euler_tick") = false, VELMOTH_ARM_SETTINGS,
-      Doc("forward_dynamics(robot, q, qd, tau, *, engine=None, euler_tick=False, viscous=0.1, "
-          "coulomb=0.1, gravity=(0, 0, -9.81)) -> numpy.ndarray\n\n"
+      Doc("forward_dynamics(robot, q, qd, tau, *, engine=None, euler_tick=False, viscous=None, "
+          "coulomb=None, gravity=(0, 0, -9.81), friction=None) -> numpy.ndarray\n\n"
           "The joint accelerations (n,) that the torques `tau` cause in the state (q, qd): "
           "M qdd = tau - C qd - G - F solved exactly by `engine` ('closed-form' or 'recursive'; "
           "None: the robot's default), Terms.qdd. euler_tick=True gives "
@@ -304,13 +315,15 @@ void BindTerms(py::module_& m) {
   m.def(
       "inverse_dynamics",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle qdd, py::handle engine,
-         bool eulerTick, py::handle viscous, py::handle coulomb, py::handle gravity) {
-        return InverseFunction(robot, q, qd, qdd, engine, eulerTick, viscous, coulomb, gravity);
+         bool eulerTick, py::handle viscous, py::handle coulomb, py::handle gravity,
+         py::handle friction) {
+        return InverseFunction(robot, q, qd, qdd, engine, eulerTick, viscous, coulomb, gravity,
+                               friction);
       },
       py::arg("robot"), py::arg("q"), py::arg("qd"), py::arg("qdd"), py::kw_only(),
       py::arg("engine") = py::none(), py::arg("euler_tick") = false, VELMOTH_ARM_SETTINGS,
-      Doc("inverse_dynamics(robot, q, qd, qdd, *, engine=None, euler_tick=False, viscous=0.1, "
-          "coulomb=0.1, gravity=(0, 0, -9.81)) -> numpy.ndarray\n\n"
+      Doc("inverse_dynamics(robot, q, qd, qdd, *, engine=None, euler_tick=False, viscous=None, "
+          "coulomb=None, gravity=(0, 0, -9.81), friction=None) -> numpy.ndarray\n\n"
           "The joint torques (n,) that give the accelerations `qdd` in the state (q, qd): "
           "M qdd + C qd + G + F by `engine` ('closed-form' or 'recursive'; None: the robot's "
           "default), Terms.tau; euler_tick=True sums them as the closed "

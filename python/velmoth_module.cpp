@@ -10,6 +10,7 @@ namespace {
 // Made once and never released: a static py::object would be released after the interpreter ends.
 PyObject* divergenceWarning = nullptr;
 PyObject* accuracyWarning = nullptr;
+PyObject* limitWarning = nullptr;
 
 const char* const kModuleDoc = R"doc(Velmoth: rigid-body dynamics of serial robot arms, from Python.
 
@@ -40,6 +41,7 @@ inverse_dynamics(robot, q, qd, qdd, engine=None)   the torques
 LoadError     a URDF file the loader refuses (a ValueError)
 DivergenceWarning   a run whose state stopped being finite
 AccuracyWarning     a tick that reached the step's cap of internal steps
+LimitWarning        a start outside the joint limits, put at the nearest
 
 Bad input (a vector of the wrong length, a number that is not finite, an
 unknown engine) raises TypeError or ValueError before anything is computed.)doc";
@@ -52,6 +54,10 @@ py::handle DivergenceWarningType() {
 
 py::handle AccuracyWarningType() {
   return accuracyWarning;
+}
+
+py::handle LimitWarningType() {
+  return limitWarning;
 }
 
 PYBIND11_MODULE(velmoth, m) {
@@ -85,6 +91,16 @@ PYBIND11_MODULE(velmoth, m) {
     throw py::error_already_set();
   }
   m.attr("AccuracyWarning") = py::handle(accuracyWarning);
+  limitWarning = PyErr_NewExceptionWithDoc(
+      "velmoth.LimitWarning",
+      Doc("Issued when a Simulation's joints are set outside their limits (q0, q, reset, or the "
+          "limits switched on): each such joint is put at its nearest limit, and the message "
+          "names them."),
+      PyExc_UserWarning, nullptr);
+  if (limitWarning == nullptr) {
+    throw py::error_already_set();
+  }
+  m.attr("LimitWarning") = py::handle(limitWarning);
 
   BindRobot(m);
   BindTrajectory(m);

@@ -1,6 +1,7 @@
 // Forward dynamics by the articulated-body method, with locked joints (hybrid dynamics): the
 // backward pass gathers each subtree into one articulated inertia and bias force, the forward pass
-// gives each joint its acceleration from its parent's.
+// gives each joint its acceleration from its parent's. The same passes without velocity products
+// and gravity solve M dqd = p for an impulse.
 #include "recursive/chain.h"
 
 namespace recursive {
@@ -9,8 +10,13 @@ using spatial::Force;
 using spatial::Inertia6;
 using spatial::Motion;
 
-void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, double* tau,
-                     const uint8_t* locked, double* qdd) {
+namespace {
+
+// kDynamics: (M + armature E) qdd = tau - C qd - G. Otherwise M qdd = tau, the velocity products,
+// gravity and the armature left out: the same passes on the same inertias, for impulses.
+template <bool kDynamics>
+void Passes(const ChainModel& model, ChainData& data, const double* armature, double* tau,
+            const uint8_t* locked, double* qdd) {
   const int n = model.Size();
   // What the subtree below the current link hands to it, in its frame.
   Inertia6 carriedInertia;
@@ -24,7 +30,13 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, 
       spatial::AddTo(ia, carriedInertia);
     }
     Force& pa = data.pa[i];
-    pa = i + 1 < n ? data.bias[i] + carriedBias : data.bias[i];
+    if constexpr (kDynamics) {
+      pa = i + 1 < n ? data.bias[i] + carriedBias : data.bias[i];
+    } else {
+      pa = i + 1 < n ? carriedBias : Force{};
+    }
+    // The armature of joint i: 0.0 when there is none (added all the same, as to every joint).
+    const double added = kDynamics && armature != nullptr ? armature[i] : 0.0;
 
     const bool free = joint.motion != JointMotion::kNone && (locked == nullptr || locked[i] == 0);
     if (free) {
@@ -32,7 +44,7 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, 
       // Ia = IA - U U^T / D, pa = pA + Ia c + U u / D
       const int k = Coordinate(joint);
       const Force u = spatial::Col(ia, k);
-      const double d = spatial::Get(u, k) + armature;
+      const double d = kDynamics ? spatial::Get(u, k) + added : spatial::Get(u, k);
       const double uu = tau[i] - spatial::Get(pa, k);
       data.u[i] = u;
       data.d[i] = d;
@@ -40,11 +52,15 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, 
       const double inverseD = 1.0 / d;
       const Inertia6 reduced = spatial::Downdate(ia, u, inverseD);
       const double scale = uu * inverseD;
-      carriedBias = pa + reduced * data.c[i] + Force{scale * u.n, scale * u.f};
+      if constexpr (kDynamics) {
+        carriedBias = pa + reduced * data.c[i] + Force{scale * u.n, scale * u.f};
+      } else {
+        carriedBias = pa + Force{scale * u.n, scale * u.f};
+      }
       carriedInertia = reduced;
     } else {
       // A locked joint moves with its given acceleration: Ia = IA, pa = pA + IA (c + S qdd)
-      Motion c = data.c[i];
+      Motion c = kDynamics ? data.c[i] : Motion{};
       if (joint.motion != JointMotion::kNone) {
         spatial::Add(c, Coordinate(joint), qdd[i]);
       }
@@ -58,11 +74,13 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, 
   }
 
   // The base accelerates upwards by -g, which puts gravity on every link.
-  Motion parent{{}, {-data.gravity.x, -data.gravity.y, -data.gravity.z}};
+  Motion parent =
+      kDynamics ? Motion{{}, {-data.gravity.x, -data.gravity.y, -data.gravity.z}} : Motion{};
   for (int i = 0; i < n; ++i) {
     const JointModel& joint = model.joints[i];
     // a' = X_i a_parent + c_i
-    Motion a = spatial::ToChild(data.x[i], parent) + data.c[i];
+    Motion a = kDynamics ? spatial::ToChild(data.x[i], parent) + data.c[i]
+                         : spatial::ToChild(data.x[i], parent);
     const bool free = joint.motion != JointMotion::kNone && (locked == nullptr || locked[i] == 0);
     if (free) {
       // qdd = (u - U^T a') / D; a = a' + S qdd
@@ -73,7 +91,12 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, 
       // tau = S^T (IA a + pA) + armature qdd
       const int k = Coordinate(joint);
       spatial::Add(a, k, qdd[i]);
-      tau[i] = spatial::Get(data.ia[i] * a + data.pa[i], k) + armature * qdd[i];
+      const double force = spatial::Get(data.ia[i] * a + data.pa[i], k);
+      if constexpr (kDynamics) {
+        tau[i] = force + (armature != nullptr ? armature[i] : 0.0) * qdd[i];
+      } else {
+        tau[i] = force;
+      }
     } else {
       qdd[i] = 0.0;
       tau[i] = 0.0;
@@ -81,6 +104,18 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, 
     data.a[i] = a;
     parent = a;
   }
+}
+
+}  // namespace
+
+void ArticulatedBody(const ChainModel& model, ChainData& data, const double* armature, double* tau,
+                     const uint8_t* locked, double* qdd) {
+  Passes<true>(model, data, armature, tau, locked, qdd);
+}
+
+void ArticulatedImpulse(const ChainModel& model, ChainData& data, double* p, const uint8_t* locked,
+                        double* dqd) {
+  Passes<false>(model, data, nullptr, p, locked, dqd);
 }
 
 }  // namespace recursive

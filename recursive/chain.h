@@ -88,12 +88,19 @@ void Kinematics(const ChainModel& model, ChainData& data, const double* q, const
                 const spatial::Vec3& g, bool dynamics = true);
 
 // Forward dynamics by the articulated-body method on the state of the last Kinematics:
-// (M + armature E) qdd = tau - C qd - G for every free joint. A joint with locked[i] set moves with
-// the acceleration qdd[i] it is given instead (a joint that cannot move, with 0), and tau[i]
-// receives the generalized force it takes: (M qdd + C qd + G)_i + armature qdd[i]. locked may be
-// null (no joint locked). One pass from the tip to the base, one back.
-void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, double* tau,
+// (M + A) qdd = tau - C qd - G for every free joint, A the diagonal of the joints' armatures
+// armature[i] (null: none). A joint with locked[i] set moves with the acceleration qdd[i] it is
+// given instead (a joint that cannot move, with 0), and tau[i] receives the generalized force it
+// takes: (M qdd + C qd + G)_i + armature[i] qdd[i]. locked may be null (no joint locked). One
+// pass from the tip to the base, one back.
+void ArticulatedBody(const ChainModel& model, ChainData& data, const double* armature, double* tau,
                      const uint8_t* locked, double* qdd);
+
+// The velocity change of an impulse, by the same passes on the positions of the last Kinematics:
+// M dqd = p for the free joints, given their impulses p[i]; a locked joint changes its velocity
+// by the dqd[i] it is given, and p[i] receives the impulse that takes, (M dqd)_i.
+void ArticulatedImpulse(const ChainModel& model, ChainData& data, double* p, const uint8_t* locked,
+                        double* dqd);
 
 // Inverse dynamics by recursive Newton-Euler on the state of the last Kinematics:
 // tau = M qdd + C qd + G. One pass from the base to the tip, one back.

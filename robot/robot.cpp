@@ -73,6 +73,44 @@ void Robot::ResetJointState() {
   }
 }
 
+double JointViscous(const Robot& robot, std::size_t i) {
+  const Link& link = *robot.links[i];
+  return robot.frictionSource == FrictionSource::kFile && link.fileFriction ? link.fileViscous
+                                                                            : robot.viscousFriction;
+}
+
+double JointCoulomb(const Robot& robot, std::size_t i) {
+  const Link& link = *robot.links[i];
+  return robot.frictionSource == FrictionSource::kFile && link.fileFriction ? link.fileCoulomb
+                                                                            : robot.coulombFriction;
+}
+
+bool HasFileFriction(const Robot& robot) {
+  for (const auto& link : robot.links) {
+    if (link->fileFriction) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool HasJointLimits(const Robot& robot) {
+  for (const auto& link : robot.links) {
+    if (link->lower > -INFINITY || link->upper < INFINITY) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int JointAtLimit(const Robot& robot, std::size_t i) {
+  const Link& link = *robot.links[i];
+  if (!robot.limits) {
+    return 0;
+  }
+  return link.q <= link.lower ? -1 : link.q >= link.upper ? 1 : 0;
+}
+
 std::string JointName(const Robot& robot, std::size_t i) {
   const std::string& name = robot.links[i]->jointName;
   return name.empty() ? "joint" + std::to_string(i) : name;
@@ -119,6 +157,9 @@ std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
   copy->dissipated = robot.dissipated;
   copy->startEnergy = robot.startEnergy;
   copy->cappedTicks = robot.cappedTicks;
+  copy->frictionSource = robot.frictionSource;
+  copy->limits = robot.limits;
+  copy->effortLimits = robot.effortLimits;
   copy->name = robot.name;
   copy->basePose = CopyMatrix(robot.basePose);
   copy->frames = robot.frames;
@@ -137,6 +178,12 @@ std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
     link->offsetPitch = from->offsetPitch;
     link->offsetYaw = from->offsetYaw;
     link->radius = from->radius;
+    link->lower = from->lower;
+    link->upper = from->upper;
+    link->effort = from->effort;
+    link->fileFriction = from->fileFriction;
+    link->fileViscous = from->fileViscous;
+    link->fileCoulomb = from->fileCoulomb;
     link->q = from->q;
     link->qd = from->qd;
     link->qdd = from->qdd;

@@ -3,6 +3,7 @@
 // 3-D view reads the links to draw them.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +28,15 @@ struct Link {
   double offsetYaw = 0.0;
   double radius = 0.0;    // drawing radius only
   std::string jointName;  // the moving joint's name in a description file; empty when built in
+  // The joint's physics as its description file gives it: the range it may move in (-inf, inf:
+  // none), the largest torque or force its motor applies (inf: none), and its own viscous and
+  // Coulomb friction coefficients where the file gives them (fileFriction).
+  double lower = -INFINITY;
+  double upper = INFINITY;
+  double effort = INFINITY;
+  bool fileFriction = false;
+  double fileViscous = 0.0;
+  double fileCoulomb = 0.0;
   double q = 0.0;
   double qd = 0.0;
   double qdd = 0.0;
@@ -54,6 +64,10 @@ struct NamedFrame {
   double origin[3] = {0.0, 0.0, 0.0};
 };
 
+// Which friction coefficients the joints take: kFile, a joint's own where its file gives them and
+// the panel's (the Robot's uniform coefficients) elsewhere; kUniform, the panel's everywhere.
+enum class FrictionSource : uint8_t { kFile, kUniform };
+
 struct Robot {
   Robot(double gravityX, double gravityY, double gravityZ, double coulomb, double viscous);
 
@@ -71,6 +85,11 @@ struct Robot {
 
   double coulombFriction;
   double viscousFriction;
+  FrictionSource frictionSource = FrictionSource::kFile;
+  // Whether the joints stop at their limits (lower, upper), and whether the applied torques
+  // saturate at their efforts.
+  bool limits = true;
+  bool effortLimits = false;
   matrix<double> gravity{3};
   std::vector<std::unique_ptr<Link>> links;
   double kineticEnergy = 0.0;
@@ -102,6 +121,18 @@ std::unique_ptr<Robot> CloneRobot(const Robot& robot);
 // The name a person reads for joint i (base first): the file's name of the joint, or joint0,
 // joint1, ... for the built-in arm's joints, which have none.
 std::string JointName(const Robot& robot, std::size_t i);
+
+// The viscous and Coulomb friction coefficients joint i takes (see FrictionSource).
+double JointViscous(const Robot& robot, std::size_t i);
+double JointCoulomb(const Robot& robot, std::size_t i);
+
+// Whether some joint has friction coefficients of its own, and some joint a limit.
+bool HasFileFriction(const Robot& robot);
+bool HasJointLimits(const Robot& robot);
+
+// Where joint i sits while the robot's limits are on: -1 at (or below) its lower limit, +1 at (or
+// above) its upper one, 0 between them or without limits.
+int JointAtLimit(const Robot& robot, std::size_t i);
 
 // Whether every joint position, velocity and acceleration and the kinetic, potential and total
 // energy are finite: a run whose state is not has diverged.

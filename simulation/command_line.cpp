@@ -176,3 +176,32 @@ StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile) {
   }
   return options;
 }
+
+void AddPhysicsOptions(CLI::App& command, PhysicsChoice& choice, bool frictionOnly) {
+  command
+      .add_option("--friction", choice.friction,
+                  "file or uniform: each joint takes the viscous and Coulomb coefficients its URDF "
+                  "file gives it (<dynamics damping friction>), the others --viscous and "
+                  "--coulomb; or every joint takes those (default: file, but uniform when "
+                  "--viscous or --coulomb is given)")
+      ->type_name("SOURCE")
+      ->check(OneOf({"file", "uniform"}, "Friction"));
+  if (frictionOnly) {
+    return;
+  }
+  command
+      .add_option("--limits", choice.limits,
+                  "on or off: joints stop at the limits of their URDF file, an inelastic impact, "
+                  "and rest there while pushed into them (default: on; the built-in arm has none)")
+      ->type_name("ON/OFF")
+      ->check(OneOf({"on", "off"}, "Limits"));
+  command.add_flag("--effort-limits", choice.effortLimits,
+                   "Saturate each applied torque at its joint's effort in the URDF file");
+}
+
+void ApplyPhysicsChoice(const PhysicsChoice& choice, bool panelFriction, Robot& robot) {
+  robot.limits = choice.limits != "off";
+  const bool uniform = choice.friction.empty() ? panelFriction : choice.friction == "uniform";
+  robot.frictionSource = uniform ? FrictionSource::kUniform : FrictionSource::kFile;
+  robot.effortLimits = choice.effortLimits;
+}

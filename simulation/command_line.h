@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "robot/robot.h"
 #include "simulation/step_options.h"
 
 // The programs' version, the project's.
@@ -58,3 +59,19 @@ void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly = fal
 
 // The step for an arm (from a file or built in) with what the command line chose.
 StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile);
+
+// What the command line chose of the arm's own physics: its limits, which friction coefficients
+// its joints take, and whether its torques saturate at their efforts.
+struct PhysicsChoice {
+  std::string limits;    // "on", "off"; empty: on
+  std::string friction;  // "file", "uniform"; empty: see ApplyPhysicsChoice
+  bool effortLimits = false;
+};
+
+// Adds --friction to command and, unless only friction matters, --limits and --effort-limits.
+void AddPhysicsOptions(CLI::App& command, PhysicsChoice& choice, bool frictionOnly = false);
+
+// Sets the robot's limits, friction source and effort limits as chosen. Without --friction, the
+// joints take the file's friction unless the panel's coefficients were given (panelFriction,
+// --viscous or --coulomb), which, as the panel's "Set" with values typed, every joint takes.
+void ApplyPhysicsChoice(const PhysicsChoice& choice, bool panelFriction, Robot& robot);

@@ -40,43 +40,12 @@ class ClosedFormEquation : public Equation {
     }
   }
 
-  void Solve(double armature, double* tau, const uint8_t* locked, double* qdd) override {
-    // Free joints F, locked joints L: (M + a E)_FF qdd_F = tau_F - h_F - M_FL qdd_L.
-    free_.clear();
-    for (int i = 0; i < n_; ++i) {
-      if (!moves_[i]) {
-        qdd[i] = 0.0;
-      } else if (locked == nullptr || locked[i] == 0) {
-        free_.push_back(i);
-      }
-    }
-    const auto isFree = [&](int i) { return moves_[i] && (locked == nullptr || locked[i] == 0); };
-    const auto f = static_cast<Eigen::Index>(free_.size());
-    Eigen::MatrixXd block(f, f);
-    Eigen::VectorXd rhs(f);
-    for (Eigen::Index r = 0; r < f; ++r) {
-      const int i = free_[r];
-      double b = tau[i] - bias_(i);
-      for (int j = 0; j < n_; ++j) {
-        if (!isFree(j)) {
-          b -= mass_(i, j) * qdd[j];
-        }
-      }
-      rhs(r) = b;
-      for (Eigen::Index c = 0; c < f; ++c) {
-        block(r, c) = mass_(i, free_[c]) + (r == c ? armature : 0.0);
-      }
-    }
-    const Eigen::VectorXd solution = block.ldlt().solve(rhs);
-    for (Eigen::Index r = 0; r < f; ++r) {
-      qdd[free_[r]] = solution(r);
-    }
-    // The locked joints' forces: (M qdd + h)_i + a qdd_i.
-    for (int i = 0; i < n_; ++i) {
-      if (!isFree(i)) {
-        tau[i] = moves_[i] ? Row(i, qdd) + armature * qdd[i] : 0.0;
-      }
-    }
+  void Solve(const double* armature, double* tau, const uint8_t* locked, double* qdd) override {
+    Blocks(armature, tau, locked, qdd, true);
+  }
+
+  void Impulse(double* p, const uint8_t* locked, double* dqd) override {
+    Blocks(nullptr, p, locked, dqd, false);
   }
 
   void Inverse(const double* qdd, double* tau) override {
@@ -96,6 +65,56 @@ class ClosedFormEquation : public Equation {
   }
 
  private:
+  // Free joints F, locked joints L: (M + A)_FF qdd_F = tau_F - h_F - M_FL qdd_L, and the locked
+  // joints' forces (M qdd + h)_i + a_i qdd_i; without bias (an impulse), h and A are left out.
+  void Blocks(const double* armature, double* tau, const uint8_t* locked, double* qdd, bool bias) {
+    free_.clear();
+    for (int i = 0; i < n_; ++i) {
+      if (!moves_[i]) {
+        qdd[i] = 0.0;
+      } else if (locked == nullptr || locked[i] == 0) {
+        free_.push_back(i);
+      }
+    }
+    const auto isFree = [&](int i) { return moves_[i] && (locked == nullptr || locked[i] == 0); };
+    const auto f = static_cast<Eigen::Index>(free_.size());
+    Eigen::MatrixXd block(f, f);
+    Eigen::VectorXd rhs(f);
+    for (Eigen::Index r = 0; r < f; ++r) {
+      const int i = free_[r];
+      double b = bias ? tau[i] - bias_(i) : tau[i];
+      for (int j = 0; j < n_; ++j) {
+        if (!isFree(j)) {
+          b -= mass_(i, j) * qdd[j];
+        }
+      }
+      rhs(r) = b;
+      const double added = armature != nullptr ? armature[i] : 0.0;
+      for (Eigen::Index c = 0; c < f; ++c) {
+        block(r, c) = mass_(i, free_[c]) + (r == c ? added : 0.0);
+      }
+    }
+    const Eigen::VectorXd solution = block.ldlt().solve(rhs);
+    for (Eigen::Index r = 0; r < f; ++r) {
+      qdd[free_[r]] = solution(r);
+    }
+    for (int i = 0; i < n_; ++i) {
+      if (!isFree(i)) {
+        const double added = armature != nullptr ? armature[i] : 0.0;
+        tau[i] = !moves_[i] ? 0.0 : bias ? Row(i, qdd) + added * qdd[i] : MassRow(i, qdd);
+      }
+    }
+  }
+
+  // (M qdd)_i
+  double MassRow(int i, const double* qdd) const {
+    double s = 0.0;
+    for (int j = 0; j < n_; ++j) {
+      s += mass_(i, j) * qdd[j];
+    }
+    return s;
+  }
+
   // (M qdd + h)_i
   double Row(int i, const double* qdd) const {
     double s = 0.0;
@@ -126,8 +145,12 @@ class RecursiveEquation : public Equation {
     energiesKnown_ = false;
   }
 
-  void Solve(double armature, double* tau, const uint8_t* locked, double* qdd) override {
+  void Solve(const double* armature, double* tau, const uint8_t* locked, double* qdd) override {
     recursive::ArticulatedBody(model_, data_, armature, tau, locked, qdd);
+  }
+
+  void Impulse(double* p, const uint8_t* locked, double* dqd) override {
+    recursive::ArticulatedImpulse(model_, data_, p, locked, dqd);
   }
 
   void Inverse(const double* qdd, double* tau) override {

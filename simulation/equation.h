@@ -17,11 +17,17 @@ class Equation {
   // and energies below refer to this state. The robot's joint state may be changed.
   virtual void Evaluate(Robot& robot, const double* q, const double* qd) = 0;
 
-  // Solves (M + armature E) qdd = tau - C qd - G for the free joints. A joint with locked[i] set
-  // (locked may be null) moves with the given qdd[i], and tau[i] receives the generalized force it
-  // takes, (M qdd + C qd + G)_i + armature qdd[i]. A joint that cannot move (neither turning nor
+  // Solves (M + A) qdd = tau - C qd - G for the free joints, A the diagonal of the joints' added
+  // inertias armature[i] (null: none). A joint with locked[i] set (locked may be null) moves with
+  // the given qdd[i], and tau[i] receives the generalized force it takes,
+  // (M qdd + C qd + G)_i + armature[i] qdd[i]. A joint that cannot move (neither turning nor
   // sliding) is always locked at qdd = 0 and takes no force.
-  virtual void Solve(double armature, double* tau, const uint8_t* locked, double* qdd) = 0;
+  virtual void Solve(const double* armature, double* tau, const uint8_t* locked, double* qdd) = 0;
+
+  // An impulse at the positions last evaluated: M dqd = p for the free joints, given their
+  // impulses p[i]; a locked joint changes its velocity by the given dqd[i], and p[i] receives the
+  // impulse that takes, (M dqd)_i. A joint that cannot move keeps its velocity and takes none.
+  virtual void Impulse(double* p, const uint8_t* locked, double* dqd) = 0;
 
   // tau = M qdd + C qd + G.
   virtual void Inverse(const double* qdd, double* tau) = 0;

@@ -46,6 +46,50 @@ double Illinois(const G& g, double lo, double glo, double hi, double ghi, double
   return hi;
 }
 
+// The earliest place in the step where a moving joint reaches a limit, if before best: the first
+// zero of g = min(upper - q_i, q_i - lower) on the extension, sampled as the stops are, and where
+// the joint's velocity turns between two samples (toward a limit, then away), at the turning point
+// too, where the position comes nearest the limit.
+void FindLimit(const Extension& extension, const JointLimits& limits, const FrictionModes& modes,
+               int n, const double* y0, const double* y1, Event& best) {
+  for (int i = 0; i < n; ++i) {
+    const double lower = limits.lower[i], upper = limits.upper[i];
+    if (modes.held[i] || (lower == -INFINITY && upper == INFINITY)) {
+      continue;
+    }
+    const auto g = [&](double theta) {
+      const double q = extension.Component(i, theta);
+      return std::min(upper - q, q - lower);
+    };
+    double lo = 0.0, glo = std::min(upper - y0[i], y0[i] - lower), vlo = y0[n + i];
+    for (int k = 1; k <= kStopSamples && lo < best.theta; ++k) {
+      const double theta = static_cast<double>(k) / kStopSamples;
+      const double q = k == kStopSamples ? y1[i] : extension.Component(i, theta);
+      const double v = k == kStopSamples ? y1[n + i] : extension.Component(n + i, theta);
+      const double at = std::min(upper - q, q - lower);
+      double value = at, hi = theta;
+      if (at >= 0.0 && ((vlo > 0.0 && v < 0.0 && upper < INFINITY) ||
+                        (vlo < 0.0 && v > 0.0 && lower > -INFINITY))) {
+        // The turning point, where s qd_i (s the direction before it) reaches 0.
+        const double s = vlo > 0.0 ? 1.0 : -1.0;
+        const auto speed = [&](double t) { return s * extension.Component(n + i, t); };
+        hi = Illinois(speed, lo, s * vlo, theta, s * v, kStopTolerance);
+        value = g(hi);
+      }
+      if (value < 0.0) {
+        const double root = Illinois(g, lo, std::max(glo, 0.0), hi, value, kStopTolerance);
+        if (root < best.theta) {
+          best = {EventKind::kLimit, i, root};
+        }
+        break;
+      }
+      lo = theta;
+      glo = at;
+      vlo = v;
+    }
+  }
+}
+
 }  // namespace
 
 void EventWork::Resize(int size, int /*n*/) {
@@ -85,8 +129,12 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
       glo = value;
     }
   }
-  // Held joints: g = c_i - |f_i|, the least of them, known at both ends; a break-away before the
-  // earliest stop is looked for where the end shows one.
+  const JointLimits& limits = equation.Limits();
+  if (limits.any) {
+    FindLimit(extension, limits, modes, n, y0, y1, best);
+  }
+  // Held joints: g = c_i - |f_i| (one-sided at a limit), the least of them, known at both ends; a
+  // break-away before the earliest stop is looked for where the end shows one.
   if (!modes.AnyHeld()) {
     return best;
   }
@@ -94,7 +142,13 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
     double least = INFINITY;
     for (int i = 0; i < n; ++i) {
       if (modes.held[i]) {
-        least = std::min(least, c[i] - std::fabs(holding[i]));
+        const uint8_t at = modes.limit[i];
+        const double f = holding[i];
+        const double g = at == (kAtLower | kAtUpper) ? INFINITY
+                         : at == kAtUpper            ? c[i] + f
+                         : at == kAtLower            ? c[i] - f
+                                                     : c[i] - std::fabs(f);
+        least = std::min(least, g);
       }
     }
     return least;
@@ -121,9 +175,14 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
   return {EventKind::kBreakAway, -1, Illinois(g, 0.0, start, hi, ghi, kBreakAwayTolerance)};
 }
 
-void Apply(const Event& event, int n, double* y) {
+void Apply(const Event& event, const ModeEquation& equation, double* y) {
+  const int n = equation.Joints();
+  const int i = event.joint;
   if (event.kind == EventKind::kStop) {
-    y[n + event.joint] = 0.0;
+    y[n + i] = 0.0;
+  } else if (event.kind == EventKind::kLimit) {
+    const JointLimits& limits = equation.Limits();
+    y[i] = y[i] >= limits.upper[i] ? limits.upper[i] : limits.lower[i];
   }
 }
 

@@ -3,25 +3,19 @@
 // extension, theta in [0, 1] being the fraction of the step; g >= 0 while the mode holds:
 //
 //   kStop       a sliding joint's velocity reaches 0:       g = s qd_i(theta)
-//   kBreakAway  a held joint's holding torque reaches +-c:  g = c_i - |f_i(theta)|
+//   kLimit      a moving joint reaches a limit:             g = min(upper_i - q_i, q_i - lower_i)
+//   kBreakAway  a held joint's holding torque f_i leaves what friction and a limit hold:
+//               g = c_i - |f_i|, or c_i + f_i at its upper limit and c_i - f_i at its lower one
 //
-// Functions of the state alone (kStop) are sampled on the extension and their root found by the
-// Illinois method on it, at no cost of the equation; functions that need the solve (kBreakAway) are
-// tested at the step's end, where the next step's first evaluation gives them for free, and when
-// one has turned negative their root is found by the Illinois method on states interpolated by the
-// extension, each one evaluation and solve. The step then ends at the earliest event (just past the
-// root, so that the event is seen by the decision that follows), the event is applied to the state
-// (Apply), and the modes are decided again (ModeEquation::Decide).
-//
-// Adding a kind of event (joint limits, say) takes three things, and nothing of the integrators:
-//   - its mode: a joint resting at a limit is locked like a held joint, with a one-sided holding
-//     force (FrictionModes and DecideModes learn the new mode and when it ends);
-//   - its event functions, beside those of FindEvent: a position reaching a limit,
-//     g = q_max - q_i (of the state alone, found as kStop is), and a limit's holding force turning
-//     to pull the joint away (needing the solve, found as kBreakAway is);
-//   - what the event does to the state, in Apply: an inelastic impact stops the joint through M,
-//     qd' = qd + M^-1 J^T p with the impulse p found by the locked-joint solve (the joint locked
-//     at the velocity change that stops it), and the energy it takes goes to the dissipated D.
+// Functions of the state alone (kStop, kLimit) are sampled on the extension and their root found
+// by the Illinois method on it, at no cost of the equation; a joint's velocity that turns between
+// two samples is followed to where it turns, so that a position that touches a limit between them
+// is seen. Functions that need the solve (kBreakAway) are tested at the step's end, where the next
+// step's first evaluation gives them for free, and when one has turned negative their root is
+// found by the Illinois method on states interpolated by the extension, each one evaluation and
+// solve. The step then ends at the earliest event (just past the root, so that the event is seen by
+// the decision that follows), the event is applied to the state (Apply), and the modes are decided
+// again (ModeEquation::Decide), which resolves a limit's impact through M first (joint_limits.h).
 #pragma once
 
 #include <cstdint>
@@ -29,11 +23,12 @@
 
 #include "simulation/friction_modes.h"
 
-enum class EventKind : uint8_t { kNone, kStop, kBreakAway };
+enum class EventKind : uint8_t { kNone, kStop, kLimit, kBreakAway };
 
 struct Event {
   EventKind kind = EventKind::kNone;
-  int joint = -1;      // the joint that stops; -1 for a break-away (the decision finds which)
+  int joint = -1;      // the joint that stops or reaches a limit; -1 for a break-away (the decision
+                       // finds which)
   double theta = 1.0;  // where in the step, as a fraction of it
 };
 
@@ -62,9 +57,11 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
                 const double* y1, const std::vector<double>& holdingStart,
                 const std::vector<double>& holdingEnd, EventWork& work);
 
-// What the event does to the state at it: a joint that stops is at rest from there.
-void Apply(const Event& event, int n, double* y);
+// What the event does to the state at it: a joint that stops is at rest from there; a joint that
+// reaches a limit is put at it (its impact is the decision's).
+void Apply(const Event& event, const ModeEquation& equation, double* y);
 
 // The fallback when no more events may be located in a tick: applies at the step's end what the
-// step passed (sliding joints whose velocity turned against their sign stop there).
+// step passed (sliding joints whose velocity turned against their sign stop there; joints past a
+// limit are put at it by the decision that follows, and their impact resolved).
 void ApplyAtEnd(ModeEquation& equation, double* y);

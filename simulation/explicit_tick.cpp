@@ -9,21 +9,23 @@ namespace {
 // A last step of a tick at most this much longer than the step size is stretched to the end; a
 // longer rest is taken in two equal steps.
 constexpr double kStretch = 1.01;
+// After an impact, a step ends this much past the soonest stop the rates predict.
+constexpr double kPastStop = 1.5;
 
 // After a step from y to work.y1 (rates work.k1, holding torques work.holdingEnd): the state moves
 // to the earliest event, which is applied and after which the modes are decided again, or to the
 // step's end. Without events (the cap reached), sliding joints whose velocity passed 0 stop at
-// the end, where the modes are decided again. Returns the fraction of the step taken.
+// the end, where the modes are decided again (and joints past a limit put at it, with their
+// impact). Returns the fraction of the step taken.
 double Advance(StepMethod& method, ModeEquation& f, bool events, double* y, double* k,
                std::vector<double>& holding, TickWork& work) {
-  const int n = f.Joints();
   const std::size_t size = work.y1.size();
   if (events) {
     const Event event =
         FindEvent(method, f, y, work.y1.data(), holding, work.holdingEnd, work.events);
     if (event.kind != EventKind::kNone) {
       method.State(event.theta, y);
-      Apply(event, n, y);
+      Apply(event, f, y);
       f.Decide(y, k);
       holding = f.Holding();
       return event.theta;
@@ -92,6 +94,18 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration,
       cut = true;
       h = 0.5 * remaining;
     }
+    // After an impact, a joint the impulse set sliding against friction may stop again at once (a
+    // light wrist, in nanoseconds): the step ends a little past the stop its rates predict rather
+    // than straddle it, its length kept for the step after.
+    bool predicted = false;
+    if (f.Struck()) {
+      const double stop = kPastStop * f.SoonestStop(y, k);
+      if (stop > 0.0 && stop < h) {
+        h = stop;
+        last = false;
+        cut = predicted = true;
+      }
+    }
     // No step is shorter than the cap permits: one that is, is taken at that length whatever its
     // error. Once the steps tried reach twice the cap, one step ends the tick.
     const bool events = outcome.steps < 2 * cap;
@@ -99,7 +113,7 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration,
     if (!events) {
       h = remaining;
       last = true;
-    } else if (h < shortest) {
+    } else if (h < shortest && !predicted) {
       last = remaining <= shortest;
       h = last ? remaining : shortest;
       forced = true;

@@ -9,8 +9,9 @@
 // tick; Dormand-Prince takes no step shorter than the tick / cap (a step the error control would
 // take shorter is taken at that length whatever its error estimate) and tries at most 2 cap steps.
 // Once the events or tries run out, the rest of the tick is one step whose sliding joints stop at
-// its end if their velocity passed 0. Such a tick reports that it was capped: its accuracy is the
-// cap's, not the tolerance's.
+// its end if their velocity passed 0, and whose joints past a limit are put at it and stopped
+// there by their impact. Such a tick reports that it was capped: its accuracy is the cap's, not
+// the tolerance's.
 #pragma once
 
 #include <vector>

@@ -1,16 +1,22 @@
 #include "simulation/friction_modes.h"
 
 #include <algorithm>
+#include <cmath>
 
 void JointFriction::Fill(const Robot& robot) {
   const std::size_t n = robot.links.size();
-  viscous.assign(n, robot.viscousFriction);
-  coulomb.assign(n, robot.coulombFriction);
+  viscous.resize(n);
+  coulomb.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    viscous[i] = JointViscous(robot, i);
+    coulomb[i] = JointCoulomb(robot, i);
+  }
 }
 
 void FrictionModes::Resize(int n) {
   held.assign(static_cast<std::size_t>(n), 0);
   sign.assign(static_cast<std::size_t>(n), 0);
+  limit.assign(static_cast<std::size_t>(n), 0);
 }
 
 bool FrictionModes::AnyHeld() const {
@@ -20,29 +26,38 @@ bool FrictionModes::AnyHeld() const {
 void ModeSearch::Resize(int n) {
   rhs.resize(static_cast<std::size_t>(n));
   force.resize(static_cast<std::size_t>(n));
+  armature.resize(static_cast<std::size_t>(n));
 }
 
-void DecideModes(Equation& equation, const double* tau, const JointFriction& friction,
-                 double armature, double h, const double* qd, FrictionModes& modes, double* qdd,
-                 ModeSearch& search) {
+void DecideModes(Equation& equation, const double* tau, const JointFriction& friction, double h,
+                 const double* qd, FrictionModes& modes, double* qdd, ModeSearch& search) {
   const auto n = static_cast<int>(friction.viscous.size());
   const double* b = friction.viscous.data();
   const double* c = friction.coulomb.data();
   uint8_t* held = modes.held.data();
   int8_t* sign = modes.sign.data();
+  const uint8_t* limit = modes.limit.data();
   double* rhs = search.rhs.data();
+  // The kick's viscous friction is implicit: its added inertia h b_i.
+  double* armature = nullptr;
+  if (h > 0.0) {
+    armature = search.armature.data();
+    for (int i = 0; i < n; ++i) {
+      armature[i] = h * b[i];
+    }
+  }
   bool holds = false;
-  // A moving joint slides against its motion; a joint at rest that friction can hold is tried as
-  // held.
+  // A moving joint slides against its motion; a joint at rest that friction or a limit can hold
+  // is tried as held.
   for (int i = 0; i < n; ++i) {
     sign[i] = static_cast<int8_t>(qd[i] > 0.0 ? 1 : qd[i] < 0.0 ? -1 : 0);
-    held[i] = c[i] > 0.0 && sign[i] == 0;
-    holds = holds || c[i] > 0.0;
+    held[i] = (c[i] > 0.0 || limit[i] != 0) && sign[i] == 0;
+    holds = holds || c[i] > 0.0 || limit[i] != 0;
   }
   // Trying every change at once settles in a few solves; should it ever cycle, changing only the
   // first joint that disagrees ends the search.
   const int allAtOnce = n + 2;
-  const int limit = 4 * n + 8;
+  const int tries = 4 * n + 8;
   for (int attempt = 0;; ++attempt) {
     for (int i = 0; i < n; ++i) {
       // tau - b qd - c s for a sliding joint; a held one stops within the kick, or stays at rest
@@ -54,23 +69,26 @@ void DecideModes(Equation& equation, const double* tau, const JointFriction& fri
       }
     }
     equation.Solve(armature, rhs, holds ? held : nullptr, qdd);
-    if (!holds || attempt == limit) {
+    if (!holds || attempt == tries) {
       break;
     }
     bool settled = true;
     for (int i = 0; i < n; ++i) {
-      if (c[i] <= 0.0) {
+      if (c[i] <= 0.0 && limit[i] == 0) {
         continue;
       }
       bool change = false;
       if (held[i]) {
-        // The friction that holds it: what drives the joint beyond what its motion takes.
+        // The friction that holds it: what drives the joint beyond what its motion takes. A limit
+        // takes all of it on its own side: the joint leaves only away from it.
         const double f = tau[i] - b[i] * qd[i] - rhs[i];
-        if (f > c[i] || f < -c[i]) {
+        const bool up = f > c[i] && (limit[i] & kAtUpper) == 0;
+        const bool down = f < -c[i] && (limit[i] & kAtLower) == 0;
+        if (up || down) {
           change = true;
           if (settled || attempt < allAtOnce) {
             held[i] = 0;
-            sign[i] = static_cast<int8_t>(f > c[i] ? 1 : -1);
+            sign[i] = static_cast<int8_t>(up ? 1 : -1);
           }
         }
       } else {
@@ -95,14 +113,16 @@ void DecideModes(Equation& equation, const double* tau, const JointFriction& fri
 }
 
 ModeEquation::ModeEquation(Equation& equation, Robot& robot, const JointFriction& friction,
-                           FrictionModes& modes)
+                           const JointLimits& limits, FrictionModes& modes)
     : equation_(equation),
       robot_(robot),
       friction_(friction),
+      limits_(limits),
       modes_(modes),
       n_(static_cast<int>(robot.links.size())) {
   holding_.resize(static_cast<std::size_t>(n_));
   search_.Resize(n_);
+  impact_.Resize(n_);
 }
 
 void ModeEquation::BalanceRates(const double* y, double* dy) const {
@@ -137,7 +157,7 @@ void ModeEquation::Rates(const double* y, double* dy) {
     }
   }
   const bool anyHeld = modes_.AnyHeld();
-  equation_.Solve(0.0, rhs, anyHeld ? held : nullptr, qdd);
+  equation_.Solve(nullptr, rhs, anyHeld ? held : nullptr, qdd);
   for (int i = 0; i < n_; ++i) {
     dy[i] = qd[i];
     // tau - (M qdd + C qd + G) of a held joint; nothing of a sliding one
@@ -146,15 +166,34 @@ void ModeEquation::Rates(const double* y, double* dy) {
   BalanceRates(y, dy);
 }
 
-void ModeEquation::Decide(const double* y, double* dy) {
-  const double* q = y;
-  const double* qd = y + n_;
+void ModeEquation::Decide(double* y, double* dy) {
+  double* q = y;
+  double* qd = y + n_;
+  if (limits_.any) {
+    // D += what the impact of joints at their limits takes, at these positions.
+    y[2 * n_ + 1] += ImpactAt(equation_, robot_, limits_, q, qd, modes_.limit.data(), impact_);
+  } else {
+    std::fill(modes_.limit.begin(), modes_.limit.end(), 0);
+    impact_.struck = false;
+  }
   equation_.Evaluate(robot_, q, qd);
-  DecideModes(equation_, tau_, friction_, 0.0, 0.0, qd, modes_, dy + n_, search_);
+  DecideModes(equation_, tau_, friction_, 0.0, qd, modes_, dy + n_, search_);
   const uint8_t* held = modes_.held.data();
   for (int i = 0; i < n_; ++i) {
     dy[i] = qd[i];
     holding_[i] = held[i] ? search_.force[i] : 0.0;
   }
   BalanceRates(y, dy);
+}
+
+double ModeEquation::SoonestStop(const double* y, const double* dy) const {
+  const double* c = friction_.coulomb.data();
+  double soonest = INFINITY;
+  for (int i = 0; i < n_; ++i) {
+    const double s = modes_.sign[i];
+    if (!modes_.held[i] && c[i] > 0.0 && s * dy[n_ + i] < 0.0) {
+      soonest = std::min(soonest, -s * y[n_ + i] / (s * dy[n_ + i]));
+    }
+  }
+  return soonest;
 }

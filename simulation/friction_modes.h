@@ -1,13 +1,18 @@
 // Joint friction as modes. Each joint either slides, with Coulomb's torque c s against a fixed sign
 // s of its motion, or is held at rest by friction (locked: qd = 0, qdd = 0) while the torque that
-// holds it stays within +-c. Within a mode the equation of motion is smooth,
+// holds it stays within +-c. A joint resting at one of its limits is held the same way, the limit
+// adding a force of its own side (joint_limits.h): at its upper limit it is held while the torque
+// that drives it stays above -c, at its lower limit while it stays below c. Within a mode the
+// equation of motion is smooth,
 //   M qdd + C qd + G = tau - b qd - c s        (sliding joints; held joints have qdd = 0),
 // so a Runge-Kutta step of it keeps its order; where the mode stops describing the motion (a
 // sliding joint's velocity reaches 0, a held joint's holding torque reaches +-c) is an event,
-// located inside the step (events.h), and there the modes are decided again.
+// located inside the step (events.h), and there the modes are decided again. So is a moving joint
+// reaching a limit, where the impact is resolved first.
 //
 // The decision is a search over locked joints: a joint at rest is tried as held; a held joint
-// whose holding torque exceeds c slides in the direction of that torque; a sliding joint whose
+// whose holding torque exceeds c (on the side no limit takes) slides in the direction of that
+// torque; a sliding joint whose
 // velocity the step (or, at an instant, its acceleration) would turn against its sign is held
 // instead. Each try is one solve with the held joints locked. The implicit step's kick runs the
 // same search over its substep (FrictionKick, integrators.h).
@@ -19,8 +24,10 @@
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 #include "simulation/equation.h"
+#include "simulation/joint_limits.h"
 
-// The friction coefficients of each joint, filled from the Robot's uniform ones.
+// The friction coefficients of each joint, filled from the Robot: those each joint takes
+// (JointViscous, JointCoulomb).
 struct JointFriction {
   void Fill(const Robot& robot);
 
@@ -34,6 +41,9 @@ struct FrictionModes {
 
   std::vector<uint8_t> held;  // 1: held at rest (locked at qdd = 0)
   std::vector<int8_t> sign;  // of a sliding joint: the direction it moves in (0: no Coulomb torque)
+  // Where each joint is against its limits when the modes are decided (kAtLower, kAtUpper bits):
+  // a joint at rest there is held; set by whoever decides them.
+  std::vector<uint8_t> limit;
   // Whether any joint is held: the solves then lock joints.
   bool AnyHeld() const;
 };
@@ -42,20 +52,21 @@ struct FrictionModes {
 struct ModeSearch {
   void Resize(int n);
 
-  std::vector<double> rhs;    // the solve's right-hand side, then the held joints' forces
-  std::vector<double> force;  // the Coulomb torque of each joint: c s, or the holding torque
+  std::vector<double> rhs;       // the solve's right-hand side, then the held joints' forces
+  std::vector<double> force;     // the Coulomb torque of each joint: c s, or the holding torque
+  std::vector<double> armature;  // the kick's added inertia h b_i
 };
 
 // Decides the modes over a kick of length h >= 0 from velocity qd on the state the equation last
-// evaluated, with the user's torques tau: for h > 0 the implicit kick
-//   (M + armature E) qdd = tau - C qd - G - b qd - f,   qd' = qd + h qdd,
+// evaluated, with the user's torques tau and the joints' places against their limits in
+// modes.limit: for h > 0 the implicit kick, viscous friction implicit,
+//   (M + h B) qdd = tau - C qd - G - B qd - f,   qd' = qd + h qdd,   B = diag(b_i),
 // whose held joints end at rest (qdd = -qd / h); for h = 0 the instant's accelerations, whose held
 // joints stay at rest. qdd receives the accelerations of the modes decided, search.force each
 // joint's Coulomb torque. A moving joint slides in the direction it moves; at an instant it is
 // never held (only its velocity's event stops it).
-void DecideModes(Equation& equation, const double* tau, const JointFriction& friction,
-                 double armature, double h, const double* qd, FrictionModes& modes, double* qdd,
-                 ModeSearch& search);
+void DecideModes(Equation& equation, const double* tau, const JointFriction& friction, double h,
+                 const double* qd, FrictionModes& modes, double* qdd, ModeSearch& search);
 
 // The equation of motion in fixed modes as a first-order system, with the balance's rates: for
 // y = (q, qd, W, D), 2n + 2 values,
@@ -64,11 +75,12 @@ void DecideModes(Equation& equation, const double* tau, const JointFriction& fri
 class ModeEquation {
  public:
   ModeEquation(Equation& equation, Robot& robot, const JointFriction& friction,
-               FrictionModes& modes);
+               const JointLimits& limits, FrictionModes& modes);
 
   int Joints() const { return n_; }
   int Size() const { return 2 * n_ + 2; }
   const JointFriction& Friction() const { return friction_; }
+  const JointLimits& Limits() const { return limits_; }
   FrictionModes& Modes() { return modes_; }
   Equation& Engine() { return equation_; }
 
@@ -79,9 +91,16 @@ class ModeEquation {
   // dy = f(y) in the current modes; holding() then gives each held joint's holding torque,
   // tau - (M qdd + C qd + G): what friction must supply to keep it at rest.
   void Rates(const double* y, double* dy);
-  // Decides the modes at y (an instant: DecideModes with h = 0), then dy = f(y) in them.
-  void Decide(const double* y, double* dy);
+  // Decides the modes at y (an instant: DecideModes with h = 0), then dy = f(y) in them. First,
+  // with limits, positions past a limit are put at it and the impact of joints at a limit moving
+  // into it is resolved (joint_limits.h): their velocities change, and D takes the energy.
+  void Decide(double* y, double* dy);
   const std::vector<double>& Holding() const { return holding_; }
+  // Whether the last decision resolved an impact.
+  bool Struck() const { return impact_.struck; }
+  // After an impact: the soonest a sliding joint's friction would stop it at the rates dy of y
+  // (|qd_i / qdd_i| of a joint slowing down), infinity when none slows down.
+  double SoonestStop(const double* y, const double* dy) const;
 
   // The energies of the state last evaluated by Rates or Decide.
   double KineticEnergy() { return equation_.KineticEnergy(); }
@@ -93,9 +112,11 @@ class ModeEquation {
   Equation& equation_;
   Robot& robot_;
   const JointFriction& friction_;
+  const JointLimits& limits_;
   FrictionModes& modes_;
   int n_;
   const double* tau_ = nullptr;
   std::vector<double> holding_;
   ModeSearch search_;
+  ImpactWork impact_;
 };

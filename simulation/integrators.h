@@ -8,6 +8,7 @@
 #include "robot/robot.h"
 #include "simulation/equation.h"
 #include "simulation/friction_modes.h"
+#include "simulation/joint_limits.h"
 
 // Working values of the implicit substeps, sized for n joints once.
 struct SubstepWork {
@@ -16,22 +17,24 @@ struct SubstepWork {
   std::vector<double> qs, vs;  // the drifted position and the velocity of the kick's terms
   FrictionModes modes;         // the kick's modes: held joints are locked
   ModeSearch search;
+  ImpactWork impact;
   // The substep's share of the energy balance: the torques' work and what friction took.
   double work = 0.0;
   double dissipated = 0.0;
 };
 
-// F(qd)_i = qd_i viscous + sign(qd_i) coulomb, the sign of 0 being 0.
-double FrictionTorque(const Robot& robot, double qd);
+// F(qd)_i = qd viscous_i + sign(qd) coulomb_i of joint i with velocity qd, the sign of 0 being 0.
+double FrictionTorque(const Robot& robot, std::size_t i, double qd);
 
 // A kick of length h with friction at its end, on the state the equation last evaluated, whose
 // velocity terms it takes; qd is the velocity before and after it, qdd its acceleration. With b the
 // viscous and c the Coulomb coefficients and qd' = qd + h qdd:
 //   (M + h b E) qdd = tau - C qd - G - b qd - f,
 // where for each joint either f = c sign(qd') (sliding), or qd' = 0 and |f| <= c (held at rest),
-// decided by DecideModes (friction_modes.h). So friction never reverses a joint, and a joint at
-// rest stays there while the other torques on it stay below c. With c <= 0 friction is explicit,
-// c sign(qd). The added inertia h b takes the Robot's (uniform) viscous coefficient.
+// decided by DecideModes (friction_modes.h), with the joints' places against their limits in
+// work.modes.limit. So friction never reverses a joint, and a joint at rest stays there while the
+// other torques on it stay below c (or push it into its limit). With c <= 0 friction is explicit,
+// c sign(qd). Each joint's added inertia h b_i takes its own viscous coefficient.
 void FrictionKick(Equation& equation, Robot& robot, const double* tau,
                   const JointFriction& friction, double h, double* qd, double* qdd,
                   SubstepWork& work);
@@ -39,9 +42,15 @@ void FrictionKick(Equation& equation, Robot& robot, const double* tau,
 // Drift, kick, drift: q moves half the substep with qd; a kick of length h at that position, its
 // velocity terms taken at qd + h/2 before (before: the acceleration of the substep before, 0 when
 // there was none); q moves the other half with the new velocity. Second order in smooth motion,
-// with one solve (more when friction holds joints); a joint held at rest does not drift. The
-// substep's work and dissipation are force times displacement: tau . (q' - q) and
-// (b qd' + f) . (q' - q) with the kick's friction.
+// with one solve (more when friction holds joints); a joint held at rest does not drift, nor does
+// one resting at a limit (of `limits`) that holds it. The substep's work and dissipation are force
+// times displacement: tau . (q' - q) and (b qd' + f) . (q' - q) with the kick's friction.
 void ImplicitSubstep(Equation& equation, Robot& robot, const double* tau,
-                     const JointFriction& friction, double h, const double* before, double* q,
-                     double* qd, double* qdd, SubstepWork& work);
+                     const JointFriction& friction, const JointLimits& limits, double h,
+                     const double* before, double* q, double* qd, double* qdd, SubstepWork& work);
+
+// Where a joint first passes a limit on the path of a substep of length h from q0 (velocity qd0)
+// to q (velocity qd): q drifts with qd0 for its first half and with qd for its second. The
+// fraction of the substep, in (0, 1]; 1 when no joint passes one.
+double LimitOnPath(const JointLimits& limits, const double* q0, const double* qd0, const double* q,
+                   const double* qd, double h);

@@ -18,6 +18,9 @@ Stepper::Stepper(Robot& robot, StepOptions options) : robot_(robot) {
     v->resize(count);
   }
   lastLocked_.resize(count);
+  at_.resize(count);
+  saturated_.resize(count);
+  impact_.Resize(n);
   y_.resize(static_cast<std::size_t>(size));
   k_.resize(static_cast<std::size_t>(size));
   euler_.Resize(size);
@@ -26,6 +29,8 @@ Stepper::Stepper(Robot& robot, StepOptions options) : robot_(robot) {
   tickValues_.Resize(size, n);
   accel_ = matrix<double>(static_cast<uint32_t>(n), 1);
   torque_ = matrix<double>(static_cast<uint32_t>(n), 1);
+  applied_ = matrix<double>(static_cast<uint32_t>(n), 1);
+  applied_.SetZero();
 }
 
 Stepper::~Stepper() = default;
@@ -42,7 +47,8 @@ Stepper::Engine& Stepper::EngineEquation() {
   Engine& engine = engines_[options_.engine == EngineKind::kRecursive ? 1 : 0];
   if (!engine.equation) {
     engine.equation = MakeEquation(options_.engine, robot_);
-    engine.modes = std::make_unique<ModeEquation>(*engine.equation, robot_, friction_, modes_);
+    engine.modes =
+        std::make_unique<ModeEquation>(*engine.equation, robot_, friction_, limits_, modes_);
   }
   return engine;
 }
@@ -123,21 +129,32 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const bool continues = StateKept();
   tickW_ = tickD_ = 0.0;
   capped_ = false;
+  // The torques applied: the user's, saturated at the joints' efforts where they are on.
+  const bool sized = torque.RowCount() == n && torque.ColCount() == 1;
+  if (sized) {
+    ApplyEfforts(robot_, torque, tau_.data(), saturated_.data());
+    for (uint32_t i = 0; i < n; ++i) {
+      applied_(i, 0) = tau_[i];
+    }
+  }
+  const matrix<double>& given = sized ? applied_ : torque;
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
-    const matrix<double>& accel = ClosedFormEulerTick(torque);
+    const matrix<double>& accel = ClosedFormEulerTick(given);
     KeepBalance(continues);
     return accel;
   }
-  if (torque.RowCount() != n || torque.ColCount() != 1) {
+  if (!sized) {
     MatrixFatal(kMatrixSubtractMessage);
   }
   const bool unchanged = Unchanged();
   LoadState();
   std::copy(qd_.begin(), qd_.end(), change_.begin());
-  for (uint32_t i = 0; i < n; ++i) {
-    tau_[i] = torque(i, 0);
-  }
   friction_.Fill(robot_);
+  limits_.Fill(robot_);
+  // A position set past a limit from outside starts at the limit.
+  if (limits_.any) {
+    ClampPositions(limits_, q_.data());
+  }
   Engine& engine = EngineEquation();
   if (options_.integrator == IntegratorKind::kImplicit) {
     ImplicitTick(*engine.equation, unchanged);
@@ -176,7 +193,7 @@ const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque)
       change_[i] += accel_(i, 0);
       const double moved = robot_.links[i]->q - q_[i];
       tickW_ += torque(i, 0) * moved;
-      tickD_ += FrictionTorque(robot_, qd_[i]) * moved;
+      tickD_ += FrictionTorque(robot_, i, qd_[i]) * moved;
     }
   }
   lastSubsteps_ = substeps;
@@ -206,7 +223,7 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   // changed.
   const bool kept = unchanged && ratesKept_ && lastTau_ == tau_ &&
                     lastFriction_.viscous == friction_.viscous &&
-                    lastFriction_.coulomb == friction_.coulomb;
+                    lastFriction_.coulomb == friction_.coulomb && lastLimits_ == limits_;
   double* y = y_.data();
   double* k = k_.data();
   for (int i = 0; i < n; ++i) {
@@ -217,6 +234,11 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   if (kept) {
     kinetic_ = endKinetic_;
     potential_ = endPotential_;
+  } else if (limits_.any) {
+    // The energies of the start, before the decision resolves an impact there (whose loss D takes).
+    equation.Engine().Energies(robot_, y, y + n, kinetic_, potential_);
+    equation.Decide(y, k);
+    holding_ = equation.Holding();
   } else {
     equation.Decide(y, k);
     holding_ = equation.Holding();
@@ -252,6 +274,7 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   ratesKept_ = true;
   lastTau_ = tau_;
   lastFriction_ = friction_;
+  lastLimits_ = limits_;
 }
 
 void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
@@ -276,14 +299,45 @@ void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
   double lastGain = 0.0;                  // what it gained the last time
   bool known = unchanged;  // the last substep's accelerations are those before this one
   const double nominal = kTimeStep / options_.substeps;
+  int cuts = 0;  // substeps cut short at a limit
   for (int s = 0; s < options_.substeps; ++s) {
     double rest = nominal;
     for (int pieces = 1 << level; pieces > 0;) {
-      const double h = pieces == 1 ? rest : rest / pieces;
+      double h = pieces == 1 ? rest : rest / pieces;
+      if (limits_.any) {
+        // A joint at a limit moving into it stops first; the impact's loss is the tick's D.
+        const double loss =
+            ImpactAt(equation, robot_, limits_, q_.data(), qd_.data(), at_.data(), impact_);
+        tickD_ = tickD_ + loss;
+        energy = energy - loss;
+      }
       std::copy(q_.begin(), q_.end(), savedQ_.begin());
       std::copy(qd_.begin(), qd_.end(), savedQd_.begin());
-      ImplicitSubstep(equation, robot_, tau_.data(), friction_, h, lastQdd_.data(), q_.data(),
-                      qd_.data(), qdd_.data(), work_);
+      ImplicitSubstep(equation, robot_, tau_.data(), friction_, limits_, h, lastQdd_.data(),
+                      q_.data(), qd_.data(), qdd_.data(), work_);
+      // A joint that passes a limit on the substep's path: the substep is taken again up to where
+      // it reaches it (once the cuts run out, it is put at the limit at the substep's end), and
+      // the impact there stops it.
+      bool cut = false;
+      if (limits_.any) {
+        const double theta =
+            LimitOnPath(limits_, savedQ_.data(), savedQd_.data(), q_.data(), qd_.data(), h);
+        if (theta < 1.0) {
+          cut = cuts < kMaxInternalSteps;
+          if (cut) {
+            ++cuts;
+            h = theta * h;
+            std::copy(savedQ_.begin(), savedQ_.end(), q_.begin());
+            std::copy(savedQd_.begin(), savedQd_.end(), qd_.begin());
+            ImplicitSubstep(equation, robot_, tau_.data(), friction_, limits_, h, lastQdd_.data(),
+                            q_.data(), qd_.data(), qdd_.data(), work_);
+          } else {
+            capped_ = true;
+          }
+          work_.dissipated = work_.dissipated + ImpactAt(equation, robot_, limits_, q_.data(),
+                                                         qd_.data(), at_.data(), impact_);
+        }
+      }
       const double before = energy;
       equation.Energies(robot_, q_.data(), qd_.data(), endKinetic_, endPotential_);
       energy = endKinetic_ + endPotential_;
@@ -314,7 +368,9 @@ void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
       peakKinetic_ = std::max(peakKinetic_, endKinetic_);
       ++taken;
       rest = rest - h;
-      --pieces;
+      if (!cut) {
+        --pieces;
+      }
       // Accelerations that change much within a substep (an oscillation the substep cannot
       // follow, which it would show as a velocity flipping sign every tick) refine the rest.
       if (ChangeTooFast(h, known)) {
@@ -404,7 +460,7 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
   for (uint32_t i = 0; i < n; ++i) {
     robot_.links[i]->qdd = qdd_[i];
     // tau = M qdd + C qd + G + F
-    torque_(i, 0) = tau[i] + FrictionTorque(robot_, qd_[i]);
+    torque_(i, 0) = tau[i] + FrictionTorque(robot_, i, qd_[i]);
   }
   return torque_;
 }

@@ -18,8 +18,14 @@
 // an inverse tick.
 //
 // The explicit integrators on either engine's exact solve (euler, rk4, dopri5) move the arm in
-// friction modes and locate Coulomb friction's events inside their steps (friction_modes.h,
-// events.h, explicit_tick.h); their modes, rates and step size are carried from tick to tick.
+// friction modes and locate Coulomb friction's and the joint limits' events inside their steps
+// (friction_modes.h, events.h, explicit_tick.h, joint_limits.h); their modes, rates and step size
+// are carried from tick to tick. The implicit step locates a limit on the path of its substep
+// (drift, kick, drift) and takes the substep again up to it. Every step but the closed form's
+// Euler stops a joint at its limits (while the robot's limits are on); a position past a limit at
+// the start of a tick, set from outside, is put at the limit. Each joint takes its own friction
+// coefficients (JointViscous, JointCoulomb); with the robot's effort limits on, every forward tick
+// applies the torques saturated at the joints' efforts.
 //
 // The implicit step refines where it must: a substep whose energy rose by more than its share of
 // kEnergyAllowance beyond its W - D is taken again in halves, as is one whose accelerations
@@ -40,6 +46,7 @@
 #include "simulation/explicit_tick.h"
 #include "simulation/friction_modes.h"
 #include "simulation/integrators.h"
+#include "simulation/joint_limits.h"
 #include "simulation/runge_kutta.h"
 #include "simulation/step_options.h"
 
@@ -72,6 +79,10 @@ class Stepper {
 
   // A forward tick with the user's torques (n x 1); returns the accelerations (n x 1).
   const matrix<double>& Forward(const matrix<double>& torque);
+  // The torques the last forward tick applied (n x 1): the user's, or with effort limits each
+  // saturated at its joint's effort; and which joints' were.
+  const matrix<double>& LastTorque() const { return applied_; }
+  const std::vector<uint8_t>& Saturated() const { return saturated_; }
   // An inverse tick with the user's accelerations (n x 1); returns the torques (n x 1).
   const matrix<double>& Inverse(const matrix<double>& accel);
 
@@ -117,8 +128,11 @@ class Stepper {
   StepOptions options_;
   Engine engines_[2];
   JointFriction friction_;
+  JointLimits limits_;
   FrictionModes modes_;
   std::vector<double> tau_;
+  matrix<double> applied_;
+  std::vector<uint8_t> saturated_;
   std::vector<double> q_, qd_, change_;
   matrix<double> accel_;
   matrix<double> torque_;
@@ -134,6 +148,7 @@ class Stepper {
   bool ratesKept_ = false;
   std::vector<double> lastTau_;
   JointFriction lastFriction_;
+  JointLimits lastLimits_;
   double carriedStep_ = 0.0;
 
   // The implicit step's working values, the refinement the last tick ended with, and the largest
@@ -141,6 +156,8 @@ class Stepper {
   SubstepWork work_;
   std::vector<double> qdd_, savedQ_, savedQd_, lastQdd_;
   std::vector<uint8_t> lastLocked_;
+  std::vector<uint8_t> at_;  // where the joints are against their limits
+  ImpactWork impact_;
   int refinement_ = 0;
   bool settled_ = true;  // the last tick needed no refinement
   double peakKinetic_ = 0.0;

@@ -31,6 +31,7 @@
 #include "robot/robot.h"
 #include "simulation/command_line.h"
 #include "simulation/frame_columns.h"
+#include "simulation/joint_limits.h"
 #include "simulation/run_csv.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
@@ -65,6 +66,7 @@ struct Settings {
   uint64_t links = kBuiltInLinkCount;
   std::vector<std::string> frames;  // the frames run follows, or kinematics prints
   StepChoice step;
+  PhysicsChoice physics;
   bool balance = false;  // the columns work,dissipated
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
@@ -141,7 +143,15 @@ const char* const kRunDetails =
     "times. A tick that reaches the cap ends at the accuracy the cap allows; the first is\n"
     "reported on standard error.\n"
     "When a state stops being finite, the first such tick is reported on standard error.\n"
-    "--q0 and --qd0 set the joint positions and velocities before the first tick.\n"
+    "--q0 and --qd0 set the joint positions and velocities before the first tick; a joint\n"
+    "outside its limits starts at the nearest, said in one line on standard error.\n"
+    "Limits: on every step but the closed form's Euler (which ignores them), a joint that\n"
+    "reaches a limit of its URDF file stops there, an inelastic impact located inside the\n"
+    "step whose impulse changes the other joints' velocities as the arm's inertia says (its\n"
+    "energy is dissipated), and rests there while pushed into it, as friction holds a joint.\n"
+    "--limits off lets the joints pass them. --effort-limits saturates each torque at its\n"
+    "joint's effort; the tau columns are the torques applied, and the first tick whose torques\n"
+    "saturate is reported on standard error. Inverse ticks know neither.\n"
     "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after the others: where\n"
     "the frame's origin is after each printed tick, in the base frame (names as kinematics\n"
     "prints).\n";
@@ -150,7 +160,8 @@ const char* const kTermsDetails =
     "G, F, kinetic, potential, qdd (not the accelerations of --torque: the closed form's damped\n"
     "pseudo-inverse, what its Euler tick integrates) and tau (the torques of --accel, stored as\n"
     "the links' accelerations), in closed form; then qdd_engine, the exact accelerations of\n"
-    "--torque, and tau_engine, the torques of --accel, by --engine.\n";
+    "--torque, and tau_engine, the torques of --accel, by --engine. F, qdd_engine and\n"
+    "tau_engine take the friction coefficients each joint takes (--friction).\n";
 const char* const kKinematicsDetails =
     "kinematics prints, for each --frame (default: every frame of the arm), in the terms\n"
     "format: pose:FRAME 4 4 (its pose in the base frame), jacobian:FRAME 6 N and\n"
@@ -171,8 +182,10 @@ const char* const kTextRules =
     "from the root to where it parts into several chains of moving joints, or to --tip LINK;\n"
     "the joints off it are held at 0 and join the body they hang from. Which joints are held,\n"
     "and links whose inertia no rigid body can have, are said on standard error, a line each.\n"
-    "Joint limits, damping and friction in the file are ignored; --viscous and --coulomb apply\n"
-    "to every joint. A file that cannot be loaded gives exit status 2 and the line\n"
+    "A joint with <dynamics damping friction> takes them as its viscous and Coulomb\n"
+    "coefficients and the others --viscous and --coulomb (--friction file); with --friction\n"
+    "uniform, or --viscous or --coulomb given without --friction, every joint takes those.\n"
+    "A file that cannot be loaded gives exit status 2 and the line\n"
     "\"velmoth-sim: FILE: problem\" on standard error.\n\n"
     "Exit status: 0 on success; 2 for a bad option or a URDF file that cannot be loaded, with\n"
     "one line on standard error; 1 when standard output cannot be written or memory runs out.";
@@ -199,6 +212,7 @@ std::unique_ptr<Robot> MakeArm(const Settings& s, std::string& error) {
   if (s.gravityGiven) {
     ReadVectorText(s.gravity, robot->gravity);
   }
+  ApplyPhysicsChoice(s.physics, s.viscousGiven || s.coulombGiven, *robot);
   return robot;
 }
 
@@ -278,6 +292,9 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
     robot->links[i]->q = q0(i, 0);
     robot->links[i]->qd = qd0(i, 0);
   }
+  if (const std::string notice = ClampStartToLimits(*robot); !notice.empty()) {
+    std::fprintf(stderr, "velmoth-sim: %s: %s\n", s.urdf.c_str(), notice.c_str());
+  }
   // The user's vectors, as "Set Torque" and "Set Accel." would store them.
   const matrix<double> userTorque = JointVector(s.torque, n);
   const matrix<double> userAccel = JointVector(s.accel, n);
@@ -294,12 +311,14 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   Progress progress(s.ticks);
   bool finite = true;
   bool capped = false;
+  bool saturated = false;
   for (uint64_t tick = 1; tick <= s.ticks; ++tick) {
     // One tick of the window, on its local copies of the user's vectors.
     matrix<double> accel = userAccel;
     matrix<double> torque = userTorque;
     if (forward) {
       accel = stepper.Forward(torque);
+      torque = stepper.LastTorque();
     } else {
       torque = stepper.Inverse(accel);
     }
@@ -323,6 +342,24 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
                    "asked; later ticks that reach it are not reported\n",
                    static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
                    StepOptionsText(stepper.Options()).c_str());
+    }
+
+    if (!saturated && forward && robot->effortLimits) {
+      std::string names;
+      for (uint32_t i = 0; i < n; ++i) {
+        if (stepper.Saturated()[i] != 0) {
+          names += (names.empty() ? "'" : ", '") + JointName(*robot, i) + "'";
+        }
+      }
+      if (!names.empty()) {
+        saturated = true;
+        progress.Finish();
+        std::fprintf(stderr,
+                     "velmoth-sim: tick %llu (t = %.2f s): the torques of %s saturate at their "
+                     "efforts; later ticks are not reported\n",
+                     static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
+                     names.c_str());
+      }
     }
 
     if (tick % s.every == 0) {
@@ -387,16 +424,16 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
     qv[i] = q(i, 0);
     qdv[i] = qd(i, 0);
     accelv[i] = accel(i, 0);
-    tauEngine[i] = torque(i, 0) - FrictionTorque(*robot, qdv[i]);
+    tauEngine[i] = torque(i, 0) - FrictionTorque(*robot, i, qdv[i]);
   }
   const std::unique_ptr<Equation> engine =
       MakeEquation(ResolveStepOptions(s.step, !s.urdf.empty()).engine, *robot);
   engine->Evaluate(*robot, qv.data(), qdv.data());
-  engine->Solve(0.0, tauEngine.data(), nullptr, qddEngine.data());
+  engine->Solve(nullptr, tauEngine.data(), nullptr, qddEngine.data());
   engine->Inverse(accelv.data(), tauEngine.data());
   matrix<double> tauOut(n, 1);
   for (uint32_t i = 0; i < n; ++i) {
-    tauOut(i, 0) = tauEngine[i] + FrictionTorque(*robot, qdv[i]);
+    tauOut(i, 0) = tauEngine[i] + FrictionTorque(*robot, i, qdv[i]);
   }
 
   WriteQuantity("M", terms.M);
@@ -460,6 +497,7 @@ int Main(int argc, char** argv) {
       ->check(Mode());
   AddArmOptions(*run, s);
   AddStepOptions(*run, s.step);
+  AddPhysicsOptions(*run, s.physics);
   run->add_option("--q0", s.q0, "Joint positions at the start (default: all 0)")->type_name("TEXT");
   run->add_option("--qd0", s.qd0, "Joint velocities at the start (default: all 0)")
       ->type_name("TEXT");
@@ -482,6 +520,7 @@ int Main(int argc, char** argv) {
   terms->add_option("--qd", s.qd, "Joint velocities (default: all 0)")->type_name("TEXT");
   AddArmOptions(*terms, s);
   AddStepOptions(*terms, s.step, true);
+  AddPhysicsOptions(*terms, s.physics, true);
 
   CLI::App* kinematics = app.add_subcommand(
       "kinematics", "Print the poses, Jacobians and J-dot qd of the arm's frames for one state");

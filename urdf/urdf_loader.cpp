@@ -352,7 +352,50 @@ struct Moving {
   Body body;
   Frame offset = kIdentity;  // the link frame to the next link's incoming frame
   double radius = 0.0;
+  // The joint's own physics (see Link).
+  double lower = -INFINITY, upper = INFINITY, effort = INFINITY;
+  bool fileFriction = false;
+  double damping = 0.0, friction = 0.0;
 };
+
+// The limits, effort, damping and friction of a moving joint, as the file gives them. Revolute and
+// prismatic joints have limits (continuous ones none); an effort below 0 is none. Limits that are
+// no range (not numbers, or lower above upper) and damping or friction that is negative or not
+// finite are left out with a notice.
+void JointPhysics(const urdf::Joint& joint, Moving& m, std::vector<std::string>& notices) {
+  if (const urdf::JointLimitsSharedPtr& limits = joint.limits) {
+    if (joint.type != urdf::Joint::CONTINUOUS) {
+      if (limits->lower <= limits->upper) {
+        m.lower = limits->lower;
+        m.upper = limits->upper;
+      } else {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      " has limits that are no range (lower %g, upper %g); it moves without them",
+                      limits->lower, limits->upper);
+        notices.push_back("joint " + Quoted(joint.name) + text);
+      }
+    }
+    if (limits->effort >= 0.0) {
+      m.effort = limits->effort;
+    }
+  }
+  if (const urdf::JointDynamicsSharedPtr& dynamics = joint.dynamics) {
+    if (dynamics->damping >= 0.0 && dynamics->friction >= 0.0 && std::isfinite(dynamics->damping) &&
+        std::isfinite(dynamics->friction)) {
+      m.fileFriction = true;
+      m.damping = dynamics->damping;
+      m.friction = dynamics->friction;
+    } else {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    " has damping %g and friction %g, which no joint can have; it takes the "
+                    "panel's friction",
+                    dynamics->damping, dynamics->friction);
+      notices.push_back("joint " + Quoted(joint.name) + text);
+    }
+  }
+}
 
 bool AllFinite(const double* values, std::size_t n) {
   return std::all_of(values, values + n, [](double v) { return std::isfinite(v); });
@@ -458,6 +501,7 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
       m.link = n.link->name;
       m.type = n.joint->type == urdf::Joint::PRISMATIC ? Prismatic : Revolute;
       m.direction = DirectionOf(n.joint->axis);
+      JointPhysics(*n.joint, m, notices);
       // The incoming frame: the joint frame turned by the direction's rotation, seen from the
       // previous link's URDF frame (from the root for the first joint).
       const Frame incoming = frameOf[parent] * origin * m.direction.a;
@@ -536,7 +580,14 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
                    pose[5], radius);
     robot->links.back()->jointType = m.type;
     robot->links.back()->axis = m.direction.code;
-    robot->links.back()->jointName = m.joint;
+    Link& link = *robot->links.back();
+    link.jointName = m.joint;
+    link.lower = m.lower;
+    link.upper = m.upper;
+    link.effort = m.effort;
+    link.fileFriction = m.fileFriction;
+    link.fileViscous = m.damping;
+    link.fileCoulomb = m.friction;
   }
   // Every link of the file as a frame of the arm link it moves with: the frames kept above are in
   // the URDF frame of that body's link, which is the arm's link frame turned back by a.

@@ -4,13 +4,15 @@
 // joints Prismatic links. A fixed joint adds no link but joins its child's mass to the body it
 // hangs from, and so does every moving joint off the chain, held fixed at position 0, with its
 // whole subtree (a gripper's fingers, a second arm). The joints before the first moving joint
-// place the arm on its base (the Robot's basePose); the masses fixed there take no part. Joint
-// limits, damping and friction in the file are ignored: the Robot's own friction coefficients
-// apply. A joint axis that is not +x, +y or +z, and every other pose of the file, is carried over
-// exactly by turning the link frames so that the joint moves about (or along) the link's x axis;
-// the Robot's masses, centres of mass and inertias are then expressed in those frames. Every link
-// of the file becomes a named frame of the arm (Robot::frames), fixed to the arm's link it moves
-// with (or to the base), so that tool and sensor frames and the file's shapes can be placed.
+// place the arm on its base (the Robot's basePose); the masses fixed there take no part. Each link
+// takes its joint's limits (revolute and prismatic joints; continuous ones have none), effort,
+// and <dynamics> damping and friction (its own viscous and Coulomb coefficients; an attribute the
+// element leaves out is 0, as the URDF parser reads it). A joint axis that is not +x, +y or +z, and
+// every other pose of the file, is carried over exactly by turning the link frames so that the
+// joint moves about (or along) the link's x axis; the Robot's masses, centres of mass and inertias
+// are then expressed in those frames. Every link of the file becomes a named frame of the arm
+// (Robot::frames), fixed to the arm's link it moves with (or to the base), so that tool and sensor
+// frames and the file's shapes can be placed.
 //
 // Nothing is printed: the messages of the URDF parser become the error text. The loader switches
 // the parser's message output for the duration of a call, so it must not run on two threads at
@@ -39,8 +41,10 @@ struct UrdfOptions {
 // Loads the arm of a URDF file. On failure returns null and sets error to one line that names the
 // file and the problem ("FILE: problem"), with no trailing newline. On success clears error. When
 // notices is given, it is set to the lines to show the user after a load, each "FILE: text" with
-// no newline (none after a failure): first which joints off the chain are held fixed, then each
-// link, of those whose mass takes part, whose inertia no rigid body can have (in tree order).
+// no newline (none after a failure): first which joints off the chain are held fixed, then in tree
+// order the joints whose limits or friction are left out (limits that are no range, negative or
+// infinite friction) and the links, of those whose mass takes part, whose inertia no rigid body can
+// have.
 std::unique_ptr<Robot> LoadUrdfRobot(const std::string& path, std::string& error,
                                      const UrdfOptions& options = {},
                                      std::vector<std::string>* notices = nullptr);

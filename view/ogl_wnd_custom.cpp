@@ -22,6 +22,10 @@ constexpr double kGridGrey = 0.5;
 constexpr double kHousingGrey = 0.5;
 constexpr double kSliderGrey = 0.8;
 constexpr double kBodyGrey = 0.7;
+// The housing of a joint that sits at one of its limits.
+constexpr double kAtLimitColour[3] = {0.95, 0.5, 0.1};
+// Over a link drawn by its shapes, that housing is drawn this much larger, to show outside them.
+constexpr double kAtLimitOverShapes = 1.4;
 
 void Line(double x0, double y0, double z0, double x1, double y1, double z1) {
   glBegin(GL_LINES);
@@ -262,23 +266,34 @@ void COglWndCustom::DrawBody(const Link& link) {
   glPopMatrix();
 }
 
-void COglWndCustom::DrawRevoluteJoint(const Link& link) {
-  const double r = link.radius;
+void COglWndCustom::DrawHousing(const Link& link, bool atLimit, double scale) {
+  const double r = link.radius * scale;
   glPushMatrix();
   OrientAlongJointAxis(link);
-  glColor3d(kHousingGrey, kHousingGrey, kHousingGrey);
-  DrawCylinder(2.5 * r, 1.3 * r);
+  if (atLimit) {
+    glColor3d(kAtLimitColour[0], kAtLimitColour[1], kAtLimitColour[2]);
+  } else {
+    glColor3d(kHousingGrey, kHousingGrey, kHousingGrey);
+  }
+  if (link.jointType == Prismatic) {
+    DrawBox(2.5 * r, 2.5 * r, 2.5 * r);
+  } else {
+    DrawCylinder(2.5 * r, 1.3 * r);
+  }
   glPopMatrix();
+}
+
+void COglWndCustom::DrawRevoluteJoint(const Link& link, bool atLimit) {
+  DrawHousing(link, atLimit, 1.0);
   DrawBody(link);
 }
 
-void COglWndCustom::DrawPrismaticJoint(const Link& link) {
+void COglWndCustom::DrawPrismaticJoint(const Link& link, bool atLimit) {
   const double r = link.radius;
   const double q = link.q;
+  DrawHousing(link, atLimit, 1.0);
   glPushMatrix();
   OrientAlongJointAxis(link);
-  glColor3d(kHousingGrey, kHousingGrey, kHousingGrey);
-  DrawBox(2.5 * r, 2.5 * r, 2.5 * r);
   // The slider reaches from the joint origin to the displacement q along the axis (the other way
   // when q is negative).
   glTranslated(0.0, 0.0, q * 0.5);
@@ -315,6 +330,7 @@ void COglWndCustom::DrawRobot() const {
   MultMatrixGL(base);
   for (std::size_t k = 0; k < m_pRobot->links.size(); ++k) {
     const Link& link = *m_pRobot->links[k];
+    const bool atLimit = JointAtLimit(*m_pRobot, k) != 0;
     if (figure(static_cast<int>(k))) {
       glColor3d(kBodyGrey, kBodyGrey, kBodyGrey);
       switch (link.jointType) {
@@ -322,14 +338,17 @@ void COglWndCustom::DrawRobot() const {
           DrawSegment(link.offsetX, link.offsetY, link.offsetZ, link.radius);
           break;
         case Revolute:
-          DrawRevoluteJoint(link);
+          DrawRevoluteJoint(link, atLimit);
           break;
         case Prismatic:
-          DrawPrismaticJoint(link);
+          DrawPrismaticJoint(link, atLimit);
           break;
         default:
           break;
       }
+    } else if (atLimit) {
+      // The shapes hide the joint: its housing shows over them.
+      DrawHousing(link, true, kAtLimitOverShapes);
     }
     MultMatrixGL(JointTransform(link) * LinkOffsetTransform(link));
   }

@@ -3,7 +3,8 @@
 // Robot's joint positions. An arm is drawn as its figure (housings at the joints, bodies between
 // them), or, for an arm whose description gives its links shapes, by those shapes: each link that
 // has shapes is drawn by them and the others as their figure. The view reads the Robot and never
-// changes it; the Robot is not owned and must outlive the view (or be detached with
+// changes it. A joint that sits at one of its limits has an orange housing (drawn over the shapes
+// of a link that they draw). The Robot is not owned and must outlive the view (or be detached with
 // SetRobot(nullptr) first).
 #pragma once
 
@@ -68,10 +69,13 @@ class COglWndCustom : public COglWnd {
   // Multiplies the current matrix by rows 0..2 of m (at least 3 x 4); the bottom row is always
   // taken as (0, 0, 0, 1).
   static void MultMatrixGL(const matrix<double>& m);
+  // The housing of a link's joint, in its incoming frame along the joint axis: a cylinder for a
+  // revolute joint, a box for a prismatic one; grey, or orange at a limit; scale times its size.
+  static void DrawHousing(const Link& link, bool atLimit, double scale);
   // Housing and body of a revolute link, in the link's incoming frame.
-  static void DrawRevoluteJoint(const Link& link);
+  static void DrawRevoluteJoint(const Link& link, bool atLimit = false);
   // Housing, slider and body of a prismatic link, in the link's incoming frame.
-  static void DrawPrismaticJoint(const Link& link);
+  static void DrawPrismaticJoint(const Link& link, bool atLimit = false);
   // The base pose, then every link base first, leaving the matrix at the frame after the last link,
   // then the optional tool triad there.
   void DrawRobot() const;

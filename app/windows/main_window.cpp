@@ -19,7 +19,10 @@
 #include "app/dialog_template.h"
 #include "app/whole_file.h"
 #include "robot/robot.h"
+#include "simulation/joint_limits.h"
 #include "simulation/step_options.h"
+#include "simulation/stepper.h"
+#include "simulation/text_fields.h"
 #include "view/ogl_wnd_custom.h"
 
 namespace {
@@ -29,6 +32,28 @@ QString ToleranceItem(double tolerance) {
   const QString brief = QString::asprintf("%.0e", tolerance);
   return QStringLiteral("tol ") +
          (brief.toDouble() == tolerance ? brief : QString::asprintf("%.17g", tolerance));
+}
+
+// What a friction field's tool tip says: which joints take the panel's coefficient (what, "viscous
+// friction coefficient"), and with the file's friction which take their own (member: the file's
+// coefficient of a link).
+QString FrictionTip(const Robot& robot, const char* what, double Link::*member) {
+  const QString panel = QString::fromLatin1(what);
+  if (robot.frictionSource == FrictionSource::kUniform || !HasFileFriction(robot)) {
+    return QStringLiteral("The %1 of every joint").arg(panel);
+  }
+  QStringList own;
+  for (std::size_t i = 0; i < robot.links.size(); ++i) {
+    const Link& link = *robot.links[i];
+    if (link.fileFriction) {
+      own << QStringLiteral("%1 %2").arg(QString::fromStdString(JointName(robot, i)),
+                                         QString::fromStdString(NumberText(link.*member)));
+    }
+  }
+  return QStringLiteral(
+             "Friction from the file: the joints with their own in the file take theirs (%1); "
+             "the others this %2. \"Set\" with a value typed makes every joint take it.")
+      .arg(own.join(QStringLiteral(", ")), panel);
 }
 
 }  // namespace
@@ -102,6 +127,15 @@ void MainWindow::Open() {
   }
 
   AddStepChoices();
+  AddPhysicsChoices();
+  // A start outside the joint limits, said with the arm's notices.
+  if (!dlg_.StartNotices().empty()) {
+    QStringList notices = strip_->Notices();
+    for (const std::string& notice : dlg_.StartNotices()) {
+      notices << QString::fromStdString(notice);
+    }
+    strip_->SetNotices(notices);
+  }
 
   if (COglWndCustom* view = window_.View()) {
     if (shapes_ != nullptr && !shapes_->Empty()) {
@@ -199,6 +233,71 @@ void MainWindow::ChooseStep() {
   RefreshStrip();
 }
 
+void MainWindow::AddPhysicsChoices() {
+  const Robot& robot = *dlg_.m_pRobot;
+  limitsCheck_ = strip_->AddCheck(
+      QStringLiteral("Limits"),
+      QStringLiteral("The joints stop at the limits of the arm's file (an inelastic impact) and "
+                     "rest there while pushed into them"));
+  effortCheck_ = strip_->AddCheck(
+      QStringLiteral("Efforts"),
+      QStringLiteral("Each torque saturates at its joint's effort in the arm's file (the joints "
+                     "that saturate are named after the status)"));
+  frictionChoice_ = strip_->AddChoice(
+      {QStringLiteral("friction: file"), QStringLiteral("friction: uniform")},
+      QStringLiteral("Which friction the joints take: each joint with damping and friction in the "
+                     "arm's file its own and the others the panel's, or every joint the panel's"));
+  bool efforts = false;
+  for (const auto& link : robot.links) {
+    efforts = efforts || link->effort < INFINITY;
+  }
+  limitsCheck_->setEnabled(HasJointLimits(robot));
+  effortCheck_->setEnabled(efforts);
+  frictionChoice_->setEnabled(HasFileFriction(robot));
+  ShowPhysics();
+  connect(limitsCheck_, &QCheckBox::toggled, this, [this](bool on) {
+    dlg_.SetLimits(on);
+    RefreshStrip();
+  });
+  connect(effortCheck_, &QCheckBox::toggled, this, [this](bool on) {
+    dlg_.SetEffortLimits(on);
+    RefreshStrip();
+  });
+  connect(frictionChoice_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    dlg_.SetFrictionSource(index == 0 ? FrictionSource::kFile : FrictionSource::kUniform);
+    RefreshStrip();
+  });
+}
+
+void MainWindow::ShowPhysics() {
+  const Robot* robot = dlg_.m_pRobot;
+  if (robot == nullptr || limitsCheck_ == nullptr) {
+    return;
+  }
+  for (QWidget* control :
+       {static_cast<QWidget*>(limitsCheck_.data()), static_cast<QWidget*>(effortCheck_.data()),
+        static_cast<QWidget*>(frictionChoice_.data())}) {
+    control->blockSignals(true);
+  }
+  limitsCheck_->setChecked(robot->limits);
+  effortCheck_->setChecked(robot->effortLimits);
+  frictionChoice_->setCurrentIndex(robot->frictionSource == FrictionSource::kFile ? 0 : 1);
+  for (QWidget* control :
+       {static_cast<QWidget*>(limitsCheck_.data()), static_cast<QWidget*>(effortCheck_.data()),
+        static_cast<QWidget*>(frictionChoice_.data())}) {
+    control->blockSignals(false);
+  }
+  if (QWidget* field = window_.Control(kIdViscousFriction)) {
+    field->setToolTip(FrictionTip(*robot, "viscous friction coefficient", &Link::fileViscous));
+  }
+  if (QWidget* field = window_.Control(kIdCoulombFriction)) {
+    field->setToolTip(FrictionTip(*robot, "Coulomb friction level", &Link::fileCoulomb));
+  }
+  const Stepper* stepper = dlg_.m_pStepper.get();
+  strip_->SetJoints(QString::fromStdString(
+      LimitStatusText(*robot, stepper != nullptr ? stepper->Saturated() : std::vector<uint8_t>())));
+}
+
 int MainWindow::Exec() {
   if (!open_) {
     Open();
@@ -236,6 +335,7 @@ void MainWindow::RefreshStrip() {
     pauseButton_->setText(run_->State() == RunState::kRunning ? QStringLiteral("Pause")
                                                               : QStringLiteral("Resume"));
   }
+  ShowPhysics();
   // Once a tick reached the step's cap, the strip says so (once).
   if (!capNoted_ && dlg_.m_pRobot != nullptr && dlg_.m_pRobot->cappedTicks > 0) {
     capNoted_ = true;

@@ -11,6 +11,7 @@
 // it started: for an arm from a file, a view from above of all it can reach.
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QObject>
 #include <QPointer>
@@ -113,6 +114,11 @@ class MainWindow : public QObject {
   QComboBox* IntegratorChoice() const { return integratorChoice_.data(); }
   QComboBox* SubstepsChoice() const { return substepsChoice_.data(); }
   QComboBox* ToleranceChoice() const { return toleranceChoice_.data(); }
+  // The strip's choices of the arm's physics: its limits, its efforts, and which friction its
+  // joints take ("friction: file" or "friction: uniform").
+  QCheckBox* LimitsCheck() const { return limitsCheck_.data(); }
+  QCheckBox* EffortCheck() const { return effortCheck_.data(); }
+  QComboBox* FrictionChoice() const { return frictionChoice_.data(); }
 
  protected:
   // Lets Home and Shift+Home reach the view from an edit field, which would keep them.
@@ -126,6 +132,11 @@ class MainWindow : public QObject {
   // dialog's step, and follows them.
   void AddStepChoices();
   void ChooseStep();
+  // Adds the physics' choices to the strip, showing the arm's, and follows them; ShowPhysics
+  // shows the arm's as they are now (the panel's "Set" may have changed the friction's source),
+  // with the friction fields' tool tips saying which coefficients the joints take.
+  void AddPhysicsChoices();
+  void ShowPhysics();
   // Shows note in the strip until the recording's count takes its place; path is the file it
   // names, whose folder gives way first where the strip is narrow.
   void ShowNote(const QString& note, const QString& path = QString());
@@ -141,6 +152,9 @@ class MainWindow : public QObject {
   QPointer<QComboBox> integratorChoice_;
   QPointer<QComboBox> substepsChoice_;
   QPointer<QComboBox> toleranceChoice_;
+  QPointer<QCheckBox> limitsCheck_;
+  QPointer<QCheckBox> effortCheck_;
+  QPointer<QComboBox> frictionChoice_;
   bool capNoted_ = false;  // the strip said that ticks reached the step's cap
   std::unique_ptr<RunControl> run_;
   TraceBuffer traces_;

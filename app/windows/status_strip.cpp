@@ -1,5 +1,6 @@
 #include "app/windows/status_strip.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
@@ -45,6 +46,7 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   auto* texts = new QHBoxLayout;
   texts->setSpacing(8);
   status_ = new QLabel(this);
+  joints_ = new QLabel(this);
   note_ = new QLabel(this);
   // The note may be a long path; it gives way before the status does.
   note_->setMinimumWidth(0);
@@ -52,10 +54,11 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   note_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   note_->installEventFilter(this);
   // A line of text high even while empty, so that the strip's height does not change with them.
-  for (QLabel* label : {status_, note_}) {
+  for (QLabel* label : {status_, joints_, note_}) {
     label->setMinimumHeight(label->fontMetrics().height());
   }
   texts->addWidget(status_);
+  texts->addWidget(joints_);
   texts->addWidget(note_, 1);
   rows->addLayout(texts);
   FitHeight();
@@ -116,6 +119,20 @@ QComboBox* StatusStrip::AddChoice(const QStringList& items, const QString& tip) 
   choice->addItems(items);
   Place(choice, choices_, tip);
   return choice;
+}
+
+QCheckBox* StatusStrip::AddCheck(const QString& text, const QString& tip) {
+  auto* check = new QCheckBox(text, this);
+  Place(check, choices_, tip);
+  return check;
+}
+
+void StatusStrip::SetJoints(const QString& text) {
+  joints_->setText(text);
+}
+
+QString StatusStrip::Joints() const {
+  return joints_->text();
 }
 
 void StatusStrip::SetStatus(const QString& text) {

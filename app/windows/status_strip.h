@@ -1,9 +1,10 @@
-// StatusStrip: the strip below the 3-D view. Small tool buttons and the choices of the step
-// (engine, integrator, substeps) in a row; under them the notices of how the arm was loaded, each
-// wrapped to the strip's width so that it reads whole (the strip grows to hold them, up to
-// kMaxNoticeLines lines of text, and scrolls beyond); and last the run's status line (simulated
-// time, real-time factor, frame rate, speed, state) with a note for what the instruments are doing
-// (the file being recorded, the last screenshot). The window updates the texts a few times per
+// StatusStrip: the strip below the 3-D view. Small tool buttons, the choices of the step (engine,
+// integrator, substeps) and of the arm's physics (checks and lists) in a row; under them the
+// notices of how the arm was loaded, each wrapped to the strip's width so that it reads whole (the
+// strip grows to hold them, up to kMaxNoticeLines lines of text, and scrolls beyond); and last the
+// run's status line (simulated time, real-time factor, frame rate, speed, state), the joints at a
+// limit or saturated, and a note for what the instruments are doing (the file being recorded, the
+// last screenshot). The window updates the texts a few times per
 // second; the buttons and choices only report what the user did.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QCheckBox;
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
@@ -32,9 +34,14 @@ class StatusStrip : public QWidget {
 
   // Adds a drop-down list of choices after the buttons; tip is its tool tip.
   QComboBox* AddChoice(const QStringList& items, const QString& tip);
+  // Adds a check box after the choices; tip is its tool tip.
+  QCheckBox* AddCheck(const QString& text, const QString& tip);
 
   void SetStatus(const QString& text);
   QString Status() const;
+  // The joints at a limit and those whose torques saturate, after the status.
+  void SetJoints(const QString& text);
+  QString Joints() const;
   // Shows text as the note. Where it is wider than the strip and holds path, the path's folder is
   // shortened in its middle, so that the file's name and the rest of the text stay whole.
   void SetNote(const QString& text, const QString& path = QString());
@@ -66,6 +73,7 @@ class StatusStrip : public QWidget {
   QHBoxLayout* buttons_;
   QHBoxLayout* choices_;
   QLabel* status_;
+  QLabel* joints_;
   QLabel* note_;
   QLabel* noticeLabel_;
   QScrollArea* noticeArea_;

@@ -98,12 +98,15 @@ TEST(Recursive, RandomChainsAgreeWithTheClosedForm) {
       EXPECT_NEAR(energies.kinetic, kinetic, 1e-10 * std::max(1.0, kinetic));
       EXPECT_NEAR(energies.potential, potential, 1e-10 * std::max(1.0, std::fabs(potential)));
 
-      // The exact solution, in long double, of (M + a E)_FF qdd_F = tau_F - h_F - (M + a E)_FL
-      // qdd_L for free joints F and locked joints L, with h = C qd + G; the locked ones take
-      // ((M + a E) qdd + h)_L. The first try has no added inertia and no lock.
+      // The exact solution, in long double, of (M + A)_FF qdd_F = tau_F - h_F - (M + A)_FL
+      // qdd_L for free joints F and locked joints L, with h = C qd + G and A the joints' added
+      // inertias; the locked ones take ((M + A) qdd + h)_L. The first try has no added inertia and
+      // no lock.
       for (int attempt = 0; attempt < 3; ++attempt) {
-        const double armature =
-            attempt == 0 ? 0.0 : std::uniform_real_distribution(0.0, 0.1)(random);
+        std::vector<double> armature(n);
+        for (double& a : armature) {
+          a = attempt == 0 ? 0.0 : std::uniform_real_distribution(0.0, 0.1)(random);
+        }
         std::vector<uint8_t> locked(n);
         std::vector<double> force(n), accel(n);
         Matrix m(n, n);
@@ -115,7 +118,7 @@ TEST(Recursive, RandomChainsAgreeWithTheClosedForm) {
           accel[i] = locked[i] ? value(random) : 0.0;
           h(i) = static_cast<long double>(cqd(i, 0)) + terms.G(i, 0);
           for (int j = 0; j < n; ++j) {
-            m(i, j) = terms.M(i, j) + (i == j ? armature : 0.0);
+            m(i, j) = terms.M(i, j) + (i == j ? armature[i] : 0.0);
           }
         }
         std::vector<int> free;
@@ -144,8 +147,9 @@ TEST(Recursive, RandomChainsAgreeWithTheClosedForm) {
         const Vector needed = m * exact + h;
 
         std::vector<double> given = force;
-        recursive::ArticulatedBody(model, data, armature, given.data(),
-                                   attempt == 0 ? nullptr : locked.data(), accel.data());
+        recursive::ArticulatedBody(model, data, attempt == 0 ? nullptr : armature.data(),
+                                   given.data(), attempt == 0 ? nullptr : locked.data(),
+                                   accel.data());
         long double scale = 1.0L, error = 0.0L, forceScale = 1.0L, forceError = 0.0L;
         for (int i = 0; i < n; ++i) {
           scale = std::max(scale, std::fabs(exact(i)));

@@ -238,7 +238,7 @@ TEST(Stepper, AJointAtRestIsHeldOnlyWhileItsHoldingTorqueIsWithinTheFrictionLeve
         tau[i] = locked[i] ? 0.0 : -c * (qd[i] > 0.0 ? 1.0 : -1.0);
       }
       equation->Evaluate(*arm, q, qd);
-      equation->Solve(0.0, tau, locked, qdd);
+      equation->Solve(nullptr, tau, locked, qdd);
       for (int i = 0; i < 2; ++i) {
         EXPECT_TRUE(!locked[i] || std::fabs(tau[i]) <= c * (1.0 + 1e-6)) << t << " " << i;
       }
