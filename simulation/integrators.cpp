@@ -34,6 +34,8 @@ void ImplicitSubstep(Equation& equation, Robot& robot, const double* tau,
   const auto n = static_cast<int>(robot.links.size());
   if (limits.any) {
     MarkLimits(limits, q, work.modes.limit.data());
+  } else {
+    std::fill(work.modes.limit.begin(), work.modes.limit.end(), 0);
   }
   double* middle = work.qs.data();
   double* velocity = work.vs.data();
