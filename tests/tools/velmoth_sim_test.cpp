@@ -206,6 +206,9 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--tolerance 1e-6x", 2, "--tolerance: expects a number from 1e-12 to 0.01, not '1e-6x'"},
     {"--tolerance nan", 2, "--tolerance"},
     {"terms --tolerance 1e-6", 2, "--tolerance belongs to run, not to terms"},
+    {"--limits maybe", 2, "velmoth-sim: --limits: expects on or off, not 'maybe'\n"},
+    {"--friction own", 2, "velmoth-sim: --friction: expects file or uniform, not 'own'\n"},
+    {"terms --limits off", 2, "--limits belongs to run, not to terms"},
     // A tick that reaches the cap of internal steps is reported once, and the run goes on.
     {"--engine recursive --integrator dopri5 --torque '1000, 1000, 1000, 1000, 1000, 1000' "
      "--ticks 5 >/dev/null",
@@ -444,6 +447,55 @@ TEST(VelmothSim, LongRunLeavesNothingBehindAndDoesNotGrow) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 12), "100000,1000,");
   EXPECT_LT(PeakOfChildren(), shortRun + 4096) << "kB at most, after 1000 ticks " << shortRun;
+}
+
+// The file's own physics. A start outside the limits is put at the nearest with one line, and the
+// SCARA's quill rests at its end (--limits off: it falls through); terms' F takes each joint's
+// coefficients (the elbow's own in planar_3link), or the panel's everywhere with --friction
+// uniform or --viscous given; with --effort-limits the tau columns are the torques applied, and
+// the first tick that saturates one says which.
+TEST(VelmothSim, TheFilesLimitsFrictionAndEfforts) {
+  const std::string scara = std::string(VELMOTH_EXAMPLES) + "/scara.urdf";
+  const auto column = [](const std::string& csv, int k) {
+    std::string row = csv.substr(csv.rfind('\n', csv.size() - 2) + 1);
+    for (int i = 0; i < k; ++i) {
+      row = row.substr(row.find(',') + 1);
+    }
+    return row.substr(0, row.find_first_of(",\n"));
+  };
+  SimResult r = RunSim("--urdf " + scara + " --q0 '0, 0, 0.3' --ticks 50 --every 50");
+  EXPECT_EQ(r.err, "velmoth-sim: " + scara +
+                       ": the start is outside the joint limits: 'quill' starts at 0.2 (limits 0 "
+                       "to 0.2) instead of 0.3\n");
+  EXPECT_EQ(column(r.out, 4), "0.20000000000000001");
+  r = RunSim("--urdf " + scara + " --q0 '0, 0, 0.3' --limits off --ticks 50 --every 50");
+  EXPECT_EQ(r.err, "");
+  EXPECT_GT(std::stod(column(r.out, 4)), 1.0);
+
+  const std::string planar = " --urdf " + std::string(VELMOTH_EXAMPLES) + "/planar_3link.urdf";
+  const struct {
+    std::string options;
+    const char* friction;
+  } terms[] = {
+      {"", "0.20000000000000001 0.59999999999999998 0.20000000000000001"},
+      {" --friction uniform", "0.20000000000000001 0.20000000000000001 0.20000000000000001"},
+      {" --viscous 0.3", "0.40000000000000002 0.40000000000000002 0.40000000000000002"},
+      {" --viscous 0.3 --friction file",
+       "0.40000000000000002 0.59999999999999998 0.40000000000000002"},
+  };
+  for (const auto& t : terms) {
+    r = RunSim("terms --qd '1, 1, 1'" + planar + t.options);
+    EXPECT_NE(r.out.find("\nF 3 1 " + std::string(t.friction) + "\n"), std::string::npos)
+        << t.options;
+  }
+
+  r = RunSim("--torque '100, -50, 0, 7' --effort-limits --ticks 3 --urdf " + scara);
+  EXPECT_EQ(r.err,
+            "velmoth-sim: tick 1 (t = 0.01 s): the torques of 'shoulder', 'elbow' saturate at "
+            "their efforts; later ticks are not reported\n");
+  EXPECT_EQ(column(r.out, 14), "80");
+  EXPECT_EQ(column(r.out, 15), "-40");
+  EXPECT_EQ(column(r.out, 17), "7");
 }
 
 }  // namespace

@@ -422,6 +422,60 @@ TEST(Urdf, ImplausibleInertiasAreWarnedAbout) {
   }
 }
 
+// Each moving joint takes its limits (revolute and prismatic joints; continuous ones have none),
+// its effort (none below 0) and its <dynamics> damping and friction (an attribute left out is 0);
+// limits that are no range and friction that is negative are left out with a notice.
+TEST(Urdf, JointsTakeTheirLimitsEffortAndFrictionFromTheFile) {
+  const double inf = INFINITY;
+  const struct {
+    const char* type;
+    const char* elements;
+    double lower, upper, effort;
+    bool friction;
+    double damping, coulomb;
+    const char* notice;  // after "t: joint 'j' ", or null
+  } cases[] = {
+      {"revolute", "<limit lower='-1' upper='2' effort='30' velocity='1'/>", -1, 2, 30, false, 0, 0,
+       nullptr},
+      {"prismatic",
+       "<limit lower='0' upper='0.2' effort='200' velocity='1'/><dynamics damping='0.5' "
+       "friction='0.2'/>",
+       0, 0.2, 200, true, 0.5, 0.2, nullptr},
+      {"continuous", "<limit effort='5' velocity='1'/><dynamics damping='0.3'/>", -inf, inf, 5,
+       true, 0.3, 0, nullptr},
+      {"continuous", "", -inf, inf, inf, false, 0, 0, nullptr},
+      {"revolute", "<limit effort='1' velocity='1'/>", 0, 0, 1, false, 0, 0, nullptr},
+      {"revolute", "<limit lower='-1' upper='1' effort='0' velocity='1'/>", -1, 1, 0, false, 0, 0,
+       nullptr},
+      {"revolute", "<limit lower='1' upper='-1' effort='-1' velocity='1'/>", -inf, inf, inf, false,
+       0, 0, "has limits that are no range (lower 1, upper -1); it moves without them"},
+      {"revolute", "<limit lower='-1' upper='1' effort='1' velocity='1'/><dynamics damping='-2'/>",
+       -1, 1, 1, false, 0, 0,
+       "has damping -2 and friction 0, which no joint can have; it takes the panel's friction"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + c.elements);
+    const std::string text =
+        std::string("<robot name='r'><link name='base'/><joint name='j' type='") + c.type +
+        "'><parent link='base'/><child link='a'/><axis xyz='0 0 1'/>" + c.elements +
+        "</joint><link name='a'><inertial><mass value='1'/><inertia ixx='1' iyy='1' izz='1' "
+        "ixy='0' ixz='0' iyz='0'/></inertial></link></robot>";
+    std::string error;
+    std::vector<std::string> notices;
+    const std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(text, "t", error, {}, &notices);
+    ASSERT_TRUE(robot) << error;
+    const Link& link = *robot->links[0];
+    EXPECT_EQ(link.lower, c.lower);
+    EXPECT_EQ(link.upper, c.upper);
+    EXPECT_EQ(link.effort, c.effort);
+    EXPECT_EQ(link.fileFriction, c.friction);
+    EXPECT_EQ(link.fileViscous, c.damping);
+    EXPECT_EQ(link.fileCoulomb, c.coulomb);
+    EXPECT_EQ(notices, c.notice ? std::vector<std::string>{std::string("t: joint 'j' ") + c.notice}
+                                : std::vector<std::string>());
+  }
+}
+
 // A link named in a joint by a character reference is the link the URDF parser's reader makes of
 // it: without an encoding declaration "&#x141;" is 'A' (its low byte), with UTF-8 it is 'Ł'. Loops
 // and missing roots written so are refused with one line, as the parser reads the names.
