@@ -405,6 +405,63 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(names.front(), QStringLiteral("joint1"));
   }
 
+  // The file's physics in the strip: the SCARA started with its quill past its end says so with the
+  // arm's notices; the quill resting there is named after the status; its checks switch the limits
+  // (the quill falls through) and the efforts (the shoulder's torque saturates, and is named). The
+  // planar arm's elbow has friction of its own: the friction fields' tool tips say so, and "Set"
+  // with a coefficient typed shows the panel's friction as every joint's.
+  void theFilesPhysicsShowsInTheStrip() {
+    Close();
+    const auto load = [](const char* file) {
+      return [file] {
+        std::string error;
+        return LoadUrdfRobot(std::string(VELMOTH_EXAMPLES "/") + file, error);
+      };
+    };
+    ArmSetup arm;
+    arm.make = load("scara.urdf");
+    arm.q0 = "0, 0, 0.3";
+    arm.step = DefaultStepOptions(true);
+    Open(std::move(arm));
+    window_->show();
+    QVERIFY(main_->Strip().Notices().join("").contains(QStringLiteral("'quill' starts at 0.2")));
+    QVERIFY(main_->LimitsCheck()->isEnabled() && main_->LimitsCheck()->isChecked());
+    QVERIFY(main_->EffortCheck()->isEnabled() && !main_->EffortCheck()->isChecked());
+    QVERIFY(!main_->FrictionChoice()->isEnabled());  // no joint has friction of its own
+    Input(kIdJointTorque, QStringLiteral("100"));
+    Click(kIdSetTorque);
+    WaitTicks(3);
+    main_->RefreshStrip();
+    QCOMPARE(main_->Strip().Joints(), QStringLiteral("at a limit: quill (upper)"));
+    main_->EffortCheck()->click();
+    QVERIFY(Arm().effortLimits);
+    WaitTicks(2);
+    main_->RefreshStrip();
+    QCOMPARE(main_->Strip().Joints(),
+             QStringLiteral("at a limit: quill (upper); saturated: shoulder"));
+    main_->LimitsCheck()->click();
+    WaitTicks(3);
+    QVERIFY(!Arm().limits && Arm().links[2]->q > 0.2);
+
+    Close();
+    arm = ArmSetup();
+    arm.make = load("planar_3link.urdf");
+    arm.step = DefaultStepOptions(true);
+    Open(std::move(arm));
+    window_->show();
+    QVERIFY(main_->FrictionChoice()->isEnabled());
+    QCOMPARE(main_->FrictionChoice()->currentText(), QStringLiteral("friction: file"));
+    QVERIFY(Edit(kIdCoulombFriction)->toolTip().contains(QStringLiteral("elbow 0.1")));
+    Input(kIdCoulombFriction, QStringLiteral("0.3"));
+    Click(kIdSet);
+    main_->RefreshStrip();
+    QCOMPARE(main_->FrictionChoice()->currentText(), QStringLiteral("friction: uniform"));
+    QCOMPARE(Edit(kIdCoulombFriction)->toolTip(),
+             QStringLiteral("The Coulomb friction level of every joint"));
+    main_->FrictionChoice()->setCurrentIndex(0);
+    QCOMPARE(Arm().frictionSource, FrictionSource::kFile);
+  }
+
   // Each joint has a colour of its own, far from the others' for twelve joints, and the same in
   // both charts; the thirteenth and fourteenth take the first colours again, dashed.
   void theJointsHaveTheirOwnColours() {

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -150,6 +152,50 @@ TEST(Panel, SetKeepsTheExactValuesBehindTheFieldsNotTyped) {
     d.Click(kIdSet);
     const Robot& a = d.Arm();
     EXPECT_EQ((Vec{a.viscousFriction, a.coulombFriction, a.gravity(0, 0)}), expected) << typed;
+  }
+}
+
+// An arm whose first joint has friction of its own and limits: its joints take the file's friction
+// until "Set" takes a friction coefficient the user typed (a gravity typed leaves it), or unless
+// the start gives the panel's; a start outside the limits, and "Reset" where zero is, put the joint
+// at the nearest limit, the start with a notice.
+TEST(Panel, SetWithFrictionTypedMakesEveryJointTakeThePanelsAndTheStartKeepsTheLimits) {
+  const auto make = [] {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot(2);
+    robot->links[0]->fileFriction = true;
+    robot->links[0]->fileCoulomb = 0.5;
+    robot->links[1]->lower = 0.2;
+    robot->links[1]->upper = 1.0;
+    return robot;
+  };
+  const struct {
+    std::optional<std::string> coulomb;
+    std::optional<FrictionSource> friction;
+    FrictionSource starts;
+  } starts[] = {{std::nullopt, std::nullopt, FrictionSource::kFile},
+                {"0.2", std::nullopt, FrictionSource::kUniform},
+                {"0.2", FrictionSource::kFile, FrictionSource::kFile}};
+  for (const auto& start : starts) {
+    ArmSetup arm;
+    arm.make = make;
+    arm.coulomb = start.coulomb;
+    arm.friction = start.friction;
+    arm.q0 = "0, 3";
+    FakeDriver d(900, 650, arm);
+    EXPECT_EQ(d.Arm().frictionSource, start.starts);
+    EXPECT_EQ(d.Arm().links[1]->q, 1.0);
+    EXPECT_EQ(d.dlg.StartNotices(),
+              std::vector<std::string>{"the start is outside the joint limits: 'joint1' starts at "
+                                       "1 (limits 0.2 to 1) instead of 3"});
+    d.Type(kIdGravity, "0, 0, -1");
+    d.Click(kIdSet);
+    EXPECT_EQ(d.Arm().frictionSource, start.starts);
+    d.Type(kIdCoulombFriction, "0.3");
+    d.Click(kIdSet);
+    EXPECT_EQ(d.Arm().frictionSource, FrictionSource::kUniform);
+    EXPECT_EQ(JointCoulomb(d.Arm(), 0), 0.3);
+    d.Click(kIdReset);
+    EXPECT_EQ(d.Arm().links[1]->q, 0.2);
   }
 }
 

@@ -437,6 +437,29 @@ class OglWndTest : public QObject {
   }
 
   // Run a second time by the test suite on a display without OpenGL (VELMOTH_EXPECT_NO_GL set).
+  // A joint that sits at one of its limits has an orange housing (the figure's, or drawn over the
+  // shapes that cover its link); between its limits, or with them off, a grey one.
+  void aJointAtALimitHasAnOrangeHousing() {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot(3);
+    robot->links[1]->upper = 0.0;
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(600, 400));
+    QVERIFY(view != nullptr && view->IsGlReady());
+    // From +x, the housing's end cap at joint 1, above the bodies' radius.
+    view->SetCamera({2, 0.3, 0.3}, {0, 0.3, 0}, 0, 0);
+    const QVector3D cap(0.0375f, 0.3f, 0.035f);
+    const auto hue = [&] {
+      const QImage image = view->GrabFrame();
+      const QVector3D w = Project(image, cap);
+      return Hue(image.pixel(int(w.x()), image.height() - 1 - int(w.y())));
+    };
+    QCOMPARE(hue(), 'y');
+    robot->limits = false;
+    QCOMPARE(hue(), '-');
+    robot->limits = true;
+    robot->links[1]->upper = 0.5;
+    QCOMPARE(hue(), '-');
+  }
+
   void noGlPlatform() {
     const bool noGl = qEnvironmentVariableIsSet("VELMOTH_EXPECT_NO_GL");
     QCOMPARE(COglWnd::CheckGlPlatform(), !noGl);
