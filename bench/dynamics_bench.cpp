@@ -303,14 +303,17 @@ void RemoveUrdfArms() {
 // dopri5 step at its default tolerance, the energies and the balance included). cold: every tick
 // starts from the same moving state, so that nothing of the tick before is reused; otherwise the
 // arm falls from its zero pose, tick after tick, and starts again every 3000 ticks (30 s), so that
-// the mean covers the whole fall with the substeps its fast phases take.
-void BM_DefaultTick(benchmark::State& state, const std::string& path, bool cold) {
+// the mean covers the whole fall with the substeps its fast phases take. Without its physics, the
+// arm's limits are off and its joints take the panel's friction.
+void BM_DefaultTick(benchmark::State& state, const std::string& path, bool cold, bool physics) {
   std::string error;
   std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
   if (!robot) {
     state.SkipWithError(error.c_str());
     return;
   }
+  robot->limits = physics;
+  robot->frictionSource = physics ? FrictionSource::kFile : FrictionSource::kUniform;
   const std::size_t n = robot->links.size();
   const ArmState start =
       cold ? MovingState(n) : ArmState{std::vector<double>(n), std::vector<double>(n)};
@@ -599,10 +602,15 @@ void RegisterUrdfTicks() {
       continue;
     }
     benchmark::RegisterBenchmark(("BM_DefaultTick/" + arm.name).c_str(), BM_DefaultTick, arm.path,
-                                 true)
+                                 true, true)
         ->Apply(Repeated);
     benchmark::RegisterBenchmark(("BM_DefaultRun/" + arm.name).c_str(), BM_DefaultTick, arm.path,
-                                 false)
+                                 false, true)
+        ->Apply(Repeated);
+    // The same moving tick with no limit reached and without the arm's physics, next to it: what
+    // looking for the limits costs a tick where none is active.
+    benchmark::RegisterBenchmark(("BM_DefaultTick/" + arm.name + "/without_limits").c_str(),
+                                 BM_DefaultTick, arm.path, true, false)
         ->Apply(Repeated);
     benchmark::RegisterBenchmark(("BM_MujocoStep/" + arm.name).c_str(), BM_MujocoStep, arm.path)
         ->Apply(Repeated);

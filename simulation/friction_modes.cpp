@@ -123,6 +123,7 @@ ModeEquation::ModeEquation(Equation& equation, Robot& robot, const JointFriction
   holding_.resize(static_cast<std::size_t>(n_));
   search_.Resize(n_);
   impact_.Resize(n_);
+  settle_.resize(static_cast<std::size_t>(n_));
 }
 
 void ModeEquation::BalanceRates(const double* y, double* dy) const {
@@ -178,6 +179,28 @@ void ModeEquation::Decide(double* y, double* dy) {
   }
   equation_.Evaluate(robot_, q, qd);
   DecideModes(equation_, tau_, friction_, 0.0, qd, modes_, dy + n_, search_);
+  // After an impact, the joints it left moving off a limit that their acceleration brings back at
+  // once, within the resolution of positions, stop there too (joint_limits.h); then the modes are
+  // decided again. Each round stops one joint more at least.
+  for (int round = 0; impact_.struck && round < n_; ++round) {
+    const double* qdd = dy + n_;
+    bool any = false;
+    for (int i = 0; i < n_; ++i) {
+      const uint8_t at = modes_.limit[i];
+      const double away = at == kAtUpper ? -1.0 : at == kAtLower ? 1.0 : 0.0;
+      settle_[i] = away * qd[i] > 0.0 && away * qdd[i] < 0.0 &&
+                   qd[i] * qd[i] <= -2.0 * away * qdd[i] * resolution_ * (1.0 + std::fabs(q[i]));
+      any = any || settle_[i] != 0;
+    }
+    if (!any) {
+      break;
+    }
+    equation_.Evaluate(robot_, q, qd);
+    y[2 * n_ + 1] +=
+        ResolveImpacts(equation_, modes_.limit.data(), n_, qd, impact_, settle_.data());
+    equation_.Evaluate(robot_, q, qd);
+    DecideModes(equation_, tau_, friction_, 0.0, qd, modes_, dy + n_, search_);
+  }
   const uint8_t* held = modes_.held.data();
   for (int i = 0; i < n_; ++i) {
     dy[i] = qd[i];

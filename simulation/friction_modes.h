@@ -98,6 +98,9 @@ class ModeEquation {
   const std::vector<double>& Holding() const { return holding_; }
   // Whether the last decision resolved an impact.
   bool Struck() const { return impact_.struck; }
+  // The resolution of positions below which a joint's return to its limit after an impact is taken
+  // as resting there (joint_limits.h): a tolerance, relative to 1 + |q|.
+  void SetResolution(double resolution) { resolution_ = resolution; }
   // After an impact: the soonest a sliding joint's friction would stop it at the rates dy of y
   // (|qd_i / qdd_i| of a joint slowing down), infinity when none slows down.
   double SoonestStop(const double* y, const double* dy) const;
@@ -119,4 +122,6 @@ class ModeEquation {
   std::vector<double> holding_;
   ModeSearch search_;
   ImpactWork impact_;
+  std::vector<uint8_t> settle_;
+  double resolution_ = 1e-9;
 };

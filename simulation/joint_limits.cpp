@@ -49,10 +49,11 @@ void ImpactWork::Resize(int n) {
   dqd.resize(size);
 }
 
-double ResolveImpacts(Equation& equation, const uint8_t* at, int n, double* qd, ImpactWork& work) {
+double ResolveImpacts(Equation& equation, const uint8_t* at, int n, double* qd, ImpactWork& work,
+                      const uint8_t* settle) {
   bool into = false;
   for (int i = 0; i < n; ++i) {
-    into = into || MovesInto(at[i], qd[i]);
+    into = into || MovesInto(at[i], qd[i]) || (settle != nullptr && settle[i] != 0);
   }
   work.struck = into;
   if (!into) {
@@ -81,8 +82,8 @@ double ResolveImpacts(Equation& equation, const uint8_t* at, int n, double* qd, 
     bool settled = true;
     for (int i = 0; i < n; ++i) {
       const uint8_t side = at[i];
-      if (side == 0 || side == (kAtLower | kAtUpper)) {
-        continue;  // no limit, or held at both
+      if (side == 0 || side == (kAtLower | kAtUpper) || (settle != nullptr && settle[i] != 0)) {
+        continue;  // no limit, held at both, or settling
       }
       // An impulse pulling the joint into its limit, or a joint left moving into it.
       const bool change =

@@ -9,6 +9,12 @@
 //            same search over locked joints as friction's modes, friction_modes.h). The impulse
 //            does the work 1/2 sum_i p_i (qd_i + qd'_i) = 1/2 sum_stopping p_i qd_i <= 0; the
 //            energy it takes goes to the dissipated D.
+//   settling an impact can throw a joint resting at a limit off it, slowly, while the arm drives it
+//            straight back: two joints pressed against their limits then trade impacts ever faster
+//            (Zeno's accumulation of impacts). A joint left moving away from its limit whose
+//            acceleration brings it back within an excursion qd^2 / (2 |qdd|) below the step's
+//            resolution of positions is at the accumulation point already: it stops at the limit
+//            with the impact (ModeEquation::Decide).
 //   resting  a joint at a limit, at rest, is held like a joint held by Coulomb friction, the limit
 //            adding a force of its side alone: at its upper limit it stays while the torque that
 //            drives it stays above -c (it leaves when pulled down harder than friction holds),
@@ -63,8 +69,10 @@ struct ImpactWork {
 
 // The impact at the positions the equation last evaluated, of joints at their limits (at) with the
 // velocities qd, which it changes (see the top of this file); returns the energy it takes (0 when
-// no joint moves into its limit).
-double ResolveImpacts(Equation& equation, const uint8_t* at, int n, double* qd, ImpactWork& work);
+// no joint moves into its limit). Joints marked in settle (may be null), at a limit, stop there
+// whichever way they move.
+double ResolveImpacts(Equation& equation, const uint8_t* at, int n, double* qd, ImpactWork& work,
+                      const uint8_t* settle = nullptr);
 
 // The impact at the state (q, qd) as a decision point sees it: positions past a limit are put at
 // it, at[i] marks where each joint is against its limits, and when a joint at a limit moves into

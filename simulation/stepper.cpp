@@ -249,6 +249,8 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
     carriedStep_ = 0.0;
   }
   TickOutcome outcome;
+  equation.SetResolution(options_.integrator == IntegratorKind::kDopri5 ? options_.tolerance
+                                                                        : kDefaultTolerance);
   if (options_.integrator == IntegratorKind::kDopri5) {
     dopri5_.SetTolerance(options_.tolerance);
     outcome = AdaptiveTick(dopri5_, equation, kTimeStep, options_.substeps, kMaxInternalSteps,

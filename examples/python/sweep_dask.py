@@ -69,7 +69,10 @@ def main():
     robot = velmoth.Robot.from_urdf_text(path.read_bytes(), source=path.name)
     friction = np.linspace(0.0, 4.0, args.grid)
     gravity = np.linspace(1.62, 19.62, args.grid)
-    poses = np.random.default_rng(1).uniform(-1.5, 1.5, (args.poses, robot.dof))
+    # Start poses within +-1.5 rad and within the joints' limits.
+    low = np.maximum(robot.lower_limits, -1.5)
+    high = np.minimum(robot.upper_limits, 1.5)
+    poses = np.random.default_rng(1).uniform(low, high, (args.poses, robot.dof))
 
     # One cell in this process first: the rate of a single thread, to compare.
     start = time.perf_counter()

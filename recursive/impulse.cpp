@@ -1,0 +1,80 @@
+// The velocity change of an impulse by the articulated-body method, with locked joints: the passes
+// of articulated_body.cpp without velocity products, gravity and armature, which solve M dqd = p.
+// (A file of its own, so that each pass keeps the inlining of the spatial algebra to itself.)
+#include "recursive/chain.h"
+
+namespace recursive {
+
+using spatial::Force;
+using spatial::Inertia6;
+using spatial::Motion;
+
+void ArticulatedImpulse(const ChainModel& model, ChainData& data, double* p, const uint8_t* locked,
+                        double* dqd) {
+  const int n = model.Size();
+  // The backward pass without bias forces: pa gathers only the impulses of the free joints and
+  // the velocity changes given to the locked ones.
+  Inertia6 carriedInertia;
+  Force carriedImpulse;
+  for (int i = n - 1; i >= 0; --i) {
+    const JointModel& joint = model.joints[i];
+    Inertia6& ia = data.ia[i];
+    ia = joint.body6;
+    Force& pa = data.pa[i];
+    pa = Force{};
+    if (i + 1 < n) {
+      spatial::AddTo(ia, carriedInertia);
+      pa = carriedImpulse;
+    }
+    const bool free = joint.motion != JointMotion::kNone && (locked == nullptr || locked[i] == 0);
+    if (free) {
+      // U = IA S, D = S^T IA S, u = p - S^T pA; Ia = IA - U U^T / D, pa = pA + U u / D
+      const int k = Coordinate(joint);
+      const Force u = spatial::Col(ia, k);
+      const double d = spatial::Get(u, k);
+      const double uu = p[i] - spatial::Get(pa, k);
+      data.u[i] = u;
+      data.d[i] = d;
+      data.uu[i] = uu;
+      const double inverseD = 1.0 / d;
+      const double scale = uu * inverseD;
+      carriedInertia = spatial::Downdate(ia, u, inverseD);
+      carriedImpulse = pa + Force{scale * u.n, scale * u.f};
+    } else {
+      // pa = pA + IA S dqd
+      Motion change;
+      if (joint.motion != JointMotion::kNone) {
+        spatial::Add(change, Coordinate(joint), dqd[i]);
+      }
+      carriedImpulse = pa + ia * change;
+      carriedInertia = ia;
+    }
+    if (i > 0) {
+      carriedInertia = spatial::ToParent(data.x[i], carriedInertia);
+      carriedImpulse = spatial::ToParent(data.x[i], carriedImpulse);
+    }
+  }
+  // The forward pass from the base, which does not move.
+  Motion parent;
+  for (int i = 0; i < n; ++i) {
+    const JointModel& joint = model.joints[i];
+    Motion a = spatial::ToChild(data.x[i], parent);
+    const bool free = joint.motion != JointMotion::kNone && (locked == nullptr || locked[i] == 0);
+    if (free) {
+      // dqd = (u - U^T a') / D
+      dqd[i] = (data.uu[i] - spatial::Dot(a, data.u[i])) / data.d[i];
+      spatial::Add(a, Coordinate(joint), dqd[i]);
+    } else if (joint.motion != JointMotion::kNone) {
+      // p = S^T (IA a + pA)
+      const int k = Coordinate(joint);
+      spatial::Add(a, k, dqd[i]);
+      p[i] = spatial::Get(data.ia[i] * a + data.pa[i], k);
+    } else {
+      dqd[i] = 0.0;
+      p[i] = 0.0;
+    }
+    parent = a;
+  }
+}
+
+}  // namespace recursive
