@@ -9,7 +9,10 @@
 //     and torques over 60 s, the largest rise of a tick with friction and no torque;
 //   - the pendulum against its analytic cases on every integrator;
 //   - what viscous friction on light wrists costs the error-controlled step;
-//   - the cap's worst cases: the 100-link chain whipping, six links under 1000 N m.
+//   - the cap's worst cases: the 100-link chain whipping, six links under 1000 N m;
+//   - joint limits (docs/limits.md): the pendulum swinging into a limit on every integrator, the
+//     impact of two links against the impulse through M, the samples and test arms falling for
+//     30 s within their limits with the energy balance.
 // No timing: the costs are dynamics_bench's.
 //   accuracy_table [--quick]     (--quick: one arm and short runs, to keep the program working)
 #include <algorithm>
@@ -23,6 +26,9 @@
 
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
+#include "simulation/equation.h"
+#include "simulation/friction_modes.h"
+#include "simulation/joint_limits.h"
 #include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
 
@@ -91,8 +97,10 @@ struct Run {
 
 Run Simulate(const Arm& arm, const Setting& s, const StepOptions& step, int ticks) {
   std::unique_ptr<Robot> robot = arm.make();
+  // The friction given is every joint's, as --viscous and --coulomb give it.
   robot->viscousFriction = s.viscous;
   robot->coulombFriction = s.coulomb;
+  robot->frictionSource = FrictionSource::kUniform;
   const std::size_t n = robot->links.size();
   const double bent[] = {0.5, -1.0, 1.5};
   for (std::size_t i = 0; i < n && s.bent; ++i) {
@@ -241,12 +249,16 @@ void Energy() {
         rise = t > 0 ? std::max(rise, energy - before) : 0.0;
         before = energy;
       }
-      char rises[32] = "-";
-      if (push == 0.0) {
+      // An arm that the start puts at rest against its limits has no kinetic energy to compare.
+      char rises[32] = "-", residuals[32] = "at rest";
+      if (push == 0.0 && peak > 0.0) {
         std::snprintf(rises, sizeof rises, "%.1e", rise / peak);
       }
-      std::printf("| %s | %s | %.1e | %s | %.1f |\n", arm.name.c_str(),
-                  push > 0 ? "2 sin(1 + i) N m" : "none", residual / peak, rises,
+      if (peak > 0.0) {
+        std::snprintf(residuals, sizeof residuals, "%.1e", residual / peak);
+      }
+      std::printf("| %s | %s | %s | %s | %.1f |\n", arm.name.c_str(),
+                  push > 0 ? "2 sin(1 + i) N m" : "none", residuals, rises,
                   static_cast<double>(steps) / balanceTicks);
     }
   }
@@ -399,6 +411,156 @@ void Cap() {
   }
 }
 
+// A rod of 1 kg and 0.3 m about its end, q = -pi/2 + phi hanging at phi, let go at phi = 1.5 onto
+// its lower limit at phi = 0.5: the largest excursion past the limit, the dissipated energy against
+// the kinetic energy at the impact, k (cos 0.5 - cos 1.5), where it ends, and whether a torque of
+// 0.99 and of 1.01 times gravity's at the limit keeps it there.
+void LimitPendulum() {
+  std::printf("\n## Joint limits: the pendulum swinging into its lower limit\n\n");
+  std::printf(
+      "| integrator | largest excursion past the limit | D / kinetic energy at the impact "
+      "- 1 | at rest on the limit after 1 s | 0.99 x gravity's torque | 1.01 x |\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  const double k = 9.81 * 0.15, lower = -M_PI / 2 + 0.5;
+  const auto rod = [&](double q) {
+    auto robot = std::make_unique<Robot>(0.0, 0.0, -9.81, 0.0, 0.0);
+    const double i = 0.3 * 0.3 / 12.0;
+    robot->AddLink(1.0, 0.0, 0.15, 0.0, i, i, i, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0, 0.0, 0.0, 0.02);
+    robot->links[0]->lower = lower;
+    robot->links[0]->q = q;
+    return robot;
+  };
+  const StepOptions steps[] = {{EngineKind::kRecursive, IntegratorKind::kDopri5, 1, 1e-9},
+                               {EngineKind::kRecursive, IntegratorKind::kRk4, 1, 1e-9},
+                               {EngineKind::kRecursive, IntegratorKind::kRk4, 4, 1e-9},
+                               {EngineKind::kRecursive, IntegratorKind::kEuler, 10, 1e-9},
+                               {EngineKind::kRecursive, IntegratorKind::kImplicit, 1, 1e-9}};
+  matrix<double> torque(1, 1);
+  for (const StepOptions& step : steps) {
+    std::unique_ptr<Robot> robot = rod(-M_PI / 2 + 1.5);
+    Stepper stepper(*robot, step);
+    torque(0, 0) = 0.0;
+    double past = 0.0;
+    for (int t = 0; t < 100; ++t) {
+      stepper.Forward(torque);
+      past = std::max(past, lower - robot->links[0]->q);
+    }
+    const bool rests = robot->links[0]->q == lower && robot->links[0]->qd == 0.0;
+    const double impact = k * (std::cos(0.5) - std::cos(1.5));
+    std::string pulled[2];
+    for (int p = 0; p < 2; ++p) {
+      std::unique_ptr<Robot> resting = rod(lower);
+      Stepper held(*resting, step);
+      torque(0, 0) = (p == 0 ? 0.99 : 1.01) * k * std::sin(0.5);
+      for (int t = 0; t < 100; ++t) {
+        held.Forward(torque);
+      }
+      char text[64];
+      std::snprintf(text, sizeof text, "%s (%.2g rad)",
+                    resting->links[0]->q == lower ? "stays" : "leaves",
+                    resting->links[0]->q - lower);
+      pulled[p] = text;
+    }
+    std::printf("| `%s` | %.1e rad | %+.1e | %s | %s | %s |\n", StepOptionsText(step).c_str(), past,
+                robot->dissipated / impact - 1.0, rests ? "yes" : "no", pulled[0].c_str(),
+                pulled[1].c_str());
+  }
+}
+
+// Two built-in links, the first reaching its upper limit at 0.4 with qd0 while the second swings at
+// q1 with qd1: after the impact qd0' = 0 and qd1' = qd1 + M10 qd0 / M11 (the second joint keeps its
+// share of the momentum), the energy taken 1/2 qd M qd - 1/2 M11 qd1'^2. The largest relative
+// errors over a grid of states, on either engine.
+void TwoLinkImpact() {
+  std::printf("\n## Joint limits: the impact of two links against the impulse through M\n\n");
+  std::printf("| engine | states | largest relative error of qd1' | of the energy taken |\n");
+  std::printf("|---|---|---|---|\n");
+  for (const EngineKind engine : kEngineKinds) {
+    double worst = 0.0, worstEnergy = 0.0;
+    int states = 0;
+    for (double q1 = -3.0; q1 <= 3.0; q1 += quick ? 1.5 : 0.25) {
+      for (const double qd0 : {0.1, 1.0, 5.0}) {
+        for (const double qd1 : {-4.0, -0.5, 0.0, 0.5, 4.0}) {
+          std::unique_ptr<Robot> arm = MakeBuiltInRobot(2);
+          arm->viscousFriction = arm->coulombFriction = 0.0;
+          arm->links[0]->upper = 0.4;
+          arm->links[0]->q = 0.4;
+          arm->links[1]->q = q1;
+          arm->links[0]->qd = qd0;
+          arm->links[1]->qd = qd1;
+          const EquationTerms terms = EvaluateEquationTerms(*arm);
+          const double before = arm->kineticEnergy;
+          const double expected = qd1 + terms.M(1, 0) * qd0 / terms.M(1, 1);
+          const double taken = before - 0.5 * terms.M(1, 1) * expected * expected;
+          const std::unique_ptr<Equation> equation = MakeEquation(engine, *arm);
+          JointFriction friction;
+          friction.Fill(*arm);
+          JointLimits limits;
+          limits.Fill(*arm);
+          FrictionModes modes;
+          modes.Resize(2);
+          ModeEquation f(*equation, *arm, friction, limits, modes);
+          const double tau[2] = {0.0, 0.0};
+          f.SetTorque(tau);
+          double y[6] = {0.4, q1, qd0, qd1, 0.0, 0.0}, dy[6];
+          f.Decide(y, dy);
+          worst = std::max(worst, std::fabs(y[3] - expected) / std::max(std::fabs(expected), 1e-3));
+          worstEnergy = std::max(worstEnergy, std::fabs(y[5] - taken) / taken);
+          ++states;
+        }
+      }
+    }
+    std::printf("| `%s` | %d | %.1e | %.1e |\n", EngineName(engine), states, worst, worstEnergy);
+  }
+}
+
+// The samples and the test arms falling with the defaults for 30 s from rest at 0 and at
+// (0.5, -1, 1.5, 0, ...), put within their limits: the largest excursion past a limit, the largest
+// |E - E0 - W + D| against the largest kinetic energy, the impacts (ticks whose D jumped by more
+// than friction could take), the steps per tick and the ticks capped.
+void SamplesWithinTheirLimits() {
+  std::printf("\n## Joint limits: the samples falling for 30 s with the defaults\n\n");
+  std::printf(
+      "| arm | start | largest excursion past a limit | balance / peak kinetic energy | "
+      "joints at a limit at the end | steps per tick | ticks capped |\n");
+  std::printf("|---|---|---|---|---|---|---|\n");
+  const int ticks = quick ? 200 : 3000;
+  for (const Arm& arm : Arms()) {
+    for (const bool bent : {false, true}) {
+      std::unique_ptr<Robot> robot = arm.make();
+      const std::size_t n = robot->links.size();
+      for (std::size_t i = 0; bent && i < 3 && i < n; ++i) {
+        robot->links[i]->q = i == 0 ? 0.5 : i == 1 ? -1.0 : 1.5;
+      }
+      ClampStartToLimits(*robot);
+      Stepper stepper(*robot, DefaultStepOptions(true));
+      matrix<double> torque(static_cast<uint32_t>(n), 1);
+      torque.SetZero();
+      double past = 0.0, peak = 0.0, worst = 0.0;
+      long steps = 0;
+      for (int t = 0; t < ticks; ++t) {
+        stepper.Forward(torque);
+        steps += stepper.LastSubsteps();
+        const double energy = robot->kineticEnergy + robot->potentialEnergy;
+        peak = std::max(peak, robot->kineticEnergy);
+        worst = std::max(worst,
+                         std::fabs(energy - robot->startEnergy - robot->work + robot->dissipated));
+        for (const auto& link : robot->links) {
+          past = std::max({past, link->q - link->upper, link->lower - link->q});
+        }
+      }
+      int atLimit = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        atLimit += JointAtLimit(*robot, i) != 0 ? 1 : 0;
+      }
+      std::printf("| %s | %s | %.1e | %.1e | %d | %.1f | %llu |\n", arm.name.c_str(),
+                  bent ? "(0.5, -1, 1.5, 0, ...)" : "0", past, peak > 0.0 ? worst / peak : 0.0,
+                  atLimit, static_cast<double>(steps) / ticks,
+                  static_cast<unsigned long long>(robot->cappedTicks));
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -410,5 +572,8 @@ int main(int argc, char** argv) {
   Pendulum();
   ViscousStiffness();
   Cap();
+  LimitPendulum();
+  TwoLinkImpact();
+  SamplesWithinTheirLimits();
   return 0;
 }
