@@ -414,11 +414,14 @@ std::map<std::string, double>& WorkErrors() {
   return errors;
 }
 
+// The arm without friction and without its limits, as MuJoCo's model below (constraints off).
 std::unique_ptr<Robot> FrictionlessBent(const std::string& path) {
   std::string error;
   std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
   if (robot) {
     robot->viscousFriction = robot->coulombFriction = 0.0;
+    robot->frictionSource = FrictionSource::kUniform;
+    robot->limits = false;
     const double bent[] = {0.5, -1.0, 1.5};
     for (std::size_t i = 0; i < robot->links.size() && i < 3; ++i) {
       robot->links[i]->q = bent[i];
