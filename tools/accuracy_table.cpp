@@ -27,7 +27,6 @@
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
 #include "simulation/equation.h"
-#include "simulation/friction_modes.h"
 #include "simulation/joint_limits.h"
 #include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
@@ -492,20 +491,16 @@ void TwoLinkImpact() {
           const double before = arm->kineticEnergy;
           const double expected = qd1 + terms.M(1, 0) * qd0 / terms.M(1, 1);
           const double taken = before - 0.5 * terms.M(1, 1) * expected * expected;
-          const std::unique_ptr<Equation> equation = MakeEquation(engine, *arm);
-          JointFriction friction;
-          friction.Fill(*arm);
           JointLimits limits;
           limits.Fill(*arm);
-          FrictionModes modes;
-          modes.Resize(2);
-          ModeEquation f(*equation, *arm, friction, limits, modes);
-          const double tau[2] = {0.0, 0.0};
-          f.SetTorque(tau);
-          double y[6] = {0.4, q1, qd0, qd1, 0.0, 0.0}, dy[6];
-          f.Decide(y, dy);
-          worst = std::max(worst, std::fabs(y[3] - expected) / std::max(std::fabs(expected), 1e-3));
-          worstEnergy = std::max(worstEnergy, std::fabs(y[5] - taken) / taken);
+          ImpactWork work;
+          work.Resize(2);
+          double q[2] = {0.4, q1}, qd[2] = {qd0, qd1};
+          uint8_t at[2];
+          const double lost = ImpactAt(*MakeEquation(engine, *arm), *arm, limits, q, qd, at, work);
+          worst =
+              std::max(worst, std::fabs(qd[1] - expected) / std::max(std::fabs(expected), 1e-3));
+          worstEnergy = std::max(worstEnergy, std::fabs(lost - taken) / taken);
           ++states;
         }
       }
