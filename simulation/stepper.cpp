@@ -72,8 +72,41 @@ void Stepper::StoreState(double kinetic, double potential) {
   }
 }
 
+void Stepper::BeginTick() {
+  gaveUp_ = false;
+  if (!giveUp_) {
+    return;
+  }
+  startState_.clear();
+  for (double Link::*field : {&Link::q, &Link::qd, &Link::qdd}) {
+    for (const auto& link : robot_.links) {
+      startState_.push_back((*link).*field);
+    }
+  }
+  startState_.push_back(robot_.kineticEnergy);
+  startState_.push_back(robot_.potentialEnergy);
+}
+
+bool Stepper::GiveUp() {
+  if (!giveUp_ || !giveUp_()) {
+    return false;
+  }
+  std::size_t k = 0;
+  for (double Link::*field : {&Link::q, &Link::qd, &Link::qdd}) {
+    for (const auto& link : robot_.links) {
+      (*link).*field = startState_[k++];
+    }
+  }
+  robot_.kineticEnergy = startState_[k++];
+  robot_.potentialEnergy = startState_[k];
+  gaveUp_ = true;
+  left_ = false;
+  return true;
+}
+
 const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const auto n = static_cast<uint32_t>(q_.size());
+  BeginTick();
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
     left_ = false;
     return ClosedFormEulerTick(torque);
@@ -89,6 +122,9 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
     ImplicitTick(torque, equation, unchanged);
   } else {
     FixedTick(torque, equation);
+  }
+  if (gaveUp_) {
+    return accel_;
   }
   if (accel_.RowCount() != n) {
     accel_ = matrix<double>(n, 1);
@@ -109,6 +145,9 @@ const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque)
   double kinetic = 0.0, potential = 0.0;
   std::fill(change_.begin(), change_.end(), 0.0);
   for (int s = 0; s < substeps; ++s) {
+    if (GiveUp()) {
+      return accel_;
+    }
     accel_ = ForwardDynamics(robot_, torque);
     IntegrateStep(robot_, accel_, h);
     if (s == 0) {
@@ -137,6 +176,9 @@ void Stepper::FixedTick(const matrix<double>& torque, Equation& equation) {
   const double h = kTimeStep / substeps;
   double kinetic = 0.0, potential = 0.0;
   for (int s = 0; s < substeps; ++s) {
+    if (GiveUp()) {
+      return;
+    }
     if (options_.integrator == IntegratorKind::kEuler) {
       EulerSubstep(equation, robot_, torque, h, q_.data(), qd_.data(), qdd_.data(), work_);
     } else {
@@ -179,6 +221,9 @@ void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, boo
   for (int s = 0; s < options_.substeps; ++s) {
     double rest = nominal;
     for (int pieces = 1 << level; pieces > 0;) {
+      if (GiveUp()) {
+        return;
+      }
       const double h = pieces == 1 ? rest : rest / pieces;
       std::copy(q_.begin(), q_.end(), savedQ_.begin());
       std::copy(qd_.begin(), qd_.end(), savedQd_.begin());
@@ -267,6 +312,10 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
   const double h = kTimeStep / substeps;
   const auto n = static_cast<uint32_t>(q_.size());
   left_ = false;
+  BeginTick();
+  if (GiveUp()) {
+    return torque_;
+  }
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
     // The closed form's own tick: IntegrateStep per substep, then InverseDynamics.
     for (int s = 0; s < substeps; ++s) {

@@ -18,8 +18,12 @@
 // A substep whose accelerations changed faster than it could follow (an oscillation it would show
 // as a velocity flipping sign on every tick) makes the rest of the tick, or the next one, finer; a
 // tick that needed no refinement lets the next one start one halving coarser.
+//
+// A tick can be given up between its substeps (a window abandons one that the user made moot); it
+// then leaves the robot as it was before it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -59,6 +63,14 @@ class Stepper {
   // Substeps the last forward tick took (more than asked for where the implicit step refined).
   int LastSubsteps() const { return lastSubsteps_; }
 
+  // Asked before every substep of a forward tick (and before the solve of an inverse one): true
+  // gives the tick up. A tick given up leaves the robot's joint state and energies as they were
+  // before it, and the next tick starts afresh, as after a change made outside the ticks. Empty:
+  // ticks always finish.
+  void SetGiveUp(std::function<bool()> giveUp) { giveUp_ = std::move(giveUp); }
+  // Whether the last tick was given up.
+  bool GaveUp() const { return gaveUp_; }
+
  private:
   // The equation of the chosen engine, built on first use.
   Equation& EngineEquation();
@@ -75,8 +87,16 @@ class Stepper {
   void LoadState();
   void StoreState(double kinetic, double potential);
 
+  // Notes the robot's state at the start of a tick, so that a tick given up can put it back.
+  void BeginTick();
+  // Whether the tick is to be given up; if so, puts the robot back as it was at its start.
+  bool GiveUp();
+
   Robot& robot_;
   StepOptions options_;
+  std::function<bool()> giveUp_;
+  bool gaveUp_ = false;
+  std::vector<double> startState_;  // q, qd, qdd of every joint, then the two energies
   std::unique_ptr<Equation> equations_[2];
   SubstepWork work_;
   std::vector<double> q_, qd_, qdd_, change_, savedQ_, savedQd_, lastQdd_;
