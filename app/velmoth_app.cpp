@@ -117,7 +117,8 @@ void OnStopSignal(int /*signal*/) {
 
 // SIGINT (Ctrl-C in the terminal) and SIGTERM end the program as the close button does: the
 // window closes in order and a recording is written out and closed. The handler only writes a byte;
-// the event loop does the rest.
+// the event loop does the rest. From then on no message box waits for the user: what it would say
+// goes to standard error, so that the program ends however its last writes went.
 void EndOnStopSignals(QObject* owner, const std::function<void()>& end) {
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, stopSignalSocket) != 0) {
     return;
@@ -127,6 +128,10 @@ void EndOnStopSignals(QObject* owner, const std::function<void()>& end) {
     char byte = 0;
     [[maybe_unused]] const ssize_t read = ::read(stopSignalSocket[1], &byte, 1);
     stopSignalled = true;
+    QtDialogWindow::SetMessageBoxHook([](QWidget*, const QString& text) {
+      std::fprintf(stderr, "velmoth: %s\n", text.toLocal8Bit().constData());
+      std::fflush(stderr);
+    });
     end();
   });
   struct sigaction action {};

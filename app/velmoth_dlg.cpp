@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
-#include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 
 namespace {
@@ -15,6 +15,27 @@ namespace {
 // read limit; a coefficient from at most 63.
 constexpr int kVectorReadLimit = 1024;
 constexpr int kCoefficientReadLimit = 64;
+
+// A pause waits for the tick in progress when ticks take less than this, for at most
+// kSettleWaitNs: the arm then stops at once where the user saw it.
+constexpr int64_t kSettleCostNs = 20'000'000;
+constexpr int64_t kSettleWaitNs = 100'000'000;
+
+std::vector<double> Values(const matrix<double>& column) {
+  std::vector<double> values(column.RowCount());
+  for (uint32_t i = 0; i < column.RowCount(); ++i) {
+    values[i] = column(i, 0);
+  }
+  return values;
+}
+
+matrix<double> Column(const std::vector<double>& values) {
+  matrix<double> column(static_cast<uint32_t>(values.size()), 1);
+  for (uint32_t i = 0; i < column.RowCount(); ++i) {
+    column(i, 0) = values[i];
+  }
+  return column;
+}
 
 struct CommandEntry {
   int id;
@@ -78,7 +99,9 @@ bool CVelmothDlg::OnInitDialog() {
   for (uint32_t i = 0; i < n; ++i) {
     m_pRobot->links[i]->qd = start(i, 0);
   }
-  m_pStepper = std::make_unique<Stepper>(*m_pRobot, m_setup.step);
+  m_setup.step.substeps = std::clamp(m_setup.step.substeps, 1, kMaxSubsteps);
+  m_pPhysics = std::make_unique<PhysicsThread>(
+      *m_pRobot, m_setup.step, m_threaded, [this] { m_window.PostAppMessage(kTicksDoneMessage); });
   m_accel.Resize(n, 1);
   m_accel.SetZero();
   m_torque.Resize(n, 1);
@@ -106,34 +129,86 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   if (m_pRobot == nullptr) {
     return;
   }
-  // Sharing copies: the tick replaces only its own copies, never the user's vectors.
-  matrix<double> accel = m_accel;
-  matrix<double> torque = m_torque;
-
-  int mode = 0;
+  // The tick takes copies: what the user sets later applies to later ticks only.
+  TickRequest tick;
   if (m_window.IsDlgButtonChecked(kIdForward) == kChecked) {
-    mode = kIdForward;
-    accel = m_pStepper->Forward(torque);
-    SetDlgItemMatrix(accel, kIdJointAccel);
+    tick.mode = kIdForward;
   } else if (m_window.IsDlgButtonChecked(kIdInverse) == kChecked) {
-    mode = kIdInverse;
-    torque = m_pStepper->Inverse(accel);
-    SetDlgItemMatrix(torque, kIdJointTorque);
+    tick.mode = kIdInverse;
   }
-
-  SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
-  SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
-  SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
-  SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
-
-  if (m_pView != nullptr) {
-    m_pView->Invalidate();
+  tick.accel = Values(m_accel);
+  tick.torque = Values(m_torque);
+  m_unsent.push_back(std::move(tick));
+  if (m_unsent.size() == 1) {
+    m_window.PostAppMessage(kSubmitTicksMessage);
   }
+}
 
-  const TickResult result{*m_pRobot, mode, accel, torque};
-  for (TickListener* listener : m_listeners) {
-    listener->OnTick(result);
+bool CVelmothDlg::WantsTimer(unsigned /*id*/) {
+  return m_pPhysics == nullptr || m_pPhysics->CanQueue(m_unsent.size());
+}
+
+void CVelmothDlg::OnAppMessage(unsigned id) {
+  if (id == kSubmitTicksMessage) {
+    SubmitTicks();
+  } else if (id == kTicksDoneMessage) {
+    ShowTicksDone();
   }
+}
+
+void CVelmothDlg::SubmitTicks() {
+  if (m_pPhysics == nullptr || m_unsent.empty()) {
+    return;
+  }
+  m_pPhysics->Submit(std::exchange(m_unsent, {}));
+  ShowTicksDone();  // without a thread, they are done already
+}
+
+void CVelmothDlg::ShowTicksDone() {
+  while (m_pPhysics != nullptr) {
+    std::optional<TickDone> tick = m_pPhysics->Take();
+    if (!tick) {
+      return;
+    }
+    tick->state.ApplyTo(*m_pRobot);
+    const matrix<double> accel = Column(tick->accel);
+    const matrix<double> torque = Column(tick->torque);
+    if (tick->mode == kIdForward) {
+      SetDlgItemMatrix(accel, kIdJointAccel);
+    } else if (tick->mode == kIdInverse) {
+      SetDlgItemMatrix(torque, kIdJointTorque);
+    }
+
+    SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
+    SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
+    SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
+    SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
+
+    if (m_pView != nullptr) {
+      m_pView->Invalidate();
+    }
+
+    const TickResult result{*m_pRobot, tick->mode, accel, torque};
+    for (TickListener* listener : m_listeners) {
+      listener->OnTick(result);
+    }
+  }
+}
+
+void CVelmothDlg::SettleTicks() {
+  if (m_pPhysics == nullptr) {
+    return;
+  }
+  m_unsent.clear();
+  m_pPhysics->DropPending();
+  if (m_pPhysics->CostNs() < kSettleCostNs) {
+    m_pPhysics->WaitIdle(kSettleWaitNs);
+  }
+  ShowTicksDone();
+}
+
+int64_t CVelmothDlg::TickCostNs() const {
+  return m_pPhysics != nullptr ? m_pPhysics->CostNs() : 0;
 }
 
 void CVelmothDlg::OnSize(unsigned /*type*/, int width, int height) {
@@ -158,9 +233,11 @@ void CVelmothDlg::OnPaint() {
 }
 
 void CVelmothDlg::OnDestroy() {
+  // The physics first: a tick in progress is given up and the thread joined.
+  m_pPhysics.reset();
+  m_unsent.clear();
   delete m_pView;
   m_pView = nullptr;
-  m_pStepper.reset();
   delete m_pRobot;
   m_pRobot = nullptr;
 }
@@ -179,6 +256,9 @@ bool CVelmothDlg::OnCommand(int id) {
 }
 
 void CVelmothDlg::OnBnClickedReset() {
+  // The ticks requested before are moot: none of them is shown.
+  m_unsent.clear();
+  m_pPhysics->Reset();
   m_pRobot->ResetJointState();
   for (TickListener* listener : m_listeners) {
     listener->OnResetJointState();
@@ -186,13 +266,16 @@ void CVelmothDlg::OnBnClickedReset() {
 }
 
 StepOptions CVelmothDlg::GetStepOptions() const {
-  return m_pStepper != nullptr ? m_pStepper->Options() : m_setup.step;
+  return m_setup.step;
 }
 
 void CVelmothDlg::SetStepOptions(const StepOptions& options) {
+  // From the next tick on: the ticks that fell due before go out with the step they fell due in.
+  SubmitTicks();
   m_setup.step = options;
-  if (m_pStepper != nullptr) {
-    m_pStepper->SetOptions(options);
+  m_setup.step.substeps = std::clamp(options.substeps, 1, kMaxSubsteps);
+  if (m_pPhysics != nullptr) {
+    m_pPhysics->SetOptions(m_setup.step);
   }
 }
 
@@ -236,9 +319,13 @@ void CVelmothDlg::OnBnClickedInverse() {
 }
 
 void CVelmothDlg::OnBnClickedSet() {
+  SubmitTicks();
   m_pRobot->viscousFriction = GetDlgItemCoefficient(kIdViscousFriction);
   m_pRobot->coulombFriction = GetDlgItemCoefficient(kIdCoulombFriction);
   GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
+  const matrix<double>& g = m_pRobot->gravity;
+  m_pPhysics->SetParameters(m_pRobot->viscousFriction, m_pRobot->coulombFriction,
+                            {g(0, 0), g(1, 0), g(2, 0)});
 }
 
 void CVelmothDlg::SetDlgItemDouble(int id, double value) {

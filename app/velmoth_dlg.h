@@ -1,7 +1,10 @@
-// CVelmothDlg: the main dialog's logic. It owns the simulated Robot and the 3-D view, keeps the
-// user's torque and acceleration vectors, runs the simulation tick on every timer message and
-// carries out the panel's commands. It knows the window system only through WindowSystem, so the
-// same code runs in the Qt dialog and under the fake layer of the tests.
+// CVelmothDlg: the main dialog's logic. It owns the Robot the panel and the 3-D view show, keeps
+// the user's torque and acceleration vectors, requests a simulation tick on every timer message,
+// shows each tick when it is done and carries out the panel's commands. The ticks are computed by a
+// PhysicsThread on a copy of the arm, so that the window keeps drawing and answering whatever a
+// tick costs; the panel's commands reach that copy between ticks, in the order they were given.
+// It knows the window system only through WindowSystem, so the same code runs in the Qt dialog and
+// under the fake layer of the tests.
 #pragma once
 
 #include <functional>
@@ -12,12 +15,12 @@
 #include <vector>
 
 #include "app/dialog_template.h"
+#include "app/physics_thread.h"
 #include "app/window_system.h"
 #include "matrix/matrix.h"
 #include "simulation/step_options.h"
 
 struct Robot;
-class Stepper;
 
 // What one tick did, for the instruments that follow the simulation: the arm after the tick, the
 // mode it ran in (kIdForward, kIdInverse, or 0 when neither is selected and nothing moved), and the
@@ -58,6 +61,11 @@ class TickListener {
 inline constexpr unsigned kTickTimerId = 1000;
 inline constexpr unsigned kTickPeriodMs = 10;
 
+// The messages the dialog posts to itself: the ticks that fell due are to be requested, and ticks
+// are done.
+inline constexpr unsigned kSubmitTicksMessage = 0x8001;
+inline constexpr unsigned kTicksDoneMessage = 0x8002;
+
 // The view lies this many pixels below the top of the dialog's client area, under the panel.
 inline constexpr int kViewTop = 130;
 
@@ -77,12 +85,27 @@ class CVelmothDlg : public DialogMessages {
 
   // Chooses the arm that OnInitDialog builds.
   void SetArmSetup(ArmSetup setup) { m_setup = std::move(setup); }
+  // Whether OnInitDialog starts a thread for the ticks (the window) or computes each tick at once
+  // when it is requested (the default).
+  void SetTicksOnThread(bool threaded) { m_threaded = threaded; }
 
   // Builds the arm and the view, starts the tick timer, selects forward mode and fills the panel.
   bool OnInitDialog() override;
 
-  // One simulation tick; every timer identifier runs the same tick.
+  // Requests one simulation tick with the mode and the vectors as they are now; every timer
+  // identifier requests the same tick. The ticks that fall due together go out together.
   void OnTimer(unsigned id) override;
+  // No more ticks are wanted while those requested already amount to enough work.
+  bool WantsTimer(unsigned id) override;
+  // Requests the ticks that fell due, or shows the ticks done.
+  void OnAppMessage(unsigned id) override;
+
+  // For a pause: drops the ticks requested that have not started and shows those done. A tick in
+  // progress that is expected to end at once is waited for, briefly; a longer one finishes in the
+  // background and is shown when done.
+  void SettleTicks();
+  // The wall time a tick takes (the last one, or the one in progress when longer), 0 before any.
+  int64_t TickCostNs() const;
 
   // Keeps the view filling the client area below the panel.
   void OnSize(unsigned type, int width, int height) override;
@@ -127,8 +150,8 @@ class CVelmothDlg : public DialogMessages {
   // so it is always deleted first.
   ViewWindow* m_pView = nullptr;
   Robot* m_pRobot = nullptr;
-  // Advances m_pRobot; deleted before it.
-  std::unique_ptr<Stepper> m_pStepper;
+  // Computes the ticks on its own copy of the arm; each tick done is copied into m_pRobot.
+  std::unique_ptr<PhysicsThread> m_pPhysics;
 
   // The vectors the user last set with "Set Accel." and "Set Torque": n x 1 zeros from
   // OnInitDialog on. Only the commands write them; the tick works on copies.
@@ -146,9 +169,15 @@ class CVelmothDlg : public DialogMessages {
   };
   // The field's text when it is the one last written into it, null otherwise.
   const WrittenText* Untouched(int id, const char* text) const;
+  // Hands the ticks that fell due to the physics, in order.
+  void SubmitTicks();
+  // Shows every tick done, in order: the arm, the panel's read-outs, the view, the listeners.
+  void ShowTicksDone();
 
   WindowSystem& m_window;
   ArmSetup m_setup;
   std::vector<TickListener*> m_listeners;
   std::map<int, WrittenText> m_written;
+  bool m_threaded = false;
+  std::vector<TickRequest> m_unsent;  // ticks that fell due, not handed to the physics yet
 };

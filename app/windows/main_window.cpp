@@ -26,6 +26,7 @@ MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
     note_ += (note_.isEmpty() ? QString() : QStringLiteral("  ")) + QString::fromStdString(notice);
   }
   dlg_.SetArmSetup(std::move(arm));
+  dlg_.SetTicksOnThread(true);
   strip_ = new StatusStrip;
   window_.SetBottomBar(strip_);
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -34,7 +35,7 @@ MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
     if (recordButton_ != nullptr) {
       recordButton_->setChecked(false);
     }
-    window_.MessageBox(message.c_str());
+    ShowError(message);
   });
 }
 
@@ -54,6 +55,9 @@ void MainWindow::Open() {
   TickClock* clock = window_.TimerClock(kTickTimerId);
   run_ = std::make_unique<RunControl>(*clock, &QtDialogWindow::Now,
                                       [this] { window_.WakeTimer(kTickTimerId); });
+  // A pause stops the arm where the user sees it: the ticks that fell due but did not start are
+  // dropped.
+  run_->SetPauseHandler([this] { dlg_.SettleTicks(); });
   dlg_.AddTickListener(run_.get());
   dlg_.AddTickListener(&traces_);
   dlg_.AddTickListener(&recorder_);
@@ -81,11 +85,16 @@ void MainWindow::Open() {
   AddStepChoices();
 
   if (COglWndCustom* view = window_.View()) {
-    connect(view, &COglWnd::frameSwapped, this, [this] { run_->CountFrame(); });
+    connect(view, &COglWnd::frameSwapped, this, [this] {
+      framed_ = true;
+      run_->CountFrame();
+    });
     connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
   }
   connect(&stripTimer_, &QTimer::timeout, this, &MainWindow::RefreshStrip);
   stripTimer_.start(kStripRefreshMs);
+  connect(&frameTimer_, &QTimer::timeout, this, &MainWindow::KeepFrames);
+  frameTimer_.start(kFrameKeepMs);
   RefreshStrip();
 }
 
@@ -160,8 +169,11 @@ int MainWindow::Exec() {
 }
 
 void MainWindow::Close() {
+  closing_ = true;
   stripTimer_.stop();
+  frameTimer_.stop();
   recorder_.Stop();
+  ShowPendingErrors();
   if (open_) {
     open_ = false;
     window_.DestroyDialog();
@@ -180,6 +192,7 @@ void MainWindow::RefreshStrip() {
   }
   const int64_t now = QtDialogWindow::Now();
   recorder_.MaybeFlush(now);
+  run_->SetTickCost(dlg_.TickCostNs());
   run_->SampleRates();
   strip_->SetStatus(QString::fromStdString(run_->StatusText(
       run_->RealTimeFactor(), run_->FramesPerSecond(), window_.View() != nullptr)));
@@ -192,6 +205,32 @@ void MainWindow::RefreshStrip() {
     strip_->SetNote(QStringLiteral("Recording %1: %2 ticks").arg(path).arg(recorder_.Rows()), path);
   } else {
     strip_->SetNote(note_, notePath_);
+  }
+}
+
+void MainWindow::KeepFrames() {
+  COglWndCustom* view = window_.View();
+  if (view != nullptr && !framed_ && run_ != nullptr && run_->State() == RunState::kRunning &&
+      window_.isVisible()) {
+    view->update();
+  }
+  framed_ = false;
+}
+
+void MainWindow::ShowError(const std::string& message) {
+  pendingErrors_.push_back(message);
+  if (!open_ || closing_) {
+    ShowPendingErrors();
+  } else if (pendingErrors_.size() == 1) {
+    QMetaObject::invokeMethod(this, &MainWindow::ShowPendingErrors, Qt::QueuedConnection);
+  }
+}
+
+void MainWindow::ShowPendingErrors() {
+  while (!pendingErrors_.empty()) {
+    const std::string message = pendingErrors_.front();
+    pendingErrors_.erase(pendingErrors_.begin());
+    window_.MessageBox(message.c_str());
   }
 }
 

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/recorder.h"
 #include "app/run_control.h"
@@ -35,6 +36,9 @@ class MainWindow : public QObject {
  public:
   // How often the status strip is refreshed, in milliseconds.
   static constexpr int kStripRefreshMs = 250;
+  // While the run is running, the view is drawn at least this often, also when the ticks come
+  // slower.
+  static constexpr int kFrameKeepMs = 100;
   // The substeps per tick the strip offers.
   static constexpr int kSubstepChoices[] = {1, 2, 4, 8, 16, 32, 64};
 
@@ -113,6 +117,13 @@ class MainWindow : public QObject {
   // Shows note in the strip until the recording's count takes its place; path is the file it
   // names, whose folder gives way first where the strip is narrow.
   void ShowNote(const QString& note, const QString& path = QString());
+  // Shows an error in a message box. While the window runs, the box opens once the event loop is
+  // back at its top, so that no timer waits for the box to close (the strip and the ticks go on);
+  // errors still waiting when the window closes are shown then.
+  void ShowError(const std::string& message);
+  void ShowPendingErrors();
+  // Draws the view again when it has not drawn since the last call.
+  void KeepFrames();
 
   QtDialogWindow window_;
   CVelmothDlg dlg_{window_};
@@ -127,7 +138,11 @@ class MainWindow : public QObject {
   Recorder recorder_;
   QPointer<PlotsWindow> plots_;
   QTimer stripTimer_;
+  QTimer frameTimer_;
+  bool framed_ = false;  // a frame was shown since the last KeepFrames
   bool open_ = false;
+  bool closing_ = false;
+  std::vector<std::string> pendingErrors_;
   QString folder_;
   bool fileChosen_ = false;
   FileChooser chooseFile_;

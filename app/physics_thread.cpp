@@ -1,0 +1,317 @@
+#include "app/physics_thread.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "app/dialog_template.h"
+#include "robot/robot.h"
+#include "simulation/stepper.h"
+
+namespace {
+
+int64_t WallNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Processor time of the calling thread: unlike wall time, it does not grow while other programs
+// have the processor, so a batch is cut by its own cost only.
+int64_t ThreadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+matrix<double> Column(const std::vector<double>& values) {
+  matrix<double> column(static_cast<uint32_t>(values.size()), 1);
+  for (uint32_t i = 0; i < column.RowCount(); ++i) {
+    column(i, 0) = values[i];
+  }
+  return column;
+}
+
+std::vector<double> Values(const matrix<double>& column) {
+  std::vector<double> values(column.RowCount());
+  for (uint32_t i = 0; i < column.RowCount(); ++i) {
+    values[i] = column(i, 0);
+  }
+  return values;
+}
+
+}  // namespace
+
+ArmState ArmState::Of(const Robot& robot) {
+  ArmState state;
+  for (const auto& link : robot.links) {
+    state.q.push_back(link->q);
+    state.qd.push_back(link->qd);
+    state.qdd.push_back(link->qdd);
+  }
+  state.kinetic = robot.kineticEnergy;
+  state.potential = robot.potentialEnergy;
+  return state;
+}
+
+void ArmState::ApplyTo(Robot& robot) const {
+  for (std::size_t i = 0; i < robot.links.size() && i < q.size(); ++i) {
+    robot.links[i]->q = q[i];
+    robot.links[i]->qd = qd[i];
+    robot.links[i]->qdd = qdd[i];
+  }
+  robot.kineticEnergy = kinetic;
+  robot.potentialEnergy = potential;
+}
+
+PhysicsThread::PhysicsThread(const Robot& arm, const StepOptions& step, bool threaded,
+                             std::function<void()> done)
+    : robot_(CloneRobot(arm)), done_(std::move(done)), threaded_(threaded) {
+  stepper_ = std::make_unique<Stepper>(*robot_, step);
+  stepper_->SetGiveUp([this] { return GiveUp(); });
+  if (threaded_) {
+    thread_ = std::thread([this] { Run(); });
+  }
+}
+
+PhysicsThread::~PhysicsThread() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    giveUpAll_ = true;
+    queue_.clear();
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void PhysicsThread::Enqueue(Job job) {
+  if (!threaded_) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (job.kind == Job::kTicks) {
+      batchLeft_ = job.ticks.size();
+    }
+    Carry(job, lock);
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(std::move(job));
+  }
+  wake_.notify_all();
+}
+
+void PhysicsThread::Submit(std::vector<TickRequest> batch) {
+  if (!batch.empty()) {
+    Job job;
+    job.ticks = std::move(batch);
+    Enqueue(std::move(job));
+  }
+}
+
+void PhysicsThread::SetParameters(double viscous, double coulomb,
+                                  const std::array<double, 3>& gravity) {
+  Job job;
+  job.kind = Job::kParameters;
+  job.viscous = viscous;
+  job.coulomb = coulomb;
+  job.gravity = gravity;
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::SetOptions(const StepOptions& step) {
+  Job job;
+  job.kind = Job::kOptions;
+  job.step = step;
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::Reset() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++epoch_;
+    results_.clear();
+  }
+  DropPending();
+  Job job;
+  job.kind = Job::kReset;
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::DropPending() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++generation_;
+    queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
+                                [](const Job& job) { return job.kind == Job::kTicks; }),
+                 queue_.end());
+  }
+  wake_.notify_all();  // a held tick looks again whether it is given up
+}
+
+bool PhysicsThread::WaitIdle(int64_t timeoutNs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return idle_.wait_for(lock, std::chrono::nanoseconds(timeoutNs),
+                        [this] { return batchLeft_ == 0 && QueuedTicks() == 0; });
+}
+
+std::optional<TickDone> PhysicsThread::Take() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (results_.empty()) {
+    return std::nullopt;
+  }
+  TickDone done = std::move(results_.front());
+  results_.pop_front();
+  return done;
+}
+
+std::size_t PhysicsThread::QueuedTicks() const {
+  std::size_t ticks = 0;
+  for (const Job& job : queue_) {
+    ticks += job.ticks.size();
+  }
+  return ticks;
+}
+
+std::size_t PhysicsThread::Outstanding() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return QueuedTicks() + batchLeft_ + results_.size();
+}
+
+bool PhysicsThread::CanQueue(std::size_t unsent) const {
+  const std::size_t ahead = Outstanding() + unsent;
+  return ahead == 0 ||
+         (ahead < kMaxQueuedTicks && static_cast<int64_t>(ahead) * CostNs() < kQueueBudgetNs);
+}
+
+int64_t PhysicsThread::CostNs() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return tickStartNs_ != 0 ? std::max(lastCostNs_, WallNs() - tickStartNs_) : lastCostNs_;
+}
+
+void PhysicsThread::Hold(bool hold) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    held_ = hold;
+  }
+  wake_.notify_all();
+}
+
+// Asked by the Stepper before every substep, on the thread.
+bool PhysicsThread::GiveUp() {
+  const auto moot = [this] { return giveUpAll_ || epoch_ != tickEpoch_; };
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait(lock, [&] { return !held_ || moot(); });
+  return moot();
+}
+
+void PhysicsThread::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) {
+      return;
+    }
+    Job job = std::move(queue_.front());
+    queue_.pop_front();
+    if (job.kind == Job::kTicks) {
+      batchLeft_ = job.ticks.size();
+    }
+    const bool handedBack = Carry(job, lock);
+    idle_.notify_all();
+    if (handedBack && done_) {
+      lock.unlock();
+      done_();
+      lock.lock();
+    }
+  }
+}
+
+// Called and returning with the lock held; computes without it.
+bool PhysicsThread::Carry(Job& job, std::unique_lock<std::mutex>& lock) {
+  switch (job.kind) {
+    case Job::kParameters:
+      robot_->viscousFriction = job.viscous;
+      robot_->coulombFriction = job.coulomb;
+      for (uint32_t k = 0; k < 3; ++k) {
+        robot_->gravity(k, 0) = job.gravity[k];
+      }
+      return false;
+    case Job::kOptions:
+      stepper_->SetOptions(job.step);
+      return false;
+    case Job::kReset:
+      robot_->ResetJointState();
+      return false;
+    case Job::kTicks:
+      break;
+  }
+  const uint64_t generation = generation_;
+  const uint64_t epoch = epoch_;
+  std::vector<TickDone> done;
+  const int64_t cpuStart = ThreadCpuNs();
+  bool handedBack = false;
+  // Hands back what the batch computed so far, unless a Reset made it moot.
+  const auto handBack = [&] {
+    if (epoch == epoch_) {
+      for (TickDone& tick : done) {
+        results_.push_back(std::move(tick));
+      }
+      handedBack = handedBack || !done.empty();
+    }
+    batchLeft_ -= std::min(batchLeft_, done.size());
+    done.clear();
+  };
+  for (const TickRequest& request : job.ticks) {
+    if (stopping_ || generation != generation_ || epoch != epoch_) {
+      break;  // dropped before it started
+    }
+    tickEpoch_ = epoch;
+    tickStartNs_ = WallNs();
+    lock.unlock();
+    std::optional<TickDone> tick = ComputeTick(request);
+    lock.lock();
+    lastCostNs_ = WallNs() - tickStartNs_;
+    tickStartNs_ = 0;
+    if (!tick) {
+      break;
+    }
+    done.push_back(std::move(*tick));
+    if (threaded_ && ThreadCpuNs() - cpuStart >= kPartialBatchNs) {
+      handBack();
+      if (handedBack && done_) {
+        lock.unlock();
+        done_();
+        lock.lock();
+        handedBack = false;
+      }
+    }
+  }
+  handBack();
+  batchLeft_ = 0;
+  return handedBack;
+}
+
+// On the thread (or the caller's, without one), without the lock.
+std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
+  const int64_t start = WallNs();
+  TickDone tick;
+  tick.mode = request.mode;
+  tick.accel = request.accel;
+  tick.torque = request.torque;
+  if (request.mode == kIdForward) {
+    tick.accel = Values(stepper_->Forward(Column(request.torque)));
+  } else if (request.mode == kIdInverse) {
+    tick.torque = Values(stepper_->Inverse(Column(request.accel)));
+  }
+  if (request.mode != 0 && stepper_->GaveUp()) {
+    return std::nullopt;
+  }
+  tick.state = ArmState::Of(*robot_);
+  tick.costNs = WallNs() - start;
+  return tick;
+}

@@ -1,0 +1,149 @@
+// PhysicsThread: the window's ticks, computed on a thread of their own so that no tick, however
+// costly, holds up drawing, input or signals. It owns a copy of the arm that shares nothing with
+// the window's (the matrix library's reference counts are not atomic) and the Stepper that
+// advances it. The window hands it requests in order: batches of ticks, each tick with its mode and
+// the user's vector as they were when it fell due, and the commands that change the arm (friction
+// and gravity, the step, Reset). They are carried out in that order, always between two ticks; the
+// ticks' results come back in order, a batch at a time, so that the window shows, plots and records
+// one whole tick after another.
+//
+// Ticks that have not started can be dropped (a pause); a tick in progress then finishes in the
+// background. A Reset makes the ticks before it moot: the one in progress is given up between two
+// substeps (leaving the arm as it was), and no tick requested before the Reset is handed back.
+//
+// Made without a thread, every request is carried out at once in the caller's thread (the panel's
+// tests without a display run so).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "simulation/step_options.h"
+
+struct Robot;
+class Stepper;
+
+// What a tick leaves in the arm: every joint's position, velocity and acceleration, and the two
+// energies.
+struct ArmState {
+  std::vector<double> q, qd, qdd;
+  double kinetic = 0.0;
+  double potential = 0.0;
+
+  static ArmState Of(const Robot& robot);
+  void ApplyTo(Robot& robot) const;
+};
+
+// One tick to compute: kIdForward steps with the user's torques, kIdInverse with the user's
+// accelerations, and 0 (neither mode chosen) leaves the arm as it is.
+struct TickRequest {
+  int mode = 0;
+  std::vector<double> accel;
+  std::vector<double> torque;
+};
+
+// One tick computed: the arm after it and the tick's two vectors (see TickResult).
+struct TickDone {
+  int mode = 0;
+  ArmState state;
+  std::vector<double> accel;
+  std::vector<double> torque;
+  int64_t costNs = 0;  // the wall time it took
+};
+
+class PhysicsThread {
+ public:
+  // Work queued ahead of the tick in progress is kept below this many ticks and this much
+  // estimated wall time, so that the user's commands reach the arm soon.
+  static constexpr std::size_t kMaxQueuedTicks = 20;
+  static constexpr int64_t kQueueBudgetNs = 40'000'000;
+  // A batch whose ticks have taken this much of the thread's processor time hands back what it has
+  // so far, so that the window goes on showing progress.
+  static constexpr int64_t kPartialBatchNs = 40'000'000;
+
+  // Copies arm and steps the copy with step. threaded: on a thread of its own, which calls done
+  // (on that thread) after handing back ticks; otherwise everything runs in the caller's thread
+  // and done is never called.
+  PhysicsThread(const Robot& arm, const StepOptions& step, bool threaded,
+                std::function<void()> done);
+  // Gives the tick in progress up, drops the rest and joins the thread.
+  ~PhysicsThread();
+
+  PhysicsThread(const PhysicsThread&) = delete;
+  PhysicsThread& operator=(const PhysicsThread&) = delete;
+
+  // Requests ticks, in order.
+  void Submit(std::vector<TickRequest> batch);
+  // From the next tick on: "Set"'s friction and gravity, and the step.
+  void SetParameters(double viscous, double coulomb, const std::array<double, 3>& gravity);
+  void SetOptions(const StepOptions& step);
+  // Every joint at zero, at rest, from the next tick on; the ticks requested before are moot.
+  void Reset();
+  // Drops the ticks requested that have not started.
+  void DropPending();
+  // Waits until no tick is in progress or queued, at most timeoutNs; true when none is.
+  bool WaitIdle(int64_t timeoutNs);
+
+  // The oldest tick computed and not taken yet, in order.
+  std::optional<TickDone> Take();
+  // Ticks requested and not taken yet (queued, in progress, or computed).
+  std::size_t Outstanding() const;
+  // Whether unsent more ticks may be requested now without queueing too much work.
+  bool CanQueue(std::size_t unsent) const;
+  // The wall time a tick takes: the last one's, or the one in progress's so far when longer.
+  int64_t CostNs() const;
+
+  // A test's seam: while held, a tick that starts waits before its first substep (as a tick of
+  // unbounded cost would) until released or given up.
+  void Hold(bool hold);
+
+ private:
+  struct Job {
+    enum Kind { kTicks, kParameters, kOptions, kReset } kind = kTicks;
+    std::vector<TickRequest> ticks;
+    double viscous = 0.0, coulomb = 0.0;
+    std::array<double, 3> gravity{};
+    StepOptions step;
+  };
+
+  void Enqueue(Job job);
+  void Run();
+  // Carries out a job; true when it handed back ticks.
+  bool Carry(Job& job, std::unique_lock<std::mutex>& lock);
+  // The tick, or nothing when it was given up.
+  std::optional<TickDone> ComputeTick(const TickRequest& request);
+  bool GiveUp();
+  std::size_t QueuedTicks() const;
+
+  std::unique_ptr<Robot> robot_;  // the thread's own arm
+  std::unique_ptr<Stepper> stepper_;
+  std::function<void()> done_;
+  bool threaded_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;  // work for the thread, or a release of the hold
+  std::condition_variable idle_;  // a batch ended
+  std::deque<Job> queue_;
+  std::deque<TickDone> results_;
+  std::size_t batchLeft_ = 0;  // ticks of the batch in progress not handed back yet
+  uint64_t generation_ = 0;    // grows with every drop: a batch stops before its next tick
+  int64_t lastCostNs_ = 0;
+  int64_t tickStartNs_ = 0;  // when the tick in progress started, 0 for none
+  bool held_ = false;
+  bool stopping_ = false;
+  // Grows with every Reset; the thread reads it between substeps without the lock.
+  std::atomic<uint64_t> epoch_{0};
+  std::atomic<bool> giveUpAll_{false};
+  uint64_t tickEpoch_ = 0;  // the thread's: the epoch of the tick in progress
+  std::thread thread_;
+};
