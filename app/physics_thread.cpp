@@ -146,6 +146,8 @@ void PhysicsThread::DropPending() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     ++generation_;
+    // The batch in progress ends after the tick in progress.
+    batchLeft_ = std::min(batchLeft_, batchDone_ + (tickStartNs_ != 0 ? 1 : 0));
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
                                 [](const Job& job) { return job.kind == Job::kTicks; }),
                  queue_.end());
@@ -183,7 +185,12 @@ std::size_t PhysicsThread::Outstanding() const {
 }
 
 bool PhysicsThread::CanQueue(std::size_t unsent) const {
-  const std::size_t ahead = Outstanding() + unsent;
+  // Ticks computed and not taken yet are no work of the thread's.
+  std::size_t ahead = unsent;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ahead += QueuedTicks() + batchLeft_ - batchDone_;
+  }
   return ahead == 0 ||
          (ahead < kMaxQueuedTicks && static_cast<int64_t>(ahead) * CostNs() < kQueueBudgetNs);
 }
@@ -264,6 +271,7 @@ bool PhysicsThread::Carry(Job& job, std::unique_lock<std::mutex>& lock) {
       handedBack = handedBack || !done.empty();
     }
     batchLeft_ -= std::min(batchLeft_, done.size());
+    batchDone_ = 0;
     done.clear();
   };
   for (const TickRequest& request : job.ticks) {
@@ -281,6 +289,7 @@ bool PhysicsThread::Carry(Job& job, std::unique_lock<std::mutex>& lock) {
       break;
     }
     done.push_back(std::move(*tick));
+    batchDone_ = done.size();
     if (threaded_ && ThreadCpuNs() - cpuStart >= kPartialBatchNs) {
       handBack();
       if (handedBack && done_) {

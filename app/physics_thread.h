@@ -98,7 +98,7 @@ class PhysicsThread {
   std::optional<TickDone> Take();
   // Ticks requested and not taken yet (queued, in progress, or computed).
   std::size_t Outstanding() const;
-  // Whether unsent more ticks may be requested now without queueing too much work.
+  // Whether unsent more ticks may be requested now without giving the thread too much work.
   bool CanQueue(std::size_t unsent) const;
   // The wall time a tick takes: the last one's, or the one in progress's so far when longer.
   int64_t CostNs() const;
@@ -136,6 +136,7 @@ class PhysicsThread {
   std::deque<Job> queue_;
   std::deque<TickDone> results_;
   std::size_t batchLeft_ = 0;  // ticks of the batch in progress not handed back yet
+  std::size_t batchDone_ = 0;  // of those, the ones computed
   uint64_t generation_ = 0;    // grows with every drop: a batch stops before its next tick
   int64_t lastCostNs_ = 0;
   int64_t tickStartNs_ = 0;  // when the tick in progress started, 0 for none

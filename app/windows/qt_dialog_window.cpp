@@ -193,6 +193,7 @@ void QtDialogWindow::BuildControls(const DialogTemplate& dialog) {
 
 void QtDialogWindow::InitDialog(DialogMessages& messages) {
   messages_ = &messages;
+  ended_ = false;
   if (messages.OnInitDialog()) {
     // The first control in tab order that can take the focus.
     QWidget* first = nullptr;
@@ -420,7 +421,7 @@ void QtDialogWindow::PostAppMessage(unsigned id) {
   QMetaObject::invokeMethod(
       this,
       [this, id] {
-        if (messages_ != nullptr) {
+        if (messages_ != nullptr && !ended_) {
           messages_->OnAppMessage(id);
         }
       },
@@ -492,8 +493,10 @@ void QtDialogWindow::DrawIcon(IconHandle icon, int x, int y) {
 }
 
 void QtDialogWindow::done(int result) {
-  // Once the dialog has ended no further tick runs; the view and the robot go with the window.
+  // Once the dialog has ended no further tick runs or is shown; the view and the robot go with the
+  // window.
   StopTimers();
+  ended_ = true;
   QDialog::done(result);
 }
 

@@ -144,6 +144,7 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   QPointer<COglWndCustom> viewWindow_;
   QPointer<QWidget> bar_;
   DialogMessages* messages_ = nullptr;
+  bool ended_ = false;  // the dialog ended: the messages it posted to itself are not delivered
   std::function<void()> helpHandler_;
   QPainter* painter_ = nullptr;  // while a paint of the dialog runs
   int baseUnitX_ = 0;
