@@ -5,9 +5,10 @@
 // view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
 // Mesa's software renderer.
 //
-//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] [--viscous X]
-//                [--torque TEXT] [--fit] [--screenshot FILE.png] [--picture FOLDER]
-//                [--without-view]
+//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE | --links N] [--substeps N]
+//                [--engine NAME] [--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT]
+//                [--fit] [--screenshot FILE.png] [--picture FOLDER] [--without-view] [--keys]
+//                [--sigterm N]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
 // would. --plots opens the live plots beside the window. --urdf, --q0 and --viscous choose the arm
@@ -21,19 +22,25 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/velmoth_app.h"
@@ -135,6 +142,43 @@ class BenchApplication : public QApplication {
   std::vector<double> windowRepaints;
 };
 
+// Starts velmoth with the arguments tries times, sends each SIGTERM two seconds after its start and
+// reports how long each took to end; returns false when one could not be started or did not end
+// with status 0.
+bool MeasureStopSignal(const char* self, const std::vector<std::string>& arguments, int tries) {
+  std::string program = self;
+  program = program.substr(0, program.find_last_of('/') + 1) + "velmoth";
+  std::vector<double> ms;
+  for (int i = 0; i < tries; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<char*> argv{program.data()};
+      for (const std::string& a : arguments) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+      }
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    if (pid < 0) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto sent = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ms.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      std::fprintf(stderr, "dialog_bench: %s ended with status %d\n", program.c_str(), status);
+      return false;
+    }
+  }
+  Report("SIGTERM to the end of the program", ms);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,6 +193,12 @@ int main(int argc, char** argv) {
   std::string q0;
   std::optional<std::string> viscous;
   std::string picture;
+  int links = 0;
+  int substeps = 0;
+  std::string engine;
+  std::string integrator;
+  bool keys = false;
+  int sigterm = 0;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
@@ -173,18 +223,34 @@ int main(int argc, char** argv) {
       viscous = argv[++i];
     } else if (std::strcmp(argv[i], "--picture") == 0 && hasValue) {
       picture = argv[++i];
+    } else if (std::strcmp(argv[i], "--links") == 0 && hasValue) {
+      links = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--substeps") == 0 && hasValue) {
+      substeps = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--engine") == 0 && hasValue) {
+      engine = argv[++i];
+    } else if (std::strcmp(argv[i], "--integrator") == 0 && hasValue) {
+      integrator = argv[++i];
+    } else if (std::strcmp(argv[i], "--keys") == 0) {
+      keys = true;
+    } else if (std::strcmp(argv[i], "--sigterm") == 0 && hasValue) {
+      sigterm = std::atoi(argv[++i]);
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] "
+                   "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE | --links N] "
+                   "[--substeps N] [--engine NAME] [--integrator NAME] [--q0 TEXT] "
                    "[--viscous X] [--torque TEXT] [--fit] [--screenshot FILE.png] "
-                   "[--picture FOLDER] "
-                   "[--without-view]\n",
+                   "[--picture FOLDER] [--without-view] [--keys] [--sigterm N]\n",
                    argv[0]);
       return 2;
     }
   }
-  if (!(seconds > 0.0) || load < 0 || load > 64) {
-    std::fprintf(stderr, "dialog_bench: --seconds expects a positive number, --load 0 to 64\n");
+  if (!(seconds > 0.0) || load < 0 || load > 64 || links < 0 || links > 100 || substeps < 0 ||
+      substeps > kMaxSubsteps || sigterm < 0 || (!engine.empty() && !EngineNamed(engine)) ||
+      (!integrator.empty() && !IntegratorNamed(integrator))) {
+    std::fprintf(stderr,
+                 "dialog_bench: --seconds expects a positive number, --load 0 to 64, --links 0 to "
+                 "100, --substeps 1 to 1000, --engine and --integrator the programs' names\n");
     return 2;
   }
 
@@ -194,6 +260,24 @@ int main(int argc, char** argv) {
     // Not a failure of the program measured: there is nothing to show the window on.
     std::printf("dialog_bench: skipped, no display (run it under xvfb-run)\n");
     return 0;
+  }
+
+  if (sigterm > 0) {
+    std::vector<std::string> arguments;
+    const auto add = [&](const char* option, const std::string& value) {
+      if (!value.empty()) {
+        arguments.insert(arguments.end(), {option, value});
+      }
+    };
+    add("--urdf", urdf);
+    add("--links", links > 0 ? std::to_string(links) : "");
+    add("--substeps", substeps > 0 ? std::to_string(substeps) : "");
+    add("--engine", engine);
+    add("--integrator", integrator);
+    const std::vector<pid_t> children = StartLoad(load);
+    const bool ended = MeasureStopSignal(argv[0], arguments, sigterm);
+    StopLoad(children);
+    return ended ? 0 : 1;
   }
 
   // The load starts before the toolkit connects to the display, so that no child holds a copy of
@@ -211,6 +295,18 @@ int main(int argc, char** argv) {
   arm.q0 = q0;
   arm.viscous = viscous;
   arm.step = DefaultStepOptions(!urdf.empty());
+  if (substeps > 0) {
+    arm.step.substeps = substeps;
+  }
+  if (!engine.empty()) {
+    arm.step.engine = *EngineNamed(engine);
+  }
+  if (!integrator.empty()) {
+    arm.step.integrator = *IntegratorNamed(integrator);
+  }
+  if (links > 0 && urdf.empty()) {
+    arm.make = [links] { return MakeBuiltInRobot(links); };
+  }
   if (!urdf.empty()) {
     std::string error;
     LoadUrdfRobot(urdf, error, {}, &arm.notices);
@@ -234,6 +330,54 @@ int main(int argc, char** argv) {
   }
   TickTimes ticks(clock);
   main.Dlg().AddTickListener(&ticks);
+  std::vector<qint64> frameTimes;
+  if (window.View() != nullptr) {
+    QObject::connect(window.View(), &COglWnd::frameSwapped, &app,
+                     [&] { frameTimes.push_back(clock.nsecsElapsed()); });
+  }
+  // How late the window's thread answers a timer due every 50 ms.
+  std::vector<double> lateness;
+  QTimer probe;
+  probe.setTimerType(Qt::PreciseTimer);
+  qint64 probeDue = 0;
+  QObject::connect(&probe, &QTimer::timeout, &app, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    if (probeDue != 0) {
+      lateness.push_back(static_cast<double>(std::max<qint64>(0, now - probeDue)) * 1e-6);
+    }
+    probeDue = now + 50'000'000;
+  });
+  // --keys: each key pressed at a precise moment; from that moment to its effect.
+  std::vector<double> pauseKeys, screenshotKeys, escapeKeys;
+  QTemporaryDir pictures;
+  std::function<void(int)> pressKeys = [&](int left) {
+    const qint64 due = clock.nsecsElapsed() + 100'000'000;
+    QTimer::singleShot(100, Qt::PreciseTimer, &app, [&, due, left] {
+      QWidget* focus = window.Control(kIdJointTorque);
+      const auto took = [&] { return static_cast<double>(clock.nsecsElapsed() - due) * 1e-6; };
+      if (left > 1) {
+        const RunState before = main.Run().State();
+        QTest::keyClick(focus, Qt::Key_F5);
+        if (main.Run().State() != before) {
+          pauseKeys.push_back(took());
+        }
+        pressKeys(left - 1);
+      } else if (left == 1) {
+        main.SetOutputFolder(pictures.path());
+        QTest::keyClick(focus, Qt::Key_F11);
+        if (main.Strip().Note().startsWith(QLatin1String("Screenshot: "))) {
+          screenshotKeys.push_back(took());
+        }
+        pressKeys(0);
+      } else {
+        QTest::keyClick(focus, Qt::Key_Escape);
+        if (!window.isVisible()) {
+          escapeKeys.push_back(took());
+        }
+        QApplication::quit();
+      }
+    });
+  };
   app.view = window.View();  // null without the view
   app.window = &window;
   if (!torque.empty()) {
@@ -270,6 +414,9 @@ int main(int argc, char** argv) {
     app.plotsRefreshes.clear();
     app.plotsRepaints.clear();
     firstTick = ticks.ends.size();
+    frameTimes.clear();
+    lateness.clear();
+    probe.start(50);
     framesAtStart = main.Frames();
     slipAtStart = tickClock.SlippedTicks();
     startNs = clock.nsecsElapsed();
@@ -292,7 +439,14 @@ int main(int argc, char** argv) {
         const QString saved = main.TakeScreenshot();
         std::printf("picture: %s\n", qPrintable(saved));
       }
-      QApplication::quit();
+      probe.stop();
+      if (keys) {
+        window.activateWindow();  // the keys act in the active window
+        [[maybe_unused]] const bool active = QTest::qWaitForWindowActive(&window);
+        pressKeys(21);  // twenty F5, F11, Escape
+      } else {
+        QApplication::quit();
+      }
     });
   });
   QApplication::exec();
@@ -315,6 +469,21 @@ int main(int argc, char** argv) {
   if (app.plots != nullptr) {
     Report("plots refresh (series from the trace)", app.plotsRefreshes);
     Report("plots repaint (charts and flush)", app.plotsRepaints);
+  }
+  std::vector<double> frameGaps;
+  for (std::size_t i = 1; i < frameTimes.size(); ++i) {
+    if (frameTimes[i] - startNs <= static_cast<qint64>(wall * 1e9)) {
+      frameGaps.push_back(static_cast<double>(frameTimes[i] - frameTimes[i - 1]) * 1e-6);
+    }
+  }
+  std::printf("a tick takes %.3f ms on the physics thread (the last one)\n",
+              static_cast<double>(main.Dlg().TickCostNs()) * 1e-6);
+  Report("frame-to-frame interval", frameGaps);
+  Report("lateness of a 50 ms timer (input wait)", lateness);
+  if (keys) {
+    Report("F5 (pause, resume) to its effect", pauseKeys);
+    Report("F11 (screenshot) to its effect", screenshotKeys);
+    Report("Escape to the window's end", escapeKeys);
   }
   Report("tick-to-tick interval", intervals);
   Report("timer burst (ticks, panel, invalidate)", app.bursts);

@@ -86,7 +86,7 @@ void MainWindow::Open() {
 
   if (COglWndCustom* view = window_.View()) {
     connect(view, &COglWnd::frameSwapped, this, [this] {
-      framed_ = true;
+      sinceFrame_.start();
       run_->CountFrame();
     });
     connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
@@ -94,7 +94,8 @@ void MainWindow::Open() {
   connect(&stripTimer_, &QTimer::timeout, this, &MainWindow::RefreshStrip);
   stripTimer_.start(kStripRefreshMs);
   connect(&frameTimer_, &QTimer::timeout, this, &MainWindow::KeepFrames);
-  frameTimer_.start(kFrameKeepMs);
+  sinceFrame_.start();
+  frameTimer_.start(kFrameCheckMs);
   RefreshStrip();
 }
 
@@ -210,11 +211,10 @@ void MainWindow::RefreshStrip() {
 
 void MainWindow::KeepFrames() {
   COglWndCustom* view = window_.View();
-  if (view != nullptr && !framed_ && run_ != nullptr && run_->State() == RunState::kRunning &&
-      window_.isVisible()) {
+  if (view != nullptr && sinceFrame_.elapsed() >= kFrameKeepMs && run_ != nullptr &&
+      run_->State() == RunState::kRunning && window_.isVisible()) {
     view->update();
   }
-  framed_ = false;
 }
 
 void MainWindow::ShowError(const std::string& message) {

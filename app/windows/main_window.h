@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -36,9 +37,10 @@ class MainWindow : public QObject {
  public:
   // How often the status strip is refreshed, in milliseconds.
   static constexpr int kStripRefreshMs = 250;
-  // While the run is running, the view is drawn at least this often, also when the ticks come
-  // slower.
-  static constexpr int kFrameKeepMs = 100;
+  // While the run is running, the view is drawn again when it has not drawn for this long, also
+  // when the ticks come slower; KeepFrames looks every kFrameCheckMs.
+  static constexpr int kFrameKeepMs = 50;
+  static constexpr int kFrameCheckMs = 10;
   // The substeps per tick the strip offers.
   static constexpr int kSubstepChoices[] = {1, 2, 4, 8, 16, 32, 64};
 
@@ -122,7 +124,7 @@ class MainWindow : public QObject {
   // errors still waiting when the window closes are shown then.
   void ShowError(const std::string& message);
   void ShowPendingErrors();
-  // Draws the view again when it has not drawn since the last call.
+  // Draws the view again when it has not drawn for kFrameKeepMs.
   void KeepFrames();
 
   QtDialogWindow window_;
@@ -139,7 +141,7 @@ class MainWindow : public QObject {
   QPointer<PlotsWindow> plots_;
   QTimer stripTimer_;
   QTimer frameTimer_;
-  bool framed_ = false;  // a frame was shown since the last KeepFrames
+  QElapsedTimer sinceFrame_;  // since the last frame shown
   bool open_ = false;
   bool closing_ = false;
   std::vector<std::string> pendingErrors_;
