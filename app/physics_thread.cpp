@@ -1,5 +1,6 @@
 #include "app/physics_thread.h"
 
+#include <pthread.h>
 #include <time.h>
 
 #include <algorithm>
@@ -18,11 +19,11 @@ int64_t WallNs() {
       .count();
 }
 
-// Processor time of the calling thread: unlike wall time, it does not grow while other programs
-// have the processor, so a batch is cut by its own cost only.
-int64_t ThreadCpuNs() {
+// Processor time of a thread (by default the calling one): unlike wall time, it does not grow
+// while other programs have the processor.
+int64_t ThreadCpuNs(clockid_t clock = CLOCK_THREAD_CPUTIME_ID) {
   timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  clock_gettime(clock, &t);
   return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
@@ -73,6 +74,7 @@ PhysicsThread::PhysicsThread(const Robot& arm, const StepOptions& step, bool thr
   stepper_->SetGiveUp([this] { return GiveUp(); });
   if (threaded_) {
     thread_ = std::thread([this] { Run(); });
+    pthread_getcpuclockid(thread_.native_handle(), &cpuClock_);
   }
 }
 
@@ -192,7 +194,16 @@ bool PhysicsThread::CanQueue(std::size_t unsent) const {
     ahead += QueuedTicks() + batchLeft_ - batchDone_;
   }
   return ahead == 0 ||
-         (ahead < kMaxQueuedTicks && static_cast<int64_t>(ahead) * CostNs() < kQueueBudgetNs);
+         (ahead < kMaxQueuedTicks && static_cast<int64_t>(ahead) * WorkNs() < kQueueBudgetNs);
+}
+
+int64_t PhysicsThread::WorkNs() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (tickStartNs_ == 0) {
+    return lastWorkNs_;
+  }
+  const int64_t held = heldNs_ + (heldSinceNs_ != 0 ? WallNs() - heldSinceNs_ : 0);
+  return std::max(lastWorkNs_, ThreadCpuNs(cpuClock_) - tickStartCpuNs_ + held);
 }
 
 int64_t PhysicsThread::CostNs() const {
@@ -212,7 +223,12 @@ void PhysicsThread::Hold(bool hold) {
 bool PhysicsThread::GiveUp() {
   const auto moot = [this] { return giveUpAll_ || epoch_ != tickEpoch_; };
   std::unique_lock<std::mutex> lock(mutex_);
-  wake_.wait(lock, [&] { return !held_ || moot(); });
+  if (held_ && !moot()) {
+    heldSinceNs_ = WallNs();
+    wake_.wait(lock, [&] { return !held_ || moot(); });
+    heldNs_ += WallNs() - heldSinceNs_;
+    heldSinceNs_ = 0;
+  }
   return moot();
 }
 
@@ -280,10 +296,13 @@ bool PhysicsThread::Carry(Job& job, std::unique_lock<std::mutex>& lock) {
     }
     tickEpoch_ = epoch;
     tickStartNs_ = WallNs();
+    tickStartCpuNs_ = ThreadCpuNs();
+    heldNs_ = 0;
     lock.unlock();
     std::optional<TickDone> tick = ComputeTick(request);
     lock.lock();
     lastCostNs_ = WallNs() - tickStartNs_;
+    lastWorkNs_ = ThreadCpuNs() - tickStartCpuNs_ + heldNs_;
     tickStartNs_ = 0;
     if (!tick) {
       break;

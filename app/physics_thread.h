@@ -15,6 +15,8 @@
 // tests without a display run so).
 #pragma once
 
+#include <time.h>
+
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -102,6 +104,9 @@ class PhysicsThread {
   bool CanQueue(std::size_t unsent) const;
   // The wall time a tick takes: the last one's, or the one in progress's so far when longer.
   int64_t CostNs() const;
+  // The same in the thread's processor time, which does not grow while other programs have the
+  // processor: what the thread's work is judged by (a held tick counts as computing).
+  int64_t WorkNs() const;
 
   // A test's seam: while held, a tick that starts waits before its first substep (as a tick of
   // unbounded cost would) until released or given up.
@@ -139,7 +144,12 @@ class PhysicsThread {
   std::size_t batchDone_ = 0;  // of those, the ones computed
   uint64_t generation_ = 0;    // grows with every drop: a batch stops before its next tick
   int64_t lastCostNs_ = 0;
-  int64_t tickStartNs_ = 0;  // when the tick in progress started, 0 for none
+  int64_t lastWorkNs_ = 0;
+  int64_t tickStartNs_ = 0;                       // when the tick in progress started, 0 for none
+  int64_t tickStartCpuNs_ = 0;                    // the thread's processor time then
+  int64_t heldNs_ = 0;                            // how long the tick in progress was held
+  int64_t heldSinceNs_ = 0;                       // since when it is held, 0 while it is not
+  clockid_t cpuClock_ = CLOCK_THREAD_CPUTIME_ID;  // the thread's processor-time clock
   bool held_ = false;
   bool stopping_ = false;
   // Grows with every Reset; the thread reads it between substeps without the lock.

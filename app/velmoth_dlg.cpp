@@ -16,8 +16,8 @@ namespace {
 constexpr int kVectorReadLimit = 1024;
 constexpr int kCoefficientReadLimit = 64;
 
-// A pause waits for the tick in progress when ticks take less than this, for at most
-// kSettleWaitNs: the arm then stops at once where the user saw it.
+// A pause waits for the tick in progress when ticks take less than this of the physics thread's
+// processor time, for at most kSettleWaitNs: the arm then stops at once where the user saw it.
 constexpr int64_t kSettleCostNs = 20'000'000;
 constexpr int64_t kSettleWaitNs = 100'000'000;
 
@@ -201,7 +201,7 @@ void CVelmothDlg::SettleTicks() {
   }
   m_unsent.clear();
   m_pPhysics->DropPending();
-  if (m_pPhysics->CostNs() < kSettleCostNs) {
+  if (m_pPhysics->WorkNs() < kSettleCostNs) {
     m_pPhysics->WaitIdle(kSettleWaitNs);
   }
   ShowTicksDone();

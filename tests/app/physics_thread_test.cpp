@@ -132,7 +132,7 @@ TEST(PhysicsThread, AHeldTickHoldsUpNeitherDropNorResetNorTheEnd) {
     auto physics = std::make_unique<PhysicsThread>(*arm, StepOptions{}, true, [] {});
     physics->Hold(true);
     physics->Submit(three);
-    ASSERT_TRUE(Eventually([&] { return physics->CostNs() >= PhysicsThread::kQueueBudgetNs; }));
+    ASSERT_TRUE(Eventually([&] { return physics->WorkNs() >= PhysicsThread::kQueueBudgetNs; }));
     EXPECT_FALSE(physics->CanQueue(0));
     EXPECT_EQ(physics->Outstanding(), 3u);
     if (ending == 0) {
