@@ -21,6 +21,12 @@ constexpr int kCoefficientReadLimit = 64;
 constexpr int64_t kSettleCostNs = 20'000'000;
 constexpr int64_t kSettleWaitNs = 100'000'000;
 
+// Ticks that fall due together and are expected to take less than this of the physics thread's
+// processor time are waited for, at most kShowAtOnceWaitNs, and shown together at once, as one
+// burst; costlier ones are shown whenever they are done.
+constexpr int64_t kShowAtOnceWorkNs = 10'000'000;
+constexpr int64_t kShowAtOnceWaitNs = 30'000'000;
+
 std::vector<double> Values(const matrix<double>& column) {
   std::vector<double> values(column.RowCount());
   for (uint32_t i = 0; i < column.RowCount(); ++i) {
@@ -160,7 +166,11 @@ void CVelmothDlg::SubmitTicks() {
   if (m_pPhysics == nullptr || m_unsent.empty()) {
     return;
   }
+  const int64_t work = m_pPhysics->WorkNs() * static_cast<int64_t>(m_unsent.size());
   m_pPhysics->Submit(std::exchange(m_unsent, {}));
+  if (work < kShowAtOnceWorkNs) {
+    m_pPhysics->WaitIdle(kShowAtOnceWaitNs);
+  }
   ShowTicksDone();  // without a thread, they are done already
 }
 
