@@ -21,11 +21,11 @@ constexpr int kCoefficientReadLimit = 64;
 constexpr int64_t kSettleCostNs = 20'000'000;
 constexpr int64_t kSettleWaitNs = 100'000'000;
 
-// Ticks that fall due together and are expected to take less than this of the physics thread's
-// processor time are waited for, at most kShowAtOnceWaitNs, and shown together at once, as one
-// burst; costlier ones are shown whenever they are done.
-constexpr int64_t kShowAtOnceWorkNs = 10'000'000;
-constexpr int64_t kShowAtOnceWaitNs = 30'000'000;
+// A tick expected to take less than this of the physics thread's processor time is waited for, at
+// most kShowAtOnceWaitNs, and shown at once, within its timer message (so that the ticks of a burst
+// show as one burst); a costlier one is shown whenever it is done.
+constexpr int64_t kShowAtOnceWorkNs = 5'000'000;
+constexpr int64_t kShowAtOnceWaitNs = 50'000'000;
 
 std::vector<double> Values(const matrix<double>& column) {
   std::vector<double> values(column.RowCount());
@@ -144,34 +144,22 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   }
   tick.accel = Values(m_accel);
   tick.torque = Values(m_torque);
-  m_unsent.push_back(std::move(tick));
-  if (m_unsent.size() == 1) {
-    m_window.PostAppMessage(kSubmitTicksMessage);
-  }
-}
-
-bool CVelmothDlg::WantsTimer(unsigned /*id*/) {
-  return m_pPhysics == nullptr || m_pPhysics->CanQueue(m_unsent.size());
-}
-
-void CVelmothDlg::OnAppMessage(unsigned id) {
-  if (id == kSubmitTicksMessage) {
-    SubmitTicks();
-  } else if (id == kTicksDoneMessage) {
-    ShowTicksDone();
-  }
-}
-
-void CVelmothDlg::SubmitTicks() {
-  if (m_pPhysics == nullptr || m_unsent.empty()) {
-    return;
-  }
-  const int64_t work = m_pPhysics->WorkNs() * static_cast<int64_t>(m_unsent.size());
-  m_pPhysics->Submit(std::exchange(m_unsent, {}));
+  const int64_t work = m_pPhysics->WorkNs();
+  m_pPhysics->Submit({std::move(tick)});
   if (work < kShowAtOnceWorkNs) {
     m_pPhysics->WaitIdle(kShowAtOnceWaitNs);
   }
-  ShowTicksDone();  // without a thread, they are done already
+  ShowTicksDone();  // without a thread, it is done already
+}
+
+bool CVelmothDlg::WantsTimer(unsigned /*id*/) {
+  return m_pPhysics == nullptr || m_pPhysics->CanQueue(0);
+}
+
+void CVelmothDlg::OnAppMessage(unsigned id) {
+  if (id == kTicksDoneMessage) {
+    ShowTicksDone();
+  }
 }
 
 void CVelmothDlg::ShowTicksDone() {
@@ -209,7 +197,6 @@ void CVelmothDlg::SettleTicks() {
   if (m_pPhysics == nullptr) {
     return;
   }
-  m_unsent.clear();
   m_pPhysics->DropPending();
   if (m_pPhysics->WorkNs() < kSettleCostNs) {
     m_pPhysics->WaitIdle(kSettleWaitNs);
@@ -245,7 +232,6 @@ void CVelmothDlg::OnPaint() {
 void CVelmothDlg::OnDestroy() {
   // The physics first: a tick in progress is given up and the thread joined.
   m_pPhysics.reset();
-  m_unsent.clear();
   delete m_pView;
   m_pView = nullptr;
   delete m_pRobot;
@@ -267,7 +253,6 @@ bool CVelmothDlg::OnCommand(int id) {
 
 void CVelmothDlg::OnBnClickedReset() {
   // The ticks requested before are moot: none of them is shown.
-  m_unsent.clear();
   m_pPhysics->Reset();
   m_pRobot->ResetJointState();
   for (TickListener* listener : m_listeners) {
@@ -280,8 +265,7 @@ StepOptions CVelmothDlg::GetStepOptions() const {
 }
 
 void CVelmothDlg::SetStepOptions(const StepOptions& options) {
-  // From the next tick on: the ticks that fell due before go out with the step they fell due in.
-  SubmitTicks();
+  // From the next tick on.
   m_setup.step = options;
   m_setup.step.substeps = std::clamp(options.substeps, 1, kMaxSubsteps);
   if (m_pPhysics != nullptr) {
@@ -329,7 +313,6 @@ void CVelmothDlg::OnBnClickedInverse() {
 }
 
 void CVelmothDlg::OnBnClickedSet() {
-  SubmitTicks();
   m_pRobot->viscousFriction = GetDlgItemCoefficient(kIdViscousFriction);
   m_pRobot->coulombFriction = GetDlgItemCoefficient(kIdCoulombFriction);
   GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);

@@ -61,10 +61,8 @@ class TickListener {
 inline constexpr unsigned kTickTimerId = 1000;
 inline constexpr unsigned kTickPeriodMs = 10;
 
-// The messages the dialog posts to itself: the ticks that fell due are to be requested, and ticks
-// are done.
-inline constexpr unsigned kSubmitTicksMessage = 0x8001;
-inline constexpr unsigned kTicksDoneMessage = 0x8002;
+// The message the physics thread posts to the dialog: ticks are done.
+inline constexpr unsigned kTicksDoneMessage = 0x8001;
 
 // The view lies this many pixels below the top of the dialog's client area, under the panel.
 inline constexpr int kViewTop = 130;
@@ -93,11 +91,11 @@ class CVelmothDlg : public DialogMessages {
   bool OnInitDialog() override;
 
   // Requests one simulation tick with the mode and the vectors as they are now; every timer
-  // identifier requests the same tick. The ticks that fall due together go out together.
+  // identifier requests the same tick. A tick that costs little is shown before this returns.
   void OnTimer(unsigned id) override;
   // No more ticks are wanted while those requested already amount to enough work.
   bool WantsTimer(unsigned id) override;
-  // Requests the ticks that fell due, or shows the ticks done.
+  // Shows the ticks done.
   void OnAppMessage(unsigned id) override;
 
   // For a pause: drops the ticks requested that have not started and shows those done. A tick in
@@ -169,8 +167,6 @@ class CVelmothDlg : public DialogMessages {
   };
   // The field's text when it is the one last written into it, null otherwise.
   const WrittenText* Untouched(int id, const char* text) const;
-  // Hands the ticks that fell due to the physics, in order.
-  void SubmitTicks();
   // Shows every tick done, in order: the arm, the panel's read-outs, the view, the listeners.
   void ShowTicksDone();
 
@@ -179,5 +175,4 @@ class CVelmothDlg : public DialogMessages {
   std::vector<TickListener*> m_listeners;
   std::map<int, WrittenText> m_written;
   bool m_threaded = false;
-  std::vector<TickRequest> m_unsent;  // ticks that fell due, not handed to the physics yet
 };

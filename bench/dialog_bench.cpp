@@ -8,7 +8,7 @@
 //   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE | --links N] [--substeps N]
 //                [--engine NAME] [--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT]
 //                [--fit] [--screenshot FILE.png] [--picture FOLDER] [--without-view] [--keys]
-//                [--sigterm N]
+//                [--sigterm N] [--record FILE]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
 // would. --plots opens the live plots beside the window. --urdf, --q0 and --viscous choose the arm
@@ -59,6 +59,19 @@ double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
   return values[index];
+}
+
+// The process's resident memory in MiB.
+double ResidentMiB() {
+  long pages = 0, resident = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm != nullptr) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
+      resident = 0;
+    }
+    std::fclose(statm);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
 }
 
 void Report(const char* what, const std::vector<double>& ms) {
@@ -199,6 +212,7 @@ int main(int argc, char** argv) {
   std::string integrator;
   bool keys = false;
   int sigterm = 0;
+  std::string record;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
@@ -233,6 +247,8 @@ int main(int argc, char** argv) {
       integrator = argv[++i];
     } else if (std::strcmp(argv[i], "--keys") == 0) {
       keys = true;
+    } else if (std::strcmp(argv[i], "--record") == 0 && hasValue) {
+      record = argv[++i];
     } else if (std::strcmp(argv[i], "--sigterm") == 0 && hasValue) {
       sigterm = std::atoi(argv[++i]);
     } else {
@@ -240,7 +256,7 @@ int main(int argc, char** argv) {
                    "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE | --links N] "
                    "[--substeps N] [--engine NAME] [--integrator NAME] [--q0 TEXT] "
                    "[--viscous X] [--torque TEXT] [--fit] [--screenshot FILE.png] "
-                   "[--picture FOLDER] [--without-view] [--keys] [--sigterm N]\n",
+                   "[--picture FOLDER] [--without-view] [--keys] [--sigterm N] [--record FILE]\n",
                    argv[0]);
       return 2;
     }
@@ -384,6 +400,10 @@ int main(int argc, char** argv) {
     window.SetDlgItemText(kIdJointTorque, torque.c_str());
     main.Dlg().OnBnClickedSetTorque();
   }
+  if (!record.empty() && !main.StartRecording(record)) {
+    StopLoad(children);
+    return 1;
+  }
   window.show();
   if (fit) {
     main.FitView();
@@ -406,6 +426,8 @@ int main(int argc, char** argv) {
   uint64_t slip = 0;
   std::size_t firstTick = 0;
   bool screenshotSaved = false;
+  double residentAtStart = 0.0;
+  double residentAtEnd = 0.0;
   TickClock& tickClock = *window.TimerClock(kTickTimerId);
   QTimer::singleShot(500, [&] {
     app.bursts.clear();
@@ -414,6 +436,7 @@ int main(int argc, char** argv) {
     app.plotsRefreshes.clear();
     app.plotsRepaints.clear();
     firstTick = ticks.ends.size();
+    residentAtStart = ResidentMiB();
     frameTimes.clear();
     lateness.clear();
     probe.start(50);
@@ -425,6 +448,7 @@ int main(int argc, char** argv) {
       tickCount = ticks.ends.size() - firstTick;
       frames = main.Frames() - framesAtStart;
       slip = tickClock.SlippedTicks() - slipAtStart;
+      residentAtEnd = ResidentMiB();
       if (!screenshot.empty()) {
         // What the screen shows in the window's place (and the plots').
         QRect area = window.frameGeometry();
@@ -466,6 +490,12 @@ int main(int argc, char** argv) {
   std::printf("ticks: %zu, %.1f per second; real-time factor %.4f; slip %.2f s\n", tickCount,
               static_cast<double>(tickCount) / wall, factor, static_cast<double>(slip) * kTimeStep);
   std::printf("%.1f frames per second\n", static_cast<double>(frames) / wall);
+  std::printf("resident memory %.1f MiB at the start, %.1f MiB at the end\n", residentAtStart,
+              residentAtEnd);
+  if (!record.empty()) {
+    std::printf("recorded %llu ticks to %s\n",
+                static_cast<unsigned long long>(main.Recording().Rows()), record.c_str());
+  }
   if (app.plots != nullptr) {
     Report("plots refresh (series from the trace)", app.plotsRefreshes);
     Report("plots repaint (charts and flush)", app.plotsRepaints);

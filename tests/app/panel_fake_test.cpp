@@ -83,7 +83,7 @@ struct FakeDriver : WindowSystem {
   }
   void EnableDlgItem(int id, bool enable) override { controls.at(id).enabled = enable; }
   void SetTimer(unsigned id, unsigned /*periodMs*/) override { timers.insert(id); }
-  // Delivered at once: a tick runs in full within Tick().
+  // Delivered at once.
   void PostAppMessage(unsigned id) override { dlg.OnAppMessage(id); }
   PixelRect GetClientRect() const override { return {0, 0, clientWidth, clientHeight}; }
   ViewWindow* CreateView(Robot* /*robot*/, const PixelRect& rect) override {
