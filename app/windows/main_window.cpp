@@ -8,7 +8,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QKeyEvent>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <cstring>
@@ -21,13 +23,15 @@
 #include "view/ogl_wnd_custom.h"
 
 MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
-  // The arm's notices stay in the strip's note, one after the other, until another note comes.
+  // The arm's notices stay in the strip, each read whole.
+  QStringList notices;
   for (const std::string& notice : arm.notices) {
-    note_ += (note_.isEmpty() ? QString() : QStringLiteral("  ")) + QString::fromStdString(notice);
+    notices << QString::fromStdString(notice);
   }
   dlg_.SetArmSetup(std::move(arm));
   dlg_.SetTicksOnThread(true);
   strip_ = new StatusStrip;
+  strip_->SetNotices(notices);
   window_.SetBottomBar(strip_);
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   recorder_.SetErrorHandler([this](const std::string& message) {
@@ -81,10 +85,28 @@ void MainWindow::Open() {
             [this] { FitView(); });
   AddAction(Qt::SHIFT | Qt::Key_Home, "Reset view", "Put the camera back (Shift+Home)",
             [this] { ResetView(); });
+  shapesButton_ = AddAction(Qt::Key_F12, "Shapes",
+                            "Draw the links as the file's shapes, or as joints and bodies (F12)",
+                            [this] { ToggleShapes(); });
+  shapesButton_->setCheckable(true);
+  shapesButton_->setEnabled(false);
+  for (QLineEdit* edit : window_.findChildren<QLineEdit*>()) {
+    edit->installEventFilter(this);
+  }
 
   AddStepChoices();
 
   if (COglWndCustom* view = window_.View()) {
+    if (shapes_ != nullptr && !shapes_->Empty()) {
+      view->SetShapes(shapes_);
+      shapesButton_->setEnabled(true);
+      shapesButton_->setChecked(true);
+    }
+    // An arm from a file starts seen from above, all it can reach in view; the built-in arm keeps
+    // its own start.
+    if (!dlg_.m_pRobot->frames.empty()) {
+      view->StartFromAboveArm();
+    }
     connect(view, &COglWnd::frameSwapped, this, [this] {
       sinceFrame_.start();
       run_->CountFrame();
@@ -247,7 +269,11 @@ void MainWindow::TogglePlots() {
     plots_->close();
     return;
   }
-  plots_ = new PlotsWindow(traces_, &window_);
+  QStringList names;
+  for (std::size_t j = 0; dlg_.m_pRobot != nullptr && j < dlg_.m_pRobot->links.size(); ++j) {
+    names << QString::fromStdString(JointName(*dlg_.m_pRobot, j));
+  }
+  plots_ = new PlotsWindow(traces_, names, &window_);
   plots_->show();
 }
 
@@ -344,4 +370,27 @@ void MainWindow::ResetView() {
   if (COglWndCustom* view = window_.View()) {
     view->ResetCamera();
   }
+}
+
+void MainWindow::ToggleShapes() {
+  COglWndCustom* view = window_.View();
+  if (view == nullptr || !view->HasShapes()) {
+    return;
+  }
+  view->SetShowShapes(!view->ShowShapes());
+  shapesButton_->setChecked(view->ShowShapes());
+}
+
+// An edit field claims Home for itself before any shortcut sees it; refusing the claim lets the
+// view's keys act wherever the focus is.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->key() == Qt::Key_Home &&
+        (modifiers == Qt::NoModifier || modifiers == Qt::ShiftModifier)) {
+      return true;
+    }
+  }
+  return QObject::eventFilter(watched, event);
 }

@@ -3,11 +3,12 @@
 // recording, screenshots, the camera that keeps the arm in view) with their keys and buttons, all
 // wired together here; the dialog's logic and the view know nothing of them.
 //
-// Keys (they never collide with typing in the panel's fields): F5 pauses and resumes, F6 runs a
-// single tick (pausing first), F7 halves the speed and F8 doubles it, between 1/16 and 1; F9 opens
-// and closes the plots, F10 starts and stops a recording, F11 saves a screenshot of the view; Home
+// Keys (they work wherever the focus is and never change what is typed in the panel's fields): F5
+// pauses and resumes, F6 runs a single tick (pausing first), F7 halves the speed and F8 doubles it,
+// between 1/16 and 1; F9 opens and closes the plots, F10 starts and stops a recording, F11 saves a
+// screenshot of the view, F12 switches an arm from a file between its shapes and its figure; Home
 // fits the arm into the view (as does a double-click in it), Shift+Home puts the camera back where
-// it started. Home and Shift+Home keep their meaning in an edit field.
+// it started: for an arm from a file, a view from above of all it can reach.
 #pragma once
 
 #include <QComboBox>
@@ -30,6 +31,7 @@
 #include "app/windows/plots_window.h"
 #include "app/windows/qt_dialog_window.h"
 #include "app/windows/status_strip.h"
+#include "visuals/visual_model.h"
 
 class MainWindow : public QObject {
   Q_OBJECT
@@ -53,6 +55,9 @@ class MainWindow : public QObject {
 
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
+
+  // The shapes of the arm's description, drawn in the view once it opens; call before Open.
+  void SetShapes(std::shared_ptr<const VisualModel> shapes) { shapes_ = std::move(shapes); }
 
   // Initialises the dialog and wires the strip, the keys, the run control and the instruments.
   // Does not show it.
@@ -103,11 +108,18 @@ class MainWindow : public QObject {
 
   void FitView();
   void ResetView();
+  // Switches the view between the arm's shapes and its figure (when it has shapes).
+  void ToggleShapes();
+  QToolButton* ShapesButton() const { return shapesButton_.data(); }
 
   // The strip's choices of the step: engine, integrator and substeps per tick.
   QComboBox* EngineChoice() const { return engineChoice_.data(); }
   QComboBox* IntegratorChoice() const { return integratorChoice_.data(); }
   QComboBox* SubstepsChoice() const { return substepsChoice_.data(); }
+
+ protected:
+  // Lets Home and Shift+Home reach the view from an edit field, which would keep them.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QToolButton* AddAction(QKeyCombination key, const char* label, const char* tip,
@@ -132,6 +144,8 @@ class MainWindow : public QObject {
   QPointer<StatusStrip> strip_;
   QPointer<QToolButton> pauseButton_;
   QPointer<QToolButton> recordButton_;
+  QPointer<QToolButton> shapesButton_;
+  std::shared_ptr<const VisualModel> shapes_;
   QPointer<QComboBox> engineChoice_;
   QPointer<QComboBox> integratorChoice_;
   QPointer<QComboBox> substepsChoice_;

@@ -257,15 +257,14 @@ TEST(Urdf, SamplesAgreeWithKdlAndGiveTheViewItsFramesAndSizes) {
       {"double_pendulum", "RY RY", 2, {0, 0, -1}, 0.02, "", ""},
       // Axes of -y turn the link frames so that x is the axis; the gripper joins the hand, and
       // its frame, 0.3 m along the hand's URDF x, lies along the turned y.
-      {"planar_3link", "RX RX RX", 1, {0, 0.3, 0}, 0.05, "", ""},
+      {"planar_3link", "RX RX RX", 1, {0, 0.3, 0}, 0.06, "", ""},
       // The tool frame 12 cm down the -z axis lies along the turned x.
       {"scara", "RZ RZ PX RX", 0.4, {0.12, 0, 0}, 0.05, "", ""},
-      // The first link has no length: a hundredth of the arm's reach.
       {"puma560",
        "RZ RZ RZ RZ RZ RZ",
        0.67,
        {0, 0, 0.05},
-       0.01 * (0.4318 + std::hypot(0.0203, 0.15005) + 0.4318 + 0.05),
+       0.09,
        "",
        // The published data break the triangle inequality; the arm loads as given.
        "link 'link1' has an implausible inertia: its largest principal moment (0.35 kg m^2) "
@@ -283,7 +282,14 @@ TEST(Urdf, SamplesAgreeWithKdlAndGiveTheViewItsFramesAndSizes) {
        "2 joints off the chain are held fixed (finger_left_joint, finger_right_joint); the chain "
        "ends at hand; --tip chooses another end\n"},
       // Two frames fixed side by side on the flange link: no tool frame, twice its centre of mass.
-      {"industrial6", "RZ RY RY RX RY RX", 0.15, {0.016, 0, 0}, 0.06, "link_6", ""},
+      // Its links are meshes: a tenth of the first link's length gives the figure's radius.
+      {"industrial6",
+       "RZ RY RY RX RY RX",
+       0.15,
+       {0.016, 0, 0},
+       0.1 * std::hypot(0.05, 0.15),
+       "link_6",
+       ""},
   };
   std::mt19937_64 random(11);
   for (const auto& s : samples) {
