@@ -27,7 +27,9 @@ int64_t ThreadCpuNs(clockid_t clock = CLOCK_THREAD_CPUTIME_ID) {
   return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-matrix<double> Column(const std::vector<double>& values) {
+}  // namespace
+
+matrix<double> ColumnOf(const std::vector<double>& values) {
   matrix<double> column(static_cast<uint32_t>(values.size()), 1);
   for (uint32_t i = 0; i < column.RowCount(); ++i) {
     column(i, 0) = values[i];
@@ -35,15 +37,13 @@ matrix<double> Column(const std::vector<double>& values) {
   return column;
 }
 
-std::vector<double> Values(const matrix<double>& column) {
+std::vector<double> ValuesOf(const matrix<double>& column) {
   std::vector<double> values(column.RowCount());
   for (uint32_t i = 0; i < column.RowCount(); ++i) {
     values[i] = column(i, 0);
   }
   return values;
 }
-
-}  // namespace
 
 ArmState ArmState::Of(const Robot& robot) {
   ArmState state;
@@ -332,9 +332,9 @@ std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
   tick.accel = request.accel;
   tick.torque = request.torque;
   if (request.mode == kIdForward) {
-    tick.accel = Values(stepper_->Forward(Column(request.torque)));
+    tick.accel = ValuesOf(stepper_->Forward(ColumnOf(request.torque)));
   } else if (request.mode == kIdInverse) {
-    tick.torque = Values(stepper_->Inverse(Column(request.accel)));
+    tick.torque = ValuesOf(stepper_->Inverse(ColumnOf(request.accel)));
   }
   if (request.mode != 0 && stepper_->GaveUp()) {
     return std::nullopt;

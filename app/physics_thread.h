@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "matrix/matrix.h"
 #include "simulation/step_options.h"
 
 struct Robot;
@@ -45,6 +46,11 @@ struct ArmState {
   static ArmState Of(const Robot& robot);
   void ApplyTo(Robot& robot) const;
 };
+
+// An n x 1 column of the values, and the values of an n x 1 column: the vectors cross between the
+// threads as plain values (the matrix library's reference counts are not atomic).
+matrix<double> ColumnOf(const std::vector<double>& values);
+std::vector<double> ValuesOf(const matrix<double>& column);
 
 // One tick to compute: kIdForward steps with the user's torques, kIdInverse with the user's
 // accelerations, and 0 (neither mode chosen) leaves the arm as it is.

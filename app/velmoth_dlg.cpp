@@ -27,22 +27,6 @@ constexpr int64_t kSettleWaitNs = 100'000'000;
 constexpr int64_t kShowAtOnceWorkNs = 5'000'000;
 constexpr int64_t kShowAtOnceWaitNs = 50'000'000;
 
-std::vector<double> Values(const matrix<double>& column) {
-  std::vector<double> values(column.RowCount());
-  for (uint32_t i = 0; i < column.RowCount(); ++i) {
-    values[i] = column(i, 0);
-  }
-  return values;
-}
-
-matrix<double> Column(const std::vector<double>& values) {
-  matrix<double> column(static_cast<uint32_t>(values.size()), 1);
-  for (uint32_t i = 0; i < column.RowCount(); ++i) {
-    column(i, 0) = values[i];
-  }
-  return column;
-}
-
 struct CommandEntry {
   int id;
   void (CVelmothDlg::*handler)();
@@ -142,8 +126,8 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   } else if (m_window.IsDlgButtonChecked(kIdInverse) == kChecked) {
     tick.mode = kIdInverse;
   }
-  tick.accel = Values(m_accel);
-  tick.torque = Values(m_torque);
+  tick.accel = ValuesOf(m_accel);
+  tick.torque = ValuesOf(m_torque);
   const int64_t work = m_pPhysics->WorkNs();
   m_pPhysics->Submit({std::move(tick)});
   if (work < kShowAtOnceWorkNs) {
@@ -169,8 +153,8 @@ void CVelmothDlg::ShowTicksDone() {
       return;
     }
     tick->state.ApplyTo(*m_pRobot);
-    const matrix<double> accel = Column(tick->accel);
-    const matrix<double> torque = Column(tick->torque);
+    const matrix<double> accel = ColumnOf(tick->accel);
+    const matrix<double> torque = ColumnOf(tick->torque);
     if (tick->mode == kIdForward) {
       SetDlgItemMatrix(accel, kIdJointAccel);
     } else if (tick->mode == kIdInverse) {

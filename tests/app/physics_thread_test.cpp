@@ -23,22 +23,6 @@ std::vector<double> Joints(double first, double step) {
   return v;
 }
 
-matrix<double> Column(const std::vector<double>& values) {
-  matrix<double> column(static_cast<uint32_t>(values.size()), 1);
-  for (uint32_t i = 0; i < column.RowCount(); ++i) {
-    column(i, 0) = values[i];
-  }
-  return column;
-}
-
-std::vector<double> Values(const matrix<double>& column) {
-  std::vector<double> values;
-  for (uint32_t i = 0; i < column.RowCount(); ++i) {
-    values.push_back(column(i, 0));
-  }
-  return values;
-}
-
 // Waits until condition holds: a guard against a hang, not a measure of time.
 template <typename Condition>
 bool Eventually(Condition condition) {
@@ -70,9 +54,9 @@ TEST(PhysicsThread, TicksAndCommandsComeBackAsAPlainStepperComputesThem) {
         TickRequest tick{mode, Joints(value, 0.5), Joints(-value, 1.0)};
         TickDone done{mode, {}, tick.accel, tick.torque, 0};
         if (mode == kIdForward) {
-          done.accel = Values(stepper.Forward(Column(tick.torque)));
+          done.accel = ValuesOf(stepper.Forward(ColumnOf(tick.torque)));
         } else if (mode == kIdInverse) {
-          done.torque = Values(stepper.Inverse(Column(tick.accel)));
+          done.torque = ValuesOf(stepper.Inverse(ColumnOf(tick.accel)));
         }
         done.state = ArmState::Of(*reference);
         expected.push_back(done);
