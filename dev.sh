@@ -17,6 +17,7 @@ packages=(
   libassimp-dev
   libmujoco-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed python3-matplotlib
+  python3-pandas python3-nbclient python3-nbformat python3-ipykernel jupyter-notebook
   xvfb xauth locales clang-format
 )
 

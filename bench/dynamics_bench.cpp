@@ -8,6 +8,14 @@
 // implicit step), next to MuJoCo's mj_step on the same file: the built-in arm, the industrial
 // arm, the 7-joint arm with its gripper, and chains of 12 to 100 links. After the run a summary
 // gives the ratios of our ticks to KDL's and MuJoCo's steps and the growth exponents.
+//
+// Then the frames' kinematics of the sample arms (every frame's pose; the tool frame's pose, both
+// Jacobians and J-dot qd) next to one forward-dynamics pass of the same arm.
+//
+// Last the mass matrix alone, from the joint positions: the recursive engine's composite-body pass
+// (with the placement pass it needs), the closed form's M, and MuJoCo's mj_crb (with the position
+// stages it needs, and mj_fullM for the dense matrix), on chains of 6 to 100 links and the sample
+// arms.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +40,11 @@
 #include <mujoco/mujoco.h>
 
 #include "dynamics/dynamics.h"
+#include "dynamics/jacobians.h"
+#include "dynamics/kinematics.h"
+#include "dynamics/terms.h"
+#include "recursive/chain.h"
+#include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
@@ -247,13 +260,14 @@ std::string& ChainFolder() {
 void WriteUrdfArms() {
   UrdfArms() = {{"builtin6", VELMOTH_URDF_TESTS "/builtin_arm.urdf"},
                 {"industrial6", VELMOTH_EXAMPLES "/industrial6.urdf"},
-                {"arm7_gripper", VELMOTH_EXAMPLES "/arm7_gripper.urdf"}};
+                {"arm7_gripper", VELMOTH_EXAMPLES "/arm7_gripper.urdf"},
+                {"puma560", VELMOTH_EXAMPLES "/puma560.urdf"}};
   char folder[] = "/tmp/velmoth_bench_XXXXXX";
   if (mkdtemp(folder) == nullptr) {
     return;
   }
   ChainFolder() = folder;
-  for (int n : {12, 24, 48, 100}) {
+  for (int n : {6, 12, 24, 48, 50, 100}) {
     const std::string path = ChainFolder() + "/chain" + std::to_string(n) + ".urdf";
     if (std::FILE* file = std::fopen(path.c_str(), "w")) {
       const std::string text = ChainUrdf(n);
@@ -341,8 +355,16 @@ void BM_MujocoStep(benchmark::State& state, const std::string& path) {
   mj_deleteModel(model);
 }
 
+// The ticks are measured on the built-in arm, the samples and chains of 12 to 100 links.
+bool TickArm(const UrdfArm& arm) {
+  return arm.name != "chain6" && arm.name != "chain50" && arm.name != "puma560";
+}
+
 void RegisterUrdfTicks() {
   for (const UrdfArm& arm : UrdfArms()) {
+    if (!TickArm(arm)) {
+      continue;
+    }
     benchmark::RegisterBenchmark(("BM_DefaultTick/" + arm.name).c_str(), BM_DefaultTick, arm.path,
                                  true)
         ->Apply(Repeated);
@@ -350,6 +372,197 @@ void RegisterUrdfTicks() {
                                  false)
         ->Apply(Repeated);
     benchmark::RegisterBenchmark(("BM_MujocoStep/" + arm.name).c_str(), BM_MujocoStep, arm.path)
+        ->Apply(Repeated);
+  }
+}
+
+// ---- The mass matrix alone, from the joint positions -------------------------------------------
+
+// The arms whose mass matrix is measured: chains of 6 to 100 links and the sample arms.
+bool MassArm(const UrdfArm& arm) {
+  return arm.name != "builtin6" && arm.name != "chain48";
+}
+
+std::unique_ptr<Robot> LoadOrSkip(benchmark::State& state, const std::string& path) {
+  std::string error;
+  std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
+  if (!robot) {
+    state.SkipWithError(error.c_str());
+  }
+  return robot;
+}
+
+// An arm's chain for the engine's passes, and the moving state they start from; robot is null
+// (and the benchmark skipped) when the file cannot be loaded.
+struct Chain {
+  Chain(benchmark::State& state, const std::string& path) : robot(LoadOrSkip(state, path)) {
+    if (robot) {
+      n = static_cast<int>(robot->links.size());
+      model = recursive::BuildChainModel(*robot);
+      data.Resize(n);
+      s = MovingState(static_cast<std::size_t>(n));
+    }
+  }
+
+  std::unique_ptr<Robot> robot;
+  int n = 0;
+  recursive::ChainModel model;
+  recursive::ChainData data;
+  ArmState s;
+};
+
+// M by composite rigid bodies: the pass that places the links, then the composite-body pass.
+void BM_RecursiveMass(benchmark::State& state, const std::string& path) {
+  Chain chain(state, path);
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
+    return;
+  }
+  std::vector<double> mass(static_cast<std::size_t>(n) * n);
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81}, false);
+    recursive::CompositeBody(model, data, mass.data());
+    benchmark::DoNotOptimize(mass.data());
+    benchmark::ClobberMemory();
+  }
+  ReportAllocations(state, before);
+}
+
+// The closed form's M: its kinematics pass, the link Jacobians, M.
+void BM_ClosedFormMass(benchmark::State& state, const std::string& path) {
+  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
+  if (!robot) {
+    return;
+  }
+  const auto n = static_cast<uint32_t>(robot->links.size());
+  Restore(*robot, MovingState(n));
+  LinkFrames frames;
+  const std::size_t block = 3 * static_cast<std::size_t>(n);
+  std::vector<double> jv(block * n), jw(block * n), mass(static_cast<std::size_t>(n) * n);
+  for (auto _ : state) {
+    UpdateLinkKinematics(*robot, frames);
+    for (uint32_t i = 0; i < n; ++i) {
+      flat::LinearJacobian(frames, i, &jv[block * i]);
+      flat::AngularJacobian(frames, i, &jw[block * i]);
+    }
+    flat::MassMatrix({robot.get(), &frames, jv.data(), jw.data()}, mass.data());
+    benchmark::DoNotOptimize(mass.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// MuJoCo's M: the position stages it needs (mj_kinematics, mj_comPos), mj_crb, and mj_fullM for
+// the dense matrix.
+void BM_MujocoMass(benchmark::State& state, const std::string& path) {
+  char error[1000] = "";
+  mjModel* model = mj_loadXML(path.c_str(), nullptr, error, sizeof error);
+  if (model == nullptr) {
+    state.SkipWithError(error);
+    return;
+  }
+  mjData* data = mj_makeData(model);
+  const ArmState s = MovingState(static_cast<std::size_t>(model->nq));
+  for (int i = 0; i < model->nq; ++i) {
+    data->qpos[i] = s.q[static_cast<std::size_t>(i)];
+  }
+  std::vector<mjtNum> dense(static_cast<std::size_t>(model->nv) * model->nv);
+  for (auto _ : state) {
+    mj_kinematics(model, data);
+    mj_comPos(model, data);
+    mj_crb(model, data);
+    mj_fullM(model, dense.data(), data->qM);
+    benchmark::DoNotOptimize(dense.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["dofs"] = model->nv;
+  mj_deleteData(data);
+  mj_deleteModel(model);
+}
+
+void RegisterMassMatrices() {
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (!MassArm(arm)) {
+      continue;
+    }
+    benchmark::RegisterBenchmark(("BM_RecursiveMass/" + arm.name).c_str(), BM_RecursiveMass,
+                                 arm.path)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_ClosedFormMass/" + arm.name).c_str(), BM_ClosedFormMass,
+                                 arm.path)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_MujocoMass/" + arm.name).c_str(), BM_MujocoMass, arm.path)
+        ->Apply(Repeated);
+  }
+}
+
+// ---- Frame kinematics next to forward dynamics -------------------------------------------------
+
+// The frame a controller follows: the last frame of the file (the tool).
+void BM_FrameKinematics(benchmark::State& state, const std::string& path, bool all) {
+  Chain chain(state, path);
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
+    return;
+  }
+  const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*robot);
+  std::vector<double> jacobian(6 * static_cast<std::size_t>(n)), local(jacobian.size());
+  double drift[6], localDrift[6];
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    if (all) {
+      // Every frame's pose: the placements need no velocities.
+      recursive::Kinematics(model, data, s.q.data(), nullptr, {});
+      recursive::Placements(model, data, nullptr);
+      for (const recursive::FrameModel& frame : frames) {
+        benchmark::DoNotOptimize(recursive::FramePose(data, frame));
+      }
+    } else {
+      const recursive::FrameModel& tool = frames.back();
+      recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {});
+      recursive::Placements(model, data, s.qd.data());
+      benchmark::DoNotOptimize(recursive::FramePose(data, tool));
+      recursive::FrameJacobian(model, data, tool, recursive::FrameAxes::kBase, jacobian.data());
+      recursive::FrameJacobian(model, data, tool, recursive::FrameAxes::kFrame, local.data());
+      recursive::FrameDriftAcceleration(data, tool, recursive::FrameAxes::kBase, drift);
+      recursive::FrameDriftAcceleration(data, tool, recursive::FrameAxes::kFrame, localDrift);
+      benchmark::DoNotOptimize(drift);
+      benchmark::DoNotOptimize(localDrift);
+    }
+    benchmark::ClobberMemory();
+  }
+  ReportAllocations(state, before);
+  state.counters["frames"] = static_cast<double>(frames.size());
+}
+
+// One forward-dynamics pass of the recursive engine: Kinematics, then the articulated bodies.
+void BM_ForwardPass(benchmark::State& state, const std::string& path) {
+  Chain chain(state, path);
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
+    return;
+  }
+  std::vector<double> tau(static_cast<std::size_t>(n), 0.5), qdd(static_cast<std::size_t>(n));
+  for (auto _ : state) {
+    recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81});
+    recursive::ArticulatedBody(model, data, 0.0, tau.data(), nullptr, qdd.data());
+    benchmark::DoNotOptimize(qdd.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+void RegisterFrameKinematics() {
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (arm.name != "industrial6" && arm.name != "arm7_gripper" && arm.name != "puma560") {
+      continue;
+    }
+    benchmark::RegisterBenchmark(("BM_ToolKinematics/" + arm.name).c_str(), BM_FrameKinematics,
+                                 arm.path, false)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_AllFramePoses/" + arm.name).c_str(), BM_FrameKinematics,
+                                 arm.path, true)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_ForwardPass/" + arm.name).c_str(), BM_ForwardPass, arm.path)
         ->Apply(Repeated);
   }
 }
@@ -441,6 +654,35 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                     std::log(t24 / t12) / std::log(2.0));
       }
     }
+    for (const UrdfArm& arm : UrdfArms()) {
+      const double ours = Find("BM_RecursiveMass/" + arm.name);
+      const double closed = Find("BM_ClosedFormMass/" + arm.name);
+      const double mujoco = Find("BM_MujocoMass/" + arm.name);
+      if (ours > 0 && closed > 0 && mujoco > 0) {
+        std::printf(
+            "%-13s mass matrix: composite bodies %.3g us, / closed form %.3f, / mj_crb %.3f\n",
+            arm.name.c_str(), ours * 1e6, ours / closed, ours / mujoco);
+      }
+    }
+    for (const UrdfArm& arm : UrdfArms()) {
+      const double tool = Find("BM_ToolKinematics/" + arm.name);
+      const double poses = Find("BM_AllFramePoses/" + arm.name);
+      const double forward = Find("BM_ForwardPass/" + arm.name);
+      if (tool > 0 && poses > 0 && forward > 0) {
+        std::printf(
+            "%-13s / forward dynamics: tool frame's pose, Jacobians, J-dot qd %.2f; every "
+            "frame's pose %.2f\n",
+            arm.name.c_str(), tool / forward, poses / forward);
+      }
+    }
+    for (const char* name : {"BM_RecursiveMass", "BM_MujocoMass"}) {
+      const double t6 = Find(std::string(name) + "/chain6");
+      const double t100 = Find(std::string(name) + "/chain100");
+      if (t6 > 0 && t100 > 0) {
+        std::printf("%s: growth exponent from 6 to 100 links: %.2f\n", name,
+                    std::log(t100 / t6) / std::log(100.0 / 6.0));
+      }
+    }
   }
 
  private:
@@ -465,6 +707,8 @@ int main(int argc, char** argv) {
   mju_user_warning = [](const char*) {};
   WriteUrdfArms();
   RegisterUrdfTicks();
+  RegisterMassMatrices();
+  RegisterFrameKinematics();
   // Colours only on a terminal, as the library's own console output does.
   SummaryReporter reporter(isatty(STDOUT_FILENO) == 1 ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);

@@ -15,12 +15,73 @@
 #include "python/bindings.h"
 #include "python/convert.h"
 #include "python/trajectory.h"
+#include "recursive/frames.h"
+#include "simulation/equation.h"
+#include "simulation/integrators.h"
 #include "simulation/stepper.h"
 
 namespace {
 
 // A run without a controller looks at the interpreter's signals (Ctrl-C) this often.
 constexpr std::chrono::milliseconds kSignalInterval{100};
+
+// What a run adds to its rows beyond the run format: the positions of the frames it follows, the
+// accelerations at each row's state, and the energies of the state it starts from, evaluated on a
+// copy of the arm so that the run's own arm is left as the ticks leave it.
+class RowExtras {
+ public:
+  RowExtras(const Robot& robot, EngineKind engine, std::vector<int> frames, bool evaluates)
+      : count_(frames.size()) {
+    if (!frames.empty()) {
+      tracker_ = std::make_unique<recursive::FrameTracker>(robot, std::move(frames));
+    }
+    if (evaluates) {
+      copy_ = CloneRobot(robot);
+      equation_ = MakeEquation(engine, *copy_);
+      const std::size_t n = robot.links.size();
+      q_.resize(n);
+      qd_.resize(n);
+      net_.resize(n);
+    }
+  }
+
+  std::size_t Frames() const { return count_; }
+
+  // The frames' positions (3 each) and, where exact is given, the accelerations of the torques tau
+  // at the robot's state: M qdd = tau - C qd - G - F, solved exactly.
+  void Row(const Robot& robot, const double* tau, double* positions, double* exact) {
+    if (tracker_) {
+      tracker_->Track(robot, positions);
+    }
+    if (exact != nullptr) {
+      Load(robot);
+      for (std::size_t i = 0; i < q_.size(); ++i) {
+        net_[i] = tau[i] - FrictionTorque(*copy_, qd_[i]);
+      }
+      equation_->Evaluate(*copy_, q_.data(), qd_.data());
+      equation_->Solve(0.0, net_.data(), nullptr, exact);
+    }
+  }
+
+  void Energies(const Robot& robot, double& kinetic, double& potential) {
+    Load(robot);
+    equation_->Energies(*copy_, q_.data(), qd_.data(), kinetic, potential);
+  }
+
+ private:
+  void Load(const Robot& robot) {
+    for (std::size_t i = 0; i < q_.size(); ++i) {
+      q_[i] = robot.links[i]->q;
+      qd_[i] = robot.links[i]->qd;
+    }
+  }
+
+  std::size_t count_;
+  std::unique_ptr<recursive::FrameTracker> tracker_;
+  std::unique_ptr<Robot> copy_;
+  std::unique_ptr<Equation> equation_;
+  std::vector<double> q_, qd_, net_;
+};
 
 class Simulation {
  public:
@@ -54,6 +115,7 @@ class Simulation {
     tau_.assign(n_, 0.0);
     SetState(q0, qd0);
     stepper_ = std::make_unique<Stepper>(*robot_, options);
+    RefreshEnergies();
   }
 
   // Every call that reads or changes the simulation holds this; a second call meanwhile (a run on
@@ -94,7 +156,8 @@ class Simulation {
   }
 
   Trajectory Run(long long ticks, py::handle torque, const std::string& mode, py::handle accel,
-                 long long every, py::handle controller) {
+                 long long every, py::handle controller, bool start, py::handle frames,
+                 bool exactQdd) {
     Busy busy(*this);
     if (ticks < 0) {
       throw py::value_error("ticks must be 0 or more, not " + std::to_string(ticks));
@@ -121,12 +184,47 @@ class Simulation {
                             " from the controller only");
     }
     ReadInput(forward ? torque : accel, input);
+    std::vector<std::string> frameNames;
+    std::vector<int> followed;
+    if (!frames.is_none()) {
+      if (py::isinstance<py::str>(frames)) {
+        throw py::type_error("frames must be a list of frame names, not one name");
+      }
+      for (const py::handle name : frames) {
+        frameNames.push_back(TextArgument(name, "a frame name"));
+        followed.push_back(arm_->Frame(frameNames.back()));
+      }
+    }
 
     const auto count = static_cast<uint64_t>(ticks);
     const auto k = static_cast<uint64_t>(every);
-    Trajectory trajectory(static_cast<std::size_t>(count / k), n_,
-                          StepOptionsText(stepper_->Options()));
+    const std::size_t first = start ? 1 : 0;
+    Trajectory trajectory(static_cast<std::size_t>(count / k) + first, arm_->jointNames,
+                          StepOptionsText(stepper_->Options()), frameNames, exactQdd);
     TrajectoryWriter out(trajectory);
+    RowExtras extras(*robot_, stepper_->Options().engine, std::move(followed), exactQdd || start);
+    // Row r: the robot's state with the torques tau and the energies given.
+    const auto record = [&](std::size_t r, const double* tau, double kinetic, double potential) {
+      out.tick[r] = static_cast<int64_t>(tick_);
+      out.time[r] = static_cast<double>(tick_) * kTimeStep;
+      for (std::size_t i = 0; i < n_; ++i) {
+        const Link& link = *robot_->links[i];
+        out.q[r * n_ + i] = link.q;
+        out.qd[r * n_ + i] = link.qd;
+        out.qdd[r * n_ + i] = link.qdd;
+        out.tau[r * n_ + i] = tau[i];
+      }
+      out.kinetic[r] = kinetic;
+      out.potential[r] = potential;
+      out.total[r] = kinetic + potential;
+      extras.Row(*robot_, tau, out.positions + 3 * extras.Frames() * r,
+                 out.exact == nullptr ? nullptr : out.exact + n_ * r);
+    };
+    if (start) {
+      double kinetic = 0.0, potential = 0.0;
+      extras.Energies(*robot_, kinetic, potential);
+      record(0, tau_.data(), kinetic, potential);
+    }
     const uint32_t n = static_cast<uint32_t>(n_);
     const char* const returned =
         forward ? "the controller's torque" : "the controller's accelerations";
@@ -165,19 +263,8 @@ class Simulation {
           diverged = tick_;
         }
         if (t % k == 0) {
-          const std::size_t r = static_cast<std::size_t>(t / k - 1);
-          out.tick[r] = static_cast<int64_t>(tick_);
-          out.time[r] = static_cast<double>(tick_) * kTimeStep;
-          for (uint32_t i = 0; i < n; ++i) {
-            const Link& link = *robot_->links[i];
-            out.q[r * n_ + i] = link.q;
-            out.qd[r * n_ + i] = link.qd;
-            out.qdd[r * n_ + i] = link.qdd;
-            out.tau[r * n_ + i] = tau(i, 0);
-          }
-          out.kinetic[r] = robot_->kineticEnergy;
-          out.potential[r] = robot_->potentialEnergy;
-          out.total[r] = robot_->kineticEnergy + robot_->potentialEnergy;
+          record(first + static_cast<std::size_t>(t / k - 1), tau_.data(), robot_->kineticEnergy,
+                 robot_->potentialEnergy);
         }
       }
     }
@@ -226,6 +313,19 @@ class Simulation {
     tick_ = 0;
     std::fill(tau_.begin(), tau_.end(), 0.0);
     stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
+    RefreshEnergies();
+  }
+
+  py::object Kinematics() {
+    std::vector<double> q(n_), qd(n_);
+    {
+      Busy busy(*this);
+      for (std::size_t i = 0; i < n_; ++i) {
+        q[i] = robot_->links[i]->q;
+        qd[i] = robot_->links[i]->qd;
+      }
+    }
+    return MakeKinematics(arm_, VectorArray(q.data(), n_), VectorArray(qd.data(), n_));
   }
 
   // ---- state and settings ----
@@ -243,6 +343,7 @@ class Simulation {
     for (std::size_t i = 0; i < n_; ++i) {
       (*robot_->links[i]).*field = values_[i];
     }
+    RefreshEnergies();
   }
 
   py::array_t<double> Torque() {
@@ -268,6 +369,7 @@ class Simulation {
   void SetGravityChecked(py::handle value) {
     Busy busy(*this);
     SetGravity(value);
+    RefreshEnergies();
   }
 
   StepOptions Options() {
@@ -337,7 +439,26 @@ class Simulation {
     }
   }
 
-  // A new start: joint state (zeros where None), no acceleration, no energies yet.
+  // The energies of the state as it stands, by the engine of the next tick: those of a new start,
+  // or of a state or gravity set between ticks (until the next tick reports its own).
+  void RefreshEnergies() {
+    std::vector<double> q(n_), qd(n_);
+    for (std::size_t i = 0; i < n_; ++i) {
+      q[i] = robot_->links[i]->q;
+      qd[i] = robot_->links[i]->qd;
+    }
+    if (!AllFinite(q) || !AllFinite(qd)) {
+      return;
+    }
+    double kinetic = 0.0, potential = 0.0;
+    const std::unique_ptr<Robot> copy = CloneRobot(*robot_);
+    MakeEquation(stepper_->Options().engine, *copy)
+        ->Energies(*copy, q.data(), qd.data(), kinetic, potential);
+    robot_->kineticEnergy = kinetic;
+    robot_->potentialEnergy = potential;
+  }
+
+  // A new start: joint state (zeros where None), no acceleration.
   void SetState(py::handle q, py::handle qd) {
     std::vector<double> qs(n_), qds(n_);
     ReadJointVector(q, n_, "q", qs.data());
@@ -348,8 +469,6 @@ class Simulation {
       link.qd = qds[i];
       link.qdd = 0.0;
     }
-    robot_->kineticEnergy = 0.0;
-    robot_->potentialEnergy = 0.0;
   }
 
   static bool AllFinite(const std::vector<double>& v) {
@@ -462,8 +581,9 @@ void BindSimulation(py::module_& m) {
           Doc("step(torque=None) -> numpy.ndarray\n\nOne forward tick of 0.01 s with the joint "
               "torques `torque` (n,) (zeros for None), as velmoth-sim run --mode forward ticks: "
               "the "
-              "accelerations the torques cause are integrated. Returns the tick's accelerations "
-              "(its change of velocity over 0.01 s), (n,). A tick whose state stops being finite "
+              "accelerations the torques cause are integrated. Returns the tick's mean "
+              "accelerations (its change of velocity over 0.01 s, not the accelerations at the "
+              "state it leaves), (n,). A tick whose state stops being finite "
               "raises nothing: see `finite`."))
       .def(
           "step_inverse", [](S& s, py::handle accel) { return s.StepInverse(accel); },
@@ -475,20 +595,26 @@ void BindSimulation(py::module_& m) {
       .def(
           "run",
           [](S& s, long long ticks, py::handle torque, const std::string& mode, py::handle accel,
-             long long every, py::handle controller) {
-            return s.Run(ticks, torque, mode, accel, every, controller);
+             long long every, py::handle controller, bool start, py::handle frames, bool exactQdd) {
+            return s.Run(ticks, torque, mode, accel, every, controller, start, frames, exactQdd);
           },
           py::arg("ticks") = 100, py::arg("torque") = py::none(), py::kw_only(),
           py::arg("mode") = "forward", py::arg("accel") = py::none(), py::arg("every") = 1,
-          py::arg("controller") = py::none(),
-          Doc(R"doc(run(ticks=100, torque=None, *, mode='forward', accel=None, every=1, controller=None) -> Trajectory
+          py::arg("controller") = py::none(), py::arg("start") = false,
+          py::arg("frames") = py::none(), py::arg("exact_qdd") = false,
+          Doc(R"doc(run(ticks=100, torque=None, *, mode='forward', accel=None, every=1, controller=None, start=False, frames=None, exact_qdd=False) -> Trajectory
 
 Runs `ticks` ticks in C++ and returns every `every`-th as a row of a
 Trajectory, as ``velmoth-sim run --ticks TICKS --every K`` prints them (from
 a new Simulation, bit for bit). mode='forward' applies the constant torques
 `torque` (n,); mode='inverse' imposes the constant accelerations `accel`
 (n,) and records the torques they take. The rows' tick numbers go on from
-the simulation's `tick`.
+the simulation's `tick`. start=True adds first a row of the state the run
+starts from (tick 0 of a new Simulation): its q and qd, the last tick's qdd
+and tau (zeros before the first tick) and the energies of that state.
+frames=['tool0', ...] records those frames' positions in every row
+(Trajectory.frames, Robot.frame_names); exact_qdd=True the accelerations at
+each row's state (Trajectory.exact_qdd), which Trajectory.qdd is not.
 
 controller, if given, is called before every tick as controller(time, q,
 qd), with the time (s) and the joint positions and velocities (n,) the tick
@@ -513,9 +639,8 @@ Trajectory.diverged_at gives that first tick.)doc"))
           Doc("terms(torque=None, accel=None, *, q=None, qd=None, engine=None) -> Terms\n\nThe "
               "equation of motion of the current state (or of q, qd where given) with the "
               "simulation's friction and gravity, as ``velmoth-sim terms`` evaluates it: M, C, G, "
-              "F "
-              "and the energies in closed form, the accelerations of `torque` and the torques of "
-              "`accel`, in closed form and by `engine` (default: the simulation's). Nothing "
+              "F and the energies in closed form, the exact accelerations of `torque` (qdd) and "
+              "the torques of `accel` (tau) by `engine` (default: the simulation's). Nothing "
               "changes: the simulation neither steps nor moves."))
       .def(
           "reset", [](S& s, py::handle q, py::handle qd) { s.Reset(q, qd); },
@@ -523,8 +648,14 @@ Trajectory.diverged_at gives that first tick.)doc"))
           Doc("reset(q=None, qd=None)\n\nStarts again as a new Simulation of the same robot, "
               "with the same step, friction and gravity: at q, qd (default: zero, at rest, as the "
               "window's Reset), tick 0, with "
-              "no energies yet and a fresh step (the implicit step's energy budget and substep "
+              "the energies of that state and a fresh step (the implicit step's energy budget and "
+              "substep "
               "refinement start anew)."))
+      .def(
+          "kinematics", [](S& s) { return s.Kinematics(); },
+          Doc("kinematics() -> Kinematics\n\nThe poses, Jacobians and J-dot qd of the arm's "
+              "frames in the current state (q, qd): velmoth.kinematics(sim.robot, sim.q, "
+              "sim.qd)."))
       .def_property_readonly(
           "robot", [](const S& s) { return s.Arm(); },
           Doc("The Robot simulated (the simulation steps a copy)."))
@@ -541,7 +672,8 @@ Trajectory.diverged_at gives that first tick.)doc"))
           Doc("Joint velocities (n,). Setting them takes effect from the next tick."))
       .def_property_readonly(
           "qdd", [](S& s) { return s.Joint(&Link::qdd); },
-          Doc("The last tick's accelerations (n,): its change of velocity over 0.01 s."))
+          Doc("The last tick's mean accelerations (n,): its change of velocity over 0.01 s, "
+              "not the accelerations at the state it left (Simulation.terms(tau).qdd are)."))
       .def_property_readonly(
           "tau", [](S& s) { return s.Torque(); },
           Doc("The last tick's joint torques (n,): applied (step, forward runs) or found "
@@ -549,10 +681,12 @@ Trajectory.diverged_at gives that first tick.)doc"))
       .def_property_readonly(
           "kinetic", [](S& s) { return s.Number(&Robot::kineticEnergy); },
           Doc("The kinetic energy the last tick reported, J (of the state at the start of a "
-              "forward tick, at the end of an inverse one); 0 before the first tick."))
+              "forward tick, at the end of an inverse one); before the first tick, and after q, "
+              "qd or gravity are set, that of the state as it stands."))
       .def_property_readonly(
           "potential", [](S& s) { return s.Number(&Robot::potentialEnergy); },
-          Doc("The potential energy the last tick reported, J; 0 before the first tick."))
+          Doc("The potential energy the last tick reported, J; before the first tick, and after "
+              "q, qd or gravity are set, that of the state as it stands."))
       .def_property_readonly(
           "total", [](S& s) { return s.Total(); }, Doc("kinetic + potential, J."))
       .def_property(

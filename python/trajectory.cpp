@@ -7,6 +7,7 @@
 #include "python/bindings.h"
 #include "python/convert.h"
 #include "robot/robot.h"
+#include "simulation/frame_columns.h"
 #include "simulation/run_csv.h"
 
 namespace {
@@ -22,30 +23,47 @@ py::array_t<double> Column(std::size_t rows) {
 const char* const kTrajectoryDoc =
     R"doc(The rows of a run: what ``velmoth-sim run`` prints, as NumPy arrays.
 
-One row per recorded tick (every `every`-th tick of Simulation.run). With m
-rows and n moving joints: tick (m,) int64, time (m,) in s (tick x 0.01), q,
-qd, qdd, tau (m, n), kinetic, potential, total (m,) in J. As in velmoth-sim,
-qdd is the tick's change of velocity over 0.01 s; tau is the torque the tick
-applied (forward) or found (inverse); the energies are those of the state at
-the start of a forward tick and at the end of an inverse one. csv() gives
-the text velmoth-sim prints for the same rows, byte for byte. Trajectories
+One row per recorded tick (every `every`-th tick of Simulation.run, and with
+run(..., start=True) first the state it started from). With m rows and n
+moving joints: tick (m,) int64, time (m,) in s (tick x 0.01), q, qd, qdd,
+tau (m, n), kinetic, potential, total (m,) in J. As in velmoth-sim, tau is
+the torque the tick applied (forward) or found (inverse); the energies are
+those of the state at the start of a forward tick and at the end of an
+inverse one (of the row's own state in a start row).
+
+qdd is NOT the acceleration at the row's state: it is the tick's mean
+acceleration, its change of velocity over 0.01 s, which on a fast or stiff
+arm can be far from it. run(..., exact_qdd=True) adds exact_qdd, the
+accelerations the engine gives at each row's state under the row's torques.
+run(..., frames=[...]) adds the chosen frames' positions: frames['tool0'] is
+(m, 3). csv() gives the text velmoth-sim prints for the same rows (and
+frames), byte for byte; dataframe() a pandas DataFrame. Trajectories
 pickle.)doc";
 
 }  // namespace
 
-Trajectory::Trajectory(std::size_t rows_, std::size_t n_, std::string step_)
+Trajectory::Trajectory(std::size_t rows_, std::vector<std::string> joints, std::string step_,
+                       std::vector<std::string> frames, bool exact)
     : rows(rows_),
-      n(n_),
+      n(joints.size()),
       step(std::move(step_)),
+      jointNames(std::move(joints)),
+      frameNames(std::move(frames)),
       tick(static_cast<py::ssize_t>(rows_)),
       time(Column(rows_)),
-      q(Table(rows_, n_)),
-      qd(Table(rows_, n_)),
-      qdd(Table(rows_, n_)),
-      tau(Table(rows_, n_)),
+      q(Table(rows_, n)),
+      qd(Table(rows_, n)),
+      qdd(Table(rows_, n)),
+      tau(Table(rows_, n)),
       kinetic(Column(rows_)),
       potential(Column(rows_)),
-      total(Column(rows_)) {}
+      total(Column(rows_)),
+      positions({static_cast<py::ssize_t>(rows_), static_cast<py::ssize_t>(frameNames.size()),
+                 static_cast<py::ssize_t>(3)}) {
+  if (exact) {
+    exactQdd = Table(rows_, n);
+  }
+}
 
 TrajectoryWriter::TrajectoryWriter(Trajectory& t)
     : tick(t.tick.mutable_data()),
@@ -56,7 +74,10 @@ TrajectoryWriter::TrajectoryWriter(Trajectory& t)
       tau(t.tau.mutable_data()),
       kinetic(t.kinetic.mutable_data()),
       potential(t.potential.mutable_data()),
-      total(t.total.mutable_data()) {}
+      total(t.total.mutable_data()),
+      positions(t.positions.mutable_data()),
+      exact(t.exactQdd.is_none() ? nullptr
+                                 : t.exactQdd.cast<py::array_t<double>>().mutable_data()) {}
 
 std::string Trajectory::Csv() const {
   if (!tick) {
@@ -64,6 +85,9 @@ std::string Trajectory::Csv() const {
   }
   const auto joints = static_cast<uint32_t>(n);
   std::string text = RunCsvHeader(joints);
+  AppendFrameHeader(text, frameNames);
+  const std::size_t frames = frameNames.size();
+  const double* const where = positions.data();
   // The row code reads an arm's joint state and energies: a scratch arm carries each row.
   const std::unique_ptr<Robot> arm = MakeBuiltInRobot(static_cast<int>(n));
   matrix<double> torque(joints, 1);
@@ -82,9 +106,51 @@ std::string Trajectory::Csv() const {
     arm->kineticEnergy = ks(r);
     arm->potentialEnergy = ps(r);
     AppendRunCsvRow(text, static_cast<uint64_t>(ticks(r)), *arm, torque);
+    AppendFramePositions(text, where + 3 * frames * static_cast<std::size_t>(r), frames);
   }
   return text;
 }
+
+namespace {
+
+py::object TrajectoryFrame(const Trajectory& t) {
+  if (!t.tick) {
+    ThrowUnmade("Trajectory");
+  }
+  const py::module_ pandas = py::module_::import("pandas");
+  const py::object copy = py::module_::import("numpy").attr("array");
+  py::dict columns;
+  const auto column = [&](const std::string& name, const std::string& sub, py::object values) {
+    columns[py::make_tuple(name, sub)] = copy(values);
+  };
+  const auto table = [&](const char* name, const py::object& values) {
+    for (std::size_t i = 0; i < t.n; ++i) {
+      column(name, t.jointNames[i],
+             values[py::make_tuple(py::slice(py::none(), py::none(), py::none()), i)]);
+    }
+  };
+  column("tick", "", t.tick);
+  table("q", t.q);
+  table("qd", t.qd);
+  table("qdd", t.qdd);
+  table("tau", t.tau);
+  column("kinetic", "", t.kinetic);
+  column("potential", "", t.potential);
+  column("total", "", t.total);
+  if (!t.exactQdd.is_none()) {
+    table("exact_qdd", t.exactQdd);
+  }
+  for (std::size_t k = 0; k < t.frameNames.size(); ++k) {
+    for (std::size_t c = 0; c < 3; ++c) {
+      column(t.frameNames[k], std::string(1, static_cast<char>('x' + c)),
+             t.positions[py::make_tuple(py::slice(py::none(), py::none(), py::none()), k, c)]);
+    }
+  }
+  return pandas.attr("DataFrame")(
+      columns, py::arg("index") = pandas.attr("Index")(copy(t.time), py::arg("name") = "time"));
+}
+
+}  // namespace
 
 void BindTrajectory(py::module_& m) {
   py::class_<Trajectory>(m, "Trajectory", Doc(kTrajectoryDoc))
@@ -93,7 +159,38 @@ void BindTrajectory(py::module_& m) {
       .def_readonly("q", &Trajectory::q, Doc("Joint positions after each tick, (m, n): rad or m."))
       .def_readonly("qd", &Trajectory::qd, Doc("Joint velocities after each tick, (m, n)."))
       .def_readonly("qdd", &Trajectory::qdd,
-                    Doc("Each tick's acceleration, (m, n): its change of velocity over 0.01 s."))
+                    Doc("Each tick's mean acceleration, (m, n): its change of velocity over 0.01 "
+                        "s, the run format's qdd; not the acceleration at the row's state (see "
+                        "exact_qdd)."))
+      .def_readonly("exact_qdd", &Trajectory::exactQdd,
+                    Doc("The accelerations at each row's state, (m, n): M qdd = tau - C qd - G - F "
+                        "solved exactly by the run's engine with the row's torques; None unless "
+                        "run(..., exact_qdd=True)."))
+      .def_property_readonly(
+          "frames",
+          [](const Trajectory& t) {
+            if (!t.tick) {
+              ThrowUnmade("Trajectory");
+            }
+            py::dict frames;
+            const auto p = t.positions.unchecked<3>();
+            for (std::size_t k = 0; k < t.frameNames.size(); ++k) {
+              py::array_t<double> xyz(
+                  {static_cast<py::ssize_t>(t.rows), static_cast<py::ssize_t>(3)});
+              auto a = xyz.mutable_unchecked<2>();
+              for (py::ssize_t r = 0; r < static_cast<py::ssize_t>(t.rows); ++r) {
+                for (py::ssize_t c = 0; c < 3; ++c) {
+                  a(r, c) = p(r, static_cast<py::ssize_t>(k), c);
+                }
+              }
+              frames[py::str(t.frameNames[k])] = xyz;
+            }
+            return frames;
+          },
+          Doc("The positions of the frames run(..., frames=[...]) followed, in the base frame: a "
+              "dict of (m, 3) arrays (x, y, z) by frame name; empty when it followed none."))
+      .def_readonly("joint_names", &Trajectory::jointNames,
+                    Doc("The moving joints' names, base first, as Robot.joint_names."))
       .def_readonly("tau", &Trajectory::tau,
                     Doc("Each tick's joint torques (forces on sliding joints), (m, n): applied "
                         "(forward) or found (inverse)."))
@@ -117,6 +214,14 @@ void BindTrajectory(py::module_& m) {
               "every "
               "number written with %.17g by the project's own row code, so that it reads back "
               "exactly. A run from a new Simulation gives velmoth-sim's output byte for byte."))
+      .def("dataframe", &TrajectoryFrame,
+           Doc("dataframe() -> pandas.DataFrame\n\nThe rows as a pandas DataFrame indexed by "
+               "time (s), with two levels of column names: ('tick', ''), ('q', JOINT), ('qd', "
+               "JOINT), ('qdd', JOINT), ('tau', JOINT), ('kinetic', ''), ('potential', ''), "
+               "('total', ''), then ('exact_qdd', JOINT) and (FRAME, 'x'/'y'/'z') where the run "
+               "kept them, JOINT and FRAME being the names of the arm's file (joint0, joint1, "
+               "... for the built-in arm): df['q'] is a table of the joint positions, "
+               "df['total'] a series. Needs pandas."))
       .def("__repr__",
            [](const Trajectory& t) {
              if (!t.tick) {
@@ -127,16 +232,19 @@ void BindTrajectory(py::module_& m) {
            })
       .def(py::pickle(
           [](const Trajectory& t) {
-            return py::make_tuple(t.n, t.step, t.tick, t.time, t.q, t.qd, t.qdd, t.tau, t.kinetic,
-                                  t.potential, t.total, t.divergedAt);
+            return py::make_tuple(t.jointNames, t.step, t.tick, t.time, t.q, t.qd, t.qdd, t.tau,
+                                  t.kinetic, t.potential, t.total, t.divergedAt, t.frameNames,
+                                  t.positions, t.exactQdd);
           },
           [](const py::tuple& s) {
-            if (s.size() != 12) {
+            if (s.size() != 15) {
               throw py::value_error("not a pickled velmoth.Trajectory");
             }
-            const auto n = s[0].cast<std::size_t>();
             auto tick = s[2].cast<py::array_t<int64_t>>();
-            Trajectory t(static_cast<std::size_t>(tick.shape(0)), n, s[1].cast<std::string>());
+            Trajectory t(static_cast<std::size_t>(tick.shape(0)),
+                         s[0].cast<std::vector<std::string>>(), s[1].cast<std::string>(),
+                         s[12].cast<std::vector<std::string>>());
+            const std::size_t n = t.n;
             t.tick = tick;
             t.time = s[3].cast<py::array_t<double>>();
             t.q = s[4].cast<py::array_t<double>>();
@@ -147,6 +255,10 @@ void BindTrajectory(py::module_& m) {
             t.potential = s[9].cast<py::array_t<double>>();
             t.total = s[10].cast<py::array_t<double>>();
             t.divergedAt = s[11];
+            t.positions = s[13].cast<py::array_t<double>>();
+            if (!s[14].is_none()) {
+              t.exactQdd = s[14].cast<py::array_t<double>>();
+            }
             // csv() reads the arrays without bounds checks: they must fit one another.
             const auto rows = static_cast<py::ssize_t>(t.rows),
                        joints = static_cast<py::ssize_t>(n);
@@ -157,6 +269,9 @@ void BindTrajectory(py::module_& m) {
             for (const py::array_t<double>* c : {&t.q, &t.qd, &t.qdd, &t.tau}) {
               fits = fits && c->ndim() == 2 && c->shape(0) == rows && c->shape(1) == joints;
             }
+            fits = fits && t.positions.ndim() == 3 && t.positions.shape(0) == rows &&
+                   t.positions.shape(1) == static_cast<py::ssize_t>(t.frameNames.size()) &&
+                   t.positions.shape(2) == 3;
             if (!fits) {
               throw py::value_error("not a pickled velmoth.Trajectory: its arrays do not fit");
             }

@@ -29,6 +29,10 @@ Simulation    an arm's state and its tick: step, step_inverse, run (GIL
 Trajectory    the rows of a run: velmoth-sim run's columns as arrays
 Terms         M, C, G, F, the energies, forward and inverse dynamics of one
               state
+Kinematics    the poses, Jacobians and J-dot qd of the arm's frames for one
+              state
+kinematics(robot, q, qd=None)  a Kinematics (Robot.frame_names names the
+              frames)
 terms(robot, q, qd)            M, C, G, F (unpacks so) of a state
 forward_dynamics(robot, q, qd, tau, engine=None)   the accelerations
 inverse_dynamics(robot, q, qd, qdd, engine=None)   the torques
@@ -70,6 +74,7 @@ PYBIND11_MODULE(velmoth, m) {
   BindTrajectory(m);
   BindTerms(m);
   BindSimulation(m);
+  BindKinematics(m);
 
   m.attr("__version__") = kVelmothVersion;
   m.attr("TIME_STEP") = kTimeStep;

@@ -3,6 +3,7 @@ import pickle
 import pydoc
 
 import numpy as np
+import pytest
 
 import velmoth
 from conftest import SAMPLES, assert_bits_equal
@@ -10,8 +11,9 @@ from conftest import SAMPLES, assert_bits_equal
 
 def test_the_built_in_arm_and_arms_of_files():
     arm = velmoth.Robot.builtin()
-    assert (arm.dof, arm.link_count, arm.name, arm.from_file, arm.source, arm.tip) == \
-        (6, 6, "", False, None, None)
+    assert (arm.dof, arm.link_count, arm.name, arm.is_builtin, arm.source, arm.tip) == \
+        (6, 6, "", True, None, None)
+    assert arm.frame_names == ["base"] + [f"link{i}" for i in range(6)] + ["tool"]
     assert (arm.joint_names, arm.joint_types) == ([f"joint{i}" for i in range(6)], ["revolute"] * 6)
     assert (arm.default_engine, arm.default_integrator, list(arm.masses)) == \
         ("closed-form", "euler", [1.0] * 6)
@@ -26,6 +28,8 @@ def test_the_built_in_arm_and_arms_of_files():
     assert (held.tip, held.joint_names) == ("link4", [f"joint{i}" for i in range(1, 5)])
     whole = velmoth.Robot.from_urdf(SAMPLES / "arm7_gripper.urdf", tip=None)
     assert whole.dof == 7 and "finger" not in " ".join(whole.joint_names)
+    assert not whole.is_builtin and {"world", "tcp", "ft_frame", "finger_left"} <= \
+        set(whole.frame_names)
 
 
 def test_a_simulation_takes_the_arms_defaults_and_settings():
@@ -53,7 +57,8 @@ def test_reset_starts_again_as_a_new_simulation():
     first = sim.run(200, every=20)
     sim.step([1.0] * 6)
     sim.reset()
-    assert (sim.tick, sim.time, sim.total, sim.viscous, sim.substeps) == (0, 0, 0, 0.2, 2)
+    assert (sim.tick, sim.time, sim.viscous, sim.substeps) == (0, 0, 0.2, 2)
+    assert sim.kinetic == 0 and sim.potential == pytest.approx(velmoth.terms(robot).potential)
     assert not (sim.q.any() or sim.qd.any() or sim.qdd.any() or sim.tau.any())
     assert sim.run(200, every=20).csv() == first.csv()
     q, qd = [0, 0.3, 0, 0, 0, 0], [1, 0, 0, 0, 0, 0]
@@ -108,12 +113,13 @@ def test_robots_and_trajectories_pickle(tmp_path):
 
 def test_everything_is_documented():
     for cls in (velmoth.Robot, velmoth.Simulation, velmoth.Trajectory, velmoth.Terms,
-                velmoth.LoadError, velmoth.DivergenceWarning):
+                velmoth.Kinematics, velmoth.LoadError, velmoth.DivergenceWarning):
         assert len(cls.__doc__ or "") > 60, cls
         for name, member in vars(cls).items():
             if not name.startswith("_") and not isinstance(member, type):
                 assert len(getattr(member, "__doc__", "") or "") > 20, f"{cls.__name__}.{name}"
-    for function in (velmoth.terms, velmoth.forward_dynamics, velmoth.inverse_dynamics):
+    for function in (velmoth.terms, velmoth.forward_dynamics, velmoth.inverse_dynamics,
+                     velmoth.kinematics):
         assert function.__doc__.startswith(function.__name__ + "(robot, q")
     text = pydoc.render_doc(velmoth.Simulation, renderer=pydoc.plaintext)
     assert "viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81)" in text and "releasing the GIL" in text

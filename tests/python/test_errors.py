@@ -215,11 +215,15 @@ def test_a_controller_that_fails_ends_the_run_there_and_the_simulation_goes_on(s
 
 
 @pytest.mark.parametrize("cls,uses", [
-    (velmoth.Robot, [lambda o: o.dof, repr, velmoth.Simulation, pickle.dumps, velmoth.terms]),
+    (velmoth.Robot, [lambda o: o.dof, repr, velmoth.Simulation, pickle.dumps, velmoth.terms,
+                     velmoth.kinematics, lambda o: o.frame_names]),
     (velmoth.Simulation, [lambda o: o.step(), lambda o: o.run(3), lambda o: o.q,
-                          lambda o: o.terms(), lambda o: o.reset()]),
-    (velmoth.Trajectory, [lambda o: o.csv(), lambda o: o.q]),
+                          lambda o: o.terms(), lambda o: o.reset(), lambda o: o.kinematics()]),
+    (velmoth.Trajectory, [lambda o: o.csv(), lambda o: o.q, lambda o: o.frames,
+                          lambda o: o.dataframe()]),
     (velmoth.Terms, [repr, lambda o: o.M]),
+    (velmoth.Kinematics, [repr, lambda o: o.pose("tool"), lambda o: o.poses,
+                          lambda o: o.jacobian("tool")]),
 ])
 def test_objects_made_without_init_are_refused_not_followed(cls, uses):
     # cls.__new__(cls), as unpickling begins, gives an object that nothing was made in.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,10 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--mode sideways", 2, "--mode"},
     {"terms --ticks 3", 2, "--ticks belongs to run, not to terms"},
     {"run --q=1", 2, "--q belongs to terms, not to run"},
+    {"kinematics --torque 1", 2, "--torque belongs to run, not to kinematics"},
+    {"run --frame tool --frame tool0", 2,
+     "the arm has no frame 'tool0'; its frames are 'base', 'link0', 'link1', 'link2', 'link3', "
+     "'link4', 'link5', 'tool'\n"},
     {"''", 2, "run takes no empty argument ('')"},
     {"terms 1 ''", 2, "terms does not take '1'"},
     {"--ticks " + x200, 2, "not '" + x77 + "...'\n"},
@@ -299,6 +304,48 @@ TEST(VelmothSim, RobotFilesWithBranchesLoadWithTheirNotices) {
         << c.args;
     const std::string header = r.out.substr(0, r.out.find('\n'));
     EXPECT_EQ(std::count(header.begin(), header.end(), 'q'), 3 * c.columns) << header;
+  }
+}
+
+// A run that follows frames prints their positions after total; kinematics at a row's joint
+// positions places them where the run did, bit for bit, and prints its five lines per frame.
+TEST(VelmothSim, RunsFollowFramesWhereKinematicsPlacesThem) {
+  const SimResult run = RunSim("run --links 3 --ticks 30 --every 30 --frame tool --frame link1");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string header = run.out.substr(0, run.out.find('\n'));
+  EXPECT_EQ(header.substr(header.find(",total")),
+            ",total,tool.x,tool.y,tool.z,link1.x,link1.y,link1.z");
+  std::vector<std::string> row;
+  std::string field;
+  const std::string last = run.out.substr(header.size() + 1);
+  for (std::istringstream in(last.substr(0, last.size() - 1)); std::getline(in, field, ',');) {
+    row.push_back(field);
+  }
+  ASSERT_EQ(row.size(), 2 + 4 * 3 + 3 + 6u);
+  const SimResult k = RunSim("kinematics --links 3 --frame tool --frame link1 --q " + row[2] + "," +
+                             row[3] + "," + row[4]);
+  ASSERT_EQ(k.status, 0) << k.err;
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> values;
+  std::istringstream lines(k.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    names.emplace_back();
+    words >> names.back();
+    values.emplace_back(std::istream_iterator<std::string>(words),
+                        std::istream_iterator<std::string>());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"pose:tool", "jacobian:tool", "jdot_qd:tool",
+                                             "jacobian_frame:tool", "jdot_qd_frame:tool",
+                                             "pose:link1", "jacobian:link1", "jdot_qd:link1",
+                                             "jacobian_frame:link1", "jdot_qd_frame:link1"}));
+  // pose: 4 4, then row-major: the origin is entries 3, 7 and 11.
+  for (int f = 0; f < 2; ++f) {
+    ASSERT_EQ(values[5 * f].size(), 18u);
+    ASSERT_EQ(values[5 * f + 1][0] + " " + values[5 * f + 1][1], "6 3");
+    for (int axis = 0; axis < 3; ++axis) {
+      EXPECT_EQ(values[5 * f][2 + 3 + 4 * axis], row[row.size() - 6 + 3 * f + axis]);
+    }
   }
 }
 
