@@ -21,11 +21,13 @@ constexpr int kCoefficientReadLimit = 64;
 constexpr int64_t kSettleCostNs = 20'000'000;
 constexpr int64_t kSettleWaitNs = 100'000'000;
 
-// A tick expected to take less than this of the physics thread's processor time is waited for, at
-// most kShowAtOnceWaitNs, and shown at once, within its timer message (so that the ticks of a burst
-// show as one burst); a costlier one is shown whenever it is done.
+// A tick expected to take less than this of the physics thread's processor time, requested while
+// the thread has nothing else to do, is waited for, at most kShowAtOnceWaitNs, and shown at once,
+// within its timer message (so that the ticks of a burst show as one burst). A costlier one, or one
+// requested behind a tick not done in that time, is shown whenever it is done: a burst waits for
+// at most one tick.
 constexpr int64_t kShowAtOnceWorkNs = 5'000'000;
-constexpr int64_t kShowAtOnceWaitNs = 50'000'000;
+constexpr int64_t kShowAtOnceWaitNs = 30'000'000;
 
 struct CommandEntry {
   int id;
@@ -128,9 +130,10 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   }
   tick.accel = ValuesOf(m_accel);
   tick.torque = ValuesOf(m_torque);
+  const bool idle = m_pPhysics->Outstanding() == 0;
   const int64_t work = m_pPhysics->WorkNs();
   m_pPhysics->Submit({std::move(tick)});
-  if (work < kShowAtOnceWorkNs) {
+  if (idle && work < kShowAtOnceWorkNs) {
     m_pPhysics->WaitIdle(kShowAtOnceWaitNs);
   }
   ShowTicksDone();  // without a thread, it is done already
