@@ -94,9 +94,6 @@ PhysicsThread::~PhysicsThread() {
 void PhysicsThread::Enqueue(Job job) {
   if (!threaded_) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (job.kind == Job::kTicks) {
-      batchLeft_ = job.ticks.size();
-    }
     Carry(job, lock);
     return;
   }
@@ -107,12 +104,10 @@ void PhysicsThread::Enqueue(Job job) {
   wake_.notify_all();
 }
 
-void PhysicsThread::Submit(std::vector<TickRequest> batch) {
-  if (!batch.empty()) {
-    Job job;
-    job.ticks = std::move(batch);
-    Enqueue(std::move(job));
-  }
+void PhysicsThread::Submit(TickRequest tick) {
+  Job job;
+  job.tick = std::move(tick);
+  Enqueue(std::move(job));
 }
 
 void PhysicsThread::SetParameters(double viscous, double coulomb,
@@ -145,22 +140,16 @@ void PhysicsThread::Reset() {
 }
 
 void PhysicsThread::DropPending() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    ++generation_;
-    // The batch in progress ends after the tick in progress.
-    batchLeft_ = std::min(batchLeft_, batchDone_ + (tickStartNs_ != 0 ? 1 : 0));
-    queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
-                                [](const Job& job) { return job.kind == Job::kTicks; }),
-                 queue_.end());
-  }
-  wake_.notify_all();  // a held tick looks again whether it is given up
+  const std::lock_guard<std::mutex> lock(mutex_);
+  queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
+                              [](const Job& job) { return job.kind == Job::kTick; }),
+               queue_.end());
 }
 
 bool PhysicsThread::WaitIdle(int64_t timeoutNs) {
   std::unique_lock<std::mutex> lock(mutex_);
   return idle_.wait_for(lock, std::chrono::nanoseconds(timeoutNs),
-                        [this] { return batchLeft_ == 0 && QueuedTicks() == 0; });
+                        [this] { return tickStartNs_ == 0 && QueuedTicks() == 0; });
 }
 
 std::optional<TickDone> PhysicsThread::Take() {
@@ -174,24 +163,21 @@ std::optional<TickDone> PhysicsThread::Take() {
 }
 
 std::size_t PhysicsThread::QueuedTicks() const {
-  std::size_t ticks = 0;
-  for (const Job& job : queue_) {
-    ticks += job.ticks.size();
-  }
-  return ticks;
+  return static_cast<std::size_t>(std::count_if(
+      queue_.begin(), queue_.end(), [](const Job& job) { return job.kind == Job::kTick; }));
 }
 
 std::size_t PhysicsThread::Outstanding() const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return QueuedTicks() + batchLeft_ + results_.size();
+  return QueuedTicks() + (tickStartNs_ != 0 ? 1 : 0) + results_.size();
 }
 
-bool PhysicsThread::CanQueue(std::size_t unsent) const {
+bool PhysicsThread::CanQueue() const {
   // Ticks computed and not taken yet are no work of the thread's.
-  std::size_t ahead = unsent;
+  std::size_t ahead = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    ahead += QueuedTicks() + batchLeft_ - batchDone_;
+    ahead = QueuedTicks() + (tickStartNs_ != 0 ? 1 : 0);
   }
   return ahead == 0 ||
          (ahead < kMaxQueuedTicks && static_cast<int64_t>(ahead) * WorkNs() < kQueueBudgetNs);
@@ -239,11 +225,8 @@ void PhysicsThread::Run() {
     if (stopping_) {
       return;
     }
-    Job job = std::move(queue_.front());
+    const Job job = std::move(queue_.front());
     queue_.pop_front();
-    if (job.kind == Job::kTicks) {
-      batchLeft_ = job.ticks.size();
-    }
     const bool handedBack = Carry(job, lock);
     idle_.notify_all();
     if (handedBack && done_) {
@@ -255,7 +238,7 @@ void PhysicsThread::Run() {
 }
 
 // Called and returning with the lock held; computes without it.
-bool PhysicsThread::Carry(Job& job, std::unique_lock<std::mutex>& lock) {
+bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
   switch (job.kind) {
     case Job::kParameters:
       robot_->viscousFriction = job.viscous;
@@ -270,58 +253,28 @@ bool PhysicsThread::Carry(Job& job, std::unique_lock<std::mutex>& lock) {
     case Job::kReset:
       robot_->ResetJointState();
       return false;
-    case Job::kTicks:
+    case Job::kTick:
       break;
   }
-  const uint64_t generation = generation_;
-  const uint64_t epoch = epoch_;
-  std::vector<TickDone> done;
-  const int64_t cpuStart = ThreadCpuNs();
-  bool handedBack = false;
-  // Hands back what the batch computed so far, unless a Reset made it moot.
-  const auto handBack = [&] {
-    if (epoch == epoch_) {
-      for (TickDone& tick : done) {
-        results_.push_back(std::move(tick));
-      }
-      handedBack = handedBack || !done.empty();
-    }
-    batchLeft_ -= std::min(batchLeft_, done.size());
-    batchDone_ = 0;
-    done.clear();
-  };
-  for (const TickRequest& request : job.ticks) {
-    if (stopping_ || generation != generation_ || epoch != epoch_) {
-      break;  // dropped before it started
-    }
-    tickEpoch_ = epoch;
-    tickStartNs_ = WallNs();
-    tickStartCpuNs_ = ThreadCpuNs();
-    heldNs_ = 0;
-    lock.unlock();
-    std::optional<TickDone> tick = ComputeTick(request);
-    lock.lock();
-    lastCostNs_ = WallNs() - tickStartNs_;
-    lastWorkNs_ = ThreadCpuNs() - tickStartCpuNs_ + heldNs_;
-    tickStartNs_ = 0;
-    if (!tick) {
-      break;
-    }
-    done.push_back(std::move(*tick));
-    batchDone_ = done.size();
-    if (threaded_ && ThreadCpuNs() - cpuStart >= kPartialBatchNs) {
-      handBack();
-      if (handedBack && done_) {
-        lock.unlock();
-        done_();
-        lock.lock();
-        handedBack = false;
-      }
-    }
+  if (stopping_) {
+    return false;
   }
-  handBack();
-  batchLeft_ = 0;
-  return handedBack;
+  tickEpoch_ = epoch_;
+  tickStartNs_ = WallNs();
+  tickStartCpuNs_ = ThreadCpuNs();
+  heldNs_ = 0;
+  lock.unlock();
+  std::optional<TickDone> tick = ComputeTick(job.tick);
+  lock.lock();
+  lastCostNs_ = WallNs() - tickStartNs_;
+  lastWorkNs_ = ThreadCpuNs() - tickStartCpuNs_ + heldNs_;
+  tickStartNs_ = 0;
+  // A tick given up, or one that a Reset made moot meanwhile, is not handed back.
+  if (!tick || tickEpoch_ != epoch_) {
+    return false;
+  }
+  results_.push_back(std::move(*tick));
+  return true;
 }
 
 // On the thread (or the caller's, without one), without the lock.

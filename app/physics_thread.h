@@ -1,11 +1,11 @@
 // PhysicsThread: the window's ticks, computed on a thread of their own so that no tick, however
 // costly, holds up drawing, input or signals. It owns a copy of the arm that shares nothing with
 // the window's (the matrix library's reference counts are not atomic) and the Stepper that
-// advances it. The window hands it requests in order: batches of ticks, each tick with its mode and
-// the user's vector as they were when it fell due, and the commands that change the arm (friction
-// and gravity, the step, Reset). They are carried out in that order, always between two ticks; the
-// ticks' results come back in order, a batch at a time, so that the window shows, plots and records
-// one whole tick after another.
+// advances it. The window hands it requests in order: ticks, each with its mode and the user's
+// vectors as they were when it fell due, and the commands that change the arm (friction and
+// gravity, the step, Reset). They are carried out in that order, always between two ticks; the
+// ticks' results come back whole and in order, so that the window shows, plots and records one
+// whole tick after another.
 //
 // Ticks that have not started can be dropped (a pause); a tick in progress then finishes in the
 // background. A Reset makes the ticks before it moot: the one in progress is given up between two
@@ -75,9 +75,6 @@ class PhysicsThread {
   // estimated wall time, so that the user's commands reach the arm soon.
   static constexpr std::size_t kMaxQueuedTicks = 20;
   static constexpr int64_t kQueueBudgetNs = 40'000'000;
-  // A batch whose ticks have taken this much of the thread's processor time hands back what it has
-  // so far, so that the window goes on showing progress.
-  static constexpr int64_t kPartialBatchNs = 40'000'000;
 
   // Copies arm and steps the copy with step. threaded: on a thread of its own, which calls done
   // (on that thread) after handing back ticks; otherwise everything runs in the caller's thread
@@ -90,8 +87,8 @@ class PhysicsThread {
   PhysicsThread(const PhysicsThread&) = delete;
   PhysicsThread& operator=(const PhysicsThread&) = delete;
 
-  // Requests ticks, in order.
-  void Submit(std::vector<TickRequest> batch);
+  // Requests a tick.
+  void Submit(TickRequest tick);
   // From the next tick on: "Set"'s friction and gravity, and the step.
   void SetParameters(double viscous, double coulomb, const std::array<double, 3>& gravity);
   void SetOptions(const StepOptions& step);
@@ -106,8 +103,8 @@ class PhysicsThread {
   std::optional<TickDone> Take();
   // Ticks requested and not taken yet (queued, in progress, or computed).
   std::size_t Outstanding() const;
-  // Whether unsent more ticks may be requested now without giving the thread too much work.
-  bool CanQueue(std::size_t unsent) const;
+  // Whether another tick may be requested now without giving the thread too much work.
+  bool CanQueue() const;
   // The wall time a tick takes: the last one's, or the one in progress's so far when longer.
   int64_t CostNs() const;
   // The same in the thread's processor time, which does not grow while other programs have the
@@ -120,8 +117,8 @@ class PhysicsThread {
 
  private:
   struct Job {
-    enum Kind { kTicks, kParameters, kOptions, kReset } kind = kTicks;
-    std::vector<TickRequest> ticks;
+    enum Kind { kTick, kParameters, kOptions, kReset } kind = kTick;
+    TickRequest tick;
     double viscous = 0.0, coulomb = 0.0;
     std::array<double, 3> gravity{};
     StepOptions step;
@@ -129,8 +126,8 @@ class PhysicsThread {
 
   void Enqueue(Job job);
   void Run();
-  // Carries out a job; true when it handed back ticks.
-  bool Carry(Job& job, std::unique_lock<std::mutex>& lock);
+  // Carries out a job; true when it handed back a tick.
+  bool Carry(const Job& job, std::unique_lock<std::mutex>& lock);
   // The tick, or nothing when it was given up.
   std::optional<TickDone> ComputeTick(const TickRequest& request);
   bool GiveUp();
@@ -143,12 +140,9 @@ class PhysicsThread {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;  // work for the thread, or a release of the hold
-  std::condition_variable idle_;  // a batch ended
+  std::condition_variable idle_;  // a tick ended
   std::deque<Job> queue_;
   std::deque<TickDone> results_;
-  std::size_t batchLeft_ = 0;  // ticks of the batch in progress not handed back yet
-  std::size_t batchDone_ = 0;  // of those, the ones computed
-  uint64_t generation_ = 0;    // grows with every drop: a batch stops before its next tick
   int64_t lastCostNs_ = 0;
   int64_t lastWorkNs_ = 0;
   int64_t tickStartNs_ = 0;                       // when the tick in progress started, 0 for none

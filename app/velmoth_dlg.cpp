@@ -132,7 +132,7 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   tick.torque = ValuesOf(m_torque);
   const bool idle = m_pPhysics->Outstanding() == 0;
   const int64_t work = m_pPhysics->WorkNs();
-  m_pPhysics->Submit({std::move(tick)});
+  m_pPhysics->Submit(std::move(tick));
   if (idle && work < kShowAtOnceWorkNs) {
     m_pPhysics->WaitIdle(kShowAtOnceWaitNs);
   }
@@ -140,7 +140,7 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
 }
 
 bool CVelmothDlg::WantsTimer(unsigned /*id*/) {
-  return m_pPhysics == nullptr || m_pPhysics->CanQueue(0);
+  return m_pPhysics == nullptr || m_pPhysics->CanQueue();
 }
 
 void CVelmothDlg::OnAppMessage(unsigned id) {
