@@ -54,6 +54,10 @@ ArmState ArmState::Of(const Robot& robot) {
   }
   state.kinetic = robot.kineticEnergy;
   state.potential = robot.potentialEnergy;
+  state.work = robot.work;
+  state.dissipated = robot.dissipated;
+  state.startEnergy = robot.startEnergy;
+  state.cappedTicks = robot.cappedTicks;
   return state;
 }
 
@@ -65,6 +69,10 @@ void ArmState::ApplyTo(Robot& robot) const {
   }
   robot.kineticEnergy = kinetic;
   robot.potentialEnergy = potential;
+  robot.work = work;
+  robot.dissipated = dissipated;
+  robot.startEnergy = startEnergy;
+  robot.cappedTicks = cappedTicks;
 }
 
 PhysicsThread::PhysicsThread(const Robot& arm, const StepOptions& step, bool threaded,

@@ -36,12 +36,16 @@
 struct Robot;
 class Stepper;
 
-// What a tick leaves in the arm: every joint's position, velocity and acceleration, and the two
-// energies.
+// What a tick leaves in the arm: every joint's position, velocity and acceleration, the two
+// energies, the energy balance and the count of ticks that reached their cap.
 struct ArmState {
   std::vector<double> q, qd, qdd;
   double kinetic = 0.0;
   double potential = 0.0;
+  double work = 0.0;
+  double dissipated = 0.0;
+  double startEnergy = 0.0;
+  uint64_t cappedTicks = 0;
 
   static ArmState Of(const Robot& robot);
   void ApplyTo(Robot& robot) const;

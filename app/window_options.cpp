@@ -23,10 +23,11 @@ const char* const kArms =
     "and the folders above FILE); a mesh it cannot read is said in the strip and its link\n"
     "drawn as joints and bodies.\n"
     "The built-in arm runs on the closed form with the Euler step, an arm from a file on the\n"
-    "recursive engine with the implicit step (see velmoth-sim --help); the strip below the view\n"
-    "switches them while the arm runs. TEXT is vector text and X a number as the panel reads\n"
-    "them, e.g. \"0.5, -1\"; --viscous, --coulomb and --gravity fill the panel's fields as if\n"
-    "\"Set\" had been clicked. \"Reset\" puts every joint at zero, at rest, whatever the start.\n";
+    "recursive engine with the error-controlled dopri5 step (see velmoth-sim --help); the strip\n"
+    "below the view switches them while the arm runs. TEXT is vector text and X a number as\n"
+    "the panel reads them, e.g. \"0.5, -1\"; --viscous, --coulomb and --gravity fill the\n"
+    "panel's fields as if \"Set\" had been clicked. \"Reset\" puts every joint at zero, at\n"
+    "rest, whatever the start.\n";
 const char* const kKeys =
     "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
     "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"

@@ -90,8 +90,9 @@ struct Terms {
 Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engine, const double* q,
                     const double* qd, const double* torque, const double* accel);
 
-// The Python class of DivergenceWarning, made by the module.
+// The Python classes of DivergenceWarning and AccuracyWarning, made by the module.
 py::handle DivergenceWarningType();
+py::handle AccuracyWarningType();
 
 void BindRobot(py::module_& m);
 void BindTrajectory(py::module_& m);

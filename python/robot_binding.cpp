@@ -228,8 +228,7 @@ void BindRobot(py::module_& m) {
           "default_integrator",
           [](const ArmModel& a) { return IntegratorName(a.DefaultStep().integrator); },
           Doc("The integrator a Simulation of this arm takes unless told otherwise: 'euler' for "
-              "the "
-              "built-in arm, 'implicit' for an arm from a file."))
+              "the built-in arm, 'dopri5' for an arm from a file."))
       .def("__repr__",
            [](const ArmModel& a) {
              a.Arm();

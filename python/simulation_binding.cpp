@@ -88,8 +88,8 @@ class Simulation {
   VELMOTH_ZEROED_NEW
 
   Simulation(std::shared_ptr<ArmModel> arm, py::handle engine, py::handle integrator,
-             py::handle substeps, py::handle viscous, py::handle coulomb, py::handle gravity,
-             py::handle q0, py::handle qd0)
+             py::handle substeps, py::handle tolerance, py::handle viscous, py::handle coulomb,
+             py::handle gravity, py::handle q0, py::handle qd0)
       : arm_(std::move(arm)), robot_(CloneRobot(arm_->Arm())), n_(robot_->links.size()) {
     StepOptions options = arm_->DefaultStep();
     if (!engine.is_none()) {
@@ -100,6 +100,9 @@ class Simulation {
     }
     if (!substeps.is_none()) {
       options.substeps = CheckedSubsteps(WholeArgument(substeps, "substeps"));
+    }
+    if (!tolerance.is_none()) {
+      options.tolerance = CheckedTolerance(tolerance);
     }
     if (!viscous.is_none()) {
       robot_->viscousFriction = FiniteNumber(viscous, "viscous");
@@ -143,7 +146,11 @@ class Simulation {
     const matrix<double>& accel = stepper_->Forward(input_);
     ++tick_;
     tau_ = values_;
-    return Column(accel);
+    py::array_t<double> result = Column(accel);
+    if (stepper_->LastCapped()) {
+      WarnCapped(tick_);
+    }
+    return result;
   }
 
   py::array_t<double> StepInverse(py::handle accel) {
@@ -204,7 +211,8 @@ class Simulation {
     TrajectoryWriter out(trajectory);
     RowExtras extras(*robot_, stepper_->Options().engine, std::move(followed), exactQdd || start);
     // Row r: the robot's state with the torques tau and the energies given.
-    const auto record = [&](std::size_t r, const double* tau, double kinetic, double potential) {
+    const auto record = [&](std::size_t r, const double* tau, double kinetic, double potential,
+                            double work, double dissipated) {
       out.tick[r] = static_cast<int64_t>(tick_);
       out.time[r] = static_cast<double>(tick_) * kTimeStep;
       for (std::size_t i = 0; i < n_; ++i) {
@@ -217,18 +225,24 @@ class Simulation {
       out.kinetic[r] = kinetic;
       out.potential[r] = potential;
       out.total[r] = kinetic + potential;
+      out.work[r] = work;
+      out.dissipated[r] = dissipated;
       extras.Row(*robot_, tau, out.positions + 3 * extras.Frames() * r,
                  out.exact == nullptr ? nullptr : out.exact + n_ * r);
     };
     if (start) {
-      double kinetic = 0.0, potential = 0.0;
+      double kinetic = 0.0, potential = 0.0, work = 0.0, dissipated = 0.0, from = 0.0;
       extras.Energies(*robot_, kinetic, potential);
-      record(0, tau_.data(), kinetic, potential);
+      if (!stepper_->BalanceGoesOn(work, dissipated, from)) {
+        work = dissipated = 0.0;
+      }
+      record(0, tau_.data(), kinetic, potential, work, dissipated);
     }
     const uint32_t n = static_cast<uint32_t>(n_);
     const char* const returned =
         forward ? "the controller's torque" : "the controller's accelerations";
     uint64_t diverged = 0;
+    uint64_t capped = 0;
     {
       py::gil_scoped_release release;
       auto checked = std::chrono::steady_clock::now();
@@ -255,6 +269,9 @@ class Simulation {
         // One tick as velmoth-sim runs it; the tau column is the torque applied or found.
         if (forward) {
           stepper_->Forward(input_);
+          if (capped == 0 && stepper_->LastCapped()) {
+            capped = tick_ + 1;
+          }
         }
         const matrix<double>& tau = forward ? input_ : stepper_->Inverse(input_);
         ++tick_;
@@ -264,7 +281,7 @@ class Simulation {
         }
         if (t % k == 0) {
           record(first + static_cast<std::size_t>(t / k - 1), tau_.data(), robot_->kineticEnergy,
-                 robot_->potentialEnergy);
+                 robot_->potentialEnergy, robot_->work, robot_->dissipated);
         }
       }
     }
@@ -279,6 +296,9 @@ class Simulation {
       if (PyErr_WarnEx(DivergenceWarningType().ptr(), text, 1) != 0) {
         throw py::error_already_set();
       }
+    }
+    if (capped != 0) {
+      WarnCapped(capped);
     }
     return trajectory;
   }
@@ -387,6 +407,13 @@ class Simulation {
     return robot_->kineticEnergy + robot_->potentialEnergy;
   }
 
+  void SetTolerance(py::handle value) {
+    Busy busy(*this);
+    StepOptions o = stepper_->Options();
+    o.tolerance = CheckedTolerance(value);
+    stepper_->SetOptions(o);
+  }
+
   bool StateFinite() {
     Busy busy(*this);
     return StateIsFinite(*robot_);
@@ -425,6 +452,19 @@ class Simulation {
     }
   }
 
+  // AccuracyWarning for the first tick of a run (or a step) that reached the step's cap.
+  void WarnCapped(uint64_t tick) {
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "tick %llu (t = %.2f s) reached the cap of internal steps per tick (%s) and "
+                  "ended at the accuracy the cap allows, coarser than asked; the run went on",
+                  static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
+                  StepOptionsText(stepper_->Options()).c_str());
+    if (PyErr_WarnEx(AccuracyWarningType().ptr(), text, 1) != 0) {
+      throw py::error_already_set();
+    }
+  }
+
   void KeepTorque(const matrix<double>& tau) {
     for (std::size_t i = 0; i < n_; ++i) {
       tau_[i] = tau(static_cast<uint32_t>(i), 0);
@@ -456,6 +496,11 @@ class Simulation {
         ->Energies(*copy, q.data(), qd.data(), kinetic, potential);
     robot_->kineticEnergy = kinetic;
     robot_->potentialEnergy = potential;
+    // The energy balance at this state: as the last tick left it, or afresh from here.
+    if (!stepper_->BalanceGoesOn(robot_->work, robot_->dissipated, robot_->startEnergy)) {
+      robot_->work = robot_->dissipated = 0.0;
+      robot_->startEnergy = kinetic + potential;
+    }
   }
 
   // A new start: joint state (zeros where None), no acceleration.
@@ -514,14 +559,16 @@ const char* const kSimulationDoc =
     R"doc(An arm in motion: its state and the tick of the Velmoth window and velmoth-sim.
 
 Simulation(robot, *, engine=None, integrator=None, substeps=None,
-           viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)
+           tolerance=None, viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81),
+           q0=None, qd0=None)
 
 Every tick advances the arm by 0.01 s with the very code both programs run
 (their Stepper), with the same defaults: the built-in arm takes the closed
 form with the Euler step, an arm from a URDF file the recursive engine with
-the implicit step, one substep each, viscous and Coulomb friction 0.1 and
-gravity (0, 0, -9.81) unless told otherwise. So a run from a new Simulation
-is bit for bit what ``velmoth-sim run`` prints with the same options:
+the error-controlled dopri5 step at tolerance 1e-9, one substep each,
+viscous and Coulomb friction 0.1 and gravity (0, 0, -9.81) unless told
+otherwise. So a run from a new Simulation is bit for bit what ``velmoth-sim
+run`` prints with the same options:
 
     >>> import velmoth
     >>> arm = velmoth.Robot.builtin(2)
@@ -537,8 +584,12 @@ vector of the wrong length or with an element that is not finite raises
 ValueError before anything is computed.
 
 engine        'closed-form' or 'recursive'
-integrator    'euler', 'implicit' or 'rk4'
-substeps      substeps per tick, 1 to 1000 (the implicit step may add more)
+integrator    'euler', 'implicit', 'rk4' or 'dopri5'
+substeps      substeps per tick, 1 to 1000 (the implicit step may add more;
+              for dopri5 the fewest steps per tick)
+tolerance     dopri5's tolerance, 1e-12 to 0.01: the local error allowed per
+              step, absolute and relative, of each joint position and
+              velocity and of the work and dissipated energy
 viscous       the viscous friction coefficient of every joint
 coulomb       the Coulomb friction level of every joint
 gravity       the gravity vector (3,)
@@ -551,6 +602,14 @@ controller, if given, is called with the GIL once per tick), and returns a
 Trajectory. terms() evaluates the equation of motion of the current state
 without stepping. The state (q, qd), friction, gravity and the step can be
 changed between ticks, as in the window.
+
+work and dissipated (and a Trajectory's columns of them) keep the energy
+balance of forward ticks: total - work + dissipated stays at the energy the
+balance started from. It starts afresh when the state or gravity is set
+from outside the ticks, at reset(), and after an inverse tick.
+
+A tick that reaches the step's cap of internal steps ends at the accuracy
+the cap allows; run() then warns once with velmoth.AccuracyWarning.
 
 A Simulation takes one call at a time: a call while a run is going on in
 another thread (or from the run's own controller) raises RuntimeError.
@@ -565,16 +624,17 @@ void BindSimulation(py::module_& m) {
   using S = Simulation;
   py::class_<S>(m, "Simulation", Doc(kSimulationDoc))
       .def(py::init<std::shared_ptr<ArmModel>, py::handle, py::handle, py::handle, py::handle,
-                    py::handle, py::handle, py::handle, py::handle>(),
+                    py::handle, py::handle, py::handle, py::handle, py::handle>(),
            py::arg("robot"), py::kw_only(), py::arg("engine") = py::none(),
            py::arg("integrator") = py::none(), py::arg("substeps") = py::none(),
-           py::arg("viscous") = 0.1, py::arg("coulomb") = 0.1,
+           py::arg("tolerance") = py::none(), py::arg("viscous") = 0.1, py::arg("coulomb") = 0.1,
            py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81), py::arg("q0") = py::none(),
            py::arg("qd0") = py::none(),
-           Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, viscous=0.1, "
-               "coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)\n\n"
+           Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, tolerance=None, "
+               "viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)\n\n"
                "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest), "
-               "tick 0. engine, integrator and substeps default to the robot's (see the class)."))
+               "tick 0. engine, integrator, substeps and tolerance default to the robot's (see the "
+               "class)."))
       .def(
           "step", [](S& s, py::handle torque) { return s.Step(torque); },
           py::arg("torque") = py::none(),
@@ -629,7 +689,8 @@ other Simulations on other threads go on in parallel); with a controller it
 is taken for each call only. Ctrl-C ends a long run with KeyboardInterrupt.
 When a tick leaves the state or the torques not finite the run goes on, as
 velmoth-sim's does, and then warns once with velmoth.DivergenceWarning;
-Trajectory.diverged_at gives that first tick.)doc"))
+Trajectory.diverged_at gives that first tick. A tick that reaches the step's
+cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
       .def(
           "terms",
           [](S& s, py::handle torque, py::handle accel, py::handle q, py::handle qd,
@@ -648,9 +709,8 @@ Trajectory.diverged_at gives that first tick.)doc"))
           Doc("reset(q=None, qd=None)\n\nStarts again as a new Simulation of the same robot, "
               "with the same step, friction and gravity: at q, qd (default: zero, at rest, as the "
               "window's Reset), tick 0, with "
-              "the energies of that state and a fresh step (the implicit step's energy budget and "
-              "substep "
-              "refinement start anew)."))
+              "the energies of that state and a fresh step (the energy balance, the step size "
+              "carried and the implicit step's refinement start anew)."))
       .def(
           "kinematics", [](S& s) { return s.Kinematics(); },
           Doc("kinematics() -> Kinematics\n\nThe poses, Jacobians and J-dot qd of the arm's "
@@ -689,6 +749,15 @@ Trajectory.diverged_at gives that first tick.)doc"))
               "q, qd or gravity are set, that of the state as it stands."))
       .def_property_readonly(
           "total", [](S& s) { return s.Total(); }, Doc("kinetic + potential, J."))
+      .def_property_readonly(
+          "work", [](S& s) { return s.Number(&Robot::work); },
+          Doc("The work of the joint torques since the energy balance started, J, at the instant "
+              "of `kinetic` and `potential` (0 after an inverse tick)."))
+      .def_property_readonly(
+          "dissipated", [](S& s) { return s.Number(&Robot::dissipated); },
+          Doc("The energy friction took since the energy balance started, J, at the instant of "
+              "`kinetic` and `potential` (0 after an inverse tick). total - work + dissipated is "
+              "the energy the balance started from."))
       .def_property(
           "viscous", [](S& s) { return s.Number(&Robot::viscousFriction); },
           [](S& s, py::handle v) { s.SetNumber(&Robot::viscousFriction, v, "viscous"); },
@@ -716,7 +785,7 @@ Trajectory.diverged_at gives that first tick.)doc"))
             o.integrator = IntegratorFromName(name);
             s.SetOptions(o);
           },
-          Doc("The integrator of the next ticks: 'euler', 'implicit' or 'rk4'."))
+          Doc("The integrator of the next ticks: 'euler', 'implicit', 'rk4' or 'dopri5'."))
       .def_property(
           "substeps", [](S& s) { return s.Options().substeps; },
           [](S& s, long long substeps) {
@@ -724,11 +793,18 @@ Trajectory.diverged_at gives that first tick.)doc"))
             o.substeps = CheckedSubsteps(substeps);
             s.SetOptions(o);
           },
-          Doc("Substeps per tick of the next ticks, 1 to 1000."))
+          Doc("Substeps per tick of the next ticks, 1 to 1000 (dopri5: the fewest steps per "
+              "tick)."))
+      .def_property(
+          "tolerance", [](S& s) { return s.Options().tolerance; },
+          [](S& s, py::handle value) { s.SetTolerance(value); },
+          Doc("dopri5's tolerance for the next ticks, 1e-12 to 0.01: the local error allowed per "
+              "step, absolute and relative, of each joint position and velocity and of the work "
+              "and dissipated energy."))
       .def_property_readonly(
           "last_substeps", [](S& s) { return s.LastSubsteps(); },
-          Doc("The substeps the last forward tick took: more than `substeps` where the implicit "
-              "step refined."))
+          Doc("The internal steps the last forward tick took: `substeps`, more where the implicit "
+              "step refined or an event cut a substep; dopri5's steps, rejected ones included."))
       .def_property_readonly(
           "tick", [](S& s) { return s.Tick(); }, Doc("Ticks since the start (or the last reset)."))
       .def_property_readonly(

@@ -45,10 +45,15 @@ void GiveEmptyValues(std::vector<const char*>& args, std::deque<std::string>& st
 struct StepChoice {
   std::string engine;
   std::string integrator;
-  uint64_t substeps = 0;  // 0: the integrator's default
+  uint64_t substeps = 0;   // 0: the integrator's default
+  double tolerance = 0.0;  // 0: the default
 };
 
-// Adds --engine and, unless only the engine matters, --integrator and --substeps to command.
+// Accepts a tolerance: a number from kMinTolerance to kMaxTolerance, written in full.
+CLI::Validator Tolerance();
+
+// Adds --engine and, unless only the engine matters, --integrator, --substeps and --tolerance to
+// command.
 void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly = false);
 
 // The step for an arm (from a file or built in) with what the command line chose.

@@ -65,6 +65,7 @@ struct Settings {
   uint64_t links = kBuiltInLinkCount;
   std::vector<std::string> frames;  // the frames run follows, or kinematics prints
   StepChoice step;
+  bool balance = false;  // the columns work,dissipated
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
   bool coulombGiven = false;
@@ -113,23 +114,37 @@ void AddArmOptions(CLI::App& command, Settings& s) {
 }
 
 // The parts of --help that do not fit an option's line.
+static_assert(Stepper::kMaxInternalSteps == 200 && Stepper::kMaxRefinement == 6,
+              "the help names the tick's caps");
 const char* const kRunDetails =
     "run prints the header tick,time,q0..,qd0..,qdd0..,tau0..,kinetic,potential,total and a row\n"
     "after every K-th tick, each number written with %.17g so that it reads back exactly. A\n"
     "forward tick computes the accelerations of --torque and then integrates them; an inverse\n"
     "tick integrates --accel and then computes the torques. kinetic and potential are the\n"
     "energies the panel shows: of the state at the start of a forward tick, at the end of an\n"
-    "inverse tick; qdd is the tick's change of velocity over 0.01 s.\n"
+    "inverse tick; qdd is the tick's change of velocity over 0.01 s. --balance adds the columns\n"
+    "work,dissipated: the work of the torques and the energy friction took since the first\n"
+    "tick, at the instant of the energies, so that total - work + dissipated stays at the\n"
+    "first tick's total (inverse ticks keep no balance: both are 0).\n"
     "Every tick advances 0.01 s in --substeps substeps of the integrator. euler: semi-implicit\n"
-    "Euler with friction as it comes (on the closed form, solved with its damped pseudo-inverse\n"
+    "Euler (on the closed form solved with its damped pseudo-inverse and friction as it comes,\n"
     "as the built-in arm always was). implicit: friction at the end of each substep, viscous\n"
     "friction implicit and Coulomb friction that holds a joint at rest while the other torques\n"
-    "on it stay below its level; it never lets the arm gain energy it was not given, and adds\n"
-    "substeps where the motion needs them. rk4: classical Runge-Kutta, friction as it comes.\n"
+    "on it stay below its level; it adds substeps where the arm would gain energy it was not\n"
+    "given. rk4: classical Runge-Kutta. dopri5: Dormand-Prince 5(4) with error control, as\n"
+    "many steps per tick as --tolerance needs (at least --substeps), the step size carried\n"
+    "from tick to tick. On every step but the closed form's Euler, Coulomb friction stops a\n"
+    "sliding joint where its velocity reaches 0 (euler, rk4 and dopri5 find the instant inside\n"
+    "the step) and holds it while the torque that holds it stays within the friction level.\n"
+    "A tick's work is capped: dopri5 takes no step shorter than 1/200 of a tick, euler and\n"
+    "rk4 locate at most 200 friction events per tick, implicit halves a substep at most 6\n"
+    "times. A tick that reaches the cap ends at the accuracy the cap allows; the first is\n"
+    "reported on standard error.\n"
     "When a state stops being finite, the first such tick is reported on standard error.\n"
     "--q0 and --qd0 set the joint positions and velocities before the first tick.\n"
-    "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after total: where the\n"
-    "frame's origin is after each printed tick, in the base frame (names as kinematics prints).\n";
+    "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after the others: where\n"
+    "the frame's origin is after each printed tick, in the base frame (names as kinematics\n"
+    "prints).\n";
 const char* const kTermsDetails =
     "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
     "G, F, kinetic, potential, qdd (not the accelerations of --torque: the closed form's damped\n"
@@ -270,7 +285,7 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   std::string frameError;
   recursive::FrameTracker tracker(*robot, FindFrames(*robot, s.frames, frameError));
   std::vector<double> positions(3 * static_cast<std::size_t>(tracker.Count()));
-  std::string line = RunCsvHeader(n);
+  std::string line = RunCsvHeader(n, s.balance);
   AppendFrameHeader(line, s.frames);
   if (!Write(line)) {
     return;
@@ -278,6 +293,7 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
 
   Progress progress(s.ticks);
   bool finite = true;
+  bool capped = false;
   for (uint64_t tick = 1; tick <= s.ticks; ++tick) {
     // One tick of the window, on its local copies of the user's vectors.
     matrix<double> accel = userAccel;
@@ -298,9 +314,20 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
                    kTimeStep, StepOptionsText(options).c_str());
     }
 
+    if (!capped && forward && stepper.LastCapped()) {
+      capped = true;
+      progress.Finish();
+      std::fprintf(stderr,
+                   "velmoth-sim: warning: tick %llu (t = %.2f s) reached the cap of internal "
+                   "steps per tick (%s) and ends at the accuracy the cap allows, coarser than "
+                   "asked; later ticks that reach it are not reported\n",
+                   static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
+                   StepOptionsText(stepper.Options()).c_str());
+    }
+
     if (tick % s.every == 0) {
       line.clear();
-      AppendRunCsvRow(line, tick, *robot, torque);
+      AppendRunCsvRow(line, tick, *robot, torque, s.balance);
       if (tracker.Count() > 0) {
         tracker.Track(*robot, positions.data());
         AppendFramePositions(line, positions.data(), s.frames.size());
@@ -442,6 +469,8 @@ int Main(int argc, char** argv) {
   run->add_option("--every", s.every, "Print every K-th tick (default: 1)")
       ->type_name("K")
       ->check(WholeNumber(1, UINT64_MAX));
+  run->add_flag("--balance", s.balance,
+                "Add the columns work,dissipated: the energy balance of the forward ticks");
   run->add_option("--frame", s.frames,
                   "Add the position of this frame after each printed tick (repeatable)")
       ->type_name("NAME");

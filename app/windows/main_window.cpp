@@ -22,6 +22,17 @@
 #include "simulation/step_options.h"
 #include "view/ogl_wnd_custom.h"
 
+namespace {
+
+// "tol 1e-09": a tolerance as the strip lists it, a text that reads back as the same number.
+QString ToleranceItem(double tolerance) {
+  const QString brief = QString::asprintf("%.0e", tolerance);
+  return QStringLiteral("tol ") +
+         (brief.toDouble() == tolerance ? brief : QString::asprintf("%.17g", tolerance));
+}
+
+}  // namespace
+
 MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
   // The arm's notices stay in the strip, each read whole.
   QStringList notices;
@@ -155,9 +166,17 @@ void MainWindow::AddStepChoices() {
       engines, QStringLiteral("The engine: the closed form, or the recursive one (O(n))"));
   integratorChoice_ = strip_->AddChoice(
       integrators,
-      QStringLiteral("The integrator: semi-implicit Euler, the implicit step with friction that "
-                     "holds joints at rest, or fourth-order Runge-Kutta"));
-  substepsChoice_ = strip_->AddChoice(substeps, QStringLiteral("Substeps per 0.01 s tick"));
+      QStringLiteral("The integrator: semi-implicit Euler, the implicit step, fourth-order "
+                     "Runge-Kutta, or Dormand-Prince 5(4) with error control"));
+  substepsChoice_ = strip_->AddChoice(
+      substeps, QStringLiteral("Substeps per 0.01 s tick (dopri5: the fewest steps per tick)"));
+  QStringList tolerances;
+  for (double t : kToleranceChoices) {
+    tolerances << ToleranceItem(t);
+  }
+  toleranceChoice_ = strip_->AddChoice(
+      tolerances, QStringLiteral("dopri5's tolerance: the local error it allows per step, "
+                                 "absolute and relative, of every joint position and velocity"));
   engineChoice_->setCurrentText(QString::fromLatin1(EngineName(step.engine)));
   integratorChoice_->setCurrentText(QString::fromLatin1(IntegratorName(step.integrator)));
   const QString substepsNow = QStringLiteral("x %1").arg(step.substeps);
@@ -165,8 +184,14 @@ void MainWindow::AddStepChoices() {
     substepsChoice_->addItem(substepsNow);
   }
   substepsChoice_->setCurrentText(substepsNow);
-  for (QComboBox* choice :
-       {engineChoice_.data(), integratorChoice_.data(), substepsChoice_.data()}) {
+  const QString toleranceNow = ToleranceItem(step.tolerance);
+  if (toleranceChoice_->findText(toleranceNow) < 0) {
+    toleranceChoice_->addItem(toleranceNow);
+  }
+  toleranceChoice_->setCurrentText(toleranceNow);
+  toleranceChoice_->setEnabled(step.integrator == IntegratorKind::kDopri5);
+  for (QComboBox* choice : {engineChoice_.data(), integratorChoice_.data(), substepsChoice_.data(),
+                            toleranceChoice_.data()}) {
     connect(choice, &QComboBox::currentIndexChanged, this, [this] { ChooseStep(); });
   }
 }
@@ -178,6 +203,8 @@ void MainWindow::ChooseStep() {
   step.integrator = IntegratorNamed(integratorChoice_->currentText().toStdString())
                         .value_or(IntegratorKind::kEuler);
   step.substeps = substepsChoice_->currentText().mid(2).toInt();
+  step.tolerance = toleranceChoice_->currentText().mid(4).toDouble();
+  toleranceChoice_->setEnabled(step.integrator == IntegratorKind::kDopri5);
   dlg_.SetStepOptions(step);
   RefreshStrip();
 }
@@ -222,6 +249,13 @@ void MainWindow::RefreshStrip() {
   if (pauseButton_ != nullptr) {
     pauseButton_->setText(run_->State() == RunState::kRunning ? QStringLiteral("Pause")
                                                               : QStringLiteral("Resume"));
+  }
+  // Once a tick reached the step's cap, the strip says so (once).
+  if (!capNoted_ && dlg_.m_pRobot != nullptr && dlg_.m_pRobot->cappedTicks > 0) {
+    capNoted_ = true;
+    ShowNote(QStringLiteral(
+        "A tick reached the step's cap of internal steps and ran at the accuracy the cap allows, "
+        "coarser than the tolerance: a motion this fast needs a coarser tolerance or more time"));
   }
   if (recorder_.Recording()) {
     const QString path = QFile::decodeName(QByteArray::fromStdString(recorder_.Path()));
@@ -312,6 +346,13 @@ bool MainWindow::StartRecording(const std::string& fileName) {
 }
 
 void MainWindow::ToggleRecording() {
+  // Once a tick reached the step's cap, the strip says so (once).
+  if (!capNoted_ && dlg_.m_pRobot != nullptr && dlg_.m_pRobot->cappedTicks > 0) {
+    capNoted_ = true;
+    ShowNote(QStringLiteral(
+        "A tick reached the step's cap of internal steps and ran at the accuracy the cap allows, "
+        "coarser than the tolerance: a motion this fast needs a coarser tolerance or more time"));
+  }
   if (recorder_.Recording()) {
     const QString path = QFile::decodeName(QByteArray::fromStdString(recorder_.Path()));
     const uint64_t rows = recorder_.Rows();

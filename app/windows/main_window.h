@@ -45,6 +45,8 @@ class MainWindow : public QObject {
   static constexpr int kFrameCheckMs = 10;
   // The substeps per tick the strip offers.
   static constexpr int kSubstepChoices[] = {1, 2, 4, 8, 16, 32, 64};
+  // The error-controlled step's tolerances the strip offers.
+  static constexpr double kToleranceChoices[] = {1e-4, 1e-6, 1e-8, 1e-9, 1e-10, 1e-12};
 
   // Asks the user where to record, suggesting a file; an empty answer cancels.
   using FileChooser = std::function<QString(const QString& suggested)>;
@@ -116,6 +118,7 @@ class MainWindow : public QObject {
   QComboBox* EngineChoice() const { return engineChoice_.data(); }
   QComboBox* IntegratorChoice() const { return integratorChoice_.data(); }
   QComboBox* SubstepsChoice() const { return substepsChoice_.data(); }
+  QComboBox* ToleranceChoice() const { return toleranceChoice_.data(); }
 
  protected:
   // Lets Home and Shift+Home reach the view from an edit field, which would keep them.
@@ -125,7 +128,8 @@ class MainWindow : public QObject {
   QToolButton* AddAction(QKeyCombination key, const char* label, const char* tip,
                          const std::function<void()>& action);
   QString NewFileName(const char* extension) const;
-  // Adds the step's choices to the strip, showing the dialog's step, and follows them.
+  // Adds the step's choices to the strip (engine, integrator, substeps, tolerance), showing the
+  // dialog's step, and follows them.
   void AddStepChoices();
   void ChooseStep();
   // Shows note in the strip until the recording's count takes its place; path is the file it
@@ -149,6 +153,8 @@ class MainWindow : public QObject {
   QPointer<QComboBox> engineChoice_;
   QPointer<QComboBox> integratorChoice_;
   QPointer<QComboBox> substepsChoice_;
+  QPointer<QComboBox> toleranceChoice_;
+  bool capNoted_ = false;  // the strip said that ticks reached the step's cap
   std::unique_ptr<RunControl> run_;
   TraceBuffer traces_;
   Recorder recorder_;

@@ -53,14 +53,20 @@ PlotsWindow::PlotsWindow(const TraceBuffer& traces, const QStringList& jointName
   AddPlot(QStringLiteral("Energy"), QStringLiteral("J"));
   AddPlot(QStringLiteral("Joint positions (m for sliding joints)"), QStringLiteral("rad, m"));
   AddPlot(OutputTitle(kIdForward), OutputUnit(kIdForward));
+  AddPlot(QStringLiteral("Energy balance E \u2212 E\u2080 \u2212 W + D (afresh at Reset, a change "
+                         "of gravity or state, every inverse tick)"),
+          QStringLiteral("J"));
+  layout->insertWidget(1, plots_[3].view);
   SetLines(
-      plots_[0], 3,
+      plots_[0], 5,
       [](uint32_t i) {
         return QStringList{QStringLiteral("kinetic"), QStringLiteral("potential"),
-                           QStringLiteral("total")}[static_cast<int>(i)];
+                           QStringLiteral("total"), QStringLiteral("work W"),
+                           QStringLiteral("dissipated D")}[static_cast<int>(i)];
       },
       false);
-  resize(640, 720);
+  SetLines(plots_[3], 1, [](uint32_t) { return QStringLiteral("residual"); }, false);
+  resize(640, 900);
   timer_.setParent(this);
   connect(&timer_, &QTimer::timeout, this, &PlotsWindow::Refresh);
   timer_.start(kRefreshMs);
@@ -115,7 +121,8 @@ void PlotsWindow::SetLines(Plot& plot, uint32_t count, const std::function<QStri
     line->attachAxis(plot.y);
     plot.lines.push_back(line);
   }
-  plot.chart->legend()->setVisible(count <= kMaxLegendJoints || &plot == &plots_[0]);
+  plot.chart->legend()->setVisible(count <= kMaxLegendJoints || &plot == &plots_[0] ||
+                                   &plot == &plots_[3]);
 }
 
 void PlotsWindow::Refresh() {
@@ -139,7 +146,7 @@ void PlotsWindow::Refresh() {
 
   // About one point per pixel of the charts' width is all a line can show.
   const uint32_t every = size > kMaxPoints ? (size + kMaxPoints - 1) / kMaxPoints : 1;
-  std::vector<QList<QPointF>> energy(3), angles(n), output(n);
+  std::vector<QList<QPointF>> energy(5), residual(1), angles(n), output(n);
   for (uint32_t i = 0; i < size; ++i) {
     const TraceBuffer::Sample s = traces_.At(i);
     // The points kept are those of every few ticks counted from the start, so that they stay the
@@ -151,6 +158,9 @@ void PlotsWindow::Refresh() {
     energy[0].append(QPointF(s.time, s.kinetic));
     energy[1].append(QPointF(s.time, s.potential));
     energy[2].append(QPointF(s.time, s.total));
+    energy[3].append(QPointF(s.time, s.work));
+    energy[4].append(QPointF(s.time, s.dissipated));
+    residual[0].append(QPointF(s.time, s.residual));
     for (uint32_t j = 0; j < n; ++j) {
       angles[j].append(QPointF(s.time, s.angles[j]));
       if (s.mode == outputMode_) {
@@ -163,6 +173,7 @@ void PlotsWindow::Refresh() {
   Draw(plots_[0], energy, from, to);
   Draw(plots_[1], angles, from, to);
   Draw(plots_[2], output, from, to);
+  Draw(plots_[3], residual, from, to);
   for (const Plot& plot : plots_) {
     plot.view->viewport()->update();
   }

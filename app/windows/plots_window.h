@@ -1,6 +1,8 @@
-// PlotsWindow: live plots of the run, beside the main window. Three charts, each over the last
-// 10 s of simulated time and scrolling with it: the kinetic, potential and total energy; the joint
-// angles; and the panel's output (the accelerations in forward mode, the torques in inverse mode).
+// PlotsWindow: live plots of the run, beside the main window. Four charts, each over the last
+// 10 s of simulated time and scrolling with it: the kinetic, potential and total energy with the
+// work of the torques and the energy friction took; the energy balance's residual E - E0 - W + D
+// under it; the joint angles; and the panel's output (the accelerations in forward mode, the
+// torques in inverse mode).
 // A dashed vertical line marks each "Reset". The charts are drawn from the trace buffer at most 30
 // times per second, and only when it changed: a paused run leaves them still. Each joint has its
 // own colour, the same in every chart (twelve colours, then the same colours dashed, dotted, ...),
@@ -42,7 +44,8 @@ class PlotsWindow : public QWidget {
   // The pen of joint j's lines.
   static QPen JointPen(uint32_t j);
 
-  // The charts: 0 energies, 1 joint angles, 2 the panel's output.
+  // The charts: 0 energies, 1 joint angles, 2 the panel's output, 3 the balance's residual (shown
+  // second).
   QChart* Chart(int index) const;
   // How often the charts have been drawn anew.
   int Refreshes() const { return refreshes_; }

@@ -372,7 +372,10 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(window_->windowTitle(), QStringLiteral("Velmoth: arm7_gripper"));
     QVERIFY(main_->Strip().Notices().join("").contains(QStringLiteral("held fixed (finger_left")));
     QCOMPARE(main_->EngineChoice()->currentText(), QStringLiteral("recursive"));
-    QCOMPARE(main_->IntegratorChoice()->currentText(), QStringLiteral("implicit"));
+    QCOMPARE(main_->IntegratorChoice()->currentText(), QStringLiteral("dopri5"));
+    QCOMPARE(main_->ToleranceChoice()->currentText(), QStringLiteral("tol 1e-09"));
+    main_->ToleranceChoice()->setCurrentText(QStringLiteral("tol 1e-06"));
+    QCOMPARE(dlg_->GetStepOptions().tolerance, 1e-6);
     window_->show();
     WaitTicks(5);
     QCOMPARE(Edit(kIdJointAngle)->text().count(QLatin1Char(',')), 7);
@@ -384,6 +387,7 @@ class DialogEndToEnd : public QObject {
     main_->IntegratorChoice()->setCurrentText(QStringLiteral("euler"));
     const StepOptions step = dlg_->GetStepOptions();
     QVERIFY(step.engine == EngineKind::kClosedForm && step.integrator == IntegratorKind::kEuler);
+    QVERIFY(!main_->ToleranceChoice()->isEnabled());  // the tolerance is dopri5's
     const double q = Arm().links[1]->q;
     WaitTicks(3);
     QVERIFY(Arm().links[1]->q != q && std::isfinite(Arm().links[1]->q));
@@ -879,7 +883,7 @@ class DialogEndToEnd : public QObject {
     const double reset = main_->Traces().Resets().back();
     QVERIFY(points(0).front().x() > reset);
     QVERIFY(points(0).size() < 40);
-    const QList<QPointF> marker = points(0, 3);  // the three energies, then the marker
+    const QList<QPointF> marker = points(0, 5);  // the five energies, then the marker
     QVERIFY(marker.size() == 2 && marker[0].x() == reset && marker[1].x() == reset);
 
     Input(kIdJointTorque, QStringLiteral("1e308"));

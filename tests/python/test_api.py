@@ -35,7 +35,7 @@ def test_the_built_in_arm_and_arms_of_files():
 def test_a_simulation_takes_the_arms_defaults_and_settings():
     sim = velmoth.Simulation(velmoth.Robot.from_urdf(SAMPLES / "industrial6.urdf"))
     assert (sim.engine, sim.integrator, sim.substeps, sim.viscous, sim.coulomb, sim.tick) == \
-        ("recursive", "implicit", 1, 0.1, 0.1, 0)
+        ("recursive", "dopri5", 1, 0.1, 0.1, 0)
     assert list(sim.gravity) == [0, 0, -9.81] and sim.finite
     # Settings changed between ticks are those of a new simulation from that state.
     robot = velmoth.Robot.builtin(links=3)
@@ -49,6 +49,40 @@ def test_a_simulation_takes_the_arms_defaults_and_settings():
     after = sim.run(10)
     assert after.step == "recursive, rk4 x 3" and list(after.tick) == list(range(51, 61))
     assert_bits_equal(after.q, fresh.run(10).q, "q")
+
+
+def test_the_energy_balance_and_the_tolerance(velmoth_sim):
+    arm = velmoth.Robot.from_urdf(SAMPLES / "industrial6.urdf")
+    sim = velmoth.Simulation(arm, tolerance=1e-7)
+    assert (sim.tolerance, velmoth.Simulation(arm).tolerance) == (1e-7, velmoth.DEFAULT_TOLERANCE)
+    run = sim.run(200, [0, 3, -2, 0, 0, 0], every=10)
+    # total - work + dissipated stays where the balance started, to the tolerance's order.
+    start = run.total - run.work + run.dissipated
+    assert np.ptp(start) < 1e-5 * np.max(run.kinetic) and run.work[-1] > 1
+    assert (sim.work, sim.dissipated) == (run.work[-1], run.dissipated[-1])
+    assert run.step == "recursive, dopri5, tolerance 1e-07"
+    assert run.csv(balance=True) == velmoth_sim(
+        ["run", "--urdf", str(SAMPLES / "industrial6.urdf"), "--tolerance", "1e-7", "--torque",
+         "0,3,-2,0,0,0", "--ticks", "200", "--every", "10", "--balance"])
+    # A start row holds the balance at its own state, which the next tick reports with it.
+    more = sim.run(2, [0, 3, -2, 0, 0, 0], start=True)
+    assert (more.work[0], more.dissipated[0]) == (more.work[1], more.dissipated[1])
+    # Setting the state starts the balance again.
+    sim.q = sim.q
+    sim.qd = sim.qd + 0.1
+    sim.step([0, 3, -2, 0, 0, 0])
+    assert (sim.work, sim.dissipated) == (0, 0)
+    sim.tolerance = 1e-4
+    assert sim.run(1).step.endswith("tolerance 0.0001")
+
+
+def test_a_tick_that_reaches_the_cap_warns_once():
+    sim = velmoth.Simulation(velmoth.Robot.builtin(links=6), engine="recursive",
+                             integrator="dopri5")
+    with pytest.warns(velmoth.AccuracyWarning,
+                      match=r"tick 2 \(t = 0\.02 s\) reached the cap") as w:
+        sim.run(5, [1000] * 6)
+    assert len(w) == 1 and sim.finite
 
 
 def test_reset_starts_again_as_a_new_simulation():
@@ -107,13 +141,14 @@ def test_robots_and_trajectories_pickle(tmp_path):
         copy = pickle.loads(pickle.dumps(robot))
         assert repr(copy) == repr(robot) and copy.joint_names == robot.joint_names
         run = velmoth.Simulation(robot).run(50, np.linspace(-1, 1, robot.dof))
-        assert pickle.loads(pickle.dumps(run)).csv() == run.csv()
+        assert pickle.loads(pickle.dumps(run)).csv(balance=True) == run.csv(balance=True)
         assert velmoth.Simulation(copy).run(50, np.linspace(-1, 1, robot.dof)).csv() == run.csv()
 
 
 def test_everything_is_documented():
     for cls in (velmoth.Robot, velmoth.Simulation, velmoth.Trajectory, velmoth.Terms,
-                velmoth.Kinematics, velmoth.LoadError, velmoth.DivergenceWarning):
+                velmoth.Kinematics, velmoth.LoadError, velmoth.DivergenceWarning,
+                velmoth.AccuracyWarning):
         assert len(cls.__doc__ or "") > 60, cls
         for name, member in vars(cls).items():
             if not name.startswith("_") and not isinstance(member, type):

@@ -156,8 +156,13 @@ R2 = velmoth.Robot.builtin(links=2)
 
 @pytest.mark.parametrize("call,error,match", [  # a dict: Simulation(R2, **call); a pair: setattr
     ({"engine": "fast"}, ValueError, "engine must be 'closed-form' or 'recursive', not 'fast'"),
-    ({"integrator": "verlet"}, ValueError, "integrator must be one of 'euler', 'implicit', 'rk4'"),
+    ({"integrator": "verlet"}, ValueError,
+     "integrator must be one of 'euler', 'implicit', 'rk4', 'dopri5'"),
     ({"substeps": 0}, ValueError, "substeps must be from 1 to 1000, not 0"),
+    ({"tolerance": 0}, ValueError, "tolerance must be from 1e-12 to 0.01, not 0"),
+    ({"tolerance": "1e-6"}, TypeError, "tolerance must be a number"),
+    (("tolerance", 0.1), ValueError, "tolerance must be from 1e-12 to 0.01, not 0.1"),
+    (("tolerance", math.nan), ValueError, "tolerance must be finite"),
     ({"viscous": math.nan}, ValueError, "viscous must be finite, not nan"),
     ({"coulomb": "0.1"}, TypeError, "coulomb must be a number"),
     ({"gravity": [0, 0, math.inf]}, ValueError, "gravity must be finite"),
