@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
 #include "simulation/joint_limits.h"
-#include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 
 namespace {
@@ -16,6 +16,19 @@ namespace {
 // read limit; a coefficient from at most 63.
 constexpr int kVectorReadLimit = 1024;
 constexpr int kCoefficientReadLimit = 64;
+
+// A pause waits for the tick in progress when ticks take less than this of the physics thread's
+// processor time, for at most kSettleWaitNs: the arm then stops at once where the user saw it.
+constexpr int64_t kSettleCostNs = 20'000'000;
+constexpr int64_t kSettleWaitNs = 100'000'000;
+
+// A tick expected to take less than this of the physics thread's processor time, requested while
+// the thread has nothing else to do, is waited for, at most kShowAtOnceWaitNs, and shown at once,
+// within its timer message (so that the ticks of a burst show as one burst). A costlier one, or one
+// requested behind a tick not done in that time, is shown whenever it is done: a burst waits for
+// at most one tick.
+constexpr int64_t kShowAtOnceWorkNs = 5'000'000;
+constexpr int64_t kShowAtOnceWaitNs = 30'000'000;
 
 struct CommandEntry {
   int id;
@@ -87,7 +100,10 @@ bool CVelmothDlg::OnInitDialog() {
   if (const std::string notice = ClampStartToLimits(*m_pRobot); !notice.empty()) {
     m_startNotices.push_back(notice);
   }
-  m_pStepper = std::make_unique<Stepper>(*m_pRobot, m_setup.step);
+  m_saturated.assign(n, 0);
+  m_setup.step.substeps = std::clamp(m_setup.step.substeps, 1, kMaxSubsteps);
+  m_pPhysics = std::make_unique<PhysicsThread>(
+      *m_pRobot, m_setup.step, m_threaded, [this] { m_window.PostAppMessage(kTicksDoneMessage); });
   m_accel.Resize(n, 1);
   m_accel.SetZero();
   m_torque.Resize(n, 1);
@@ -115,34 +131,81 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   if (m_pRobot == nullptr) {
     return;
   }
-  // Sharing copies: the tick replaces only its own copies, never the user's vectors.
-  matrix<double> accel = m_accel;
-  matrix<double> torque = m_torque;
-
-  int mode = 0;
+  // The tick takes copies: what the user sets later applies to later ticks only.
+  TickRequest tick;
   if (m_window.IsDlgButtonChecked(kIdForward) == kChecked) {
-    mode = kIdForward;
-    accel = m_pStepper->Forward(torque);
-    SetDlgItemMatrix(accel, kIdJointAccel);
+    tick.mode = kIdForward;
   } else if (m_window.IsDlgButtonChecked(kIdInverse) == kChecked) {
-    mode = kIdInverse;
-    torque = m_pStepper->Inverse(accel);
-    SetDlgItemMatrix(torque, kIdJointTorque);
+    tick.mode = kIdInverse;
   }
-
-  SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
-  SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
-  SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
-  SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
-
-  if (m_pView != nullptr) {
-    m_pView->Invalidate();
+  tick.accel = ValuesOf(m_accel);
+  tick.torque = ValuesOf(m_torque);
+  const bool idle = m_pPhysics->Outstanding() == 0;
+  const int64_t work = m_pPhysics->WorkNs();
+  m_pPhysics->Submit(std::move(tick));
+  if (idle && work < kShowAtOnceWorkNs) {
+    m_pPhysics->WaitIdle(kShowAtOnceWaitNs);
   }
+  ShowTicksDone();  // without a thread, it is done already
+}
 
-  const TickResult result{*m_pRobot, mode, accel, torque};
-  for (TickListener* listener : m_listeners) {
-    listener->OnTick(result);
+bool CVelmothDlg::WantsTimer(unsigned /*id*/) {
+  return m_pPhysics == nullptr || m_pPhysics->CanQueue();
+}
+
+void CVelmothDlg::OnAppMessage(unsigned id) {
+  if (id == kTicksDoneMessage) {
+    ShowTicksDone();
   }
+}
+
+void CVelmothDlg::ShowTicksDone() {
+  while (m_pPhysics != nullptr) {
+    std::optional<TickDone> tick = m_pPhysics->Take();
+    if (!tick) {
+      return;
+    }
+    tick->state.ApplyTo(*m_pRobot);
+    if (tick->mode == kIdForward) {
+      m_saturated = tick->saturated;
+    }
+    const matrix<double> accel = ColumnOf(tick->accel);
+    const matrix<double> torque = ColumnOf(tick->torque);
+    if (tick->mode == kIdForward) {
+      SetDlgItemMatrix(accel, kIdJointAccel);
+    } else if (tick->mode == kIdInverse) {
+      SetDlgItemMatrix(torque, kIdJointTorque);
+    }
+
+    SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
+    SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
+    SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
+    SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
+
+    if (m_pView != nullptr) {
+      m_pView->Invalidate();
+    }
+
+    const TickResult result{*m_pRobot, tick->mode, accel, torque};
+    for (TickListener* listener : m_listeners) {
+      listener->OnTick(result);
+    }
+  }
+}
+
+void CVelmothDlg::SettleTicks() {
+  if (m_pPhysics == nullptr) {
+    return;
+  }
+  m_pPhysics->DropPending();
+  if (m_pPhysics->WorkNs() < kSettleCostNs) {
+    m_pPhysics->WaitIdle(kSettleWaitNs);
+  }
+  ShowTicksDone();
+}
+
+int64_t CVelmothDlg::TickCostNs() const {
+  return m_pPhysics != nullptr ? m_pPhysics->CostNs() : 0;
 }
 
 void CVelmothDlg::OnSize(unsigned /*type*/, int width, int height) {
@@ -167,9 +230,10 @@ void CVelmothDlg::OnPaint() {
 }
 
 void CVelmothDlg::OnDestroy() {
+  // The physics first: a tick in progress is given up and the thread joined.
+  m_pPhysics.reset();
   delete m_pView;
   m_pView = nullptr;
-  m_pStepper.reset();
   delete m_pRobot;
   m_pRobot = nullptr;
 }
@@ -188,6 +252,8 @@ bool CVelmothDlg::OnCommand(int id) {
 }
 
 void CVelmothDlg::OnBnClickedReset() {
+  // The ticks requested before are moot: none of them is shown.
+  m_pPhysics->Reset();
   m_pRobot->ResetJointState();
   // A zero outside a joint's limits is its nearest limit (the start said so).
   ClampStartToLimits(*m_pRobot);
@@ -197,13 +263,15 @@ void CVelmothDlg::OnBnClickedReset() {
 }
 
 StepOptions CVelmothDlg::GetStepOptions() const {
-  return m_pStepper != nullptr ? m_pStepper->Options() : m_setup.step;
+  return m_setup.step;
 }
 
 void CVelmothDlg::SetStepOptions(const StepOptions& options) {
+  // From the next tick on.
   m_setup.step = options;
-  if (m_pStepper != nullptr) {
-    m_pStepper->SetOptions(options);
+  m_setup.step.substeps = std::clamp(options.substeps, 1, kMaxSubsteps);
+  if (m_pPhysics != nullptr) {
+    m_pPhysics->SetOptions(m_setup.step);
   }
 }
 
@@ -212,6 +280,7 @@ void CVelmothDlg::SetLimits(bool on) {
   if (m_pRobot != nullptr) {
     m_pRobot->limits = on;
     ClampStartToLimits(*m_pRobot);
+    SendPhysics();
   }
 }
 
@@ -219,6 +288,7 @@ void CVelmothDlg::SetFrictionSource(FrictionSource source) {
   m_setup.friction = source;
   if (m_pRobot != nullptr) {
     m_pRobot->frictionSource = source;
+    SendPhysics();
   }
 }
 
@@ -226,6 +296,13 @@ void CVelmothDlg::SetEffortLimits(bool on) {
   m_setup.effortLimits = on;
   if (m_pRobot != nullptr) {
     m_pRobot->effortLimits = on;
+    SendPhysics();
+  }
+}
+
+void CVelmothDlg::SendPhysics() {
+  if (m_pPhysics != nullptr) {
+    m_pPhysics->SetPhysics(m_pRobot->limits, m_pRobot->frictionSource, m_pRobot->effortLimits);
   }
 }
 
@@ -276,6 +353,9 @@ void CVelmothDlg::OnBnClickedSet() {
   m_pRobot->viscousFriction = GetDlgItemCoefficient(kIdViscousFriction);
   m_pRobot->coulombFriction = GetDlgItemCoefficient(kIdCoulombFriction);
   GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
+  const matrix<double>& g = m_pRobot->gravity;
+  m_pPhysics->SetParameters(m_pRobot->viscousFriction, m_pRobot->coulombFriction,
+                            {g(0, 0), g(1, 0), g(2, 0)});
 }
 
 void CVelmothDlg::SetDlgItemDouble(int id, double value) {

@@ -17,6 +17,7 @@
 #include "app/velmoth_dlg.h"
 #include "app/window_system.h"
 #include "robot/robot.h"
+#include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "tests/app/panel_helpers.h"
 
@@ -85,6 +86,8 @@ struct FakeDriver : WindowSystem {
   }
   void EnableDlgItem(int id, bool enable) override { controls.at(id).enabled = enable; }
   void SetTimer(unsigned id, unsigned /*periodMs*/) override { timers.insert(id); }
+  // Delivered at once.
+  void PostAppMessage(unsigned id) override { dlg.OnAppMessage(id); }
   PixelRect GetClientRect() const override { return {0, 0, clientWidth, clientHeight}; }
   ViewWindow* CreateView(Robot* /*robot*/, const PixelRect& rect) override {
     return new View(rect);
@@ -196,6 +199,56 @@ TEST(Panel, SetWithFrictionTypedMakesEveryJointTakeThePanelsAndTheStartKeepsTheL
     EXPECT_EQ(JointCoulomb(d.Arm(), 0), 0.3);
     d.Click(kIdReset);
     EXPECT_EQ(d.Arm().links[1]->q, 0.2);
+  }
+}
+
+// The window's physics controls, each changed halfway through a run, reach the arm the ticks step:
+// the run is bit for bit that of a stepper whose arm was changed the same way between the same
+// ticks.
+TEST(Panel, PhysicsControlsReachTheArmTheTicksStep) {
+  const auto make = [] {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot(2);
+    robot->links[0]->fileFriction = true;
+    robot->links[0]->fileViscous = 1.0;
+    robot->links[0]->fileCoulomb = 0.5;
+    robot->links[0]->effort = 0.3;
+    robot->links[1]->upper = 0.02;
+    return robot;
+  };
+  const struct {
+    const char* name;
+    void (*change)(CVelmothDlg&);
+    void (*same)(Robot&);
+  } controls[] = {
+      {"limits off", [](CVelmothDlg& d) { d.SetLimits(false); },
+       [](Robot& r) { r.limits = false; }},
+      {"friction uniform", [](CVelmothDlg& d) { d.SetFrictionSource(FrictionSource::kUniform); },
+       [](Robot& r) { r.frictionSource = FrictionSource::kUniform; }},
+      {"efforts on", [](CVelmothDlg& d) { d.SetEffortLimits(true); },
+       [](Robot& r) { r.effortLimits = true; }},
+  };
+  for (const auto& control : controls) {
+    SCOPED_TRACE(control.name);
+    ArmSetup arm;
+    arm.make = make;
+    arm.step = DefaultStepOptions(true);
+    FakeDriver d(900, 650, arm);
+    d.Type(kIdJointTorque, "1, 2");
+    d.Click(kIdSetTorque);
+    std::unique_ptr<Robot> reference = make();
+    Stepper stepper(*reference, DefaultStepOptions(true));
+    matrix<double> torque(2, 1);
+    torque(0, 0) = 1.0;
+    torque(1, 0) = 2.0;
+    for (int i = 0; i < 40; ++i) {
+      if (i == 20) {
+        control.change(d.dlg);
+        control.same(*reference);
+      }
+      d.Tick();
+      stepper.Forward(torque);
+    }
+    EXPECT_EQ(State(d.Arm()), State(*reference));
   }
 }
 
