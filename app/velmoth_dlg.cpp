@@ -193,6 +193,37 @@ void CVelmothDlg::SetStepOptions(const StepOptions& options) {
   m_setup.step = options;
   if (m_pStepper != nullptr) {
     m_pStepper->SetOptions(options);
+    TellInputs();
+  }
+}
+
+TickInputs CVelmothDlg::Inputs() const {
+  // The tick's mode: forward when that button is checked, else inverse when that one is.
+  const bool inverse = m_window.IsDlgButtonChecked(kIdForward) != kChecked &&
+                       m_window.IsDlgButtonChecked(kIdInverse) == kChecked;
+  return InputsOf(*m_pRobot, inverse, m_torque, m_accel, GetStepOptions());
+}
+
+ReplayArm CVelmothDlg::SimArm() const {
+  if (m_setup.simArm.empty() && !m_setup.make) {
+    return {{"--links", std::to_string(kBuiltInLinkCount)}};
+  }
+  return m_setup.simArm;
+}
+
+void CVelmothDlg::RestartStep() {
+  if (m_pStepper != nullptr) {
+    m_pStepper = std::make_unique<Stepper>(*m_pRobot, m_pStepper->Options());
+  }
+}
+
+void CVelmothDlg::TellInputs() {
+  if (m_pRobot == nullptr || m_listeners.empty()) {
+    return;
+  }
+  const TickInputs inputs = Inputs();
+  for (TickListener* listener : m_listeners) {
+    listener->OnInputs(inputs);
   }
 }
 
@@ -207,10 +238,12 @@ void CVelmothDlg::RemoveTickListener(TickListener* listener) {
 
 void CVelmothDlg::OnBnClickedSetAccel() {
   GetDlgItemMatrix(m_accel, kIdJointAccel);
+  TellInputs();
 }
 
 void CVelmothDlg::OnBnClickedSetTorque() {
   GetDlgItemMatrix(m_torque, kIdJointTorque);
+  TellInputs();
 }
 
 void CVelmothDlg::OnBnClickedForward() {
@@ -222,6 +255,7 @@ void CVelmothDlg::OnBnClickedForward() {
   m_window.EnableDlgItem(kIdJointTorque, true);
   m_window.EnableDlgItem(kIdJointAccel, false);
   SetDlgItemMatrix(m_torque, kIdJointTorque);
+  TellInputs();
 }
 
 void CVelmothDlg::OnBnClickedInverse() {
@@ -233,12 +267,14 @@ void CVelmothDlg::OnBnClickedInverse() {
   m_window.EnableDlgItem(kIdJointTorque, false);
   m_window.EnableDlgItem(kIdJointAccel, true);
   SetDlgItemMatrix(m_accel, kIdJointAccel);
+  TellInputs();
 }
 
 void CVelmothDlg::OnBnClickedSet() {
   m_pRobot->viscousFriction = GetDlgItemCoefficient(kIdViscousFriction);
   m_pRobot->coulombFriction = GetDlgItemCoefficient(kIdCoulombFriction);
   GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
+  TellInputs();
 }
 
 void CVelmothDlg::SetDlgItemDouble(int id, double value) {

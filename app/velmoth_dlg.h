@@ -14,6 +14,7 @@
 #include "app/dialog_template.h"
 #include "app/window_system.h"
 #include "matrix/matrix.h"
+#include "simulation/replay.h"
 #include "simulation/step_options.h"
 
 struct Robot;
@@ -44,14 +45,20 @@ struct ArmSetup {
   StepOptions step = DefaultStepOptions(false);
   // What the user should know of how the arm was made (joints held fixed, implausible inertias).
   std::vector<std::string> notices;
+  // The velmoth-sim options that make the same arm, for a recording's replay: --urdf FILE and
+  // --tip LINK, or --links N. Left empty, a built-in arm (no `make`) is named by its links, and an
+  // arm made otherwise is not named.
+  ReplayArm simArm;
 };
 
-// Follows the simulation: told after every tick and after every "Reset".
+// Follows the simulation: told after every tick, after every "Reset", and after every command
+// that changes what the next ticks take (torques, accelerations, mode, friction, gravity, step).
 class TickListener {
  public:
   virtual ~TickListener() = default;
   virtual void OnTick(const TickResult& tick) = 0;
   virtual void OnResetJointState() {}
+  virtual void OnInputs(const TickInputs& /*inputs*/) {}
 };
 
 // The timer that drives the simulation tick, and its period.
@@ -123,6 +130,13 @@ class CVelmothDlg : public DialogMessages {
   StepOptions GetStepOptions() const;
   void SetStepOptions(const StepOptions& options);
 
+  // What the next tick takes from the user, and how velmoth-sim makes the same arm.
+  TickInputs Inputs() const;
+  ReplayArm SimArm() const;
+  // The step starts afresh, as a new one would, forgetting what it carried from tick to tick
+  // (the implicit step's energy budget and refinement): a recording starts so, as its replay does.
+  void RestartStep();
+
   // Owned; null before OnInitDialog and after OnDestroy. The view holds a pointer to the robot,
   // so it is always deleted first.
   ViewWindow* m_pView = nullptr;
@@ -146,6 +160,8 @@ class CVelmothDlg : public DialogMessages {
   };
   // The field's text when it is the one last written into it, null otherwise.
   const WrittenText* Untouched(int id, const char* text) const;
+  // Tells the listeners the inputs after a command.
+  void TellInputs();
 
   WindowSystem& m_window;
   ArmSetup m_setup;

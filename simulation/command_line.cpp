@@ -148,3 +148,8 @@ StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile) {
   }
   return options;
 }
+
+std::string StepArguments(const StepOptions& options) {
+  return std::string("--engine ") + EngineName(options.engine) + " --integrator " +
+         IntegratorName(options.integrator) + " --substeps " + std::to_string(options.substeps);
+}

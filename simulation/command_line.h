@@ -53,3 +53,8 @@ void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly = fal
 
 // The step for an arm (from a file or built in) with what the command line chose.
 StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile);
+
+// The options of AddStepOptions that give exactly these step options, each of them:
+// "--engine closed-form --integrator euler --substeps 1". A field added to StepOptions needs its
+// option here and in AddStepOptions, or recordings lose it.
+std::string StepArguments(const StepOptions& options);

@@ -29,10 +29,12 @@
 #include "dynamics/kinematics.h"
 #include "robot/robot.h"
 #include "simulation/command_line.h"
+#include "simulation/replay.h"
 #include "simulation/run_csv.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "urdf/urdf_loader.h"
+#include "urdf/urdf_text.h"
 
 namespace {
 
@@ -61,6 +63,8 @@ struct Settings {
   uint64_t every = 1;
   uint64_t links = kBuiltInLinkCount;
   StepChoice step;
+  std::string replay;  // the file
+  Replay events;       // what it holds
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
   bool coulombGiven = false;
@@ -118,7 +122,11 @@ const char* const kRunDetails =
     "on it stay below its level; it never lets the arm gain energy it was not given, and adds\n"
     "substeps where the motion needs them. rk4: classical Runge-Kutta, friction as it comes.\n"
     "When a state stops being finite, the first such tick is reported on standard error.\n"
-    "--q0 and --qd0 set the joint positions and velocities before the first tick.\n";
+    "--q0 and --qd0 set the joint positions and velocities before the first tick.\n"
+    "--replay FILE repeats a recording of the window byte for byte from the FILE.replay the\n"
+    "window wrote beside it: the arm (unless --links or --urdf is given), the state the\n"
+    "recording started from, and every input, friction, gravity, Reset and step at the tick\n"
+    "it changed; --ticks is the recording's length unless given.\n";
 const char* const kTermsDetails =
     "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
     "G, F, kinetic, potential, qdd (the accelerations of --torque by the closed form's damped\n"
@@ -233,9 +241,7 @@ class Progress {
 
 void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   const auto n = static_cast<uint32_t>(robot->links.size());
-  const bool forward = s.mode == "forward";
-  const StepOptions options = ResolveStepOptions(s.step, !s.urdf.empty());
-  Stepper stepper(*robot, options);
+  Stepper stepper(*robot, ResolveStepOptions(s.step, !s.urdf.empty()));
   // The state the first tick starts from.
   const matrix<double> q0 = JointVector(s.q0, n);
   const matrix<double> qd0 = JointVector(s.qd0, n);
@@ -243,9 +249,13 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
     robot->links[i]->q = q0(i, 0);
     robot->links[i]->qd = qd0(i, 0);
   }
-  // The user's vectors, as "Set Torque" and "Set Accel." would store them.
-  const matrix<double> userTorque = JointVector(s.torque, n);
-  const matrix<double> userAccel = JointVector(s.accel, n);
+  // The user's vectors, as "Set Torque" and "Set Accel." would store them, and what a replay
+  // changes of them, of the arm and of the step before each tick.
+  matrix<double> userTorque = JointVector(s.torque, n);
+  matrix<double> userAccel = JointVector(s.accel, n);
+  TickInputs inputs =
+      InputsOf(*robot, s.mode == "inverse", userTorque, userAccel, stepper.Options());
+  auto event = s.events.events.begin();
 
   std::string line = RunCsvHeader(n);
   if (!Write(line)) {
@@ -255,13 +265,21 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   Progress progress(s.ticks);
   bool finite = true;
   for (uint64_t tick = 1; tick <= s.ticks; ++tick) {
+    if (event != s.events.events.end() && event->tick < tick) {
+      for (; event != s.events.events.end() && event->tick < tick; ++event) {
+        ApplyReplayEvent(*event, *robot, inputs);
+      }
+      userTorque = MatrixFromRowMajor(n, 1, inputs.torque.data());
+      userAccel = MatrixFromRowMajor(n, 1, inputs.accel.data());
+      stepper.SetOptions(inputs.step);
+    }
     // One tick of the window, on its local copies of the user's vectors.
     matrix<double> accel = userAccel;
     matrix<double> torque = userTorque;
-    if (forward) {
-      accel = stepper.Forward(torque);
-    } else {
+    if (inputs.inverse) {
       torque = stepper.Inverse(accel);
+    } else {
+      accel = stepper.Forward(torque);
     }
 
     if (finite && !AllFinite(*robot, torque)) {
@@ -271,7 +289,7 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
                    "velmoth-sim: warning: the state diverged at tick %llu (t = %.2f s): the "
                    "fixed %g s step (%s) is too coarse for motion this fast; the run goes on\n",
                    static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                   kTimeStep, StepOptionsText(options).c_str());
+                   kTimeStep, StepOptionsText(stepper.Options()).c_str());
     }
 
     if (tick % s.every == 0) {
@@ -324,6 +342,16 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   for (uint32_t i = 0; i < n; ++i) {
     robot->links[i]->qdd = accel(i, 0);
   }
+  // As a run reports a state that diverged (the damped solve has no answer once M is too large).
+  for (uint32_t i = 0; i < n; ++i) {
+    if (!std::isfinite(qdd(i, 0))) {
+      std::fputs(
+          "velmoth-sim: warning: the closed form's accelerations qdd are not finite in this "
+          "state\n",
+          stderr);
+      break;
+    }
+  }
   const matrix<double> tau = InverseDynamics(*robot);
 
   // The same state by the chosen engine: its exact accelerations and its torques.
@@ -354,6 +382,47 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   WriteQuantity("tau", tau);
   WriteQuantity("qdd_engine", MatrixFromRowMajor(n, 1, qddEngine.data()));
   WriteQuantity("tau_engine", tauOut);
+}
+
+// Reads the replay of --replay into s: its arm (unless the command line gives one), its events and
+// its length (unless --ticks is given). "" or the problem; the options that the replay sets may not
+// be given besides it.
+std::string LoadReplay(const CLI::App& run, Settings& s) {
+  for (const char* option : {"--mode", "--torque", "--accel", "--viscous", "--coulomb", "--gravity",
+                             "--q0", "--qd0", "--engine", "--integrator", "--substeps"}) {
+    if (run.count(option) > 0) {
+      return std::string(option) + " cannot be given with --replay, which sets it";
+    }
+  }
+  std::string text;
+  if (std::string problem = ReadUrdfFile(s.replay, text); !problem.empty()) {
+    return s.replay + ": " + problem;
+  }
+  if (std::string problem = ParseReplay(text, s.events); !problem.empty()) {
+    return s.replay + ": " + problem;
+  }
+  // The command line's arm takes the place of the file's.
+  if (run.count("--links") == 0 && run.count("--urdf") == 0 && run.count("--tip") == 0) {
+    for (const auto& [option, value] : s.events.arm) {
+      if (option == "--urdf") {
+        s.urdf = value;
+      } else if (option == "--tip") {
+        s.tip = value;
+      } else {
+        uint64_t links = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), links);
+        if (error != std::errc() || end != value.data() + value.size() || links > kLinkLimit) {
+          return s.replay + ": --links expects a whole number from 0 to 100, not '" + Echo(value) +
+                 "'";
+        }
+        s.links = links;
+      }
+    }
+  }
+  if (run.count("--ticks") == 0 && s.events.ticks) {
+    s.ticks = *s.events.ticks;
+  }
+  return "";
 }
 
 // The whole program; main adds the answer to running out of memory.
@@ -387,6 +456,11 @@ int Main(int argc, char** argv) {
   run->add_option("--every", s.every, "Print every K-th tick (default: 1)")
       ->type_name("K")
       ->check(WholeNumber(1, UINT64_MAX));
+  run->add_option("--replay", s.replay,
+                  "Repeat a recording of the window: its FILE.replay gives the arm, the start, "
+                  "and every input and step as it changed (--ticks: the recording's)")
+      ->type_name("FILE")
+      ->check(FileName());
 
   CLI::App* terms =
       app.add_subcommand("terms", "Evaluate one state without stepping and print its terms");
@@ -462,11 +536,25 @@ int Main(int argc, char** argv) {
     s.gravityGiven = s.gravityGiven || command->count("--gravity") > 0;
   }
 
+  if (!help && run->count("--replay") > 0) {
+    if (const std::string problem = LoadReplay(*run, s); !problem.empty()) {
+      std::fprintf(stderr, "velmoth-sim: %s\n", problem.c_str());
+      return kUsageStatus;
+    }
+  }
+
   std::string armError;
   std::unique_ptr<Robot> arm = help ? nullptr : MakeArm(s, armError);
   if (!help && arm == nullptr) {
     std::fprintf(stderr, "velmoth-sim: %s\n", armError.c_str());
     return kUsageStatus;
+  }
+  if (!help && !s.replay.empty()) {
+    const auto n = static_cast<uint32_t>(arm->links.size());
+    if (const std::string problem = CheckReplay(s.events, n); !problem.empty()) {
+      std::fprintf(stderr, "velmoth-sim: %s: %s\n", s.replay.c_str(), problem.c_str());
+      return kUsageStatus;
+    }
   }
   if (help) {
     // The help text is the whole output.

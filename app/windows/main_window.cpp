@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "app/dialog_template.h"
 #include "app/whole_file.h"
@@ -232,11 +234,13 @@ bool MainWindow::StartRecording(const QString& path) {
 
 bool MainWindow::StartRecording(const std::string& fileName) {
   std::string error;
-  const auto n = static_cast<uint32_t>(dlg_.m_pRobot->links.size());
-  if (!recorder_.Start(fileName, n, QtDialogWindow::Now(), error)) {
+  if (!recorder_.Start(fileName, *dlg_.m_pRobot, dlg_.Inputs(), dlg_.SimArm(),
+                       QtDialogWindow::Now(), error)) {
     window_.MessageBox(error.c_str());
     return false;
   }
+  // The recording's replay starts the step afresh; so does the window's step now.
+  dlg_.RestartStep();
   folder_ = QFileInfo(QFile::decodeName(QByteArray::fromStdString(fileName))).absolutePath();
   fileChosen_ = true;
   if (recordButton_ != nullptr) {
@@ -276,7 +280,16 @@ QString MainWindow::TakeScreenshot() {
     window_.MessageBox("There is no picture of the arm to save: the 3-D view is not available.");
     return QString();
   }
-  QDir().mkpath(folder_);
+  // A folder that cannot be made is named with its own reason (the file's would be "no such file").
+  std::error_code unmade;
+  std::filesystem::create_directories(QFile::encodeName(folder_).toStdString(), unmade);
+  if (unmade) {
+    window_.MessageBox(
+        QStringLiteral("Cannot save the screenshot: the folder %1 cannot be made: %2.")
+            .arg(folder_, QString::fromLocal8Bit(unmade.message().c_str()))
+            .toLocal8Bit());
+    return QString();
+  }
   const QString path = NewFileName(".png");
   // The picture is encoded in memory and written whole, or not at all (see whole_file.h).
   QByteArray encoded;

@@ -383,6 +383,23 @@ class DialogEndToEnd : public QObject {
     QVERIFY(Arm().links[1]->q != q && std::isfinite(Arm().links[1]->q));
   }
 
+  // An arm whose closed-form solve becomes singular (the scara's quill flung out by 1000 N on the
+  // built-in arm's step) diverges: the run pauses and says so, and the window stays.
+  void aSingularSolveIsADivergence() {
+    Close();
+    ArmSetup arm;
+    arm.make = [] {
+      std::string error;
+      return LoadUrdfRobot(VELMOTH_EXAMPLES "/scara.urdf", error);
+    };
+    Open(std::move(arm));
+    window_->show();
+    Input(kIdJointTorque, QStringLiteral("1000, 1000, 1000, 1000"));
+    Click(kIdSetTorque);
+    QTRY_COMPARE_WITH_TIMEOUT(Run().State(), RunState::kDiverged, 30000);
+    QVERIFY(window_->isVisible() && !ArmIsFinite());
+  }
+
   // The program runs the dialog modally; F1 shows the help, Escape ends the run.
   void theProgramRunsTheDialogModallyWithHelpOnF1() {
     Close();
@@ -516,6 +533,44 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(Edit(kIdTotalEnergy)->text(), QString::fromStdString(NumberText(last.at(28))));
   }
 
+  // A recording started in the middle of a run on a step that carries state from tick to tick, and
+  // switched while it records, is what velmoth-sim prints from its replay. A recording whose file
+  // is deleted meanwhile says so, and is not claimed.
+  void aRecordingIsItsReplayAndALostOneSaysSo() {
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("mid.csv"));
+    main_->EngineChoice()->setCurrentText(QStringLiteral("recursive"));
+    main_->IntegratorChoice()->setCurrentText(QStringLiteral("implicit"));
+    WaitTicks(20);
+    QVERIFY(main_->StartRecording(file));
+    WaitTicks(10);
+    main_->SubstepsChoice()->setCurrentText(QStringLiteral("x 2"));
+    Click(kIdReset);
+    WaitTicks(10);
+    Key(Qt::Key_F10);
+    QVERIFY(main_->Strip().Note().startsWith(QLatin1String("Recorded")));
+    QFile recorded(file);
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    QProcess sim;
+    sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
+                                            file + QStringLiteral(".replay")});
+    QVERIFY(sim.waitForFinished(60000));
+    QCOMPARE(sim.readAllStandardError(), QByteArray());
+    QCOMPARE(sim.readAllStandardOutput(), recorded.readAll());
+
+    const QString lost = folder.filePath(QStringLiteral("lost.csv"));
+    QVERIFY(main_->StartRecording(lost));
+    WaitTicks(3);
+    QVERIFY(QFile::remove(lost));
+    Key(Qt::Key_F10);
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(boxes_[0].startsWith(
+                 QStringLiteral("Recording to %1 stopped: the file was deleted").arg(lost)),
+             qPrintable(boxes_[0]));
+    boxes_.clear();
+    QVERIFY(!main_->Strip().Note().startsWith(QLatin1String("Recorded")));
+  }
+
   // A target that cannot be written gives a message naming the file and the reason, and the
   // simulation goes on. Only regular files are recorded to, and a file that could not even take
   // its header (a disk that is full) is not left behind.
@@ -573,7 +628,8 @@ class DialogEndToEnd : public QObject {
     Key(Qt::Key_F10);
     struct stat written {};
     QVERIFY(stat(file.c_str(), &written) == 0 && written.st_size > 0);
-    std::remove(file.c_str());  // QTemporaryDir cannot name it to remove it
+    std::remove(file.c_str());  // QTemporaryDir cannot name them to remove them
+    std::remove((file + ".replay").c_str());
   }
 
   // The plots follow every tick, at most 30 times a second, stand still while paused, start again
@@ -638,6 +694,15 @@ class DialogEndToEnd : public QObject {
     boxes_.clear();
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(!main_->Strip().Note().startsWith(QLatin1String("Screenshot")));
+    // A folder that cannot be made (a file stands in its way) is named with its own reason.
+    QVERIFY(QFile(folder.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
+    main_->SetOutputFolder(folder.filePath(QStringLiteral("file/pictures")));
+    QVERIFY(main_->TakeScreenshot().isEmpty());
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(boxes_[0].contains(main_->OutputFolder()) &&
+                 boxes_[0].contains(QString::fromLocal8Bit(strerror(ENOTDIR))),
+             qPrintable(boxes_[0]));
+    boxes_.clear();
   }
 
   // The plots are drawn anew only when the trace changed: not while nothing ticks, nor for ticks

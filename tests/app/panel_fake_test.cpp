@@ -3,6 +3,9 @@
 // and counts its repaints. (The window tests run the real Qt layer end to end.)
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "app/dialog_template.h"
+#include "app/recorder.h"
 #include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_system.h"
@@ -348,6 +352,57 @@ TEST(Panel, TicksMatchVelmothSim) {
       EXPECT_EQ(d.Text(kIdKineticEnergy + i), NumberText(row[26 + i]));
     }
   }
+}
+
+// A recording started in the middle of a run, through every input the panel and the strip change
+// (torques, friction and gravity, the mode and the accelerations, "Reset", the step), is what
+// velmoth-sim prints from its replay, byte for byte: the window's step starts afresh with it.
+TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
+  const std::string path = testing::TempDir() + "panel_replay.csv";
+  FakeDriver d;
+  d.dlg.SetStepOptions(DefaultStepOptions(true));  // a step that carries its refinement along
+  d.Type(kIdJointTorque, "0.5, -1");
+  d.Click(kIdSetTorque);
+  for (int i = 0; i < 40; ++i) {
+    d.Tick();
+  }
+  Recorder recorder;
+  std::string error;
+  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.Inputs(), d.dlg.SimArm(), 0, error)) << error;
+  d.dlg.RestartStep();
+  d.dlg.AddTickListener(&recorder);
+  const std::function<void()> changes[] = {
+      [&] { d.Type(kIdJointTorque, "2, 0, -1.5"), d.Click(kIdSetTorque); },
+      [&] { d.Type(kIdViscousFriction, "0.3"), d.Type(kIdGravity, "0.5, 0, -9"), d.Click(kIdSet); },
+      [&] { d.Click(kIdInverse), d.Type(kIdJointAccel, "1, -2"), d.Click(kIdSetAccel); },
+      [&] { d.Click(kIdReset); },
+      [&] {
+        d.dlg.SetStepOptions({EngineKind::kClosedForm, IntegratorKind::kRk4, 3});
+      },
+      [&] { d.Click(kIdForward), d.dlg.SetStepOptions(StepOptions{}); },
+  };
+  for (const auto& change : changes) {
+    change();
+    for (int i = 0; i < 15; ++i) {
+      d.Tick();
+    }
+  }
+  d.Click(kIdSet);  // nothing changes: nothing to replay
+  ASSERT_TRUE(recorder.Stop());
+  d.dlg.RemoveTickListener(&recorder);
+
+  std::ifstream recorded(path, std::ios::binary);
+  const std::string csv{std::istreambuf_iterator<char>(recorded), {}};
+  std::string replayed;
+  FILE* sim = popen((VELMOTH_SIM " run --replay " + path + ".replay").c_str(), "r");
+  for (int c; (c = std::fgetc(sim)) != EOF;) {
+    replayed += static_cast<char>(c);
+  }
+  EXPECT_EQ(pclose(sim), 0);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 91);
+  EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
+  std::remove(path.c_str());
+  std::remove((path + ".replay").c_str());
 }
 
 // After the end, with the view and the robot gone, messages that still arrive find nothing to act

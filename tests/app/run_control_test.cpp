@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -126,8 +127,16 @@ struct Harness {
   RunControl run{clock, [this] { return now; }, [] {}};
   matrix<double> torque{6, 1};
 
-  Harness() { clock.Start(0); }
+  Harness() {
+    clock.Start(0);
+    torque.SetZero();
+  }
   void Tick() { run.OnTick(TickResult{*robot, kIdForward, torque, torque}); }
+  // Starts a recording of the arm at rest, without torques.
+  bool Record(Recorder& recorder, const std::string& path, std::string& error) {
+    return recorder.Start(path, *robot, InputsOf(*robot, false, torque, torque, StepOptions{}),
+                          {{"--links", "6"}}, 0, error);
+  }
 };
 
 // A tick that leaves the state not finite pauses the clock and marks the run diverged at that
@@ -313,7 +322,7 @@ TEST(Recorder, ASecondRecordingCountsItsTicksFromOne) {
   std::string error;
   const std::string path = testing::TempDir() + "recorder_second.csv";
   for (const int ticks : {3, 2}) {
-    ASSERT_TRUE(recorder.Start(path, 6, 0, error)) << error;
+    ASSERT_TRUE(t.Record(recorder, path, error)) << error;
     for (int i = 0; i < ticks; ++i) {
       recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
     }
@@ -357,8 +366,8 @@ int RecordPastAFileSizeLimit() {
     Recorder recorder;
     recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
     std::string error;
-    const bool started = recorder.Start(path, 6, 0, error);
     Harness t;
+    const bool started = t.Record(recorder, path, error);
     for (int i = 0; i < 100; ++i) {
       t.robot->links[0]->q += 0.25;
       recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
@@ -381,7 +390,8 @@ int RecordPastAFileSizeLimit() {
   Recorder recorder;
   std::string error;
   struct stat left {};
-  if (recorder.Start(path, 6, 0, error) || recorder.Recording() ||
+  Harness t;
+  if (t.Record(recorder, path, error) || recorder.Recording() ||
       error != "Cannot record to " + path + ": File too large" || stat(path.c_str(), &left) == 0) {
     return 2;
   }
@@ -401,10 +411,57 @@ TEST(Recorder, AnythingButARegularFileIsRefused) {
   for (const std::string& path : {fifo, testing::TempDir()}) {
     Recorder recorder;
     std::string error;
-    EXPECT_FALSE(recorder.Start(path, 6, 0, error));
+    Harness t;
+    EXPECT_FALSE(t.Record(recorder, path, error));
     EXPECT_EQ(error, "Cannot record to " + path + ": not a regular file");
   }
   std::remove(fifo.c_str());
+}
+
+// A file deleted, moved away or replaced while it is being recorded is a loss, said once with the
+// file and what happened, never a success: noticed at the next flush or at the stop, for the rows'
+// file and for the replay beside it.
+TEST(Recorder, AFileThatGoesWhileRecordingIsALossNotASuccess) {
+  const std::string path = testing::TempDir() + "recorder_gone.csv", replay = path + ".replay";
+  const struct {
+    std::string name;
+    std::function<void()> action;
+    std::string message;  // after "Recording to PATH stopped: "
+  } cases[] = {
+      {"deleted", [&] { std::remove(path.c_str()); },
+       "the file was deleted while it was being recorded; its 3 ticks are lost."},
+      {"moved", [&] { std::rename(path.c_str(), (path + ".moved").c_str()); },
+       "the file was moved away while it was being recorded; its 3 ticks are lost."},
+      {"replaced", [&] { std::remove(path.c_str()), std::ofstream(path) << "other\n"; },
+       "the file was replaced while it was being recorded; its 3 ticks are lost."},
+      {"replay deleted", [&] { std::remove(replay.c_str()); },
+       "its replay file " + replay + " was deleted while it was being recorded."},
+  };
+  for (const auto& c : cases) {
+    for (const bool flush : {true, false}) {
+      SCOPED_TRACE(c.name + (flush ? " before a flush" : " before the stop"));
+      Harness t;
+      Recorder recorder;
+      std::vector<std::string> messages;
+      recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
+      std::string error;
+      ASSERT_TRUE(t.Record(recorder, path, error)) << error;
+      for (int i = 0; i < 3; ++i) {
+        recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
+      }
+      c.action();
+      if (flush) {
+        recorder.MaybeFlush(1000 * kMs);
+        EXPECT_FALSE(recorder.Recording());
+      }
+      EXPECT_FALSE(recorder.Stop());
+      EXPECT_EQ(messages,
+                std::vector<std::string>{"Recording to " + path + " stopped: " + c.message});
+      std::remove((path + ".moved").c_str());
+    }
+  }
+  std::remove(path.c_str());
+  std::remove(replay.c_str());
 }
 
 }  // namespace

@@ -162,6 +162,10 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--integrator verlet", 2, "--integrator: expects euler, implicit or rk4, not 'verlet'"},
     {"--substeps 0", 2, "--substeps"},
     {"terms --integrator rk4", 2, "--integrator belongs to run, not to terms"},
+    // M so large that the closed form's damped solve is singular: a divergence, not an end.
+    {"--urdf " VELMOTH_URDF_TESTS "/../../examples/scara.urdf --engine closed-form --integrator "
+     "euler --torque 1000,1000,1000,1000 --ticks 20 >/dev/null",
+     0, "diverged at tick 12 (t = 0.12 s)"},
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizers need far more address space than this
     {"--links 100 --ticks 1 >/dev/null", 1, "velmoth-sim: out of memory (", "ulimit -v 20000;"},
 #endif
@@ -176,13 +180,14 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
   std::remove(fifo.c_str());
 }
 
-// A link with inertial data (unless mass is empty) of that mass and that Ixy.
+// A link with inertial data (unless mass is empty) of that mass, that Ixy and that diagonal.
 std::string Link(const std::string& name, const std::string& mass = "1",
-                 const std::string& ixy = "0") {
+                 const std::string& ixy = "0", const std::string& diagonal = "1") {
+  const std::string d = "'" + diagonal + "'";
   return "<link name='" + name + "'>" +
          (mass.empty() ? ""
-                       : "<inertial><mass value='" + mass + "'/><inertia ixx='1' iyy='1' " +
-                             "izz='1' ixy='" + ixy + "' ixz='0' iyz='0'/></inertial>") +
+                       : "<inertial><mass value='" + mass + "'/><inertia ixx=" + d + " iyy=" + d +
+                             " izz=" + d + " ixy='" + ixy + "' ixz='0' iyz='0'/></inertial>") +
          "</link>";
 }
 
@@ -229,6 +234,9 @@ TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
        "simulated"},
       {Arm(Link("base", "") + Link("a", "") + ja),
        "link 'a', moved by joint 'j', has no inertial data"},
+      {Arm(Link("base", "") + Link("a", "0", "0", "0") + ja),
+       "joint 'j' moves nothing: link 'a' and the links after it have no mass off the joint's "
+       "axis and no inertia about it"},
       {Arm(Link("base", "") + Link("a", "1", "2") + ja),
        "link 'a' has an inertia tensor that is not positive semi-definite"},
       {Arm(Link("base", "") + Link("a", "-1") + ja), "link 'a' has a negative mass"},
@@ -286,6 +294,9 @@ TEST(VelmothSim, RobotFilesWithBranchesLoadWithTheirNotices) {
       {"--urdf " + gripper + " --tip nowhere", 2, 0,
        gripper + ": --tip: there is no link 'nowhere'\n"},
       {"--tip hand", 2, 0, "--tip chooses the end of a URDF file's chain and needs --urdf\n"},
+      {"--urdf " + gripper + " --tip base", 2, 0,
+       gripper + ": --tip: 'base' is fixed to the root link 'world' by fixed joints only; the "
+                 "chain must end below a moving joint\n"},
   };
   for (const auto& c : cases) {
     const SimResult r = RunSim("run --ticks 3 " + c.args);
@@ -333,6 +344,90 @@ TEST(VelmothSim, OddInputIsReadAsThePanelReadsIt) {
   }
   ASSERT_GT(fields.size(), 101u) << out.substr(0, 200);
   EXPECT_EQ(fields[101].substr(0, 15), "99.012345678901");  // the last q column
+}
+
+// A replay is the runs between its changes, one after the other: each change takes effect from
+// the tick after the number it bears, the state going on, the tick column counting on. (The
+// window's recordings and their replays are compared in tests/app.)
+TEST(VelmothSim, AReplayRunsItsChangesAtTheirTicks) {
+  const std::string path = ::testing::TempDir() + "velmoth_sim.replay";
+  std::ofstream(path) << "# a test\narm --links 2\n0 q 0.25, -0.5\n0 torque 1, 2\n"
+                         "30 torque -1, 0.5\n30 gravity 0, 0.5, -3\n45 mode inverse\n"
+                         "45 accel 0.5, -4\n60 reset\n60 viscous 0.75\n75 end\n";
+  const SimResult replayed = RunSim("--replay " + path);
+  ASSERT_EQ(replayed.status, 0) << replayed.err;
+  std::vector<std::string> rows;  // after the header
+  for (std::size_t at = replayed.out.find('\n') + 1; at < replayed.out.size();) {
+    const std::size_t end = replayed.out.find('\n', at);
+    rows.push_back(replayed.out.substr(at, end - at));
+    at = end + 1;
+  }
+  ASSERT_EQ(rows.size(), 75u);
+  // The row of a piece's last tick: its q and qd start the next piece.
+  const auto state = [&](std::size_t tick, const char* q, const char* qd) {
+    std::vector<std::string> f(1);
+    for (char c : rows[tick - 1]) {
+      if (c == ',') {
+        f.emplace_back();
+      } else {
+        f.back().push_back(c);
+      }
+    }
+    return std::string(" ") + q + " '" + f[2] + ", " + f[3] + "' " + qd + " '" + f[4] + ", " +
+           f[5] + "'";
+  };
+  const struct {
+    std::size_t first, ticks;
+    std::string args;
+  } pieces[] = {
+      {1, 30, "--q0 '0.25, -0.5' --torque '1, 2'"},
+      {31, 15, "--torque '-1, 0.5' --gravity '0, 0.5, -3'" + state(30, "--q0", "--qd0")},
+      {46, 15,
+       "--mode inverse --accel '0.5, -4' --gravity '0, 0.5, -3'" + state(45, "--q0", "--qd0")},
+      {61, 15, "--mode inverse --accel '0.5, -4' --gravity '0, 0.5, -3' --viscous 0.75"},
+  };
+  for (const auto& p : pieces) {
+    const SimResult r = RunSim("--links 2 --ticks " + std::to_string(p.ticks) + " " + p.args);
+    std::size_t at = r.out.find('\n') + 1;
+    for (std::size_t t = p.first; t < p.first + p.ticks; ++t) {
+      const std::size_t end = r.out.find('\n', at);
+      const std::string row = r.out.substr(at, end - at);
+      at = end + 1;
+      // Past the tick and time columns, the rows agree to the last digit.
+      EXPECT_EQ(rows[t - 1].substr(rows[t - 1].find(',', rows[t - 1].find(',') + 1)),
+                row.substr(row.find(',', row.find(',') + 1)))
+          << "tick " << t;
+    }
+  }
+  std::remove(path.c_str());
+}
+
+TEST(VelmothSim, ABadReplayGivesStatus2AndOneLine) {
+  const std::string path = ::testing::TempDir() + "velmoth_sim_bad.replay";
+  const struct {
+    std::string text, args, message;
+  } cases[] = {
+      {"0 torque 1, x\n", "", path + ": line 1: cannot read the torque '1, x'"},
+      {"arm --links 2\n0 q 1, 2, 3\n", "", path + ": line 2: 3 values of q for an arm of 2 joints"},
+      {"5 reset\n3 reset\n", "", path + ": line 2: expected a tick number no smaller"},
+      {"0 jump\n", "", path + ": line 1: unknown entry 'jump'"},
+      {"0 step --engine fast\n", "", "line 1: cannot read the step '--engine fast'"},
+      {"4 end\n5 reset\n", "", "line 2: nothing may follow the end"},
+      {"arm --links 101\n", "", "--links expects a whole number from 0 to 100, not '101'"},
+      {"", " --torque 1", "--torque cannot be given with --replay, which sets it"},
+      {"", " --substeps 2", "--substeps cannot be given with --replay, which sets it"},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(path) << c.text;
+    const SimResult r = RunSim("--replay " + path + c.args);
+    EXPECT_TRUE(r.status == 2 && r.out.empty() && r.err.find(c.message) != r.err.npos &&
+                r.err.find('\n') == r.err.size() - 1)
+        << c.text << ": status " << r.status << ", " << r.err;
+  }
+  const SimResult missing = RunSim("--replay " + path + ".none");
+  EXPECT_EQ(missing.err,
+            "velmoth-sim: " + path + ".none: cannot open: No such file or directory\n");
+  std::remove(path.c_str());
 }
 
 // The largest resident set of any program this test has run so far, in kilobytes.
