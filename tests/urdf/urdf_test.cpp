@@ -600,8 +600,10 @@ TEST(Urdf, AJointThatMovesNoInertiaIsRefusedNamingIt) {
     }
   }
   // A file name with a NUL would be cut there by the system, naming another file.
-  std::string error;
-  EXPECT_FALSE(LoadUrdfRobot(VELMOTH_EXAMPLES "/scara.urdf" + std::string(1, '\0') + ".x", error));
+  std::string error, path = VELMOTH_EXAMPLES "/scara.urdf";
+  path.push_back('\0');
+  path.append(".x");
+  EXPECT_FALSE(LoadUrdfRobot(path, error));
   EXPECT_NE(error.find(": cannot open: the file name holds a NUL character"), std::string::npos)
       << error;
 }
