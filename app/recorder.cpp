@@ -157,8 +157,8 @@ std::string Recorder::Write() {
 
 std::string Recorder::Lost() const {
   for (const Output* out : {&csv_, &replay_}) {
-    struct stat open {
-    }, named{};
+    struct stat open {};
+    struct stat named {};
     const bool deleted = fstat(out->file, &open) == 0 && open.st_nlink == 0;
     const bool gone = stat(out->path.c_str(), &named) != 0;
     const bool replaced = !gone && (named.st_dev != out->device || named.st_ino != out->inode);

@@ -694,13 +694,15 @@ class DialogEndToEnd : public QObject {
     boxes_.clear();
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(!main_->Strip().Note().startsWith(QLatin1String("Screenshot")));
-    // A folder that cannot be made (a file stands in its way) is named with its own reason.
-    QVERIFY(QFile(folder.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
-    main_->SetOutputFolder(folder.filePath(QStringLiteral("file/pictures")));
+    // A folder that cannot be made (the system's own files take none) is named with the reason
+    // it cannot, not with the file's, which would be that the folder does not exist.
+    const int unmade = mkdir("/sys/velmoth-test", 0777) == 0 ? 0 : errno;
+    QVERIFY(unmade != 0 && unmade != ENOENT);
+    main_->SetOutputFolder(QStringLiteral("/sys/velmoth-test/pictures"));
     QVERIFY(main_->TakeScreenshot().isEmpty());
     QCOMPARE(boxes_.size(), 1);
     QVERIFY2(boxes_[0].contains(main_->OutputFolder()) &&
-                 boxes_[0].contains(QString::fromLocal8Bit(strerror(ENOTDIR))),
+                 boxes_[0].contains(QString::fromLocal8Bit(strerror(unmade))),
              qPrintable(boxes_[0]));
     boxes_.clear();
   }
