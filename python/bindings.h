@@ -67,11 +67,6 @@ struct ArmModel {
   StepOptions DefaultStep() const { return DefaultStepOptions(FromFile()); }
 };
 
-// A copy of robot that shares nothing with it: every matrix is copied element by element, so the
-// copy can be stepped on another thread (the matrices' reference counts are not atomic). The
-// kinematics working values start empty, as in a new arm.
-std::unique_ptr<Robot> CloneRobot(const Robot& robot);
-
 // The terms of the equation of motion for one state, as velmoth-sim terms prints them.
 struct Terms {
   VELMOTH_ZEROED_NEW

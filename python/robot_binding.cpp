@@ -14,16 +14,6 @@
 
 namespace {
 
-matrix<double> CopyMatrix(const matrix<double>& m) {
-  matrix<double> copy(m.RowCount(), m.ColCount());
-  for (uint32_t r = 0; r < m.RowCount(); ++r) {
-    for (uint32_t c = 0; c < m.ColCount(); ++c) {
-      copy(r, c) = m(r, c);
-    }
-  }
-  return copy;
-}
-
 // A path as the loader takes it: str, bytes or os.PathLike, in the file system's encoding.
 std::string PathText(py::handle path) {
   return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
@@ -37,10 +27,8 @@ std::string TipText(py::handle tip) {
 // The joint names of a loaded arm: the file's names, or joint0, joint1, ... for the built-in arm.
 void NameJoints(ArmModel& arm) {
   arm.jointNames.clear();
-  for (const auto& link : arm.robot->links) {
-    arm.jointNames.push_back(link->jointName.empty()
-                                 ? "joint" + std::to_string(arm.jointNames.size())
-                                 : link->jointName);
+  for (std::size_t i = 0; i < arm.robot->links.size(); ++i) {
+    arm.jointNames.push_back(JointName(*arm.robot, i));
   }
 }
 
@@ -118,37 +106,6 @@ serve any number of simulations, on any number of threads. Robots pickle (as
 how they were made; a robot of a file loads the file again when unpickled).)doc";
 
 }  // namespace
-
-std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
-  auto copy = std::make_unique<Robot>(robot.gravity(0, 0), robot.gravity(1, 0), robot.gravity(2, 0),
-                                      robot.coulombFriction, robot.viscousFriction);
-  copy->gravity = CopyMatrix(robot.gravity);
-  copy->kineticEnergy = robot.kineticEnergy;
-  copy->potentialEnergy = robot.potentialEnergy;
-  copy->name = robot.name;
-  copy->basePose = CopyMatrix(robot.basePose);
-  for (const auto& from : robot.links) {
-    auto link = std::make_unique<Link>();
-    link->jointType = from->jointType;
-    link->axis = from->axis;
-    link->jointName = from->jointName;
-    link->mass = from->mass;
-    link->com = CopyMatrix(from->com);
-    link->inertia = CopyMatrix(from->inertia);
-    link->offsetX = from->offsetX;
-    link->offsetY = from->offsetY;
-    link->offsetZ = from->offsetZ;
-    link->offsetRoll = from->offsetRoll;
-    link->offsetPitch = from->offsetPitch;
-    link->offsetYaw = from->offsetYaw;
-    link->radius = from->radius;
-    link->q = from->q;
-    link->qd = from->qd;
-    link->qdd = from->qdd;
-    copy->links.push_back(std::move(link));
-  }
-  return copy;
-}
 
 void BindRobot(py::module_& m) {
   py::class_<ArmModel, std::shared_ptr<ArmModel>> robot(m, "Robot", Doc(kRobotDoc));

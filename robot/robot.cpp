@@ -2,6 +2,20 @@
 
 #include <cmath>
 
+namespace {
+
+matrix<double> CopyMatrix(const matrix<double>& m) {
+  matrix<double> copy(m.RowCount(), m.ColCount());
+  for (uint32_t r = 0; r < m.RowCount(); ++r) {
+    for (uint32_t c = 0; c < m.ColCount(); ++c) {
+      copy(r, c) = m(r, c);
+    }
+  }
+  return copy;
+}
+
+}  // namespace
+
 Robot::Robot(double gravityX, double gravityY, double gravityZ, double coulomb, double viscous)
     : coulombFriction(coulomb), viscousFriction(viscous) {
   gravity(0, 0) = gravityX;
@@ -59,6 +73,11 @@ void Robot::ResetJointState() {
   }
 }
 
+std::string JointName(const Robot& robot, std::size_t i) {
+  const std::string& name = robot.links[i]->jointName;
+  return name.empty() ? "joint" + std::to_string(i) : name;
+}
+
 bool StateIsFinite(const Robot& robot) {
   for (const auto& link : robot.links) {
     if (!std::isfinite(link->q) || !std::isfinite(link->qd) || !std::isfinite(link->qdd)) {
@@ -88,4 +107,36 @@ std::unique_ptr<Robot> MakeBuiltInRobot(int linkCount) {
     AddBuiltInLink(*robot);
   }
   return robot;
+}
+
+std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
+  auto copy = std::make_unique<Robot>(robot.gravity(0, 0), robot.gravity(1, 0), robot.gravity(2, 0),
+                                      robot.coulombFriction, robot.viscousFriction);
+  copy->gravity = CopyMatrix(robot.gravity);
+  copy->kineticEnergy = robot.kineticEnergy;
+  copy->potentialEnergy = robot.potentialEnergy;
+  copy->name = robot.name;
+  copy->basePose = CopyMatrix(robot.basePose);
+  copy->frames = robot.frames;
+  for (const auto& from : robot.links) {
+    auto link = std::make_unique<Link>();
+    link->jointType = from->jointType;
+    link->axis = from->axis;
+    link->jointName = from->jointName;
+    link->mass = from->mass;
+    link->com = CopyMatrix(from->com);
+    link->inertia = CopyMatrix(from->inertia);
+    link->offsetX = from->offsetX;
+    link->offsetY = from->offsetY;
+    link->offsetZ = from->offsetZ;
+    link->offsetRoll = from->offsetRoll;
+    link->offsetPitch = from->offsetPitch;
+    link->offsetYaw = from->offsetYaw;
+    link->radius = from->radius;
+    link->q = from->q;
+    link->qd = from->qd;
+    link->qdd = from->qdd;
+    copy->links.push_back(std::move(link));
+  }
+  return copy;
 }

@@ -43,6 +43,17 @@ struct Link {
   std::vector<matrix<double>> dComWorld;
 };
 
+// A frame of the arm's description file, fixed to one link of the arm: every link of the file has
+// one (the links the joints move, tool flanges, sensor and camera frames, the links of subtrees
+// held fixed), named as the file names it.
+struct NamedFrame {
+  std::string name;
+  int link = -1;  // the arm's link it is fixed to, or -1 for the base (the world frame)
+  // Its pose in that link's frame: x -> rotation x + origin.
+  double rotation[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+  double origin[3] = {0.0, 0.0, 0.0};
+};
+
 struct Robot {
   Robot(double gravityX, double gravityY, double gravityZ, double coulomb, double viscous);
 
@@ -69,7 +80,19 @@ struct Robot {
   // The incoming frame of link 0 in base coordinates, 4 x 4: where the first joint sits and how it
   // is turned. The identity for the built-in arm.
   matrix<double> basePose = Identity4();
+  // The frames of the description file, in its tree order (the root first); empty for the
+  // built-in arm.
+  std::vector<NamedFrame> frames;
 };
+
+// A copy of robot that shares nothing with it: every matrix is copied element by element, so the
+// copy can be stepped on another thread (the matrices' reference counts are not atomic). The
+// kinematics working values start empty, as in a new arm.
+std::unique_ptr<Robot> CloneRobot(const Robot& robot);
+
+// The name a person reads for joint i (base first): the file's name of the joint, or joint0,
+// joint1, ... for the built-in arm's joints, which have none.
+std::string JointName(const Robot& robot, std::size_t i);
 
 // Whether every joint position, velocity and acceleration and the kinetic, potential and total
 // energy are finite: a run whose state is not has diverged.

@@ -602,6 +602,20 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
     robot->links.back()->axis = m.direction.code;
     robot->links.back()->jointName = m.joint;
   }
+  // Every link of the file as a frame of the arm link it moves with: the frames kept above are in
+  // the URDF frame of that body's link, which is the arm's link frame turned back by a.
+  robot->frames.reserve(tree.size());
+  for (std::size_t i = 0; i < tree.size(); ++i) {
+    const int body = bodyOf[i];
+    const Frame pose =
+        body < 0 ? frameOf[i]
+                 : Transposed(chain[static_cast<std::size_t>(body)].direction.a) * frameOf[i];
+    NamedFrame& frame = robot->frames.emplace_back();
+    frame.name = tree[i].link->name;
+    frame.link = body;
+    std::copy(&pose.r[0][0], &pose.r[0][0] + 9, &frame.rotation[0][0]);
+    std::copy(pose.p, pose.p + 3, frame.origin);
+  }
   CheckEveryJointMovesInertia(*robot, chain);
   return robot;
 }

@@ -8,7 +8,9 @@
 // limits, damping and friction in the file are ignored: the Robot's own friction coefficients
 // apply. A joint axis that is not +x, +y or +z, and every other pose of the file, is carried over
 // exactly by turning the link frames so that the joint moves about (or along) the link's x axis;
-// the Robot's masses, centres of mass and inertias are then expressed in those frames.
+// the Robot's masses, centres of mass and inertias are then expressed in those frames. Every link
+// of the file becomes a named frame of the arm (Robot::frames), fixed to the arm's link it moves
+// with (or to the base), so that tool and sensor frames and the file's shapes can be placed.
 //
 // Nothing is printed: the messages of the URDF parser become the error text. The loader switches
 // the parser's message output for the duration of a call, so it must not run on two threads at

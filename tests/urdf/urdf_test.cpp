@@ -5,8 +5,8 @@
 // turned joint and inertial origins, prismatic joints, fixed joints before, between and after the
 // moving ones, moving links whose mass comes only from links fixed to them, subtrees and moving
 // joints off the chain); which chain a tree gives, and what the view needs from the samples;
-// names read as the URDF parser reads them, values too large to simulate, and what the messages
-// show of the file.
+// where every link of the file lies (against KDL's tree positions); names read as the URDF parser
+// reads them, values too large to simulate, and what the messages show of the file.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -23,10 +23,12 @@
 #include <kdl/chaindynparam.hpp>
 #include <kdl/jntarray.hpp>
 #include <kdl/tree.hpp>
+#include <kdl/treefksolverpos_recursive.hpp>
 #include <kdl_parser/kdl_parser.hpp>
 
 #include "dynamics/dynamics.h"
 #include "recursive/chain.h"
+#include "robot/transforms.h"
 #include "urdf/urdf_chain.h"
 #include "urdf/urdf_loader.h"
 #include "urdf/urdf_text.h"
@@ -66,6 +68,46 @@ KDL::Chain ChainWithMassesOffIt(const KDL::Tree& tree, const std::string& end) {
   return out;
 }
 
+// Every link of the file as the arm's frames place it, at the robot's joint positions, against
+// KDL's positions of the tree's segments with the joints off the chain at 0.
+void ExpectFramesAgreeWithKdl(const Robot& robot, const KDL::Tree& tree) {
+  KDL::JntArray q(tree.getNrOfJoints());
+  for (const auto& [name, element] : tree.getSegments()) {
+    const KDL::Joint& joint = GetTreeElementSegment(element).getJoint();
+    for (const auto& link : robot.links) {
+      if (joint.getType() != KDL::Joint::None && link->jointName == joint.getName()) {
+        q(GetTreeElementQNr(element)) = link->q;
+      }
+    }
+  }
+  // The arm's link frames in the base frame.
+  std::vector<matrix<double>> world;
+  matrix<double> incoming = robot.basePose;
+  for (const auto& link : robot.links) {
+    world.push_back(incoming * JointTransform(*link));
+    incoming = world.back() * LinkOffsetTransform(*link);
+  }
+  KDL::TreeFkSolverPos_recursive fk(tree);
+  ASSERT_EQ(robot.frames.size(), tree.getSegments().size());
+  for (const NamedFrame& frame : robot.frames) {
+    KDL::Frame expected;
+    ASSERT_GE(fk.JntToCart(q, expected, frame.name), 0) << frame.name;
+    const matrix<double> at = frame.link < 0 ? Identity4() : world[frame.link];
+    for (uint32_t i = 0; i < 3; ++i) {
+      double p = at(i, 3);
+      for (uint32_t j = 0; j < 3; ++j) {
+        double r = 0.0;
+        for (uint32_t k = 0; k < 3; ++k) {
+          r += at(i, k) * frame.rotation[k][j];
+        }
+        EXPECT_NEAR(r, expected.M(i, j), 1e-12) << frame.name << " R(" << i << ", " << j << ")";
+        p += at(i, j) * frame.origin[j];
+      }
+      EXPECT_NEAR(p, expected.p(i), 1e-12) << frame.name << " p(" << i << ")";
+    }
+  }
+}
+
 // Loads text and compares M, G and C qd at 10 random states with KDL on the chain that KDL's own
 // parser builds from it, to the link end (by default the tip, or else the one leaf of a serial
 // tree).
@@ -101,6 +143,7 @@ void ExpectLoadedTextAgreesWithKdl(const std::string& text, std::mt19937_64& ran
     ASSERT_EQ(
         kdl.JntToMass(q, mass) | kdl.JntToGravity(q, gravity) | kdl.JntToCoriolis(q, qd, coriolis),
         0);
+    ExpectFramesAgreeWithKdl(*robot, tree);
     const EquationTerms t = EvaluateEquationTerms(*robot);
     const matrix<double> cqd = t.C * t.qd;
     // The recursive engine: M by composite bodies, G and then G + C qd by Newton-Euler.
