@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Velmoth on a Debian 12 machine: installs the Debian packages that are missing, builds, and then
-#   ./dev.sh run    starts the simulator (release build)
+#   ./dev.sh run [OPTIONS]  builds only the window program and starts it (release build), with
+#                           velmoth's options, e.g. ./dev.sh run --urdf examples/puma560.urdf
 #   ./dev.sh test   runs the whole test suite in the sanitizer build and in the release build,
 #                   under a virtual X display
 #   ./dev.sh bench  runs the benchmarks (release build)
@@ -13,8 +14,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins qt6-charts-dev libgl1-mesa-dri libglu1-mesa-dev
   liborocos-kdl-dev libcli11-dev liburdfdom-dev libkdl-parser-dev libtinyxml-dev libtinyxml2-dev libeigen3-dev
+  libassimp-dev
   libmujoco-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed python3-matplotlib
+  python3-pandas python3-nbclient python3-nbformat python3-ipykernel jupyter-notebook
   xvfb xauth locales clang-format
 )
 
@@ -32,26 +35,23 @@ install_missing() {
     "${missing[@]}"
 }
 
+# build PRESET [TARGET...]: configures once, then builds the targets (all when none is named).
 build() {
-  cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" -j "$(nproc)"
+  local preset=$1
+  shift
+  cmake --preset "$preset" >/dev/null
+  local targets=()
+  [ $# -eq 0 ] || targets=(--target "$@")
+  cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}"
 }
 
 case "${1:-}" in
   run)
     install_missing
-    build release
-    bin=build/release/bin
-    if [ -x "$bin/velmoth" ]; then
-      echo "Starting $bin/velmoth"
-      exec "$bin/velmoth"
-    elif [ -x "$bin/velmoth-sim" ]; then
-      echo "The window is not built yet; running $bin/velmoth-sim run --ticks 100 --every 10"
-      exec "$bin/velmoth-sim" run --ticks 100 --every 10
-    else
-      echo "Neither program is built yet; running the matrix benchmarks ($bin/matrix_bench)"
-      exec "$bin/matrix_bench"
-    fi
+    build release velmoth
+    shift
+    echo "Starting build/release/bin/velmoth (velmoth-sim and the tests are built by ./dev.sh test)"
+    exec build/release/bin/velmoth "$@"
     ;;
   test)
     install_missing
@@ -87,7 +87,7 @@ case "${1:-}" in
     done
     ;;
   *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run [VELMOTH OPTIONS]|test|bench" >&2
     exit 2
     ;;
 esac

@@ -14,7 +14,8 @@ constexpr std::size_t kMaxResets = 16;
 
 TraceBuffer::Sample TraceBuffer::At(uint32_t i) const {
   const double* s = &data_[static_cast<std::size_t>((first_ + i) % kCapacity) * Stride()];
-  return Sample{s[0], s[1], s[2], s[3], static_cast<int>(s[4]), s + 5, s + 5 + n_};
+  return Sample{s[0],  s[1],      s[2], s[3], s[4], s[5], s[6], static_cast<int>(s[7]),
+                s + 8, s + 8 + n_};
 }
 
 double TraceBuffer::Now() const {
@@ -38,8 +39,9 @@ void TraceBuffer::OnTick(const TickResult& tick) {
   // Checked before anything is written: once the ring is full, the slot of the new sample holds
   // the oldest one, which a tick that is not finite must leave in place.
   const double total = robot.kineticEnergy + robot.potentialEnergy;
+  const double residual = total - robot.startEnergy - robot.work + robot.dissipated;
   bool finite = std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy) &&
-                std::isfinite(total);
+                std::isfinite(total) && std::isfinite(residual);
   for (uint32_t j = 0; j < n && finite; ++j) {
     finite = std::isfinite(robot.links[j]->q) && std::isfinite(output(j, 0));
   }
@@ -53,10 +55,13 @@ void TraceBuffer::OnTick(const TickResult& tick) {
   s[1] = robot.kineticEnergy;
   s[2] = robot.potentialEnergy;
   s[3] = total;
-  s[4] = tick.mode;
+  s[4] = robot.work;
+  s[5] = robot.dissipated;
+  s[6] = residual;
+  s[7] = tick.mode;
   for (uint32_t j = 0; j < n; ++j) {
-    s[5 + j] = robot.links[j]->q;
-    s[5 + n + j] = output(j, 0);
+    s[8 + j] = robot.links[j]->q;
+    s[8 + n + j] = output(j, 0);
   }
   if (size_ < kCapacity) {
     ++size_;

@@ -1,7 +1,8 @@
 // TraceBuffer: the last seconds of the run, one sample per tick, for the live plots. A sample holds
-// the simulated time, the kinetic, potential and total energy, every joint angle and the panel's
-// output of that tick (the accelerations in forward mode, the torques in inverse mode). The buffer
-// is a ring: the oldest sample goes when a new one comes once it is full.
+// the simulated time, the kinetic, potential and total energy, the energy balance (the work of the
+// torques, the energy friction took, and the balance's residual E - E0 - W + D), every joint angle
+// and the panel's output of that tick (the accelerations in forward mode, the torques in inverse
+// mode). The buffer is a ring: the oldest sample goes when a new one comes once it is full.
 //
 // "Reset" starts the trace again at the current simulated time and leaves a marker there. A tick
 // whose numbers are not finite (the run diverged) is not kept, and the trace stops at the last
@@ -24,6 +25,9 @@ class TraceBuffer : public TickListener {
     double kinetic;
     double potential;
     double total;
+    double work;
+    double dissipated;
+    double residual;
     int mode;  // kIdForward or kIdInverse: what the output is; 0 when neither mode ran
     const double* angles;
     const double* output;
@@ -47,7 +51,7 @@ class TraceBuffer : public TickListener {
   void OnResetJointState() override;
 
  private:
-  uint32_t Stride() const { return 5 + 2 * n_; }
+  uint32_t Stride() const { return 8 + 2 * n_; }
 
   uint32_t n_ = 0;
   uint32_t first_ = 0;  // index of the oldest sample

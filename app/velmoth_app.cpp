@@ -24,6 +24,7 @@
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd.h"
+#include "visuals/urdf_visuals.h"
 
 CVelmothApp theApp;
 
@@ -50,12 +51,15 @@ const char kHelpText[] =
     "Reset, then F5, starts it again.\n"
     "The lists in the strip choose how the arm is stepped, while it runs: the engine (the "
     "closed form, or the recursive one, which is exact and fast for long chains), the "
-    "integrator (euler; implicit, which takes friction at the end of each substep, holds joints "
-    "at rest against small torques and never gains energy; or rk4) and the substeps per tick.\n"
+    "integrator (euler; implicit, which takes friction at the end of each substep; rk4; or "
+    "dopri5, which takes as many steps as its tolerance needs), the substeps per tick and "
+    "dopri5's tolerance. Coulomb friction stops joints and holds them at rest against small "
+    "torques.\n"
     "F9: live plots of the energies, the joint angles and the panel's output over the last 10 s. "
     "F10: start or stop recording every tick to a CSV file (as velmoth-sim run writes it). "
-    "F11: save the view as a PNG picture. Home (or a double-click in the view): fit the arm's "
-    "reach into the view. Shift+Home: the starting view.\n"
+    "F11: save the view as a PNG picture. F12: an arm from a file drawn with the shapes of its "
+    "file, or as joints and bodies. Home (or a double-click in the view): fit the arm into the "
+    "view. Shift+Home: the starting view.\n"
     "\n"
     "Escape or the close button ends the program.";
 
@@ -181,6 +185,11 @@ int CVelmothApp::Run(int argc, char** argv) {
     if (*loaded == nullptr) {
       std::fprintf(stderr, "velmoth: %s\n", armError.c_str());
     }
+    // The shapes of its links, with their meshes, are read once, before the window opens.
+    if (*loaded != nullptr) {
+      m_shapes = std::make_shared<VisualModel>(LoadUrdfVisuals(
+          m_options.urdf, PackageSearchFor(m_options.urdf, m_options.packagePaths), notices));
+    }
     // What the loader had to decide is said once on standard error and stays in the strip.
     for (const std::string& notice : notices) {
       std::fprintf(stderr, "velmoth: %s\n", notice.c_str());
@@ -245,6 +254,7 @@ int CVelmothApp::Run(int argc, char** argv) {
 
 bool CVelmothApp::InitInstance() {
   MainWindow window(m_arm);
+  window.SetShapes(m_shapes);
   SetMainWindow(&window.Window());
   window.Open();
   if (!m_options.record.empty()) {

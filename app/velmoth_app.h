@@ -8,6 +8,7 @@
 #include "app/velmoth_dlg.h"
 #include "app/window_options.h"
 #include "simulation/command_line.h"
+#include "visuals/visual_model.h"
 
 class QApplication;
 class QtDialogWindow;
@@ -51,6 +52,7 @@ class CVelmothApp {
   QtDialogWindow* m_pMainWnd = nullptr;
   WindowOptions m_options;
   ArmSetup m_arm;
+  std::shared_ptr<const VisualModel> m_shapes;
 };
 
 extern CVelmothApp theApp;

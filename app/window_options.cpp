@@ -18,18 +18,24 @@ const char* const kArms =
     "The arm is the built-in chain of identical 1 kg, 0.3 m links turning about x (--links), or\n"
     "the arm of a URDF file (--urdf): one chain of its tree, to where it parts or to --tip,\n"
     "the joints off it held fixed; joint limits, damping and friction in the file are ignored.\n"
+    "The view draws the shapes the file gives its links (boxes, cylinders, spheres, COLLADA,\n"
+    "STL and OBJ meshes; package:// meshes are looked for in --package-path, ROS_PACKAGE_PATH\n"
+    "and the folders above FILE); a mesh it cannot read is said in the strip and its link\n"
+    "drawn as joints and bodies.\n"
     "The built-in arm runs on the closed form with the Euler step, an arm from a file on the\n"
-    "recursive engine with the implicit step (see velmoth-sim --help); the strip below the view\n"
-    "switches them while the arm runs. TEXT is vector text and X a number as the panel reads\n"
-    "them, e.g. \"0.5, -1\"; --viscous, --coulomb and --gravity fill the panel's fields as if\n"
-    "\"Set\" had been clicked. \"Reset\" puts every joint at zero, at rest, whatever the start.\n";
+    "recursive engine with the error-controlled dopri5 step (see velmoth-sim --help); the strip\n"
+    "below the view switches them while the arm runs. TEXT is vector text and X a number as\n"
+    "the panel reads them, e.g. \"0.5, -1\"; --viscous, --coulomb and --gravity fill the\n"
+    "panel's fields as if \"Set\" had been clicked. \"Reset\" puts every joint at zero, at\n"
+    "rest, whatever the start.\n";
 const char* const kKeys =
     "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
     "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"
-    "saves a screenshot of the view, Home fits the arm into the view and Shift+Home restores\n"
-    "the starting view; F1 shows the help, Escape ends the program. Recordings and screenshots\n"
-    "go to the documents folder (or the folder of the first recording). A recording's tick\n"
-    "column counts the ticks since it started.\n";
+    "saves a screenshot of the view, F12 switches between the file's shapes and the figure of\n"
+    "joints and bodies, Home fits the arm into the view and Shift+Home restores the starting\n"
+    "view, wherever the focus is; F1 shows the help, Escape ends the program. Recordings and\n"
+    "screenshots go to the documents folder (or the folder of the first recording). A\n"
+    "recording's tick column counts the ticks since it started.\n";
 
 // Writes text to standard output: 0 when it arrived, 1 when it could not be written.
 int Print(const std::string& text) {
@@ -57,6 +63,13 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   app.add_option("--tip", options.tip,
                  "With --urdf: the link the arm's chain ends at (default: where the chain parts)")
       ->type_name("LINK");
+  app.add_option("--package-path", options.packagePaths,
+                 "With --urdf: a folder where package://NAME meshes are looked for (the package "
+                 "NAME, or a folder holding it), before ROS_PACKAGE_PATH and the folders above "
+                 "FILE; repeatable")
+      ->type_name("DIR")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--links", options.links,
                  "Number of links of the built-in arm, 0 to 100 (default: 6)")
       ->type_name("N")
@@ -98,6 +111,11 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   }
   if (app.count("--tip") > 0 && app.count("--urdf") == 0) {
     std::fputs("velmoth: --tip chooses the end of a URDF file's chain and needs --urdf\n", stderr);
+    return kUsageStatus;
+  }
+  if (app.count("--package-path") > 0 && app.count("--urdf") == 0) {
+    std::fputs("velmoth: --package-path finds the meshes of a URDF file and needs --urdf\n",
+               stderr);
     return kUsageStatus;
   }
   // As the panel's "Set" reads its fields; given but empty reads as 0.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "simulation/command_line.h"
 
@@ -12,6 +13,8 @@ struct WindowOptions {
   std::string record;  // --record FILE: record every tick to FILE from the start
   std::string urdf;    // --urdf FILE: an arm of a URDF file instead of the built-in one
   std::string tip;     // --tip LINK: where the file's chain ends
+  // --package-path DIR, repeatable: where package:// meshes of the file are looked for first.
+  std::vector<std::string> packagePaths;
   uint64_t links = 6;  // --links N: the built-in arm with N links
   bool linksGiven = false;
   std::string q0;   // --q0 TEXT: the joint positions at the start, as vector text

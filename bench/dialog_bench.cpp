@@ -5,16 +5,20 @@
 // view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
 // Mesa's software renderer.
 //
-//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] [--viscous X]
-//                [--torque TEXT] [--fit] [--screenshot FILE.png] [--picture FOLDER]
-//                [--without-view]
+//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--package-path DIR]...
+//                [--figure] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] [--framing]
+//                [--screenshot FILE.png] [--picture FOLDER] [--without-view]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
-// would. --plots opens the live plots beside the window. --urdf, --q0 and --viscous choose the arm
-// and its start as velmoth's options do; --fit fits the arm into the view. --without-view runs the
-// panel alone (as when OpenGL is missing). At the end, --screenshot saves what the screen shows of
-// the window (and of the plots, when open), and --picture saves the view's own picture into FOLDER
-// as the window's Screenshot button does.
+// would. --plots opens the live plots beside the window. --urdf, --package-path, --q0 and
+// --viscous choose the arm and its start as velmoth's options do, and the time taken to read the
+// file's shapes and meshes is reported; --figure draws the arm as its figure instead of its shapes;
+// --fit fits the arm into the view. --framing reports, at the end, how the camera then frames the
+// arm as drawn (whether its box is wholly in the view, its projected height against the view's
+// smaller side, the eye's height), and again after Fit. --without-view runs the panel alone (as
+// when OpenGL is missing). At the end, --screenshot saves what the screen shows of the window (and
+// of the plots, when open), and --picture saves the view's own picture into FOLDER as the window's
+// Screenshot button does.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -25,10 +29,14 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMatrix4x4>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
+#include <QVector3D>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +50,8 @@
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
+#include "visuals/arm_extent.h"
+#include "visuals/urdf_visuals.h"
 
 namespace {
 
@@ -135,6 +145,38 @@ class BenchApplication : public QApplication {
   std::vector<double> windowRepaints;
 };
 
+// How the view's camera frames the arm's box as drawn: whether every corner lands inside the
+// picture, the projected height over the picture's smaller side, and the eye's height above the
+// floor (in world coordinates).
+void ReportFraming(const char* when, const COglWndCustom& view, const Robot& robot,
+                   const VisualModel* shapes) {
+  const QSize size = view.size() * view.devicePixelRatio();
+  const COglWnd::Point3 &e = view.Eye(), &c = view.Center();
+  QMatrix4x4 projection, camera;
+  projection.perspective(float(view.FovY()), float(size.width()) / float(size.height()), 0.01f,
+                         1e6f);
+  camera.lookAt(QVector3D(e.x, e.y, e.z), QVector3D(c.x, c.y, c.z), QVector3D(0, 0, 1));
+  camera.rotate(float(view.Tilt()), 0, 1, 0);
+  camera.rotate(float(view.Spin()), 0, 0, 1);
+  const Box3 box = ArmBox(robot, view.ShowShapes() ? shapes : nullptr);
+  bool inside = true;
+  double low = 1e300, high = -1e300;
+  for (int k = 0; k < 8; ++k) {
+    const QVector3D corner(k & 1 ? box.high[0] : box.low[0], k & 2 ? box.high[1] : box.low[1],
+                           k & 4 ? box.high[2] : box.low[2]);
+    const QVector3D w = corner.project(camera, projection, QRect(QPoint(0, 0), size));
+    inside = inside && w.x() >= 0 && w.y() >= 0 && w.x() <= size.width() && w.y() <= size.height();
+    low = std::min<double>(low, w.y());
+    high = std::max<double>(high, w.y());
+  }
+  const QVector3D eye = camera.inverted().map(QVector3D(0, 0, 0));
+  std::printf(
+      "framing %s: the arm's box %s the view, its height %.0f%% of the view's smaller side, "
+      "the eye %.3f m above the floor\n",
+      when, inside ? "wholly in" : "NOT wholly in",
+      100.0 * (high - low) / std::min(size.width(), size.height()), eye.z());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,10 +187,13 @@ int main(int argc, char** argv) {
   bool withoutView = false;
   bool plots = false;
   bool fit = false;
+  bool framing = false;
   std::string urdf;
   std::string q0;
   std::optional<std::string> viscous;
   std::string picture;
+  std::vector<std::string> packagePaths;
+  bool figure = false;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
@@ -165,6 +210,8 @@ int main(int argc, char** argv) {
       plots = true;
     } else if (std::strcmp(argv[i], "--fit") == 0) {
       fit = true;
+    } else if (std::strcmp(argv[i], "--framing") == 0) {
+      framing = true;
     } else if (std::strcmp(argv[i], "--urdf") == 0 && hasValue) {
       urdf = argv[++i];
     } else if (std::strcmp(argv[i], "--q0") == 0 && hasValue) {
@@ -173,13 +220,17 @@ int main(int argc, char** argv) {
       viscous = argv[++i];
     } else if (std::strcmp(argv[i], "--picture") == 0 && hasValue) {
       picture = argv[++i];
+    } else if (std::strcmp(argv[i], "--package-path") == 0 && hasValue) {
+      packagePaths.push_back(argv[++i]);
+    } else if (std::strcmp(argv[i], "--figure") == 0) {
+      figure = true;
     } else {
-      std::fprintf(stderr,
-                   "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] [--q0 TEXT] "
-                   "[--viscous X] [--torque TEXT] [--fit] [--screenshot FILE.png] "
-                   "[--picture FOLDER] "
-                   "[--without-view]\n",
-                   argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] "
+          "[--package-path DIR]... [--figure] [--q0 TEXT] [--viscous X] [--torque TEXT] "
+          "[--fit] [--framing] [--screenshot FILE.png] [--picture FOLDER] [--without-view]\n",
+          argv[0]);
       return 2;
     }
   }
@@ -211,9 +262,25 @@ int main(int argc, char** argv) {
   arm.q0 = q0;
   arm.viscous = viscous;
   arm.step = DefaultStepOptions(!urdf.empty());
+  std::shared_ptr<const VisualModel> shapes;
   if (!urdf.empty()) {
     std::string error;
     LoadUrdfRobot(urdf, error, {}, &arm.notices);
+    const auto start = std::chrono::steady_clock::now();
+    auto model = std::make_shared<VisualModel>(
+        LoadUrdfVisuals(urdf, PackageSearchFor(urdf, packagePaths), arm.notices));
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::size_t triangles = 0;
+    for (const VisualShape& shape : model->shapes) {
+      triangles += shape.mesh != nullptr ? shape.mesh->TriangleCount() : 0;
+    }
+    std::printf("shapes: %zu (%zu mesh triangles), read in %.3f s\n", model->shapes.size(),
+                triangles, took);
+    for (const std::string& notice : arm.notices) {
+      std::printf("notice: %s\n", notice.c_str());
+    }
+    shapes = model;
     arm.make = [&urdf] {
       std::string error;
       std::unique_ptr<Robot> robot = LoadUrdfRobot(urdf, error);
@@ -225,7 +292,11 @@ int main(int argc, char** argv) {
     };
   }
   MainWindow main(arm);
+  main.SetShapes(shapes);
   main.Open();
+  if (figure) {
+    main.ToggleShapes();
+  }
   QtDialogWindow& window = main.Window();
   if (window.View() == nullptr && !withoutView) {
     std::fprintf(stderr, "dialog_bench: the 3-D view could not be made (no usable OpenGL)\n");
@@ -291,6 +362,12 @@ int main(int argc, char** argv) {
         main.SetOutputFolder(QString::fromStdString(picture));
         const QString saved = main.TakeScreenshot();
         std::printf("picture: %s\n", qPrintable(saved));
+      }
+      if (framing && window.View() != nullptr) {
+        ReportFraming(fit ? "after Fit" : "at the start view", *window.View(), *main.Dlg().m_pRobot,
+                      shapes.get());
+        main.FitView();
+        ReportFraming("after Fit", *window.View(), *main.Dlg().m_pRobot, shapes.get());
       }
       QApplication::quit();
     });

@@ -5,13 +5,31 @@
 // arms in examples/, loaded from their URDF files.
 //
 // Then the tick of arms from URDF files with their defaults (the recursive engine and the
-// implicit step), next to MuJoCo's mj_step on the same file: the built-in arm, the industrial
-// arm, the 7-joint arm with its gripper, and chains of 12 to 100 links. After the run a summary
-// gives the ratios of our ticks to KDL's and MuJoCo's steps and the growth exponents.
+// error-controlled dopri5 step), next to MuJoCo's mj_step on the same file: the built-in arm, the
+// industrial arm, the 7-joint arm with its gripper, and chains of 12 to 100 links; and the cap's
+// worst cases (the 100-link chain whipping, six links under 1000 N m).
+//
+// Work against precision: 1 s of an arm without friction from (0.5, -1, 1.5, 0, ...) on our
+// dopri5 at tolerances 1e-5 to 1e-11, and on MuJoCo's Euler and RK4 at 10 ms down to 0.1 ms per
+// step, each against its own fine reference (our RK4 in 1000 substeps per tick, MuJoCo's RK4 at
+// 10 us), with the cost of a 0.01 s tick; for the industrial arm, the UR-like arm and a chain
+// of 12.
+//
+// After the run a summary gives the ratios of our ticks to KDL's and MuJoCo's steps, the growth
+// exponents, and for each of our tolerances the cheapest MuJoCo setting that is as accurate.
+//
+// Then the frames' kinematics of the sample arms (every frame's pose; the tool frame's pose, both
+// Jacobians and J-dot qd) next to one forward-dynamics pass of the same arm.
+//
+// Last the mass matrix alone, from the joint positions: the recursive engine's composite-body pass
+// (with the placement pass it needs), the closed form's M, and MuJoCo's mj_crb (with the position
+// stages it needs, and mj_fullM for the dense matrix), on chains of 6 to 100 links and the sample
+// arms.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +50,11 @@
 #include <mujoco/mujoco.h>
 
 #include "dynamics/dynamics.h"
+#include "dynamics/jacobians.h"
+#include "dynamics/kinematics.h"
+#include "dynamics/terms.h"
+#include "recursive/chain.h"
+#include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
@@ -247,13 +270,14 @@ std::string& ChainFolder() {
 void WriteUrdfArms() {
   UrdfArms() = {{"builtin6", VELMOTH_URDF_TESTS "/builtin_arm.urdf"},
                 {"industrial6", VELMOTH_EXAMPLES "/industrial6.urdf"},
-                {"arm7_gripper", VELMOTH_EXAMPLES "/arm7_gripper.urdf"}};
+                {"arm7_gripper", VELMOTH_EXAMPLES "/arm7_gripper.urdf"},
+                {"puma560", VELMOTH_EXAMPLES "/puma560.urdf"}};
   char folder[] = "/tmp/velmoth_bench_XXXXXX";
   if (mkdtemp(folder) == nullptr) {
     return;
   }
   ChainFolder() = folder;
-  for (int n : {12, 24, 48, 100}) {
+  for (int n : {6, 12, 24, 48, 50, 100}) {
     const std::string path = ChainFolder() + "/chain" + std::to_string(n) + ".urdf";
     if (std::FILE* file = std::fopen(path.c_str(), "w")) {
       const std::string text = ChainUrdf(n);
@@ -276,10 +300,10 @@ void RemoveUrdfArms() {
 }
 
 // One forward tick of the arm with the defaults of an arm from a file (the recursive engine, the
-// implicit step and its default substeps, the energies included). cold: every tick starts from the
-// same moving state, so that nothing of the tick before is reused; otherwise the arm falls from
-// its zero pose, tick after tick, and starts again every 3000 ticks (30 s), so that the mean covers
-// the whole fall with the substeps its fast phases take.
+// dopri5 step at its default tolerance, the energies and the balance included). cold: every tick
+// starts from the same moving state, so that nothing of the tick before is reused; otherwise the
+// arm falls from its zero pose, tick after tick, and starts again every 3000 ticks (30 s), so that
+// the mean covers the whole fall with the substeps its fast phases take.
 void BM_DefaultTick(benchmark::State& state, const std::string& path, bool cold) {
   std::string error;
   std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
@@ -341,8 +365,239 @@ void BM_MujocoStep(benchmark::State& state, const std::string& path) {
   mj_deleteModel(model);
 }
 
-void RegisterUrdfTicks() {
+// One tick of the cap's worst cases with the defaults: n built-in links pushed by `torque` each,
+// from horizontal, starting again every 1000 ticks (10 s).
+void BM_CapWorstCase(benchmark::State& state, int links, double torque) {
+  std::unique_ptr<Robot> robot = MakeBuiltInRobot(links);
+  Stepper stepper(*robot, DefaultStepOptions(true));
+  matrix<double> torques(static_cast<uint32_t>(links), 1);
+  for (uint32_t i = 0; i < static_cast<uint32_t>(links); ++i) {
+    torques(i, 0) = torque;
+  }
+  uint64_t ticks = 0, steps = 0, capped = 0;
+  for (auto _ : state) {
+    if (ticks++ % 1000 == 0) {
+      robot->ResetJointState();
+    }
+    benchmark::DoNotOptimize(stepper.Forward(torques)(0, 0));
+    steps += static_cast<uint64_t>(stepper.LastSubsteps());
+    capped += stepper.LastCapped() ? 1 : 0;
+  }
+  state.counters["steps/tick"] =
+      benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kAvgIterations);
+  state.counters["capped"] =
+      benchmark::Counter(static_cast<double>(capped), benchmark::Counter::kAvgIterations);
+}
+
+// ---- Work against precision ------------------------------------------------------------------
+
+constexpr int kWorkTicks = 100;  // 1 s
+const double kWorkTolerances[] = {1e-5, 1e-7, 1e-9, 1e-11};
+const int kMujocoStepsUs[] = {10000, 5000, 2000, 1000, 500, 200, 100};
+
+struct WorkArm {
+  std::string name, path;
+};
+
+std::vector<WorkArm>& WorkArms() {
+  static std::vector<WorkArm> arms;
+  return arms;
+}
+
+// The errors measured, by case name ("ours/ARM/TOL", "mujoco/ARM/INTEGRATOR/DT"): the largest
+// |q - q_ref| at the end of the second.
+std::map<std::string, double>& WorkErrors() {
+  static std::map<std::string, double> errors;
+  return errors;
+}
+
+std::unique_ptr<Robot> FrictionlessBent(const std::string& path) {
+  std::string error;
+  std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
+  if (robot) {
+    robot->viscousFriction = robot->coulombFriction = 0.0;
+    const double bent[] = {0.5, -1.0, 1.5};
+    for (std::size_t i = 0; i < robot->links.size() && i < 3; ++i) {
+      robot->links[i]->q = bent[i];
+    }
+  }
+  return robot;
+}
+
+std::vector<double> OursAfterOneSecond(const std::string& path, const StepOptions& step) {
+  std::unique_ptr<Robot> robot = FrictionlessBent(path);
+  Stepper stepper(*robot, step);
+  matrix<double> torque(static_cast<uint32_t>(robot->links.size()), 1);
+  torque.SetZero();
+  for (int t = 0; t < kWorkTicks; ++t) {
+    stepper.Forward(torque);
+  }
+  std::vector<double> q;
+  for (const auto& link : robot->links) {
+    q.push_back(link->q);
+  }
+  return q;
+}
+
+double Largest(const std::vector<double>& a, const std::vector<double>& b) {
+  double most = 0.0;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    most = std::max(most, std::isfinite(a[i]) ? std::fabs(a[i] - b[i]) : INFINITY);
+  }
+  return most;
+}
+
+// MuJoCo's model of the file without damping, friction loss, armature or constraints, at the
+// bent start.
+struct MujocoArm {
+  explicit MujocoArm(const std::string& path) {
+    char error[1000] = "";
+    model = mj_loadXML(path.c_str(), nullptr, error, sizeof error);
+    if (model == nullptr) {
+      return;
+    }
+    model->opt.disableflags |= mjDSBL_CONSTRAINT;
+    for (int i = 0; i < model->nv; ++i) {
+      model->dof_damping[i] = 0.0;
+      model->dof_armature[i] = 0.0;
+      model->dof_frictionloss[i] = 0.0;
+    }
+    data = mj_makeData(model);
+  }
+  ~MujocoArm() {
+    if (model != nullptr) {
+      mj_deleteData(data);
+      mj_deleteModel(model);
+    }
+  }
+  void Start() {
+    mj_resetData(model, data);
+    const double bent[] = {0.5, -1.0, 1.5};
+    for (int i = 0; i < model->nq && i < 3; ++i) {
+      data->qpos[i] = bent[i];
+    }
+  }
+  // One second with the integrator at the step dt.
+  std::vector<double> AfterOneSecond(int integrator, double dt) {
+    model->opt.integrator = integrator;
+    model->opt.timestep = dt;
+    Start();
+    const auto steps = static_cast<long>(std::llround(kWorkTicks * kTimeStep / dt));
+    for (long k = 0; k < steps; ++k) {
+      mj_step(model, data);
+    }
+    return std::vector<double>(data->qpos, data->qpos + model->nq);
+  }
+  mjModel* model = nullptr;
+  mjData* data = nullptr;
+};
+
+// Our dopri5 at a tolerance: one iteration is the second (kWorkTicks ticks).
+void BM_OursWorkPrecision(benchmark::State& state, const std::string& name, const std::string& path,
+                          double tolerance) {
+  const std::string key = "ours/" + name + "/" + ToleranceText(tolerance);
+  if (WorkErrors().count(key) == 0) {
+    static std::map<std::string, std::vector<double>> references;
+    if (references.count(name) == 0) {
+      references[name] =
+          OursAfterOneSecond(path, {EngineKind::kRecursive, IntegratorKind::kRk4, 1000});
+    }
+    WorkErrors()[key] = Largest(
+        OursAfterOneSecond(path, {EngineKind::kRecursive, IntegratorKind::kDopri5, 1, tolerance}),
+        references[name]);
+  }
+  std::unique_ptr<Robot> robot = FrictionlessBent(path);
+  const std::size_t n = robot->links.size();
+  const ArmState start{[&] {
+                         std::vector<double> q;
+                         for (const auto& link : robot->links) {
+                           q.push_back(link->q);
+                         }
+                         return q;
+                       }(),
+                       std::vector<double>(n)};
+  matrix<double> torque(static_cast<uint32_t>(n), 1);
+  torque.SetZero();
+  for (auto _ : state) {
+    Restore(*robot, start);
+    Stepper stepper(*robot, {EngineKind::kRecursive, IntegratorKind::kDopri5, 1, tolerance});
+    for (int t = 0; t < kWorkTicks; ++t) {
+      benchmark::DoNotOptimize(stepper.Forward(torque)(0, 0));
+    }
+  }
+  state.counters["error"] = WorkErrors()[key];
+}
+
+// MuJoCo's integrator at the step dt: one iteration is the second.
+void BM_MujocoWorkPrecision(benchmark::State& state, const std::string& name,
+                            const std::string& path, int integrator, int dtUs) {
+  MujocoArm arm(path);
+  if (arm.model == nullptr) {
+    state.SkipWithError("MuJoCo cannot load the file");
+    return;
+  }
+  const std::string key = "mujoco/" + name + "/" + (integrator == mjINT_RK4 ? "rk4" : "euler") +
+                          "/" + std::to_string(dtUs);
+  if (WorkErrors().count(key) == 0) {
+    static std::map<std::string, std::vector<double>> references;
+    if (references.count(name) == 0) {
+      references[name] = arm.AfterOneSecond(mjINT_RK4, 1e-5);
+    }
+    WorkErrors()[key] = Largest(arm.AfterOneSecond(integrator, dtUs * 1e-6), references[name]);
+  }
+  arm.model->opt.integrator = integrator;
+  arm.model->opt.timestep = dtUs * 1e-6;
+  const long steps = kWorkTicks * static_cast<long>(std::llround(kTimeStep / (dtUs * 1e-6)));
+  for (auto _ : state) {
+    arm.Start();
+    for (long k = 0; k < steps; ++k) {
+      mj_step(arm.model, arm.data);
+    }
+    benchmark::DoNotOptimize(arm.data->qpos[0]);
+  }
+  state.counters["error"] = WorkErrors()[key];
+}
+
+void RegisterWorkPrecision() {
+  WorkArms() = {{"industrial6", VELMOTH_EXAMPLES "/industrial6.urdf"},
+                {"ur5_like", VELMOTH_URDF_TESTS "/ur5_like.urdf"}};
   for (const UrdfArm& arm : UrdfArms()) {
+    if (arm.name == "chain12") {
+      WorkArms().push_back({arm.name, arm.path});
+    }
+  }
+  for (const WorkArm& arm : WorkArms()) {
+    for (double tolerance : kWorkTolerances) {
+      benchmark::RegisterBenchmark(
+          ("BM_OursWorkPrecision/" + arm.name + "/" + ToleranceText(tolerance)).c_str(),
+          BM_OursWorkPrecision, arm.name, arm.path, tolerance);
+    }
+    for (int integrator : {mjINT_EULER, mjINT_RK4}) {
+      for (int dt : kMujocoStepsUs) {
+        benchmark::RegisterBenchmark(
+            ("BM_MujocoWorkPrecision/" + arm.name +
+             (integrator == mjINT_RK4 ? "/rk4/" : "/euler/") + std::to_string(dt))
+                .c_str(),
+            BM_MujocoWorkPrecision, arm.name, arm.path, integrator, dt);
+      }
+    }
+  }
+}
+
+// The ticks are measured on the built-in arm, the samples and chains of 12 to 100 links.
+bool TickArm(const UrdfArm& arm) {
+  return arm.name != "chain6" && arm.name != "chain50" && arm.name != "puma560";
+}
+
+void RegisterUrdfTicks() {
+  benchmark::RegisterBenchmark("BM_CapWorstCase/chain100_falling", BM_CapWorstCase, 100, 0.0)
+      ->Apply(Repeated);
+  benchmark::RegisterBenchmark("BM_CapWorstCase/six_links_1000Nm", BM_CapWorstCase, 6, 1000.0)
+      ->Apply(Repeated);
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (!TickArm(arm)) {
+      continue;
+    }
     benchmark::RegisterBenchmark(("BM_DefaultTick/" + arm.name).c_str(), BM_DefaultTick, arm.path,
                                  true)
         ->Apply(Repeated);
@@ -350,6 +605,197 @@ void RegisterUrdfTicks() {
                                  false)
         ->Apply(Repeated);
     benchmark::RegisterBenchmark(("BM_MujocoStep/" + arm.name).c_str(), BM_MujocoStep, arm.path)
+        ->Apply(Repeated);
+  }
+}
+
+// ---- The mass matrix alone, from the joint positions -------------------------------------------
+
+// The arms whose mass matrix is measured: chains of 6 to 100 links and the sample arms.
+bool MassArm(const UrdfArm& arm) {
+  return arm.name != "builtin6" && arm.name != "chain48";
+}
+
+std::unique_ptr<Robot> LoadOrSkip(benchmark::State& state, const std::string& path) {
+  std::string error;
+  std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
+  if (!robot) {
+    state.SkipWithError(error.c_str());
+  }
+  return robot;
+}
+
+// An arm's chain for the engine's passes, and the moving state they start from; robot is null
+// (and the benchmark skipped) when the file cannot be loaded.
+struct Chain {
+  Chain(benchmark::State& state, const std::string& path) : robot(LoadOrSkip(state, path)) {
+    if (robot) {
+      n = static_cast<int>(robot->links.size());
+      model = recursive::BuildChainModel(*robot);
+      data.Resize(n);
+      s = MovingState(static_cast<std::size_t>(n));
+    }
+  }
+
+  std::unique_ptr<Robot> robot;
+  int n = 0;
+  recursive::ChainModel model;
+  recursive::ChainData data;
+  ArmState s;
+};
+
+// M by composite rigid bodies: the pass that places the links, then the composite-body pass.
+void BM_RecursiveMass(benchmark::State& state, const std::string& path) {
+  Chain chain(state, path);
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
+    return;
+  }
+  std::vector<double> mass(static_cast<std::size_t>(n) * n);
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81}, false);
+    recursive::CompositeBody(model, data, mass.data());
+    benchmark::DoNotOptimize(mass.data());
+    benchmark::ClobberMemory();
+  }
+  ReportAllocations(state, before);
+}
+
+// The closed form's M: its kinematics pass, the link Jacobians, M.
+void BM_ClosedFormMass(benchmark::State& state, const std::string& path) {
+  const std::unique_ptr<Robot> robot = LoadOrSkip(state, path);
+  if (!robot) {
+    return;
+  }
+  const auto n = static_cast<uint32_t>(robot->links.size());
+  Restore(*robot, MovingState(n));
+  LinkFrames frames;
+  const std::size_t block = 3 * static_cast<std::size_t>(n);
+  std::vector<double> jv(block * n), jw(block * n), mass(static_cast<std::size_t>(n) * n);
+  for (auto _ : state) {
+    UpdateLinkKinematics(*robot, frames);
+    for (uint32_t i = 0; i < n; ++i) {
+      flat::LinearJacobian(frames, i, &jv[block * i]);
+      flat::AngularJacobian(frames, i, &jw[block * i]);
+    }
+    flat::MassMatrix({robot.get(), &frames, jv.data(), jw.data()}, mass.data());
+    benchmark::DoNotOptimize(mass.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// MuJoCo's M: the position stages it needs (mj_kinematics, mj_comPos), mj_crb, and mj_fullM for
+// the dense matrix.
+void BM_MujocoMass(benchmark::State& state, const std::string& path) {
+  char error[1000] = "";
+  mjModel* model = mj_loadXML(path.c_str(), nullptr, error, sizeof error);
+  if (model == nullptr) {
+    state.SkipWithError(error);
+    return;
+  }
+  mjData* data = mj_makeData(model);
+  const ArmState s = MovingState(static_cast<std::size_t>(model->nq));
+  for (int i = 0; i < model->nq; ++i) {
+    data->qpos[i] = s.q[static_cast<std::size_t>(i)];
+  }
+  std::vector<mjtNum> dense(static_cast<std::size_t>(model->nv) * model->nv);
+  for (auto _ : state) {
+    mj_kinematics(model, data);
+    mj_comPos(model, data);
+    mj_crb(model, data);
+    mj_fullM(model, dense.data(), data->qM);
+    benchmark::DoNotOptimize(dense.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["dofs"] = model->nv;
+  mj_deleteData(data);
+  mj_deleteModel(model);
+}
+
+void RegisterMassMatrices() {
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (!MassArm(arm)) {
+      continue;
+    }
+    benchmark::RegisterBenchmark(("BM_RecursiveMass/" + arm.name).c_str(), BM_RecursiveMass,
+                                 arm.path)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_ClosedFormMass/" + arm.name).c_str(), BM_ClosedFormMass,
+                                 arm.path)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_MujocoMass/" + arm.name).c_str(), BM_MujocoMass, arm.path)
+        ->Apply(Repeated);
+  }
+}
+
+// ---- Frame kinematics next to forward dynamics -------------------------------------------------
+
+// The frame a controller follows: the last frame of the file (the tool).
+void BM_FrameKinematics(benchmark::State& state, const std::string& path, bool all) {
+  Chain chain(state, path);
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
+    return;
+  }
+  const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*robot);
+  std::vector<double> jacobian(6 * static_cast<std::size_t>(n)), local(jacobian.size());
+  double drift[6], localDrift[6];
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    if (all) {
+      // Every frame's pose: the placements need no velocities.
+      recursive::Kinematics(model, data, s.q.data(), nullptr, {});
+      recursive::Placements(model, data, nullptr);
+      for (const recursive::FrameModel& frame : frames) {
+        benchmark::DoNotOptimize(recursive::FramePose(data, frame));
+      }
+    } else {
+      const recursive::FrameModel& tool = frames.back();
+      recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {});
+      recursive::Placements(model, data, s.qd.data());
+      benchmark::DoNotOptimize(recursive::FramePose(data, tool));
+      recursive::FrameJacobian(model, data, tool, recursive::FrameAxes::kBase, jacobian.data());
+      recursive::FrameJacobian(model, data, tool, recursive::FrameAxes::kFrame, local.data());
+      recursive::FrameDriftAcceleration(data, tool, recursive::FrameAxes::kBase, drift);
+      recursive::FrameDriftAcceleration(data, tool, recursive::FrameAxes::kFrame, localDrift);
+      benchmark::DoNotOptimize(drift);
+      benchmark::DoNotOptimize(localDrift);
+    }
+    benchmark::ClobberMemory();
+  }
+  ReportAllocations(state, before);
+  state.counters["frames"] = static_cast<double>(frames.size());
+}
+
+// One forward-dynamics pass of the recursive engine: Kinematics, then the articulated bodies.
+void BM_ForwardPass(benchmark::State& state, const std::string& path) {
+  Chain chain(state, path);
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
+    return;
+  }
+  std::vector<double> tau(static_cast<std::size_t>(n), 0.5), qdd(static_cast<std::size_t>(n));
+  for (auto _ : state) {
+    recursive::Kinematics(model, data, s.q.data(), s.qd.data(), {0.0, 0.0, -9.81});
+    recursive::ArticulatedBody(model, data, 0.0, tau.data(), nullptr, qdd.data());
+    benchmark::DoNotOptimize(qdd.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+void RegisterFrameKinematics() {
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (arm.name != "industrial6" && arm.name != "arm7_gripper" && arm.name != "puma560") {
+      continue;
+    }
+    benchmark::RegisterBenchmark(("BM_ToolKinematics/" + arm.name).c_str(), BM_FrameKinematics,
+                                 arm.path, false)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_AllFramePoses/" + arm.name).c_str(), BM_FrameKinematics,
+                                 arm.path, true)
+        ->Apply(Repeated);
+    benchmark::RegisterBenchmark(("BM_ForwardPass/" + arm.name).c_str(), BM_ForwardPass, arm.path)
         ->Apply(Repeated);
   }
 }
@@ -433,6 +879,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                     std::log(t100 / t12) / std::log(100.0 / 12.0));
       }
     }
+    PrintWorkPrecision();
     for (const char* name : {"BM_ForwardTick", "BM_InverseTick", "BM_KdlForwardStep"}) {
       const double t12 = Find(std::string(name) + "/links:12");
       const double t24 = Find(std::string(name) + "/links:24");
@@ -441,9 +888,78 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                     std::log(t24 / t12) / std::log(2.0));
       }
     }
+    for (const UrdfArm& arm : UrdfArms()) {
+      const double ours = Find("BM_RecursiveMass/" + arm.name);
+      const double closed = Find("BM_ClosedFormMass/" + arm.name);
+      const double mujoco = Find("BM_MujocoMass/" + arm.name);
+      if (ours > 0 && closed > 0 && mujoco > 0) {
+        std::printf(
+            "%-13s mass matrix: composite bodies %.3g us, / closed form %.3f, / mj_crb %.3f\n",
+            arm.name.c_str(), ours * 1e6, ours / closed, ours / mujoco);
+      }
+    }
+    for (const UrdfArm& arm : UrdfArms()) {
+      const double tool = Find("BM_ToolKinematics/" + arm.name);
+      const double poses = Find("BM_AllFramePoses/" + arm.name);
+      const double forward = Find("BM_ForwardPass/" + arm.name);
+      if (tool > 0 && poses > 0 && forward > 0) {
+        std::printf(
+            "%-13s / forward dynamics: tool frame's pose, Jacobians, J-dot qd %.2f; every "
+            "frame's pose %.2f\n",
+            arm.name.c_str(), tool / forward, poses / forward);
+      }
+    }
+    for (const char* name : {"BM_RecursiveMass", "BM_MujocoMass"}) {
+      const double t6 = Find(std::string(name) + "/chain6");
+      const double t100 = Find(std::string(name) + "/chain100");
+      if (t6 > 0 && t100 > 0) {
+        std::printf("%s: growth exponent from 6 to 100 links: %.2f\n", name,
+                    std::log(t100 / t6) / std::log(100.0 / 6.0));
+      }
+    }
   }
 
  private:
+  // For each arm and tolerance: our error and cost per tick, and the cheapest MuJoCo setting whose
+  // error is no larger, with its cost.
+  void PrintWorkPrecision() const {
+    for (const WorkArm& arm : WorkArms()) {
+      for (double tolerance : kWorkTolerances) {
+        const std::string ours = "ours/" + arm.name + "/" + ToleranceText(tolerance);
+        const double seconds =
+            Find("BM_OursWorkPrecision/" + arm.name + "/" + ToleranceText(tolerance));
+        if (WorkErrors().count(ours) == 0 || seconds <= 0) {
+          continue;
+        }
+        const double error = WorkErrors().at(ours), cost = seconds / kWorkTicks;
+        std::string best = "none";
+        double bestCost = INFINITY, bestError = NAN;
+        for (const char* integrator : {"euler", "rk4"}) {
+          for (int dt : kMujocoStepsUs) {
+            const std::string tail = arm.name + "/" + integrator + "/" + std::to_string(dt);
+            const auto it = WorkErrors().find("mujoco/" + tail);
+            const double t = Find("BM_MujocoWorkPrecision/" + tail) / kWorkTicks;
+            if (it != WorkErrors().end() && it->second <= error && t > 0 && t < bestCost) {
+              best = std::string(integrator) + " at " + std::to_string(dt) + " us";
+              bestCost = t;
+              bestError = it->second;
+            }
+          }
+        }
+        std::printf("%-12s dopri5 %-6s error %.1e, %.3g us per tick; ", arm.name.c_str(),
+                    ToleranceText(tolerance).c_str(), error, cost * 1e6);
+        if (std::isfinite(bestCost)) {
+          std::printf(
+              "cheapest MuJoCo as accurate: %s (error %.1e, %.3g us per tick): ratio "
+              "%.2f\n",
+              best.c_str(), bestError, bestCost * 1e6, cost / bestCost);
+        } else {
+          std::printf("no MuJoCo setting tried is as accurate\n");
+        }
+      }
+    }
+  }
+
   double Find(const std::string& name) const {
     const auto it = seconds_.find(name);
     return it == seconds_.end() ? 0.0 : it->second;
@@ -465,6 +981,9 @@ int main(int argc, char** argv) {
   mju_user_warning = [](const char*) {};
   WriteUrdfArms();
   RegisterUrdfTicks();
+  RegisterWorkPrecision();
+  RegisterMassMatrices();
+  RegisterFrameKinematics();
   // Colours only on a terminal, as the library's own console output does.
   SummaryReporter reporter(isatty(STDOUT_FILENO) == 1 ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);

@@ -1,6 +1,8 @@
 // Loading a URDF file: the PUMA 560 sample, and generated chains of 6, 25 and 100 moving joints
 // with a fixed joint and a massive link between every two of them (the worst a file may hold),
-// read from a file as velmoth-sim and the window read them.
+// read from a file as velmoth-sim and the window read them; and the shapes of the industrial arm
+// sample, its seven meshes (COLLADA, STL and OBJ) found through its package and read, as the
+// window reads them before it opens.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "urdf/urdf_loader.h"
+#include "visuals/urdf_visuals.h"
 
 namespace {
 
@@ -69,6 +72,20 @@ void BM_LoadPuma560(benchmark::State& state) {
   Load(state, std::string(VELMOTH_EXAMPLES) + "/puma560.urdf");
 }
 BENCHMARK(BM_LoadPuma560)->Unit(benchmark::kMillisecond);
+
+void BM_LoadShapesIndustrial6(benchmark::State& state) {
+  const std::string path = std::string(VELMOTH_EXAMPLES) + "/industrial6.urdf";
+  for (auto _ : state) {
+    std::vector<std::string> notices;
+    const VisualModel model = LoadUrdfVisuals(path, PackageSearchFor(path, {}), notices);
+    if (model.shapes.size() != 7 || !notices.empty()) {
+      state.SkipWithError("the sample's meshes did not load");
+      return;
+    }
+    benchmark::DoNotOptimize(model.shapes.data());
+  }
+}
+BENCHMARK(BM_LoadShapesIndustrial6)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,7 +2,9 @@
 # under a virtual one).
 if(TARGET velmoth_view)
   add_executable(view_bench view_bench.cpp)
-  target_link_libraries(view_bench PRIVATE velmoth_view benchmark::benchmark)
+  target_link_libraries(view_bench PRIVATE velmoth_view velmoth_urdf velmoth_visuals
+                        benchmark::benchmark)
+  target_compile_definitions(view_bench PRIVATE VELMOTH_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
   if(VELMOTH_BUILD_TESTS)
     add_test(NAME view_bench_smoke COMMAND view_bench --benchmark_min_time=0.001)
   endif()

@@ -12,6 +12,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "recursive/chain.h"
+#include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/step_options.h"
 
@@ -61,18 +63,25 @@ struct ArmModel {
   std::vector<std::string> notices;
   // The moving joints' names, base first.
   std::vector<std::string> jointNames;
+  // The arm's chain and named frames for its kinematics, made once with the arm.
+  std::shared_ptr<const recursive::ChainModel> chain;
+  std::shared_ptr<const std::vector<recursive::FrameModel>> frames;
+
+  // The index of the frame called name, or ValueError naming the frames there are.
+  int Frame(const std::string& name) const;
 
   bool FromFile() const { return kind != Kind::kBuiltIn; }
   std::size_t Dof() const { return Arm().links.size(); }
   StepOptions DefaultStep() const { return DefaultStepOptions(FromFile()); }
 };
 
-// The terms of the equation of motion for one state, as velmoth-sim terms prints them.
+// The terms of the equation of motion for one state, the numbers velmoth-sim terms prints: qdd and
+// tau are its qdd_engine and tau_engine, qddDamped and tauClosedForm its qdd and tau.
 struct Terms {
   VELMOTH_ZEROED_NEW
 
   std::string engine;
-  py::array_t<double> M, C, G, F, qdd, tau, qddEngine, tauEngine;
+  py::array_t<double> M, C, G, F, qdd, tau, qddDamped, tauClosedForm;
   double kinetic = 0.0, potential = 0.0;
 };
 
@@ -81,10 +90,15 @@ struct Terms {
 Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engine, const double* q,
                     const double* qd, const double* torque, const double* accel);
 
-// The Python class of DivergenceWarning, made by the module.
+// The Python classes of DivergenceWarning and AccuracyWarning, made by the module.
 py::handle DivergenceWarningType();
+py::handle AccuracyWarningType();
 
 void BindRobot(py::module_& m);
 void BindTrajectory(py::module_& m);
 void BindTerms(py::module_& m);
 void BindSimulation(py::module_& m);
+void BindKinematics(py::module_& m);
+
+// velmoth.Kinematics of the arm in the state (q, qd), qd None for the poses and Jacobians alone.
+py::object MakeKinematics(const std::shared_ptr<ArmModel>& arm, py::handle q, py::handle qd);

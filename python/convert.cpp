@@ -174,6 +174,15 @@ int CheckedSubsteps(long long substeps) {
   return static_cast<int>(substeps);
 }
 
+double CheckedTolerance(py::handle value) {
+  const double tolerance = FiniteNumber(value, "tolerance");
+  if (!(tolerance >= kMinTolerance && tolerance <= kMaxTolerance)) {
+    throw py::value_error("tolerance must be from " + ToleranceText(kMinTolerance) + " to " +
+                          ToleranceText(kMaxTolerance) + ", not " + NumberText(tolerance));
+  }
+  return tolerance;
+}
+
 void ThrowUnmade(const char* type) {
   throw py::type_error(std::string("this ") + type +
                        " was made without __init__; make one with velmoth." + type + "(...)");

@@ -28,12 +28,16 @@ double FiniteNumber(py::handle value, const char* what);
 // A new float64 array of shape (n,) holding values.
 py::array_t<double> VectorArray(const double* values, std::size_t n);
 
-// "closed-form" or "recursive"; "euler", "implicit" or "rk4"; else ValueError listing them.
+// "closed-form" or "recursive"; "euler", "implicit", "rk4" or "dopri5"; else ValueError listing
+// them.
 EngineKind EngineFromName(const std::string& name);
 IntegratorKind IntegratorFromName(const std::string& name);
 
 // Substeps from 1 to kMaxSubsteps, else ValueError.
 int CheckedSubsteps(long long substeps);
+
+// A tolerance from kMinTolerance to kMaxTolerance, else TypeError or ValueError.
+double CheckedTolerance(py::handle value);
 
 // A str argument, or TypeError naming what.
 std::string TextArgument(py::handle value, const char* what);

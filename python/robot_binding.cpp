@@ -24,12 +24,16 @@ std::string TipText(py::handle tip) {
   return tip.is_none() ? std::string() : TextArgument(tip, "tip");
 }
 
-// The joint names of a loaded arm: the file's names, or joint0, joint1, ... for the built-in arm.
+// The joint names of a loaded arm (the file's names, or joint0, joint1, ... for the built-in arm),
+// its chain and its frames.
 void NameJoints(ArmModel& arm) {
   arm.jointNames.clear();
   for (std::size_t i = 0; i < arm.robot->links.size(); ++i) {
     arm.jointNames.push_back(JointName(*arm.robot, i));
   }
+  arm.chain = std::make_shared<const recursive::ChainModel>(recursive::BuildChainModel(*arm.robot));
+  arm.frames = std::make_shared<const std::vector<recursive::FrameModel>>(
+      recursive::BuildFrameModels(*arm.robot));
 }
 
 // Text as bytes are, or str in UTF-8.
@@ -149,8 +153,24 @@ void BindRobot(py::module_& m) {
           Doc("The moving joints' names, base first: the file's, or 'joint0', 'joint1', ... for "
               "the built-in arm."))
       .def_property_readonly(
-          "from_file", [](const ArmModel& a) { return a.FromFile(); },
-          Doc("Whether the arm comes from a URDF description (file or text)."))
+          "is_builtin", [](const ArmModel& a) { return !a.FromFile(); },
+          Doc("Whether this is the built-in arm (else it comes from a URDF description, file or "
+              "text)."))
+      .def_property_readonly(
+          "frame_names",
+          [](const ArmModel& a) {
+            a.Arm();
+            std::vector<std::string> names;
+            for (const recursive::FrameModel& frame : *a.frames) {
+              names.push_back(frame.name);
+            }
+            return names;
+          },
+          Doc("The names of the arm's frames, whose poses and Jacobians velmoth.kinematics gives: "
+              "every link of the URDF file, the frames fixed to the moving links included (tool0, "
+              "tcp, sensor frames), in the file's tree order; for the built-in arm 'base', "
+              "'link0', 'link1', ... (each link's frame, where its joint turns) and 'tool' (the "
+              "end of the last link)."))
       .def_property_readonly(
           "source",
           [](const ArmModel& a) -> py::object {
@@ -208,8 +228,7 @@ void BindRobot(py::module_& m) {
           "default_integrator",
           [](const ArmModel& a) { return IntegratorName(a.DefaultStep().integrator); },
           Doc("The integrator a Simulation of this arm takes unless told otherwise: 'euler' for "
-              "the "
-              "built-in arm, 'implicit' for an arm from a file."))
+              "the built-in arm, 'dopri5' for an arm from a file."))
       .def("__repr__",
            [](const ArmModel& a) {
              a.Arm();

@@ -18,6 +18,9 @@
 #include "python/bindings.h"
 #include "python/convert.h"
 #include "python/trajectory.h"
+#include "recursive/frames.h"
+#include "simulation/equation.h"
+#include "simulation/integrators.h"
 #include "simulation/stepper.h"
 
 namespace {
@@ -98,13 +101,71 @@ class SignalWatch {
   Clock::time_point read_, looked_;
 };
 
+// What a run adds to its rows beyond the run format: the positions of the frames it follows, the
+// accelerations at each row's state, and the energies of the state it starts from, evaluated on a
+// copy of the arm so that the run's own arm is left as the ticks leave it.
+class RowExtras {
+ public:
+  RowExtras(const Robot& robot, EngineKind engine, std::vector<int> frames, bool evaluates)
+      : count_(frames.size()) {
+    if (!frames.empty()) {
+      tracker_ = std::make_unique<recursive::FrameTracker>(robot, std::move(frames));
+    }
+    if (evaluates) {
+      copy_ = CloneRobot(robot);
+      equation_ = MakeEquation(engine, *copy_);
+      const std::size_t n = robot.links.size();
+      q_.resize(n);
+      qd_.resize(n);
+      net_.resize(n);
+    }
+  }
+
+  std::size_t Frames() const { return count_; }
+
+  // The frames' positions (3 each) and, where exact is given, the accelerations of the torques tau
+  // at the robot's state: M qdd = tau - C qd - G - F, solved exactly.
+  void Row(const Robot& robot, const double* tau, double* positions, double* exact) {
+    if (tracker_) {
+      tracker_->Track(robot, positions);
+    }
+    if (exact != nullptr) {
+      Load(robot);
+      for (std::size_t i = 0; i < q_.size(); ++i) {
+        net_[i] = tau[i] - FrictionTorque(*copy_, qd_[i]);
+      }
+      equation_->Evaluate(*copy_, q_.data(), qd_.data());
+      equation_->Solve(0.0, net_.data(), nullptr, exact);
+    }
+  }
+
+  void Energies(const Robot& robot, double& kinetic, double& potential) {
+    Load(robot);
+    equation_->Energies(*copy_, q_.data(), qd_.data(), kinetic, potential);
+  }
+
+ private:
+  void Load(const Robot& robot) {
+    for (std::size_t i = 0; i < q_.size(); ++i) {
+      q_[i] = robot.links[i]->q;
+      qd_[i] = robot.links[i]->qd;
+    }
+  }
+
+  std::size_t count_;
+  std::unique_ptr<recursive::FrameTracker> tracker_;
+  std::unique_ptr<Robot> copy_;
+  std::unique_ptr<Equation> equation_;
+  std::vector<double> q_, qd_, net_;
+};
+
 class Simulation {
  public:
   VELMOTH_ZEROED_NEW
 
   Simulation(std::shared_ptr<ArmModel> arm, py::handle engine, py::handle integrator,
-             py::handle substeps, py::handle viscous, py::handle coulomb, py::handle gravity,
-             py::handle q0, py::handle qd0)
+             py::handle substeps, py::handle tolerance, py::handle viscous, py::handle coulomb,
+             py::handle gravity, py::handle q0, py::handle qd0)
       : arm_(std::move(arm)), robot_(CloneRobot(arm_->Arm())), n_(robot_->links.size()) {
     StepOptions options = arm_->DefaultStep();
     if (!engine.is_none()) {
@@ -115,6 +176,9 @@ class Simulation {
     }
     if (!substeps.is_none()) {
       options.substeps = CheckedSubsteps(WholeArgument(substeps, "substeps"));
+    }
+    if (!tolerance.is_none()) {
+      options.tolerance = CheckedTolerance(tolerance);
     }
     if (!viscous.is_none()) {
       robot_->viscousFriction = FiniteNumber(viscous, "viscous");
@@ -130,6 +194,7 @@ class Simulation {
     tau_.assign(n_, 0.0);
     SetState(q0, qd0);
     stepper_ = std::make_unique<Stepper>(*robot_, options);
+    RefreshEnergies();
   }
 
   // Every call that reads or changes the simulation holds this; a second call meanwhile (a run on
@@ -157,7 +222,11 @@ class Simulation {
     const matrix<double>& accel = stepper_->Forward(input_);
     ++tick_;
     tau_ = values_;
-    return Column(accel);
+    py::array_t<double> result = Column(accel);
+    if (stepper_->LastCapped()) {
+      WarnCapped(tick_);
+    }
+    return result;
   }
 
   py::array_t<double> StepInverse(py::handle accel) {
@@ -170,7 +239,8 @@ class Simulation {
   }
 
   Trajectory Run(long long ticks, py::handle torque, const std::string& mode, py::handle accel,
-                 long long every, py::handle controller) {
+                 long long every, py::handle controller, bool start, py::handle frames,
+                 bool exactQdd) {
     Busy busy(*this);
     if (ticks < 0) {
       throw py::value_error("ticks must be 0 or more, not " + std::to_string(ticks));
@@ -197,16 +267,58 @@ class Simulation {
                             " from the controller only");
     }
     ReadInput(forward ? torque : accel, input);
+    std::vector<std::string> frameNames;
+    std::vector<int> followed;
+    if (!frames.is_none()) {
+      if (py::isinstance<py::str>(frames)) {
+        throw py::type_error("frames must be a list of frame names, not one name");
+      }
+      for (const py::handle name : frames) {
+        frameNames.push_back(TextArgument(name, "a frame name"));
+        followed.push_back(arm_->Frame(frameNames.back()));
+      }
+    }
 
     const auto count = static_cast<uint64_t>(ticks);
     const auto k = static_cast<uint64_t>(every);
-    Trajectory trajectory(static_cast<std::size_t>(count / k), n_,
-                          StepOptionsText(stepper_->Options()));
+    const std::size_t first = start ? 1 : 0;
+    Trajectory trajectory(static_cast<std::size_t>(count / k) + first, arm_->jointNames,
+                          StepOptionsText(stepper_->Options()), frameNames, exactQdd);
     TrajectoryWriter out(trajectory);
+    RowExtras extras(*robot_, stepper_->Options().engine, std::move(followed), exactQdd || start);
+    // Row r: the robot's state with the torques tau and the energies given.
+    const auto record = [&](std::size_t r, const double* tau, double kinetic, double potential,
+                            double work, double dissipated) {
+      out.tick[r] = static_cast<int64_t>(tick_);
+      out.time[r] = static_cast<double>(tick_) * kTimeStep;
+      for (std::size_t i = 0; i < n_; ++i) {
+        const Link& link = *robot_->links[i];
+        out.q[r * n_ + i] = link.q;
+        out.qd[r * n_ + i] = link.qd;
+        out.qdd[r * n_ + i] = link.qdd;
+        out.tau[r * n_ + i] = tau[i];
+      }
+      out.kinetic[r] = kinetic;
+      out.potential[r] = potential;
+      out.total[r] = kinetic + potential;
+      out.work[r] = work;
+      out.dissipated[r] = dissipated;
+      extras.Row(*robot_, tau, out.positions + 3 * extras.Frames() * r,
+                 out.exact == nullptr ? nullptr : out.exact + n_ * r);
+    };
+    if (start) {
+      double kinetic = 0.0, potential = 0.0, work = 0.0, dissipated = 0.0, from = 0.0;
+      extras.Energies(*robot_, kinetic, potential);
+      if (!stepper_->BalanceGoesOn(work, dissipated, from)) {
+        work = dissipated = 0.0;
+      }
+      record(0, tau_.data(), kinetic, potential, work, dissipated);
+    }
     const uint32_t n = static_cast<uint32_t>(n_);
     const char* const returned =
         forward ? "the controller's torque" : "the controller's accelerations";
     uint64_t diverged = 0;
+    uint64_t capped = 0;
     {
       SignalWatch signals;
       GilReleased released;
@@ -238,6 +350,9 @@ class Simulation {
         // One tick as velmoth-sim runs it; the tau column is the torque applied or found.
         if (forward) {
           stepper_->Forward(input_);
+          if (capped == 0 && stepper_->LastCapped()) {
+            capped = tick_ + 1;
+          }
         }
         const matrix<double>& tau = forward ? input_ : stepper_->Inverse(input_);
         ++tick_;
@@ -246,19 +361,8 @@ class Simulation {
           diverged = tick_;
         }
         if (t % k == 0) {
-          const std::size_t r = static_cast<std::size_t>(t / k - 1);
-          out.tick[r] = static_cast<int64_t>(tick_);
-          out.time[r] = static_cast<double>(tick_) * kTimeStep;
-          for (uint32_t i = 0; i < n; ++i) {
-            const Link& link = *robot_->links[i];
-            out.q[r * n_ + i] = link.q;
-            out.qd[r * n_ + i] = link.qd;
-            out.qdd[r * n_ + i] = link.qdd;
-            out.tau[r * n_ + i] = tau(i, 0);
-          }
-          out.kinetic[r] = robot_->kineticEnergy;
-          out.potential[r] = robot_->potentialEnergy;
-          out.total[r] = robot_->kineticEnergy + robot_->potentialEnergy;
+          record(first + static_cast<std::size_t>(t / k - 1), tau_.data(), robot_->kineticEnergy,
+                 robot_->potentialEnergy, robot_->work, robot_->dissipated);
         }
       }
     }
@@ -273,6 +377,9 @@ class Simulation {
       if (PyErr_WarnEx(DivergenceWarningType().ptr(), text, 1) != 0) {
         throw py::error_already_set();
       }
+    }
+    if (capped != 0) {
+      WarnCapped(capped);
     }
     return trajectory;
   }
@@ -307,6 +414,19 @@ class Simulation {
     tick_ = 0;
     std::fill(tau_.begin(), tau_.end(), 0.0);
     stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
+    RefreshEnergies();
+  }
+
+  py::object Kinematics() {
+    std::vector<double> q(n_), qd(n_);
+    {
+      Busy busy(*this);
+      for (std::size_t i = 0; i < n_; ++i) {
+        q[i] = robot_->links[i]->q;
+        qd[i] = robot_->links[i]->qd;
+      }
+    }
+    return MakeKinematics(arm_, VectorArray(q.data(), n_), VectorArray(qd.data(), n_));
   }
 
   // ---- state and settings ----
@@ -324,6 +444,7 @@ class Simulation {
     for (std::size_t i = 0; i < n_; ++i) {
       (*robot_->links[i]).*field = values_[i];
     }
+    RefreshEnergies();
   }
 
   py::array_t<double> Torque() {
@@ -349,6 +470,7 @@ class Simulation {
   void SetGravityChecked(py::handle value) {
     Busy busy(*this);
     SetGravity(value);
+    RefreshEnergies();
   }
 
   StepOptions Options() {
@@ -364,6 +486,13 @@ class Simulation {
   double Total() {
     Busy busy(*this);
     return robot_->kineticEnergy + robot_->potentialEnergy;
+  }
+
+  void SetTolerance(py::handle value) {
+    Busy busy(*this);
+    StepOptions o = stepper_->Options();
+    o.tolerance = CheckedTolerance(value);
+    stepper_->SetOptions(o);
   }
 
   bool StateFinite() {
@@ -404,6 +533,19 @@ class Simulation {
     }
   }
 
+  // AccuracyWarning for the first tick of a run (or a step) that reached the step's cap.
+  void WarnCapped(uint64_t tick) {
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "tick %llu (t = %.2f s) reached the cap of internal steps per tick (%s) and "
+                  "ended at the accuracy the cap allows, coarser than asked; the run went on",
+                  static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
+                  StepOptionsText(stepper_->Options()).c_str());
+    if (PyErr_WarnEx(AccuracyWarningType().ptr(), text, 1) != 0) {
+      throw py::error_already_set();
+    }
+  }
+
   void KeepTorque(const matrix<double>& tau) {
     for (std::size_t i = 0; i < n_; ++i) {
       tau_[i] = tau(static_cast<uint32_t>(i), 0);
@@ -418,7 +560,31 @@ class Simulation {
     }
   }
 
-  // A new start: joint state (zeros where None), no acceleration, no energies yet.
+  // The energies of the state as it stands, by the engine of the next tick: those of a new start,
+  // or of a state or gravity set between ticks (until the next tick reports its own).
+  void RefreshEnergies() {
+    std::vector<double> q(n_), qd(n_);
+    for (std::size_t i = 0; i < n_; ++i) {
+      q[i] = robot_->links[i]->q;
+      qd[i] = robot_->links[i]->qd;
+    }
+    if (!AllFinite(q) || !AllFinite(qd)) {
+      return;
+    }
+    double kinetic = 0.0, potential = 0.0;
+    const std::unique_ptr<Robot> copy = CloneRobot(*robot_);
+    MakeEquation(stepper_->Options().engine, *copy)
+        ->Energies(*copy, q.data(), qd.data(), kinetic, potential);
+    robot_->kineticEnergy = kinetic;
+    robot_->potentialEnergy = potential;
+    // The energy balance at this state: as the last tick left it, or afresh from here.
+    if (!stepper_->BalanceGoesOn(robot_->work, robot_->dissipated, robot_->startEnergy)) {
+      robot_->work = robot_->dissipated = 0.0;
+      robot_->startEnergy = kinetic + potential;
+    }
+  }
+
+  // A new start: joint state (zeros where None), no acceleration.
   void SetState(py::handle q, py::handle qd) {
     std::vector<double> qs(n_), qds(n_);
     ReadJointVector(q, n_, "q", qs.data());
@@ -429,8 +595,6 @@ class Simulation {
       link.qd = qds[i];
       link.qdd = 0.0;
     }
-    robot_->kineticEnergy = 0.0;
-    robot_->potentialEnergy = 0.0;
   }
 
   static bool AllFinite(const std::vector<double>& v) {
@@ -476,14 +640,16 @@ const char* const kSimulationDoc =
     R"doc(An arm in motion: its state and the tick of the Velmoth window and velmoth-sim.
 
 Simulation(robot, *, engine=None, integrator=None, substeps=None,
-           viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)
+           tolerance=None, viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81),
+           q0=None, qd0=None)
 
 Every tick advances the arm by 0.01 s with the very code both programs run
 (their Stepper), with the same defaults: the built-in arm takes the closed
 form with the Euler step, an arm from a URDF file the recursive engine with
-the implicit step, one substep each, viscous and Coulomb friction 0.1 and
-gravity (0, 0, -9.81) unless told otherwise. So a run from a new Simulation
-is bit for bit what ``velmoth-sim run`` prints with the same options:
+the error-controlled dopri5 step at tolerance 1e-9, one substep each,
+viscous and Coulomb friction 0.1 and gravity (0, 0, -9.81) unless told
+otherwise. So a run from a new Simulation is bit for bit what ``velmoth-sim
+run`` prints with the same options:
 
     >>> import velmoth
     >>> arm = velmoth.Robot.builtin(2)
@@ -499,8 +665,12 @@ vector of the wrong length or with an element that is not finite raises
 ValueError before anything is computed.
 
 engine        'closed-form' or 'recursive'
-integrator    'euler', 'implicit' or 'rk4'
-substeps      substeps per tick, 1 to 1000 (the implicit step may add more)
+integrator    'euler', 'implicit', 'rk4' or 'dopri5'
+substeps      substeps per tick, 1 to 1000 (the implicit step may add more;
+              for dopri5 the fewest steps per tick)
+tolerance     dopri5's tolerance, 1e-12 to 0.01: the local error allowed per
+              step, absolute and relative, of each joint position and
+              velocity and of the work and dissipated energy
 viscous       the viscous friction coefficient of every joint
 coulomb       the Coulomb friction level of every joint
 gravity       the gravity vector (3,)
@@ -513,6 +683,14 @@ controller, if given, is called with the GIL once per tick), and returns a
 Trajectory. terms() evaluates the equation of motion of the current state
 without stepping. The state (q, qd), friction, gravity and the step can be
 changed between ticks, as in the window.
+
+work and dissipated (and a Trajectory's columns of them) keep the energy
+balance of forward ticks: total - work + dissipated stays at the energy the
+balance started from. It starts afresh when the state or gravity is set
+from outside the ticks, at reset(), and after an inverse tick.
+
+A tick that reaches the step's cap of internal steps ends at the accuracy
+the cap allows; run() then warns once with velmoth.AccuracyWarning.
 
 A Simulation takes one call at a time: a call while a run is going on in
 another thread (or from the run's own controller) raises RuntimeError.
@@ -527,24 +705,26 @@ void BindSimulation(py::module_& m) {
   using S = Simulation;
   py::class_<S>(m, "Simulation", Doc(kSimulationDoc))
       .def(py::init<std::shared_ptr<ArmModel>, py::handle, py::handle, py::handle, py::handle,
-                    py::handle, py::handle, py::handle, py::handle>(),
+                    py::handle, py::handle, py::handle, py::handle, py::handle>(),
            py::arg("robot"), py::kw_only(), py::arg("engine") = py::none(),
            py::arg("integrator") = py::none(), py::arg("substeps") = py::none(),
-           py::arg("viscous") = 0.1, py::arg("coulomb") = 0.1,
+           py::arg("tolerance") = py::none(), py::arg("viscous") = 0.1, py::arg("coulomb") = 0.1,
            py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81), py::arg("q0") = py::none(),
            py::arg("qd0") = py::none(),
-           Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, viscous=0.1, "
-               "coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)\n\n"
+           Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, tolerance=None, "
+               "viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81), q0=None, qd0=None)\n\n"
                "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest), "
-               "tick 0. engine, integrator and substeps default to the robot's (see the class)."))
+               "tick 0. engine, integrator, substeps and tolerance default to the robot's (see the "
+               "class)."))
       .def(
           "step", [](S& s, py::handle torque) { return s.Step(torque); },
           py::arg("torque") = py::none(),
           Doc("step(torque=None) -> numpy.ndarray\n\nOne forward tick of 0.01 s with the joint "
               "torques `torque` (n,) (zeros for None), as velmoth-sim run --mode forward ticks: "
               "the "
-              "accelerations the torques cause are integrated. Returns the tick's accelerations "
-              "(its change of velocity over 0.01 s), (n,). A tick whose state stops being finite "
+              "accelerations the torques cause are integrated. Returns the tick's mean "
+              "accelerations (its change of velocity over 0.01 s, not the accelerations at the "
+              "state it leaves), (n,). A tick whose state stops being finite "
               "raises nothing: see `finite`."))
       .def(
           "step_inverse", [](S& s, py::handle accel) { return s.StepInverse(accel); },
@@ -556,20 +736,26 @@ void BindSimulation(py::module_& m) {
       .def(
           "run",
           [](S& s, long long ticks, py::handle torque, const std::string& mode, py::handle accel,
-             long long every, py::handle controller) {
-            return s.Run(ticks, torque, mode, accel, every, controller);
+             long long every, py::handle controller, bool start, py::handle frames, bool exactQdd) {
+            return s.Run(ticks, torque, mode, accel, every, controller, start, frames, exactQdd);
           },
           py::arg("ticks") = 100, py::arg("torque") = py::none(), py::kw_only(),
           py::arg("mode") = "forward", py::arg("accel") = py::none(), py::arg("every") = 1,
-          py::arg("controller") = py::none(),
-          Doc(R"doc(run(ticks=100, torque=None, *, mode='forward', accel=None, every=1, controller=None) -> Trajectory
+          py::arg("controller") = py::none(), py::arg("start") = false,
+          py::arg("frames") = py::none(), py::arg("exact_qdd") = false,
+          Doc(R"doc(run(ticks=100, torque=None, *, mode='forward', accel=None, every=1, controller=None, start=False, frames=None, exact_qdd=False) -> Trajectory
 
 Runs `ticks` ticks in C++ and returns every `every`-th as a row of a
 Trajectory, as ``velmoth-sim run --ticks TICKS --every K`` prints them (from
 a new Simulation, bit for bit). mode='forward' applies the constant torques
 `torque` (n,); mode='inverse' imposes the constant accelerations `accel`
 (n,) and records the torques they take. The rows' tick numbers go on from
-the simulation's `tick`.
+the simulation's `tick`. start=True adds first a row of the state the run
+starts from (tick 0 of a new Simulation): its q and qd, the last tick's qdd
+and tau (zeros before the first tick) and the energies of that state.
+frames=['tool0', ...] records those frames' positions in every row
+(Trajectory.frames, Robot.frame_names); exact_qdd=True the accelerations at
+each row's state (Trajectory.exact_qdd), which Trajectory.qdd is not.
 
 controller, if given, is called before every tick as controller(time, q,
 qd), with the time (s) and the joint positions and velocities (n,) the tick
@@ -587,7 +773,8 @@ An interpreter that exits while a run goes on in another thread ends with
 it, cleanly.
 When a tick leaves the state or the torques not finite the run goes on, as
 velmoth-sim's does, and then warns once with velmoth.DivergenceWarning;
-Trajectory.diverged_at gives that first tick.)doc"))
+Trajectory.diverged_at gives that first tick. A tick that reaches the step's
+cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
       .def(
           "terms",
           [](S& s, py::handle torque, py::handle accel, py::handle q, py::handle qd,
@@ -597,9 +784,8 @@ Trajectory.diverged_at gives that first tick.)doc"))
           Doc("terms(torque=None, accel=None, *, q=None, qd=None, engine=None) -> Terms\n\nThe "
               "equation of motion of the current state (or of q, qd where given) with the "
               "simulation's friction and gravity, as ``velmoth-sim terms`` evaluates it: M, C, G, "
-              "F "
-              "and the energies in closed form, the accelerations of `torque` and the torques of "
-              "`accel`, in closed form and by `engine` (default: the simulation's). Nothing "
+              "F and the energies in closed form, the exact accelerations of `torque` (qdd) and "
+              "the torques of `accel` (tau) by `engine` (default: the simulation's). Nothing "
               "changes: the simulation neither steps nor moves."))
       .def(
           "reset", [](S& s, py::handle q, py::handle qd) { s.Reset(q, qd); },
@@ -607,8 +793,13 @@ Trajectory.diverged_at gives that first tick.)doc"))
           Doc("reset(q=None, qd=None)\n\nStarts again as a new Simulation of the same robot, "
               "with the same step, friction and gravity: at q, qd (default: zero, at rest, as the "
               "window's Reset), tick 0, with "
-              "no energies yet and a fresh step (the implicit step's energy budget and substep "
-              "refinement start anew)."))
+              "the energies of that state and a fresh step (the energy balance, the step size "
+              "carried and the implicit step's refinement start anew)."))
+      .def(
+          "kinematics", [](S& s) { return s.Kinematics(); },
+          Doc("kinematics() -> Kinematics\n\nThe poses, Jacobians and J-dot qd of the arm's "
+              "frames in the current state (q, qd): velmoth.kinematics(sim.robot, sim.q, "
+              "sim.qd)."))
       .def_property_readonly(
           "robot", [](const S& s) { return s.Arm(); },
           Doc("The Robot simulated (the simulation steps a copy)."))
@@ -625,7 +816,8 @@ Trajectory.diverged_at gives that first tick.)doc"))
           Doc("Joint velocities (n,). Setting them takes effect from the next tick."))
       .def_property_readonly(
           "qdd", [](S& s) { return s.Joint(&Link::qdd); },
-          Doc("The last tick's accelerations (n,): its change of velocity over 0.01 s."))
+          Doc("The last tick's mean accelerations (n,): its change of velocity over 0.01 s, "
+              "not the accelerations at the state it left (Simulation.terms(tau).qdd are)."))
       .def_property_readonly(
           "tau", [](S& s) { return s.Torque(); },
           Doc("The last tick's joint torques (n,): applied (step, forward runs) or found "
@@ -633,12 +825,23 @@ Trajectory.diverged_at gives that first tick.)doc"))
       .def_property_readonly(
           "kinetic", [](S& s) { return s.Number(&Robot::kineticEnergy); },
           Doc("The kinetic energy the last tick reported, J (of the state at the start of a "
-              "forward tick, at the end of an inverse one); 0 before the first tick."))
+              "forward tick, at the end of an inverse one); before the first tick, and after q, "
+              "qd or gravity are set, that of the state as it stands."))
       .def_property_readonly(
           "potential", [](S& s) { return s.Number(&Robot::potentialEnergy); },
-          Doc("The potential energy the last tick reported, J; 0 before the first tick."))
+          Doc("The potential energy the last tick reported, J; before the first tick, and after "
+              "q, qd or gravity are set, that of the state as it stands."))
       .def_property_readonly(
           "total", [](S& s) { return s.Total(); }, Doc("kinetic + potential, J."))
+      .def_property_readonly(
+          "work", [](S& s) { return s.Number(&Robot::work); },
+          Doc("The work of the joint torques since the energy balance started, J, at the instant "
+              "of `kinetic` and `potential` (0 after an inverse tick)."))
+      .def_property_readonly(
+          "dissipated", [](S& s) { return s.Number(&Robot::dissipated); },
+          Doc("The energy friction took since the energy balance started, J, at the instant of "
+              "`kinetic` and `potential` (0 after an inverse tick). total - work + dissipated is "
+              "the energy the balance started from."))
       .def_property(
           "viscous", [](S& s) { return s.Number(&Robot::viscousFriction); },
           [](S& s, py::handle v) { s.SetNumber(&Robot::viscousFriction, v, "viscous"); },
@@ -666,7 +869,7 @@ Trajectory.diverged_at gives that first tick.)doc"))
             o.integrator = IntegratorFromName(name);
             s.SetOptions(o);
           },
-          Doc("The integrator of the next ticks: 'euler', 'implicit' or 'rk4'."))
+          Doc("The integrator of the next ticks: 'euler', 'implicit', 'rk4' or 'dopri5'."))
       .def_property(
           "substeps", [](S& s) { return s.Options().substeps; },
           [](S& s, py::handle substeps) {
@@ -674,11 +877,18 @@ Trajectory.diverged_at gives that first tick.)doc"))
             o.substeps = CheckedSubsteps(WholeArgument(substeps, "substeps"));
             s.SetOptions(o);
           },
-          Doc("Substeps per tick of the next ticks, 1 to 1000."))
+          Doc("Substeps per tick of the next ticks, 1 to 1000 (dopri5: the fewest steps per "
+              "tick)."))
+      .def_property(
+          "tolerance", [](S& s) { return s.Options().tolerance; },
+          [](S& s, py::handle value) { s.SetTolerance(value); },
+          Doc("dopri5's tolerance for the next ticks, 1e-12 to 0.01: the local error allowed per "
+              "step, absolute and relative, of each joint position and velocity and of the work "
+              "and dissipated energy."))
       .def_property_readonly(
           "last_substeps", [](S& s) { return s.LastSubsteps(); },
-          Doc("The substeps the last forward tick took: more than `substeps` where the implicit "
-              "step refined."))
+          Doc("The internal steps the last forward tick took: `substeps`, more where the implicit "
+              "step refined or an event cut a substep; dopri5's steps, rejected ones included."))
       .def_property_readonly(
           "tick", [](S& s) { return s.Tick(); }, Doc("Ticks since the start (or the last reset)."))
       .def_property_readonly(

@@ -64,12 +64,15 @@ const char* const kTermsDoc =
 
 tau = M(q) qdd + C(q, qd) qd + G(q) + F(qd).
 
-Made by Simulation.terms(), with the numbers ``velmoth-sim terms`` prints,
-bit for bit: M and C (n, n), G and F (n,), the energies kinetic and
-potential, in closed form; qdd, the accelerations of the torques given, by
-the closed form's damped pseudo-inverse, and tau, the torques of the
-accelerations given; then qdd_engine and tau_engine, the same by `engine`,
-solved exactly.)doc";
+Made by velmoth.terms() and Simulation.terms(), with the numbers
+``velmoth-sim terms`` prints, bit for bit: M and C (n, n), G and F (n,), the
+energies kinetic and potential, in closed form; qdd, the exact accelerations
+of the torques given, and tau, the torques of the accelerations given, both
+by `engine` (velmoth-sim's qdd_engine and tau_engine). qdd_damped is what the
+closed form's Euler tick integrates instead of the accelerations: its damped
+pseudo-inverse, which can be far from them on arms with light links; and
+tau_closed_form the torques summed as the closed form's inverse tick sums
+them (velmoth-sim's qdd and tau).)doc";
 
 }  // namespace
 
@@ -104,10 +107,10 @@ Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engineKind, const d
   out.C = Square(terms.C);
   out.G = Vector(terms.G);
   out.F = Vector(terms.F);
-  out.qdd = Vector(qdd);
-  out.tau = Vector(tau);
-  out.qddEngine = VectorArray(qddEngine.data(), n);
-  out.tauEngine = VectorArray(tauEngine.data(), n);
+  out.qddDamped = Vector(qdd);
+  out.tauClosedForm = Vector(tau);
+  out.qdd = VectorArray(qddEngine.data(), n);
+  out.tau = VectorArray(tauEngine.data(), n);
   return out;
 }
 
@@ -235,16 +238,21 @@ void BindTerms(py::module_& m) {
       .def_readonly("kinetic", &Terms::kinetic, Doc("The kinetic energy 1/2 qd' M qd, J."))
       .def_readonly("potential", &Terms::potential, Doc("The potential energy, J."))
       .def_readonly("qdd", &Terms::qdd,
-                    Doc("The accelerations of the torques given, by the closed form's damped "
-                        "pseudo-inverse M'(M M' + 1e-8 I)^-1 (tau - C qd - G - F)."))
+                    Doc("The accelerations of the torques given, (n,): M qdd = torque - C qd - G - "
+                        "F solved exactly by `engine` (velmoth-sim terms' qdd_engine)."))
       .def_readonly("tau", &Terms::tau,
-                    Doc("The torques of the accelerations given: M qdd + C qd + G + F."))
-      .def_readonly("qdd_engine", &Terms::qddEngine,
-                    Doc("The accelerations of the torques given by `engine`, solved exactly."))
-      .def_readonly("tau_engine", &Terms::tauEngine,
-                    Doc("The torques of the accelerations given by `engine`."))
+                    Doc("The torques of the accelerations given, (n,): M accel + C qd + G + F by "
+                        "`engine` (velmoth-sim terms' tau_engine)."))
+      .def_readonly("qdd_damped", &Terms::qddDamped,
+                    Doc("Not the accelerations: the closed form's damped pseudo-inverse "
+                        "M'(M M' + 1e-8 I)^-1 (torque - C qd - G - F), what its Euler tick "
+                        "integrates (velmoth-sim terms' qdd). On light links it can be far from "
+                        "qdd, even in sign."))
+      .def_readonly("tau_closed_form", &Terms::tauClosedForm,
+                    Doc("The torques of the accelerations given, M accel + C qd + G + F summed as "
+                        "the closed form's inverse Euler tick sums them (velmoth-sim terms' tau)."))
       .def_readonly("engine", &Terms::engine,
-                    Doc("The engine of qdd_engine and tau_engine: 'closed-form' or 'recursive'."))
+                    Doc("The engine of qdd and tau: 'closed-form' or 'recursive'."))
       .def(
           "__iter__",
           [](const Terms& t) {
@@ -275,8 +283,9 @@ void BindTerms(py::module_& m) {
           "The equation of motion tau = M qdd + C qd + G + F of `robot` in the state (q, qd) "
           "(None: zeros), as ``velmoth-sim terms`` evaluates it, bit for bit: M, C, G, F and the "
           "energies in closed form; unpacks as M, C, G, F = velmoth.terms(robot, q, qd). qdd and "
-          "tau are the closed form's accelerations of `torque` and torques of `accel`, "
-          "qdd_engine and tau_engine the same by `engine` (None: the robot's default engine)."));
+          "tau are the exact accelerations of `torque` and the torques of `accel` by `engine` "
+          "(None: the robot's default engine); qdd_damped is the closed form's damped "
+          "pseudo-inverse, what its Euler tick integrates."));
   m.def(
       "forward_dynamics",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle tau, py::handle engine,
@@ -289,9 +298,9 @@ void BindTerms(py::module_& m) {
           "coulomb=0.1, gravity=(0, 0, -9.81)) -> numpy.ndarray\n\n"
           "The joint accelerations (n,) that the torques `tau` cause in the state (q, qd): "
           "M qdd = tau - C qd - G - F solved exactly by `engine` ('closed-form' or 'recursive'; "
-          "None: the robot's default), ``velmoth-sim terms``' qdd_engine. euler_tick=True gives "
+          "None: the robot's default), Terms.qdd. euler_tick=True gives "
           "what the closed form's Euler tick integrates instead, the damped pseudo-inverse "
-          "M'(M M' + 1e-8 I)^-1 (velmoth-sim terms' qdd)."));
+          "M'(M M' + 1e-8 I)^-1 (Terms.qdd_damped), which is not the accelerations."));
   m.def(
       "inverse_dynamics",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle qdd, py::handle engine,
@@ -304,7 +313,7 @@ void BindTerms(py::module_& m) {
           "coulomb=0.1, gravity=(0, 0, -9.81)) -> numpy.ndarray\n\n"
           "The joint torques (n,) that give the accelerations `qdd` in the state (q, qd): "
           "M qdd + C qd + G + F by `engine` ('closed-form' or 'recursive'; None: the robot's "
-          "default), ``velmoth-sim terms``' tau_engine; euler_tick=True sums them as the closed "
-          "form's inverse Euler tick does (velmoth-sim terms' tau). With qdd a desired "
+          "default), Terms.tau; euler_tick=True sums them as the closed "
+          "form's inverse Euler tick does (Terms.tau_closed_form). With qdd a desired "
           "acceleration, the computed-torque law."));
 }

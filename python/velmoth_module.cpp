@@ -9,6 +9,7 @@ namespace {
 
 // Made once and never released: a static py::object would be released after the interpreter ends.
 PyObject* divergenceWarning = nullptr;
+PyObject* accuracyWarning = nullptr;
 
 const char* const kModuleDoc = R"doc(Velmoth: rigid-body dynamics of serial robot arms, from Python.
 
@@ -17,7 +18,7 @@ velmoth-sim, bit for bit:
 
     >>> import velmoth
     >>> arm = velmoth.Robot.from_urdf("examples/puma560.urdf")
-    >>> sim = velmoth.Simulation(arm)     # recursive engine, implicit step
+    >>> sim = velmoth.Simulation(arm)     # recursive engine, dopri5
     >>> run = sim.run(500, every=50)      # a Trajectory of NumPy arrays
     >>> run.q.shape, run.total[-1]
     >>> qdd = sim.step([0, 1, 0, 0, 0, 0])    # one tick from Python
@@ -29,11 +30,16 @@ Simulation    an arm's state and its tick: step, step_inverse, run (GIL
 Trajectory    the rows of a run: velmoth-sim run's columns as arrays
 Terms         M, C, G, F, the energies, forward and inverse dynamics of one
               state
+Kinematics    the poses, Jacobians and J-dot qd of the arm's frames for one
+              state
+kinematics(robot, q, qd=None)  a Kinematics (Robot.frame_names names the
+              frames)
 terms(robot, q, qd)            M, C, G, F (unpacks so) of a state
 forward_dynamics(robot, q, qd, tau, engine=None)   the accelerations
 inverse_dynamics(robot, q, qd, qdd, engine=None)   the torques
 LoadError     a URDF file the loader refuses (a ValueError)
 DivergenceWarning   a run whose state stopped being finite
+AccuracyWarning     a tick that reached the step's cap of internal steps
 
 Bad input (a vector of the wrong length, a number that is not finite, an
 unknown engine) raises TypeError or ValueError before anything is computed.)doc";
@@ -42,6 +48,10 @@ unknown engine) raises TypeError or ValueError before anything is computed.)doc"
 
 py::handle DivergenceWarningType() {
   return divergenceWarning;
+}
+
+py::handle AccuracyWarningType() {
+  return accuracyWarning;
 }
 
 PYBIND11_MODULE(velmoth, m) {
@@ -58,22 +68,34 @@ PYBIND11_MODULE(velmoth, m) {
       "velmoth.DivergenceWarning",
       Doc("Issued once by Simulation.run when a tick left the state or the torques not finite: the "
           "fixed 0.01 s step (with its engine, integrator and substeps) is too coarse for the "
-          "motion. The run went on, as velmoth-sim's does; more substeps, the implicit step or "
+          "motion. The run went on, as velmoth-sim's does; more substeps, the dopri5 step or "
           "smaller torques help."),
       PyExc_RuntimeWarning, nullptr);
   if (divergenceWarning == nullptr) {
     throw py::error_already_set();
   }
   m.attr("DivergenceWarning") = py::handle(divergenceWarning);
+  accuracyWarning = PyErr_NewExceptionWithDoc(
+      "velmoth.AccuracyWarning",
+      Doc("Issued once by Simulation.run (and by a step) when a tick reached the step's cap of "
+          "internal steps: that tick ended at the accuracy the cap allows, coarser than the "
+          "tolerance asks. The run went on; a coarser tolerance or a calmer motion avoids it."),
+      PyExc_RuntimeWarning, nullptr);
+  if (accuracyWarning == nullptr) {
+    throw py::error_already_set();
+  }
+  m.attr("AccuracyWarning") = py::handle(accuracyWarning);
 
   BindRobot(m);
   BindTrajectory(m);
   BindTerms(m);
   BindSimulation(m);
+  BindKinematics(m);
 
   m.attr("__version__") = kVelmothVersion;
   m.attr("TIME_STEP") = kTimeStep;
   m.attr("MAX_SUBSTEPS") = kMaxSubsteps;
+  m.attr("DEFAULT_TOLERANCE") = kDefaultTolerance;
   py::list engines, integrators;
   for (EngineKind kind : kEngineKinds) {
     engines.append(EngineName(kind));

@@ -56,6 +56,7 @@ ChainModel BuildChainModel(const Robot& robot) {
               ic(1, 2) - m * c.y * c.z};
     joint.body6 = spatial::FromRigid(body);
     joint.com = c;
+    joint.inertiaAtCom = {ic(0, 0), ic(1, 1), ic(2, 2), ic(0, 1), ic(0, 2), ic(1, 2)};
   }
   return model;
 }
@@ -73,6 +74,9 @@ void ChainData::Resize(int n) {
   uu.resize(size);
   a.resize(size);
   f.resize(size);
+  placement.resize(size);
+  composite.resize(size);
+  axes.resize(6 * size);
 }
 
 }  // namespace recursive

@@ -33,6 +33,7 @@ struct JointModel {
   spatial::RigidInertia body;  // about the link frame's origin
   spatial::Inertia6 body6;     // the same as a 6 x 6 inertia
   spatial::Vec3 com;           // centre of mass in the link frame
+  spatial::Sym3 inertiaAtCom;  // the rotational inertia about the centre of mass, link axes
 };
 
 // How the joint of a link moves: kNone unless it turns or slides along the x, y or z axis.
@@ -70,11 +71,19 @@ struct ChainData {
   std::vector<double> uu;             // tau - S^T pa
   std::vector<spatial::Motion> a;     // link acceleration
   std::vector<spatial::Force> f;      // force through the joint
+  // The composite-body pass's values, in the base frame's axes about its origin: each link frame
+  // placed in the base frame, the composite inertia of the link and everything beyond it, and the
+  // joints' motion axes as six rows of n (angular x, y, z, linear x, y, z), zero for a joint that
+  // cannot move.
+  std::vector<spatial::Transform> placement;
+  std::vector<spatial::RigidInertia> composite;
+  std::vector<double> axes;
 };
 
 // Pass from the base to the tip for the state (q, qd) under gravity g: every link's transform,
 // velocity, and unless dynamics is false (for the energies alone), its velocity-product
-// acceleration and force. The other passes work on this state.
+// acceleration and force. The other passes work on this state. With qd null the pass places the
+// links only (their transforms), which is all the mass matrix and the frames' poses need.
 void Kinematics(const ChainModel& model, ChainData& data, const double* q, const double* qd,
                 const spatial::Vec3& g, bool dynamics = true);
 
@@ -90,7 +99,9 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, double armature, 
 // tau = M qdd + C qd + G. One pass from the base to the tip, one back.
 void NewtonEuler(const ChainModel& model, ChainData& data, const double* qdd, double* tau);
 
-// The mass matrix by composite rigid bodies, n x n row-major, for the q of the last Kinematics.
+// The mass matrix by composite rigid bodies, n x n row-major, for the q of the last Kinematics:
+// M_ij = S_j . (Ic_i S_i) for j <= i, with the composite inertias Ic and the joint axes S in the
+// base frame, so that each entry is one dot product of 6-vectors.
 void CompositeBody(const ChainModel& model, ChainData& data, double* mass);
 
 struct Energies {

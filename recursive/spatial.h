@@ -157,6 +157,18 @@ struct Transform {
 inline Motion ToChild(const Transform& x, const Motion& m) {
   return {MulTransposed(x.r, m.w), MulTransposed(x.r, m.v - Cross(x.p, m.w))};
 }
+// The child frame of y seen from x's parent: out = x y = (r_x r_y, r_x p_y + p_x), element by
+// element (out must not be x or y).
+inline void Compose(const Transform& x, const Transform& y, Transform& out) {
+  for (int i = 0; i < 3; ++i) {
+    const double a0 = x.r.m[i][0], a1 = x.r.m[i][1], a2 = x.r.m[i][2];
+    out.r.m[i][0] = a0 * y.r.m[0][0] + a1 * y.r.m[1][0] + a2 * y.r.m[2][0];
+    out.r.m[i][1] = a0 * y.r.m[0][1] + a1 * y.r.m[1][1] + a2 * y.r.m[2][1];
+    out.r.m[i][2] = a0 * y.r.m[0][2] + a1 * y.r.m[1][2] + a2 * y.r.m[2][2];
+  }
+  out.p = x.r * y.p + x.p;
+}
+
 // A child's force in the parent frame: (r n + p x r f, r f).
 inline Force ToParent(const Transform& x, const Force& f) {
   const Vec3 rf = x.r * f.f;
@@ -174,6 +186,12 @@ struct RigidInertia {
 // (i w + h x v, m v - h x w)
 inline Force operator*(const RigidInertia& a, const Motion& m) {
   return {a.i * m.w + Cross(a.h, m.v), a.m * m.v - Cross(a.h, m.w)};
+}
+
+inline void AddTo(RigidInertia& a, const RigidInertia& b) {
+  a.m += b.m;
+  a.h = a.h + b.h;
+  a.i = a.i + b.i;
 }
 
 // A symmetric 6 x 6 inertia [[a, b], [b^T, c]] (an articulated-body inertia): the force (a w +

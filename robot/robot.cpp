@@ -115,6 +115,10 @@ std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
   copy->gravity = CopyMatrix(robot.gravity);
   copy->kineticEnergy = robot.kineticEnergy;
   copy->potentialEnergy = robot.potentialEnergy;
+  copy->work = robot.work;
+  copy->dissipated = robot.dissipated;
+  copy->startEnergy = robot.startEnergy;
+  copy->cappedTicks = robot.cappedTicks;
   copy->name = robot.name;
   copy->basePose = CopyMatrix(robot.basePose);
   copy->frames = robot.frames;

@@ -75,6 +75,15 @@ struct Robot {
   std::vector<std::unique_ptr<Link>> links;
   double kineticEnergy = 0.0;
   double potentialEnergy = 0.0;
+  // The energy balance E - startEnergy = work - dissipated of forward ticks, at the instant of the
+  // energies above: the work of the joint torques and the energy friction took since the balance
+  // started, where the total energy was startEnergy. It starts afresh wherever the energy jumps
+  // outside the ticks (a state or gravity set from outside, an inverse tick).
+  double work = 0.0;
+  double dissipated = 0.0;
+  double startEnergy = 0.0;
+  // Ticks that reached the step's cap of internal steps and ended at the accuracy it allows.
+  uint64_t cappedTicks = 0;
   // The arm's own name (from its description file); empty for the built-in arm.
   std::string name;
   // The incoming frame of link 0 in base coordinates, 4 x 4: where the first joint sits and how it

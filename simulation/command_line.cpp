@@ -1,6 +1,8 @@
 #include "simulation/command_line.h"
 
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <system_error>
 
@@ -123,16 +125,40 @@ void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly) {
   }
   command
       .add_option("--integrator", choice.integrator,
-                  "euler, implicit or rk4 (default: euler for the built-in arm, implicit for a "
-                  "URDF file)")
+                  "euler, implicit, rk4 or dopri5 (default: euler for the built-in arm, dopri5 for "
+                  "a URDF file)")
       ->type_name("NAME")
       ->check(OneOf(IntegratorNames(), "Integrator"));
   command
-      .add_option(
-          "--substeps", choice.substeps,
-          "Substeps per 0.01 s tick, 1 to " + std::to_string(kMaxSubsteps) + " (default: 1)")
+      .add_option("--substeps", choice.substeps,
+                  "Substeps per 0.01 s tick, 1 to " + std::to_string(kMaxSubsteps) +
+                      " (default: 1; with dopri5 the fewest steps a tick takes)")
       ->type_name("N")
       ->check(WholeNumber(1, kMaxSubsteps));
+  command
+      .add_option("--tolerance", choice.tolerance,
+                  "dopri5's tolerance, " + ToleranceText(kMinTolerance) + " to " +
+                      ToleranceText(kMaxTolerance) +
+                      " (default: " + ToleranceText(kDefaultTolerance) +
+                      "): the local error allowed per step, absolute and relative, of each "
+                      "joint position and velocity and of the work and dissipated energy")
+      ->type_name("TOL")
+      ->check(Tolerance());
+}
+
+CLI::Validator Tolerance() {
+  const std::string range = ToleranceText(kMinTolerance) + " to " + ToleranceText(kMaxTolerance);
+  return CLI::Validator(
+      [range](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool whole = !text.empty() && end == text.c_str() + text.size();
+        if (!whole || !(value >= kMinTolerance && value <= kMaxTolerance)) {
+          return "expects a number from " + range + ", not '" + Echo(text) + "'";
+        }
+        return std::string();
+      },
+      "", "Tolerance");
 }
 
 StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile) {
@@ -146,10 +172,16 @@ StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile) {
   if (choice.substeps > 0) {
     options.substeps = static_cast<int>(choice.substeps);
   }
+  if (choice.tolerance > 0.0) {
+    options.tolerance = choice.tolerance;
+  }
   return options;
 }
 
 std::string StepArguments(const StepOptions& options) {
+  char tolerance[40];
+  std::snprintf(tolerance, sizeof tolerance, "%.17g", options.tolerance);
   return std::string("--engine ") + EngineName(options.engine) + " --integrator " +
-         IntegratorName(options.integrator) + " --substeps " + std::to_string(options.substeps);
+         IntegratorName(options.integrator) + " --substeps " + std::to_string(options.substeps) +
+         " --tolerance " + tolerance;
 }

@@ -45,16 +45,21 @@ void GiveEmptyValues(std::vector<const char*>& args, std::deque<std::string>& st
 struct StepChoice {
   std::string engine;
   std::string integrator;
-  uint64_t substeps = 0;  // 0: the integrator's default
+  uint64_t substeps = 0;   // 0: the integrator's default
+  double tolerance = 0.0;  // 0: the default
 };
 
-// Adds --engine and, unless only the engine matters, --integrator and --substeps to command.
+// Accepts a tolerance: a number from kMinTolerance to kMaxTolerance, written in full.
+CLI::Validator Tolerance();
+
+// Adds --engine and, unless only the engine matters, --integrator, --substeps and --tolerance to
+// command.
 void AddStepOptions(CLI::App& command, StepChoice& choice, bool engineOnly = false);
 
 // The step for an arm (from a file or built in) with what the command line chose.
 StepOptions ResolveStepOptions(const StepChoice& choice, bool fromFile);
 
 // The options of AddStepOptions that give exactly these step options, each of them:
-// "--engine closed-form --integrator euler --substeps 1". A field added to StepOptions needs its
-// option here and in AddStepOptions, or recordings lose it.
+// "--engine closed-form --integrator euler --substeps 1 --tolerance 1.0000000000000001e-09". A
+// field added to StepOptions needs its option here and in AddStepOptions, or recordings lose it.
 std::string StepArguments(const StepOptions& options);

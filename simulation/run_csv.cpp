@@ -4,7 +4,7 @@
 
 #include "dynamics/dynamics.h"
 
-std::string RunCsvHeader(uint32_t n) {
+std::string RunCsvHeader(uint32_t n, bool balance) {
   std::string line = "tick,time";
   for (const char* name : {"q", "qd", "qdd", "tau"}) {
     for (uint32_t i = 0; i < n; ++i) {
@@ -13,7 +13,7 @@ std::string RunCsvHeader(uint32_t n) {
       line += std::to_string(i);
     }
   }
-  line += ",kinetic,potential,total\n";
+  line += balance ? ",kinetic,potential,total,work,dissipated\n" : ",kinetic,potential,total\n";
   return line;
 }
 
@@ -27,7 +27,7 @@ void AppendCsvNumber(std::string& line, double value, char separator) {
 }
 
 void AppendRunCsvRow(std::string& line, uint64_t tick, const Robot& robot,
-                     const matrix<double>& torque) {
+                     const matrix<double>& torque, bool balance) {
   const auto n = static_cast<uint32_t>(robot.links.size());
   line += std::to_string(tick);
   AppendCsvNumber(line, static_cast<double>(tick) * kTimeStep, ',');
@@ -42,5 +42,9 @@ void AppendRunCsvRow(std::string& line, uint64_t tick, const Robot& robot,
   AppendCsvNumber(line, robot.kineticEnergy, ',');
   AppendCsvNumber(line, robot.potentialEnergy, ',');
   AppendCsvNumber(line, robot.kineticEnergy + robot.potentialEnergy, ',');
+  if (balance) {
+    AppendCsvNumber(line, robot.work, ',');
+    AppendCsvNumber(line, robot.dissipated, ',');
+  }
   line += '\n';
 }

@@ -10,13 +10,16 @@
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 
+// With the balance, two more columns, work,dissipated: the robot's energy balance at the instant of
+// its energies (see Robot).
+
 // The header line of an arm with n joints, with its line end.
-std::string RunCsvHeader(uint32_t n);
+std::string RunCsvHeader(uint32_t n, bool balance = false);
 
 // Appends the row of tick number `tick` (its time is tick x the time step): the arm's joint state
 // and energies as the tick left them, the tick's torques (n x 1), and a line end.
 void AppendRunCsvRow(std::string& line, uint64_t tick, const Robot& robot,
-                     const matrix<double>& torque);
+                     const matrix<double>& torque, bool balance = false);
 
 // Appends value with %.17g, after the separator unless it is '\0'.
 void AppendCsvNumber(std::string& line, double value, char separator);

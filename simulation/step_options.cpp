@@ -1,5 +1,7 @@
 #include "simulation/step_options.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr struct {
@@ -12,7 +14,8 @@ constexpr struct {
   const char* name;
 } kIntegrators[] = {{IntegratorKind::kEuler, "euler"},
                     {IntegratorKind::kImplicit, "implicit"},
-                    {IntegratorKind::kRk4, "rk4"}};
+                    {IntegratorKind::kRk4, "rk4"},
+                    {IntegratorKind::kDopri5, "dopri5"}};
 
 }  // namespace
 
@@ -54,9 +57,9 @@ std::optional<IntegratorKind> IntegratorNamed(const std::string& name) {
 
 StepOptions DefaultStepOptions(bool fromFile) {
   if (!fromFile) {
-    return {EngineKind::kClosedForm, IntegratorKind::kEuler, 1};
+    return {EngineKind::kClosedForm, IntegratorKind::kEuler, 1, kDefaultTolerance};
   }
-  return {EngineKind::kRecursive, IntegratorKind::kImplicit, 1};
+  return {EngineKind::kRecursive, IntegratorKind::kDopri5, 1, kDefaultTolerance};
 }
 
 std::string StepOptionsText(const StepOptions& options) {
@@ -65,5 +68,14 @@ std::string StepOptionsText(const StepOptions& options) {
   if (options.substeps != 1) {
     text += " x " + std::to_string(options.substeps);
   }
+  if (options.integrator == IntegratorKind::kDopri5) {
+    text += ", tolerance " + ToleranceText(options.tolerance);
+  }
+  return text;
+}
+
+std::string ToleranceText(double tolerance) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", tolerance);
   return text;
 }

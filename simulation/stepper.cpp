@@ -8,33 +8,47 @@
 
 Stepper::Stepper(Robot& robot, StepOptions options) : robot_(robot) {
   SetOptions(options);
-  const std::size_t n = robot.links.size();
-  work_.Resize(static_cast<int>(n));
-  for (std::vector<double>* v : {&q_, &qd_, &qdd_, &change_, &savedQ_, &savedQd_, &lastQdd_}) {
-    v->resize(n);
+  const auto n = static_cast<int>(robot.links.size());
+  const int size = 2 * n + 2;
+  const auto count = static_cast<std::size_t>(n);
+  work_.Resize(n);
+  modes_.Resize(n);
+  for (std::vector<double>* v :
+       {&tau_, &q_, &qd_, &change_, &qdd_, &savedQ_, &savedQd_, &lastQdd_, &holding_}) {
+    v->resize(count);
   }
-  lastLocked_.resize(n);
+  lastLocked_.resize(count);
+  y_.resize(static_cast<std::size_t>(size));
+  k_.resize(static_cast<std::size_t>(size));
+  euler_.Resize(size);
+  rk4_.Resize(size);
+  dopri5_.Resize(size);
+  tickValues_.Resize(size, n);
   accel_ = matrix<double>(static_cast<uint32_t>(n), 1);
   torque_ = matrix<double>(static_cast<uint32_t>(n), 1);
 }
 
+Stepper::~Stepper() = default;
+
 void Stepper::SetOptions(StepOptions options) {
   options.substeps = std::clamp(options.substeps, 1, kMaxSubsteps);
+  options.tolerance = std::isnan(options.tolerance)
+                          ? kDefaultTolerance
+                          : std::clamp(options.tolerance, kMinTolerance, kMaxTolerance);
   options_ = options;
 }
 
-Equation& Stepper::EngineEquation() {
-  std::unique_ptr<Equation>& equation =
-      equations_[options_.engine == EngineKind::kRecursive ? 1 : 0];
-  if (!equation) {
-    equation = MakeEquation(options_.engine, robot_);
+Stepper::Engine& Stepper::EngineEquation() {
+  Engine& engine = engines_[options_.engine == EngineKind::kRecursive ? 1 : 0];
+  if (!engine.equation) {
+    engine.equation = MakeEquation(options_.engine, robot_);
+    engine.modes = std::make_unique<ModeEquation>(*engine.equation, robot_, friction_, modes_);
   }
-  return *equation;
+  return engine;
 }
 
-bool Stepper::Unchanged() const {
-  if (!left_ || options_.engine != leftOptions_.engine ||
-      options_.integrator != leftOptions_.integrator) {
+bool Stepper::StateKept() const {
+  if (!left_) {
     return false;
   }
   for (uint32_t k = 0; k < 3; ++k) {
@@ -50,6 +64,11 @@ bool Stepper::Unchanged() const {
   return true;
 }
 
+bool Stepper::Unchanged() const {
+  return options_.engine == leftOptions_.engine && options_.integrator == leftOptions_.integrator &&
+         StateKept();
+}
+
 void Stepper::LoadState() {
   for (std::size_t i = 0; i < q_.size(); ++i) {
     q_[i] = robot_.links[i]->q;
@@ -57,14 +76,14 @@ void Stepper::LoadState() {
   }
 }
 
-void Stepper::StoreState(double kinetic, double potential) {
+void Stepper::StoreState() {
   for (std::size_t i = 0; i < q_.size(); ++i) {
     Link& link = *robot_.links[i];
     link.q = q_[i];
     link.qd = qd_[i];
   }
-  robot_.kineticEnergy = kinetic;
-  robot_.potentialEnergy = potential;
+  robot_.kineticEnergy = kinetic_;
+  robot_.potentialEnergy = potential_;
   left_ = true;
   leftOptions_ = options_;
   for (uint32_t k = 0; k < 3; ++k) {
@@ -72,11 +91,42 @@ void Stepper::StoreState(double kinetic, double potential) {
   }
 }
 
+bool Stepper::BalanceGoesOn(double& work, double& dissipated, double& start) const {
+  if (!StateKept()) {
+    return false;
+  }
+  work = balanceW_;
+  dissipated = balanceD_;
+  start = balanceStart_;
+  return true;
+}
+
+void Stepper::KeepBalance(bool continues) {
+  if (!continues) {
+    balanceW_ = 0.0;
+    balanceD_ = 0.0;
+    balanceStart_ = kinetic_ + potential_;
+  }
+  robot_.work = balanceW_;
+  robot_.dissipated = balanceD_;
+  robot_.startEnergy = balanceStart_;
+  balanceW_ = balanceW_ + tickW_;
+  balanceD_ = balanceD_ + tickD_;
+  lastCapped_ = capped_;
+  if (capped_) {
+    ++robot_.cappedTicks;
+  }
+}
+
 const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const auto n = static_cast<uint32_t>(q_.size());
+  const bool continues = StateKept();
+  tickW_ = tickD_ = 0.0;
+  capped_ = false;
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
-    left_ = false;
-    return ClosedFormEulerTick(torque);
+    const matrix<double>& accel = ClosedFormEulerTick(torque);
+    KeepBalance(continues);
+    return accel;
   }
   if (torque.RowCount() != n || torque.ColCount() != 1) {
     MatrixFatal(kMatrixSubtractMessage);
@@ -84,11 +134,15 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const bool unchanged = Unchanged();
   LoadState();
   std::copy(qd_.begin(), qd_.end(), change_.begin());
-  Equation& equation = EngineEquation();
+  for (uint32_t i = 0; i < n; ++i) {
+    tau_[i] = torque(i, 0);
+  }
+  friction_.Fill(robot_);
+  Engine& engine = EngineEquation();
   if (options_.integrator == IntegratorKind::kImplicit) {
-    ImplicitTick(torque, equation, unchanged);
+    ImplicitTick(*engine.equation, unchanged);
   } else {
-    FixedTick(torque, equation);
+    ExplicitTick(*engine.modes, unchanged);
   }
   if (accel_.RowCount() != n) {
     accel_ = matrix<double>(n, 1);
@@ -97,29 +151,42 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
     // The tick's acceleration: the change of velocity over the tick.
     robot_.links[i]->qdd = accel_(i, 0) = (qd_[i] - change_[i]) / kTimeStep;
   }
+  StoreState();
+  KeepBalance(continues);
   return accel_;
 }
 
 const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque) {
   // The closed form's own tick, ForwardDynamics then IntegrateStep, per substep; the energies are
-  // those of the first substep's start.
+  // those of the first substep's start. Its W and D are force times displacement, beside it.
   const int substeps = options_.substeps;
   const double h = kTimeStep / substeps;
   const auto n = static_cast<uint32_t>(q_.size());
-  double kinetic = 0.0, potential = 0.0;
   std::fill(change_.begin(), change_.end(), 0.0);
+  ratesKept_ = false;
   for (int s = 0; s < substeps; ++s) {
+    LoadState();
     accel_ = ForwardDynamics(robot_, torque);
     IntegrateStep(robot_, accel_, h);
     if (s == 0) {
-      kinetic = robot_.kineticEnergy;
-      potential = robot_.potentialEnergy;
+      kinetic_ = robot_.kineticEnergy;
+      potential_ = robot_.potentialEnergy;
     }
     for (uint32_t i = 0; i < n; ++i) {
       change_[i] += accel_(i, 0);
+      const double moved = robot_.links[i]->q - q_[i];
+      tickW_ += torque(i, 0) * moved;
+      tickD_ += FrictionTorque(robot_, qd_[i]) * moved;
     }
   }
   lastSubsteps_ = substeps;
+  // What the tick left, so that the next one knows whether the balance goes on.
+  LoadState();
+  left_ = true;
+  leftOptions_ = options_;
+  for (uint32_t k = 0; k < 3; ++k) {
+    leftGravity_[k] = robot_.gravity(k, 0);
+  }
   if (substeps == 1) {
     return accel_;
   }
@@ -127,53 +194,86 @@ const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque)
   for (uint32_t i = 0; i < n; ++i) {
     robot_.links[i]->qdd = accel_(i, 0) = change_[i] / substeps;
   }
-  robot_.kineticEnergy = kinetic;
-  robot_.potentialEnergy = potential;
+  robot_.kineticEnergy = kinetic_;
+  robot_.potentialEnergy = potential_;
   return accel_;
 }
 
-void Stepper::FixedTick(const matrix<double>& torque, Equation& equation) {
-  const int substeps = options_.substeps;
-  const double h = kTimeStep / substeps;
-  double kinetic = 0.0, potential = 0.0;
-  for (int s = 0; s < substeps; ++s) {
-    if (options_.integrator == IntegratorKind::kEuler) {
-      EulerSubstep(equation, robot_, torque, h, q_.data(), qd_.data(), qdd_.data(), work_);
-    } else {
-      Rk4Substep(equation, robot_, torque, h, q_.data(), qd_.data(), qdd_.data(), work_);
-    }
-    if (s == 0) {
-      kinetic = work_.kinetic;
-      potential = work_.potential;
-    }
+void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
+  const int n = equation.Joints();
+  equation.SetTorque(tau_.data());
+  // The rates the last tick ended with serve as this one's first, unless anything they depend on
+  // changed.
+  const bool kept = unchanged && ratesKept_ && lastTau_ == tau_ &&
+                    lastFriction_.viscous == friction_.viscous &&
+                    lastFriction_.coulomb == friction_.coulomb;
+  double* y = y_.data();
+  double* k = k_.data();
+  for (int i = 0; i < n; ++i) {
+    y[i] = q_[i];
+    y[n + i] = qd_[i];
   }
-  lastSubsteps_ = substeps;
-  StoreState(kinetic, potential);
+  y[2 * n] = y[2 * n + 1] = 0.0;
+  if (kept) {
+    kinetic_ = endKinetic_;
+    potential_ = endPotential_;
+  } else {
+    equation.Decide(y, k);
+    holding_ = equation.Holding();
+    kinetic_ = equation.KineticEnergy();
+    potential_ = equation.PotentialEnergy();
+  }
+  if (!unchanged) {
+    carriedStep_ = 0.0;
+  }
+  TickOutcome outcome;
+  if (options_.integrator == IntegratorKind::kDopri5) {
+    dopri5_.SetTolerance(options_.tolerance);
+    outcome = AdaptiveTick(dopri5_, equation, kTimeStep, options_.substeps, kMaxInternalSteps,
+                           carriedStep_, y, k, holding_, tickValues_);
+  } else {
+    StepMethod& method = options_.integrator == IntegratorKind::kEuler
+                             ? static_cast<StepMethod&>(euler_)
+                             : static_cast<StepMethod&>(rk4_);
+    outcome = FixedTick(method, equation, kTimeStep, options_.substeps, kMaxInternalSteps, y, k,
+                        holding_, tickValues_);
+  }
+  // The tick's last evaluation is that of its end.
+  endKinetic_ = equation.KineticEnergy();
+  endPotential_ = equation.PotentialEnergy();
+  for (int i = 0; i < n; ++i) {
+    q_[i] = y[i];
+    qd_[i] = y[n + i];
+  }
+  tickW_ = y[2 * n];
+  tickD_ = y[2 * n + 1];
+  capped_ = outcome.capped;
+  lastSubsteps_ = outcome.steps;
+  ratesKept_ = true;
+  lastTau_ = tau_;
+  lastFriction_ = friction_;
 }
 
-void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, bool unchanged) {
-  const auto n = q_.size();
-  const double b = robot_.viscousFriction, c = robot_.coulombFriction;
-  // Friction that can give energy (a negative coefficient) leaves no budget to keep.
-  const bool budgeted = b >= 0.0 && c >= 0.0;
+void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
+  ratesKept_ = false;
   // The energies of the start: those the last tick ended with, or else of the state as it is.
   if (!unchanged) {
     equation.Energies(robot_, q_.data(), qd_.data(), endKinetic_, endPotential_);
-    budget_ = endKinetic_ + endPotential_;
     peakKinetic_ = endKinetic_;
     refinement_ = 0;
     settled_ = true;
     std::fill(lastQdd_.begin(), lastQdd_.end(), 0.0);
   }
-  const double kinetic = endKinetic_, potential = endPotential_;
+  kinetic_ = endKinetic_;
+  potential_ = endPotential_;
   // A tick starts as fine as the last one ended, or one halving coarser when the last one needed
   // no refinement.
   int level = settled_ ? std::max(0, refinement_ - 1) : refinement_;
   bool settled = true;
   int taken = 0;
-  double energy = kinetic + potential;  // of the current state
-  bool retried = false;                 // the current substep is being taken again
-  double lastGain = 0.0;                // what it gained the last time
+  double energy = kinetic_ + potential_;  // of the current state
+  bool retried = false;                   // the current substep is being taken again
+  double lastGain = 0.0;                  // what it gained the last time
   bool known = unchanged;  // the last substep's accelerations are those before this one
   const double nominal = kTimeStep / options_.substeps;
   for (int s = 0; s < options_.substeps; ++s) {
@@ -182,30 +282,22 @@ void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, boo
       const double h = pieces == 1 ? rest : rest / pieces;
       std::copy(q_.begin(), q_.end(), savedQ_.begin());
       std::copy(qd_.begin(), qd_.end(), savedQd_.begin());
-      ImplicitSubstep(equation, robot_, torque, h, lastQdd_.data(), q_.data(), qd_.data(),
-                      qdd_.data(), work_);
-      // The work of the torques, constant over the substep: tau . (q' - q).
-      double work = 0.0;
-      for (std::size_t i = 0; i < n; ++i) {
-        work += torque(static_cast<uint32_t>(i), 0) * (q_[i] - savedQ_[i]);
-      }
+      ImplicitSubstep(equation, robot_, tau_.data(), friction_, h, lastQdd_.data(), q_.data(),
+                      qd_.data(), qdd_.data(), work_);
       const double before = energy;
       equation.Energies(robot_, q_.data(), qd_.data(), endKinetic_, endPotential_);
       energy = endKinetic_ + endPotential_;
-      const double gained = energy - (budget_ + work);
-      const double stepGain = energy - (before + work);
-      const double allowance = kEnergyAllowance * std::max(peakKinetic_, endKinetic_);
-      if (budgeted && gained > allowance) {
+      // What the substep gained beyond the work put in and what friction took: error of the step.
+      const double gained = energy - before - work_.work + work_.dissipated;
+      const double share = kEnergyAllowance * std::max(peakKinetic_, endKinetic_) * (h / kTimeStep);
+      if (gained > share) {
         // Halving a substep at least halves the error it makes; a gain that halving does not
         // reduce so is no error of this substep's length, and refining further would not help.
-        // A substep whose own gain is within its share of the allowance only meets a budget
-        // spent before it, and refining it would not help either.
-        const bool helps = !(retried && stepGain > kRefinementGain * lastGain) &&
-                           stepGain > allowance * (h / kTimeStep);
+        const bool helps = !(retried && gained > kRefinementGain * lastGain);
         if (level < kMaxRefinement && helps) {
           // Taken again in two halves.
           retried = true;
-          lastGain = stepGain;
+          lastGain = gained;
           energy = before;
           std::copy(savedQ_.begin(), savedQ_.end(), q_.begin());
           std::copy(savedQd_.begin(), savedQd_.end(), qd_.begin());
@@ -214,28 +306,26 @@ void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, boo
           settled = false;
           continue;
         }
-        // As fine as it goes: the velocities are scaled down to what the budget allows.
-        const double room = endKinetic_ - gained + allowance;
-        const double scale = endKinetic_ > 0.0 && room > 0.0 ? std::sqrt(room / endKinetic_) : 0.0;
-        for (double& v : qd_) {
-          v *= scale;
-        }
-        endKinetic_ = endKinetic_ * scale * scale;
-        energy = endKinetic_ + endPotential_;
+        capped_ = capped_ || level >= kMaxRefinement;
       }
       retried = false;
-      budget_ = budget_ + work;
+      tickW_ = tickW_ + work_.work;
+      tickD_ = tickD_ + work_.dissipated;
       peakKinetic_ = std::max(peakKinetic_, endKinetic_);
       ++taken;
       rest = rest - h;
       --pieces;
       // Accelerations that change much within a substep (an oscillation the substep cannot
       // follow, which it would show as a velocity flipping sign every tick) refine the rest.
-      if (ChangeTooFast(h, known) && level < kMaxRefinement) {
-        // The rest of the tick, or else the next one, goes finer.
-        settled = false;
-        ++level;
-        pieces *= 2;
+      if (ChangeTooFast(h, known)) {
+        if (level < kMaxRefinement) {
+          // The rest of the tick, or else the next one, goes finer.
+          settled = false;
+          ++level;
+          pieces *= 2;
+        } else {
+          capped_ = true;
+        }
       }
       known = true;
     }
@@ -243,11 +333,10 @@ void Stepper::ImplicitTick(const matrix<double>& torque, Equation& equation, boo
   refinement_ = level;
   settled_ = settled;
   lastSubsteps_ = taken;
-  StoreState(kinetic, potential);
 }
 
 bool Stepper::ChangeTooFast(double h, bool known) {
-  const uint8_t* locked = work_.locked.data();
+  const uint8_t* locked = work_.modes.held.data();
   bool fast = false;
   for (std::size_t i = 0; i < qdd_.size(); ++i) {
     // The velocity error of the substep, about h/2 |qdd - qdd before|, of a joint that slid in
@@ -267,12 +356,15 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
   const double h = kTimeStep / substeps;
   const auto n = static_cast<uint32_t>(q_.size());
   left_ = false;
+  ratesKept_ = false;
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
     // The closed form's own tick: IntegrateStep per substep, then InverseDynamics.
     for (int s = 0; s < substeps; ++s) {
       IntegrateStep(robot_, accel, h);
     }
     torque_ = InverseDynamics(robot_);
+    robot_.work = robot_.dissipated = 0.0;
+    robot_.startEnergy = robot_.kineticEnergy + robot_.potentialEnergy;
     return torque_;
   }
 
@@ -282,9 +374,11 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
   for (uint32_t i = 0; i < n; ++i) {
     qdd_[i] = accel(i, 0);
   }
+  const bool exact =
+      options_.integrator == IntegratorKind::kRk4 || options_.integrator == IntegratorKind::kDopri5;
   for (int s = 0; s < substeps; ++s) {
     for (uint32_t i = 0; i < n; ++i) {
-      if (options_.integrator == IntegratorKind::kRk4) {
+      if (exact) {
         q_[i] = q_[i] + h * qd_[i] + 0.5 * h * h * qdd_[i];
         qd_[i] = qd_[i] + h * qdd_[i];
       } else {
@@ -293,12 +387,17 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
       }
     }
   }
-  Equation& equation = EngineEquation();
+  Equation& equation = *EngineEquation().equation;
   equation.Evaluate(robot_, q_.data(), qd_.data());
-  double* tau = work_.tau.data();
+  double* tau = tau_.data();
   equation.Inverse(qdd_.data(), tau);
-  StoreState(equation.KineticEnergy(), equation.PotentialEnergy());
+  kinetic_ = equation.KineticEnergy();
+  potential_ = equation.PotentialEnergy();
+  StoreState();
   left_ = false;
+  // An inverse tick keeps no balance: it starts afresh at every one.
+  robot_.work = robot_.dissipated = 0.0;
+  robot_.startEnergy = kinetic_ + potential_;
   if (torque_.RowCount() != n) {
     torque_ = matrix<double>(n, 1);
   }

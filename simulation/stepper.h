@@ -1,23 +1,34 @@
-// Stepper: the simulation tick, in one place for the window and velmoth-sim. A forward tick takes
-// the user's torques, finds the accelerations they cause and integrates them over kTimeStep; an
-// inverse tick integrates the user's accelerations and finds the torques that produce them. The
-// engine, the integrator and the substeps can change between ticks.
+// Stepper: the simulation tick, in one place for the window, velmoth-sim and Python. A forward tick
+// takes the user's torques, finds the accelerations they cause and integrates them over
+// kTimeStep; an inverse tick integrates the user's accelerations and finds the torques that
+// produce them. The engine, the integrator, the substeps and the tolerance can change between
+// ticks.
 //
 // The closed form with Euler in one substep is exactly ForwardDynamics then IntegrateStep (forward)
 // and IntegrateStep then InverseDynamics (inverse), bit for bit. Every tick leaves the robot's
 // energies as those of the state at the start of a forward tick and at the end of an inverse one,
 // and each link's qdd as the tick's acceleration: the change of its velocity over the tick / dt.
 //
-// The implicit step keeps an energy budget. With friction that only takes energy away, the arm's
-// energy can rise by no more than the work of the user's torques, tau . (q' - q) for a constant
-// tau; what a substep gains beyond that is error of the step. Such a substep is taken again in two
-// halves, down to kMaxRefinement halvings; then the velocities are scaled down to the budget. So
-// the arm never gains energy it was not given (within kEnergyAllowance of the largest kinetic
-// energy it has had), and a fast or stiff motion gets the substeps it needs while a calm one takes
-// one. The budget starts afresh when the state, gravity or the step changes outside the ticks.
-// A substep whose accelerations changed faster than it could follow (an oscillation it would show
-// as a velocity flipping sign on every tick) makes the rest of the tick, or the next one, finer; a
-// tick that needed no refinement lets the next one start one halving coarser.
+// Forward ticks keep the energy balance E - E0 = W - D in the robot (work, dissipated,
+// startEnergy), at the instant of its energies (the tick's start): W the work of the user's
+// torques, D the energy friction took, each integrated by the integrator's own rule (the
+// Runge-Kutta methods as components of their state, so Dormand-Prince controls their error too;
+// the Euler and implicit steps as force times displacement). The balance starts afresh where the
+// energy jumps outside the ticks: the first tick, a state or gravity changed from outside, after
+// an inverse tick.
+//
+// The explicit integrators on either engine's exact solve (euler, rk4, dopri5) move the arm in
+// friction modes and locate Coulomb friction's events inside their steps (friction_modes.h,
+// events.h, explicit_tick.h); their modes, rates and step size are carried from tick to tick.
+//
+// The implicit step refines where it must: a substep whose energy rose by more than its share of
+// kEnergyAllowance beyond its W - D is taken again in halves, as is one whose accelerations
+// changed faster than it could follow (an oscillation it would show as a velocity flipping sign on
+// every tick); at most kMaxRefinement halvings. A tick that needed no refinement lets the next one
+// start one halving coarser. It never changes velocities but by its kick.
+//
+// A tick that reaches its cap (kMaxInternalSteps, or the implicit step's last halving) finishes at
+// the accuracy the cap allows and counts itself in the robot's cappedTicks.
 #pragma once
 
 #include <memory>
@@ -26,18 +37,24 @@
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 #include "simulation/equation.h"
+#include "simulation/explicit_tick.h"
+#include "simulation/friction_modes.h"
 #include "simulation/integrators.h"
+#include "simulation/runge_kutta.h"
 #include "simulation/step_options.h"
 
 class Stepper {
  public:
-  // A substep is halved at most this many times.
-  static constexpr int kMaxRefinement = 12;
+  // The internal steps of an explicit tick beyond its substeps: events located (euler, rk4) or
+  // steps tried (dopri5).
+  static constexpr int kMaxInternalSteps = 200;
+  // An implicit substep is halved at most this many times.
+  static constexpr int kMaxRefinement = 6;
   // A substep taken again in halves must gain less than this fraction of what it gained before,
   // or it is not refined further.
   static constexpr double kRefinementGain = 0.75;
-  // The energy a substep may gain beyond the budget, as a fraction of the largest kinetic energy
-  // since the budget started.
+  // The energy an implicit tick may gain beyond W - D, as a fraction of the largest kinetic energy
+  // since the balance started; a substep gets its share by its length.
   static constexpr double kEnergyAllowance = 1e-3;
   // A substep may change a joint's velocity by this fraction of its speed (no less than
   // kSpeedFloor) more than the acceleration of the substep before it foretold.
@@ -46,9 +63,11 @@ class Stepper {
 
   // Steps robot, which must outlive the stepper and keep its links.
   Stepper(Robot& robot, StepOptions options);
+  ~Stepper();
 
   const StepOptions& Options() const { return options_; }
-  // Takes effect from the next tick; substeps are kept between 1 and kMaxSubsteps.
+  // Takes effect from the next tick; substeps are kept between 1 and kMaxSubsteps, the tolerance
+  // between kMinTolerance and kMaxTolerance.
   void SetOptions(StepOptions options);
 
   // A forward tick with the user's torques (n x 1); returns the accelerations (n x 1).
@@ -56,45 +75,96 @@ class Stepper {
   // An inverse tick with the user's accelerations (n x 1); returns the torques (n x 1).
   const matrix<double>& Inverse(const matrix<double>& accel);
 
-  // Substeps the last forward tick took (more than asked for where the implicit step refined).
+  // Internal steps the last forward tick took: substeps, pieces of them cut at events, the implicit
+  // step's refinements, the error-controlled step's steps (rejected ones included).
   int LastSubsteps() const { return lastSubsteps_; }
+  // Whether the last forward tick reached its cap.
+  bool LastCapped() const { return lastCapped_; }
+
+  // The balance at the state the robot is in, as the next forward tick will report it: when the
+  // robot still is where the last tick left it, W and D up to there and the energy the balance
+  // started from (and true); otherwise false, the balance starting afresh from this state.
+  bool BalanceGoesOn(double& work, double& dissipated, double& start) const;
 
  private:
+  struct Engine {
+    std::unique_ptr<Equation> equation;
+    std::unique_ptr<ModeEquation> modes;
+  };
+
   // The equation of the chosen engine, built on first use.
-  Equation& EngineEquation();
-  // The forward ticks of the closed form's own Euler step, of the implicit step and of the others.
+  Engine& EngineEquation();
+  // The forward ticks of the closed form's own Euler step, of the implicit step and of the
+  // explicit methods. Each leaves the tick's start energies, its W and D and whether it capped in
+  // kinetic_, potential_, tickW_, tickD_ and capped_.
   const matrix<double>& ClosedFormEulerTick(const matrix<double>& torque);
-  void ImplicitTick(const matrix<double>& torque, Equation& equation, bool unchanged);
-  void FixedTick(const matrix<double>& torque, Equation& equation);
+  void ImplicitTick(Equation& equation, bool unchanged);
+  void ExplicitTick(ModeEquation& equation, bool unchanged);
 
   // Whether the accelerations of the substep of length h just taken changed too fast to follow;
   // known: the accelerations of the substep before it are at hand.
   bool ChangeTooFast(double h, bool known);
-  // Whether the robot still is where the last tick left it, under the same gravity and step.
+  // Whether the robot still is where the last tick left it, under the same gravity; and (for
+  // Unchanged) with the same engine and integrator.
+  bool StateKept() const;
   bool Unchanged() const;
   void LoadState();
-  void StoreState(double kinetic, double potential);
+  void StoreState();
+  // Puts the balance at the tick's start into the robot, then adds the tick's W and D.
+  void KeepBalance(bool continues);
 
   Robot& robot_;
   StepOptions options_;
-  std::unique_ptr<Equation> equations_[2];
-  SubstepWork work_;
-  std::vector<double> q_, qd_, qdd_, change_, savedQ_, savedQd_, lastQdd_;
-  std::vector<uint8_t> lastLocked_;
+  Engine engines_[2];
+  JointFriction friction_;
+  FrictionModes modes_;
+  std::vector<double> tau_;
+  std::vector<double> q_, qd_, change_;
   matrix<double> accel_;
   matrix<double> torque_;
 
-  // What the last tick left: state and gravity as it stored them, the step it took.
+  // The explicit methods: their state (q, qd, W, D), its rates in the current modes, the held
+  // joints' torques; whether the rates are those of the state the last tick left, under its
+  // torques and friction; the step size carried.
+  EulerMethod euler_;
+  Rk4Method rk4_;
+  Dopri5Method dopri5_;
+  TickWork tickValues_;
+  std::vector<double> y_, k_, holding_;
+  bool ratesKept_ = false;
+  std::vector<double> lastTau_;
+  JointFriction lastFriction_;
+  double carriedStep_ = 0.0;
+
+  // The implicit step's working values, the refinement the last tick ended with, and the largest
+  // kinetic energy since the balance started.
+  SubstepWork work_;
+  std::vector<double> qdd_, savedQ_, savedQd_, lastQdd_;
+  std::vector<uint8_t> lastLocked_;
+  int refinement_ = 0;
+  bool settled_ = true;  // the last tick needed no refinement
+  double peakKinetic_ = 0.0;
+
+  // What the last tick left: state and gravity as it stored them, the step it took, the energies
+  // of its end state.
   bool left_ = false;
   double leftGravity_[3] = {};
   StepOptions leftOptions_;
-  // The implicit step's energy budget, the largest kinetic energy since it started, and the
-  // refinement the last tick ended with.
-  double budget_ = 0.0;
-  double peakKinetic_ = 0.0;
-  double endKinetic_ = 0.0;  // the energies of the state the last substep ended in
+  double endKinetic_ = 0.0;
   double endPotential_ = 0.0;
-  int refinement_ = 0;
-  bool settled_ = true;  // the last tick needed no refinement
+
+  // The tick being taken: its start energies, its share of the balance, whether it capped.
+  double kinetic_ = 0.0;
+  double potential_ = 0.0;
+  double tickW_ = 0.0;
+  double tickD_ = 0.0;
+  bool capped_ = false;
+  // The balance since it started, up to the state the last tick left, and the energy it started
+  // from.
+  double balanceW_ = 0.0;
+  double balanceD_ = 0.0;
+  double balanceStart_ = 0.0;
+
   int lastSubsteps_ = 0;
+  bool lastCapped_ = false;
 };

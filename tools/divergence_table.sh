@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Where velmoth-sim runs of the built-in arm stop being finite: longer chains and stronger viscous
 # friction are more than the closed form's Euler step, the built-in arm's own, can hold at 0.01 s;
-# the recursive engine with the implicit step holds them. Prints a Markdown table, one row per
-# arm: the arguments, and for each of the two steps the simulated time of the first state that is
-# not finite ("-" when the run stays finite for LIMIT ticks). A run is stopped as soon as it has
-# diverged.
+# the recursive engine with the implicit step or with the error-controlled dopri5 step (the default
+# of arms from files) holds them. Prints a Markdown table, one row per arm: the arguments, and for
+# each of the three steps the simulated time of the first state that is not finite ("-" when the
+# run stays finite for LIMIT ticks). A run is stopped as soon as it has diverged.
 #   tools/divergence_table.sh [VELMOTH_SIM [LIMIT]]
 # VELMOTH_SIM defaults to build/release/bin/velmoth-sim, LIMIT to 3000 ticks (30 s).
 set -euo pipefail
@@ -39,12 +39,13 @@ diverged_at() {
 
 # The row of one arm.
 measure() {
-  printf '| `%s` | %s | %s |\n' "$*" "$(diverged_at "$@")" \
-    "$(diverged_at "$@" --engine recursive --integrator implicit)"
+  printf '| `%s` | %s | %s | %s |\n' "$*" "$(diverged_at "$@")" \
+    "$(diverged_at "$@" --engine recursive --integrator implicit)" \
+    "$(diverged_at "$@" --engine recursive --integrator dopri5)"
 }
 
-echo '| arguments | closed form, Euler: diverged at | recursive, implicit: diverged at |'
-echo '|---|---|---|'
+echo '| arguments | closed form, Euler: diverged at | recursive, implicit | recursive, dopri5 |'
+echo '|---|---|---|---|'
 for links in 6 7 8 9 10 12 15 20 30 50 100; do
   measure --links "$links"
 done

@@ -27,12 +27,15 @@
 
 #include "dynamics/dynamics.h"
 #include "dynamics/kinematics.h"
+#include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/command_line.h"
+#include "simulation/frame_columns.h"
 #include "simulation/replay.h"
 #include "simulation/run_csv.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
+#include "tools/frame_text.h"
 #include "urdf/urdf_loader.h"
 #include "urdf/urdf_text.h"
 
@@ -62,9 +65,11 @@ struct Settings {
   uint64_t ticks = 100;
   uint64_t every = 1;
   uint64_t links = kBuiltInLinkCount;
+  std::vector<std::string> frames;  // the frames run follows, or kinematics prints
   StepChoice step;
-  std::string replay;  // the file
-  Replay events;       // what it holds
+  std::string replay;    // the file
+  Replay events;         // what it holds
+  bool balance = false;  // the columns work,dissipated
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
   bool coulombGiven = false;
@@ -81,19 +86,8 @@ CLI::Validator Mode() {
       "{forward,inverse}", "Mode");
 }
 
-// Options that both subcommands share: the panel's inputs and the arm.
-void AddArmOptions(CLI::App& command, Settings& s) {
-  command.add_option("--torque", s.torque, "Joint torques, one element per link (default: all 0)")
-      ->type_name("TEXT");
-  command
-      .add_option("--accel", s.accel, "Joint accelerations, one element per link (default: all 0)")
-      ->type_name("TEXT");
-  command.add_option("--viscous", s.viscous, "Viscous friction coefficient (default: 0.1)")
-      ->type_name("X");
-  command.add_option("--coulomb", s.coulomb, "Coulomb friction coefficient (default: 0.1)")
-      ->type_name("X");
-  command.add_option("--gravity", s.gravity, "Gravity, 3 elements (default: 0, 0, -9.81)")
-      ->type_name("TEXT");
+// The options that choose the arm.
+void AddArmChoice(CLI::App& command, Settings& s) {
   command.add_option("--links", s.links, "Number of built-in links, 0 to 100 (default: 6)")
       ->type_name("N")
       ->check(WholeNumber(0, kLinkLimit));
@@ -107,31 +101,72 @@ void AddArmOptions(CLI::App& command, Settings& s) {
       ->type_name("LINK");
 }
 
+// Options that both subcommands share: the panel's inputs and the arm.
+void AddArmOptions(CLI::App& command, Settings& s) {
+  command.add_option("--torque", s.torque, "Joint torques, one element per link (default: all 0)")
+      ->type_name("TEXT");
+  command
+      .add_option("--accel", s.accel, "Joint accelerations, one element per link (default: all 0)")
+      ->type_name("TEXT");
+  command.add_option("--viscous", s.viscous, "Viscous friction coefficient (default: 0.1)")
+      ->type_name("X");
+  command.add_option("--coulomb", s.coulomb, "Coulomb friction coefficient (default: 0.1)")
+      ->type_name("X");
+  command.add_option("--gravity", s.gravity, "Gravity, 3 elements (default: 0, 0, -9.81)")
+      ->type_name("TEXT");
+  AddArmChoice(command, s);
+}
+
 // The parts of --help that do not fit an option's line.
+static_assert(Stepper::kMaxInternalSteps == 200 && Stepper::kMaxRefinement == 6,
+              "the help names the tick's caps");
 const char* const kRunDetails =
     "run prints the header tick,time,q0..,qd0..,qdd0..,tau0..,kinetic,potential,total and a row\n"
     "after every K-th tick, each number written with %.17g so that it reads back exactly. A\n"
     "forward tick computes the accelerations of --torque and then integrates them; an inverse\n"
     "tick integrates --accel and then computes the torques. kinetic and potential are the\n"
     "energies the panel shows: of the state at the start of a forward tick, at the end of an\n"
-    "inverse tick; qdd is the tick's change of velocity over 0.01 s.\n"
+    "inverse tick; qdd is the tick's change of velocity over 0.01 s. --balance adds the columns\n"
+    "work,dissipated: the work of the torques and the energy friction took since the first\n"
+    "tick, at the instant of the energies, so that total - work + dissipated stays at the\n"
+    "first tick's total (inverse ticks keep no balance: both are 0).\n"
     "Every tick advances 0.01 s in --substeps substeps of the integrator. euler: semi-implicit\n"
-    "Euler with friction as it comes (on the closed form, solved with its damped pseudo-inverse\n"
+    "Euler (on the closed form solved with its damped pseudo-inverse and friction as it comes,\n"
     "as the built-in arm always was). implicit: friction at the end of each substep, viscous\n"
     "friction implicit and Coulomb friction that holds a joint at rest while the other torques\n"
-    "on it stay below its level; it never lets the arm gain energy it was not given, and adds\n"
-    "substeps where the motion needs them. rk4: classical Runge-Kutta, friction as it comes.\n"
+    "on it stay below its level; it adds substeps where the arm would gain energy it was not\n"
+    "given. rk4: classical Runge-Kutta. dopri5: Dormand-Prince 5(4) with error control, as\n"
+    "many steps per tick as --tolerance needs (at least --substeps), the step size carried\n"
+    "from tick to tick. On every step but the closed form's Euler, Coulomb friction stops a\n"
+    "sliding joint where its velocity reaches 0 (euler, rk4 and dopri5 find the instant inside\n"
+    "the step) and holds it while the torque that holds it stays within the friction level.\n"
+    "A tick's work is capped: dopri5 takes no step shorter than 1/200 of a tick, euler and\n"
+    "rk4 locate at most 200 friction events per tick, implicit halves a substep at most 6\n"
+    "times. A tick that reaches the cap ends at the accuracy the cap allows; the first is\n"
+    "reported on standard error.\n"
     "When a state stops being finite, the first such tick is reported on standard error.\n"
     "--q0 and --qd0 set the joint positions and velocities before the first tick.\n"
     "--replay FILE repeats a recording of the window byte for byte from the FILE.replay the\n"
     "window wrote beside it: the arm (unless --links or --urdf is given), the state the\n"
     "recording started from, and every input, friction, gravity, Reset and step at the tick\n"
-    "it changed; --ticks is the recording's length unless given.\n";
+    "it changed; --ticks is the recording's length unless given.\n"
+    "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after the others: where\n"
+    "the frame's origin is after each printed tick, in the base frame (names as kinematics\n"
+    "prints).\n";
 const char* const kTermsDetails =
     "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
-    "G, F, kinetic, potential, qdd (the accelerations of --torque by the closed form's damped\n"
-    "pseudo-inverse) and tau (the torques of --accel, stored as the links' accelerations), in\n"
-    "closed form; then qdd_engine and tau_engine, the same by --engine, solved exactly.\n";
+    "G, F, kinetic, potential, qdd (not the accelerations of --torque: the closed form's damped\n"
+    "pseudo-inverse, what its Euler tick integrates) and tau (the torques of --accel, stored as\n"
+    "the links' accelerations), in closed form; then qdd_engine, the exact accelerations of\n"
+    "--torque, and tau_engine, the torques of --accel, by --engine.\n";
+const char* const kKinematicsDetails =
+    "kinematics prints, for each --frame (default: every frame of the arm), in the terms\n"
+    "format: pose:FRAME 4 4 (its pose in the base frame), jacobian:FRAME 6 N and\n"
+    "jdot_qd:FRAME 6 1 in the base frame's axes, jacobian_frame:FRAME and jdot_qd_frame:FRAME\n"
+    "in the frame's own; rows 0-2 are linear (the velocity, or at qdd = 0 the acceleration,\n"
+    "of the frame's origin), rows 3-5 angular. The frames are every link of the URDF file\n"
+    "(tool, flange and sensor frames fixed to the moving links included), or for the built-in\n"
+    "arm base, link0, link1, ... and tool (the end of the last link).\n";
 const char* const kTextRules =
     "TEXT is vector text, read as the panel reads it: numbers (strtod syntax), each followed by\n"
     "exactly one separator character of any kind, e.g. \"1, -2.5, 3e-1\". A character that\n"
@@ -257,13 +292,18 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
       InputsOf(*robot, s.mode == "inverse", userTorque, userAccel, stepper.Options());
   auto event = s.events.events.begin();
 
-  std::string line = RunCsvHeader(n);
+  std::string frameError;
+  recursive::FrameTracker tracker(*robot, FindFrames(*robot, s.frames, frameError));
+  std::vector<double> positions(3 * static_cast<std::size_t>(tracker.Count()));
+  std::string line = RunCsvHeader(n, s.balance);
+  AppendFrameHeader(line, s.frames);
   if (!Write(line)) {
     return;
   }
 
   Progress progress(s.ticks);
   bool finite = true;
+  bool capped = false;
   for (uint64_t tick = 1; tick <= s.ticks; ++tick) {
     if (event != s.events.events.end() && event->tick < tick) {
       for (; event != s.events.events.end() && event->tick < tick; ++event) {
@@ -292,9 +332,24 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
                    kTimeStep, StepOptionsText(stepper.Options()).c_str());
     }
 
+    if (!capped && !inputs.inverse && stepper.LastCapped()) {
+      capped = true;
+      progress.Finish();
+      std::fprintf(stderr,
+                   "velmoth-sim: warning: tick %llu (t = %.2f s) reached the cap of internal "
+                   "steps per tick (%s) and ends at the accuracy the cap allows, coarser than "
+                   "asked; later ticks that reach it are not reported\n",
+                   static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
+                   StepOptionsText(stepper.Options()).c_str());
+    }
+
     if (tick % s.every == 0) {
       line.clear();
-      AppendRunCsvRow(line, tick, *robot, torque);
+      AppendRunCsvRow(line, tick, *robot, torque, s.balance);
+      if (tracker.Count() > 0) {
+        tracker.Track(*robot, positions.data());
+        AppendFramePositions(line, positions.data(), s.frames.size());
+      }
       if (!Write(line)) {
         break;  // nobody reads the rest
       }
@@ -425,6 +480,32 @@ std::string LoadReplay(const CLI::App& run, Settings& s) {
   return "";
 }
 
+void PrintKinematics(const Settings& s, const Robot& robot, const std::vector<int>& frames) {
+  const auto n = static_cast<uint32_t>(robot.links.size());
+  const matrix<double> q = JointVector(s.q, n);
+  const matrix<double> qd = JointVector(s.qd, n);
+  std::vector<double> qv(n), qdv(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    qv[i] = q(i, 0);
+    qdv[i] = qd(i, 0);
+  }
+  Write(KinematicsText(robot, qv, qdv, frames));
+}
+
+// The other command that takes the option called name, if any.
+CLI::App* OwnerOf(const std::string& name, const CLI::App* chosen,
+                  std::initializer_list<CLI::App*> commands) {
+  if (name.size() <= 2 || name.compare(0, 2, "--") != 0) {
+    return nullptr;
+  }
+  for (CLI::App* command : commands) {
+    if (command != chosen && command->get_option_no_throw(name) != nullptr) {
+      return command;
+    }
+  }
+  return nullptr;
+}
+
 // The whole program; main adds the answer to running out of memory.
 int Main(int argc, char** argv) {
   Settings s;
@@ -433,7 +514,8 @@ int Main(int argc, char** argv) {
       "0.3 m links turning about x, or an arm of a URDF file (--urdf); every tick advances\n"
       "it by 0.01 s.",
       "velmoth-sim");
-  app.footer(std::string(kRunDetails) + "\n" + kTermsDetails + "\n" + kTextRules);
+  app.footer(std::string(kRunDetails) + "\n" + kTermsDetails + "\n" + kKinematicsDetails + "\n" +
+             kTextRules);
   app.require_subcommand(0, 1);
   app.set_version_flag("--version", std::string("velmoth-sim ") + kVelmothVersion,
                        "Print the version and exit");
@@ -461,6 +543,11 @@ int Main(int argc, char** argv) {
                   "and every input and step as it changed (--ticks: the recording's)")
       ->type_name("FILE")
       ->check(FileName());
+  run->add_flag("--balance", s.balance,
+                "Add the columns work,dissipated: the energy balance of the forward ticks");
+  run->add_option("--frame", s.frames,
+                  "Add the position of this frame after each printed tick (repeatable)")
+      ->type_name("NAME");
 
   CLI::App* terms =
       app.add_subcommand("terms", "Evaluate one state without stepping and print its terms");
@@ -470,11 +557,20 @@ int Main(int argc, char** argv) {
   AddArmOptions(*terms, s);
   AddStepOptions(*terms, s.step, true);
 
+  CLI::App* kinematics = app.add_subcommand(
+      "kinematics", "Print the poses, Jacobians and J-dot qd of the arm's frames for one state");
+  kinematics->footer(std::string(kKinematicsDetails) + "\n" + kTextRules);
+  kinematics->add_option("--q", s.q, "Joint positions (default: all 0)")->type_name("TEXT");
+  kinematics->add_option("--qd", s.qd, "Joint velocities (default: all 0)")->type_name("TEXT");
+  kinematics->add_option("--frame", s.frames, "Print this frame only (repeatable; default: all)")
+      ->type_name("NAME");
+  AddArmChoice(*kinematics, s);
+
   // "run" is the default command: options without a command name belong to it.
   std::vector<const char*> args(argv, argv + argc);
   if (argc < 2 || (std::strcmp(argv[1], "run") != 0 && std::strcmp(argv[1], "terms") != 0 &&
-                   std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0 &&
-                   std::strcmp(argv[1], "--version") != 0)) {
+                   std::strcmp(argv[1], "kinematics") != 0 && std::strcmp(argv[1], "--help") != 0 &&
+                   std::strcmp(argv[1], "-h") != 0 && std::strcmp(argv[1], "--version") != 0)) {
     args.insert(args.begin() + 1, "run");
   }
   // "--name=" gives the option an empty value, as "--name ''" does (CLI11 would take the next
@@ -485,6 +581,7 @@ int Main(int argc, char** argv) {
   // Arguments that no option takes are left over and named below, one message for the first.
   run->allow_extras();
   terms->allow_extras();
+  kinematics->allow_extras();
   bool help = false;
   static char outputBuffer[1 << 16];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
@@ -502,16 +599,14 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "velmoth-sim: %s\n", ParseErrorLine(e).c_str());
     return kUsageStatus;
   }
-  CLI::App* const chosen = terms->parsed() ? terms : run;
-  CLI::App* const other = chosen == run ? terms : run;
+  CLI::App* const chosen = terms->parsed() ? terms : kinematics->parsed() ? kinematics : run;
   if (!help && !chosen->remaining().empty()) {
     const std::string extra = chosen->remaining().front();
     const std::string name = extra.substr(0, extra.find('='));
     if (extra.empty()) {
       std::fprintf(stderr, "velmoth-sim: %s takes no empty argument ('')\n",
                    chosen->get_name().c_str());
-    } else if (name.size() > 2 && name.compare(0, 2, "--") == 0 &&
-               other->get_option_no_throw(name) != nullptr) {
+    } else if (CLI::App* const other = OwnerOf(name, chosen, {run, terms, kinematics})) {
       std::fprintf(stderr, "velmoth-sim: %s belongs to %s, not to %s\n", name.c_str(),
                    other->get_name().c_str(), chosen->get_name().c_str());
     } else {
@@ -521,7 +616,12 @@ int Main(int argc, char** argv) {
     return kUsageStatus;
   }
 
-  for (CLI::App* command : {run, terms}) {
+  // Whether the command takes the option and it was given.
+  const auto given = [](const CLI::App* command, const char* name) {
+    const CLI::Option* option = command->get_option_no_throw(name);
+    return option != nullptr && option->count() > 0;
+  };
+  for (CLI::App* command : {run, terms, kinematics}) {
     if (command->count("--links") > 0 && command->count("--urdf") > 0) {
       std::fputs("velmoth-sim: --links and --urdf cannot be given together\n", stderr);
       return kUsageStatus;
@@ -531,9 +631,9 @@ int Main(int argc, char** argv) {
                  stderr);
       return kUsageStatus;
     }
-    s.viscousGiven = s.viscousGiven || command->count("--viscous") > 0;
-    s.coulombGiven = s.coulombGiven || command->count("--coulomb") > 0;
-    s.gravityGiven = s.gravityGiven || command->count("--gravity") > 0;
+    s.viscousGiven = s.viscousGiven || given(command, "--viscous");
+    s.coulombGiven = s.coulombGiven || given(command, "--coulomb");
+    s.gravityGiven = s.gravityGiven || given(command, "--gravity");
   }
 
   if (!help && run->count("--replay") > 0) {
@@ -556,10 +656,17 @@ int Main(int argc, char** argv) {
       return kUsageStatus;
     }
   }
+  const std::vector<int> frames = help ? std::vector<int>() : FindFrames(*arm, s.frames, armError);
+  if (frames.size() != s.frames.size()) {
+    std::fprintf(stderr, "velmoth-sim: %s\n", armError.c_str());
+    return kUsageStatus;
+  }
   if (help) {
     // The help text is the whole output.
   } else if (terms->parsed()) {
     EvaluateTerms(s, std::move(arm));
+  } else if (kinematics->parsed()) {
+    PrintKinematics(s, *arm, frames);
   } else {
     RunTicks(s, std::move(arm));
   }

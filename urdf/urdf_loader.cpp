@@ -16,6 +16,7 @@
 #include "matrix/matrix.h"
 #include "recursive/chain.h"
 #include "urdf/urdf_chain.h"
+#include "urdf/urdf_parse.h"
 #include "urdf/urdf_text.h"
 
 namespace {
@@ -322,37 +323,11 @@ double CylinderRadius(const urdf::Link& link) {
   return 0.0;
 }
 
-// Keeps the URDF parser's error messages instead of printing them: they explain a failure.
-class ParserMessages : public console_bridge::OutputHandler {
- public:
-  ParserMessages() { console_bridge::useOutputHandler(this); }
-  ~ParserMessages() override { console_bridge::restorePreviousOutputHandler(); }
-  ParserMessages(const ParserMessages&) = delete;
-  ParserMessages& operator=(const ParserMessages&) = delete;
-
-  void log(const std::string& text, console_bridge::LogLevel level, const char*, int) override {
-    if (level >= console_bridge::CONSOLE_BRIDGE_LOG_ERROR) {
-      errors.push_back(text);
-    }
-  }
-
-  // The first three errors, which name the fault and where it is, as one text.
-  std::string Errors() const {
-    std::string text;
-    for (std::size_t i = 0; i < errors.size() && i < 3; ++i) {
-      text += (i == 0 ? "" : "; ") + errors[i];
-    }
-    return text;
-  }
-
-  std::vector<std::string> errors;
-};
-
 // The parser's model, which is refused when it reported any error: for some faults (a mass that
 // is not a number, for one) it reports the error but still returns a model, in which the faulty
 // element has been left out or zeroed.
 urdf::ModelInterfaceSharedPtr Parse(const std::string& text) {
-  ParserMessages messages;
+  UrdfParserMessages messages;
   urdf::ModelInterfaceSharedPtr model;
   try {
     model = urdf::parseURDF(text);
@@ -639,17 +614,7 @@ std::unique_ptr<Robot> LoadUrdfRobotFromText(const std::string& text, const std:
       throw Problem{problem};
     }
     const urdf::ModelInterfaceSharedPtr model = Parse(text);
-    // The parser's links hold their children by shared pointers; unlinked here, no loop of links
-    // can keep itself alive and no long chain is released recursively.
-    struct Unlink {
-      urdf::ModelInterface& model;
-      ~Unlink() {
-        for (auto& entry : model.links_) {
-          entry.second->child_links.clear();
-          entry.second->child_joints.clear();
-        }
-      }
-    } unlink{*model};
+    const UrdfUnlink unlink{*model};
     std::vector<std::string> lines;
     std::unique_ptr<Robot> robot = Convert(*model, options.tip, lines);
     if (notices) {

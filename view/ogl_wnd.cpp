@@ -139,37 +139,44 @@ void COglWnd::SetCamera(const Point3& eye, const Point3& center, double spin, do
 }
 
 void COglWnd::ResetCamera() {
-  SetCamera(kStartEye, kStartCenter, 0.0, 0.0);
+  SetCamera(m_startEye, m_startCenter, 0.0, 0.0);
 }
 
-// The scene is turned by the spin about z and then by the tilt about y before the look-at camera
-// sees it, so the sphere's centre appears at Ry(tilt) Rz(spin) c to that camera. The eye goes back
-// along the viewing direction until the sphere fits the narrower of the two fields of view, with a
-// little room to spare.
-void COglWnd::FitSphere(const Point3& c, double radius) {
-  constexpr double kRadiansPerDegree = 0.017453292519943295;
-  constexpr double kRoom = 1.05;
-  const double spin = m_spin * kRadiansPerDegree;
-  const double tilt = m_tilt * kRadiansPerDegree;
-  const Point3 spun{std::cos(spin) * c.x - std::sin(spin) * c.y,
-                    std::sin(spin) * c.x + std::cos(spin) * c.y, c.z};
-  const Point3 center{std::cos(tilt) * spun.x + std::sin(tilt) * spun.z, spun.y,
-                      -std::sin(tilt) * spun.x + std::cos(tilt) * spun.z};
+void COglWnd::SetStartCamera(const Point3& eye, const Point3& center) {
+  m_startEye = eye;
+  m_startCenter = center;
+}
 
-  Point3 dir{m_eye.x - m_center.x, m_eye.y - m_center.y, m_eye.z - m_center.z};
-  double length = std::sqrt(dir.x * dir.x + dir.y * dir.y + dir.z * dir.z);
-  if (!(length > 0.0) || !std::isfinite(length)) {
-    dir = {kStartEye.x - kStartCenter.x, kStartEye.y - kStartCenter.y,
-           kStartEye.z - kStartCenter.z};
-    length = std::sqrt(dir.x * dir.x + dir.y * dir.y + dir.z * dir.z);
-  }
-  const double halfY = 0.5 * m_fovY * kRadiansPerDegree;
-  const double halfX = std::atan(m_aspect * std::tan(halfY));
-  const double distance = std::clamp(kRoom * radius / std::sin(std::min(halfX, halfY)),
-                                     kNearPlane + radius, kMaxEyeDistance);
-  const double f = distance / length;
-  SetCamera({center.x + f * dir.x, center.y + f * dir.y, center.z + f * dir.z}, center, m_spin,
-            m_tilt);
+namespace {
+
+COglWnd::Point3 FromFramePoint(const FramePoint& p) {
+  return {p.x, p.y, p.z};
+}
+
+FramePoint ToFramePoint(const COglWnd::Point3& p) {
+  return {p.x, p.y, p.z};
+}
+
+}  // namespace
+
+void COglWnd::FitPoints(const std::vector<FramePoint>& points) {
+  const CameraPlacement now{ToFramePoint(m_eye), ToFramePoint(m_center), m_spin, m_tilt};
+  const CameraPlacement fitted = FramePoints(now, Lens{m_fovY, m_aspect}, points, kMaxEyeDistance);
+  SetCamera(FromFramePoint(fitted.eye), FromFramePoint(fitted.center), fitted.spin, fitted.tilt);
+}
+
+void COglWnd::StartFromAbove(const Point3& center, double radius,
+                             const std::vector<FramePoint>& points) {
+  const CameraPlacement start =
+      FrameFromAbove(ToFramePoint(center), radius, Lens{m_fovY, m_aspect}, points, kMaxEyeDistance);
+  SetStartCamera(FromFramePoint(start.eye), FromFramePoint(start.center));
+  ResetCamera();
+}
+
+double COglWnd::NearPlane() const {
+  const double dx = m_eye.x - m_center.x, dy = m_eye.y - m_center.y, dz = m_eye.z - m_center.z;
+  const double distance = std::sqrt(dx * dx + dy * dy + dz * dz);
+  return std::isfinite(distance) ? std::clamp(0.05 * distance, 1e-6, kNearPlane) : kNearPlane;
 }
 
 QImage COglWnd::GrabFrame() {
@@ -263,18 +270,23 @@ void COglWnd::ApplyProjection(int cx, int cy) {
   cy = std::max(cy, 1);
   const double aspect = static_cast<double>(cx) / static_cast<double>(cy);
   glViewport(0, 0, cx, cy);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  gluPerspective(m_fovY, aspect, kNearPlane, kFarPlane);
   m_viewport = QSize(cx, cy);
   m_aspect = aspect;
+  LoadProjection();
   update();
+}
+
+void COglWnd::LoadProjection() const {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(m_fovY, m_aspect, NearPlane(), kFarPlane);
 }
 
 void COglWnd::paintGL() {
   if (!m_glReady) {
     return;
   }
+  LoadProjection();  // the near plane follows the camera
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

@@ -22,6 +22,9 @@
 #include <QString>
 #include <QSurfaceFormat>
 #include <functional>
+#include <vector>
+
+#include "view/framing.h"
 
 class QMouseEvent;
 class QWheelEvent;
@@ -62,7 +65,9 @@ class COglWnd : public QOpenGLWindow {
   static constexpr double kMinEyeDistance = 1.0e-6;
   static constexpr double kMaxEyeDistance = 100.0;
 
-  // Near and far clipping planes of the projection.
+  // Near and far clipping planes of the projection. The near plane comes closer, to a twentieth of
+  // the eye's distance from the look-at point, when the camera is nearer than 2 m, so that small
+  // arms can be seen from close by.
   static constexpr double kNearPlane = 0.1;
   static constexpr double kFarPlane = 1000000.0;
 
@@ -102,13 +107,23 @@ class COglWnd : public QOpenGLWindow {
   // Moves the camera: eye and look-at point, spin and tilt. The view repaints.
   void SetCamera(const Point3& eye, const Point3& center, double spin, double tilt);
 
-  // Puts the camera back where it started.
+  // Puts the camera back where it started: the start camera, without spin or tilt.
   void ResetCamera();
+  // Makes eye and center the start camera (kStartEye and kStartCenter at first).
+  void SetStartCamera(const Point3& eye, const Point3& center);
+  const Point3& StartEye() const { return m_startEye; }
+  const Point3& StartCenter() const { return m_startCenter; }
 
-  // Keeps the viewing direction, the spin and the tilt, and moves the look-at point onto the
-  // centre of a sphere (world coordinates) and the eye so far from it that the whole sphere fills
-  // the view.
-  void FitSphere(const Point3& center, double radius);
+  // Frames world points (the corners of what is to be seen) as FramePoints does: the viewing
+  // direction, spin and tilt stay unless the eye would be under the floor.
+  void FitPoints(const std::vector<FramePoint>& points);
+
+  // Makes the start camera a view from above at three quarters of a sphere and of points (see
+  // FrameFromAbove), and moves the camera there.
+  void StartFromAbove(const Point3& center, double radius, const std::vector<FramePoint>& points);
+
+  // The near clipping plane of the camera as it is now.
+  double NearPlane() const;
 
   // The viewport and aspect ratio of the last projection set-up, in framebuffer pixels.
   QSize ViewportSize() const { return m_viewport; }
@@ -148,10 +163,14 @@ class COglWnd : public QOpenGLWindow {
  private:
   void InitGL();
   void ApplyProjection(int cx, int cy);
+  // Loads the perspective projection of the viewport's aspect and the camera's near plane.
+  void LoadProjection() const;
   void FailSetup(GlStep step);
   void ShowPendingMessage();
   void ReleaseGL();
 
+  Point3 m_startEye = kStartEye;
+  Point3 m_startCenter = kStartCenter;
   Point3 m_eye = kStartEye;
   Point3 m_center = kStartCenter;
   double m_spin = 0.0;

@@ -6,7 +6,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QOpenGLContext>
+
 #include "robot/transforms.h"
+#include "view/shape_drawing.h"
+#include "visuals/arm_extent.h"
 
 namespace {
 
@@ -45,6 +49,10 @@ void OrientAlongJointAxis(const Link& link) {
 
 COglWndCustom::COglWndCustom(Robot* robot, QWindow* parent) : COglWnd(parent), m_pRobot(robot) {}
 
+COglWndCustom::~COglWndCustom() {
+  ReleaseShapes();
+}
+
 void COglWndCustom::SetShowToolFrame(bool show) {
   m_bShowToolFrame = show;
   update();
@@ -55,21 +63,68 @@ void COglWndCustom::SetRobot(const Robot* robot) {
   update();
 }
 
-void COglWndCustom::FitArm() {
-  double reach = 0.0;
-  double housing = 0.0;
-  Point3 base{0.0, 0.0, 0.0};
-  if (m_pRobot != nullptr) {
-    const matrix<double>& pose = m_pRobot->basePose;
-    base = {pose(0, 3), pose(1, 3), pose(2, 3)};
-    for (const std::unique_ptr<Link>& link : m_pRobot->links) {
-      reach += std::sqrt(link->offsetX * link->offsetX + link->offsetY * link->offsetY +
-                         link->offsetZ * link->offsetZ);
-      housing = std::max(housing, 1.3 * link->radius);
+void COglWndCustom::ReleaseShapes() {
+  if (m_shapes != nullptr && IsGlReady() && context() != nullptr) {
+    makeCurrent();
+    m_shapes->Release();
+    doneCurrent();
+  }
+}
+
+void COglWndCustom::SetShapes(std::shared_ptr<const VisualModel> shapes) {
+  ReleaseShapes();
+  m_shapes = shapes != nullptr ? std::make_unique<ShapeDrawing>(std::move(shapes)) : nullptr;
+  update();
+}
+
+void COglWndCustom::SetShowShapes(bool show) {
+  m_bShowShapes = show;
+  update();
+}
+
+const VisualModel* COglWndCustom::ShownShapes() const {
+  return m_shapes != nullptr && m_bShowShapes ? &m_shapes->Model() : nullptr;
+}
+
+namespace {
+
+std::vector<FramePoint> Corners(const Box3& box) {
+  std::vector<FramePoint> corners;
+  if (!box.Empty()) {
+    for (int c = 0; c < 8; ++c) {
+      corners.push_back({c & 1 ? box.high[0] : box.low[0], c & 2 ? box.high[1] : box.low[1],
+                         c & 4 ? box.high[2] : box.low[2]});
     }
   }
-  // An arm without reach still gets a sensible view of its base.
-  FitSphere(base, std::max(reach + housing, 0.5));
+  return corners;
+}
+
+}  // namespace
+
+void COglWndCustom::FitArm() {
+  if (m_pRobot == nullptr) {
+    return;
+  }
+  std::vector<FramePoint> corners = Corners(ArmBox(*m_pRobot, ShownShapes()));
+  // An arm without links still gets a sensible view of its base.
+  if (corners.empty()) {
+    const matrix<double>& pose = m_pRobot->basePose;
+    Box3 base;
+    const double at[3] = {pose(0, 3), pose(1, 3), pose(2, 3)};
+    base.Add(at, 0.5);
+    corners = Corners(base);
+  }
+  FitPoints(corners);
+}
+
+void COglWndCustom::StartFromAboveArm() {
+  if (m_pRobot == nullptr) {
+    return;
+  }
+  const VisualModel* shapes = ShownShapes();
+  const Sphere3 reach = ArmReach(*m_pRobot, shapes);
+  StartFromAbove({reach.center[0], reach.center[1], reach.center[2]}, std::max(reach.radius, 0.05),
+                 Corners(ArmBox(*m_pRobot, shapes)));
 }
 
 void COglWndCustom::DrawScene() {
@@ -234,35 +289,49 @@ void COglWndCustom::DrawPrismaticJoint(const Link& link) {
 }
 
 // The matrix starts at the world frame the camera set and holds each link's incoming frame in turn.
-// A link whose joint type is unknown draws nothing but still moves the links after it.
+// A link whose joint type is unknown draws nothing but still moves the links after it. Links that
+// their shapes draw skip their figure; the shapes are placed from the world frame.
 void COglWndCustom::DrawRobot() const {
   if (m_pRobot == nullptr) {
     return;
   }
+  const VisualModel* shapes = ShownShapes();
+  ShapePlacement placement;
+  if (shapes != nullptr) {
+    placement = PlaceShapes(*shapes, *m_pRobot);
+    glPushMatrix();
+    m_shapes->Draw(*m_pRobot, placement);
+    glPopMatrix();
+  }
+  const auto figure = [&](int k) { return shapes == nullptr || !placement.Covers(k); };
   // The first joint sits where the arm's base pose puts it; a column of the housings' grey carries
   // it there from the world origin.
   const matrix<double>& base = m_pRobot->basePose;
-  if (!m_pRobot->links.empty() && (base(0, 3) != 0.0 || base(1, 3) != 0.0 || base(2, 3) != 0.0)) {
+  if (!m_pRobot->links.empty() && figure(-1) &&
+      (base(0, 3) != 0.0 || base(1, 3) != 0.0 || base(2, 3) != 0.0)) {
     glColor3d(kHousingGrey, kHousingGrey, kHousingGrey);
     DrawSegment(base(0, 3), base(1, 3), base(2, 3), m_pRobot->links.front()->radius);
   }
   MultMatrixGL(base);
-  for (const std::unique_ptr<Link>& link : m_pRobot->links) {
-    glColor3d(kBodyGrey, kBodyGrey, kBodyGrey);
-    switch (link->jointType) {
-      case Fixed:
-        DrawSegment(link->offsetX, link->offsetY, link->offsetZ, link->radius);
-        break;
-      case Revolute:
-        DrawRevoluteJoint(*link);
-        break;
-      case Prismatic:
-        DrawPrismaticJoint(*link);
-        break;
-      default:
-        break;
+  for (std::size_t k = 0; k < m_pRobot->links.size(); ++k) {
+    const Link& link = *m_pRobot->links[k];
+    if (figure(static_cast<int>(k))) {
+      glColor3d(kBodyGrey, kBodyGrey, kBodyGrey);
+      switch (link.jointType) {
+        case Fixed:
+          DrawSegment(link.offsetX, link.offsetY, link.offsetZ, link.radius);
+          break;
+        case Revolute:
+          DrawRevoluteJoint(link);
+          break;
+        case Prismatic:
+          DrawPrismaticJoint(link);
+          break;
+        default:
+          break;
+      }
     }
-    MultMatrixGL(JointTransform(*link) * LinkOffsetTransform(*link));
+    MultMatrixGL(JointTransform(link) * LinkOffsetTransform(link));
   }
   if (m_bShowToolFrame) {
     DrawAxisTriad(0.3);

@@ -1,18 +1,27 @@
 // COglWndCustom: the 3-D view of the arm. Every paint draws the floor grid with the world axes and
 // then the arm in its current pose, placing each link by its joint and offset transforms from the
-// Robot's joint positions. The view reads the Robot and never changes it; the Robot is not owned
-// and must outlive the view (or be detached with SetRobot(nullptr) first).
+// Robot's joint positions. An arm is drawn as its figure (housings at the joints, bodies between
+// them), or, for an arm whose description gives its links shapes, by those shapes: each link that
+// has shapes is drawn by them and the others as their figure. The view reads the Robot and never
+// changes it; the Robot is not owned and must outlive the view (or be detached with
+// SetRobot(nullptr) first).
 #pragma once
+
+#include <memory>
 
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 #include "view/ogl_wnd.h"
+#include "visuals/visual_model.h"
+
+class ShapeDrawing;
 
 class COglWndCustom : public COglWnd {
   Q_OBJECT
 
  public:
   explicit COglWndCustom(Robot* robot, QWindow* parent = nullptr);
+  ~COglWndCustom() override;
 
   // Whether an axis triad of length 0.3 is drawn at the frame after the last link (off at first).
   bool ShowToolFrame() const { return m_bShowToolFrame; }
@@ -22,10 +31,21 @@ class COglWndCustom : public COglWnd {
   const Robot* GetRobot() const { return m_pRobot; }
   void SetRobot(const Robot* robot);
 
-  // Turns the camera's look onto the arm's whole reach: a sphere around its first joint (where the
-  // base pose puts it) whose radius is the sum of the lengths of the links' offsets (plus the
-  // housings' size), whatever the pose.
+  // The shapes of the arm's description (null: none), drawn from then on while ShowShapes is on.
+  // They are made into display lists once, at the next paint.
+  void SetShapes(std::shared_ptr<const VisualModel> shapes);
+  bool HasShapes() const { return m_shapes != nullptr; }
+  // Whether links with shapes are drawn by them (on) or every link as its figure (off); on at
+  // first.
+  bool ShowShapes() const { return m_bShowShapes; }
+  void SetShowShapes(bool show);
+
+  // Frames the arm as it is drawn now (see COglWnd::FitPoints): the corners of the box it fills.
   void FitArm();
+
+  // Makes the start camera a view from above at three quarters of everything the arm can reach
+  // (its revolute joints in any pose), and of the arm as it is now, and goes there.
+  void StartFromAboveArm();
 
  protected:
   // The camera, the grid of 5 x 5 m in 0.5 m steps with the world axes, then the arm.
@@ -58,7 +78,13 @@ class COglWndCustom : public COglWnd {
 
  private:
   static void DrawBody(const Link& link);
+  // The shapes drawn now, or null for the figure alone.
+  const VisualModel* ShownShapes() const;
+  // Deletes the display lists of the shapes in the view's context.
+  void ReleaseShapes();
 
   bool m_bShowToolFrame = false;
+  bool m_bShowShapes = true;
   const Robot* m_pRobot;
+  std::unique_ptr<ShapeDrawing> m_shapes;
 };

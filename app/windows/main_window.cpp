@@ -8,7 +8,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QKeyEvent>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <cstring>
@@ -22,13 +24,26 @@
 #include "simulation/step_options.h"
 #include "view/ogl_wnd_custom.h"
 
+namespace {
+
+// "tol 1e-09": a tolerance as the strip lists it, a text that reads back as the same number.
+QString ToleranceItem(double tolerance) {
+  const QString brief = QString::asprintf("%.0e", tolerance);
+  return QStringLiteral("tol ") +
+         (brief.toDouble() == tolerance ? brief : QString::asprintf("%.17g", tolerance));
+}
+
+}  // namespace
+
 MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
-  // The arm's notices stay in the strip's note, one after the other, until another note comes.
+  // The arm's notices stay in the strip, each read whole.
+  QStringList notices;
   for (const std::string& notice : arm.notices) {
-    note_ += (note_.isEmpty() ? QString() : QStringLiteral("  ")) + QString::fromStdString(notice);
+    notices << QString::fromStdString(notice);
   }
   dlg_.SetArmSetup(std::move(arm));
   strip_ = new StatusStrip;
+  strip_->SetNotices(notices);
   window_.SetBottomBar(strip_);
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   recorder_.SetErrorHandler([this](const std::string& message) {
@@ -79,10 +94,28 @@ void MainWindow::Open() {
             [this] { FitView(); });
   AddAction(Qt::SHIFT | Qt::Key_Home, "Reset view", "Put the camera back (Shift+Home)",
             [this] { ResetView(); });
+  shapesButton_ = AddAction(Qt::Key_F12, "Shapes",
+                            "Draw the links as the file's shapes, or as joints and bodies (F12)",
+                            [this] { ToggleShapes(); });
+  shapesButton_->setCheckable(true);
+  shapesButton_->setEnabled(false);
+  for (QLineEdit* edit : window_.findChildren<QLineEdit*>()) {
+    edit->installEventFilter(this);
+  }
 
   AddStepChoices();
 
   if (COglWndCustom* view = window_.View()) {
+    if (shapes_ != nullptr && !shapes_->Empty()) {
+      view->SetShapes(shapes_);
+      shapesButton_->setEnabled(true);
+      shapesButton_->setChecked(true);
+    }
+    // An arm from a file starts seen from above, all it can reach in view; the built-in arm keeps
+    // its own start.
+    if (!dlg_.m_pRobot->frames.empty()) {
+      view->StartFromAboveArm();
+    }
     connect(view, &COglWnd::frameSwapped, this, [this] { run_->CountFrame(); });
     connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
   }
@@ -125,9 +158,17 @@ void MainWindow::AddStepChoices() {
       engines, QStringLiteral("The engine: the closed form, or the recursive one (O(n))"));
   integratorChoice_ = strip_->AddChoice(
       integrators,
-      QStringLiteral("The integrator: semi-implicit Euler, the implicit step with friction that "
-                     "holds joints at rest, or fourth-order Runge-Kutta"));
-  substepsChoice_ = strip_->AddChoice(substeps, QStringLiteral("Substeps per 0.01 s tick"));
+      QStringLiteral("The integrator: semi-implicit Euler, the implicit step, fourth-order "
+                     "Runge-Kutta, or Dormand-Prince 5(4) with error control"));
+  substepsChoice_ = strip_->AddChoice(
+      substeps, QStringLiteral("Substeps per 0.01 s tick (dopri5: the fewest steps per tick)"));
+  QStringList tolerances;
+  for (double t : kToleranceChoices) {
+    tolerances << ToleranceItem(t);
+  }
+  toleranceChoice_ = strip_->AddChoice(
+      tolerances, QStringLiteral("dopri5's tolerance: the local error it allows per step, "
+                                 "absolute and relative, of every joint position and velocity"));
   engineChoice_->setCurrentText(QString::fromLatin1(EngineName(step.engine)));
   integratorChoice_->setCurrentText(QString::fromLatin1(IntegratorName(step.integrator)));
   const QString substepsNow = QStringLiteral("x %1").arg(step.substeps);
@@ -135,8 +176,14 @@ void MainWindow::AddStepChoices() {
     substepsChoice_->addItem(substepsNow);
   }
   substepsChoice_->setCurrentText(substepsNow);
-  for (QComboBox* choice :
-       {engineChoice_.data(), integratorChoice_.data(), substepsChoice_.data()}) {
+  const QString toleranceNow = ToleranceItem(step.tolerance);
+  if (toleranceChoice_->findText(toleranceNow) < 0) {
+    toleranceChoice_->addItem(toleranceNow);
+  }
+  toleranceChoice_->setCurrentText(toleranceNow);
+  toleranceChoice_->setEnabled(step.integrator == IntegratorKind::kDopri5);
+  for (QComboBox* choice : {engineChoice_.data(), integratorChoice_.data(), substepsChoice_.data(),
+                            toleranceChoice_.data()}) {
     connect(choice, &QComboBox::currentIndexChanged, this, [this] { ChooseStep(); });
   }
 }
@@ -148,6 +195,8 @@ void MainWindow::ChooseStep() {
   step.integrator = IntegratorNamed(integratorChoice_->currentText().toStdString())
                         .value_or(IntegratorKind::kEuler);
   step.substeps = substepsChoice_->currentText().mid(2).toInt();
+  step.tolerance = toleranceChoice_->currentText().mid(4).toDouble();
+  toleranceChoice_->setEnabled(step.integrator == IntegratorKind::kDopri5);
   dlg_.SetStepOptions(step);
   RefreshStrip();
 }
@@ -189,6 +238,13 @@ void MainWindow::RefreshStrip() {
     pauseButton_->setText(run_->State() == RunState::kRunning ? QStringLiteral("Pause")
                                                               : QStringLiteral("Resume"));
   }
+  // Once a tick reached the step's cap, the strip says so (once).
+  if (!capNoted_ && dlg_.m_pRobot != nullptr && dlg_.m_pRobot->cappedTicks > 0) {
+    capNoted_ = true;
+    ShowNote(QStringLiteral(
+        "A tick reached the step's cap of internal steps and ran at the accuracy the cap allows, "
+        "coarser than the tolerance: a motion this fast needs a coarser tolerance or more time"));
+  }
   if (recorder_.Recording()) {
     const QString path = QFile::decodeName(QByteArray::fromStdString(recorder_.Path()));
     strip_->SetNote(QStringLiteral("Recording %1: %2 ticks").arg(path).arg(recorder_.Rows()), path);
@@ -210,7 +266,11 @@ void MainWindow::TogglePlots() {
     plots_->close();
     return;
   }
-  plots_ = new PlotsWindow(traces_, &window_);
+  QStringList names;
+  for (std::size_t j = 0; dlg_.m_pRobot != nullptr && j < dlg_.m_pRobot->links.size(); ++j) {
+    names << QString::fromStdString(JointName(*dlg_.m_pRobot, j));
+  }
+  plots_ = new PlotsWindow(traces_, names, &window_);
   plots_->show();
 }
 
@@ -251,6 +311,13 @@ bool MainWindow::StartRecording(const std::string& fileName) {
 }
 
 void MainWindow::ToggleRecording() {
+  // Once a tick reached the step's cap, the strip says so (once).
+  if (!capNoted_ && dlg_.m_pRobot != nullptr && dlg_.m_pRobot->cappedTicks > 0) {
+    capNoted_ = true;
+    ShowNote(QStringLiteral(
+        "A tick reached the step's cap of internal steps and ran at the accuracy the cap allows, "
+        "coarser than the tolerance: a motion this fast needs a coarser tolerance or more time"));
+  }
   if (recorder_.Recording()) {
     const QString path = QFile::decodeName(QByteArray::fromStdString(recorder_.Path()));
     const uint64_t rows = recorder_.Rows();
@@ -318,4 +385,27 @@ void MainWindow::ResetView() {
   if (COglWndCustom* view = window_.View()) {
     view->ResetCamera();
   }
+}
+
+void MainWindow::ToggleShapes() {
+  COglWndCustom* view = window_.View();
+  if (view == nullptr || !view->HasShapes()) {
+    return;
+  }
+  view->SetShowShapes(!view->ShowShapes());
+  shapesButton_->setChecked(view->ShowShapes());
+}
+
+// An edit field claims Home for itself before any shortcut sees it; refusing the claim lets the
+// view's keys act wherever the focus is.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->key() == Qt::Key_Home &&
+        (modifiers == Qt::NoModifier || modifiers == Qt::ShiftModifier)) {
+      return true;
+    }
+  }
+  return QObject::eventFilter(watched, event);
 }

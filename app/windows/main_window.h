@@ -3,11 +3,12 @@
 // recording, screenshots, the camera that keeps the arm in view) with their keys and buttons, all
 // wired together here; the dialog's logic and the view know nothing of them.
 //
-// Keys (they never collide with typing in the panel's fields): F5 pauses and resumes, F6 runs a
-// single tick (pausing first), F7 halves the speed and F8 doubles it, between 1/16 and 1; F9 opens
-// and closes the plots, F10 starts and stops a recording, F11 saves a screenshot of the view; Home
+// Keys (they work wherever the focus is and never change what is typed in the panel's fields): F5
+// pauses and resumes, F6 runs a single tick (pausing first), F7 halves the speed and F8 doubles it,
+// between 1/16 and 1; F9 opens and closes the plots, F10 starts and stops a recording, F11 saves a
+// screenshot of the view, F12 switches an arm from a file between its shapes and its figure; Home
 // fits the arm into the view (as does a double-click in it), Shift+Home puts the camera back where
-// it started. Home and Shift+Home keep their meaning in an edit field.
+// it started: for an arm from a file, a view from above of all it can reach.
 #pragma once
 
 #include <QComboBox>
@@ -28,6 +29,7 @@
 #include "app/windows/plots_window.h"
 #include "app/windows/qt_dialog_window.h"
 #include "app/windows/status_strip.h"
+#include "visuals/visual_model.h"
 
 class MainWindow : public QObject {
   Q_OBJECT
@@ -37,6 +39,8 @@ class MainWindow : public QObject {
   static constexpr int kStripRefreshMs = 250;
   // The substeps per tick the strip offers.
   static constexpr int kSubstepChoices[] = {1, 2, 4, 8, 16, 32, 64};
+  // The error-controlled step's tolerances the strip offers.
+  static constexpr double kToleranceChoices[] = {1e-4, 1e-6, 1e-8, 1e-9, 1e-10, 1e-12};
 
   // Asks the user where to record, suggesting a file; an empty answer cancels.
   using FileChooser = std::function<QString(const QString& suggested)>;
@@ -47,6 +51,9 @@ class MainWindow : public QObject {
 
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
+
+  // The shapes of the arm's description, drawn in the view once it opens; call before Open.
+  void SetShapes(std::shared_ptr<const VisualModel> shapes) { shapes_ = std::move(shapes); }
 
   // Initialises the dialog and wires the strip, the keys, the run control and the instruments.
   // Does not show it.
@@ -97,17 +104,26 @@ class MainWindow : public QObject {
 
   void FitView();
   void ResetView();
+  // Switches the view between the arm's shapes and its figure (when it has shapes).
+  void ToggleShapes();
+  QToolButton* ShapesButton() const { return shapesButton_.data(); }
 
   // The strip's choices of the step: engine, integrator and substeps per tick.
   QComboBox* EngineChoice() const { return engineChoice_.data(); }
   QComboBox* IntegratorChoice() const { return integratorChoice_.data(); }
   QComboBox* SubstepsChoice() const { return substepsChoice_.data(); }
+  QComboBox* ToleranceChoice() const { return toleranceChoice_.data(); }
+
+ protected:
+  // Lets Home and Shift+Home reach the view from an edit field, which would keep them.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QToolButton* AddAction(QKeyCombination key, const char* label, const char* tip,
                          const std::function<void()>& action);
   QString NewFileName(const char* extension) const;
-  // Adds the step's choices to the strip, showing the dialog's step, and follows them.
+  // Adds the step's choices to the strip (engine, integrator, substeps, tolerance), showing the
+  // dialog's step, and follows them.
   void AddStepChoices();
   void ChooseStep();
   // Shows note in the strip until the recording's count takes its place; path is the file it
@@ -119,9 +135,13 @@ class MainWindow : public QObject {
   QPointer<StatusStrip> strip_;
   QPointer<QToolButton> pauseButton_;
   QPointer<QToolButton> recordButton_;
+  QPointer<QToolButton> shapesButton_;
+  std::shared_ptr<const VisualModel> shapes_;
   QPointer<QComboBox> engineChoice_;
   QPointer<QComboBox> integratorChoice_;
   QPointer<QComboBox> substepsChoice_;
+  QPointer<QComboBox> toleranceChoice_;
+  bool capNoted_ = false;  // the strip said that ticks reached the step's cap
   std::unique_ptr<RunControl> run_;
   TraceBuffer traces_;
   Recorder recorder_;

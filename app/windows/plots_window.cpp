@@ -23,14 +23,29 @@ QString OutputTitle(int mode) {
              : QStringLiteral("Joint accelerations, forward dynamics");
 }
 
+// Twelve colours far apart for the eye (each pair differs by more than 29 in CIE L*a*b*), all dark
+// enough to read on white.
+constexpr QRgb kJointPalette[PlotsWindow::kJointColours] = {0xe6194b, 0x3cb44b, 0x4363d8, 0xf58231,
+                                                            0x911eb4, 0x42d4f4, 0xf032e6, 0x9a6324,
+                                                            0x000075, 0x808000, 0x469990, 0x000000};
+constexpr Qt::PenStyle kJointStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
+                                         Qt::DashDotDotLine};
+
 QString OutputUnit(int mode) {
   return mode == kIdInverse ? QStringLiteral("N m, N") : QStringLiteral("rad/s\u00b2, m/s\u00b2");
 }
 
 }  // namespace
 
-PlotsWindow::PlotsWindow(const TraceBuffer& traces, QWidget* parent)
-    : QWidget(parent, Qt::Window), traces_(traces) {
+QPen PlotsWindow::JointPen(uint32_t j) {
+  QPen pen(QColor::fromRgb(kJointPalette[j % kJointColours]));
+  pen.setWidthF(1.5);
+  pen.setStyle(kJointStyles[(j / kJointColours) % std::size(kJointStyles)]);
+  return pen;
+}
+
+PlotsWindow::PlotsWindow(const TraceBuffer& traces, const QStringList& jointNames, QWidget* parent)
+    : QWidget(parent, Qt::Window), traces_(traces), jointNames_(jointNames) {
   setWindowTitle(QStringLiteral("Velmoth plots"));
   setAttribute(Qt::WA_DeleteOnClose);
   auto* layout = new QVBoxLayout(this);
@@ -38,11 +53,20 @@ PlotsWindow::PlotsWindow(const TraceBuffer& traces, QWidget* parent)
   AddPlot(QStringLiteral("Energy"), QStringLiteral("J"));
   AddPlot(QStringLiteral("Joint positions (m for sliding joints)"), QStringLiteral("rad, m"));
   AddPlot(OutputTitle(kIdForward), OutputUnit(kIdForward));
-  SetLines(plots_[0], 3, [](uint32_t i) {
-    return QStringList{QStringLiteral("kinetic"), QStringLiteral("potential"),
-                       QStringLiteral("total")}[static_cast<int>(i)];
-  });
-  resize(640, 720);
+  AddPlot(QStringLiteral("Energy balance E \u2212 E\u2080 \u2212 W + D (afresh at Reset, a change "
+                         "of gravity or state, every inverse tick)"),
+          QStringLiteral("J"));
+  layout->insertWidget(1, plots_[3].view);
+  SetLines(
+      plots_[0], 5,
+      [](uint32_t i) {
+        return QStringList{QStringLiteral("kinetic"), QStringLiteral("potential"),
+                           QStringLiteral("total"), QStringLiteral("work W"),
+                           QStringLiteral("dissipated D")}[static_cast<int>(i)];
+      },
+      false);
+  SetLines(plots_[3], 1, [](uint32_t) { return QStringLiteral("residual"); }, false);
+  resize(640, 900);
   timer_.setParent(this);
   connect(&timer_, &QTimer::timeout, this, &PlotsWindow::Refresh);
   timer_.start(kRefreshMs);
@@ -73,8 +97,13 @@ void PlotsWindow::AddPlot(const QString& title, const QString& unit) {
   plots_.push_back(plot);
 }
 
-void PlotsWindow::SetLines(Plot& plot, uint32_t count,
-                           const std::function<QString(uint32_t)>& name) {
+QString PlotsWindow::JointLabel(uint32_t j) const {
+  return j < static_cast<uint32_t>(jointNames_.size()) ? jointNames_[static_cast<int>(j)]
+                                                       : QStringLiteral("joint%1").arg(j);
+}
+
+void PlotsWindow::SetLines(Plot& plot, uint32_t count, const std::function<QString(uint32_t)>& name,
+                           bool joints) {
   while (plot.lines.size() > count) {
     plot.chart->removeSeries(plot.lines.back());
     delete plot.lines.back();
@@ -82,13 +111,18 @@ void PlotsWindow::SetLines(Plot& plot, uint32_t count,
   }
   while (plot.lines.size() < count) {
     auto* line = new QLineSeries;
-    line->setName(name(static_cast<uint32_t>(plot.lines.size())));
+    const auto j = static_cast<uint32_t>(plot.lines.size());
+    line->setName(name(j));
     plot.chart->addSeries(line);
+    if (joints) {  // after the chart's theme has given the line its own
+      line->setPen(JointPen(j));
+    }
     line->attachAxis(plot.x);
     line->attachAxis(plot.y);
     plot.lines.push_back(line);
   }
-  plot.chart->legend()->setVisible(count <= kMaxLegendJoints || &plot == &plots_[0]);
+  plot.chart->legend()->setVisible(count <= kMaxLegendJoints || &plot == &plots_[0] ||
+                                   &plot == &plots_[3]);
 }
 
 void PlotsWindow::Refresh() {
@@ -106,12 +140,13 @@ void PlotsWindow::Refresh() {
     plots_[2].chart->setTitle(OutputTitle(mode));
     plots_[2].y->setTitleText(OutputUnit(mode));
   }
-  SetLines(plots_[1], n, [](uint32_t j) { return QStringLiteral("q%1").arg(j); });
-  SetLines(plots_[2], n, [](uint32_t j) { return QStringLiteral("joint %1").arg(j); });
+  const auto label = [this](uint32_t j) { return JointLabel(j); };
+  SetLines(plots_[1], n, label, true);
+  SetLines(plots_[2], n, label, true);
 
   // About one point per pixel of the charts' width is all a line can show.
   const uint32_t every = size > kMaxPoints ? (size + kMaxPoints - 1) / kMaxPoints : 1;
-  std::vector<QList<QPointF>> energy(3), angles(n), output(n);
+  std::vector<QList<QPointF>> energy(5), residual(1), angles(n), output(n);
   for (uint32_t i = 0; i < size; ++i) {
     const TraceBuffer::Sample s = traces_.At(i);
     // The points kept are those of every few ticks counted from the start, so that they stay the
@@ -123,6 +158,9 @@ void PlotsWindow::Refresh() {
     energy[0].append(QPointF(s.time, s.kinetic));
     energy[1].append(QPointF(s.time, s.potential));
     energy[2].append(QPointF(s.time, s.total));
+    energy[3].append(QPointF(s.time, s.work));
+    energy[4].append(QPointF(s.time, s.dissipated));
+    residual[0].append(QPointF(s.time, s.residual));
     for (uint32_t j = 0; j < n; ++j) {
       angles[j].append(QPointF(s.time, s.angles[j]));
       if (s.mode == outputMode_) {
@@ -135,6 +173,7 @@ void PlotsWindow::Refresh() {
   Draw(plots_[0], energy, from, to);
   Draw(plots_[1], angles, from, to);
   Draw(plots_[2], output, from, to);
+  Draw(plots_[3], residual, from, to);
   for (const Plot& plot : plots_) {
     plot.view->viewport()->update();
   }

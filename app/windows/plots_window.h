@@ -1,10 +1,17 @@
-// PlotsWindow: live plots of the run, beside the main window. Three charts, each over the last
-// 10 s of simulated time and scrolling with it: the kinetic, potential and total energy; the joint
-// angles; and the panel's output (the accelerations in forward mode, the torques in inverse mode).
+// PlotsWindow: live plots of the run, beside the main window. Four charts, each over the last
+// 10 s of simulated time and scrolling with it: the kinetic, potential and total energy with the
+// work of the torques and the energy friction took; the energy balance's residual E - E0 - W + D
+// under it; the joint angles; and the panel's output (the accelerations in forward mode, the
+// torques in inverse mode).
 // A dashed vertical line marks each "Reset". The charts are drawn from the trace buffer at most 30
-// times per second, and only when it changed: a paused run leaves them still.
+// times per second, and only when it changed: a paused run leaves them still. Each joint has its
+// own colour, the same in every chart (twelve colours, then the same colours dashed, dotted, ...),
+// and the name its description gives it.
 #pragma once
 
+#include <QColor>
+#include <QPen>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <vector>
@@ -26,9 +33,19 @@ class PlotsWindow : public QWidget {
   // Above this many joints the angle and output charts show no legend.
   static constexpr uint32_t kMaxLegendJoints = 12;
 
-  explicit PlotsWindow(const TraceBuffer& traces, QWidget* parent = nullptr);
+  // The joints have as many distinct colours; beyond, the colours come again with another line
+  // style.
+  static constexpr int kJointColours = 12;
 
-  // The charts: 0 energies, 1 joint angles, 2 the panel's output.
+  // jointNames names the joints, base first (joint0, joint1, ... where it has too few).
+  explicit PlotsWindow(const TraceBuffer& traces, const QStringList& jointNames = {},
+                       QWidget* parent = nullptr);
+
+  // The pen of joint j's lines.
+  static QPen JointPen(uint32_t j);
+
+  // The charts: 0 energies, 1 joint angles, 2 the panel's output, 3 the balance's residual (shown
+  // second).
   QChart* Chart(int index) const;
   // How often the charts have been drawn anew.
   int Refreshes() const { return refreshes_; }
@@ -48,10 +65,14 @@ class PlotsWindow : public QWidget {
 
   void AddPlot(const QString& title, const QString& unit);
   // Makes sure a plot has count lines, named by name(i).
-  void SetLines(Plot& plot, uint32_t count, const std::function<QString(uint32_t)>& name);
+  void SetLines(Plot& plot, uint32_t count, const std::function<QString(uint32_t)>& name,
+                bool joints);
   void Draw(Plot& plot, const std::vector<QList<QPointF>>& points, double from, double to);
 
+  QString JointLabel(uint32_t j) const;
+
   const TraceBuffer& traces_;
+  QStringList jointNames_;
   std::vector<Plot> plots_;
   QTimer timer_;
   uint64_t drawnVersion_ = ~uint64_t{0};

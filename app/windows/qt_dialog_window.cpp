@@ -281,7 +281,19 @@ void QtDialogWindow::SetBottomBar(QWidget* bar) {
   bar_ = bar;
   bar->setParent(this);
   bar->setGeometry(0, height() - bar->height(), width(), bar->height());
+  bar->installEventFilter(this);
   bar->show();
+}
+
+// A bar that grows or shrinks (a strip showing more lines) keeps to the bottom edge, and the view
+// above it gives up or takes the room.
+bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == bar_.data() && event->type() == QEvent::Resize &&
+      static_cast<QResizeEvent*>(event)->oldSize().height() !=
+          static_cast<QResizeEvent*>(event)->size().height()) {
+    LayOutBar(size());
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 int QtDialogWindow::BarHeight() const {
@@ -503,9 +515,13 @@ void QtDialogWindow::paintEvent(QPaintEvent* event) {
 
 void QtDialogWindow::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
+  LayOutBar(event->size());
+}
+
+void QtDialogWindow::LayOutBar(QSize size) {
   const int bar = BarHeight();
   if (bar_ != nullptr) {
-    bar_->setGeometry(0, event->size().height() - bar, event->size().width(), bar);
+    bar_->setGeometry(0, size.height() - bar, size.width(), bar);
   }
   if (messages_ == nullptr) {
     return;
@@ -513,7 +529,7 @@ void QtDialogWindow::resizeEvent(QResizeEvent* event) {
   const unsigned type = isMinimized()   ? kSizeMinimized
                         : isMaximized() ? kSizeMaximized
                                         : kSizeRestored;
-  messages_->OnSize(type, event->size().width(), std::max(0, event->size().height() - bar));
+  messages_->OnSize(type, size.width(), std::max(0, size.height() - bar));
 }
 
 void QtDialogWindow::timerEvent(QTimerEvent* event) {

@@ -82,7 +82,7 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   static int64_t Now();
 
   // Puts bar along the bottom edge, across the whole width; the dialog's client area ends above
-  // it. The window takes ownership.
+  // it, also when the bar changes its height. The window takes ownership.
   void SetBottomBar(QWidget* bar);
 
   // What F1 (the help command) runs; by default nothing.
@@ -114,6 +114,7 @@ class QtDialogWindow : public QDialog, public WindowSystem {
 
  protected:
   void done(int result) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -133,6 +134,8 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   void Schedule(TickTimer& timer);
   void RunBurst(unsigned id);
   int BarHeight() const;
+  // Places the bar along the bottom edge and tells the handler the client area's size.
+  void LayOutBar(QSize size);
 
   std::map<int, QWidget*> controls_;
   std::map<int, QButtonGroup*> radioGroups_;  // template group -> its exclusive button group

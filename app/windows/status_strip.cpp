@@ -5,6 +5,9 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -25,6 +28,20 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   controls->addLayout(choices_);
   controls->addStretch(1);
   rows->addLayout(controls);
+  noticeLabel_ = new QLabel;
+  noticeLabel_->setWordWrap(true);
+  noticeLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  noticeLabel_->setTextFormat(Qt::PlainText);
+  noticeLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  noticeArea_ = new QScrollArea(this);
+  noticeArea_->setWidget(noticeLabel_);
+  noticeArea_->setWidgetResizable(true);
+  noticeArea_->setFrameShape(QFrame::NoFrame);
+  noticeArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  noticeArea_->setFocusPolicy(Qt::NoFocus);
+  noticeArea_->setBackgroundRole(QPalette::Window);
+  noticeArea_->hide();
+  rows->addWidget(noticeArea_);
   auto* texts = new QHBoxLayout;
   texts->setSpacing(8);
   status_ = new QLabel(this);
@@ -44,9 +61,38 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   FitHeight();
 }
 
+// The notices as wrapped at the strip's width, then the rows as high as they need.
 void StatusStrip::FitHeight() {
+  if (!notices_.isEmpty()) {
+    const QMargins margins = layout()->contentsMargins();
+    const int width = std::max(1, this->width() - margins.left() - margins.right());
+    const int cap = kMaxNoticeLines * noticeLabel_->fontMetrics().lineSpacing();
+    int height = noticeLabel_->heightForWidth(width);
+    if (height > cap) {  // a scroll bar takes some of the width
+      height = cap;
+    }
+    noticeArea_->setFixedHeight(height);
+  }
   layout()->activate();
   setFixedHeight(layout()->sizeHint().height());
+}
+
+void StatusStrip::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (event->oldSize().width() != event->size().width()) {
+    FitHeight();
+  }
+}
+
+void StatusStrip::SetNotices(const QStringList& notices) {
+  notices_ = notices;
+  // A line may break after a slash too, so that a long path wraps instead of being cut off.
+  QString shown = notices.join(QLatin1Char('\n'));
+  shown.replace(QLatin1Char('/'), QStringLiteral("/\u200b"));
+  noticeLabel_->setText(shown);
+  noticeLabel_->setToolTip(notices.join(QLatin1Char('\n')));
+  noticeArea_->setVisible(!notices.isEmpty());
+  FitHeight();
 }
 
 void StatusStrip::Place(QWidget* control, QHBoxLayout* row, const QString& tip) {

@@ -1,8 +1,10 @@
 // StatusStrip: the strip below the 3-D view. Small tool buttons and the choices of the step
-// (engine, integrator, substeps) in a row; under them the run's status line (simulated time,
-// real-time factor, frame rate, speed, state) and a note for what the instruments are doing (the
-// file being recorded, the last screenshot) or how the arm was loaded. The window updates the
-// texts a few times per second; the buttons and choices only report what the user did.
+// (engine, integrator, substeps) in a row; under them the notices of how the arm was loaded, each
+// wrapped to the strip's width so that it reads whole (the strip grows to hold them, up to
+// kMaxNoticeLines lines of text, and scrolls beyond); and last the run's status line (simulated
+// time, real-time factor, frame rate, speed, state) with a note for what the instruments are doing
+// (the file being recorded, the last screenshot). The window updates the texts a few times per
+// second; the buttons and choices only report what the user did.
 #pragma once
 
 #include <QString>
@@ -12,12 +14,17 @@
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
+class QResizeEvent;
+class QScrollArea;
 class QToolButton;
 
 class StatusStrip : public QWidget {
   Q_OBJECT
 
  public:
+  // The notices take at most this many lines of text; beyond, they scroll.
+  static constexpr int kMaxNoticeLines = 8;
+
   explicit StatusStrip(QWidget* parent = nullptr);
 
   // Adds a tool button after the others; tip is its tool tip (say which key does the same).
@@ -35,9 +42,18 @@ class StatusStrip : public QWidget {
   QString Note() const;
   QString ShownNote() const;
 
+  // Shows the notices, one after the other, each from a line of its own; none hides them.
+  void SetNotices(const QStringList& notices);
+  QStringList Notices() const { return notices_; }
+  // The label that shows them, and the area that holds it.
+  const QLabel* NoticeLabel() const { return noticeLabel_; }
+  const QScrollArea* NoticeArea() const { return noticeArea_; }
+
  protected:
   // Fits the note to its new width.
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Fits the notices to a new width.
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   // Adds control to the row with its tool tip, never taking the focus.
@@ -51,6 +67,9 @@ class StatusStrip : public QWidget {
   QHBoxLayout* choices_;
   QLabel* status_;
   QLabel* note_;
+  QLabel* noticeLabel_;
+  QScrollArea* noticeArea_;
+  QStringList notices_;
   QString noteText_;
   QString notePath_;
 };

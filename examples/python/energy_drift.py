@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The energy drift of each integrator: the built-in arm of 6 links without friction swings from
 a bent pose under gravity, so its total energy should stay where it started. Each integrator
-(euler, implicit, rk4) at 1 and 4 substeps, on the arm's default engine; plots the size of the
-change of the total energy over time, one figure.
+(euler, implicit, rk4, dopri5) at 1 and 4 substeps, on the arm's default engine; plots the size of
+the change of the total energy over time, one figure.
 
     PYTHONPATH=build/release/python /usr/bin/python3 examples/python/energy_drift.py --out docs
 
@@ -38,6 +38,7 @@ def main():
                                      coulomb=0, q0=START)
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", velmoth.DivergenceWarning)
+                warnings.simplefilter("ignore", velmoth.AccuracyWarning)
                 run = sim.run(ticks)
             drift = run.total - run.total[0]
             # The magnitude, up to where a run diverged (past it the arm has left the picture).

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,6 +22,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -46,6 +49,7 @@
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
+#include "visuals/urdf_visuals.h"
 
 // While it lives, files this process writes may not grow beyond the given size (0: no limit), as
 // on a disk that fills: a write past it fails with EFBIG instead of raising SIGXFSZ.
@@ -364,9 +368,12 @@ class DialogEndToEnd : public QObject {
     arm.step = DefaultStepOptions(true);
     Open(std::move(arm));
     QCOMPARE(window_->windowTitle(), QStringLiteral("Velmoth: arm7_gripper"));
-    QVERIFY(main_->Strip().Note().contains(QStringLiteral("held fixed (finger_left_joint")));
+    QVERIFY(main_->Strip().Notices().join("").contains(QStringLiteral("held fixed (finger_left")));
     QCOMPARE(main_->EngineChoice()->currentText(), QStringLiteral("recursive"));
-    QCOMPARE(main_->IntegratorChoice()->currentText(), QStringLiteral("implicit"));
+    QCOMPARE(main_->IntegratorChoice()->currentText(), QStringLiteral("dopri5"));
+    QCOMPARE(main_->ToleranceChoice()->currentText(), QStringLiteral("tol 1e-09"));
+    main_->ToleranceChoice()->setCurrentText(QStringLiteral("tol 1e-06"));
+    QCOMPARE(dlg_->GetStepOptions().tolerance, 1e-6);
     window_->show();
     WaitTicks(5);
     QCOMPARE(Edit(kIdJointAngle)->text().count(QLatin1Char(',')), 7);
@@ -378,9 +385,131 @@ class DialogEndToEnd : public QObject {
     main_->IntegratorChoice()->setCurrentText(QStringLiteral("euler"));
     const StepOptions step = dlg_->GetStepOptions();
     QVERIFY(step.engine == EngineKind::kClosedForm && step.integrator == IntegratorKind::kEuler);
+    QVERIFY(!main_->ToleranceChoice()->isEnabled());  // the tolerance is dopri5's
     const double q = Arm().links[1]->q;
     WaitTicks(3);
     QVERIFY(Arm().links[1]->q != q && std::isfinite(Arm().links[1]->q));
+    // The plots name the joints as the file does.
+    main_->TogglePlots();
+    QStringList names;
+    for (std::size_t j = 0; j < Arm().links.size(); ++j) {
+      names << QString::fromStdString(JointName(Arm(), j));
+    }
+    for (int chart : {1, 2}) {
+      QStringList shown;
+      for (QAbstractSeries* line : main_->Plots()->Chart(chart)->series()) {
+        shown << line->name();
+      }
+      QCOMPARE(shown.mid(0, names.size()), names);
+    }
+    QCOMPARE(names.front(), QStringLiteral("joint1"));
+  }
+
+  // Each joint has a colour of its own, far from the others' for twelve joints, and the same in
+  // both charts; the thirteenth and fourteenth take the first colours again, dashed.
+  void theJointsHaveTheirOwnColours() {
+    Close();
+    ArmSetup arm;
+    arm.make = [] { return MakeBuiltInRobot(14); };
+    Open(std::move(arm));
+    main_->TogglePlots();
+    PlotsWindow* plots = main_->Plots();
+    QTRY_COMPARE(plots->Chart(2)->series().size(), 14);
+    const auto pen = [plots](int chart, int j) {
+      return qobject_cast<QLineSeries*>(plots->Chart(chart)->series().at(j))->pen();
+    };
+    // CIE L*a*b* of a colour, for how far apart two look.
+    const auto lab = [](QColor c) {
+      const auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+      };
+      const double r = linear(c.redF()), g = linear(c.greenF()), b = linear(c.blueF());
+      const auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116; };
+      const double x = f((0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047);
+      const double y = f(0.2126 * r + 0.7152 * g + 0.0722 * b);
+      const double z = f((0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883);
+      return std::array<double, 3>{116 * y - 16, 500 * (x - y), 200 * (y - z)};
+    };
+    for (int i = 0; i < 14; ++i) {
+      QCOMPARE(pen(1, i), pen(2, i));
+      QCOMPARE(pen(1, i).style(), i < 12 ? Qt::SolidLine : Qt::DashLine);
+      QCOMPARE(plots->Chart(1)->series().at(i)->name(), QStringLiteral("joint%1").arg(i));
+      for (int k = 0; k < i && i < 12; ++k) {
+        const auto a = lab(pen(1, i).color()), b = lab(pen(1, k).color());
+        const double distance = std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+        QVERIFY2(distance > 25,
+                 qPrintable(QStringLiteral("%1 %2: %3").arg(i).arg(k).arg(distance)));
+      }
+    }
+    QCOMPARE(pen(1, 12).color(), pen(1, 0).color());
+  }
+
+  void noticesReadWholeAtTheDefaultSize_data() {
+    QTest::addColumn<QString>("file");  // a sample, or empty: six held joints, two odd inertias
+    QTest::newRow("the gripper's held fingers") << QStringLiteral("arm7_gripper");
+    QTest::newRow("the PUMA's two inertias") << QStringLiteral("puma560");
+    QTest::newRow("six held joints and two inertias") << QString();
+  }
+  // Every notice of the arm's file is shown whole at the window's default size, wrapped to the
+  // strip's width, with nothing to scroll; the view keeps most of the room.
+  void noticesReadWholeAtTheDefaultSize() {
+    QFETCH(QString, file);
+    Close();
+    std::string fingers, joints;
+    for (int i = 1; i <= 6; ++i) {
+      const std::string n = std::to_string(i);
+      fingers += "<link name='gripper_finger_" + n +
+                 "_proximal_link'/><joint name='gripper_finger_" + n +
+                 "_proximal_joint' type='revolute'><parent link='gripper_palm_link'/><child "
+                 "link='gripper_finger_" +
+                 n +
+                 "_proximal_link'/><axis xyz='0 1 0'/><limit "
+                 "lower='0' upper='1' effort='1' velocity='1'/></joint>";
+    }
+    const auto link = [](const char* name, const char* ixx) {
+      return std::string("<link name='") + name + "'><inertial><mass value='1'/><inertia ixx='" +
+             ixx + "' iyy='0.1' izz='0.1' ixy='0' ixz='0' iyz='0'/></inertial></link>";
+    };
+    const std::string text =
+        "<robot name='hand'>" + link("base_link", "0.1") + link("upper_arm_link", "1") +
+        link("gripper_palm_link", "1") +
+        "<joint name='shoulder_joint' type='revolute'><parent link='base_link'/><child "
+        "link='upper_arm_link'/><axis xyz='0 0 1'/><limit lower='0' upper='1' effort='1' "
+        "velocity='1'/></joint><joint name='wrist_joint' type='revolute'><parent "
+        "link='upper_arm_link'/><child link='gripper_palm_link'/><axis xyz='0 1 0'/><limit "
+        "lower='0' upper='1' effort='1' velocity='1'/></joint>" +
+        fingers + "</robot>";
+    const std::string path = file.isEmpty() ? "/home/student/robots/six_finger_hand_description/"
+                                              "urdf/six_finger_hand.urdf"
+                                            : VELMOTH_EXAMPLES "/" + file.toStdString() + ".urdf";
+    ArmSetup arm;
+    std::string error;
+    const bool loaded = file.isEmpty()
+                            ? LoadUrdfRobotFromText(text, path, error, {}, &arm.notices) != nullptr
+                            : LoadUrdfRobot(path, error, {}, &arm.notices) != nullptr;
+    QVERIFY2(loaded, error.c_str());
+    QCOMPARE(arm.notices.size(), file == "arm7_gripper" ? 1u : file.isEmpty() ? 3u : 2u);
+    QStringList notices;
+    for (const std::string& notice : arm.notices) {
+      notices << QString::fromStdString(notice);
+    }
+    Open(std::move(arm));
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
+    const StatusStrip& strip = main_->Strip();
+    QCOMPARE(strip.Notices(), notices);
+    QCOMPARE(strip.NoticeLabel()->text().remove(QChar(0x200b)), notices.join('\n'));
+    const QScrollArea* area = strip.NoticeArea();
+    QTRY_COMPARE(area->verticalScrollBar()->maximum(), 0);
+    const int needed = strip.NoticeLabel()->heightForWidth(area->viewport()->width());
+    QVERIFY2(area->viewport()->height() >= needed,
+             qPrintable(QStringLiteral("%1 < %2").arg(area->viewport()->height()).arg(needed)));
+    QVERIFY(area->geometry().right() < strip.width());
+    QVERIFY(strip.NoticeLabel()->minimumSizeHint().width() <= area->viewport()->width());
+    const int view = window_->ViewWidget()->height();
+    qInfo("window %dx%d: notices %d px, strip %d px, view %d px", window_->width(),
+          window_->height(), area->height(), strip.height(), view);
+    QVERIFY(view > window_->height() / 2);
   }
 
   // An arm whose closed-form solve becomes singular (the scara's quill flung out by 1000 N on the
@@ -665,7 +794,7 @@ class DialogEndToEnd : public QObject {
     const double reset = main_->Traces().Resets().back();
     QVERIFY(points(0).front().x() > reset);
     QVERIFY(points(0).size() < 40);
-    const QList<QPointF> marker = points(0, 3);  // the three energies, then the marker
+    const QList<QPointF> marker = points(0, 5);  // the five energies, then the marker
     QVERIFY(marker.size() == 2 && marker[0].x() == reset && marker[1].x() == reset);
 
     Input(kIdJointTorque, QStringLiteral("1e308"));
@@ -749,17 +878,59 @@ class DialogEndToEnd : public QObject {
     const QImage picture(note.mid(12));
     QCOMPARE(picture.size(), window_->View()->size() * window_->View()->devicePixelRatio());
 
-    COglWnd* view = window_->View();
-    Key(Qt::Key_Home);  // the focus is in an edit field
-    QCOMPARE(view->Eye().x, 2.5);
+    COglWndCustom* view = window_->View();
+    // Home and Shift+Home act wherever the focus is, an edit field too, and leave its text alone.
+    Edit(kIdJointTorque)->setText(QStringLiteral("1, 2"));
+    Edit(kIdJointTorque)->setCursorPosition(3);
+    const auto atStart = [view] { return view->Eye().x == 2.5 && view->Center().z == 0.8; };
+    Key(Qt::Key_Home);
+    QVERIFY(!atStart());
+    QCOMPARE(Edit(kIdJointTorque)->text(), QStringLiteral("1, 2"));
+    QTest::keyClick(Edit(kIdJointTorque), Qt::Key_Home, Qt::ShiftModifier);
+    QVERIFY(atStart());
     QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(50, 50));
     QTest::keyClick(view, Qt::Key_Home);
-    const COglWnd::Point3 fitted = view->Eye();
-    QVERIFY(fitted.x != 2.5 && view->Center().z == 0.0);
+    QVERIFY(!atStart());
     QTest::keyClick(view, Qt::Key_Home, Qt::ShiftModifier);
-    QVERIFY(view->Eye().x == 2.5 && view->Center().z == 0.8);
+    QVERIFY(atStart());
     QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(50, 50));
-    QCOMPARE(view->Eye().x, fitted.x);
+    QVERIFY(!atStart());
+    // The built-in arm has no shapes: F12 changes nothing.
+    QVERIFY(!main_->ShapesButton()->isEnabled());
+    Key(Qt::Key_F12);
+    QVERIFY(!view->HasShapes());
+  }
+
+  // An arm from a file with shapes starts drawn by them, seen from above; F12 (from an edit
+  // field) and the strip's button switch to the figure and back.
+  void theShapesKeySwitchesBetweenShapesAndFigure() {
+    Close();
+    const std::string path = VELMOTH_EXAMPLES "/industrial6.urdf";
+    ArmSetup arm;
+    arm.make = [path] {
+      std::string error;
+      return LoadUrdfRobot(path, error);
+    };
+    std::vector<std::string> notices;
+    main_ = std::make_unique<MainWindow>(std::move(arm));
+    main_->SetShapes(
+        std::make_shared<VisualModel>(LoadUrdfVisuals(path, PackageSearchFor(path, {}), notices)));
+    QVERIFY(notices.empty());
+    main_->Open();
+    window_ = &main_->Window();
+    dlg_ = &main_->Dlg();
+    window_->show();
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
+    COglWndCustom* view = window_->View();
+    QVERIFY(view->HasShapes() && view->ShowShapes() && main_->ShapesButton()->isChecked());
+    QVERIFY(view->Eye().z > 0 && view->Eye().y < 0 && view->Eye().x > 0);  // from above, ahead
+    Edit(kIdJointTorque)->setFocus();
+    Key(Qt::Key_F12);
+    QVERIFY(!view->ShowShapes() && !main_->ShapesButton()->isChecked());
+    QTest::mouseClick(main_->ShapesButton(), Qt::LeftButton);
+    QVERIFY(view->ShowShapes() && main_->ShapesButton()->isChecked());
+    RunTicks(3);  // painting with them
   }
 };
 

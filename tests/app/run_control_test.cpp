@@ -278,8 +278,11 @@ TEST(TraceBuffer, KeepsTheLastTenSecondsInOrderAndStopsAtTheLastFinitePoint) {
     Harness r;
     matrix<double> output(6, 1);
     TraceBuffer trace;
+    r.robot->startEnergy = 3.0;
     const auto tick = [&](double x) {
       r.robot->links[2]->q = x;
+      r.robot->work = x;
+      r.robot->dissipated = 0.5 * x;
       output(5, 0) = -x;
       trace.OnTick(TickResult{*r.robot, kIdForward, output, r.torque});
     };
@@ -288,6 +291,10 @@ TEST(TraceBuffer, KeepsTheLastTenSecondsInOrderAndStopsAtTheLastFinitePoint) {
       for (uint32_t i = 0; i < trace.Size(); ++i) {
         const TraceBuffer::Sample s = trace.At(i);
         ASSERT_TRUE(s.angles[2] == 500.0 + i && s.output[5] == -500.0 - i) << i;
+        // The balance's residual E - E0 - W + D.
+        ASSERT_TRUE(s.work == 500.0 + i && s.dissipated == 0.5 * s.work &&
+                    s.residual == s.total - 3.0 - 0.5 * s.work)
+            << i;
         ASSERT_NEAR(s.time, 5.0 + 0.01 * i, 1e-9) << i;  // 5 s to 15 s
       }
     };

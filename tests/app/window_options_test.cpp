@@ -14,7 +14,12 @@ std::map<std::string, std::string> Settings(const WindowOptions& o) {
   const auto given = [](const std::optional<std::string>& text) {
     return text ? "'" + *text + "'" : std::string("absent");
   };
+  std::string paths;
+  for (const std::string& path : o.packagePaths) {
+    paths += "[" + path + "]";
+  }
   return {{"--record", o.record},
+          {"--package-path", paths},
           {"--urdf", o.urdf},
           {"--tip", o.tip},
           {"--links", std::to_string(o.links) + (o.linksGiven ? " given" : "")},
@@ -35,6 +40,8 @@ TEST(WindowOptions, EachOptionLandsInItsOwnSetting) {
   } cases[] = {
       {{"--record", "run.csv"}, {{"--record", "run.csv"}}},
       {{"--urdf", "arm.urdf", "--tip", "hand"}, {{"--urdf", "arm.urdf"}, {"--tip", "hand"}}},
+      {{"--urdf", "a.urdf", "--package-path", "x", "--package-path", "y z"},
+       {{"--urdf", "a.urdf"}, {"--package-path", "[x][y z]"}}},
       {{"--links", "3"}, {{"--links", "3 given"}}},
       {{"--q0", "0.5, -1"}, {{"--q0", "0.5, -1"}}},
       {{"--qd0", "2"}, {{"--qd0", "2"}}},
@@ -61,6 +68,17 @@ TEST(WindowOptions, EachOptionLandsInItsOwnSetting) {
     }
     EXPECT_EQ(Settings(options), expected);
   }
+}
+
+// --package-path finds a file's meshes: without --urdf it is refused, as --tip is.
+TEST(WindowOptions, PackagePathNeedsAFile) {
+  std::vector<char*> argv = {const_cast<char*>("velmoth"), const_cast<char*>("--package-path"),
+                             const_cast<char*>("x")};
+  WindowOptions options;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ParseWindowOptions(static_cast<int>(argv.size()), argv.data(), options), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "velmoth: --package-path finds the meshes of a URDF file and needs --urdf\n");
 }
 
 }  // namespace

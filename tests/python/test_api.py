@@ -3,6 +3,7 @@ import pickle
 import pydoc
 
 import numpy as np
+import pytest
 
 import velmoth
 from conftest import SAMPLES, assert_bits_equal
@@ -10,8 +11,9 @@ from conftest import SAMPLES, assert_bits_equal
 
 def test_the_built_in_arm_and_arms_of_files():
     arm = velmoth.Robot.builtin()
-    assert (arm.dof, arm.link_count, arm.name, arm.from_file, arm.source, arm.tip) == \
-        (6, 6, "", False, None, None)
+    assert (arm.dof, arm.link_count, arm.name, arm.is_builtin, arm.source, arm.tip) == \
+        (6, 6, "", True, None, None)
+    assert arm.frame_names == ["base"] + [f"link{i}" for i in range(6)] + ["tool"]
     assert (arm.joint_names, arm.joint_types) == ([f"joint{i}" for i in range(6)], ["revolute"] * 6)
     assert (arm.default_engine, arm.default_integrator, list(arm.masses)) == \
         ("closed-form", "euler", [1.0] * 6)
@@ -26,12 +28,14 @@ def test_the_built_in_arm_and_arms_of_files():
     assert (held.tip, held.joint_names) == ("link4", [f"joint{i}" for i in range(1, 5)])
     whole = velmoth.Robot.from_urdf(SAMPLES / "arm7_gripper.urdf", tip=None)
     assert whole.dof == 7 and "finger" not in " ".join(whole.joint_names)
+    assert not whole.is_builtin and {"world", "tcp", "ft_frame", "finger_left"} <= \
+        set(whole.frame_names)
 
 
 def test_a_simulation_takes_the_arms_defaults_and_settings():
     sim = velmoth.Simulation(velmoth.Robot.from_urdf(SAMPLES / "industrial6.urdf"))
     assert (sim.engine, sim.integrator, sim.substeps, sim.viscous, sim.coulomb, sim.tick) == \
-        ("recursive", "implicit", 1, 0.1, 0.1, 0)
+        ("recursive", "dopri5", 1, 0.1, 0.1, 0)
     assert list(sim.gravity) == [0, 0, -9.81] and sim.finite
     # Settings changed between ticks are those of a new simulation from that state.
     robot = velmoth.Robot.builtin(links=3)
@@ -47,13 +51,48 @@ def test_a_simulation_takes_the_arms_defaults_and_settings():
     assert_bits_equal(after.q, fresh.run(10).q, "q")
 
 
+def test_the_energy_balance_and_the_tolerance(velmoth_sim):
+    arm = velmoth.Robot.from_urdf(SAMPLES / "industrial6.urdf")
+    sim = velmoth.Simulation(arm, tolerance=1e-7)
+    assert (sim.tolerance, velmoth.Simulation(arm).tolerance) == (1e-7, velmoth.DEFAULT_TOLERANCE)
+    run = sim.run(200, [0, 3, -2, 0, 0, 0], every=10)
+    # total - work + dissipated stays where the balance started, to the tolerance's order.
+    start = run.total - run.work + run.dissipated
+    assert np.ptp(start) < 1e-5 * np.max(run.kinetic) and run.work[-1] > 1
+    assert (sim.work, sim.dissipated) == (run.work[-1], run.dissipated[-1])
+    assert run.step == "recursive, dopri5, tolerance 1e-07"
+    assert run.csv(balance=True) == velmoth_sim(
+        ["run", "--urdf", str(SAMPLES / "industrial6.urdf"), "--tolerance", "1e-7", "--torque",
+         "0,3,-2,0,0,0", "--ticks", "200", "--every", "10", "--balance"])
+    # A start row holds the balance at its own state, which the next tick reports with it.
+    more = sim.run(2, [0, 3, -2, 0, 0, 0], start=True)
+    assert (more.work[0], more.dissipated[0]) == (more.work[1], more.dissipated[1])
+    # Setting the state starts the balance again.
+    sim.q = sim.q
+    sim.qd = sim.qd + 0.1
+    sim.step([0, 3, -2, 0, 0, 0])
+    assert (sim.work, sim.dissipated) == (0, 0)
+    sim.tolerance = 1e-4
+    assert sim.run(1).step.endswith("tolerance 0.0001")
+
+
+def test_a_tick_that_reaches_the_cap_warns_once():
+    sim = velmoth.Simulation(velmoth.Robot.builtin(links=6), engine="recursive",
+                             integrator="dopri5")
+    with pytest.warns(velmoth.AccuracyWarning,
+                      match=r"tick 2 \(t = 0\.02 s\) reached the cap") as w:
+        sim.run(5, [1000] * 6)
+    assert len(w) == 1 and sim.finite
+
+
 def test_reset_starts_again_as_a_new_simulation():
     robot = velmoth.Robot.from_urdf(SAMPLES / "puma560.urdf")
     sim = velmoth.Simulation(robot, viscous=0.2, substeps=2)
     first = sim.run(200, every=20)
     sim.step([1.0] * 6)
     sim.reset()
-    assert (sim.tick, sim.time, sim.total, sim.viscous, sim.substeps) == (0, 0, 0, 0.2, 2)
+    assert (sim.tick, sim.time, sim.viscous, sim.substeps) == (0, 0, 0.2, 2)
+    assert sim.kinetic == 0 and sim.potential == pytest.approx(velmoth.terms(robot).potential)
     assert not (sim.q.any() or sim.qd.any() or sim.qdd.any() or sim.tau.any())
     assert sim.run(200, every=20).csv() == first.csv()
     q, qd = [0, 0.3, 0, 0, 0, 0], [1, 0, 0, 0, 0, 0]
@@ -102,18 +141,20 @@ def test_robots_and_trajectories_pickle(tmp_path):
         copy = pickle.loads(pickle.dumps(robot))
         assert repr(copy) == repr(robot) and copy.joint_names == robot.joint_names
         run = velmoth.Simulation(robot).run(50, np.linspace(-1, 1, robot.dof))
-        assert pickle.loads(pickle.dumps(run)).csv() == run.csv()
+        assert pickle.loads(pickle.dumps(run)).csv(balance=True) == run.csv(balance=True)
         assert velmoth.Simulation(copy).run(50, np.linspace(-1, 1, robot.dof)).csv() == run.csv()
 
 
 def test_everything_is_documented():
     for cls in (velmoth.Robot, velmoth.Simulation, velmoth.Trajectory, velmoth.Terms,
-                velmoth.LoadError, velmoth.DivergenceWarning):
+                velmoth.Kinematics, velmoth.LoadError, velmoth.DivergenceWarning,
+                velmoth.AccuracyWarning):
         assert len(cls.__doc__ or "") > 60, cls
         for name, member in vars(cls).items():
             if not name.startswith("_") and not isinstance(member, type):
                 assert len(getattr(member, "__doc__", "") or "") > 20, f"{cls.__name__}.{name}"
-    for function in (velmoth.terms, velmoth.forward_dynamics, velmoth.inverse_dynamics):
+    for function in (velmoth.terms, velmoth.forward_dynamics, velmoth.inverse_dynamics,
+                     velmoth.kinematics):
         assert function.__doc__.startswith(function.__name__ + "(robot, q")
     text = pydoc.render_doc(velmoth.Simulation, renderer=pydoc.plaintext)
     assert "viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81)" in text and "releasing the GIL" in text

@@ -166,8 +166,13 @@ R2 = velmoth.Robot.builtin(links=2)
 
 @pytest.mark.parametrize("call,error,match", [  # a dict: Simulation(R2, **call); a pair: setattr
     ({"engine": "fast"}, ValueError, "engine must be 'closed-form' or 'recursive', not 'fast'"),
-    ({"integrator": "verlet"}, ValueError, "integrator must be one of 'euler', 'implicit', 'rk4'"),
+    ({"integrator": "verlet"}, ValueError,
+     "integrator must be one of 'euler', 'implicit', 'rk4', 'dopri5'"),
     ({"substeps": 0}, ValueError, "substeps must be from 1 to 1000, not 0"),
+    ({"tolerance": 0}, ValueError, "tolerance must be from 1e-12 to 0.01, not 0"),
+    ({"tolerance": "1e-6"}, TypeError, "tolerance must be a number"),
+    (("tolerance", 0.1), ValueError, "tolerance must be from 1e-12 to 0.01, not 0.1"),
+    (("tolerance", math.nan), ValueError, "tolerance must be finite"),
     ({"viscous": math.nan}, ValueError, "viscous must be finite, not nan"),
     ({"coulomb": "0.1"}, TypeError, "coulomb must be a number"),
     ({"gravity": [0, 0, math.inf]}, ValueError, "gravity must be finite"),
@@ -230,11 +235,15 @@ def test_a_controller_that_fails_ends_the_run_there_and_the_simulation_goes_on(s
 
 
 @pytest.mark.parametrize("cls,uses", [
-    (velmoth.Robot, [lambda o: o.dof, repr, velmoth.Simulation, pickle.dumps, velmoth.terms]),
+    (velmoth.Robot, [lambda o: o.dof, repr, velmoth.Simulation, pickle.dumps, velmoth.terms,
+                     velmoth.kinematics, lambda o: o.frame_names]),
     (velmoth.Simulation, [lambda o: o.step(), lambda o: o.run(3), lambda o: o.q,
-                          lambda o: o.terms(), lambda o: o.reset()]),
-    (velmoth.Trajectory, [lambda o: o.csv(), lambda o: o.q]),
+                          lambda o: o.terms(), lambda o: o.reset(), lambda o: o.kinematics()]),
+    (velmoth.Trajectory, [lambda o: o.csv(), lambda o: o.q, lambda o: o.frames,
+                          lambda o: o.dataframe()]),
     (velmoth.Terms, [repr, lambda o: o.M]),
+    (velmoth.Kinematics, [repr, lambda o: o.pose("tool"), lambda o: o.poses,
+                          lambda o: o.jacobian("tool")]),
 ])
 def test_objects_made_without_init_are_refused_not_followed(cls, uses):
     # cls.__new__(cls), as unpickling begins, gives an object that nothing was made in.

@@ -100,8 +100,8 @@ def test_terms_and_dynamics_equal_velmoth_sim_terms(velmoth_sim, args):
     tau, qdd = torque or [0.0] * robot.dof, accel or [0.0] * robot.dof
     for name, value in [
             ("M", M), ("C", C), ("G", G), ("F", F), ("kinetic", terms.kinetic),
-            ("potential", terms.potential), ("qdd", terms.qdd), ("tau", terms.tau),
-            ("qdd_engine", terms.qdd_engine), ("tau_engine", terms.tau_engine),
+            ("potential", terms.potential), ("qdd", terms.qdd_damped),
+            ("tau", terms.tau_closed_form), ("qdd_engine", terms.qdd), ("tau_engine", terms.tau),
             ("qdd", velmoth.forward_dynamics(robot, q, qd, tau, euler_tick=True, **o)),
             ("tau", velmoth.inverse_dynamics(robot, q, qd, qdd, euler_tick=True, **o)),
             ("qdd_engine", velmoth.forward_dynamics(robot, q, qd, tau, engine=engine, **o)),
@@ -109,6 +109,6 @@ def test_terms_and_dynamics_equal_velmoth_sim_terms(velmoth_sim, args):
         assert_bits_equal(np.ravel(value), expected[name], name)
     # A simulation's terms are those of its state, and evaluating them changes nothing.
     sim = velmoth.Simulation(robot, q0=q, qd0=qd, **o)
-    assert_bits_equal(sim.terms(torque, accel, engine=engine).tau_engine, expected["tau_engine"])
+    assert_bits_equal(sim.terms(torque, accel, engine=engine).tau, expected["tau_engine"])
     fresh = velmoth.Simulation(robot, q0=q, qd0=qd, **o)
     assert_bits_equal(sim.run(20).q, fresh.run(20).q, "q after terms")

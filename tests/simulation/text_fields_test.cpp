@@ -1,5 +1,6 @@
 // The panel's text formats, at the cases where a plausible implementation goes wrong: the notation
-// switch at one million, negative zero, separators, and text beyond the read limits.
+// switch at one million, negative zero, separators, and text beyond the read limits; the names of
+// the run format's frame columns.
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "simulation/frame_columns.h"
 #include "simulation/text_fields.h"
 #include "tests/matrix/matrix_literal.h"
 
@@ -69,6 +71,15 @@ TEST(TextFields, CoefficientIsTheTextsLeadingNumber) {
     values.push_back(ReadCoefficientText(text));
   }
   EXPECT_EQ(values, (std::vector<double>{0.1, 0, 0, 25, 5, 5}));
+}
+
+// A frame's name is the file's: one with a comma or a quote must still give three columns.
+TEST(TextFields, FrameColumnsKeepTheirNamesWholeAsCsv) {
+  std::string header = "tick\n";
+  AppendFrameHeader(header, {"tool0", "a,b", "say \"hi\""});
+  EXPECT_EQ(header,
+            "tick,tool0.x,tool0.y,tool0.z,\"a,b.x\",\"a,b.y\",\"a,b.z\",\"say \"\"hi\"\".x\","
+            "\"say \"\"hi\"\".y\",\"say \"\"hi\"\".z\"\n");
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,7 +66,7 @@ TEST(VelmothSim, GoldenRunsMatchByteForByte) {
   EXPECT_EQ(count, 5);
 }
 
-// The arm of a file takes the recursive engine and the implicit step unless told otherwise; on the
+// The arm of a file takes the recursive engine and the dopri5 step unless told otherwise; on the
 // built-in arm's step it prints what the built-in arm prints, and either arm prints the same on the
 // same step.
 TEST(VelmothSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
@@ -72,7 +74,9 @@ TEST(VelmothSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
   const std::string start = "--q0 '0.3, -0.2, 0.1' --qd0 '1, 0, -0.5' --ticks 200 --every 7 ";
   const std::string torque = "--torque '0.4, -0.3, 0.2, 0, -0.1, 0.05'";
   const std::string closed = " --engine closed-form --integrator euler",
-                    recursive = " --engine recursive --integrator implicit --substeps 1";
+                    recursive =
+                        " --engine recursive --integrator dopri5 --substeps 1 "
+                        "--tolerance 1e-9";
   const struct {
     std::string builtIn, loaded;
   } cases[] = {
@@ -101,6 +105,37 @@ TEST(VelmothSim, BuiltInArmAsUrdfPrintsWhatTheBuiltInArmPrints) {
   EXPECT_PRED_FORMAT2(
       testing::IsSubstring, row,
       RunSim("--links 2 --mode inverse --q0 '0.3, -0.2' --qd0 '1, 0.5' --ticks 1").out);
+}
+
+// --balance adds the columns work,dissipated to what run prints without it, and they keep the
+// energy balance: total - work + dissipated stays at the first tick's total (to the tolerance of
+// the dopri5 step, within its rounding for an inverse run, where both are 0).
+TEST(VelmothSim, TheBalanceColumnsKeepTheEnergyBalance) {
+  const std::string run = std::string("run --urdf ") + VELMOTH_URDF_TESTS +
+                          "/builtin_arm.urdf --torque '2, -1, 0.5' --q0 '0.3, 1' --ticks 300";
+  const SimResult plain = RunSim(run), balanced = RunSim(run + " --balance");
+  ASSERT_EQ(balanced.status, 0);
+  std::istringstream plainLines(plain.out), balancedLines(balanced.out);
+  std::string a, b;
+  double start = NAN;
+  int rows = 0;
+  while (std::getline(plainLines, a) && std::getline(balancedLines, b)) {
+    ASSERT_EQ(b.compare(0, a.size(), a), 0);
+    if (rows++ == 0) {
+      EXPECT_EQ(b.substr(a.size()), ",work,dissipated");
+      continue;
+    }
+    // total, work, dissipated are the last three numbers of the row.
+    std::vector<double> v;
+    for (std::size_t at = b.size(); v.size() < 3; at = b.rfind(',', at - 1)) {
+      v.push_back(std::stod(b.substr(b.rfind(',', at - 1) + 1)));
+    }
+    const double energy = v[2] - v[1] + v[0];  // total - work + dissipated
+    start = rows == 2 ? energy : start;
+    EXPECT_NEAR(energy, start, 1e-7) << rows;
+    EXPECT_GT(v[0], rows > 10 ? 0.0 : -1.0);
+  }
+  EXPECT_EQ(rows, 301);
 }
 
 TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
@@ -132,6 +167,10 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--mode sideways", 2, "--mode"},
     {"terms --ticks 3", 2, "--ticks belongs to run, not to terms"},
     {"run --q=1", 2, "--q belongs to terms, not to run"},
+    {"kinematics --torque 1", 2, "--torque belongs to run, not to kinematics"},
+    {"run --frame tool --frame tool0", 2,
+     "the arm has no frame 'tool0'; its frames are 'base', 'link0', 'link1', 'link2', 'link3', "
+     "'link4', 'link5', 'tool'\n"},
     {"''", 2, "run takes no empty argument ('')"},
     {"terms 1 ''", 2, "terms does not take '1'"},
     {"--ticks " + x200, 2, "not '" + x77 + "...'\n"},
@@ -159,13 +198,22 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--torque '1e308, -1e308, 1e308' --ticks 4 >/dev/null", 0,
      "diverged at tick 1 (t = 0.01 s): the fixed 0.01 s step (closed-form, euler) is too coarse"},
     {"--engine fast", 2, "--engine: expects closed-form or recursive, not 'fast'"},
-    {"--integrator verlet", 2, "--integrator: expects euler, implicit or rk4, not 'verlet'"},
+    {"--integrator verlet", 2,
+     "--integrator: expects euler, implicit, rk4 or dopri5, not 'verlet'"},
     {"--substeps 0", 2, "--substeps"},
     {"terms --integrator rk4", 2, "--integrator belongs to run, not to terms"},
     // M so large that the closed form's damped solve is singular: a divergence, not an end.
     {"--urdf " VELMOTH_URDF_TESTS "/../../examples/scara.urdf --engine closed-form --integrator "
      "euler --torque 1000,1000,1000,1000 --ticks 20 >/dev/null",
      0, "diverged at tick 12 (t = 0.12 s)"},
+    {"--tolerance 1e-13", 2, "--tolerance: expects a number from 1e-12 to 0.01, not '1e-13'"},
+    {"--tolerance 1e-6x", 2, "--tolerance: expects a number from 1e-12 to 0.01, not '1e-6x'"},
+    {"--tolerance nan", 2, "--tolerance"},
+    {"terms --tolerance 1e-6", 2, "--tolerance belongs to run, not to terms"},
+    // A tick that reaches the cap of internal steps is reported once, and the run goes on.
+    {"--engine recursive --integrator dopri5 --torque '1000, 1000, 1000, 1000, 1000, 1000' "
+     "--ticks 5 >/dev/null",
+     0, "velmoth-sim: warning: tick 2 (t = 0.02 s) reached the cap of internal steps per tick"},
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizers need far more address space than this
     {"--links 100 --ticks 1 >/dev/null", 1, "velmoth-sim: out of memory (", "ulimit -v 20000;"},
 #endif
@@ -310,6 +358,48 @@ TEST(VelmothSim, RobotFilesWithBranchesLoadWithTheirNotices) {
         << c.args;
     const std::string header = r.out.substr(0, r.out.find('\n'));
     EXPECT_EQ(std::count(header.begin(), header.end(), 'q'), 3 * c.columns) << header;
+  }
+}
+
+// A run that follows frames prints their positions after total; kinematics at a row's joint
+// positions places them where the run did, bit for bit, and prints its five lines per frame.
+TEST(VelmothSim, RunsFollowFramesWhereKinematicsPlacesThem) {
+  const SimResult run = RunSim("run --links 3 --ticks 30 --every 30 --frame tool --frame link1");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string header = run.out.substr(0, run.out.find('\n'));
+  EXPECT_EQ(header.substr(header.find(",total")),
+            ",total,tool.x,tool.y,tool.z,link1.x,link1.y,link1.z");
+  std::vector<std::string> row;
+  std::string field;
+  const std::string last = run.out.substr(header.size() + 1);
+  for (std::istringstream in(last.substr(0, last.size() - 1)); std::getline(in, field, ',');) {
+    row.push_back(field);
+  }
+  ASSERT_EQ(row.size(), 2 + 4 * 3 + 3 + 6u);
+  const SimResult k = RunSim("kinematics --links 3 --frame tool --frame link1 --q " + row[2] + "," +
+                             row[3] + "," + row[4]);
+  ASSERT_EQ(k.status, 0) << k.err;
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> values;
+  std::istringstream lines(k.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    names.emplace_back();
+    words >> names.back();
+    values.emplace_back(std::istream_iterator<std::string>(words),
+                        std::istream_iterator<std::string>());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"pose:tool", "jacobian:tool", "jdot_qd:tool",
+                                             "jacobian_frame:tool", "jdot_qd_frame:tool",
+                                             "pose:link1", "jacobian:link1", "jdot_qd:link1",
+                                             "jacobian_frame:link1", "jdot_qd_frame:link1"}));
+  // pose: 4 4, then row-major: the origin is entries 3, 7 and 11.
+  for (int f = 0; f < 2; ++f) {
+    ASSERT_EQ(values[5 * f].size(), 18u);
+    ASSERT_EQ(values[5 * f + 1][0] + " " + values[5 * f + 1][1], "6 3");
+    for (int axis = 0; axis < 3; ++axis) {
+      EXPECT_EQ(values[5 * f][2 + 3 + 4 * axis], row[row.size() - 6 + 3 * f + axis]);
+    }
   }
 }
 

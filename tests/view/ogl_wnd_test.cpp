@@ -1,6 +1,8 @@
 // The 3-D view through real window events: COglWnd's navigation, projection and GL failure reports,
-// and what COglWndCustom draws, read from the framebuffer where a camera built here from the view's
-// state projects world points. The view is embedded in a frame, as the main window holds it.
+// and what COglWndCustom draws (the figure, and the shapes of a description placed by their
+// origins and scales), read from the framebuffer where a camera built here from the view's state
+// projects world points; and how the start view and Fit frame arms of every size and mounting. The
+// view is embedded in a frame, as the main window holds it.
 #include <QMatrix4x4>
 #include <QVector3D>
 #include <QtTest>
@@ -10,8 +12,11 @@
 
 #include "robot/robot.h"
 #include "robot/transforms.h"
+#include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
+#include "visuals/arm_extent.h"
+#include "visuals/urdf_visuals.h"
 
 namespace {
 
@@ -70,6 +75,54 @@ QVector3D InLink(const Robot& robot, size_t i, QVector3D p = QVector3D(0, 0.15, 
     return t(r, 0) * p.x() + t(r, 1) * p.y() + t(r, 2) * p.z() + t(r, 3);
   };
   return QVector3D(row(0), row(1), row(2));
+}
+
+// Which of the shapes' colours a pixel shows, lit as it is: the channels that stand out.
+char Hue(QRgb c) {
+  const int r = qRed(c), g = qGreen(c), b = qBlue(c);
+  const auto over = [](int a, int x) { return a > 60 && a > 2 * x; };
+  if (over(r, g) && over(r, b))
+    return 'r';
+  if (over(g, r) && over(g, b))
+    return 'g';
+  if (over(b, r) && over(b, g))
+    return 'b';
+  if (over(r, b) && over(g, b))
+    return 'y';
+  if (over(r, g) && over(b, g))
+    return 'm';
+  return '-';
+}
+
+// A chain of three links of the given length along z on a base (a box), turning about z, y and y,
+// each drawn as a box; mounted on the floor, or hung upside down from a ceiling at height.
+std::string ChainText(double length, double hangAt) {
+  const double l = length / 3, w = length / 15;
+  const auto number = [](double x) { return QString::number(x, 'g', 17).toStdString(); };
+  const auto box = [&](double x, double y, double z, double at) {
+    return "<visual><origin xyz='0 0 " + number(at) + "'/><geometry><box size='" + number(x) + " " +
+           number(y) + " " + number(z) + "'/></geometry></visual>";
+  };
+  const auto link = [&](const std::string& name) {
+    return "<link name='" + name + "'><inertial><origin xyz='0 0 " + number(l / 2) +
+           "'/><mass value='1'/><inertia ixx='0.01' iyy='0.01' izz='0.01' ixy='0' ixz='0' "
+           "iyz='0'/></inertial>" +
+           box(w, w, l, l / 2) + "</link>";
+  };
+  const auto joint = [&](int i, const char* axis, double z) {
+    return "<joint name='j" + std::to_string(i) + "' type='revolute'><parent link='l" +
+           std::to_string(i - 1) + "'/><child link='l" + std::to_string(i) +
+           "'/><origin xyz='0 0 " + number(z) + "'/><axis xyz='" + axis +
+           "'/><limit lower='-1' upper='1' effort='1' velocity='1'/></joint>";
+  };
+  const std::string mount =
+      hangAt > 0 ? "<origin xyz='0 0 " + number(hangAt) + "' rpy='3.141592653589793 0 0'/>"
+                 : "<origin xyz='0 0 0'/>";
+  return "<robot name='chain'><link name='world'/><joint name='mount' type='fixed'><parent "
+         "link='world'/><child link='l0'/>" +
+         mount + "</joint><link name='l0'>" + box(3 * w, 3 * w, w, w / 2) + "</link>" + link("l1") +
+         link("l2") + link("l3") + joint(1, "0 0 1", w) + joint(2, "0 1 0", l) +
+         joint(3, "0 1 0", l) + "</robot>";
 }
 
 }  // namespace
@@ -212,57 +265,77 @@ class OglWndTest : public QObject {
     QCOMPARE(m_messages, all);
   }
 
-  // Fit keeps the viewing direction and brings the whole reach of the arm into the picture, seen
-  // from any turn of the camera and for any pose; Reset view restores the starting camera exactly.
-  void fitAndResetView() {
-    std::unique_ptr<Robot> robot = MakeBuiltInRobot();
-    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(600, 300));
+  void framing_data() {
+    QTest::addColumn<QString>("arm");  // a sample, or a chain of a length, or one hung up
+    QTest::addColumn<double>("length");
+    QTest::addColumn<double>("hangAt");
+    QTest::addColumn<QSize>("size");
+    const QSize wide(900, 480), tall(400, 600);
+    for (const char* sample : {"arm7_gripper", "industrial6", "puma560", "scara", "planar_3link"}) {
+      QTest::newRow(sample) << QString::fromLatin1(sample) << 0.0 << 0.0 << wide;
+    }
+    QTest::newRow("double_pendulum, tall view")
+        << QStringLiteral("double_pendulum") << 0.0 << 0.0 << tall;
+    QTest::newRow("0.1 m chain") << QString() << 0.1 << 0.0 << wide;
+    QTest::newRow("1 m chain, tall view") << QString() << 1.0 << 0.0 << tall;
+    QTest::newRow("10 m chain") << QString() << 10.0 << 0.0 << wide;
+    QTest::newRow("1 m chain hung 2 m up") << QString() << 1.0 << 2.0 << wide;
+  }
+  // The start view shows the whole arm from above; Fit, from wherever the camera was (below the
+  // floor too) and in any pose, brings the arm's box wholly into the picture, filling at least half
+  // the view's smaller side (at the zero pose in height), the eye above the floor. Fit keeps the
+  // viewing direction where the eye stays above the floor; Reset view puts back the start.
+  void framing() {
+    QFETCH(QString, arm);
+    QFETCH(double, length);
+    QFETCH(double, hangAt);
+    QFETCH(QSize, size);
+    std::string error;
+    const std::string path =
+        arm.isEmpty() ? "chain.urdf" : VELMOTH_EXAMPLES "/" + arm.toStdString() + ".urdf";
+    const std::string text = arm.isEmpty() ? ChainText(length, hangAt) : std::string();
+    std::unique_ptr<Robot> robot =
+        arm.isEmpty() ? LoadUrdfRobotFromText(text, path, error) : LoadUrdfRobot(path, error);
+    QVERIFY2(robot != nullptr, error.c_str());
+    std::vector<std::string> notices;
+    const PackageSearch search = PackageSearchFor(path, {});
+    auto shapes = std::make_shared<VisualModel>(
+        arm.isEmpty() ? LoadUrdfVisualsFromText(text, path, search, notices)
+                      : LoadUrdfVisuals(path, search, notices));
+    QVERIFY(!shapes->shapes.empty() && shapes->failedFrames.empty());
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), size);
     QVERIFY(view != nullptr && view->IsGlReady());
+    view->SetShapes(shapes);
+    view->StartFromAboveArm();
+    const COglWnd::Point3 startEye = view->Eye();
+    QVERIFY2(startEye.z > 0, qPrintable(QString::number(startEye.z)));
+    QVERIFY(Framed(*view, *robot, *shapes, kStarted));
+
     std::srand(7);
     const auto random = [](double scale) { return scale * (2.0 * std::rand() / RAND_MAX - 1.0); };
-    for (int trial = 0; trial < 20; ++trial) {
-      view->SetCamera({random(5), random(5), random(5)}, {random(1), random(1), random(1)},
+    const double far = 3 * std::max(1.0, length);
+    for (int trial = 0; trial < 12; ++trial) {
+      view->SetShowShapes(trial % 3 != 2);
+      view->SetCamera({random(far), random(far), random(far)}, {random(1), random(1), random(1)},
                       random(180), random(90));
-      const COglWnd::Point3 e = view->Eye(), c = view->Center();
-      const double before[3] = {e.x - c.x, e.y - c.y, e.z - c.z};
-      view->FitArm();
-      const COglWnd::Point3 e2 = view->Eye(), c2 = view->Center();
-      const double after[3] = {e2.x - c2.x, e2.y - c2.y, e2.z - c2.z};
-      const double ratio = after[0] / before[0];
-      for (int k = 0; k < 3; ++k) {
-        QVERIFY(std::abs(after[k] - ratio * before[k]) < 1e-9 * std::abs(after[k]) + 1e-12);
-      }
-      QVERIFY(ratio > 0.0);
+      const QVector3D before = WorldEye(*view) - WorldCenter(*view);
       for (auto& link : robot->links) {
-        link->q = random(M_PI);
+        link->q = trial == 0 ? 0.0 : random(M_PI);
       }
-      const QImage image = view->GrabFrame();
-      for (size_t i = 0; i < robot->links.size(); ++i) {
-        // The housing and both ends of the body.
-        for (const QVector3D& p : {QVector3D(0, 0, 0), QVector3D(0, 0.3f, 0)}) {
-          QVERIFY2(Inside(image, InLink(*robot, i, p)), qPrintable(QString::number(trial)));
-        }
+      view->FitArm();
+      QVERIFY2(Framed(*view, *robot, *shapes, trial == 0 ? kFittedHeight : kFitted),
+               qPrintable(QString::number(trial)));
+      // The direction stayed, or turned upwards keeping its heading.
+      const QVector3D a = (WorldEye(*view) - WorldCenter(*view)).normalized(),
+                      b = before.normalized();
+      if (QVector3D::crossProduct(a, b).length() > 1e-4) {
+        QVERIFY(a.z() > b.z());
+        QVERIFY(std::abs(a.x() * b.y() - a.y() * b.x()) < 1e-4 &&
+                a.x() * b.x() + a.y() * b.y() > 0);
       }
     }
     view->ResetCamera();
-    QCOMPARE(Camera(*view), (QList<double>{0, 0, 0, 0.8, 0, 2.5, 0, 0.4}));
-  }
-
-  // Fit centres the view on the first joint of an arm standing on a raised base: the base lands in
-  // the middle of the picture, from any turn of the camera.
-  void fitCentresOnARaisedBase() {
-    std::unique_ptr<Robot> robot = MakeBuiltInRobot();
-    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(600, 300));
-    QVERIFY(view != nullptr && view->IsGlReady());
-    for (const auto& [base, turn] :
-         {std::pair{QVector3D(0, 0, 0.5), 0.0}, std::pair{QVector3D(0.3f, -0.2f, 1), 30.0}}) {
-      robot->basePose = PoseTransform(base.x(), base.y(), base.z(), 0, 0, 0);
-      view->SetCamera(COglWnd::kStartEye, COglWnd::kStartCenter, turn, turn / 2);
-      view->FitArm();
-      const QVector3D at = Project(view->GrabFrame(), base);
-      QVERIFY2(std::abs(at.x() - 300) < 0.5 && std::abs(at.y() - 150) < 0.5,
-               qPrintable(QStringLiteral("%1, %2").arg(at.x()).arg(at.y())));
-    }
+    QVERIFY(view->Eye().x == startEye.x && view->Eye().z == startEye.z && view->Spin() == 0);
   }
 
   // A link with a fixed joint in the middle of the chain carries the next links as any other; the
@@ -284,6 +357,83 @@ class OglWndTest : public QObject {
       QVERIFY2(Shows(image, InLink(*robot, 3, QVector3D(0, y, 0))) == (y < 0.4),
                qPrintable(QString::number(y)));
     }
+  }
+
+  // Seen from the side (+y to the right), each kind of shape covers what its origin, rotation and
+  // size give it, in its colour: a box stood up by a quarter turn about x, a cylinder, a sphere, a
+  // mesh scaled in y and z, and a mesh whose own colour wins over the shape's. A link whose mesh
+  // failed is drawn as its figure, its other shapes left out; and with the shapes off, all is the
+  // figure again, the column from the floor to the first joint too.
+  void shapesArePlacedByOriginRotationAndScale() {
+    std::string error;
+    std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(
+        "<robot name='r'><link name='base'/><joint name='j' type='revolute'><parent link='base'/>"
+        "<child link='l1'/><origin xyz='0 0.8 0.5'/><axis xyz='0 0 1'/><limit lower='-1' "
+        "upper='1' effort='1' velocity='1'/></joint><link name='l1'><inertial><origin xyz='0 0 "
+        "0.2'/><mass value='1'/><inertia ixx='1' iyy='1' izz='1' ixy='0' ixz='0' iyz='0'/>"
+        "</inertial></link></robot>",
+        "r.urdf", error);
+    QVERIFY2(robot != nullptr, error.c_str());
+    auto square = std::make_shared<TriangleMesh>();  // the unit square in the y-z plane
+    square->parts.resize(2);
+    square->parts[0].positions = {0, 0, 0, 0, 1, 0, 0, 1, 1};
+    square->parts[1].positions = {0, 0, 0, 0, 1, 1, 0, 0, 1};
+    square->parts[1].coloured = true;
+    square->parts[1].colour = {1, 0, 1, 1};
+    for (MeshPart& part : square->parts) {
+      part.normals = {1, 0, 0, 1, 0, 0, 1, 0, 0};
+    }
+    square->high = {0, 1, 1};
+    auto model = std::make_shared<VisualModel>();
+    const auto add = [&](ShapeKind kind, QVector3D at, QVector3D size, Rgba colour,
+                         const char* frame = "base") {
+      VisualShape& shape = model->shapes.emplace_back();
+      shape.frame = frame;
+      shape.kind = kind;
+      shape.origin[0] = at.x(), shape.origin[1] = at.y(), shape.origin[2] = at.z();
+      shape.size[0] = size.x(), shape.size[1] = size.y(), shape.size[2] = size.z();
+      shape.colour = colour;
+      shape.mesh = kind == ShapeKind::kMesh ? square : nullptr;
+      return &shape;
+    };
+    VisualShape* box = add(ShapeKind::kBox, {0, -0.5, 0.8}, {0.1, 0.3, 0.05}, {1, 0, 0, 1});
+    box->rotation[1][1] = box->rotation[2][2] = 0;  // a quarter turn about x: y goes to z
+    box->rotation[2][1] = 1, box->rotation[1][2] = -1;
+    add(ShapeKind::kCylinder, {0, -0.2, 0.8}, {0.05, 0.05, 0.3}, {0, 1, 0, 1});
+    add(ShapeKind::kSphere, {0, 0.1, 0.8}, {0.08, 0.08, 0.08}, {0, 0, 1, 1});
+    add(ShapeKind::kMesh, {0, 0.3, 0.7}, {1, 0.1, 0.2}, {1, 1, 0, 1});
+    add(ShapeKind::kBox, {0, 0, 0.6}, {0.2, 0.2, 0.2}, {0, 1, 0, 1}, "l1");
+    model->failedFrames = {"l1"};
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(600, 400));
+    QVERIFY(view != nullptr && view->IsGlReady());
+    view->SetShapes(model);
+    view->SetCamera({3, 0, 0.8}, {0, 0.15, 0.8}, 0, 0);
+    const QImage image = view->GrabFrame();
+    const auto hue = [&](QVector3D p) {
+      const QVector3D w = Project(image, p);
+      return Hue(image.pixel(int(w.x()), image.height() - 1 - int(w.y())));
+    };
+    const struct {
+      QVector3D at;
+      char hue;
+    } expected[] = {
+        {{0, -0.5, 0.92f}, 'r'},  {{0, -0.5, 0.98f}, '-'},  {{0, -0.44f, 0.8f}, '-'},
+        {{0, -0.2f, 0.92f}, 'g'}, {{0, -0.2f, 0.98f}, '-'}, {{0, -0.16f, 0.8f}, 'g'},
+        {{0, -0.12f, 0.8f}, '-'}, {{0, 0.1f, 0.8f}, 'b'},   {{0, 0.16f, 0.8f}, 'b'},
+        {{0, 0.1f, 0.9f}, '-'},   {{0, 0.38f, 0.72f}, 'y'}, {{0, 0.32f, 0.88f}, 'm'},
+        {{0, 0.45f, 0.8f}, '-'},  {{0, 0.35f, 0.95f}, '-'}, {{0, 0.8f, 1.1f}, '-'},
+    };
+    for (const auto& e : expected) {
+      QVERIFY2(hue(e.at) == e.hue,
+               qPrintable(
+                   QStringLiteral("%1, %2: %3").arg(e.at.y()).arg(e.at.z()).arg(QChar(hue(e.at)))));
+    }
+    QVERIFY(Shows(image, {0, 0.8f, 0.7f}));    // the figure of the link whose mesh failed
+    QVERIFY(!Shows(image, {0, 0.4f, 0.25f}));  // the base has shapes: no column
+    view->SetShowShapes(false);
+    const QImage figure = view->GrabFrame();
+    QVERIFY(!Shows(figure, {0, -0.5, 0.92f}) && !Shows(figure, {0, 0.1f, 0.8f}));
+    QVERIFY(Shows(figure, {0, 0.4f, 0.25f}) && Shows(figure, {0, 0.8f, 0.7f}));
   }
 
   // Run a second time by the test suite on a display without OpenGL (VELMOTH_EXPECT_NO_GL set).
@@ -347,6 +497,45 @@ class OglWndTest : public QObject {
   }
 
  private:
+  // The eye and the look-at point in world coordinates: the camera's spin and tilt turned back.
+  QVector3D WorldEye(const COglWnd& v) const { return Unturned(v, v.Eye()); }
+  QVector3D WorldCenter(const COglWnd& v) const { return Unturned(v, v.Center()); }
+  QVector3D Unturned(const COglWnd& v, const COglWnd::Point3& p) const {
+    QMatrix4x4 turn;
+    turn.rotate(float(v.Tilt()), 0, 1, 0);
+    turn.rotate(float(v.Spin()), 0, 0, 1);
+    return turn.inverted().map(QVector3D(p.x, p.y, p.z));
+  }
+
+  // Whether the box the arm fills as drawn lies wholly in the picture, with the eye above the
+  // floor, and, when fitted, fills at least half of the picture's smaller side (in height, or in
+  // height or width).
+  enum Fill { kStarted, kFitted, kFittedHeight };
+  bool Framed(COglWndCustom& view, const Robot& robot, const VisualModel& shapes, Fill fill) {
+    const QImage image = view.GrabFrame();
+    const Box3 box = ArmBox(robot, view.ShowShapes() ? &shapes : nullptr);
+    double low = 1e300, high = -1e300, left = 1e300, right = -1e300;
+    for (int c = 0; c < 8; ++c) {
+      const QVector3D p(c & 1 ? box.high[0] : box.low[0], c & 2 ? box.high[1] : box.low[1],
+                        c & 4 ? box.high[2] : box.low[2]);
+      if (!Inside(image, p)) {
+        qWarning("corner %d outside", c);
+        return false;
+      }
+      low = std::min<double>(low, Project(image, p).y());
+      high = std::max<double>(high, Project(image, p).y());
+      left = std::min<double>(left, Project(image, p).x());
+      right = std::max<double>(right, Project(image, p).x());
+    }
+    const int smaller = std::min(image.width(), image.height());
+    const double extent = fill == kFittedHeight ? high - low : std::max(high - low, right - left);
+    if (fill != kStarted && extent < 0.5 * smaller) {
+      qWarning("projected height %g, width %g of %d", high - low, right - left, smaller);
+      return false;
+    }
+    return WorldEye(view).z() > 0;
+  }
+
   // Shows the view inside a frame, as the main window holds it; null unless it is exposed and has
   // been through its GL set-up (or failed it).
   template <typename View>

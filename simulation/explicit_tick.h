@@ -1,0 +1,46 @@
+// A tick of an explicit method on the equation in friction modes: its steps, each cut short at the
+// earliest event inside it (events.h), after which the modes are decided again and the tick goes
+// on from there. The fixed-step methods (Euler, RK4) take the tick in equal substeps, an event
+// splitting the substep it falls in; Dormand-Prince takes steps as long as its tolerance allows,
+// the step size carried from tick to tick (the last step of a tick is cut to land on the tick's
+// end without shrinking the size carried on).
+//
+// The internal steps of a tick are capped. The fixed-step methods locate at most `cap` events per
+// tick; Dormand-Prince takes no step shorter than the tick / cap (a step the error control would
+// take shorter is taken at that length whatever its error estimate) and tries at most 2 cap steps.
+// Once the events or tries run out, the rest of the tick is one step whose sliding joints stop at
+// its end if their velocity passed 0. Such a tick reports that it was capped: its accuracy is the
+// cap's, not the tolerance's.
+#pragma once
+
+#include <vector>
+
+#include "simulation/events.h"
+#include "simulation/friction_modes.h"
+#include "simulation/runge_kutta.h"
+
+struct TickOutcome {
+  int steps = 0;        // internal steps tried (pieces of substeps, rejected steps included)
+  bool capped = false;  // the cap was reached: the tick is less accurate than asked
+};
+
+// Working values of a tick, sized for a system of `size` values and n joints.
+struct TickWork {
+  void Resize(int size, int n);
+
+  std::vector<double> y1, k1;
+  std::vector<double> holdingEnd;
+  EventWork events;
+};
+
+// y and k: the state (W and D counting from 0 at the tick's start) and its rates in the modes
+// decided there, holding the held joints' holding torques there; all three are left as at the
+// tick's end. The equation's last evaluation is that of the end.
+TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int substeps, int cap,
+                      double* y, double* k, std::vector<double>& holding, TickWork& work);
+
+// The same with Dormand-Prince: at least `substeps` steps, step the size carried in and out (0:
+// none yet, a starting step is chosen).
+TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration, int substeps,
+                         int cap, double& step, double* y, double* k, std::vector<double>& holding,
+                         TickWork& work);

@@ -1,0 +1,101 @@
+// Joint friction as modes. Each joint either slides, with Coulomb's torque c s against a fixed sign
+// s of its motion, or is held at rest by friction (locked: qd = 0, qdd = 0) while the torque that
+// holds it stays within +-c. Within a mode the equation of motion is smooth,
+//   M qdd + C qd + G = tau - b qd - c s        (sliding joints; held joints have qdd = 0),
+// so a Runge-Kutta step of it keeps its order; where the mode stops describing the motion (a
+// sliding joint's velocity reaches 0, a held joint's holding torque reaches +-c) is an event,
+// located inside the step (events.h), and there the modes are decided again.
+//
+// The decision is a search over locked joints: a joint at rest is tried as held; a held joint
+// whose holding torque exceeds c slides in the direction of that torque; a sliding joint whose
+// velocity the step (or, at an instant, its acceleration) would turn against its sign is held
+// instead. Each try is one solve with the held joints locked. The implicit step's kick runs the
+// same search over its substep (FrictionKick, integrators.h).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "matrix/matrix.h"
+#include "robot/robot.h"
+#include "simulation/equation.h"
+
+// The friction coefficients of each joint, filled from the Robot's uniform ones.
+struct JointFriction {
+  void Fill(const Robot& robot);
+
+  std::vector<double> viscous;  // b_i
+  std::vector<double> coulomb;  // c_i; only c_i > 0 holds a joint and has events
+};
+
+// The friction mode of every joint.
+struct FrictionModes {
+  void Resize(int n);
+
+  std::vector<uint8_t> held;  // 1: held at rest (locked at qdd = 0)
+  std::vector<int8_t> sign;  // of a sliding joint: the direction it moves in (0: no Coulomb torque)
+  // Whether any joint is held: the solves then lock joints.
+  bool AnyHeld() const;
+};
+
+// Working values of the search, sized for n joints.
+struct ModeSearch {
+  void Resize(int n);
+
+  std::vector<double> rhs;    // the solve's right-hand side, then the held joints' forces
+  std::vector<double> force;  // the Coulomb torque of each joint: c s, or the holding torque
+};
+
+// Decides the modes over a kick of length h >= 0 from velocity qd on the state the equation last
+// evaluated, with the user's torques tau: for h > 0 the implicit kick
+//   (M + armature E) qdd = tau - C qd - G - b qd - f,   qd' = qd + h qdd,
+// whose held joints end at rest (qdd = -qd / h); for h = 0 the instant's accelerations, whose held
+// joints stay at rest. qdd receives the accelerations of the modes decided, search.force each
+// joint's Coulomb torque. A moving joint slides in the direction it moves; at an instant it is
+// never held (only its velocity's event stops it).
+void DecideModes(Equation& equation, const double* tau, const JointFriction& friction,
+                 double armature, double h, const double* qd, FrictionModes& modes, double* qdd,
+                 ModeSearch& search);
+
+// The equation of motion in fixed modes as a first-order system, with the balance's rates: for
+// y = (q, qd, W, D), 2n + 2 values,
+//   q' = qd,  qd' = qdd (held joints: 0),  W' = tau . qd,  D' = sum_i (b_i qd_i + c_i s_i) qd_i.
+// Within a mode c_i s_i qd_i = c_i |qd_i|, so D is the energy friction takes.
+class ModeEquation {
+ public:
+  ModeEquation(Equation& equation, Robot& robot, const JointFriction& friction,
+               FrictionModes& modes);
+
+  int Joints() const { return n_; }
+  int Size() const { return 2 * n_ + 2; }
+  const JointFriction& Friction() const { return friction_; }
+  FrictionModes& Modes() { return modes_; }
+  Equation& Engine() { return equation_; }
+
+  // The user's torques of the tick (n values), kept by pointer.
+  void SetTorque(const double* tau) { tau_ = tau; }
+  const double* Torque() const { return tau_; }
+
+  // dy = f(y) in the current modes; holding() then gives each held joint's holding torque,
+  // tau - (M qdd + C qd + G): what friction must supply to keep it at rest.
+  void Rates(const double* y, double* dy);
+  // Decides the modes at y (an instant: DecideModes with h = 0), then dy = f(y) in them.
+  void Decide(const double* y, double* dy);
+  const std::vector<double>& Holding() const { return holding_; }
+
+  // The energies of the state last evaluated by Rates or Decide.
+  double KineticEnergy() { return equation_.KineticEnergy(); }
+  double PotentialEnergy() { return equation_.PotentialEnergy(); }
+
+ private:
+  void BalanceRates(const double* y, double* dy) const;
+
+  Equation& equation_;
+  Robot& robot_;
+  const JointFriction& friction_;
+  FrictionModes& modes_;
+  int n_;
+  const double* tau_ = nullptr;
+  std::vector<double> holding_;
+  ModeSearch search_;
+};

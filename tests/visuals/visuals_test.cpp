@@ -1,0 +1,377 @@
+// The shapes of a robot description without a display: package://, file:// and relative names
+// found (and not found) along --package-path, ROS_PACKAGE_PATH and the folders above the file; STL,
+// OBJ and COLLADA files read in metres with their colours (COLLADA's <unit> applied, its up_axis
+// not); <visual> elements read with their origins, sizes and colours, a missing mesh given one
+// notice and its links left to the figure; and, for random poses, every shape and every joint of
+// the figure inside the box the arm fills and the sphere it reaches.
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "urdf/urdf_loader.h"
+#include "visuals/arm_extent.h"
+#include "visuals/mesh_import.h"
+#include "visuals/mesh_locator.h"
+#include "visuals/urdf_visuals.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own for each test, removed afterwards.
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("velmoth_visuals_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string Write(const std::string& relative, const std::string& text) {
+    const fs::path path = root_ / relative;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+  }
+  std::string At(const std::string& relative) const { return (root_ / relative).string(); }
+
+  fs::path root_;
+};
+
+const char kTriangleStl[] =
+    "solid t\n facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n"
+    "   vertex 0 2 0\n  endloop\n endfacet\nendsolid t\n";
+
+std::string PackageXml(const std::string& name) {
+  return "<?xml version=\"1.0\"?><package format=\"2\"><name> " + name + " </name></package>";
+}
+
+// A COLLADA file of one triangle at (1000, 0, 0), (0, 2000, 0), (0, 0, 3000) in the given unit,
+// of a blue material.
+std::string Collada(const std::string& meter, const std::string& up) {
+  return R"(<?xml version="1.0" encoding="utf-8"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+ <asset><unit name="u" meter=")" +
+         meter + R"("/><up_axis>)" + up + R"(</up_axis></asset>
+ <library_effects><effect id="e"><profile_COMMON><technique sid="c"><lambert>
+  <diffuse><color>0 0 1 1</color></diffuse></lambert></technique></profile_COMMON></effect>
+ </library_effects>
+ <library_materials><material id="m" name="m"><instance_effect url="#e"/></material>
+ </library_materials>
+ <library_geometries><geometry id="g"><mesh>
+  <source id="p"><float_array id="pa" count="9">1000 0 0 0 2000 0 0 0 3000</float_array>
+   <technique_common><accessor source="#pa" count="3" stride="3"><param name="X" type="float"/>
+    <param name="Y" type="float"/><param name="Z" type="float"/></accessor></technique_common>
+  </source>
+  <vertices id="v"><input semantic="POSITION" source="#p"/></vertices>
+  <triangles material="m" count="1"><input semantic="VERTEX" source="#v" offset="0"/>
+   <p>0 1 2</p></triangles>
+ </mesh></geometry></library_geometries>
+ <library_visual_scenes><visual_scene id="s"><node id="n">
+  <instance_geometry url="#g"><bind_material><technique_common>
+   <instance_material symbol="m" target="#m"/></technique_common></bind_material>
+  </instance_geometry></node></visual_scene></library_visual_scenes>
+ <scene><instance_visual_scene url="#s"/></scene>
+</COLLADA>
+)";
+}
+
+using LocatorTest = Files;
+
+TEST_F(LocatorTest, PackagesFilesAndPaths) {
+  Write("ws/src/robots/arm_description/package.xml", PackageXml("arm_description"));
+  Write("ws/src/robots/arm_description/meshes/a.stl", kTriangleStl);
+  Write("ws/src/other/folder/package.xml", PackageXml("renamed_pkg"));
+  Write("ws/src/other/folder/meshes/b.stl", kTriangleStl);
+  Write("flat/flat_pkg/c.stl", kTriangleStl);
+  Write("desc/d_pkg/urdf/arm.urdf", "<robot name='r'/>");
+  Write("desc/d_pkg/meshes/d.stl", kTriangleStl);
+  Write("desc/arm_description/meshes/a.stl", kTriangleStl);  // above the file, found last
+  Write("space dir/e f.stl", kTriangleStl);
+  const std::string ws = At("ws"), flat = At("flat"), urdf = At("desc/d_pkg/urdf");
+  struct Case {
+    std::string uri;
+    std::vector<std::string> paths;
+    std::string found;         // the file, relative to the test's folder, or
+    std::string problem = "";  // a part of the reason it is not found
+  };
+  const Case cases[] = {
+      {"package://arm_description/meshes/a.stl",
+       {ws},
+       "ws/src/robots/arm_description/meshes/a.stl"},
+      {"package://renamed_pkg/meshes/b.stl", {flat, ws}, "ws/src/other/folder/meshes/b.stl"},
+      {"package://flat_pkg/c.stl", {flat}, "flat/flat_pkg/c.stl"},
+      {"package://flat_pkg/c.stl", {At("flat/flat_pkg")}, "flat/flat_pkg/c.stl"},
+      {"model://flat_pkg/c.stl", {flat}, "flat/flat_pkg/c.stl"},
+      {"package://d_pkg/meshes/d.stl", {}, "desc/d_pkg/meshes/d.stl"},
+      {"package://arm_description/meshes/a.stl", {}, "desc/arm_description/meshes/a.stl"},
+      {"file://" + At("space%20dir/e%20f.stl"), {}, "space dir/e f.stl"},
+      {"../meshes/d.stl", {}, "desc/d_pkg/urdf/../meshes/d.stl"},
+      {At("flat/flat_pkg/c.stl"), {}, "flat/flat_pkg/c.stl"},
+      {"package://nowhere/x.stl", {ws}, "", "package 'nowhere' is in no folder"},
+      {"package://arm_description/meshes/gone.stl", {ws}, "", "is not found: "},
+      {"package://arm_description", {ws}, "", "names no file inside a package"},
+      {"package://flat_pkg/", {flat}, "", "names no file inside a package"},
+      {"https://example.org/a.stl", {}, "", "is not read"},
+      {"../meshes", {}, "", "is not a regular file"},
+  };
+  for (const Case& c : cases) {
+    MeshLocator locator(PackageSearch{c.paths, urdf});
+    std::string problem;
+    const std::string path = locator.Locate(c.uri, problem);
+    if (c.found.empty()) {
+      EXPECT_EQ(path, "") << c.uri;
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << c.uri << ": " << problem;
+    } else {
+      EXPECT_EQ(path, At(c.found)) << c.uri << ": " << problem;
+    }
+  }
+  EXPECT_EQ(RosPackagePath(":a::b/c:"), (std::vector<std::string>{"a", "b/c"}));
+  EXPECT_TRUE(RosPackagePath(nullptr).empty());
+  // ROS_PACKAGE_PATH comes after --package-path.
+  ::setenv("ROS_PACKAGE_PATH", (flat + ":" + ws).c_str(), 1);
+  const PackageSearch search = PackageSearchFor(At("desc/d_pkg/urdf/arm.urdf"), {"given"});
+  ::unsetenv("ROS_PACKAGE_PATH");
+  EXPECT_EQ(search.paths, (std::vector<std::string>{"given", flat, ws}));
+  EXPECT_EQ(search.fileFolder, urdf);
+}
+
+using ImportTest = Files;
+
+// Coordinates in metres whatever the file's unit; COLLADA's up axis left as written; the colours
+// the file gives.
+TEST_F(ImportTest, FormatsUnitsAndColours) {
+  struct Case {
+    std::string file, text;
+    float high[3];
+    bool coloured;
+    Rgba colour;
+  };
+  const Case cases[] = {
+      {"t.stl", kTriangleStl, {1, 2, 0}, false, {}},
+      {"t.obj",
+       "mtllib t.mtl\nv 0 0 0\nv 1 0 0\nv 0 2 0\nusemtl red\nf 1 2 3\n",
+       {1, 2, 0},
+       true,
+       {1, 0, 0, 1}},
+      {"plain.obj", "v 0 0 0\nv 1 0 0\nv 0 2 0\nf 1 2 3\n", {1, 2, 0}, false, {}},
+      {"mm.dae", Collada("0.001", "Z_UP"), {1, 2, 3}, true, {0, 0, 1, 1}},
+      {"y.dae", Collada("0.001", "Y_UP"), {1, 2, 3}, true, {0, 0, 1, 1}},
+      {"m.dae", Collada("1", "Z_UP"), {1000, 2000, 3000}, true, {0, 0, 1, 1}},
+  };
+  Write("t.mtl", "newmtl red\nKd 1 0 0\n");
+  for (const Case& c : cases) {
+    std::string problem;
+    const auto mesh = ImportMesh(Write(c.file, c.text), problem);
+    ASSERT_NE(mesh, nullptr) << c.file << ": " << problem;
+    EXPECT_EQ(mesh->TriangleCount(), 1u) << c.file;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_NEAR(mesh->high[i], c.high[i], 1e-4 * (1 + c.high[i])) << c.file << " " << i;
+      EXPECT_NEAR(mesh->low[i], 0.0, 1e-6) << c.file << " " << i;
+    }
+    const MeshPart& part = mesh->parts.front();
+    EXPECT_EQ(part.coloured, c.coloured) << c.file;
+    if (c.coloured) {
+      EXPECT_EQ(part.colour.r, c.colour.r) << c.file;
+      EXPECT_EQ(part.colour.b, c.colour.b) << c.file;
+    }
+    // One unit normal per vertex, square to the triangle.
+    ASSERT_EQ(part.normals.size(), 9u);
+    const float n[3] = {part.normals[0], part.normals[1], part.normals[2]};
+    EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0, 1e-5) << c.file;
+  }
+  for (const auto& [file, text] : {std::pair{"junk.stl", "solid x\n not a facet\n"},
+                                   std::pair{"empty.obj", ""}, std::pair{"junk.dae", "<COLLADA"}}) {
+    std::string problem;
+    EXPECT_EQ(ImportMesh(Write(file, text), problem), nullptr) << file;
+    EXPECT_FALSE(problem.empty()) << file;
+  }
+}
+
+// A three-link arm (a revolute joint, a sliding one, a revolute one) on a base, with every kind of
+// visual.
+std::string ArmText(const std::string& extra = "") {
+  const auto link = [](const std::string& name, const std::string& visuals) {
+    return "<link name='" + name +
+           "'><inertial><mass value='1'/><inertia ixx='0.01' iyy='0.01' izz='0.01' ixy='0' "
+           "ixz='0' iyz='0'/></inertial>" +
+           visuals + "</link>";
+  };
+  const auto joint = [](const std::string& name, const std::string& type, const std::string& from,
+                        const std::string& to, const std::string& xyz, const std::string& axis) {
+    return "<joint name='" + name + "' type='" + type + "'><parent link='" + from +
+           "'/><child link='" + to + "'/><origin xyz='" + xyz + "'/><axis xyz='" + axis +
+           "'/><limit lower='-1' upper='1' effort='1' velocity='1'/></joint>";
+  };
+  return "<robot name='arm'><material name='blue'><color rgba='0 0 1 1'/></material>" +
+         link("base",
+              "<visual><origin xyz='1 2 3' rpy='0 0 1.5707963267948966'/><geometry><box "
+              "size='0.1 0.2 0.3'/></geometry><material name='blue'/></visual>") +
+         link("l1",
+              "<visual><geometry><cylinder radius='0.05' length='0.4'/></geometry><material "
+              "name='half'><color rgba='1 0 0 0.5'/></material></visual><visual><origin "
+              "xyz='0 0 0.2'/><geometry><sphere radius='0.1'/></geometry></visual>") +
+         link("l2",
+              "<visual><geometry><mesh filename='meshes/t.stl' scale='2 2 2'/></geometry>"
+              "<material name='green'><color rgba='0 1 0 1'/></material></visual>"
+              "<visual><geometry><mesh filename='package://here/meshes/t.stl'/></geometry>"
+              "</visual>") +
+         link("l3",
+              "<visual><geometry><mesh filename='meshes/mm.dae'/></geometry><material "
+              "name='blue'/></visual>") +
+         link("hand",
+              "<visual><geometry><mesh filename='package://absent/h.stl'/></geometry>"
+              "</visual>") +
+         link("finger",
+              "<visual><geometry><mesh filename='package://absent/f.stl'/></geometry>"
+              "</visual>") +
+         joint("j1", "revolute", "base", "l1", "0 0 0.5", "0 0 1") +
+         joint("j2", "prismatic", "l1", "l2", "0 0 0.4", "1 0 0") +
+         joint("j3", "revolute", "l2", "l3", "0.3 0 0", "0 1 0") +
+         joint("hand_joint", "fixed", "l3", "hand", "0.2 0 0", "1 0 0") +
+         joint("finger_joint", "fixed", "hand", "finger", "0.1 0 0", "1 0 0") + extra + "</robot>";
+}
+
+using ShapesTest = Files;
+
+// Each kind of visual with its origin, size and colour; a file named twice read once; the missing
+// package's meshes in one notice, their links (and no other) left to the figure.
+TEST_F(ShapesTest, VisualsOfADescription) {
+  Write("meshes/t.stl", kTriangleStl);
+  fs::create_directory_symlink(root_, root_ / "here");  // a package linked into a workspace
+  Write("meshes/mm.dae", Collada("0.001", "Z_UP"));
+  std::vector<std::string> notices{"from the loader"};
+  const VisualModel model =
+      LoadUrdfVisualsFromText(ArmText(), "arm.urdf", PackageSearch{{}, At("")}, notices);
+  ASSERT_EQ(model.shapes.size(), 6u);
+  struct Expected {
+    const char* frame;
+    ShapeKind kind;
+    double size[3];
+    Rgba colour;
+  };
+  const Expected expected[] = {
+      {"base", ShapeKind::kBox, {0.1, 0.2, 0.3}, {0, 0, 1, 1}},
+      {"l1", ShapeKind::kCylinder, {0.05, 0.05, 0.4}, {1, 0, 0, 0.5}},
+      {"l1", ShapeKind::kSphere, {0.1, 0.1, 0.1}, {}},
+      {"l2", ShapeKind::kMesh, {2, 2, 2}, {0, 1, 0, 1}},
+      {"l2", ShapeKind::kMesh, {1, 1, 1}, {}},
+      {"l3", ShapeKind::kMesh, {1, 1, 1}, {0, 0, 1, 1}},
+  };
+  for (std::size_t i = 0; i < model.shapes.size(); ++i) {
+    const VisualShape& s = model.shapes[i];
+    EXPECT_EQ(s.frame, expected[i].frame) << i;
+    EXPECT_EQ(s.kind, expected[i].kind) << i;
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_DOUBLE_EQ(s.size[k], expected[i].size[k]) << i;
+    }
+    const Rgba c = expected[i].colour;
+    EXPECT_TRUE(s.colour.r == c.r && s.colour.g == c.g && s.colour.b == c.b && s.colour.a == c.a)
+        << i;
+  }
+  // The box is turned a quarter about z and sits at (1, 2, 3).
+  const VisualShape& box = model.shapes[0];
+  EXPECT_NEAR(box.rotation[0][1], -1.0, 1e-12);
+  EXPECT_NEAR(box.rotation[1][0], 1.0, 1e-12);
+  EXPECT_EQ(box.origin[0] + box.origin[1] + box.origin[2], 6.0);
+  EXPECT_EQ(model.shapes[3].mesh, model.shapes[4].mesh);  // one file by two names
+  EXPECT_NEAR(model.shapes[5].mesh->high[2], 3.0, 1e-4);  // in metres
+  EXPECT_EQ(model.failedFrames, (std::vector<std::string>{"finger", "hand"}));
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[1],
+            "arm.urdf: package 'absent' is in no folder of --package-path or ROS_PACKAGE_PATH, "
+            "nor above the file (2 meshes); links 'finger', 'hand' are drawn as figures");
+
+  // A mesh that is there but cannot be read: a line of its own, whatever names it.
+  Write("meshes/t.stl", "solid x\n");
+  notices.clear();
+  LoadUrdfVisualsFromText(ArmText(), "arm.urdf", PackageSearch{{At("absent")}, At("")}, notices);
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[1].rfind("arm.urdf: the mesh 'meshes/t.stl' cannot be read (", 0), 0u)
+      << notices[1];
+  EXPECT_NE(notices[1].find("; link 'l2' is drawn as a figure"), std::string::npos) << notices[1];
+}
+
+// For random poses, every corner of every drawn shape, and every joint of the figure, lies in the
+// box the arm fills and in the sphere it reaches; the box is no larger than they need.
+TEST_F(ShapesTest, TheArmStaysInItsBoxAndItsReach) {
+  Write("meshes/t.stl", kTriangleStl);
+  Write("here/meshes/t.stl", kTriangleStl);
+  Write("meshes/mm.dae", Collada("0.001", "Z_UP"));
+  std::vector<std::string> notices;
+  const VisualModel model =
+      LoadUrdfVisualsFromText(ArmText(), "arm.urdf", PackageSearch{{}, At("")}, notices);
+  std::string error;
+  std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(ArmText(), "arm.urdf", error);
+  ASSERT_NE(robot, nullptr) << error;
+  ASSERT_EQ(robot->links.size(), 3u);
+  const ShapePlacement placement = PlaceShapes(model, *robot);
+  // The base and the first two links are drawn by their shapes; the last, whose hand has no mesh,
+  // as its figure.
+  EXPECT_EQ(placement.covered, (std::vector<char>{1, 1, 1, 0}));
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> angle(-3.2, 3.2);
+  for (int trial = 0; trial < 50; ++trial) {
+    for (auto& link : robot->links) {
+      link->q = angle(random) / (link->jointType == Prismatic ? 4 : 1);
+    }
+    for (const VisualModel* shapes : {&model, static_cast<const VisualModel*>(nullptr)}) {
+      const Box3 box = ArmBox(*robot, shapes);
+      const Sphere3 reach = ArmReach(*robot, shapes);
+      Box3 needed;
+      const auto check = [&](const double* x) {
+        needed.Add(x);
+        double d2 = 0.0;
+        for (int k = 0; k < 3; ++k) {
+          EXPECT_GE(x[k], box.low[k] - 1e-12);
+          EXPECT_LE(x[k], box.high[k] + 1e-12);
+          d2 += (x[k] - reach.center[k]) * (x[k] - reach.center[k]);
+        }
+        EXPECT_LE(std::sqrt(d2), reach.radius + 1e-12) << trial;
+      };
+      const std::vector<Pose3> frames = LinkFrames(*robot);
+      for (std::size_t i = 0; shapes != nullptr && i < model.shapes.size(); ++i) {
+        const int f = placement.frameOf[i];
+        if (placement.Covers(robot->frames[static_cast<std::size_t>(f)].link)) {
+          double low[3], high[3], out[3];
+          model.shapes[i].Bounds(low, high);
+          const Pose3 pose = ShapePose(model, placement, *robot, frames, i);
+          for (int c = 0; c < 8; ++c) {
+            const double corner[3] = {c & 1 ? high[0] : low[0], c & 2 ? high[1] : low[1],
+                                      c & 4 ? high[2] : low[2]};
+            pose.Apply(corner, out);
+            check(out);
+          }
+        }
+      }
+      const std::vector<Pose3> incoming = IncomingFrames(*robot);
+      if (shapes == nullptr) {
+        const double floor[3] = {0.0, 0.0, 0.0};  // the column from the floor
+        check(floor);
+      }
+      for (std::size_t k = 0; k < robot->links.size(); ++k) {
+        if (shapes == nullptr || !placement.Covers(static_cast<int>(k))) {
+          check(incoming[k].p);
+          check(frames[k].p);
+          check(incoming[k + 1].p);
+        }
+      }
+      // No more than the housings' and bodies' thickness beyond what it holds.
+      for (int k = 0; k < 3; ++k) {
+        EXPECT_LE(needed.low[k] - box.low[k], 0.3) << trial;
+        EXPECT_LE(box.high[k] - needed.high[k], 0.3) << trial;
+      }
+    }
+  }
+}
+
+}  // namespace
