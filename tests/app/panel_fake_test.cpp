@@ -1,6 +1,8 @@
 // The panel's behaviour through a window system without a display: each control is its text and
 // enabled state, the timer ticks when the test calls Tick, and the view keeps its first rectangle
 // and counts its repaints. (The window tests run the real Qt layer end to end.)
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -358,7 +360,7 @@ TEST(Panel, TicksMatchVelmothSim) {
 // (torques, friction and gravity, the mode and the accelerations, "Reset", the step), is what
 // velmoth-sim prints from its replay, byte for byte: the window's step starts afresh with it.
 TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
-  const std::string path = testing::TempDir() + "panel_replay.csv";
+  const std::string path = testing::TempDir() + "panel_replay_" + std::to_string(getpid()) + ".csv";
   FakeDriver d;
   d.dlg.SetStepOptions(DefaultStepOptions(true));  // a step that carries its refinement along
   d.Type(kIdJointTorque, "0.5, -1");

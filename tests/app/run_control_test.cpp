@@ -3,6 +3,7 @@
 // (That rows reach the file while the window runs, and what they hold, the window's tests show.)
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -327,7 +328,8 @@ TEST(Recorder, ASecondRecordingCountsItsTicksFromOne) {
   Harness t;
   Recorder recorder;
   std::string error;
-  const std::string path = testing::TempDir() + "recorder_second.csv";
+  const std::string path =
+      testing::TempDir() + "recorder_second_" + std::to_string(getpid()) + ".csv";
   for (const int ticks : {3, 2}) {
     ASSERT_TRUE(t.Record(recorder, path, error)) << error;
     for (int i = 0; i < ticks; ++i) {
@@ -366,7 +368,8 @@ int RecordPastAFileSizeLimit() {
   std::signal(SIGXFSZ, SIG_IGN);
   const rlimit limit{4096, 4096};
   setrlimit(RLIMIT_FSIZE, &limit);
-  const std::string path = testing::TempDir() + "recorder_limit.csv";
+  const std::string path =
+      testing::TempDir() + "recorder_limit_" + std::to_string(getpid()) + ".csv";
   // The rows go out at the flush a second later, or only when the recording stops.
   for (const bool flush : {true, false}) {
     std::vector<std::string> messages;
@@ -412,7 +415,7 @@ TEST(Recorder, AWriteThatFailsHalfwayStopsTheRecordingWithOneMessage) {
 // Only a regular file is recorded to: a FIFO that nobody reads (opening it would wait for a reader)
 // and a directory are refused at once with the reason.
 TEST(Recorder, AnythingButARegularFileIsRefused) {
-  const std::string fifo = testing::TempDir() + "recorder_fifo";
+  const std::string fifo = testing::TempDir() + "recorder_fifo_" + std::to_string(getpid());
   std::remove(fifo.c_str());
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {fifo, testing::TempDir()}) {
@@ -429,7 +432,9 @@ TEST(Recorder, AnythingButARegularFileIsRefused) {
 // file and what happened, never a success: noticed at the next flush or at the stop, for the rows'
 // file and for the replay beside it.
 TEST(Recorder, AFileThatGoesWhileRecordingIsALossNotASuccess) {
-  const std::string path = testing::TempDir() + "recorder_gone.csv", replay = path + ".replay";
+  const std::string path =
+                        testing::TempDir() + "recorder_gone_" + std::to_string(getpid()) + ".csv",
+                    replay = path + ".replay";
   const struct {
     std::string name;
     std::function<void()> action;

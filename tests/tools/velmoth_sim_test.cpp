@@ -141,8 +141,9 @@ TEST(VelmothSim, TheBalanceColumnsKeepTheEnergyBalance) {
 TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
   const std::string x200(200, 'x'), x77(77, 'x');
   const char* const unwritable = "cannot write standard output";
-  const std::string dir = ::testing::TempDir(), big = dir + "bad_big.urdf",
-                    missing = dir + "bad_missing.urdf";
+  const std::string dir = ::testing::TempDir(),
+                    big = dir + "bad_big_" + std::to_string(getpid()) + ".urdf",
+                    missing = dir + "bad_missing_" + std::to_string(getpid()) + ".urdf";
   std::ofstream(big).close();
   ASSERT_EQ(truncate(big.c_str(), 17 << 20), 0);
   // A FIFO with no writer would block a reader that opened it for good.
@@ -312,7 +313,8 @@ TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
   };
   int row = 0;
   for (const auto& [text, problem] : files) {
-    const std::string path = ::testing::TempDir() + "bad_" + std::to_string(++row) + ".urdf";
+    const std::string path = ::testing::TempDir() + "bad_" + std::to_string(getpid()) + "_" +
+                             std::to_string(++row) + ".urdf";
     std::ofstream(path, std::ios::binary) << text;
     const SimResult r = RunSim("--urdf " + path);
     EXPECT_TRUE(r.status == 2 && r.out.empty()) << problem << ": status " << r.status;
@@ -439,7 +441,8 @@ TEST(VelmothSim, OddInputIsReadAsThePanelReadsIt) {
 // A replay that cannot be read is refused with its line (the window's recordings and their
 // replays are compared byte for byte in tests/app).
 TEST(VelmothSim, ABadReplayGivesStatus2AndOneLine) {
-  const std::string path = ::testing::TempDir() + "velmoth_sim_bad.replay";
+  const std::string path =
+      ::testing::TempDir() + "velmoth_sim_" + std::to_string(getpid()) + ".replay";
   const struct {
     std::string text, args, message;
   } cases[] = {
