@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -45,8 +46,8 @@ int OpenForRecording(const std::string& path, std::string& reason) {
 
 }  // namespace
 
-bool Recorder::Start(const std::string& path, const Robot& robot, const TickInputs& inputs,
-                     const ReplayArm& arm, int64_t now, std::string& error) {
+bool Recorder::Start(const std::string& path, const Robot& robot, const ReplayArm& arm,
+                     uint64_t first, int64_t now, std::string& error) {
   Stop();
   const std::string replayPath = path + ".replay";
   for (Output* out : {&csv_, &replay_}) {
@@ -67,10 +68,16 @@ bool Recorder::Start(const std::string& path, const Robot& robot, const TickInpu
   }
   rows_ = 0;
   lastFlush_ = now;
-  inputs_ = inputs;
+  first_ = first;
+  begun_ = false;
+  q_.clear();
+  qd_.clear();
+  for (const auto& link : robot.links) {
+    q_.push_back(link->q);
+    qd_.push_back(link->qd);
+  }
   csv_.buffer = RunCsvHeader(static_cast<uint32_t>(robot.links.size()));
-  replay_.buffer =
-      ReplayHead(path, arm) + ReplayState(0, robot) + ReplayChanges(0, nullptr, inputs);
+  replay_.buffer = ReplayHead(path, arm);
   const std::string failure = Write();
   if (!failure.empty()) {
     Close();
@@ -111,20 +118,40 @@ void Recorder::OnTick(const TickResult& tick) {
   if (csv_.file < 0) {
     return;
   }
+  if (!begun_ && tick.serial != 0 && tick.serial < first_) {
+    // A tick requested before the recording: the recording starts from where it leaves the arm.
+    for (std::size_t i = 0; i < q_.size(); ++i) {
+      q_[i] = tick.robot.links[i]->q;
+      qd_[i] = tick.robot.links[i]->qd;
+    }
+    return;
+  }
+  if (!begun_) {
+    begun_ = true;
+    replay_.buffer += ReplayLine(0, "q", q_) + ReplayLine(0, "qd", qd_);
+    if (tick.inputs != nullptr) {
+      replay_.buffer += ReplayChanges(0, nullptr, *tick.inputs);
+    }
+  } else if (tick.inputs != nullptr) {
+    replay_.buffer += ReplayChanges(rows_, &inputs_, *tick.inputs);
+  }
+  if (tick.inputs != nullptr) {
+    inputs_ = *tick.inputs;
+  }
   ++rows_;
   AppendRunCsvRow(csv_.buffer, rows_, tick.robot, tick.torque);
 }
 
 void Recorder::OnResetJointState() {
-  if (csv_.file >= 0) {
-    replay_.buffer += ReplayReset(rows_);
+  if (csv_.file < 0) {
+    return;
   }
-}
-
-void Recorder::OnInputs(const TickInputs& inputs) {
-  if (csv_.file >= 0) {
-    replay_.buffer += ReplayChanges(rows_, &inputs_, inputs);
-    inputs_ = inputs;
+  if (begun_) {
+    replay_.buffer += ReplayReset(rows_);
+  } else {
+    // The recording starts from rest: the ticks requested before it are dropped.
+    std::fill(q_.begin(), q_.end(), 0.0);
+    std::fill(qd_.begin(), qd_.end(), 0.0);
   }
 }
 

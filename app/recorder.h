@@ -17,6 +17,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/velmoth_dlg.h"
 
@@ -35,11 +36,12 @@ class Recorder : public TickListener {
   void SetErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
 
   // Starts a recording into path (replacing the file and its replay; the path is the file
-  // system's bytes) of the robot as it is, made as `arm` makes it, with the user's inputs, writing
-  // the headers at once. Returns false, with the message in error, when the files cannot be
-  // written.
-  bool Start(const std::string& path, const Robot& robot, const TickInputs& inputs,
-             const ReplayArm& arm, int64_t now, std::string& error);
+  // system's bytes) of the robot as it is, made as `arm` makes it, writing the headers at once.
+  // The recording begins with the tick numbered `first` (TickResult::serial; the ticks before it
+  // that are still to come move the start along), or with the next tick when first is 0. Returns
+  // false, with the message in error, when the files cannot be written.
+  bool Start(const std::string& path, const Robot& robot, const ReplayArm& arm, uint64_t first,
+             int64_t now, std::string& error);
 
   // Writes what is buffered and closes the file. False when that failed (the error is reported)
   // or when nothing was being recorded.
@@ -52,10 +54,10 @@ class Recorder : public TickListener {
   // Writes the buffered rows out when kFlushIntervalNs have passed since the last time.
   void MaybeFlush(int64_t now);
 
-  // TickListener: appends the tick's row; the replay takes a "Reset" and every change of inputs.
+  // TickListener: appends the tick's row, and to the replay what the tick took from the user
+  // that the tick before did not; the replay takes a "Reset" too.
   void OnTick(const TickResult& tick) override;
   void OnResetJointState() override;
-  void OnInputs(const TickInputs& inputs) override;
 
  private:
   // One of the two files: the rows, or the replay.
@@ -83,7 +85,10 @@ class Recorder : public TickListener {
   void Fail(const std::string& reason);
 
   Output csv_, replay_;
-  TickInputs inputs_;  // as the replay last wrote them
+  uint64_t first_ = 0;          // the first tick recorded
+  bool begun_ = false;          // it came
+  std::vector<double> q_, qd_;  // until then, the state it will start from
+  TickInputs inputs_;           // as the replay last wrote them
   uint64_t rows_ = 0;
   int64_t lastFlush_ = 0;
   ErrorHandler onError_;

@@ -41,6 +41,9 @@ void RunControl::TogglePause() {
     clock_.Resume(now_());
   } else {
     clock_.Pause(now_());
+    if (onPause_) {
+      onPause_();
+    }
   }
   wake_();
 }
@@ -51,6 +54,9 @@ void RunControl::Step() {
   }
   if (!clock_.Paused()) {
     clock_.Pause(now_());
+    if (onPause_) {
+      onPause_();
+    }
   }
   clock_.RequestStep();
   wake_();
@@ -96,6 +102,7 @@ void RunControl::SampleRates() {
   const int64_t now = now_();
   tickRate_.Sample(now, ticks_);
   frameRate_.Sample(now, frames_);
+  deferRate_.Sample(now, clock_.DeferredTicks());
 }
 
 double RunControl::RealTimeFactor() const {
@@ -114,8 +121,20 @@ std::string RunControl::StatusText(double realTimeFactor, double framesPerSecond
   if (hasView) {
     std::snprintf(frames, sizeof frames, "%.0f frames per second", framesPerSecond);
   }
-  std::snprintf(text, sizeof text, "t = %.2f s    real time %.2f    %s    speed %s    %s",
-                SimulatedTime(), realTimeFactor, frames, SpeedText().c_str(), state);
+  // Ticks slower than the speed allows: the run keeps their pace, and the strip says why.
+  char pace[96] = "";
+  const double cost = static_cast<double>(tickCostNs_) * 1e-6;
+  const double allowed = kTimeStep * 1e3 * clock_.Slowdown();
+  if (!clock_.Paused() && deferRate_.PerSecond() > 0.0 && cost >= allowed) {
+    if (cost < 10'000.0) {
+      std::snprintf(pace, sizeof pace, " (each tick takes %.0f ms, not %.0f ms)", cost, allowed);
+    } else {
+      std::snprintf(pace, sizeof pace, " (each tick takes %.0f s, not %.0f ms)", cost * 1e-3,
+                    allowed);
+    }
+  }
+  std::snprintf(text, sizeof text, "t = %.2f s    real time %.2f%s    %s    speed %s    %s",
+                SimulatedTime(), realTimeFactor, pace, frames, SpeedText().c_str(), state);
   std::string line = text;
   if (clock_.SlippedTicks() > 0) {
     std::snprintf(text, sizeof text, "    slip %.2f s",

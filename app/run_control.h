@@ -58,6 +58,13 @@ class RunControl : public TickListener {
   // The simulated time of the tick that left the state not finite; meaningful when diverged.
   double DivergedAt() const;
 
+  // Called after the user's pause (F5, or F6 while running) stopped the clock.
+  void SetPauseHandler(std::function<void()> handler) { onPause_ = std::move(handler); }
+
+  // What a tick costs in wall time now, for the strip's account of a run that the simulation
+  // cannot keep at its speed.
+  void SetTickCost(int64_t ns) { tickCostNs_ = ns; }
+
   // A frame of the view was shown.
   void CountFrame() { ++frames_; }
   uint64_t Frames() const { return frames_; }
@@ -70,7 +77,8 @@ class RunControl : public TickListener {
   double FramesPerSecond() const { return frameRate_.PerSecond(); }
 
   // One line for the status strip: simulated time, measured real-time factor and frame rate, the
-  // speed, the state and, once ticks have been dropped, the slip.
+  // speed, the state and, once ticks have been dropped, the slip. When the ticks took longer than
+  // the speed allows within about the last second, the real-time factor says so and by how much.
   std::string StatusText(double realTimeFactor, double framesPerSecond, bool hasView) const;
 
   // TickListener: counts the tick and pauses the clock when it left the state not finite.
@@ -86,6 +94,9 @@ class RunControl : public TickListener {
   uint64_t frames_ = 0;
   RateMeter tickRate_;
   RateMeter frameRate_;
+  RateMeter deferRate_;  // periods the clock deferred because the simulation was busy
+  std::function<void()> onPause_;
+  int64_t tickCostNs_ = 0;
   bool diverged_ = false;
   uint64_t divergedTick_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "app/tick_clock.h"
 
+#include <algorithm>
 #include <limits>
 
 void TickClock::Start(int64_t now) {
@@ -8,6 +9,8 @@ void TickClock::Start(int64_t now) {
   announced_ = 0;
   delivered_ = 0;
   slipped_ = 0;
+  deferred_ = 0;
+  retryAt_ = 0;
   Anchor(now);
 }
 
@@ -42,6 +45,17 @@ void TickClock::Delivered() {
     ++consumed_;
   }
   ++delivered_;
+}
+
+void TickClock::Defer(int64_t now) {
+  retryAt_ = now + periodNs_;
+  if (paused_) {
+    return;
+  }
+  const int64_t pace = periodNs_ * slowdown_;
+  const auto elapsed = static_cast<uint64_t>(now > anchor_ ? (now - anchor_) / pace : 0);
+  deferred_ += elapsed > consumed_ ? elapsed - consumed_ : 0;
+  Anchor(now);
 }
 
 void TickClock::EndBurst() {
@@ -79,8 +93,8 @@ void TickClock::SetSlowdown(int slowdown, int64_t now) {
 
 int64_t TickClock::NextDue() const {
   if (paused_) {
-    return stepPending_ ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+    return stepPending_ ? retryAt_ : std::numeric_limits<int64_t>::max();
   }
   const int64_t pace = periodNs_ * slowdown_;
-  return anchor_ + static_cast<int64_t>(consumed_ + 1) * pace;
+  return std::max(retryAt_, anchor_ + static_cast<int64_t>(consumed_ + 1) * pace);
 }

@@ -8,6 +8,10 @@
 // time have gone into it; periods beyond that are dropped and counted as slip, the one way in
 // which simulated time falls behind.
 //
+// The simulation may not be ready for the ticks due (its thread is still busy with earlier ones):
+// they are then deferred, neither owed nor slipped, and the run slows down to the pace the
+// simulation keeps; the clock looks again a period later.
+//
 // Slow motion divides the pace: at slowdown d a period falls due every d x period of wall time
 // (each tick is still one full step). While paused no period falls due; a step request delivers
 // exactly one tick on the next event. Times are nanoseconds of a monotonic clock, given by the
@@ -42,6 +46,13 @@ class TickClock {
 
   // One tick of the current burst was delivered.
   void Delivered();
+
+  // The simulation could not take the ticks due at now: while running they are forgiven and
+  // counted as deferred, and the next one falls due a period from now; a step stays pending and
+  // is tried again a period from now.
+  void Defer(int64_t now);
+  // Periods deferred since Start.
+  uint64_t DeferredTicks() const { return deferred_; }
 
   // Ends the burst: ticks it announced but did not deliver are counted as slipped.
   void EndBurst();
@@ -79,4 +90,6 @@ class TickClock {
   int announced_ = 0;  // ticks of the current burst not delivered yet
   uint64_t delivered_ = 0;
   uint64_t slipped_ = 0;
+  uint64_t deferred_ = 0;
+  int64_t retryAt_ = 0;  // no tick falls due before this wall time
 };

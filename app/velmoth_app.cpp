@@ -123,7 +123,10 @@ void OnStopSignal(int /*signal*/) {
 
 // SIGINT (Ctrl-C in the terminal) and SIGTERM end the program as the close button does: the
 // window closes in order and a recording is written out and closed. The handler only writes a byte;
-// the event loop does the rest.
+// the event loop does the rest. From then on no message box waits for the user: what it would say
+// goes to standard error, so that the program ends however its last writes went; a box that is
+// up over the window when the signal comes is closed, and what it said goes there too (the help
+// excepted).
 void EndOnStopSignals(QObject* owner, const std::function<void()>& end) {
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, stopSignalSocket) != 0) {
     return;
@@ -133,6 +136,10 @@ void EndOnStopSignals(QObject* owner, const std::function<void()>& end) {
     char byte = 0;
     [[maybe_unused]] const ssize_t read = ::read(stopSignalSocket[1], &byte, 1);
     stopSignalled = true;
+    QtDialogWindow::SetMessageBoxHook([](QWidget*, const QString& text) {
+      std::fprintf(stderr, "velmoth: %s\n", text.toLocal8Bit().constData());
+      std::fflush(stderr);
+    });
     end();
   });
   struct sigaction action {};
@@ -238,7 +245,17 @@ int CVelmothApp::Run(int argc, char** argv) {
 
   // A signal closes every window: the main window ends as its close button ends it, a message box
   // as its OK button does.
-  EndOnStopSignals(application.get(), [] { QApplication::closeAllWindows(); });
+  EndOnStopSignals(application.get(), [] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box != nullptr && box->isVisible() && box->parentWidget() != nullptr &&
+          box->text() != QLatin1String(kHelpText)) {
+        std::fprintf(stderr, "velmoth: %s\n", box->text().toLocal8Bit().constData());
+      }
+    }
+    std::fflush(stderr);
+    QApplication::closeAllWindows();
+  });
   if (!armError.empty()) {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationName),
                     QString::fromStdString(armError), QMessageBox::Ok);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
-#include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 
 namespace {
@@ -15,6 +15,19 @@ namespace {
 // read limit; a coefficient from at most 63.
 constexpr int kVectorReadLimit = 1024;
 constexpr int kCoefficientReadLimit = 64;
+
+// A pause waits for the tick in progress when ticks take less than this of the physics thread's
+// processor time, for at most kSettleWaitNs: the arm then stops at once where the user saw it.
+constexpr int64_t kSettleCostNs = 20'000'000;
+constexpr int64_t kSettleWaitNs = 100'000'000;
+
+// A tick expected to take less than this of the physics thread's processor time, requested while
+// the thread has nothing else to do, is waited for, at most kShowAtOnceWaitNs, and shown at once,
+// within its timer message (so that the ticks of a burst show as one burst). A costlier one, or one
+// requested behind a tick not done in that time, is shown whenever it is done: a burst waits for
+// at most one tick.
+constexpr int64_t kShowAtOnceWorkNs = 5'000'000;
+constexpr int64_t kShowAtOnceWaitNs = 30'000'000;
 
 struct CommandEntry {
   int id;
@@ -78,7 +91,9 @@ bool CVelmothDlg::OnInitDialog() {
   for (uint32_t i = 0; i < n; ++i) {
     m_pRobot->links[i]->qd = start(i, 0);
   }
-  m_pStepper = std::make_unique<Stepper>(*m_pRobot, m_setup.step);
+  m_setup.step.substeps = std::clamp(m_setup.step.substeps, 1, kMaxSubsteps);
+  m_pPhysics = std::make_unique<PhysicsThread>(
+      *m_pRobot, m_setup.step, m_threaded, [this] { m_window.PostAppMessage(kTicksDoneMessage); });
   m_accel.Resize(n, 1);
   m_accel.SetZero();
   m_torque.Resize(n, 1);
@@ -106,34 +121,90 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   if (m_pRobot == nullptr) {
     return;
   }
-  // Sharing copies: the tick replaces only its own copies, never the user's vectors.
-  matrix<double> accel = m_accel;
-  matrix<double> torque = m_torque;
-
-  int mode = 0;
+  // The tick takes copies: what the user sets later applies to later ticks only.
+  TickRequest tick;
   if (m_window.IsDlgButtonChecked(kIdForward) == kChecked) {
-    mode = kIdForward;
-    accel = m_pStepper->Forward(torque);
-    SetDlgItemMatrix(accel, kIdJointAccel);
+    tick.mode = kIdForward;
   } else if (m_window.IsDlgButtonChecked(kIdInverse) == kChecked) {
-    mode = kIdInverse;
-    torque = m_pStepper->Inverse(accel);
-    SetDlgItemMatrix(torque, kIdJointTorque);
+    tick.mode = kIdInverse;
   }
-
-  SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
-  SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
-  SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
-  SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
-
-  if (m_pView != nullptr) {
-    m_pView->Invalidate();
+  tick.accel = ValuesOf(m_accel);
+  tick.torque = ValuesOf(m_torque);
+  tick.serial = ++m_lastSerial;
+  m_requested.emplace_back(tick.serial, Inputs());
+  const bool idle = m_pPhysics->Outstanding() == 0;
+  const int64_t work = m_pPhysics->WorkNs();
+  m_pPhysics->Submit(std::move(tick));
+  if (idle && work < kShowAtOnceWorkNs) {
+    m_pPhysics->WaitIdle(kShowAtOnceWaitNs);
   }
+  ShowTicksDone();  // without a thread, it is done already
+}
 
-  const TickResult result{*m_pRobot, mode, accel, torque};
-  for (TickListener* listener : m_listeners) {
-    listener->OnTick(result);
+bool CVelmothDlg::WantsTimer(unsigned /*id*/) {
+  return m_pPhysics == nullptr || m_pPhysics->CanQueue();
+}
+
+void CVelmothDlg::OnAppMessage(unsigned id) {
+  if (id == kTicksDoneMessage) {
+    ShowTicksDone();
   }
+}
+
+void CVelmothDlg::ShowTicksDone() {
+  while (m_pPhysics != nullptr) {
+    std::optional<TickDone> tick = m_pPhysics->Take();
+    if (!tick) {
+      return;
+    }
+    tick->state.ApplyTo(*m_pRobot);
+    const matrix<double> accel = ColumnOf(tick->accel);
+    const matrix<double> torque = ColumnOf(tick->torque);
+    if (tick->mode == kIdForward) {
+      SetDlgItemMatrix(accel, kIdJointAccel);
+    } else if (tick->mode == kIdInverse) {
+      SetDlgItemMatrix(torque, kIdJointTorque);
+    }
+
+    SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
+    SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
+    SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
+    SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
+
+    if (m_pView != nullptr) {
+      m_pView->Invalidate();
+    }
+
+    // What the tick took from the user; the ticks requested before it that were dropped go.
+    while (!m_requested.empty() && m_requested.front().first < tick->serial) {
+      m_requested.pop_front();
+    }
+    const bool known = !m_requested.empty() && m_requested.front().first == tick->serial;
+    const TickInputs inputs = known ? std::move(m_requested.front().second) : TickInputs{};
+    if (known) {
+      m_requested.pop_front();
+    }
+    const TickResult result{*m_pRobot, tick->mode,   accel,
+                            torque,    tick->serial, known ? &inputs : nullptr};
+    for (TickListener* listener : m_listeners) {
+      listener->OnTick(result);
+    }
+  }
+}
+
+void CVelmothDlg::SettleTicks() {
+  if (m_pPhysics == nullptr) {
+    return;
+  }
+  m_pPhysics->DropPending();
+  if (m_pPhysics->WorkNs() < kSettleCostNs) {
+    m_pPhysics->WaitIdle(kSettleWaitNs);
+  }
+  ShowTicksDone();
+}
+
+int64_t CVelmothDlg::TickCostNs() const {
+  return m_pPhysics != nullptr ? m_pPhysics->CostNs() : 0;
 }
 
 void CVelmothDlg::OnSize(unsigned /*type*/, int width, int height) {
@@ -158,9 +229,10 @@ void CVelmothDlg::OnPaint() {
 }
 
 void CVelmothDlg::OnDestroy() {
+  // The physics first: a tick in progress is given up and the thread joined.
+  m_pPhysics.reset();
   delete m_pView;
   m_pView = nullptr;
-  m_pStepper.reset();
   delete m_pRobot;
   m_pRobot = nullptr;
 }
@@ -179,6 +251,8 @@ bool CVelmothDlg::OnCommand(int id) {
 }
 
 void CVelmothDlg::OnBnClickedReset() {
+  // The ticks requested before are moot: none of them is shown.
+  m_pPhysics->Reset();
   m_pRobot->ResetJointState();
   for (TickListener* listener : m_listeners) {
     listener->OnResetJointState();
@@ -186,14 +260,15 @@ void CVelmothDlg::OnBnClickedReset() {
 }
 
 StepOptions CVelmothDlg::GetStepOptions() const {
-  return m_pStepper != nullptr ? m_pStepper->Options() : m_setup.step;
+  return m_setup.step;
 }
 
 void CVelmothDlg::SetStepOptions(const StepOptions& options) {
+  // From the next tick on.
   m_setup.step = options;
-  if (m_pStepper != nullptr) {
-    m_pStepper->SetOptions(options);
-    TellInputs();
+  m_setup.step.substeps = std::clamp(options.substeps, 1, kMaxSubsteps);
+  if (m_pPhysics != nullptr) {
+    m_pPhysics->SetOptions(m_setup.step);
   }
 }
 
@@ -211,20 +286,11 @@ ReplayArm CVelmothDlg::SimArm() const {
   return m_setup.simArm;
 }
 
-void CVelmothDlg::RestartStep() {
-  if (m_pStepper != nullptr) {
-    m_pStepper = std::make_unique<Stepper>(*m_pRobot, m_pStepper->Options());
+uint64_t CVelmothDlg::RestartStep() {
+  if (m_pPhysics != nullptr) {
+    m_pPhysics->RestartStep();
   }
-}
-
-void CVelmothDlg::TellInputs() {
-  if (m_pRobot == nullptr || m_listeners.empty()) {
-    return;
-  }
-  const TickInputs inputs = Inputs();
-  for (TickListener* listener : m_listeners) {
-    listener->OnInputs(inputs);
-  }
+  return m_lastSerial + 1;
 }
 
 void CVelmothDlg::AddTickListener(TickListener* listener) {
@@ -238,12 +304,10 @@ void CVelmothDlg::RemoveTickListener(TickListener* listener) {
 
 void CVelmothDlg::OnBnClickedSetAccel() {
   GetDlgItemMatrix(m_accel, kIdJointAccel);
-  TellInputs();
 }
 
 void CVelmothDlg::OnBnClickedSetTorque() {
   GetDlgItemMatrix(m_torque, kIdJointTorque);
-  TellInputs();
 }
 
 void CVelmothDlg::OnBnClickedForward() {
@@ -255,7 +319,6 @@ void CVelmothDlg::OnBnClickedForward() {
   m_window.EnableDlgItem(kIdJointTorque, true);
   m_window.EnableDlgItem(kIdJointAccel, false);
   SetDlgItemMatrix(m_torque, kIdJointTorque);
-  TellInputs();
 }
 
 void CVelmothDlg::OnBnClickedInverse() {
@@ -267,14 +330,15 @@ void CVelmothDlg::OnBnClickedInverse() {
   m_window.EnableDlgItem(kIdJointTorque, false);
   m_window.EnableDlgItem(kIdJointAccel, true);
   SetDlgItemMatrix(m_accel, kIdJointAccel);
-  TellInputs();
 }
 
 void CVelmothDlg::OnBnClickedSet() {
   m_pRobot->viscousFriction = GetDlgItemCoefficient(kIdViscousFriction);
   m_pRobot->coulombFriction = GetDlgItemCoefficient(kIdCoulombFriction);
   GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
-  TellInputs();
+  const matrix<double>& g = m_pRobot->gravity;
+  m_pPhysics->SetParameters(m_pRobot->viscousFriction, m_pRobot->coulombFriction,
+                            {g(0, 0), g(1, 0), g(2, 0)});
 }
 
 void CVelmothDlg::SetDlgItemDouble(int id, double value) {

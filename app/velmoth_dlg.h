@@ -1,9 +1,14 @@
-// CVelmothDlg: the main dialog's logic. It owns the simulated Robot and the 3-D view, keeps the
-// user's torque and acceleration vectors, runs the simulation tick on every timer message and
-// carries out the panel's commands. It knows the window system only through WindowSystem, so the
-// same code runs in the Qt dialog and under the fake layer of the tests.
+// CVelmothDlg: the main dialog's logic. It owns the Robot the panel and the 3-D view show, keeps
+// the user's torque and acceleration vectors, requests a simulation tick on every timer message,
+// shows each tick when it is done and carries out the panel's commands. The ticks are computed by a
+// PhysicsThread on a copy of the arm, so that the window keeps drawing and answering whatever a
+// tick costs; the panel's commands reach that copy between ticks, in the order they were given.
+// It knows the window system only through WindowSystem, so the same code runs in the Qt dialog and
+// under the fake layer of the tests.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,23 +17,27 @@
 #include <vector>
 
 #include "app/dialog_template.h"
+#include "app/physics_thread.h"
 #include "app/window_system.h"
 #include "matrix/matrix.h"
 #include "simulation/replay.h"
 #include "simulation/step_options.h"
 
 struct Robot;
-class Stepper;
 
 // What one tick did, for the instruments that follow the simulation: the arm after the tick, the
 // mode it ran in (kIdForward, kIdInverse, or 0 when neither is selected and nothing moved), and the
 // tick's two vectors: in forward mode the user's torques and the accelerations they caused, in
-// inverse mode the user's accelerations and the torques that produce them.
+// inverse mode the user's accelerations and the torques that produce them. The dialog adds the
+// tick's number among those it requested and everything the tick took from the user (its friction,
+// gravity and step too), as it was when the tick was requested.
 struct TickResult {
   const Robot& robot;
   int mode;
   const matrix<double>& accel;
   const matrix<double>& torque;
+  uint64_t serial = 0;                 // 0: not numbered
+  const TickInputs* inputs = nullptr;  // null: not known
 };
 
 // Where the dialog's arm comes from and how it starts: by default the built-in arm of six links,
@@ -51,19 +60,20 @@ struct ArmSetup {
   ReplayArm simArm;
 };
 
-// Follows the simulation: told after every tick, after every "Reset", and after every command
-// that changes what the next ticks take (torques, accelerations, mode, friction, gravity, step).
+// Follows the simulation: told after every tick and after every "Reset".
 class TickListener {
  public:
   virtual ~TickListener() = default;
   virtual void OnTick(const TickResult& tick) = 0;
   virtual void OnResetJointState() {}
-  virtual void OnInputs(const TickInputs& /*inputs*/) {}
 };
 
 // The timer that drives the simulation tick, and its period.
 inline constexpr unsigned kTickTimerId = 1000;
 inline constexpr unsigned kTickPeriodMs = 10;
+
+// The message the physics thread posts to the dialog: ticks are done.
+inline constexpr unsigned kTicksDoneMessage = 0x8001;
 
 // The view lies this many pixels below the top of the dialog's client area, under the panel.
 inline constexpr int kViewTop = 130;
@@ -84,12 +94,27 @@ class CVelmothDlg : public DialogMessages {
 
   // Chooses the arm that OnInitDialog builds.
   void SetArmSetup(ArmSetup setup) { m_setup = std::move(setup); }
+  // Whether OnInitDialog starts a thread for the ticks (the window) or computes each tick at once
+  // when it is requested (the default).
+  void SetTicksOnThread(bool threaded) { m_threaded = threaded; }
 
   // Builds the arm and the view, starts the tick timer, selects forward mode and fills the panel.
   bool OnInitDialog() override;
 
-  // One simulation tick; every timer identifier runs the same tick.
+  // Requests one simulation tick with the mode and the vectors as they are now; every timer
+  // identifier requests the same tick. A tick that costs little is shown before this returns.
   void OnTimer(unsigned id) override;
+  // No more ticks are wanted while those requested already amount to enough work.
+  bool WantsTimer(unsigned id) override;
+  // Shows the ticks done.
+  void OnAppMessage(unsigned id) override;
+
+  // For a pause: drops the ticks requested that have not started and shows those done. A tick in
+  // progress that is expected to end at once is waited for, briefly; a longer one finishes in the
+  // background and is shown when done.
+  void SettleTicks();
+  // The wall time a tick takes (the last one, or the one in progress when longer), 0 before any.
+  int64_t TickCostNs() const;
 
   // Keeps the view filling the client area below the panel.
   void OnSize(unsigned type, int width, int height) override;
@@ -133,16 +158,17 @@ class CVelmothDlg : public DialogMessages {
   // What the next tick takes from the user, and how velmoth-sim makes the same arm.
   TickInputs Inputs() const;
   ReplayArm SimArm() const;
-  // The step starts afresh, as a new one would, forgetting what it carried from tick to tick
-  // (the implicit step's energy budget and refinement): a recording starts so, as its replay does.
-  void RestartStep();
+  // The step starts afresh from the next tick requested on, as a new one would, forgetting what it
+  // carried from tick to tick (dopri5's step size, the implicit step's refinement): a recording
+  // starts so, as its replay does. Returns that tick's number (TickResult::serial).
+  uint64_t RestartStep();
 
   // Owned; null before OnInitDialog and after OnDestroy. The view holds a pointer to the robot,
   // so it is always deleted first.
   ViewWindow* m_pView = nullptr;
   Robot* m_pRobot = nullptr;
-  // Advances m_pRobot; deleted before it.
-  std::unique_ptr<Stepper> m_pStepper;
+  // Computes the ticks on its own copy of the arm; each tick done is copied into m_pRobot.
+  std::unique_ptr<PhysicsThread> m_pPhysics;
 
   // The vectors the user last set with "Set Accel." and "Set Torque": n x 1 zeros from
   // OnInitDialog on. Only the commands write them; the tick works on copies.
@@ -160,11 +186,17 @@ class CVelmothDlg : public DialogMessages {
   };
   // The field's text when it is the one last written into it, null otherwise.
   const WrittenText* Untouched(int id, const char* text) const;
-  // Tells the listeners the inputs after a command.
-  void TellInputs();
+  // Shows every tick done, in order: the arm, the panel's read-outs, the view, the listeners.
+  void ShowTicksDone();
+
+  // The ticks requested and not shown yet, by number, with what each took from the user; those a
+  // Reset or a pause dropped go when a later one is shown.
+  std::deque<std::pair<uint64_t, TickInputs>> m_requested;
+  uint64_t m_lastSerial = 0;
 
   WindowSystem& m_window;
   ArmSetup m_setup;
   std::vector<TickListener*> m_listeners;
   std::map<int, WrittenText> m_written;
+  bool m_threaded = false;
 };

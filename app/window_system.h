@@ -74,6 +74,10 @@ class WindowSystem {
   // to a cap; only beyond it are they dropped.
   virtual void SetTimer(unsigned id, unsigned periodMs) = 0;
 
+  // Asks for OnAppMessage(id) on the user-interface thread once the messages before it are
+  // handled. Safe to call from any thread; a message that arrives after the dialog ended is lost.
+  virtual void PostAppMessage(unsigned id) = 0;
+
   // The dialog's client area: left and top are 0.
   virtual PixelRect GetClientRect() const = 0;
 
@@ -113,6 +117,12 @@ class DialogMessages {
   // with a tab stop.
   virtual bool OnInitDialog() = 0;
   virtual void OnTimer(unsigned id) = 0;
+  // Whether the timer's due periods may be delivered now. False: the dialog is still busy with
+  // earlier ones, so the periods are not owed (the run slows down) and the timer asks again a
+  // period later.
+  virtual bool WantsTimer(unsigned /*id*/) { return true; }
+  // A message the dialog posted to itself (PostAppMessage).
+  virtual void OnAppMessage(unsigned /*id*/) {}
   virtual void OnSize(unsigned type, int width, int height) = 0;
   virtual void OnPaint() = 0;
   virtual void OnDestroy() = 0;

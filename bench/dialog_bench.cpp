@@ -5,9 +5,11 @@
 // view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
 // Mesa's software renderer.
 //
-//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE] [--package-path DIR]...
-//                [--figure] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] [--framing]
-//                [--screenshot FILE.png] [--picture FOLDER] [--without-view]
+//   dialog_bench [--seconds S] [--load N] [--plots] [--urdf FILE | --links N]
+//                [--package-path DIR]... [--figure] [--substeps N] [--engine NAME]
+//                [--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] [--framing]
+//                [--screenshot FILE.png] [--picture FOLDER] [--without-view] [--keys]
+//                [--sigterm N] [--record FILE]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
 // would. --plots opens the live plots beside the window. --urdf, --package-path, --q0 and
@@ -19,12 +21,23 @@
 // when OpenGL is missing). At the end, --screenshot saves what the screen shows of the window (and
 // of the plots, when open), and --picture saves the view's own picture into FOLDER as the window's
 // Screenshot button does.
+//
+// --links, --substeps, --engine and --integrator choose the built-in arm's length and the step as
+// velmoth's options do. Throughout, a probe timer due every 50 ms measures how late the window's
+// thread answers it: the longest a key or a click would have waited. --keys then presses F5 twenty
+// times (pause, resume, ...), F11 and finally Escape, each at a precise moment, and reports how
+// long each took to take effect from that moment. --sigterm N instead starts the velmoth program
+// (from the bench's own folder) N times with the same arm, sends it SIGTERM two seconds after it
+// started and reports how long it took to end. --record FILE records every tick into FILE from
+// the start; the process's resident memory is reported at the start and the end of the measured
+// run.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
@@ -32,6 +45,8 @@
 #include <QMatrix4x4>
 #include <QPixmap>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QVector3D>
@@ -40,8 +55,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/velmoth_app.h"
@@ -62,6 +79,19 @@ double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
   return values[index];
+}
+
+// The process's resident memory in MiB.
+double ResidentMiB() {
+  long pages = 0, resident = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm != nullptr) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
+      resident = 0;
+    }
+    std::fclose(statm);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
 }
 
 void Report(const char* what, const std::vector<double>& ms) {
@@ -145,6 +175,43 @@ class BenchApplication : public QApplication {
   std::vector<double> windowRepaints;
 };
 
+// Starts velmoth with the arguments tries times, sends each SIGTERM two seconds after its start and
+// reports how long each took to end; returns false when one could not be started or did not end
+// with status 0.
+bool MeasureStopSignal(const char* self, const std::vector<std::string>& arguments, int tries) {
+  std::string program = self;
+  program = program.substr(0, program.find_last_of('/') + 1) + "velmoth";
+  std::vector<double> ms;
+  for (int i = 0; i < tries; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<char*> argv{program.data()};
+      for (const std::string& a : arguments) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+      }
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    if (pid < 0) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto sent = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ms.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      std::fprintf(stderr, "dialog_bench: %s ended with status %d\n", program.c_str(), status);
+      return false;
+    }
+  }
+  Report("SIGTERM to the end of the program", ms);
+  return true;
+}
+
 // How the view's camera frames the arm's box as drawn: whether every corner lands inside the
 // picture, the projected height over the picture's smaller side, and the eye's height above the
 // floor (in world coordinates).
@@ -192,6 +259,13 @@ int main(int argc, char** argv) {
   std::string q0;
   std::optional<std::string> viscous;
   std::string picture;
+  int links = 0;
+  int substeps = 0;
+  std::string engine;
+  std::string integrator;
+  bool keys = false;
+  int sigterm = 0;
+  std::string record;
   std::vector<std::string> packagePaths;
   bool figure = false;
   for (int i = 1; i < argc; ++i) {
@@ -220,22 +294,41 @@ int main(int argc, char** argv) {
       viscous = argv[++i];
     } else if (std::strcmp(argv[i], "--picture") == 0 && hasValue) {
       picture = argv[++i];
+    } else if (std::strcmp(argv[i], "--links") == 0 && hasValue) {
+      links = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--substeps") == 0 && hasValue) {
+      substeps = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--engine") == 0 && hasValue) {
+      engine = argv[++i];
+    } else if (std::strcmp(argv[i], "--integrator") == 0 && hasValue) {
+      integrator = argv[++i];
+    } else if (std::strcmp(argv[i], "--keys") == 0) {
+      keys = true;
+    } else if (std::strcmp(argv[i], "--record") == 0 && hasValue) {
+      record = argv[++i];
+    } else if (std::strcmp(argv[i], "--sigterm") == 0 && hasValue) {
+      sigterm = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--package-path") == 0 && hasValue) {
       packagePaths.push_back(argv[++i]);
     } else if (std::strcmp(argv[i], "--figure") == 0) {
       figure = true;
     } else {
-      std::fprintf(
-          stderr,
-          "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE] "
-          "[--package-path DIR]... [--figure] [--q0 TEXT] [--viscous X] [--torque TEXT] "
-          "[--fit] [--framing] [--screenshot FILE.png] [--picture FOLDER] [--without-view]\n",
-          argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE | --links N] "
+                   "[--package-path DIR]... [--figure] [--substeps N] [--engine NAME] "
+                   "[--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] "
+                   "[--framing] [--screenshot FILE.png] [--picture FOLDER] [--without-view] "
+                   "[--keys] [--sigterm N] [--record FILE]\n",
+                   argv[0]);
       return 2;
     }
   }
-  if (!(seconds > 0.0) || load < 0 || load > 64) {
-    std::fprintf(stderr, "dialog_bench: --seconds expects a positive number, --load 0 to 64\n");
+  if (!(seconds > 0.0) || load < 0 || load > 64 || links < 0 || links > 100 || substeps < 0 ||
+      substeps > kMaxSubsteps || sigterm < 0 || (!engine.empty() && !EngineNamed(engine)) ||
+      (!integrator.empty() && !IntegratorNamed(integrator))) {
+    std::fprintf(stderr,
+                 "dialog_bench: --seconds expects a positive number, --load 0 to 64, --links 0 to "
+                 "100, --substeps 1 to 1000, --engine and --integrator the programs' names\n");
     return 2;
   }
 
@@ -245,6 +338,24 @@ int main(int argc, char** argv) {
     // Not a failure of the program measured: there is nothing to show the window on.
     std::printf("dialog_bench: skipped, no display (run it under xvfb-run)\n");
     return 0;
+  }
+
+  if (sigterm > 0) {
+    std::vector<std::string> arguments;
+    const auto add = [&](const char* option, const std::string& value) {
+      if (!value.empty()) {
+        arguments.insert(arguments.end(), {option, value});
+      }
+    };
+    add("--urdf", urdf);
+    add("--links", links > 0 ? std::to_string(links) : "");
+    add("--substeps", substeps > 0 ? std::to_string(substeps) : "");
+    add("--engine", engine);
+    add("--integrator", integrator);
+    const std::vector<pid_t> children = StartLoad(load);
+    const bool ended = MeasureStopSignal(argv[0], arguments, sigterm);
+    StopLoad(children);
+    return ended ? 0 : 1;
   }
 
   // The load starts before the toolkit connects to the display, so that no child holds a copy of
@@ -262,6 +373,18 @@ int main(int argc, char** argv) {
   arm.q0 = q0;
   arm.viscous = viscous;
   arm.step = DefaultStepOptions(!urdf.empty());
+  if (substeps > 0) {
+    arm.step.substeps = substeps;
+  }
+  if (!engine.empty()) {
+    arm.step.engine = *EngineNamed(engine);
+  }
+  if (!integrator.empty()) {
+    arm.step.integrator = *IntegratorNamed(integrator);
+  }
+  if (links > 0 && urdf.empty()) {
+    arm.make = [links] { return MakeBuiltInRobot(links); };
+  }
   std::shared_ptr<const VisualModel> shapes;
   if (!urdf.empty()) {
     std::string error;
@@ -305,11 +428,63 @@ int main(int argc, char** argv) {
   }
   TickTimes ticks(clock);
   main.Dlg().AddTickListener(&ticks);
+  std::vector<qint64> frameTimes;
+  if (window.View() != nullptr) {
+    QObject::connect(window.View(), &COglWnd::frameSwapped, &app,
+                     [&] { frameTimes.push_back(clock.nsecsElapsed()); });
+  }
+  // How late the window's thread answers a timer due every 50 ms.
+  std::vector<double> lateness;
+  QTimer probe;
+  probe.setTimerType(Qt::PreciseTimer);
+  qint64 probeDue = 0;
+  QObject::connect(&probe, &QTimer::timeout, &app, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    if (probeDue != 0) {
+      lateness.push_back(static_cast<double>(std::max<qint64>(0, now - probeDue)) * 1e-6);
+    }
+    probeDue = now + 50'000'000;
+  });
+  // --keys: each key pressed at a precise moment; from that moment to its effect.
+  std::vector<double> pauseKeys, screenshotKeys, escapeKeys;
+  QTemporaryDir pictures;
+  std::function<void(int)> pressKeys = [&](int left) {
+    const qint64 due = clock.nsecsElapsed() + 100'000'000;
+    QTimer::singleShot(100, Qt::PreciseTimer, &app, [&, due, left] {
+      QWidget* focus = window.Control(kIdJointTorque);
+      const auto took = [&] { return static_cast<double>(clock.nsecsElapsed() - due) * 1e-6; };
+      if (left > 1) {
+        const RunState before = main.Run().State();
+        QTest::keyClick(focus, Qt::Key_F5);
+        if (main.Run().State() != before) {
+          pauseKeys.push_back(took());
+        }
+        pressKeys(left - 1);
+      } else if (left == 1) {
+        main.SetOutputFolder(pictures.path());
+        QTest::keyClick(focus, Qt::Key_F11);
+        if (main.Strip().Note().startsWith(QLatin1String("Screenshot: "))) {
+          screenshotKeys.push_back(took());
+        }
+        pressKeys(0);
+      } else {
+        QTest::keyClick(focus, Qt::Key_Escape);
+        if (!window.isVisible()) {
+          escapeKeys.push_back(took());
+        }
+        QApplication::quit();
+      }
+    });
+  };
   app.view = window.View();  // null without the view
   app.window = &window;
   if (!torque.empty()) {
     window.SetDlgItemText(kIdJointTorque, torque.c_str());
     main.Dlg().OnBnClickedSetTorque();
+  }
+  if (!record.empty() && !main.StartRecording(record)) {
+    StopLoad(children);
+    return 1;
   }
   window.show();
   if (fit) {
@@ -333,6 +508,8 @@ int main(int argc, char** argv) {
   uint64_t slip = 0;
   std::size_t firstTick = 0;
   bool screenshotSaved = false;
+  double residentAtStart = 0.0;
+  double residentAtEnd = 0.0;
   TickClock& tickClock = *window.TimerClock(kTickTimerId);
   QTimer::singleShot(500, [&] {
     app.bursts.clear();
@@ -341,6 +518,10 @@ int main(int argc, char** argv) {
     app.plotsRefreshes.clear();
     app.plotsRepaints.clear();
     firstTick = ticks.ends.size();
+    residentAtStart = ResidentMiB();
+    frameTimes.clear();
+    lateness.clear();
+    probe.start(50);
     framesAtStart = main.Frames();
     slipAtStart = tickClock.SlippedTicks();
     startNs = clock.nsecsElapsed();
@@ -349,6 +530,7 @@ int main(int argc, char** argv) {
       tickCount = ticks.ends.size() - firstTick;
       frames = main.Frames() - framesAtStart;
       slip = tickClock.SlippedTicks() - slipAtStart;
+      residentAtEnd = ResidentMiB();
       if (!screenshot.empty()) {
         // What the screen shows in the window's place (and the plots').
         QRect area = window.frameGeometry();
@@ -369,7 +551,14 @@ int main(int argc, char** argv) {
         main.FitView();
         ReportFraming("after Fit", *window.View(), *main.Dlg().m_pRobot, shapes.get());
       }
-      QApplication::quit();
+      probe.stop();
+      if (keys) {
+        window.activateWindow();  // the keys act in the active window
+        [[maybe_unused]] const bool active = QTest::qWaitForWindowActive(&window);
+        pressKeys(21);  // twenty F5, F11, Escape
+      } else {
+        QApplication::quit();
+      }
     });
   });
   QApplication::exec();
@@ -389,9 +578,30 @@ int main(int argc, char** argv) {
   std::printf("ticks: %zu, %.1f per second; real-time factor %.4f; slip %.2f s\n", tickCount,
               static_cast<double>(tickCount) / wall, factor, static_cast<double>(slip) * kTimeStep);
   std::printf("%.1f frames per second\n", static_cast<double>(frames) / wall);
+  std::printf("resident memory %.1f MiB at the start, %.1f MiB at the end\n", residentAtStart,
+              residentAtEnd);
+  if (!record.empty()) {
+    std::printf("recorded %llu ticks to %s\n",
+                static_cast<unsigned long long>(main.Recording().Rows()), record.c_str());
+  }
   if (app.plots != nullptr) {
     Report("plots refresh (series from the trace)", app.plotsRefreshes);
     Report("plots repaint (charts and flush)", app.plotsRepaints);
+  }
+  std::vector<double> frameGaps;
+  for (std::size_t i = 1; i < frameTimes.size(); ++i) {
+    if (frameTimes[i] - startNs <= static_cast<qint64>(wall * 1e9)) {
+      frameGaps.push_back(static_cast<double>(frameTimes[i] - frameTimes[i - 1]) * 1e-6);
+    }
+  }
+  std::printf("a tick takes %.3f ms on the physics thread (the last one)\n",
+              static_cast<double>(main.Dlg().TickCostNs()) * 1e-6);
+  Report("frame-to-frame interval", frameGaps);
+  Report("lateness of a 50 ms timer (input wait)", lateness);
+  if (keys) {
+    Report("F5 (pause, resume) to its effect", pauseKeys);
+    Report("F11 (screenshot) to its effect", screenshotKeys);
+    Report("Escape to the window's end", escapeKeys);
   }
   Report("tick-to-tick interval", intervals);
   Report("timer burst (ticks, panel, invalidate)", app.bursts);

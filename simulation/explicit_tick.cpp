@@ -51,12 +51,17 @@ void TickWork::Resize(int size, int n) {
 }
 
 TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int substeps, int cap,
-                      double* y, double* k, std::vector<double>& holding, TickWork& work) {
+                      double* y, double* k, std::vector<double>& holding, TickWork& work,
+                      const std::function<bool()>& giveUp) {
   TickOutcome outcome;
   const double nominal = duration / substeps;
   for (int s = 0; s < substeps; ++s) {
     // The substep, or what an event left of it.
     for (double rest = nominal; rest > 0.0;) {
+      if (giveUp && giveUp()) {
+        outcome.gaveUp = true;
+        return outcome;
+      }
       const bool events = outcome.steps < substeps + cap;
       outcome.capped = outcome.capped || !events;
       method.Step(f, rest, y, k, work.y1.data(), work.k1.data());
@@ -71,7 +76,7 @@ TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int 
 
 TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration, int substeps,
                          int cap, double& step, double* y, double* k, std::vector<double>& holding,
-                         TickWork& work) {
+                         TickWork& work, const std::function<bool()>& giveUp) {
   TickOutcome outcome;
   const double longest = duration / substeps;
   const double shortest = duration / cap;
@@ -80,6 +85,10 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration,
     step = method.StartingStep(f, y, k, longest);
   }
   for (double elapsed = 0.0; elapsed < duration;) {
+    if (giveUp && giveUp()) {
+      outcome.gaveUp = true;
+      return outcome;
+    }
     const double remaining = duration - elapsed;
     double h = std::min(step, longest);
     // The last step lands on the tick's end: stretched a little, or the rest in two halves.

@@ -13,6 +13,7 @@
 // cap's, not the tolerance's.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "simulation/events.h"
@@ -22,6 +23,7 @@
 struct TickOutcome {
   int steps = 0;        // internal steps tried (pieces of substeps, rejected steps included)
   bool capped = false;  // the cap was reached: the tick is less accurate than asked
+  bool gaveUp = false;  // the tick was given up before its end
 };
 
 // Working values of a tick, sized for a system of `size` values and n joints.
@@ -36,11 +38,14 @@ struct TickWork {
 // y and k: the state (W and D counting from 0 at the tick's start) and its rates in the modes
 // decided there, holding the held joints' holding torques there; all three are left as at the
 // tick's end. The equation's last evaluation is that of the end.
+// giveUp, when given, is asked before every step: true ends the tick there (gaveUp), its state
+// left mid-tick for the caller to discard.
 TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int substeps, int cap,
-                      double* y, double* k, std::vector<double>& holding, TickWork& work);
+                      double* y, double* k, std::vector<double>& holding, TickWork& work,
+                      const std::function<bool()>& giveUp = {});
 
 // The same with Dormand-Prince: at least `substeps` steps, step the size carried in and out (0:
 // none yet, a starting step is chosen).
 TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration, int substeps,
                          int cap, double& step, double* y, double* k, std::vector<double>& holding,
-                         TickWork& work);
+                         TickWork& work, const std::function<bool()>& giveUp = {});

@@ -117,13 +117,8 @@ std::string ReplayHead(const std::string& recording, const ReplayArm& arm) {
   return text;
 }
 
-std::string ReplayState(uint64_t tick, const Robot& robot) {
-  std::vector<double> q, qd;
-  for (const auto& link : robot.links) {
-    q.push_back(link->q);
-    qd.push_back(link->qd);
-  }
-  return Line(tick, "q", q.data(), q.size()) + Line(tick, "qd", qd.data(), qd.size());
+std::string ReplayLine(uint64_t tick, const char* what, const std::vector<double>& values) {
+  return Line(tick, what, values.data(), values.size());
 }
 
 std::string ReplayChanges(uint64_t tick, const TickInputs* before, const TickInputs& now) {

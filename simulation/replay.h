@@ -52,8 +52,8 @@ TickInputs InputsOf(const Robot& robot, bool inverse, const matrix<double>& torq
 // The file's first lines: what it is, for the recording named, and the arm (velmoth-sim options,
 // in pairs of name and value).
 std::string ReplayHead(const std::string& recording, const ReplayArm& arm);
-// The joint state, at `tick`.
-std::string ReplayState(uint64_t tick, const Robot& robot);
+// A line of numbers: "TICK WHAT v0, v1, ...".
+std::string ReplayLine(uint64_t tick, const char* what, const std::vector<double>& values);
 // The lines of what differs from `before` (everything when before is null), at `tick`.
 std::string ReplayChanges(uint64_t tick, const TickInputs* before, const TickInputs& now);
 std::string ReplayReset(uint64_t tick);

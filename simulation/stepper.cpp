@@ -118,14 +118,54 @@ void Stepper::KeepBalance(bool continues) {
   }
 }
 
+void Stepper::BeginTick() {
+  gaveUp_ = false;
+  if (!giveUp_) {
+    return;
+  }
+  startState_.clear();
+  for (double Link::*field : {&Link::q, &Link::qd, &Link::qdd}) {
+    for (const auto& link : robot_.links) {
+      startState_.push_back((*link).*field);
+    }
+  }
+  for (double Robot::*field : {&Robot::kineticEnergy, &Robot::potentialEnergy, &Robot::work,
+                               &Robot::dissipated, &Robot::startEnergy}) {
+    startState_.push_back(robot_.*field);
+  }
+}
+
+bool Stepper::GiveUp() {
+  if (!giveUp_ || !giveUp_()) {
+    return false;
+  }
+  std::size_t k = 0;
+  for (double Link::*field : {&Link::q, &Link::qd, &Link::qdd}) {
+    for (const auto& link : robot_.links) {
+      (*link).*field = startState_[k++];
+    }
+  }
+  for (double Robot::*field : {&Robot::kineticEnergy, &Robot::potentialEnergy, &Robot::work,
+                               &Robot::dissipated, &Robot::startEnergy}) {
+    robot_.*field = startState_[k++];
+  }
+  gaveUp_ = true;
+  left_ = false;
+  ratesKept_ = false;
+  return true;
+}
+
 const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const auto n = static_cast<uint32_t>(q_.size());
+  BeginTick();
   const bool continues = StateKept();
   tickW_ = tickD_ = 0.0;
   capped_ = false;
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
     const matrix<double>& accel = ClosedFormEulerTick(torque);
-    KeepBalance(continues);
+    if (!gaveUp_) {
+      KeepBalance(continues);
+    }
     return accel;
   }
   if (torque.RowCount() != n || torque.ColCount() != 1) {
@@ -143,6 +183,9 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
     ImplicitTick(*engine.equation, unchanged);
   } else {
     ExplicitTick(*engine.modes, unchanged);
+  }
+  if (gaveUp_) {
+    return accel_;
   }
   if (accel_.RowCount() != n) {
     accel_ = matrix<double>(n, 1);
@@ -165,6 +208,9 @@ const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque)
   std::fill(change_.begin(), change_.end(), 0.0);
   ratesKept_ = false;
   for (int s = 0; s < substeps; ++s) {
+    if (GiveUp()) {
+      return accel_;
+    }
     LoadState();
     accel_ = ForwardDynamics(robot_, torque);
     IntegrateStep(robot_, accel_, h);
@@ -227,16 +273,20 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
     carriedStep_ = 0.0;
   }
   TickOutcome outcome;
+  const std::function<bool()> giveUp = [this] { return GiveUp(); };
   if (options_.integrator == IntegratorKind::kDopri5) {
     dopri5_.SetTolerance(options_.tolerance);
     outcome = AdaptiveTick(dopri5_, equation, kTimeStep, options_.substeps, kMaxInternalSteps,
-                           carriedStep_, y, k, holding_, tickValues_);
+                           carriedStep_, y, k, holding_, tickValues_, giveUp);
   } else {
     StepMethod& method = options_.integrator == IntegratorKind::kEuler
                              ? static_cast<StepMethod&>(euler_)
                              : static_cast<StepMethod&>(rk4_);
     outcome = FixedTick(method, equation, kTimeStep, options_.substeps, kMaxInternalSteps, y, k,
-                        holding_, tickValues_);
+                        holding_, tickValues_, giveUp);
+  }
+  if (outcome.gaveUp) {
+    return;
   }
   // The tick's last evaluation is that of its end.
   endKinetic_ = equation.KineticEnergy();
@@ -279,6 +329,9 @@ void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
   for (int s = 0; s < options_.substeps; ++s) {
     double rest = nominal;
     for (int pieces = 1 << level; pieces > 0;) {
+      if (GiveUp()) {
+        return;
+      }
       const double h = pieces == 1 ? rest : rest / pieces;
       std::copy(q_.begin(), q_.end(), savedQ_.begin());
       std::copy(qd_.begin(), qd_.end(), savedQd_.begin());
@@ -357,6 +410,10 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
   const auto n = static_cast<uint32_t>(q_.size());
   left_ = false;
   ratesKept_ = false;
+  BeginTick();
+  if (GiveUp()) {
+    return torque_;
+  }
   if (options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler) {
     // The closed form's own tick: IntegrateStep per substep, then InverseDynamics.
     for (int s = 0; s < substeps; ++s) {

@@ -29,8 +29,12 @@
 //
 // A tick that reaches its cap (kMaxInternalSteps, or the implicit step's last halving) finishes at
 // the accuracy the cap allows and counts itself in the robot's cappedTicks.
+//
+// A tick can be given up between its internal steps (a window abandons one that the user made
+// moot); it then leaves the robot as it was before it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -86,6 +90,14 @@ class Stepper {
   // started from (and true); otherwise false, the balance starting afresh from this state.
   bool BalanceGoesOn(double& work, double& dissipated, double& start) const;
 
+  // Asked before every internal step of a forward tick (and before the solve of an inverse one):
+  // true gives the tick up. A tick given up leaves everything the ticks keep in the robot (joint
+  // state, energies, balance) as it was before it, and the next tick starts afresh, as after a
+  // change made outside the ticks. Empty: ticks always finish.
+  void SetGiveUp(std::function<bool()> giveUp) { giveUp_ = std::move(giveUp); }
+  // Whether the last tick was given up.
+  bool GaveUp() const { return gaveUp_; }
+
  private:
   struct Engine {
     std::unique_ptr<Equation> equation;
@@ -113,8 +125,17 @@ class Stepper {
   // Puts the balance at the tick's start into the robot, then adds the tick's W and D.
   void KeepBalance(bool continues);
 
+  // Notes what the ticks keep in the robot at the start of a tick, so that a tick given up can put
+  // it back.
+  void BeginTick();
+  // Whether the tick is to be given up; if so, puts the robot back as it was at its start.
+  bool GiveUp();
+
   Robot& robot_;
   StepOptions options_;
+  std::function<bool()> giveUp_;
+  bool gaveUp_ = false;
+  std::vector<double> startState_;  // q, qd, qdd of every joint, the energies and the balance
   Engine engines_[2];
   JointFriction friction_;
   FrictionModes modes_;

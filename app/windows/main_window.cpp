@@ -42,6 +42,7 @@ MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
     notices << QString::fromStdString(notice);
   }
   dlg_.SetArmSetup(std::move(arm));
+  dlg_.SetTicksOnThread(true);
   strip_ = new StatusStrip;
   strip_->SetNotices(notices);
   window_.SetBottomBar(strip_);
@@ -51,7 +52,7 @@ MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
     if (recordButton_ != nullptr) {
       recordButton_->setChecked(false);
     }
-    window_.MessageBox(message.c_str());
+    ShowError(message);
   });
 }
 
@@ -71,6 +72,9 @@ void MainWindow::Open() {
   TickClock* clock = window_.TimerClock(kTickTimerId);
   run_ = std::make_unique<RunControl>(*clock, &QtDialogWindow::Now,
                                       [this] { window_.WakeTimer(kTickTimerId); });
+  // A pause stops the arm where the user sees it: the ticks that fell due but did not start are
+  // dropped.
+  run_->SetPauseHandler([this] { dlg_.SettleTicks(); });
   dlg_.AddTickListener(run_.get());
   dlg_.AddTickListener(&traces_);
   dlg_.AddTickListener(&recorder_);
@@ -116,11 +120,17 @@ void MainWindow::Open() {
     if (!dlg_.m_pRobot->frames.empty()) {
       view->StartFromAboveArm();
     }
-    connect(view, &COglWnd::frameSwapped, this, [this] { run_->CountFrame(); });
+    connect(view, &COglWnd::frameSwapped, this, [this] {
+      sinceFrame_.start();
+      run_->CountFrame();
+    });
     connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
   }
   connect(&stripTimer_, &QTimer::timeout, this, &MainWindow::RefreshStrip);
   stripTimer_.start(kStripRefreshMs);
+  connect(&frameTimer_, &QTimer::timeout, this, &MainWindow::KeepFrames);
+  sinceFrame_.start();
+  frameTimer_.start(kFrameCheckMs);
   RefreshStrip();
 }
 
@@ -211,8 +221,11 @@ int MainWindow::Exec() {
 }
 
 void MainWindow::Close() {
+  closing_ = true;
   stripTimer_.stop();
+  frameTimer_.stop();
   recorder_.Stop();
+  ShowPendingErrors();
   if (open_) {
     open_ = false;
     window_.DestroyDialog();
@@ -231,6 +244,7 @@ void MainWindow::RefreshStrip() {
   }
   const int64_t now = QtDialogWindow::Now();
   recorder_.MaybeFlush(now);
+  run_->SetTickCost(dlg_.TickCostNs());
   run_->SampleRates();
   strip_->SetStatus(QString::fromStdString(run_->StatusText(
       run_->RealTimeFactor(), run_->FramesPerSecond(), window_.View() != nullptr)));
@@ -250,6 +264,31 @@ void MainWindow::RefreshStrip() {
     strip_->SetNote(QStringLiteral("Recording %1: %2 ticks").arg(path).arg(recorder_.Rows()), path);
   } else {
     strip_->SetNote(note_, notePath_);
+  }
+}
+
+void MainWindow::KeepFrames() {
+  COglWndCustom* view = window_.View();
+  if (view != nullptr && sinceFrame_.elapsed() >= kFrameKeepMs && run_ != nullptr &&
+      run_->State() == RunState::kRunning && window_.isVisible()) {
+    view->update();
+  }
+}
+
+void MainWindow::ShowError(const std::string& message) {
+  pendingErrors_.push_back(message);
+  if (!open_ || closing_) {
+    ShowPendingErrors();
+  } else if (pendingErrors_.size() == 1) {
+    QMetaObject::invokeMethod(this, &MainWindow::ShowPendingErrors, Qt::QueuedConnection);
+  }
+}
+
+void MainWindow::ShowPendingErrors() {
+  while (!pendingErrors_.empty()) {
+    const std::string message = pendingErrors_.front();
+    pendingErrors_.erase(pendingErrors_.begin());
+    window_.MessageBox(message.c_str());
   }
 }
 
@@ -294,13 +333,14 @@ bool MainWindow::StartRecording(const QString& path) {
 
 bool MainWindow::StartRecording(const std::string& fileName) {
   std::string error;
-  if (!recorder_.Start(fileName, *dlg_.m_pRobot, dlg_.Inputs(), dlg_.SimArm(),
-                       QtDialogWindow::Now(), error)) {
+  // The recording's replay starts the step afresh; so does the window's, from the next tick on,
+  // and the recording with it.
+  const uint64_t first = dlg_.RestartStep();
+  if (!recorder_.Start(fileName, *dlg_.m_pRobot, dlg_.SimArm(), first, QtDialogWindow::Now(),
+                       error)) {
     window_.MessageBox(error.c_str());
     return false;
   }
-  // The recording's replay starts the step afresh; so does the window's step now.
-  dlg_.RestartStep();
   folder_ = QFileInfo(QFile::decodeName(QByteArray::fromStdString(fileName))).absolutePath();
   fileChosen_ = true;
   if (recordButton_ != nullptr) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -21,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/recorder.h"
 #include "app/run_control.h"
@@ -37,6 +39,10 @@ class MainWindow : public QObject {
  public:
   // How often the status strip is refreshed, in milliseconds.
   static constexpr int kStripRefreshMs = 250;
+  // While the run is running, the view is drawn again when it has not drawn for this long, also
+  // when the ticks come slower; KeepFrames looks every kFrameCheckMs.
+  static constexpr int kFrameKeepMs = 50;
+  static constexpr int kFrameCheckMs = 10;
   // The substeps per tick the strip offers.
   static constexpr int kSubstepChoices[] = {1, 2, 4, 8, 16, 32, 64};
   // The error-controlled step's tolerances the strip offers.
@@ -129,6 +135,13 @@ class MainWindow : public QObject {
   // Shows note in the strip until the recording's count takes its place; path is the file it
   // names, whose folder gives way first where the strip is narrow.
   void ShowNote(const QString& note, const QString& path = QString());
+  // Shows an error in a message box. While the window runs, the box opens once the event loop is
+  // back at its top, so that no timer waits for the box to close (the strip and the ticks go on);
+  // errors still waiting when the window closes are shown then.
+  void ShowError(const std::string& message);
+  void ShowPendingErrors();
+  // Draws the view again when it has not drawn for kFrameKeepMs.
+  void KeepFrames();
 
   QtDialogWindow window_;
   CVelmothDlg dlg_{window_};
@@ -147,7 +160,11 @@ class MainWindow : public QObject {
   Recorder recorder_;
   QPointer<PlotsWindow> plots_;
   QTimer stripTimer_;
+  QTimer frameTimer_;
+  QElapsedTimer sinceFrame_;  // since the last frame shown
   bool open_ = false;
+  bool closing_ = false;
+  std::vector<std::string> pendingErrors_;
   QString folder_;
   bool fileChosen_ = false;
   FileChooser chooseFile_;

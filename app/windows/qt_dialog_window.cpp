@@ -193,6 +193,7 @@ void QtDialogWindow::BuildControls(const DialogTemplate& dialog) {
 
 void QtDialogWindow::InitDialog(DialogMessages& messages) {
   messages_ = &messages;
+  ended_ = false;
   if (messages.OnInitDialog()) {
     // The first control in tab order that can take the focus.
     QWidget* first = nullptr;
@@ -404,10 +405,15 @@ void QtDialogWindow::Schedule(TickTimer& timer) {
 }
 
 // The periods due, delivered back to back. The first tick of a burst always runs; further ones only
-// while the clock runs (a tick may pause it) and the burst is within its wall-time budget.
+// while the clock runs (a tick may pause it) and the burst is within its wall-time budget. A
+// dialog still busy with earlier periods has these deferred.
 void QtDialogWindow::RunBurst(unsigned id) {
   TickClock& clock = timers_.at(id)->clock;
   const int64_t start = Now();
+  if (messages_ != nullptr && !messages_->WantsTimer(id)) {
+    clock.Defer(start);
+    return;
+  }
   const int due = clock.BeginBurst(start);
   for (int i = 0; i < due; ++i) {
     if (RunningTimer(id) == nullptr || messages_ == nullptr) {
@@ -420,6 +426,18 @@ void QtDialogWindow::RunBurst(unsigned id) {
     clock.Delivered();
   }
   clock.EndBurst();
+}
+
+void QtDialogWindow::PostAppMessage(unsigned id) {
+  // A queued call runs on this window's thread; Qt drops it if the window is gone by then.
+  QMetaObject::invokeMethod(
+      this,
+      [this, id] {
+        if (messages_ != nullptr && !ended_) {
+          messages_->OnAppMessage(id);
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 PixelRect QtDialogWindow::GetClientRect() const {
@@ -487,8 +505,10 @@ void QtDialogWindow::DrawIcon(IconHandle icon, int x, int y) {
 }
 
 void QtDialogWindow::done(int result) {
-  // Once the dialog has ended no further tick runs; the view and the robot go with the window.
+  // Once the dialog has ended no further tick runs or is shown; the view and the robot go with the
+  // window.
   StopTimers();
+  ended_ = true;
   QDialog::done(result);
 }
 

@@ -6,7 +6,8 @@
 // The tick timer keeps a simulation clock (TickClock) against the monotonic wall clock: each timer
 // event delivers one OnTimer for every whole period that has fallen due since the last one, back to
 // back, within the clock's cap, and the dialog repaints once after them. Late periods are so made
-// up instead of dropped; the clock's pause, step and slowdown act on the same timer.
+// up instead of dropped; the clock's pause, step and slowdown act on the same timer. A dialog that
+// is not ready for the periods due (WantsTimer) has them deferred: the run slows down instead.
 //
 // A bar may sit below the dialog's client area (a status strip): the client area the dialog sees,
 // and the sizes it is told about, end above it.
@@ -103,6 +104,7 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   void CheckDlgButton(int id, unsigned check) override;
   void EnableDlgItem(int id, bool enable) override;
   void SetTimer(unsigned id, unsigned periodMs) override;
+  void PostAppMessage(unsigned id) override;
   PixelRect GetClientRect() const override;
   ViewWindow* CreateView(Robot* robot, const PixelRect& rect) override;
   void MessageBox(const char* text) override;
@@ -145,6 +147,7 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   QPointer<COglWndCustom> viewWindow_;
   QPointer<QWidget> bar_;
   DialogMessages* messages_ = nullptr;
+  bool ended_ = false;  // the dialog ended: the messages it posted to itself are not delivered
   std::function<void()> helpHandler_;
   QPainter* painter_ = nullptr;  // while a paint of the dialog runs
   int baseUnitX_ = 0;

@@ -44,6 +44,8 @@
 #include "app/windows/main_window.h"
 #include "app/windows/qt_dialog_window.h"
 #include "robot/robot.h"
+#include "simulation/run_csv.h"
+#include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "tests/app/panel_helpers.h"
 #include "urdf/urdf_loader.h"
@@ -512,6 +514,155 @@ class DialogEndToEnd : public QObject {
     QVERIFY(view > window_->height() / 2);
   }
 
+  // A tick that does not end (held by the test, as a tick of unbounded cost would be): the view
+  // goes on drawing, the strip says why the run is slow, F5 pauses, F6 asks for a step, F11 saves
+  // the picture and Escape ends the window, all while the tick is still held; the end gives it up.
+  void aTickThatDoesNotEndHoldsNothingUp() {
+    QTemporaryDir folder;
+    main_->SetOutputFolder(folder.path());
+    PhysicsThread& physics = *dlg_->m_pPhysics;
+    WaitTicks(5);
+    Key(Qt::Key_F5);
+    physics.Hold(true);
+    Key(Qt::Key_F5);  // the first tick after resuming is held
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 100'000'000, 30000);
+    const uint64_t ticks = Run().Ticks();
+    const uint64_t frames = main_->Frames();
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Frames() >= frames + 3, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Strip().Status().contains(QLatin1String("(each tick takes ")),
+                             30000);
+    QVERIFY2(main_->Strip().Status().contains(QLatin1String(" ms, not 10 ms)")),
+             qPrintable(main_->Strip().Status()));
+    Key(Qt::Key_F5);
+    QCOMPARE(Run().State(), RunState::kPaused);
+    QCOMPARE(physics.Outstanding(), std::size_t{1});  // the ticks queued behind it are dropped
+    Key(Qt::Key_F6);
+    Key(Qt::Key_F11);
+    QVERIFY(main_->Strip().Note().startsWith(QLatin1String("Screenshot: ")));
+    QTest::qWait(50);
+    QCOMPARE(Run().Ticks(), ticks);  // the tick is still held
+    QCOMPARE(physics.Outstanding(), std::size_t{1});
+    QTest::keyClick(Edit(kIdJointTorque), Qt::Key_Escape);
+    QVERIFY(!window_->isVisible());
+    main_->Close();  // gives the held tick up and joins the thread
+    QVERIFY(dlg_->m_pPhysics == nullptr);
+  }
+
+  // While ticks are held, the user pauses, steps, types torques and switches the step: the
+  // recording is the run a plain stepper computes with each torque and step from the tick it was
+  // set for on (a tick held when the torque was typed keeps the torque it started with), and the
+  // panel shows the last tick recorded.
+  void slowTicksRecordTheRunTheUserAskedFor() {
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("run.csv"));
+    PhysicsThread& physics = *dlg_->m_pPhysics;
+    const auto rows = [this] { return main_->Recording().Rows(); };
+    const auto settled = [&] { return physics.Outstanding() == 0; };
+    Key(Qt::Key_F5);
+    Click(kIdReset);
+    QVERIFY(main_->StartRecording(file));
+    // What the reference does before each row: the torques and the step from that row on.
+    struct Change {
+      uint64_t row;
+      QString torque;
+      StepOptions step;
+    };
+    std::vector<Change> changes{{1, QStringLiteral("0"), dlg_->GetStepOptions()}};
+    const auto holdAndStep = [&] {
+      physics.Hold(true);
+      Key(Qt::Key_F6);
+      QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, 30000);
+    };
+    const auto change = [&](const QString& torque, const StepOptions& step, const QString& text,
+                            QComboBox* choice) {
+      Input(kIdJointTorque, torque);
+      Click(kIdSetTorque);
+      choice->setCurrentText(text);
+      // The held tick keeps what it started with; the next one takes the new ones.
+      changes.push_back({rows() + 2, torque, step});
+    };
+    holdAndStep();
+    change(QStringLiteral("1, -2, 0.5"), {EngineKind::kClosedForm, IntegratorKind::kImplicit, 1},
+           QStringLiteral("implicit"), main_->IntegratorChoice());
+    Key(Qt::Key_F6);  // a second step, taken once the first is done
+    physics.Hold(false);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(), uint64_t(2), 30000);
+    Key(Qt::Key_F5);  // running
+    WaitTicks(20);
+    physics.Hold(true);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, 30000);
+    Key(Qt::Key_F5);  // paused while a tick is held: it finishes in the background
+    QCOMPARE(Run().State(), RunState::kPaused);
+    physics.Hold(false);
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), 30000);
+    change(QStringLiteral("0, 3"), {EngineKind::kRecursive, IntegratorKind::kImplicit, 1},
+           QStringLiteral("recursive"), main_->EngineChoice());
+    changes.back().row = rows() + 1;
+    for (int i = 0; i < 3; ++i) {
+      const uint64_t before = rows();
+      Key(Qt::Key_F6);
+      QTRY_COMPARE_WITH_TIMEOUT(rows(), before + 1, 30000);
+    }
+    Key(Qt::Key_F10);
+    QVERIFY(!main_->Recording().Recording());
+
+    std::unique_ptr<Robot> arm = MakeBuiltInRobot();
+    Stepper stepper(*arm, changes[0].step);
+    matrix<double> torque(6, 1);
+    std::string expected = RunCsvHeader(6);
+    std::size_t next = 0;
+    for (uint64_t row = 1; row <= rows(); ++row) {
+      if (next < changes.size() && changes[next].row == row) {
+        ReadVectorText(changes[next].torque.toStdString(), torque);
+        stepper.SetOptions(changes[next].step);
+        ++next;
+      }
+      stepper.Forward(torque);
+      AppendRunCsvRow(expected, row, *arm, torque);
+    }
+    QCOMPARE(next, changes.size());
+    QFile recorded(file);
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    QCOMPARE(recorded.readAll().toStdString(), expected);
+    // Its replay puts each change where it took effect, not where it was typed.
+    QProcess sim;
+    sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
+                                            file + QStringLiteral(".replay")});
+    QVERIFY(sim.waitForFinished(60000));
+    QCOMPARE(sim.readAllStandardOutput().toStdString(), expected);
+    QCOMPARE(Edit(kIdJointAngle)->text(),
+             QString::fromStdString(VectorText(arm->GetJointAngles())));
+    QCOMPARE(Edit(kIdTotalEnergy)->text(),
+             QString::fromStdString(NumberText(arm->kineticEnergy + arm->potentialEnergy)));
+  }
+
+  // A recording that fails while the window runs says so in a box, and while the box is up the
+  // strip and the arm go on.
+  void theStripRunsOnWhileAnErrorBoxIsUp() {
+    QTemporaryDir folder;
+    bool movedWhileUp = false;
+    const QtDialogWindow::MessageBoxHook before =
+        QtDialogWindow::SetMessageBoxHook([&](QWidget*, const QString& text) {
+          boxes_.append(text);
+          const QString status = main_->Strip().Status();
+          QElapsedTimer waited;
+          waited.start();
+          while (main_->Strip().Status() == status && waited.elapsed() < 30000) {
+            QTest::qWait(10);
+          }
+          movedWhileUp = main_->Strip().Status() != status;
+        });
+    {
+      const FileSizeLimit limit(300);  // the header fits, a second of rows does not
+      QVERIFY(main_->StartRecording(folder.filePath(QStringLiteral("run.csv"))));
+      QTRY_VERIFY_WITH_TIMEOUT(!boxes_.isEmpty(), 30000);
+    }
+    QtDialogWindow::SetMessageBoxHook(before);
+    QVERIFY2(boxes_[0].contains(QLatin1String(" stopped: ")), qPrintable(boxes_[0]));
+    boxes_.clear();
+    QVERIFY(movedWhileUp);
+  }
+
   // An arm whose closed-form solve becomes singular (the scara's quill flung out by 1000 N on the
   // built-in arm's step) diverges: the run pauses and says so, and the window stays.
   void aSingularSolveIsADivergence() {
@@ -662,15 +813,20 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(Edit(kIdTotalEnergy)->text(), QString::fromStdString(NumberText(last.at(28))));
   }
 
-  // A recording started in the middle of a run on a step that carries state from tick to tick, and
-  // switched while it records, is what velmoth-sim prints from its replay.
+  // A recording started in the middle of a run on a step that carries state from tick to tick,
+  // while a tick is still being computed, and switched while it records, is what velmoth-sim
+  // prints from its replay.
   void aRecordingStartedMidRunIsItsReplay() {
     QTemporaryDir folder;
     const QString file = folder.filePath(QStringLiteral("mid.csv"));
     main_->EngineChoice()->setCurrentText(QStringLiteral("recursive"));
     main_->IntegratorChoice()->setCurrentText(QStringLiteral("implicit"));
     WaitTicks(20);
+    PhysicsThread& physics = *dlg_->m_pPhysics;
+    physics.Hold(true);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, 30000);
     QVERIFY(main_->StartRecording(file));
+    physics.Hold(false);
     WaitTicks(10);
     main_->SubstepsChoice()->setCurrentText(QStringLiteral("x 2"));
     Click(kIdReset);
@@ -831,6 +987,7 @@ class DialogEndToEnd : public QObject {
     plots.show();
     std::unique_ptr<Robot> robot = MakeBuiltInRobot();
     matrix<double> zero(6, 1);
+    zero.SetZero();  // a new matrix holds whatever its memory held
     const auto tick = [&] { trace.OnTick(TickResult{*robot, kIdForward, zero, zero}); };
     int drawn = plots.Refreshes();  // the first drawing
     // What changes, then whether that draws the plots anew.

@@ -89,6 +89,8 @@ struct FakeDriver : WindowSystem {
   }
   void EnableDlgItem(int id, bool enable) override { controls.at(id).enabled = enable; }
   void SetTimer(unsigned id, unsigned /*periodMs*/) override { timers.insert(id); }
+  // Delivered at once.
+  void PostAppMessage(unsigned id) override { dlg.OnAppMessage(id); }
   PixelRect GetClientRect() const override { return {0, 0, clientWidth, clientHeight}; }
   ViewWindow* CreateView(Robot* /*robot*/, const PixelRect& rect) override {
     return new View(rect);
@@ -370,8 +372,8 @@ TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
   }
   Recorder recorder;
   std::string error;
-  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.Inputs(), d.dlg.SimArm(), 0, error)) << error;
-  d.dlg.RestartStep();
+  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
+      << error;
   d.dlg.AddTickListener(&recorder);
   const std::function<void()> changes[] = {
       [&] { d.Type(kIdJointTorque, "2, 0, -1.5"), d.Click(kIdSetTorque); },

@@ -135,8 +135,7 @@ struct Harness {
   void Tick() { run.OnTick(TickResult{*robot, kIdForward, torque, torque}); }
   // Starts a recording of the arm at rest, without torques.
   bool Record(Recorder& recorder, const std::string& path, std::string& error) {
-    return recorder.Start(path, *robot, InputsOf(*robot, false, torque, torque, StepOptions{}),
-                          {{"--links", "6"}}, 0, error);
+    return recorder.Start(path, *robot, {{"--links", "6"}}, 0, 0, error);
   }
 };
 

@@ -1,0 +1,317 @@
+#include "app/physics_thread.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "app/dialog_template.h"
+#include "robot/robot.h"
+#include "simulation/stepper.h"
+
+namespace {
+
+int64_t WallNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Processor time of a thread (by default the calling one): unlike wall time, it does not grow
+// while other programs have the processor.
+int64_t ThreadCpuNs(clockid_t clock = CLOCK_THREAD_CPUTIME_ID) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+}  // namespace
+
+matrix<double> ColumnOf(const std::vector<double>& values) {
+  matrix<double> column(static_cast<uint32_t>(values.size()), 1);
+  for (uint32_t i = 0; i < column.RowCount(); ++i) {
+    column(i, 0) = values[i];
+  }
+  return column;
+}
+
+std::vector<double> ValuesOf(const matrix<double>& column) {
+  std::vector<double> values(column.RowCount());
+  for (uint32_t i = 0; i < column.RowCount(); ++i) {
+    values[i] = column(i, 0);
+  }
+  return values;
+}
+
+ArmState ArmState::Of(const Robot& robot) {
+  ArmState state;
+  for (const auto& link : robot.links) {
+    state.q.push_back(link->q);
+    state.qd.push_back(link->qd);
+    state.qdd.push_back(link->qdd);
+  }
+  state.kinetic = robot.kineticEnergy;
+  state.potential = robot.potentialEnergy;
+  state.work = robot.work;
+  state.dissipated = robot.dissipated;
+  state.startEnergy = robot.startEnergy;
+  state.cappedTicks = robot.cappedTicks;
+  return state;
+}
+
+void ArmState::ApplyTo(Robot& robot) const {
+  for (std::size_t i = 0; i < robot.links.size() && i < q.size(); ++i) {
+    robot.links[i]->q = q[i];
+    robot.links[i]->qd = qd[i];
+    robot.links[i]->qdd = qdd[i];
+  }
+  robot.kineticEnergy = kinetic;
+  robot.potentialEnergy = potential;
+  robot.work = work;
+  robot.dissipated = dissipated;
+  robot.startEnergy = startEnergy;
+  robot.cappedTicks = cappedTicks;
+}
+
+PhysicsThread::PhysicsThread(const Robot& arm, const StepOptions& step, bool threaded,
+                             std::function<void()> done)
+    : robot_(CloneRobot(arm)), done_(std::move(done)), threaded_(threaded) {
+  stepper_ = std::make_unique<Stepper>(*robot_, step);
+  stepper_->SetGiveUp([this] { return GiveUp(); });
+  if (threaded_) {
+    thread_ = std::thread([this] { Run(); });
+    pthread_getcpuclockid(thread_.native_handle(), &cpuClock_);
+  }
+}
+
+PhysicsThread::~PhysicsThread() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    giveUpAll_ = true;
+    queue_.clear();
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void PhysicsThread::Enqueue(Job job) {
+  if (!threaded_) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Carry(job, lock);
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(std::move(job));
+  }
+  wake_.notify_all();
+}
+
+void PhysicsThread::Submit(TickRequest tick) {
+  Job job;
+  job.tick = std::move(tick);
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::SetParameters(double viscous, double coulomb,
+                                  const std::array<double, 3>& gravity) {
+  Job job;
+  job.kind = Job::kParameters;
+  job.viscous = viscous;
+  job.coulomb = coulomb;
+  job.gravity = gravity;
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::SetOptions(const StepOptions& step) {
+  Job job;
+  job.kind = Job::kOptions;
+  job.step = step;
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::RestartStep() {
+  Job job;
+  job.kind = Job::kRestart;
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::Reset() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++epoch_;
+    results_.clear();
+  }
+  DropPending();
+  Job job;
+  job.kind = Job::kReset;
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::DropPending() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
+                              [](const Job& job) { return job.kind == Job::kTick; }),
+               queue_.end());
+}
+
+bool PhysicsThread::WaitIdle(int64_t timeoutNs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return idle_.wait_for(lock, std::chrono::nanoseconds(timeoutNs),
+                        [this] { return tickStartNs_ == 0 && QueuedTicks() == 0; });
+}
+
+std::optional<TickDone> PhysicsThread::Take() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (results_.empty()) {
+    return std::nullopt;
+  }
+  TickDone done = std::move(results_.front());
+  results_.pop_front();
+  return done;
+}
+
+std::size_t PhysicsThread::QueuedTicks() const {
+  return static_cast<std::size_t>(std::count_if(
+      queue_.begin(), queue_.end(), [](const Job& job) { return job.kind == Job::kTick; }));
+}
+
+std::size_t PhysicsThread::Outstanding() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return QueuedTicks() + (tickStartNs_ != 0 ? 1 : 0) + results_.size();
+}
+
+bool PhysicsThread::CanQueue() const {
+  // Ticks computed and not taken yet are no work of the thread's.
+  std::size_t ahead = 0;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ahead = QueuedTicks() + (tickStartNs_ != 0 ? 1 : 0);
+  }
+  return ahead == 0 ||
+         (ahead < kMaxQueuedTicks && static_cast<int64_t>(ahead) * WorkNs() < kQueueBudgetNs);
+}
+
+int64_t PhysicsThread::WorkNs() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (tickStartNs_ == 0) {
+    return lastWorkNs_;
+  }
+  const int64_t held = heldNs_ + (heldSinceNs_ != 0 ? WallNs() - heldSinceNs_ : 0);
+  return std::max(lastWorkNs_, ThreadCpuNs(cpuClock_) - tickStartCpuNs_ + held);
+}
+
+int64_t PhysicsThread::CostNs() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return tickStartNs_ != 0 ? std::max(lastCostNs_, WallNs() - tickStartNs_) : lastCostNs_;
+}
+
+void PhysicsThread::Hold(bool hold) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    held_ = hold;
+  }
+  wake_.notify_all();
+}
+
+// Asked by the Stepper before every substep, on the thread.
+bool PhysicsThread::GiveUp() {
+  const auto moot = [this] { return giveUpAll_ || epoch_ != tickEpoch_; };
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (held_ && !moot()) {
+    heldSinceNs_ = WallNs();
+    wake_.wait(lock, [&] { return !held_ || moot(); });
+    heldNs_ += WallNs() - heldSinceNs_;
+    heldSinceNs_ = 0;
+  }
+  return moot();
+}
+
+void PhysicsThread::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) {
+      return;
+    }
+    const Job job = std::move(queue_.front());
+    queue_.pop_front();
+    const bool handedBack = Carry(job, lock);
+    idle_.notify_all();
+    if (handedBack && done_) {
+      lock.unlock();
+      done_();
+      lock.lock();
+    }
+  }
+}
+
+// Called and returning with the lock held; computes without it.
+bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
+  switch (job.kind) {
+    case Job::kParameters:
+      robot_->viscousFriction = job.viscous;
+      robot_->coulombFriction = job.coulomb;
+      for (uint32_t k = 0; k < 3; ++k) {
+        robot_->gravity(k, 0) = job.gravity[k];
+      }
+      return false;
+    case Job::kOptions:
+      stepper_->SetOptions(job.step);
+      return false;
+    case Job::kRestart:
+      stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
+      stepper_->SetGiveUp([this] { return GiveUp(); });
+      return false;
+    case Job::kReset:
+      robot_->ResetJointState();
+      return false;
+    case Job::kTick:
+      break;
+  }
+  if (stopping_) {
+    return false;
+  }
+  tickEpoch_ = epoch_;
+  tickStartNs_ = WallNs();
+  tickStartCpuNs_ = ThreadCpuNs();
+  heldNs_ = 0;
+  lock.unlock();
+  std::optional<TickDone> tick = ComputeTick(job.tick);
+  lock.lock();
+  lastCostNs_ = WallNs() - tickStartNs_;
+  lastWorkNs_ = ThreadCpuNs() - tickStartCpuNs_ + heldNs_;
+  tickStartNs_ = 0;
+  // A tick given up, or one that a Reset made moot meanwhile, is not handed back.
+  if (!tick || tickEpoch_ != epoch_) {
+    return false;
+  }
+  results_.push_back(std::move(*tick));
+  return true;
+}
+
+// On the thread (or the caller's, without one), without the lock.
+std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
+  const int64_t start = WallNs();
+  TickDone tick;
+  tick.serial = request.serial;
+  tick.mode = request.mode;
+  tick.accel = request.accel;
+  tick.torque = request.torque;
+  if (request.mode == kIdForward) {
+    tick.accel = ValuesOf(stepper_->Forward(ColumnOf(request.torque)));
+  } else if (request.mode == kIdInverse) {
+    tick.torque = ValuesOf(stepper_->Inverse(ColumnOf(request.accel)));
+  }
+  if (request.mode != 0 && stepper_->GaveUp()) {
+    return std::nullopt;
+  }
+  tick.state = ArmState::Of(*robot_);
+  tick.costNs = WallNs() - start;
+  return tick;
+}

@@ -1,0 +1,126 @@
+// The physics thread: the ticks and commands it is handed come back as a plain stepper computes
+// them in the same order; a tick that does not end (held by the test, as a tick of unbounded cost
+// would be) holds up neither a drop, nor a Reset, nor the end.
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/dialog_template.h"
+#include "app/physics_thread.h"
+#include "robot/robot.h"
+#include "simulation/stepper.h"
+
+namespace {
+
+std::vector<double> Joints(double first, double step) {
+  std::vector<double> v;
+  for (int i = 0; i < 6; ++i) {
+    v.push_back(first + step * i);
+  }
+  return v;
+}
+
+// Waits until condition holds: a guard against a hang, not a measure of time.
+template <typename Condition>
+bool Eventually(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Ticks of both modes and of neither, interleaved with "Set" and a change of step, on a thread and
+// without one: each tick's arm and vectors are bit for bit those of a plain stepper
+// given the same sequence.
+TEST(PhysicsThread, TicksAndCommandsComeBackAsAPlainStepperComputesThem) {
+  for (const bool threaded : {true, false}) {
+    SCOPED_TRACE(threaded ? "threaded" : "in the caller's thread");
+    std::unique_ptr<Robot> arm = MakeBuiltInRobot();
+    PhysicsThread physics(*arm, StepOptions{}, threaded, [] {});
+    std::unique_ptr<Robot> reference = CloneRobot(*arm);
+    Stepper stepper(*reference, StepOptions{});
+
+    std::vector<TickDone> expected;
+    const auto ticks = [&](int mode, int count, double value) {
+      for (int i = 0; i < count; ++i) {
+        TickRequest tick{mode, Joints(value, 0.5), Joints(-value, 1.0)};
+        TickDone done{mode, {}, tick.accel, tick.torque, 0};
+        if (mode == kIdForward) {
+          done.accel = ValuesOf(stepper.Forward(ColumnOf(tick.torque)));
+        } else if (mode == kIdInverse) {
+          done.torque = ValuesOf(stepper.Inverse(ColumnOf(tick.accel)));
+        }
+        done.state = ArmState::Of(*reference);
+        expected.push_back(done);
+        physics.Submit(tick);
+      }
+    };
+    ticks(kIdForward, 5, 1.0);
+    physics.SetParameters(0.3, 0.05, {0.0, 0.5, -3.5});
+    reference->viscousFriction = 0.3;
+    reference->coulombFriction = 0.05;
+    reference->gravity(1, 0) = 0.5;
+    reference->gravity(2, 0) = -3.5;
+    ticks(kIdInverse, 3, 2.0);
+    ticks(0, 2, 0.0);
+    const StepOptions step{EngineKind::kRecursive, IntegratorKind::kImplicit, 3};
+    physics.SetOptions(step);
+    stepper.SetOptions(step);
+    ticks(kIdForward, 4, -1.0);
+    ASSERT_TRUE(physics.WaitIdle(60'000'000'000));
+    EXPECT_EQ(physics.Outstanding(), expected.size());
+    for (const TickDone& want : expected) {
+      const std::optional<TickDone> got = physics.Take();
+      ASSERT_TRUE(got.has_value());
+      EXPECT_EQ(got->mode, want.mode);
+      EXPECT_EQ(got->state.q, want.state.q);
+      EXPECT_EQ(got->state.qd, want.state.qd);
+      EXPECT_EQ(got->state.qdd, want.state.qdd);
+      EXPECT_EQ(got->state.kinetic, want.state.kinetic);
+      EXPECT_EQ(got->state.potential, want.state.potential);
+      EXPECT_EQ(got->accel, want.accel);
+      EXPECT_EQ(got->torque, want.torque);
+    }
+    EXPECT_FALSE(physics.Take().has_value());
+  }
+}
+
+// While a tick is held, the thread still takes every request: a Reset gives the held tick up (no
+// tick requested before it comes back), and the end gives it up and joins. The work it holds counts
+// against queueing more.
+TEST(PhysicsThread, AHeldTickHoldsUpNeitherResetNorTheEnd) {
+  std::unique_ptr<Robot> arm = MakeBuiltInRobot();
+  for (const bool reset : {true, false}) {
+    SCOPED_TRACE(reset ? "Reset" : "the end");
+    auto physics = std::make_unique<PhysicsThread>(*arm, StepOptions{}, true, [] {});
+    physics->Hold(true);
+    for (int i = 0; i < 3; ++i) {
+      physics->Submit(TickRequest{kIdForward, Joints(0, 0), Joints(1, 0)});
+    }
+    ASSERT_TRUE(Eventually([&] { return physics->WorkNs() >= PhysicsThread::kQueueBudgetNs; }));
+    EXPECT_FALSE(physics->CanQueue());
+    EXPECT_EQ(physics->Outstanding(), 3u);
+    if (reset) {
+      physics->Reset();
+      ASSERT_TRUE(physics->WaitIdle(60'000'000'000));  // still held
+      EXPECT_EQ(physics->Outstanding(), 0u);
+      physics->Hold(false);
+      physics->Submit(TickRequest{0, Joints(0, 0), Joints(0, 0)});
+      ASSERT_TRUE(physics->WaitIdle(60'000'000'000));
+      const std::optional<TickDone> next = physics->Take();
+      ASSERT_TRUE(next.has_value());
+      EXPECT_EQ(next->state.q, std::vector<double>(6, 0.0));
+      EXPECT_FALSE(physics->Take().has_value());
+    }
+    physics.reset();  // joins, also while held
+  }
+}
+
+}  // namespace
