@@ -118,6 +118,20 @@ void PhysicsThread::Submit(TickRequest tick) {
   Enqueue(std::move(job));
 }
 
+void PhysicsThread::SetStanding(TickRequest tick) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  standing_ = std::move(tick);
+}
+
+void PhysicsThread::SubmitStanding() {
+  Job job;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    job.tick = standing_;
+  }
+  Enqueue(std::move(job));
+}
+
 void PhysicsThread::SetParameters(double viscous, double coulomb,
                                   const std::array<double, 3>& gravity) {
   Job job;
@@ -185,6 +199,9 @@ bool PhysicsThread::CanQueue() const {
   std::size_t ahead = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (results_.size() >= kMaxUntakenTicks) {
+      return false;
+    }
     ahead = QueuedTicks() + (tickStartNs_ != 0 ? 1 : 0);
   }
   return ahead == 0 ||
@@ -235,9 +252,10 @@ void PhysicsThread::Run() {
     }
     const Job job = std::move(queue_.front());
     queue_.pop_front();
-    const bool handedBack = Carry(job, lock);
+    // The window is told once for the ticks it finds waiting: when the first is handed back.
+    const bool first = Carry(job, lock) && results_.size() == 1;
     idle_.notify_all();
-    if (handedBack && done_) {
+    if (first && done_) {
       lock.unlock();
       done_();
       lock.lock();

@@ -7,6 +7,11 @@
 // ticks' results come back whole and in order, so that the window shows, plots and records one
 // whole tick after another.
 //
+// The ticks of a run are asked for by the TickPacer as they fall due, each with the standing
+// request: the mode and the vectors as the user last set them (SetStanding). Ticks computed wait
+// for the window to take them; the window is told (done) when the first of them is there, so that
+// one message shows them all, however late the window's thread comes to it.
+//
 // Ticks that have not started can be dropped (a pause); a tick in progress then finishes in the
 // background. A Reset makes the ticks before it moot: the one in progress is given up between two
 // substeps (leaving the arm as it was), and no tick requested before the Reset is handed back.
@@ -79,10 +84,13 @@ class PhysicsThread {
   // estimated wall time, so that the user's commands reach the arm soon.
   static constexpr std::size_t kMaxQueuedTicks = 20;
   static constexpr int64_t kQueueBudgetNs = 40'000'000;
+  // Ticks computed and not taken are kept below this many (2 s of ticks): a window whose thread
+  // does not come to them for that long slows the run down rather than piling them up.
+  static constexpr std::size_t kMaxUntakenTicks = 200;
 
   // Copies arm and steps the copy with step. threaded: on a thread of its own, which calls done
-  // (on that thread) after handing back ticks; otherwise everything runs in the caller's thread
-  // and done is never called.
+  // (on that thread) when a tick is handed back while none was waiting to be taken; otherwise
+  // everything runs in the caller's thread and done is never called.
   PhysicsThread(const Robot& arm, const StepOptions& step, bool threaded,
                 std::function<void()> done);
   // Gives the tick in progress up, drops the rest and joins the thread.
@@ -93,6 +101,9 @@ class PhysicsThread {
 
   // Requests a tick.
   void Submit(TickRequest tick);
+  // The request that SubmitStanding copies, from the next one on; and a tick with it.
+  void SetStanding(TickRequest tick);
+  void SubmitStanding();
   // From the next tick on: "Set"'s friction and gravity, and the step.
   void SetParameters(double viscous, double coulomb, const std::array<double, 3>& gravity);
   void SetOptions(const StepOptions& step);
@@ -147,6 +158,7 @@ class PhysicsThread {
   std::condition_variable idle_;  // a tick ended
   std::deque<Job> queue_;
   std::deque<TickDone> results_;
+  TickRequest standing_;
   int64_t lastCostNs_ = 0;
   int64_t lastWorkNs_ = 0;
   int64_t tickStartNs_ = 0;                       // when the tick in progress started, 0 for none

@@ -510,7 +510,6 @@ int main(int argc, char** argv) {
   bool screenshotSaved = false;
   double residentAtStart = 0.0;
   double residentAtEnd = 0.0;
-  TickClock& tickClock = *window.TimerClock(kTickTimerId);
   QTimer::singleShot(500, [&] {
     app.bursts.clear();
     app.viewPaints.clear();
@@ -523,13 +522,13 @@ int main(int argc, char** argv) {
     lateness.clear();
     probe.start(50);
     framesAtStart = main.Frames();
-    slipAtStart = tickClock.SlippedTicks();
+    slipAtStart = main.Run().SlippedTicks();
     startNs = clock.nsecsElapsed();
     QTimer::singleShot(static_cast<int>(seconds * 1000.0), Qt::PreciseTimer, &app, [&] {
       wall = static_cast<double>(clock.nsecsElapsed() - startNs) * 1e-9;
       tickCount = ticks.ends.size() - firstTick;
       frames = main.Frames() - framesAtStart;
-      slip = tickClock.SlippedTicks() - slipAtStart;
+      slip = main.Run().SlippedTicks() - slipAtStart;
       residentAtEnd = ResidentMiB();
       if (!screenshot.empty()) {
         // What the screen shows in the window's place (and the plots').
