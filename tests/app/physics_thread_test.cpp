@@ -1,6 +1,7 @@
 // The physics thread: the ticks and commands it is handed come back as a plain stepper computes
 // them in the same order; a tick that does not end (held by the test, as a tick of unbounded cost
 // would be) holds up neither a drop, nor a Reset, nor the end.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -90,6 +91,36 @@ TEST(PhysicsThread, TicksAndCommandsComeBackAsAPlainStepperComputesThem) {
     }
     EXPECT_FALSE(physics.Take().has_value());
   }
+}
+
+// Ticks asked for with the standing request take it as it was when asked for. The window is told
+// once for the ticks it finds waiting, and again for the first one after it took them; once it
+// leaves kMaxUntakenTicks untaken, no more are queued until it takes one.
+TEST(PhysicsThread, TheWindowIsToldOnceForTheTicksWaitingAndNeverFallsFarBehind) {
+  std::unique_ptr<Robot> arm = MakeBuiltInRobot();
+  std::atomic<int> told{0};
+  PhysicsThread physics(*arm, StepOptions{}, true, [&] { ++told; });
+  for (const double torque : {1.0, 2.0}) {
+    physics.SetStanding(TickRequest{kIdForward, Joints(0, 0), Joints(torque, 0)});
+    physics.SubmitStanding();
+  }
+  physics.SetStanding(TickRequest{kIdForward, Joints(0, 0), Joints(3, 0)});
+  ASSERT_TRUE(physics.WaitIdle(60'000'000'000));
+  EXPECT_EQ(told, 1);
+  for (const double torque : {1.0, 2.0}) {
+    const std::optional<TickDone> done = physics.Take();
+    ASSERT_TRUE(done.has_value());
+    EXPECT_EQ(done->torque, Joints(torque, 0));
+  }
+  for (std::size_t i = 0; i < PhysicsThread::kMaxUntakenTicks; ++i) {
+    ASSERT_TRUE(physics.CanQueue());
+    physics.SubmitStanding();
+    ASSERT_TRUE(physics.WaitIdle(60'000'000'000));
+  }
+  EXPECT_EQ(told, 2);
+  EXPECT_FALSE(physics.CanQueue());
+  EXPECT_EQ(physics.Take()->torque, Joints(3, 0));
+  EXPECT_TRUE(physics.CanQueue());
 }
 
 // While a tick is held, the thread still takes every request: a Reset gives the held tick up (no
