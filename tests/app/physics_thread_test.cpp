@@ -13,6 +13,7 @@
 #include "app/physics_thread.h"
 #include "robot/robot.h"
 #include "simulation/stepper.h"
+#include "tests/app/eventually.h"
 
 namespace {
 
@@ -24,18 +25,7 @@ std::vector<double> Joints(double first, double step) {
   return v;
 }
 
-// Waits until condition holds: a guard against a hang, not a measure of time.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using thread_test::Eventually;
 
 // Ticks of both modes and of neither, interleaved with "Set" and a change of step, on a thread and
 // without one: each tick's arm and vectors are bit for bit those of a plain stepper

@@ -11,23 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "app/tick_pacer.h"
+#include "tests/app/eventually.h"
 
 namespace {
 
 constexpr int64_t kPeriodNs = 10'000'000;
 
-// Waits until condition holds: a guard against a hang, not a measure of time.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using thread_test::Eventually;
 
 void Wait(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
