@@ -99,22 +99,40 @@ PhysicsThread::~PhysicsThread() {
   }
 }
 
-void PhysicsThread::Enqueue(Job job) {
+uint64_t PhysicsThread::Enqueue(Job job) {
+  // Numbered and queued under one lock, so that the numbers follow the order of the queue.
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (job.kind == Job::kTick) {
+    job.tick.serial = ++lastSerial_;
+  }
+  const uint64_t next = lastSerial_ + 1;
   if (!threaded_) {
-    std::unique_lock<std::mutex> lock(mutex_);
     Carry(job, lock);
-    return;
+    return next;
   }
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(std::move(job));
-  }
+  queue_.push_back(std::move(job));
+  lock.unlock();
   wake_.notify_all();
+  return next;
 }
 
 void PhysicsThread::Submit(TickRequest tick) {
   Job job;
   job.tick = std::move(tick);
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::SetStanding(TickRequest tick) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  standing_ = std::move(tick);
+}
+
+void PhysicsThread::SubmitStanding() {
+  Job job;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    job.tick = standing_;
+  }
   Enqueue(std::move(job));
 }
 
@@ -135,10 +153,10 @@ void PhysicsThread::SetOptions(const StepOptions& step) {
   Enqueue(std::move(job));
 }
 
-void PhysicsThread::RestartStep() {
+uint64_t PhysicsThread::RestartStep() {
   Job job;
   job.kind = Job::kRestart;
-  Enqueue(std::move(job));
+  return Enqueue(std::move(job));
 }
 
 void PhysicsThread::Reset() {
@@ -191,6 +209,9 @@ bool PhysicsThread::CanQueue() const {
   std::size_t ahead = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (results_.size() >= kMaxUntakenTicks) {
+      return false;
+    }
     ahead = QueuedTicks() + (tickStartNs_ != 0 ? 1 : 0);
   }
   return ahead == 0 ||
@@ -241,9 +262,10 @@ void PhysicsThread::Run() {
     }
     const Job job = std::move(queue_.front());
     queue_.pop_front();
-    const bool handedBack = Carry(job, lock);
+    // The window is told once for the ticks it finds waiting: when the first is handed back.
+    const bool first = Carry(job, lock) && results_.size() == 1;
     idle_.notify_all();
-    if (handedBack && done_) {
+    if (first && done_) {
       lock.unlock();
       done_();
       lock.lock();
@@ -312,6 +334,8 @@ std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
     return std::nullopt;
   }
   tick.state = ArmState::Of(*robot_);
+  tick.inputs = InputsOf(*robot_, request.mode == kIdInverse, ColumnOf(request.torque),
+                         ColumnOf(request.accel), stepper_->Options());
   tick.costNs = WallNs() - start;
   return tick;
 }

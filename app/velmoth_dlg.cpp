@@ -21,14 +21,6 @@ constexpr int kCoefficientReadLimit = 64;
 constexpr int64_t kSettleCostNs = 20'000'000;
 constexpr int64_t kSettleWaitNs = 100'000'000;
 
-// A tick expected to take less than this of the physics thread's processor time, requested while
-// the thread has nothing else to do, is waited for, at most kShowAtOnceWaitNs, and shown at once,
-// within its timer message (so that the ticks of a burst show as one burst). A costlier one, or one
-// requested behind a tick not done in that time, is shown whenever it is done: a burst waits for
-// at most one tick.
-constexpr int64_t kShowAtOnceWorkNs = 5'000'000;
-constexpr int64_t kShowAtOnceWaitNs = 30'000'000;
-
 struct CommandEntry {
   int id;
   void (CVelmothDlg::*handler)();
@@ -94,6 +86,7 @@ bool CVelmothDlg::OnInitDialog() {
   m_setup.step.substeps = std::clamp(m_setup.step.substeps, 1, kMaxSubsteps);
   m_pPhysics = std::make_unique<PhysicsThread>(
       *m_pRobot, m_setup.step, m_threaded, [this] { m_window.PostAppMessage(kTicksDoneMessage); });
+  m_diverged = false;
   m_accel.Resize(n, 1);
   m_accel.SetZero();
   m_torque.Resize(n, 1);
@@ -108,19 +101,22 @@ bool CVelmothDlg::OnInitDialog() {
   }
   m_pView = m_window.CreateView(m_pRobot, rect);
 
-  m_window.SetTimer(kTickTimerId, kTickPeriodMs);
   m_window.CheckDlgButton(kIdForward, kChecked);
   SetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
   SetDlgItemDouble(kIdViscousFriction, m_pRobot->viscousFriction);
   SetDlgItemDouble(kIdCoulombFriction, m_pRobot->coulombFriction);
   OnBnClickedForward();
+  if (m_threaded) {
+    PublishRequest();
+    m_pacer.Start([this] { return m_pPhysics->CanQueue(); },
+                  [this] { m_pPhysics->SubmitStanding(); });
+  } else {
+    m_window.SetTimer(kTickTimerId, kTickPeriodMs);
+  }
   return true;
 }
 
-void CVelmothDlg::OnTimer(unsigned /*id*/) {
-  if (m_pRobot == nullptr) {
-    return;
-  }
+TickRequest CVelmothDlg::RequestNow() const {
   // The tick takes copies: what the user sets later applies to later ticks only.
   TickRequest tick;
   if (m_window.IsDlgButtonChecked(kIdForward) == kChecked) {
@@ -130,14 +126,20 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   }
   tick.accel = ValuesOf(m_accel);
   tick.torque = ValuesOf(m_torque);
-  tick.serial = ++m_lastSerial;
-  m_requested.emplace_back(tick.serial, Inputs());
-  const bool idle = m_pPhysics->Outstanding() == 0;
-  const int64_t work = m_pPhysics->WorkNs();
-  m_pPhysics->Submit(std::move(tick));
-  if (idle && work < kShowAtOnceWorkNs) {
-    m_pPhysics->WaitIdle(kShowAtOnceWaitNs);
+  return tick;
+}
+
+void CVelmothDlg::PublishRequest() {
+  if (m_threaded && m_pPhysics != nullptr) {
+    m_pPhysics->SetStanding(RequestNow());
   }
+}
+
+void CVelmothDlg::OnTimer(unsigned /*id*/) {
+  if (m_pRobot == nullptr) {
+    return;
+  }
+  m_pPhysics->Submit(RequestNow());
   ShowTicksDone();  // without a thread, it is done already
 }
 
@@ -152,43 +154,43 @@ void CVelmothDlg::OnAppMessage(unsigned id) {
 }
 
 void CVelmothDlg::ShowTicksDone() {
+  // The newest tick shown: its mode and the output it wrote into the panel.
+  int mode = -1;
+  matrix<double> output;
   while (m_pPhysics != nullptr) {
     std::optional<TickDone> tick = m_pPhysics->Take();
     if (!tick) {
-      return;
+      break;
+    }
+    // The run stopped at the tick that diverged: what was computed after it is not shown.
+    if (m_diverged) {
+      continue;
     }
     tick->state.ApplyTo(*m_pRobot);
     const matrix<double> accel = ColumnOf(tick->accel);
     const matrix<double> torque = ColumnOf(tick->torque);
-    if (tick->mode == kIdForward) {
-      SetDlgItemMatrix(accel, kIdJointAccel);
-    } else if (tick->mode == kIdInverse) {
-      SetDlgItemMatrix(torque, kIdJointTorque);
-    }
-
-    SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
-    SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
-    SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
-    SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
-
-    if (m_pView != nullptr) {
-      m_pView->Invalidate();
-    }
-
-    // What the tick took from the user; the ticks requested before it that were dropped go.
-    while (!m_requested.empty() && m_requested.front().first < tick->serial) {
-      m_requested.pop_front();
-    }
-    const bool known = !m_requested.empty() && m_requested.front().first == tick->serial;
-    const TickInputs inputs = known ? std::move(m_requested.front().second) : TickInputs{};
-    if (known) {
-      m_requested.pop_front();
-    }
-    const TickResult result{*m_pRobot, tick->mode,   accel,
-                            torque,    tick->serial, known ? &inputs : nullptr};
+    const TickResult result{*m_pRobot, tick->mode, accel, torque, tick->serial, &tick->inputs};
     for (TickListener* listener : m_listeners) {
       listener->OnTick(result);
     }
+    mode = tick->mode;
+    output = tick->mode == kIdInverse ? torque : accel;
+    m_diverged = !StateIsFinite(*m_pRobot);
+  }
+  if (mode < 0) {
+    return;
+  }
+  if (mode == kIdForward) {
+    SetDlgItemMatrix(output, kIdJointAccel);
+  } else if (mode == kIdInverse) {
+    SetDlgItemMatrix(output, kIdJointTorque);
+  }
+  SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
+  SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
+  SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
+  SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
+  if (m_pView != nullptr) {
+    m_pView->Invalidate();
   }
 }
 
@@ -229,7 +231,9 @@ void CVelmothDlg::OnPaint() {
 }
 
 void CVelmothDlg::OnDestroy() {
-  // The physics first: a tick in progress is given up and the thread joined.
+  // The pacer first, which asks the physics for ticks; then the physics: a tick in progress is
+  // given up and the thread joined.
+  m_pacer.Stop();
   m_pPhysics.reset();
   delete m_pView;
   m_pView = nullptr;
@@ -243,6 +247,7 @@ bool CVelmothDlg::OnCommand(int id) {
       // Between OnDestroy and the end of the window nothing is left to command.
       if (m_pRobot != nullptr) {
         (this->*entry.handler)();
+        PublishRequest();
       }
       return true;
     }
@@ -254,6 +259,7 @@ void CVelmothDlg::OnBnClickedReset() {
   // The ticks requested before are moot: none of them is shown.
   m_pPhysics->Reset();
   m_pRobot->ResetJointState();
+  m_diverged = false;
   for (TickListener* listener : m_listeners) {
     listener->OnResetJointState();
   }
@@ -272,13 +278,6 @@ void CVelmothDlg::SetStepOptions(const StepOptions& options) {
   }
 }
 
-TickInputs CVelmothDlg::Inputs() const {
-  // The tick's mode: forward when that button is checked, else inverse when that one is.
-  const bool inverse = m_window.IsDlgButtonChecked(kIdForward) != kChecked &&
-                       m_window.IsDlgButtonChecked(kIdInverse) == kChecked;
-  return InputsOf(*m_pRobot, inverse, m_torque, m_accel, GetStepOptions());
-}
-
 ReplayArm CVelmothDlg::SimArm() const {
   if (m_setup.simArm.empty() && !m_setup.make) {
     return {{"--links", std::to_string(kBuiltInLinkCount)}};
@@ -287,10 +286,7 @@ ReplayArm CVelmothDlg::SimArm() const {
 }
 
 uint64_t CVelmothDlg::RestartStep() {
-  if (m_pPhysics != nullptr) {
-    m_pPhysics->RestartStep();
-  }
-  return m_lastSerial + 1;
+  return m_pPhysics != nullptr ? m_pPhysics->RestartStep() : 0;
 }
 
 void CVelmothDlg::AddTickListener(TickListener* listener) {

@@ -1,8 +1,11 @@
 // CVelmothDlg: the main dialog's logic. It owns the Robot the panel and the 3-D view show, keeps
-// the user's torque and acceleration vectors, requests a simulation tick on every timer message,
-// shows each tick when it is done and carries out the panel's commands. The ticks are computed by a
+// the user's torque and acceleration vectors, has a simulation tick requested every period, shows
+// the ticks when they are done and carries out the panel's commands. The ticks are computed by a
 // PhysicsThread on a copy of the arm, so that the window keeps drawing and answering whatever a
 // tick costs; the panel's commands reach that copy between ticks, in the order they were given.
+// With the thread, a TickPacer of its own asks for the ticks as they fall due, so that their pace
+// does not depend on how soon the window's thread comes to its messages; without one (the tests'
+// fake layer), each message of the window system's tick timer requests one.
 // It knows the window system only through WindowSystem, so the same code runs in the Qt dialog and
 // under the fake layer of the tests.
 #pragma once
@@ -18,6 +21,7 @@
 
 #include "app/dialog_template.h"
 #include "app/physics_thread.h"
+#include "app/tick_pacer.h"
 #include "app/window_system.h"
 #include "matrix/matrix.h"
 #include "simulation/replay.h"
@@ -28,9 +32,9 @@ struct Robot;
 // What one tick did, for the instruments that follow the simulation: the arm after the tick, the
 // mode it ran in (kIdForward, kIdInverse, or 0 when neither is selected and nothing moved), and the
 // tick's two vectors: in forward mode the user's torques and the accelerations they caused, in
-// inverse mode the user's accelerations and the torques that produce them. The dialog adds the
-// tick's number among those it requested and everything the tick took from the user (its friction,
-// gravity and step too), as it was when the tick was requested.
+// inverse mode the user's accelerations and the torques that produce them. The tick's number among
+// those requested comes with it, and everything it took from the user (its friction, gravity and
+// step too) as it was when the tick was computed.
 struct TickResult {
   const Robot& robot;
   int mode;
@@ -94,20 +98,23 @@ class CVelmothDlg : public DialogMessages {
 
   // Chooses the arm that OnInitDialog builds.
   void SetArmSetup(ArmSetup setup) { m_setup = std::move(setup); }
-  // Whether OnInitDialog starts a thread for the ticks (the window) or computes each tick at once
-  // when it is requested (the default).
+  // Whether OnInitDialog starts a thread for the ticks, paced by a thread of its own (the window),
+  // or computes each tick at once when the window system's timer requests it (the default).
   void SetTicksOnThread(bool threaded) { m_threaded = threaded; }
 
-  // Builds the arm and the view, starts the tick timer, selects forward mode and fills the panel.
+  // Builds the arm and the view, starts the ticks, selects forward mode and fills the panel.
   bool OnInitDialog() override;
 
-  // Requests one simulation tick with the mode and the vectors as they are now; every timer
-  // identifier requests the same tick. A tick that costs little is shown before this returns.
+  // Without the thread: requests one simulation tick with the mode and the vectors as they are now
+  // and shows it; every timer identifier requests the same tick.
   void OnTimer(unsigned id) override;
   // No more ticks are wanted while those requested already amount to enough work.
   bool WantsTimer(unsigned id) override;
   // Shows the ticks done.
   void OnAppMessage(unsigned id) override;
+
+  // The clock the ticks keep with the thread: the run control pauses, steps and slows it down.
+  TickPacer& Pacer() { return m_pacer; }
 
   // For a pause: drops the ticks requested that have not started and shows those done. A tick in
   // progress that is expected to end at once is waited for, briefly; a longer one finishes in the
@@ -155,8 +162,7 @@ class CVelmothDlg : public DialogMessages {
   StepOptions GetStepOptions() const;
   void SetStepOptions(const StepOptions& options);
 
-  // What the next tick takes from the user, and how velmoth-sim makes the same arm.
-  TickInputs Inputs() const;
+  // How velmoth-sim makes the same arm.
   ReplayArm SimArm() const;
   // The step starts afresh from the next tick requested on, as a new one would, forgetting what it
   // carried from tick to tick (dopri5's step size, the implicit step's refinement): a recording
@@ -186,17 +192,23 @@ class CVelmothDlg : public DialogMessages {
   };
   // The field's text when it is the one last written into it, null otherwise.
   const WrittenText* Untouched(int id, const char* text) const;
-  // Shows every tick done, in order: the arm, the panel's read-outs, the view, the listeners.
+  // The tick the user asks for now: the mode chosen and copies of the vectors set.
+  TickRequest RequestNow() const;
+  // Hands the physics thread the request that the paced ticks take from now on.
+  void PublishRequest();
+  // Shows the ticks done, in order: each is copied into the arm and told to the listeners; the
+  // panel's read-outs and the view show the newest.
   void ShowTicksDone();
 
   // The ticks requested and not shown yet, by number, with what each took from the user; those a
   // Reset or a pause dropped go when a later one is shown.
-  std::deque<std::pair<uint64_t, TickInputs>> m_requested;
-  uint64_t m_lastSerial = 0;
 
   WindowSystem& m_window;
   ArmSetup m_setup;
   std::vector<TickListener*> m_listeners;
   std::map<int, WrittenText> m_written;
   bool m_threaded = false;
+  // A tick shown left the state not finite: until "Reset", no later tick is shown.
+  bool m_diverged = false;
+  TickPacer m_pacer{static_cast<int64_t>(kTickPeriodMs) * 1'000'000};
 };

@@ -69,9 +69,10 @@ void MainWindow::Open() {
     window_.setWindowTitle(window_.windowTitle() + QStringLiteral(": ") +
                            QString::fromStdString(dlg_.m_pRobot->name));
   }
-  TickClock* clock = window_.TimerClock(kTickTimerId);
-  run_ = std::make_unique<RunControl>(*clock, &QtDialogWindow::Now,
-                                      [this] { window_.WakeTimer(kTickTimerId); });
+  // The ticks keep the pace of the dialog's own pacer, on a thread of its own.
+  TickPacer& pacer = dlg_.Pacer();
+  run_ = std::make_unique<RunControl>(
+      pacer.Clock(), &TickPacer::Now, [&pacer] { pacer.Wake(); }, &pacer.Guard());
   // A pause stops the arm where the user sees it: the ticks that fell due but did not start are
   // dropped.
   run_->SetPauseHandler([this] { dlg_.SettleTicks(); });

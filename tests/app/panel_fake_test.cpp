@@ -178,7 +178,8 @@ TEST(Panel, ChoosingAModeWritesItsOwnVectorIntoItsInput) {
   EXPECT_EQ(d.Text(kIdJointAccel), "     3,      4,      0,      0,      0,      0, ");
 }
 
-// The plots' trace stops at a divergence; "Reset" starts it again, from the reset on.
+// The run stops at the tick that diverged: no tick after it reaches the listeners or the panel
+// (the plots' trace stops there); "Reset" starts them again, from the reset on.
 TEST(Panel, AfterADivergenceAndResetThePlotsRunAgain) {
   TraceBuffer trace;
   FakeDriver d;
@@ -190,8 +191,12 @@ TEST(Panel, AfterADivergenceAndResetThePlotsRunAgain) {
   }
   ASSERT_TRUE(trace.Stopped());
   const uint32_t kept = trace.Size();
+  const double diverged = trace.Now();
+  const std::string readOuts = d.Text(kIdJointAngle) + d.Text(kIdJointAccel);
   d.Tick();
   EXPECT_EQ(trace.Size(), kept);
+  EXPECT_EQ(trace.Now(), diverged);
+  EXPECT_EQ(d.Text(kIdJointAngle) + d.Text(kIdJointAccel), readOuts);
 
   d.Type(kIdJointTorque, "0");
   d.Click(kIdSetTorque);

@@ -120,6 +120,54 @@ TEST(TickClock, NextDueFollowsTheDeliveredPeriodsAndThePause) {
   EXPECT_LT(clock.NextDue(), 50 * kMs);  // at once
 }
 
+// A burst run at 50 ms (five periods due) where each tick takes `tickMs` of wall time: the ticks
+// delivered, and the periods slipped and deferred after it. The simulation is ready for `ready`
+// more asks (-1: always), a tick may pause the clock or end the dialog.
+TEST(TickClock, ABurstDeliversWhatIsDueWhileTheSimulationIsReady) {
+  struct Case {
+    const char* name;
+    int ready;      // asks answered yes before the simulation is busy, -1 for all
+    int tickMs;     // wall time each tick takes
+    int pauseAt;    // the tick that pauses the clock, 0 for none
+    int endAt;      // the tick that finds the dialog ended, 0 for none
+    int delivered;  // ticks delivered
+    uint64_t slip;  // periods slipped
+    uint64_t deferred;
+  };
+  const Case cases[] = {
+      {"all five", -1, 1, 0, 0, 5, 0, 0},
+      {"busy before the burst: deferred, nothing slips", 0, 1, 0, 0, 0, 0, 5},
+      {"busy after two: the rest slips", 2, 1, 0, 0, 2, 3, 0},
+      {"the budget ends it", -1, 15, 0, 0, 3, 2, 0},
+      {"a tick pauses the clock: nothing more, nothing slips", -1, 1, 2, 0, 2, 0, 0},
+      {"the dialog ended at the fourth", -1, 1, 0, 4, 3, 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TickClock clock(10 * kMs);
+    clock.Start(0);
+    int64_t now = 50 * kMs;
+    int asks = 0;
+    int delivered = 0;
+    clock.RunBurst([&] { return now; }, [&] { return c.ready < 0 || asks++ < c.ready; },
+                   [&] {
+                     if (delivered + 1 == c.endAt) {
+                       return false;
+                     }
+                     ++delivered;
+                     now += c.tickMs * kMs;
+                     if (delivered == c.pauseAt) {
+                       clock.Pause(now);
+                     }
+                     return true;
+                   });
+    EXPECT_EQ(delivered, c.delivered);
+    EXPECT_EQ(clock.DeliveredTicks(), static_cast<uint64_t>(c.delivered));
+    EXPECT_EQ(clock.SlippedTicks(), c.slip);
+    EXPECT_EQ(clock.DeferredTicks(), c.deferred);
+  }
+}
+
 // A run control on a clock the test moves by hand.
 struct Harness {
   std::unique_ptr<Robot> robot = MakeBuiltInRobot();
