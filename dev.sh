@@ -65,6 +65,9 @@ case "${1:-}" in
     # Leaks inside the system's GL, X and font libraries are theirs, not ours; see the file.
     export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan_suppressions.txt:print_suppressions=0}"
     export QT_QPA_PLATFORM=xcb
+    # No session bus: Qt's accessibility bridge would otherwise connect to the desktop's, or have
+    # the D-Bus library start one from a thread of every window test (autolaunch).
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/velmoth-tests-use-no-session-bus
     status=0
     for preset in debug release; do
       echo "== tests of the $preset build"

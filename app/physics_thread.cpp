@@ -100,22 +100,40 @@ PhysicsThread::~PhysicsThread() {
   }
 }
 
-void PhysicsThread::Enqueue(Job job) {
+uint64_t PhysicsThread::Enqueue(Job job) {
+  // Numbered and queued under one lock, so that the numbers follow the order of the queue.
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (job.kind == Job::kTick) {
+    job.tick.serial = ++lastSerial_;
+  }
+  const uint64_t next = lastSerial_ + 1;
   if (!threaded_) {
-    std::unique_lock<std::mutex> lock(mutex_);
     Carry(job, lock);
-    return;
+    return next;
   }
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(std::move(job));
-  }
+  queue_.push_back(std::move(job));
+  lock.unlock();
   wake_.notify_all();
+  return next;
 }
 
 void PhysicsThread::Submit(TickRequest tick) {
   Job job;
   job.tick = std::move(tick);
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::SetStanding(TickRequest tick) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  standing_ = std::move(tick);
+}
+
+void PhysicsThread::SubmitStanding() {
+  Job job;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    job.tick = standing_;
+  }
   Enqueue(std::move(job));
 }
 
@@ -143,6 +161,12 @@ void PhysicsThread::SetPhysics(bool limits, FrictionSource friction, bool effort
   job.friction = friction;
   job.effortLimits = effortLimits;
   Enqueue(std::move(job));
+}
+
+uint64_t PhysicsThread::RestartStep() {
+  Job job;
+  job.kind = Job::kRestart;
+  return Enqueue(std::move(job));
 }
 
 void PhysicsThread::Reset() {
@@ -195,6 +219,9 @@ bool PhysicsThread::CanQueue() const {
   std::size_t ahead = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (results_.size() >= kMaxUntakenTicks) {
+      return false;
+    }
     ahead = QueuedTicks() + (tickStartNs_ != 0 ? 1 : 0);
   }
   return ahead == 0 ||
@@ -245,9 +272,10 @@ void PhysicsThread::Run() {
     }
     const Job job = std::move(queue_.front());
     queue_.pop_front();
-    const bool handedBack = Carry(job, lock);
+    // The window is told once for the ticks it finds waiting: when the first is handed back.
+    const bool first = Carry(job, lock) && results_.size() == 1;
     idle_.notify_all();
-    if (handedBack && done_) {
+    if (first && done_) {
       lock.unlock();
       done_();
       lock.lock();
@@ -273,6 +301,10 @@ bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
       robot_->frictionSource = job.friction;
       robot_->effortLimits = job.effortLimits;
       ClampStartToLimits(*robot_);
+      return false;
+    case Job::kRestart:
+      stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
+      stepper_->SetGiveUp([this] { return GiveUp(); });
       return false;
     case Job::kReset:
       robot_->ResetJointState();
@@ -306,6 +338,7 @@ bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
 std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
   const int64_t start = WallNs();
   TickDone tick;
+  tick.serial = request.serial;
   tick.mode = request.mode;
   tick.accel = request.accel;
   tick.torque = request.torque;
@@ -320,6 +353,8 @@ std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
     return std::nullopt;
   }
   tick.state = ArmState::Of(*robot_);
+  tick.inputs = InputsOf(*robot_, request.mode == kIdInverse, ColumnOf(request.torque),
+                         ColumnOf(request.accel), stepper_->Options());
   tick.costNs = WallNs() - start;
   return tick;
 }

@@ -7,6 +7,11 @@
 // order, always between two ticks; the ticks' results come back whole and in order, so that the
 // window shows, plots and records one whole tick after another.
 //
+// The ticks of a run are asked for by the TickPacer as they fall due, each with the standing
+// request: the mode and the vectors as the user last set them (SetStanding). Ticks computed wait
+// for the window to take them; the window is told (done) when the first of them is there, so that
+// one message shows them all, however late the window's thread comes to it.
+//
 // Ticks that have not started can be dropped (a pause); a tick in progress then finishes in the
 // background. A Reset makes the ticks before it moot: the one in progress is given up between two
 // substeps (leaving the arm as it was), and no tick requested before the Reset is handed back.
@@ -32,6 +37,7 @@
 
 #include "matrix/matrix.h"
 #include "robot/robot.h"
+#include "simulation/replay.h"
 #include "simulation/step_options.h"
 
 class Stepper;
@@ -62,6 +68,7 @@ struct TickRequest {
   int mode = 0;
   std::vector<double> accel;
   std::vector<double> torque;
+  uint64_t serial = 0;  // the thread's number for it (from 1, in the order asked), handed back
 };
 
 // One tick computed: the arm after it and the tick's two vectors (see TickResult).
@@ -69,8 +76,12 @@ struct TickDone {
   int mode = 0;
   ArmState state;
   std::vector<double> accel;
-  std::vector<double> torque;      // forward: the torques applied (saturated at the efforts)
-  int64_t costNs = 0;              // the wall time it took
+  std::vector<double> torque;  // forward: the torques applied (saturated at the efforts)
+  int64_t costNs = 0;          // the wall time it took
+  uint64_t serial = 0;         // the request's
+  TickInputs
+      inputs;  // what the tick took: the request's mode and vectors, the arm's friction,
+               // gravity and physics and the step's options as they were when it was computed
   std::vector<uint8_t> saturated;  // forward: which torques were saturated
 };
 
@@ -80,10 +91,13 @@ class PhysicsThread {
   // estimated wall time, so that the user's commands reach the arm soon.
   static constexpr std::size_t kMaxQueuedTicks = 20;
   static constexpr int64_t kQueueBudgetNs = 40'000'000;
+  // Ticks computed and not taken are kept below this many (2 s of ticks): a window whose thread
+  // does not come to them for that long slows the run down rather than piling them up.
+  static constexpr std::size_t kMaxUntakenTicks = 200;
 
   // Copies arm and steps the copy with step. threaded: on a thread of its own, which calls done
-  // (on that thread) after handing back ticks; otherwise everything runs in the caller's thread
-  // and done is never called.
+  // (on that thread) when a tick is handed back while none was waiting to be taken; otherwise
+  // everything runs in the caller's thread and done is never called.
   PhysicsThread(const Robot& arm, const StepOptions& step, bool threaded,
                 std::function<void()> done);
   // Gives the tick in progress up, drops the rest and joins the thread.
@@ -92,14 +106,20 @@ class PhysicsThread {
   PhysicsThread(const PhysicsThread&) = delete;
   PhysicsThread& operator=(const PhysicsThread&) = delete;
 
-  // Requests a tick.
+  // Requests a tick; the thread numbers it.
   void Submit(TickRequest tick);
+  // The request that SubmitStanding copies, from the next one on; and a tick with it.
+  void SetStanding(TickRequest tick);
+  void SubmitStanding();
   // From the next tick on: "Set"'s friction and gravity, and the step.
   void SetParameters(double viscous, double coulomb, const std::array<double, 3>& gravity);
   void SetOptions(const StepOptions& step);
   // From the next tick on: the arm's limits (switched on, a joint outside them is put at the
   // nearest), which friction its joints take, and whether its torques saturate at the efforts.
   void SetPhysics(bool limits, FrictionSource friction, bool effortLimits);
+  // From the next tick on, a new Stepper of the same options: nothing carried from earlier ticks.
+  // Returns the number the next tick requested will bear.
+  uint64_t RestartStep();
   // Every joint at zero (or at the nearest limit where zero is outside), at rest, from the next
   // tick on; the ticks requested before are moot.
   void Reset();
@@ -126,7 +146,7 @@ class PhysicsThread {
 
  private:
   struct Job {
-    enum Kind { kTick, kParameters, kOptions, kPhysics, kReset } kind = kTick;
+    enum Kind { kTick, kParameters, kOptions, kPhysics, kRestart, kReset } kind = kTick;
     TickRequest tick;
     double viscous = 0.0, coulomb = 0.0;
     std::array<double, 3> gravity{};
@@ -135,7 +155,8 @@ class PhysicsThread {
     FrictionSource friction = FrictionSource::kFile;
   };
 
-  void Enqueue(Job job);
+  // Queues the job, numbering a tick; returns the number the next tick will bear.
+  uint64_t Enqueue(Job job);
   void Run();
   // Carries out a job; true when it handed back a tick.
   bool Carry(const Job& job, std::unique_lock<std::mutex>& lock);
@@ -154,6 +175,8 @@ class PhysicsThread {
   std::condition_variable idle_;  // a tick ended
   std::deque<Job> queue_;
   std::deque<TickDone> results_;
+  TickRequest standing_;
+  uint64_t lastSerial_ = 0;  // the number of the last tick requested
   int64_t lastCostNs_ = 0;
   int64_t lastWorkNs_ = 0;
   int64_t tickStartNs_ = 0;                       // when the tick in progress started, 0 for none

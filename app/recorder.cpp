@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "app/whole_file.h"
+#include "simulation/replay.h"
 #include "simulation/run_csv.h"
 
 Recorder::~Recorder() {
@@ -44,48 +46,68 @@ int OpenForRecording(const std::string& path, std::string& reason) {
 
 }  // namespace
 
-bool Recorder::Start(const std::string& path, uint32_t n, int64_t now, std::string& error) {
+bool Recorder::Start(const std::string& path, const Robot& robot, const ReplayArm& arm,
+                     uint64_t first, int64_t now, std::string& error) {
   Stop();
-  std::string reason;
-  const int file = OpenForRecording(path, reason);
-  if (file < 0) {
-    error = "Cannot record to " + path + ": " + reason;
-    return false;
+  const std::string replayPath = path + ".replay";
+  for (Output* out : {&csv_, &replay_}) {
+    const std::string& name = out == &csv_ ? path : replayPath;
+    std::string reason;
+    const int file = OpenForRecording(name, reason);
+    if (file < 0) {
+      error = "Cannot record to " + name + ": " + reason;
+      Close();
+      if (out == &replay_) {
+        unlink(path.c_str());  // the rows' file was made (or emptied) for nothing
+      }
+      return false;
+    }
+    struct stat status {};
+    fstat(file, &status);
+    *out = Output{file, name, status.st_dev, status.st_ino, 0, {}};
   }
-  file_ = file;
-  path_ = path;
   rows_ = 0;
-  written_ = 0;
   lastFlush_ = now;
-  buffer_ = RunCsvHeader(n);
-  const int failure = Write();
-  if (failure != 0) {
+  first_ = first;
+  begun_ = false;
+  q_.clear();
+  qd_.clear();
+  for (const auto& link : robot.links) {
+    q_.push_back(link->q);
+    qd_.push_back(link->qd);
+  }
+  csv_.buffer = RunCsvHeader(static_cast<uint32_t>(robot.links.size()));
+  replay_.buffer = ReplayHead(path, arm);
+  const std::string failure = Write();
+  if (!failure.empty()) {
     Close();
-    // A recording without its header is no recording: the file goes.
+    // A recording without its headers is no recording: the files go.
     unlink(path.c_str());
-    error = "Cannot record to " + path + ": " + std::strerror(failure);
+    unlink(replayPath.c_str());
+    error = "Cannot record to " + path + ": " + failure;
     return false;
   }
   return true;
 }
 
 bool Recorder::Stop() {
-  if (file_ < 0) {
+  if (csv_.file < 0) {
     return false;
   }
-  int failure = Write();
-  const int closing = Close();
-  failure = failure != 0 ? failure : closing;
-  if (failure != 0) {
+  replay_.buffer += ReplayEnd(rows_);
+  const std::string failure = Finish();
+  if (!failure.empty()) {
     Fail(failure);
   }
-  return failure == 0;
+  return failure.empty();
 }
 
 void Recorder::MaybeFlush(int64_t now) {
-  if (file_ >= 0 && now - lastFlush_ >= kFlushIntervalNs) {
+  if (csv_.file >= 0 && now - lastFlush_ >= kFlushIntervalNs) {
     lastFlush_ = now;
-    if (const int failure = Write()) {
+    std::string failure = Lost();
+    failure = failure.empty() ? Write() : failure;
+    if (!failure.empty()) {
       Close();
       Fail(failure);
     }
@@ -93,33 +115,124 @@ void Recorder::MaybeFlush(int64_t now) {
 }
 
 void Recorder::OnTick(const TickResult& tick) {
-  if (file_ < 0) {
+  if (csv_.file < 0) {
     return;
   }
+  if (!begun_ && tick.serial != 0 && tick.serial < first_) {
+    // A tick requested before the recording: the recording starts from where it leaves the arm.
+    for (std::size_t i = 0; i < q_.size(); ++i) {
+      q_[i] = tick.robot.links[i]->q;
+      qd_[i] = tick.robot.links[i]->qd;
+    }
+    return;
+  }
+  if (!begun_) {
+    begun_ = true;
+    replay_.buffer += ReplayLine(0, "q", q_) + ReplayLine(0, "qd", qd_);
+    if (tick.inputs != nullptr) {
+      replay_.buffer += ReplayChanges(0, nullptr, *tick.inputs);
+    }
+  } else if (tick.inputs != nullptr) {
+    replay_.buffer += ReplayChanges(rows_, &inputs_, *tick.inputs);
+  }
+  if (tick.inputs != nullptr) {
+    inputs_ = *tick.inputs;
+  }
   ++rows_;
-  AppendRunCsvRow(buffer_, rows_, tick.robot, tick.torque);
+  AppendRunCsvRow(csv_.buffer, rows_, tick.robot, tick.torque);
 }
 
-int Recorder::Write() {
-  const int failure = WriteAll(file_, buffer_.data(), buffer_.size());
-  if (failure == 0) {
-    written_ += static_cast<off_t>(buffer_.size());
-  } else {
-    // The buffer holds whole rows: cutting back to the last complete write leaves whole rows.
-    [[maybe_unused]] const int cut = ftruncate(file_, written_);
+void Recorder::OnResetJointState(const Robot& robot) {
+  if (csv_.file < 0) {
+    return;
   }
-  buffer_.clear();
+  // Where the Reset put the joints: at zero, or at the nearest limit where zero is outside them.
+  std::vector<double> q(q_.size());
+  bool atZero = true;
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    q[i] = robot.links[i]->q;
+    atZero = atZero && q[i] == 0.0;
+  }
+  if (begun_) {
+    replay_.buffer += ReplayReset(rows_);
+    if (!atZero) {
+      replay_.buffer += ReplayLine(rows_, "q", q);
+    }
+  } else {
+    // The recording starts from rest: the ticks requested before it are dropped.
+    q_ = q;
+    std::fill(qd_.begin(), qd_.end(), 0.0);
+  }
+}
+
+std::string Recorder::Named(const Output& out) const {
+  return &out == &csv_ ? std::string() : "its replay file " + out.path + ": ";
+}
+
+std::string Recorder::Write() {
+  std::string failure;
+  for (Output* out : {&csv_, &replay_}) {
+    const int error =
+        failure.empty() ? WriteAll(out->file, out->buffer.data(), out->buffer.size()) : 0;
+    if (error != 0) {
+      failure = Named(*out) + std::strerror(error);
+    } else if (failure.empty()) {
+      out->written += static_cast<off_t>(out->buffer.size());
+    }
+  }
+  if (!failure.empty()) {
+    // The buffers hold whole rows and lines: cutting back to the last complete writes leaves
+    // whole rows, and a replay that ends where they do.
+    for (Output* out : {&csv_, &replay_}) {
+      [[maybe_unused]] const int cut = ftruncate(out->file, out->written);
+    }
+  }
+  csv_.buffer.clear();
+  replay_.buffer.clear();
   return failure;
 }
 
-int Recorder::Close() {
-  const int failure = close(std::exchange(file_, -1)) == 0 ? 0 : errno;
-  return failure == EINTR ? 0 : failure;
+std::string Recorder::Lost() const {
+  for (const Output* out : {&csv_, &replay_}) {
+    struct stat open {};
+    struct stat named {};
+    const bool deleted = fstat(out->file, &open) == 0 && open.st_nlink == 0;
+    const bool gone = stat(out->path.c_str(), &named) != 0;
+    const bool replaced = !gone && (named.st_dev != out->device || named.st_ino != out->inode);
+    if (deleted || gone || replaced) {
+      const std::string what = std::string(replaced  ? "replaced"
+                                           : deleted ? "deleted"
+                                                     : "moved away") +
+                               " while it was being recorded";
+      return out == &csv_
+                 ? "the file was " + what + "; its " + std::to_string(rows_) + " ticks are lost"
+                 : "its replay file " + out->path + " was " + what;
+    }
+  }
+  return "";
 }
 
-void Recorder::Fail(int error) {
+std::string Recorder::Close() {
+  std::string failure;
+  for (Output* out : {&csv_, &replay_}) {
+    if (out->file >= 0 && close(std::exchange(out->file, -1)) != 0 && errno != EINTR &&
+        failure.empty()) {
+      failure = Named(*out) + std::strerror(errno);
+    }
+  }
+  return failure;
+}
+
+std::string Recorder::Finish() {
+  std::string failure = Lost();
+  failure = failure.empty() ? Write() : failure;
+  const std::string closing = Close();
+  return failure.empty() ? closing : failure;
+}
+
+void Recorder::Fail(const std::string& reason) {
   if (onError_) {
-    onError_("Recording to " + path_ + " stopped: " + std::strerror(error) + ".");
+    onError_("Recording to " + csv_.path + " stopped: " + reason + ".");
   }
 }
 

@@ -7,6 +7,15 @@
 #include "dynamics/dynamics.h"
 #include "robot/robot.h"
 
+namespace {
+
+// A speed as the user reads it: "1", "1/2", ... "1/16".
+std::string SpeedOf(int slowdown) {
+  return slowdown == 1 ? "1" : "1/" + std::to_string(slowdown);
+}
+
+}  // namespace
+
 void RateMeter::Sample(int64_t now, uint64_t count) {
   samples_.emplace_back(now, count);
   // Keep the newest sample that is at least a window old, as the start of the window.
@@ -23,27 +32,40 @@ double RateMeter::PerSecond() const {
   return static_cast<double>(samples_.back().second - samples_.front().second) / seconds;
 }
 
-RunControl::RunControl(TickClock& clock, Clock now, std::function<void()> wake)
-    : clock_(clock), now_(std::move(now)), wake_(std::move(wake)) {}
+RunControl::RunControl(TickClock& clock, Clock now, std::function<void()> wake, std::mutex* guard)
+    : clock_(clock), guard_(guard), now_(std::move(now)), wake_(std::move(wake)) {}
+
+std::unique_lock<std::mutex> RunControl::Lock() const {
+  return guard_ != nullptr ? std::unique_lock<std::mutex>(*guard_) : std::unique_lock<std::mutex>();
+}
 
 RunState RunControl::State() const {
   if (diverged_) {
     return RunState::kDiverged;
   }
+  const auto lock = Lock();
   return clock_.Paused() ? RunState::kPaused : RunState::kRunning;
+}
+
+uint64_t RunControl::SlippedTicks() const {
+  const auto lock = Lock();
+  return clock_.SlippedTicks();
 }
 
 void RunControl::TogglePause() {
   if (diverged_) {
     return;
   }
-  if (clock_.Paused()) {
-    clock_.Resume(now_());
-  } else {
+  auto lock = Lock();
+  const bool pause = !clock_.Paused();
+  if (pause) {
     clock_.Pause(now_());
-    if (onPause_) {
-      onPause_();
-    }
+  } else {
+    clock_.Resume(now_());
+  }
+  lock = {};
+  if (pause && onPause_) {
+    onPause_();
   }
   wake_();
 }
@@ -52,20 +74,28 @@ void RunControl::Step() {
   if (diverged_) {
     return;
   }
-  if (!clock_.Paused()) {
+  auto lock = Lock();
+  const bool pause = !clock_.Paused();
+  if (pause) {
     clock_.Pause(now_());
+    // Settled before the step is asked for, so that the step is the one tick that follows.
+    lock = {};
     if (onPause_) {
       onPause_();
     }
+    lock = Lock();
   }
   clock_.RequestStep();
+  lock = {};
   wake_();
 }
 
 void RunControl::Slower() {
+  auto lock = Lock();
   for (int slowdown : TickClock::kSlowdowns) {
     if (slowdown > clock_.Slowdown()) {
       clock_.SetSlowdown(slowdown, now_());
+      lock = {};
       wake_();
       return;
     }
@@ -73,6 +103,7 @@ void RunControl::Slower() {
 }
 
 void RunControl::Faster() {
+  auto lock = Lock();
   int faster = 0;
   for (int slowdown : TickClock::kSlowdowns) {
     if (slowdown < clock_.Slowdown()) {
@@ -81,13 +112,14 @@ void RunControl::Faster() {
   }
   if (faster != 0) {
     clock_.SetSlowdown(faster, now_());
+    lock = {};
     wake_();
   }
 }
 
 std::string RunControl::SpeedText() const {
-  const int slowdown = clock_.Slowdown();
-  return slowdown == 1 ? "1" : "1/" + std::to_string(slowdown);
+  const auto lock = Lock();
+  return SpeedOf(clock_.Slowdown());
 }
 
 double RunControl::SimulatedTime() const {
@@ -102,6 +134,7 @@ void RunControl::SampleRates() {
   const int64_t now = now_();
   tickRate_.Sample(now, ticks_);
   frameRate_.Sample(now, frames_);
+  const auto lock = Lock();
   deferRate_.Sample(now, clock_.DeferredTicks());
 }
 
@@ -116,6 +149,7 @@ std::string RunControl::StatusText(double realTimeFactor, double framesPerSecond
     std::snprintf(text, sizeof text, "Diverged at t = %.2f s: press Reset", DivergedAt());
     return text;
   }
+  const auto lock = Lock();
   const char* state = clock_.Paused() ? "paused" : "running";
   char frames[64] = "no view";
   if (hasView) {
@@ -134,7 +168,8 @@ std::string RunControl::StatusText(double realTimeFactor, double framesPerSecond
     }
   }
   std::snprintf(text, sizeof text, "t = %.2f s    real time %.2f%s    %s    speed %s    %s",
-                SimulatedTime(), realTimeFactor, pace, frames, SpeedText().c_str(), state);
+                SimulatedTime(), realTimeFactor, pace, frames, SpeedOf(clock_.Slowdown()).c_str(),
+                state);
   std::string line = text;
   if (clock_.SlippedTicks() > 0) {
     std::snprintf(text, sizeof text, "    slip %.2f s",
@@ -149,11 +184,12 @@ void RunControl::OnTick(const TickResult& tick) {
   if (!diverged_ && !StateIsFinite(tick.robot)) {
     diverged_ = true;
     divergedTick_ = ticks_;
+    const auto lock = Lock();
     clock_.Pause(now_());
   }
 }
 
-void RunControl::OnResetJointState() {
+void RunControl::OnResetJointState(const Robot& /*robot*/) {
   if (diverged_) {
     diverged_ = false;
     wake_();

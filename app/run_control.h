@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "app/tick_clock.h"
@@ -36,8 +37,9 @@ class RunControl : public TickListener {
   using Clock = std::function<int64_t()>;
 
   // clock is the tick timer's; now reads the monotonic wall clock it runs on, and wake asks the
-  // timer to look at the clock again (after a resume, step or change of speed).
-  RunControl(TickClock& clock, Clock now, std::function<void()> wake);
+  // timer to look at the clock again (after a resume, step or change of speed). A clock that
+  // another thread uses too is used only with guard held (see TickPacer); wake is called without.
+  RunControl(TickClock& clock, Clock now, std::function<void()> wake, std::mutex* guard = nullptr);
 
   RunState State() const;
 
@@ -55,6 +57,8 @@ class RunControl : public TickListener {
   // Simulated seconds since the dialog started: the ticks run so far, each one step long.
   double SimulatedTime() const;
   uint64_t Ticks() const { return ticks_; }
+  // Ticks the clock dropped as slip since it started.
+  uint64_t SlippedTicks() const;
   // The simulated time of the tick that left the state not finite; meaningful when diverged.
   double DivergedAt() const;
 
@@ -84,10 +88,14 @@ class RunControl : public TickListener {
   // TickListener: counts the tick and pauses the clock when it left the state not finite.
   void OnTick(const TickResult& tick) override;
   // "Reset" clears the diverged mark; the run stays paused until the user resumes it.
-  void OnResetJointState() override;
+  void OnResetJointState(const Robot& robot) override;
 
  private:
+  // The clock's guard, held while the clock is used: an empty lock when there is none.
+  std::unique_lock<std::mutex> Lock() const;
+
   TickClock& clock_;
+  std::mutex* guard_;
   Clock now_;
   std::function<void()> wake_;
   uint64_t ticks_ = 0;

@@ -66,6 +66,26 @@ void TickClock::EndBurst() {
   announced_ = 0;
 }
 
+void TickClock::RunBurst(const std::function<int64_t()>& now, const std::function<bool()>& ready,
+                         const std::function<bool()>& deliver) {
+  const int64_t start = now();
+  if (!ready()) {
+    Defer(start);
+    return;
+  }
+  const int due = BeginBurst(start);
+  for (int i = 0; i < due; ++i) {
+    if (i > 0 && (Paused() || !WithinBudget(start, now()) || !ready())) {
+      break;
+    }
+    if (!deliver()) {
+      break;
+    }
+    Delivered();
+  }
+  EndBurst();
+}
+
 void TickClock::Pause(int64_t /*now*/) {
   paused_ = true;
   stepPending_ = false;

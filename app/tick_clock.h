@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 class TickClock {
  public:
@@ -56,6 +57,14 @@ class TickClock {
 
   // Ends the burst: ticks it announced but did not deliver are counted as slipped.
   void EndBurst();
+
+  // One timer event's burst, from BeginBurst to EndBurst, at now(): unless ready() (the simulation
+  // takes more ticks), the periods due are deferred. Otherwise deliver() is called for each tick
+  // due, back to back: the first always, further ones only while the clock runs (a tick may pause
+  // it), the burst is within its budget and the simulation is still ready. deliver returns false,
+  // having delivered nothing, when no tick may follow (the dialog ended).
+  void RunBurst(const std::function<int64_t()>& now, const std::function<bool()>& ready,
+                const std::function<bool()>& deliver);
 
   void Pause(int64_t now);
   void Resume(int64_t now);

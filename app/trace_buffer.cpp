@@ -71,7 +71,7 @@ void TraceBuffer::OnTick(const TickResult& tick) {
   ++version_;
 }
 
-void TraceBuffer::OnResetJointState() {
+void TraceBuffer::OnResetJointState(const Robot& /*robot*/) {
   size_ = 0;
   first_ = 0;
   stopped_ = false;

@@ -48,7 +48,7 @@ class TraceBuffer : public TickListener {
   uint64_t Version() const { return version_; }
 
   void OnTick(const TickResult& tick) override;
-  void OnResetJointState() override;
+  void OnResetJointState(const Robot& robot) override;
 
  private:
   uint32_t Stride() const { return 8 + 2 * n_; }

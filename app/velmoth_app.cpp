@@ -14,7 +14,9 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <system_error>
 
 #include "app/windows/main_window.h"
 #include "app/windows/qt_dialog_window.h"
@@ -212,6 +214,17 @@ int CVelmothApp::Run(int argc, char** argv) {
   m_arm.make = [loaded, links] {
     return *loaded != nullptr ? std::move(*loaded) : MakeBuiltInRobot(links);
   };
+  // A recording's replay names the arm as velmoth-sim makes it, the file by its absolute path.
+  if (m_options.urdf.empty()) {
+    m_arm.simArm = {{"--links", std::to_string(links)}};
+  } else {
+    std::error_code failed;
+    const std::filesystem::path file = std::filesystem::absolute(m_options.urdf, failed);
+    m_arm.simArm = {{"--urdf", failed ? m_options.urdf : file.string()}};
+    if (!m_options.tip.empty()) {
+      m_arm.simArm.emplace_back("--tip", m_options.tip);
+    }
+  }
   m_arm.q0 = m_options.q0;
   m_arm.qd0 = m_options.qd0;
   m_arm.viscous = m_options.viscous;

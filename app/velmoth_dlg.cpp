@@ -22,14 +22,6 @@ constexpr int kCoefficientReadLimit = 64;
 constexpr int64_t kSettleCostNs = 20'000'000;
 constexpr int64_t kSettleWaitNs = 100'000'000;
 
-// A tick expected to take less than this of the physics thread's processor time, requested while
-// the thread has nothing else to do, is waited for, at most kShowAtOnceWaitNs, and shown at once,
-// within its timer message (so that the ticks of a burst show as one burst). A costlier one, or one
-// requested behind a tick not done in that time, is shown whenever it is done: a burst waits for
-// at most one tick.
-constexpr int64_t kShowAtOnceWorkNs = 5'000'000;
-constexpr int64_t kShowAtOnceWaitNs = 30'000'000;
-
 struct CommandEntry {
   int id;
   void (CVelmothDlg::*handler)();
@@ -104,6 +96,7 @@ bool CVelmothDlg::OnInitDialog() {
   m_setup.step.substeps = std::clamp(m_setup.step.substeps, 1, kMaxSubsteps);
   m_pPhysics = std::make_unique<PhysicsThread>(
       *m_pRobot, m_setup.step, m_threaded, [this] { m_window.PostAppMessage(kTicksDoneMessage); });
+  m_diverged = false;
   m_accel.Resize(n, 1);
   m_accel.SetZero();
   m_torque.Resize(n, 1);
@@ -118,19 +111,22 @@ bool CVelmothDlg::OnInitDialog() {
   }
   m_pView = m_window.CreateView(m_pRobot, rect);
 
-  m_window.SetTimer(kTickTimerId, kTickPeriodMs);
   m_window.CheckDlgButton(kIdForward, kChecked);
   SetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
   SetDlgItemDouble(kIdViscousFriction, m_pRobot->viscousFriction);
   SetDlgItemDouble(kIdCoulombFriction, m_pRobot->coulombFriction);
   OnBnClickedForward();
+  if (m_threaded) {
+    PublishRequest();
+    m_pacer.Start([this] { return m_pPhysics->CanQueue(); },
+                  [this] { m_pPhysics->SubmitStanding(); });
+  } else {
+    m_window.SetTimer(kTickTimerId, kTickPeriodMs);
+  }
   return true;
 }
 
-void CVelmothDlg::OnTimer(unsigned /*id*/) {
-  if (m_pRobot == nullptr) {
-    return;
-  }
+TickRequest CVelmothDlg::RequestNow() const {
   // The tick takes copies: what the user sets later applies to later ticks only.
   TickRequest tick;
   if (m_window.IsDlgButtonChecked(kIdForward) == kChecked) {
@@ -140,12 +136,20 @@ void CVelmothDlg::OnTimer(unsigned /*id*/) {
   }
   tick.accel = ValuesOf(m_accel);
   tick.torque = ValuesOf(m_torque);
-  const bool idle = m_pPhysics->Outstanding() == 0;
-  const int64_t work = m_pPhysics->WorkNs();
-  m_pPhysics->Submit(std::move(tick));
-  if (idle && work < kShowAtOnceWorkNs) {
-    m_pPhysics->WaitIdle(kShowAtOnceWaitNs);
+  return tick;
+}
+
+void CVelmothDlg::PublishRequest() {
+  if (m_threaded && m_pPhysics != nullptr) {
+    m_pPhysics->SetStanding(RequestNow());
   }
+}
+
+void CVelmothDlg::OnTimer(unsigned /*id*/) {
+  if (m_pRobot == nullptr) {
+    return;
+  }
+  m_pPhysics->Submit(RequestNow());
   ShowTicksDone();  // without a thread, it is done already
 }
 
@@ -160,10 +164,17 @@ void CVelmothDlg::OnAppMessage(unsigned id) {
 }
 
 void CVelmothDlg::ShowTicksDone() {
+  // The newest tick shown: its mode and the output it wrote into the panel.
+  int mode = -1;
+  matrix<double> output;
   while (m_pPhysics != nullptr) {
     std::optional<TickDone> tick = m_pPhysics->Take();
     if (!tick) {
-      return;
+      break;
+    }
+    // The run stopped at the tick that diverged: what was computed after it is not shown.
+    if (m_diverged) {
+      continue;
     }
     tick->state.ApplyTo(*m_pRobot);
     if (tick->mode == kIdForward) {
@@ -171,25 +182,28 @@ void CVelmothDlg::ShowTicksDone() {
     }
     const matrix<double> accel = ColumnOf(tick->accel);
     const matrix<double> torque = ColumnOf(tick->torque);
-    if (tick->mode == kIdForward) {
-      SetDlgItemMatrix(accel, kIdJointAccel);
-    } else if (tick->mode == kIdInverse) {
-      SetDlgItemMatrix(torque, kIdJointTorque);
-    }
-
-    SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
-    SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
-    SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
-    SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
-
-    if (m_pView != nullptr) {
-      m_pView->Invalidate();
-    }
-
-    const TickResult result{*m_pRobot, tick->mode, accel, torque};
+    const TickResult result{*m_pRobot, tick->mode, accel, torque, tick->serial, &tick->inputs};
     for (TickListener* listener : m_listeners) {
       listener->OnTick(result);
     }
+    mode = tick->mode;
+    output = tick->mode == kIdInverse ? torque : accel;
+    m_diverged = !StateIsFinite(*m_pRobot);
+  }
+  if (mode < 0) {
+    return;
+  }
+  if (mode == kIdForward) {
+    SetDlgItemMatrix(output, kIdJointAccel);
+  } else if (mode == kIdInverse) {
+    SetDlgItemMatrix(output, kIdJointTorque);
+  }
+  SetDlgItemDouble(kIdKineticEnergy, m_pRobot->kineticEnergy);
+  SetDlgItemDouble(kIdPotentialEnergy, m_pRobot->potentialEnergy);
+  SetDlgItemDouble(kIdTotalEnergy, m_pRobot->kineticEnergy + m_pRobot->potentialEnergy);
+  SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
+  if (m_pView != nullptr) {
+    m_pView->Invalidate();
   }
 }
 
@@ -230,7 +244,9 @@ void CVelmothDlg::OnPaint() {
 }
 
 void CVelmothDlg::OnDestroy() {
-  // The physics first: a tick in progress is given up and the thread joined.
+  // The pacer first, which asks the physics for ticks; then the physics: a tick in progress is
+  // given up and the thread joined.
+  m_pacer.Stop();
   m_pPhysics.reset();
   delete m_pView;
   m_pView = nullptr;
@@ -244,6 +260,7 @@ bool CVelmothDlg::OnCommand(int id) {
       // Between OnDestroy and the end of the window nothing is left to command.
       if (m_pRobot != nullptr) {
         (this->*entry.handler)();
+        PublishRequest();
       }
       return true;
     }
@@ -257,8 +274,9 @@ void CVelmothDlg::OnBnClickedReset() {
   m_pRobot->ResetJointState();
   // A zero outside a joint's limits is its nearest limit (the start said so).
   ClampStartToLimits(*m_pRobot);
+  m_diverged = false;
   for (TickListener* listener : m_listeners) {
-    listener->OnResetJointState();
+    listener->OnResetJointState(*m_pRobot);
   }
 }
 
@@ -304,6 +322,17 @@ void CVelmothDlg::SendPhysics() {
   if (m_pPhysics != nullptr) {
     m_pPhysics->SetPhysics(m_pRobot->limits, m_pRobot->frictionSource, m_pRobot->effortLimits);
   }
+}
+
+ReplayArm CVelmothDlg::SimArm() const {
+  if (m_setup.simArm.empty() && !m_setup.make) {
+    return {{"--links", std::to_string(kBuiltInLinkCount)}};
+  }
+  return m_setup.simArm;
+}
+
+uint64_t CVelmothDlg::RestartStep() {
+  return m_pPhysics != nullptr ? m_pPhysics->RestartStep() : 0;
 }
 
 void CVelmothDlg::AddTickListener(TickListener* listener) {

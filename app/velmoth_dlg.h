@@ -1,12 +1,17 @@
 // CVelmothDlg: the main dialog's logic. It owns the Robot the panel and the 3-D view show, keeps
-// the user's torque and acceleration vectors, requests a simulation tick on every timer message,
-// shows each tick when it is done and carries out the panel's commands. The ticks are computed by a
+// the user's torque and acceleration vectors, has a simulation tick requested every period, shows
+// the ticks when they are done and carries out the panel's commands. The ticks are computed by a
 // PhysicsThread on a copy of the arm, so that the window keeps drawing and answering whatever a
 // tick costs; the panel's commands reach that copy between ticks, in the order they were given.
+// With the thread, a TickPacer of its own asks for the ticks as they fall due, so that their pace
+// does not depend on how soon the window's thread comes to its messages; without one (the tests'
+// fake layer), each message of the window system's tick timer requests one.
 // It knows the window system only through WindowSystem, so the same code runs in the Qt dialog and
 // under the fake layer of the tests.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,21 +21,27 @@
 
 #include "app/dialog_template.h"
 #include "app/physics_thread.h"
+#include "app/tick_pacer.h"
 #include "app/window_system.h"
 #include "matrix/matrix.h"
 #include "robot/robot.h"
+#include "simulation/replay.h"
 #include "simulation/step_options.h"
 
 // What one tick did, for the instruments that follow the simulation: the arm after the tick, the
 // mode it ran in (kIdForward, kIdInverse, or 0 when neither is selected and nothing moved), and the
 // tick's two vectors: in forward mode the torques applied (the user's, saturated at the joints'
 // efforts where effort limits are on) and the accelerations they caused, in inverse mode the user's
-// accelerations and the torques that produce them.
+// accelerations and the torques that produce them. The tick's number among those requested comes
+// with it, and everything it took from the user (its friction, gravity, the arm's physics and the
+// step too) as it was when the tick was computed.
 struct TickResult {
   const Robot& robot;
   int mode;
   const matrix<double>& accel;
   const matrix<double>& torque;
+  uint64_t serial = 0;                 // 0: not numbered
+  const TickInputs* inputs = nullptr;  // null: not known
 };
 
 // Where the dialog's arm comes from and how it starts: by default the built-in arm of six links,
@@ -53,6 +64,10 @@ struct ArmSetup {
   bool effortLimits = false;
   // What the user should know of how the arm was made (joints held fixed, implausible inertias).
   std::vector<std::string> notices;
+  // The velmoth-sim options that make the same arm, for a recording's replay: --urdf FILE and
+  // --tip LINK, or --links N. Left empty, a built-in arm (no `make`) is named by its links, and an
+  // arm made otherwise is not named.
+  ReplayArm simArm;
 };
 
 // Follows the simulation: told after every tick and after every "Reset".
@@ -60,7 +75,9 @@ class TickListener {
  public:
   virtual ~TickListener() = default;
   virtual void OnTick(const TickResult& tick) = 0;
-  virtual void OnResetJointState() {}
+  // robot: the arm as the Reset left it, at rest with every joint at zero, or at the nearest limit
+  // where zero is outside its limits.
+  virtual void OnResetJointState(const Robot& /*robot*/) {}
 };
 
 // The timer that drives the simulation tick, and its period.
@@ -89,20 +106,23 @@ class CVelmothDlg : public DialogMessages {
 
   // Chooses the arm that OnInitDialog builds.
   void SetArmSetup(ArmSetup setup) { m_setup = std::move(setup); }
-  // Whether OnInitDialog starts a thread for the ticks (the window) or computes each tick at once
-  // when it is requested (the default).
+  // Whether OnInitDialog starts a thread for the ticks, paced by a thread of its own (the window),
+  // or computes each tick at once when the window system's timer requests it (the default).
   void SetTicksOnThread(bool threaded) { m_threaded = threaded; }
 
-  // Builds the arm and the view, starts the tick timer, selects forward mode and fills the panel.
+  // Builds the arm and the view, starts the ticks, selects forward mode and fills the panel.
   bool OnInitDialog() override;
 
-  // Requests one simulation tick with the mode and the vectors as they are now; every timer
-  // identifier requests the same tick. A tick that costs little is shown before this returns.
+  // Without the thread: requests one simulation tick with the mode and the vectors as they are now
+  // and shows it; every timer identifier requests the same tick.
   void OnTimer(unsigned id) override;
   // No more ticks are wanted while those requested already amount to enough work.
   bool WantsTimer(unsigned id) override;
   // Shows the ticks done.
   void OnAppMessage(unsigned id) override;
+
+  // The clock the ticks keep with the thread: the run control pauses, steps and slows it down.
+  TickPacer& Pacer() { return m_pacer; }
 
   // For a pause: drops the ticks requested that have not started and shows those done. A tick in
   // progress that is expected to end at once is waited for, briefly; a longer one finishes in the
@@ -164,6 +184,13 @@ class CVelmothDlg : public DialogMessages {
   // Which joints' torques the last forward tick shown saturated at their efforts.
   const std::vector<uint8_t>& Saturated() const { return m_saturated; }
 
+  // How velmoth-sim makes the same arm.
+  ReplayArm SimArm() const;
+  // The step starts afresh from the next tick requested on, as a new one would, forgetting what it
+  // carried from tick to tick (dopri5's step size, the implicit step's refinement): a recording
+  // starts so, as its replay does. Returns that tick's number (TickResult::serial).
+  uint64_t RestartStep();
+
   // Owned; null before OnInitDialog and after OnDestroy. The view holds a pointer to the robot,
   // so it is always deleted first.
   ViewWindow* m_pView = nullptr;
@@ -189,10 +216,18 @@ class CVelmothDlg : public DialogMessages {
   const WrittenText* Untouched(int id, const char* text) const;
   // Whether the user changed the field's text since the dialog last wrote it.
   bool Edited(int id) const;
-  // Shows every tick done, in order: the arm, the panel's read-outs, the view, the listeners.
+  // The tick the user asks for now: the mode chosen and copies of the vectors set.
+  TickRequest RequestNow() const;
+  // Hands the physics thread the request that the paced ticks take from now on.
+  void PublishRequest();
+  // Shows the ticks done, in order: each is copied into the arm and told to the listeners; the
+  // panel's read-outs and the view show the newest.
   void ShowTicksDone();
   // Hands the arm's physics (limits, friction source, efforts) to the ticks from the next on.
   void SendPhysics();
+
+  // The ticks requested and not shown yet, by number, with what each took from the user; those a
+  // Reset or a pause dropped go when a later one is shown.
 
   WindowSystem& m_window;
   ArmSetup m_setup;
@@ -201,4 +236,7 @@ class CVelmothDlg : public DialogMessages {
   std::vector<std::string> m_startNotices;
   std::vector<uint8_t> m_saturated;
   bool m_threaded = false;
+  // A tick shown left the state not finite: until "Reset", no later tick is shown.
+  bool m_diverged = false;
+  TickPacer m_pacer{static_cast<int64_t>(kTickPeriodMs) * 1'000'000};
 };

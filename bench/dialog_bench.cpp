@@ -1,7 +1,7 @@
 // dialog_bench: runs the real main window (panel, 3-D view, status strip and tick timer) for a
 // while and reports how well the simulation keeps pace with the wall clock: simulated seconds per
 // second of wall-clock time as a real-time factor (1.0 = real time), the simulated time dropped as
-// slip, the frame rate of the view, the tick-to-tick interval, and what the timer's bursts, the
+// slip, the frame rate of the view, the tick-to-tick interval, and what showing the ticks done, the
 // view's paints and the window's repaints cost. Needs a display; under Xvfb the view draws with
 // Mesa's software renderer.
 //
@@ -9,7 +9,7 @@
 //                [--package-path DIR]... [--figure] [--substeps N] [--engine NAME]
 //                [--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] [--framing]
 //                [--screenshot FILE.png] [--picture FOLDER] [--without-view] [--keys]
-//                [--sigterm N] [--record FILE]
+//                [--sigterm N] [--record FILE] [--settle S]
 //
 // --load N keeps N busy processes running for the duration, as other programs on the machine
 // would. --plots opens the live plots beside the window. --urdf, --package-path, --q0 and
@@ -29,8 +29,11 @@
 // long each took to take effect from that moment. --sigterm N instead starts the velmoth program
 // (from the bench's own folder) N times with the same arm, sends it SIGTERM two seconds after it
 // started and reports how long it took to end. --record FILE records every tick into FILE from
-// the start; the process's resident memory is reported at the start and the end of the measured
-// run.
+// the start. The measured run starts once the window has run for --settle S seconds (0.5 by
+// default); the process's resident memory and the heap in use are reported at its start, every
+// minute and at its end (the bench's own lists of samples are made full size before it starts, so
+// that they do not count).
+#include <malloc.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -79,6 +82,19 @@ double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
   return values[index];
+}
+
+// The heap's bytes in use in MiB (what malloc has handed out and not had back, in every arena).
+double HeapMiB() {
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<double>(info.uordblks + info.hblkhd) / 1048576.0;
+}
+
+// Makes room for count samples and touches it, so that filling it later does not grow the process.
+template <typename T>
+void MakeRoom(std::vector<T>& samples, std::size_t count) {
+  samples.resize(count);
+  samples.clear();
 }
 
 // The process's resident memory in MiB.
@@ -136,16 +152,16 @@ class TickTimes : public TickListener {
   const QElapsedTimer& clock_;
 };
 
-// Times the timer's bursts of ticks, the view's paints and the window's repaints (every dirty
-// widget and the flush to the screen).
+// Times the messages that show the ticks done, the view's paints and the window's repaints (every
+// dirty widget and the flush to the screen).
 class BenchApplication : public QApplication {
  public:
   using QApplication::QApplication;
 
   bool notify(QObject* receiver, QEvent* event) override {
     std::vector<double>* into = nullptr;
-    if (event->type() == QEvent::Timer && receiver == window) {
-      into = &bursts;
+    if (event->type() == QEvent::MetaCall && receiver == window) {
+      into = &shows;
     } else if (event->type() == QEvent::UpdateRequest && receiver == view) {
       into = &viewPaints;
     } else if (event->type() == QEvent::UpdateRequest && receiver == window) {
@@ -168,7 +184,7 @@ class BenchApplication : public QApplication {
   QObject* view = nullptr;
   QObject* window = nullptr;
   QObject* plots = nullptr;
-  std::vector<double> bursts;
+  std::vector<double> shows;
   std::vector<double> plotsRefreshes;
   std::vector<double> plotsRepaints;
   std::vector<double> viewPaints;
@@ -268,6 +284,7 @@ int main(int argc, char** argv) {
   std::string record;
   std::vector<std::string> packagePaths;
   bool figure = false;
+  double settle = 0.5;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
@@ -312,22 +329,26 @@ int main(int argc, char** argv) {
       packagePaths.push_back(argv[++i]);
     } else if (std::strcmp(argv[i], "--figure") == 0) {
       figure = true;
+    } else if (std::strcmp(argv[i], "--settle") == 0 && hasValue) {
+      settle = std::atof(argv[++i]);
     } else {
       std::fprintf(stderr,
                    "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE | --links N] "
                    "[--package-path DIR]... [--figure] [--substeps N] [--engine NAME] "
                    "[--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] "
                    "[--framing] [--screenshot FILE.png] [--picture FOLDER] [--without-view] "
-                   "[--keys] [--sigterm N] [--record FILE]\n",
+                   "[--keys] [--sigterm N] [--record FILE] [--settle S]\n",
                    argv[0]);
       return 2;
     }
   }
-  if (!(seconds > 0.0) || load < 0 || load > 64 || links < 0 || links > 100 || substeps < 0 ||
-      substeps > kMaxSubsteps || sigterm < 0 || (!engine.empty() && !EngineNamed(engine)) ||
+  if (!(seconds > 0.0) || !(settle >= 0.0) || load < 0 || load > 64 || links < 0 || links > 100 ||
+      substeps < 0 || substeps > kMaxSubsteps || sigterm < 0 ||
+      (!engine.empty() && !EngineNamed(engine)) ||
       (!integrator.empty() && !IntegratorNamed(integrator))) {
     std::fprintf(stderr,
-                 "dialog_bench: --seconds expects a positive number, --load 0 to 64, --links 0 to "
+                 "dialog_bench: --seconds expects a positive number, --settle one not negative, "
+                 "--load 0 to 64, --links 0 to "
                  "100, --substeps 1 to 1000, --engine and --integrator the programs' names\n");
     return 2;
   }
@@ -510,27 +531,42 @@ int main(int argc, char** argv) {
   bool screenshotSaved = false;
   double residentAtStart = 0.0;
   double residentAtEnd = 0.0;
-  TickClock& tickClock = *window.TimerClock(kTickTimerId);
-  QTimer::singleShot(500, [&] {
-    app.bursts.clear();
-    app.viewPaints.clear();
-    app.windowRepaints.clear();
-    app.plotsRefreshes.clear();
-    app.plotsRepaints.clear();
+  double heapAtStart = 0.0;
+  double heapAtEnd = 0.0;
+  QTimer minutes;
+  QObject::connect(&minutes, &QTimer::timeout, &app, [&] {
+    std::printf("memory after %.0f s: resident %.1f MiB, heap in use %.1f MiB\n",
+                static_cast<double>(clock.nsecsElapsed() - startNs) * 1e-9, ResidentMiB(),
+                HeapMiB());
+    std::fflush(stdout);
+  });
+  QTimer::singleShot(static_cast<int>(settle * 1000.0), [&] {
+    // Room for more samples than a measured run can take at 250 per second, made before it.
+    const auto room = static_cast<std::size_t>((seconds + 1.0) * 250.0);
+    for (std::vector<double>* samples : {&app.shows, &app.viewPaints, &app.windowRepaints,
+                                         &app.plotsRefreshes, &app.plotsRepaints, &lateness}) {
+      MakeRoom(*samples, room);
+    }
+    MakeRoom(frameTimes, room);
+    std::vector<qint64> ends = ticks.ends;
+    MakeRoom(ticks.ends, ends.size() + room);
+    ticks.ends.insert(ticks.ends.end(), ends.begin(), ends.end());
     firstTick = ticks.ends.size();
     residentAtStart = ResidentMiB();
-    frameTimes.clear();
-    lateness.clear();
+    heapAtStart = HeapMiB();
     probe.start(50);
+    minutes.start(60'000);
     framesAtStart = main.Frames();
-    slipAtStart = tickClock.SlippedTicks();
+    slipAtStart = main.Run().SlippedTicks();
     startNs = clock.nsecsElapsed();
     QTimer::singleShot(static_cast<int>(seconds * 1000.0), Qt::PreciseTimer, &app, [&] {
       wall = static_cast<double>(clock.nsecsElapsed() - startNs) * 1e-9;
       tickCount = ticks.ends.size() - firstTick;
       frames = main.Frames() - framesAtStart;
-      slip = tickClock.SlippedTicks() - slipAtStart;
+      slip = main.Run().SlippedTicks() - slipAtStart;
       residentAtEnd = ResidentMiB();
+      heapAtEnd = HeapMiB();
+      minutes.stop();
       if (!screenshot.empty()) {
         // What the screen shows in the window's place (and the plots').
         QRect area = window.frameGeometry();
@@ -580,6 +616,7 @@ int main(int argc, char** argv) {
   std::printf("%.1f frames per second\n", static_cast<double>(frames) / wall);
   std::printf("resident memory %.1f MiB at the start, %.1f MiB at the end\n", residentAtStart,
               residentAtEnd);
+  std::printf("heap in use %.1f MiB at the start, %.1f MiB at the end\n", heapAtStart, heapAtEnd);
   if (!record.empty()) {
     std::printf("recorded %llu ticks to %s\n",
                 static_cast<unsigned long long>(main.Recording().Rows()), record.c_str());
@@ -604,7 +641,7 @@ int main(int argc, char** argv) {
     Report("Escape to the window's end", escapeKeys);
   }
   Report("tick-to-tick interval", intervals);
-  Report("timer burst (ticks, panel, invalidate)", app.bursts);
+  Report("ticks shown (arm, listeners, panel)", app.shows);
   Report("view paint (OpenGL drawing and swap)", app.viewPaints);
   Report("window repaint (widgets and flush)", app.windowRepaints);
 

@@ -60,7 +60,9 @@ void BM_CppTick(benchmark::State& state, const Arm& arm) {
     return;
   }
   const StepOptions options = DefaultStepOptions(!arm.urdf.empty());
-  const matrix<double> torque(static_cast<uint32_t>(robot->links.size()), 1);
+  // No torque, as the Python side runs: the matrix library leaves a new matrix's elements unset.
+  matrix<double> torque(static_cast<uint32_t>(robot->links.size()), 1);
+  torque.SetZero();
   for (auto _ : state) {
     // As Simulation.reset: at rest, a new step.
     robot->ResetJointState();

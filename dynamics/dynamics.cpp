@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "dynamics/jacobians.h"
@@ -117,8 +118,19 @@ matrix<double> ForwardDynamics(Robot& robot, const matrix<double>& torque) {
       S(r, c) = e + mmt;
     }
   }
-  // P = M^T S^-1, with the matrix library's inversion
-  const matrix<double> inverse = !S;
+  // P = M^T S^-1, with the matrix library's inversion. Once M's entries are so large that the
+  // damping is lost in rounding, S can be exactly singular: the state has no accelerations.
+  matrix<double> inverse(n, n);
+  if (!TryInverse(S, inverse)) {
+    if (torque.RowCount() != n || torque.ColCount() != 1) {
+      MatrixFatal(kMatrixSubtractMessage);
+    }
+    matrix<double> none(n, 1);
+    for (uint32_t r = 0; r < n; ++r) {
+      none(r, 0) = std::numeric_limits<double>::quiet_NaN();
+    }
+    return none;
+  }
   double* P = w.P.data();
   for (uint32_t r = 0; r < n; ++r) {
     for (uint32_t c = 0; c < n; ++c) {

@@ -28,7 +28,9 @@ struct EquationTerms {
 EquationTerms EvaluateEquationTerms(Robot& robot);
 
 // qdd = Mt (M Mt + kPseudoInverseDamping I)^-1 (tau - C qd - G - F), n x 1: the damped right
-// pseudo-inverse of M, not M^-1.
+// pseudo-inverse of M, not M^-1. Where M M^T + kPseudoInverseDamping I is singular in floating
+// point (M so large that the damping rounds away), every element is NaN: a state with no
+// accelerations, which the programs report as a divergence.
 matrix<double> ForwardDynamics(Robot& robot, const matrix<double>& torque);
 
 // tau = M qdd + C qd + G + F with qdd read from the links, n x 1.

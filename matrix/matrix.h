@@ -4,7 +4,8 @@
 // through a handle gives it a private copy (copy on write). Elements are addressed 0-based as
 // (row, col) through rowPtr, never computed from data, because inversion exchanges row pointers.
 // Misuse (an index out of range, mismatched shapes, a singular inversion) is fatal: MatrixFatal
-// prints one line on standard output and ends the process with status 1.
+// prints one line on standard output and ends the process with status 1. Code that inverts what
+// its input made, which may be singular, calls TryInverse and decides itself.
 //
 // The order of every floating-point operation below is part of the contract: results are compared
 // bit for bit with other builds, so loops and operand orders must not be rearranged.
@@ -46,6 +47,9 @@ class matrix;
 
 template <typename T>
 matrix<T> operator!(matrix<T> m);
+
+template <typename T>
+bool TryInverse(const matrix<T>& m, matrix<T>& inverse);
 
 template <typename T>
 class matrix {
@@ -228,7 +232,7 @@ class matrix {
   bool SharesWith(const matrix& other) const { return rep_ == other.rep_; }
   int32_t HolderCount() const { return rep_->refCount; }
 
-  friend matrix<T> operator!<T>(matrix<T> m);
+  friend bool TryInverse<T>(const matrix<T>& m, matrix<T>& inverse);
 
  private:
   static MatrixRep<T>* NewRep(uint32_t rows, uint32_t cols) {
@@ -386,9 +390,10 @@ matrix<T> Column3(matrix<T>& m, uint32_t k) {
 }
 
 // Inverse by Gauss-Jordan elimination with partial pivoting; rows are exchanged by pointer in the
-// working copy and in the result alike. Only an exactly zero pivot column counts as singular.
+// working copy and in the result alike. Only an exactly zero pivot column counts as singular: then
+// false, and inverse is left as it was. m must be square (else fatal).
 template <typename T>
-matrix<T> operator!(matrix<T> m) {
+bool TryInverse(const matrix<T>& m, matrix<T>& inverse) {
   const uint32_t n = m.rep_->rows;
   if (m.rep_->rows != m.rep_->cols) {
     MatrixFatal(kMatrixNonSquareMessage);
@@ -402,7 +407,7 @@ matrix<T> operator!(matrix<T> m) {
   for (uint32_t k = 0; k < n; ++k) {
     const int64_t p = matrix<T>::PivotRow(wr, k);
     if (p < 0) {
-      MatrixFatal(kMatrixSingularMessage);
+      return false;
     }
     if (p != k) {
       T* tmp = rr->rowPtr[p];
@@ -428,6 +433,17 @@ matrix<T> operator!(matrix<T> m) {
         rrow[l] = rrow[l] - rk[l] * f;
       }
     }
+  }
+  inverse = r;
+  return true;
+}
+
+// The inverse as TryInverse forms it; a singular m is fatal.
+template <typename T>
+matrix<T> operator!(matrix<T> m) {
+  matrix<T> r(0, 0);
+  if (!TryInverse(m, r)) {
+    MatrixFatal(kMatrixSingularMessage);
   }
   return r;
 }

@@ -23,30 +23,81 @@ std::string NumberText(double value) {
   return py::str(py::float_(value)).cast<std::string>();
 }
 
-}  // namespace
+// A NumPy type, looked up once and kept for the interpreter's life.
+py::handle NumpyType(const char* module, const char* name) {
+  return py::object(py::module_::import(module).attr(name)).release();
+}
 
-void ReadJointVector(py::handle value, std::size_t n, const char* what, double* out) {
+py::handle NdarrayType() {
+  static const py::handle type = NumpyType("numpy", "ndarray");
+  return type;
+}
+
+py::handle MaskedArrayType() {
+  static const py::handle type = NumpyType("numpy.ma", "MaskedArray");
+  return type;
+}
+
+py::handle IntegerType() {
+  static const py::handle type = NumpyType("numpy", "integer");
+  return type;
+}
+
+std::string Count(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " element" : " elements");
+}
+
+// The values of a masked array without masked elements; ValueError naming the first masked one.
+py::object Unmasked(py::handle value, const char* what) {
+  const py::module_ ma = py::module_::import("numpy.ma");
+  const py::object masked = ma.attr("getmaskarray")(value).attr("ravel")();
+  if (py::bool_(masked.attr("any")())) {
+    const long first = py::int_(masked.attr("argmax")());
+    throw py::value_error(std::string(what) + " has masked elements (the first at index " +
+                          std::to_string(first) + "); fill them first (.filled(value))");
+  }
+  return ma.attr("getdata")(value);
+}
+
+// Reads n finite numbers; each names what one element is ("one per moving joint").
+void ReadVector(py::handle value, std::size_t n, const char* what, const char* each, double* out) {
   if (value.is_none()) {
     for (std::size_t i = 0; i < n; ++i) {
       out[i] = 0.0;
     }
     return;
   }
+  const std::string numbers =
+      std::string(what) + " must be a sequence of " + std::to_string(n) + " real numbers, not ";
   if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value)) {
-    throw py::type_error(std::string(what) + " must be a sequence of " + std::to_string(n) +
-                         " numbers, not text");
+    throw py::type_error(numbers + "text");
   }
-  // A float64 array is read as it is; anything else is converted by NumPy first.
-  auto array = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(value);
+  py::object source = py::reinterpret_borrow<py::object>(value);
+  // A masked array would give its masked elements' values as if they were set.
+  if (Py_TYPE(value.ptr()) != reinterpret_cast<PyTypeObject*>(NdarrayType().ptr()) &&
+      PyObject_IsInstance(value.ptr(), MaskedArrayType().ptr()) == 1) {
+    source = Unmasked(value, what);
+  }
+  // Numbers of any NumPy kind but complex ones (whose imaginary part a conversion would drop),
+  // structured records, text and times; a float64 array is read as it is.
+  const py::array any = py::array::ensure(source);
+  const char kind = any ? any.dtype().kind() : 'O';
+  const char* refused = kind == 'c'                  ? "complex numbers"
+                        : kind == 'V'                ? "a structured array"
+                        : kind == 'U' || kind == 'S' ? "text"
+                        : kind == 'M' || kind == 'm' ? "dates or times"
+                                                     : nullptr;
+  if (refused != nullptr) {
+    throw py::type_error(numbers + refused);
+  }
+  auto array = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(source);
   if (!array) {
-    throw py::type_error(std::string(what) + " must be a sequence of " + std::to_string(n) +
-                         " numbers, not " +
+    throw py::type_error(numbers +
                          py::str(py::type::of(value).attr("__name__")).cast<std::string>());
   }
   if (array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) != n) {
-    throw py::value_error(std::string(what) + " must have " + std::to_string(n) +
-                          (n == 1 ? " element" : " elements") +
-                          " (one per moving joint), not shape " + ShapeText(array));
+    throw py::value_error(std::string(what) + " must have " + Count(n) + " (" + each +
+                          "), not shape " + ShapeText(array));
   }
   const double* data = array.data();
   for (std::size_t i = 0; i < n; ++i) {
@@ -58,6 +109,16 @@ void ReadJointVector(py::handle value, std::size_t n, const char* what, double* 
   if (n > 0) {
     std::memcpy(out, data, n * sizeof(double));
   }
+}
+
+}  // namespace
+
+void ReadJointVector(py::handle value, std::size_t n, const char* what, double* out) {
+  ReadVector(value, n, what, "one per moving joint", out);
+}
+
+void ReadGravity(py::handle value, double* out) {
+  ReadVector(value, 3, "gravity", "x, y, z", out);
 }
 
 double FiniteNumber(py::handle value, const char* what) {
@@ -157,7 +218,9 @@ std::string TextArgument(py::handle value, const char* what) {
 }
 
 long long WholeArgument(py::handle value, const char* what) {
-  if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr())) {
+  const bool integer =
+      PyLong_Check(value.ptr()) || PyObject_IsInstance(value.ptr(), IntegerType().ptr()) == 1;
+  if (!integer || PyBool_Check(value.ptr())) {
     throw py::type_error(std::string(what) + " must be an int");
   }
   const long long whole = PyLong_AsLongLong(value.ptr());

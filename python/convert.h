@@ -15,9 +15,13 @@
 
 namespace py = pybind11;
 
-// Reads a vector of n finite numbers (any sequence or array of shape (n,)) into out; None gives
-// zeros. what names the argument in messages.
+// Reads a vector of n finite real numbers (any sequence or array of shape (n,)) into out; None
+// gives zeros. what names the argument in messages. Complex numbers, structured arrays, text and
+// times are refused (TypeError), and so are masked arrays with masked elements (ValueError).
 void ReadJointVector(py::handle value, std::size_t n, const char* what, double* out);
+
+// The same for a gravity vector, (x, y, z).
+void ReadGravity(py::handle value, double* out);
 
 // A finite number, or TypeError / ValueError naming what.
 double FiniteNumber(py::handle value, const char* what);
@@ -47,7 +51,7 @@ double CheckedTolerance(py::handle value);
 // A str argument, or TypeError naming what.
 std::string TextArgument(py::handle value, const char* what);
 
-// An int argument (not a float or a bool), or TypeError naming what.
+// An int argument, Python's or NumPy's (not a float or a bool), or TypeError naming what.
 long long WholeArgument(py::handle value, const char* what);
 
 // A docstring with every line longer than 79 characters wrapped at blanks, its continuation lines

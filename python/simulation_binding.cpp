@@ -1,5 +1,8 @@
 // velmoth.Simulation: an arm, its state and the tick of both programs (Stepper), stepped from
 // Python one tick at a time or run for many ticks in C++.
+#include <cxxabi.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -23,8 +26,81 @@
 
 namespace {
 
-// A run without a controller looks at the interpreter's signals (Ctrl-C) this often.
-constexpr std::chrono::milliseconds kSignalInterval{100};
+// A run on the main thread looks at the interpreter's signals (Ctrl-C) this often.
+constexpr std::chrono::milliseconds kSignalInterval{50};
+// It reads the clock about this often: every tick while ticks are slow, every so many while they
+// are quick, so that reading it costs the run nothing measurable.
+constexpr std::chrono::microseconds kClockInterval{1000};
+constexpr uint64_t kMaxClockStride = 1u << 16;
+
+// Takes the GIL back. An interpreter that is exiting ends any thread that asks it for the GIL
+// (pthread_exit, whose unwinding would pass through C++ code that may not be left that way, and
+// free Python objects without the GIL): such a thread waits here for the process to end instead.
+void TakeGil(PyThreadState* state) {
+  try {
+    PyEval_RestoreThread(state);
+  } catch (abi::__forced_unwind&) {
+    for (;;) {
+      pause();
+    }
+  }
+}
+
+// The GIL given up for a stretch of C++ work, and taken back at its end.
+class GilReleased {
+ public:
+  GilReleased() : state_(PyEval_SaveThread()) {}
+  ~GilReleased() { TakeGil(state_); }
+  GilReleased(const GilReleased&) = delete;
+  GilReleased& operator=(const GilReleased&) = delete;
+
+  // The GIL taken for a call into Python within the stretch, and given up again after it.
+  class Held {
+   public:
+    explicit Held(GilReleased& released) : released_(released) { TakeGil(released_.state_); }
+    ~Held() { released_.state_ = PyEval_SaveThread(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    GilReleased& released_;
+  };
+
+ private:
+  PyThreadState* state_;
+};
+
+// When a run on the main thread should look at the interpreter's signals: asked once per tick,
+// it says so once kSignalInterval has passed since it last did. Only the main thread handles
+// them; elsewhere it never asks for the GIL.
+class SignalWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  SignalWatch() : main_(_PyOS_IsMainThread() != 0), read_(Clock::now()), looked_(read_) {}
+
+  bool Due() {
+    if (!main_ || --countdown_ > 0) {
+      return false;
+    }
+    const Clock::time_point now = Clock::now();
+    stride_ = now - read_ < kClockInterval ? std::min(2 * stride_, kMaxClockStride)
+                                           : std::max(stride_ / 2, uint64_t{1});
+    countdown_ = stride_;
+    read_ = now;
+    if (now - looked_ < kSignalInterval) {
+      return false;
+    }
+    looked_ = now;
+    return true;
+  }
+
+ private:
+  bool main_;
+  uint64_t stride_ = 1;
+  uint64_t countdown_ = 1;
+  Clock::time_point read_, looked_;
+};
 
 // What a run adds to its rows beyond the run format: the positions of the frames it follows, the
 // accelerations at each row's state, and the energies of the state it starts from, evaluated on a
@@ -250,26 +326,31 @@ class Simulation {
     uint64_t diverged = 0;
     uint64_t capped = 0;
     {
-      py::gil_scoped_release release;
-      auto checked = std::chrono::steady_clock::now();
+      SignalWatch signals;
+      GilReleased released;
       for (uint64_t t = 1; t <= count; ++t) {
-        if (controlled) {
-          py::gil_scoped_acquire acquire;
-          std::vector<double> q(n_), qd(n_);
-          for (uint32_t i = 0; i < n; ++i) {
-            q[i] = robot_->links[i]->q;
-            qd[i] = robot_->links[i]->qd;
-          }
-          const py::object result =
-              controller(static_cast<double>(tick_) * kTimeStep, VectorArray(q.data(), n_),
-                         VectorArray(qd.data(), n_));
-          ReadInput(result, returned);
-        } else if ((t & 63u) == 0 &&
-                   std::chrono::steady_clock::now() - checked >= kSignalInterval) {
-          checked = std::chrono::steady_clock::now();
-          py::gil_scoped_acquire acquire;
-          if (PyErr_CheckSignals() != 0) {
+        const bool look = signals.Due();
+        if (controlled || look) {
+          const GilReleased::Held held(released);
+          if (look && PyErr_CheckSignals() != 0) {
             throw py::error_already_set();
+          }
+          if (controlled) {
+            std::vector<double> q(n_), qd(n_);
+            for (uint32_t i = 0; i < n; ++i) {
+              q[i] = robot_->links[i]->q;
+              qd[i] = robot_->links[i]->qd;
+            }
+            const py::object result =
+                controller(static_cast<double>(tick_) * kTimeStep, VectorArray(q.data(), n_),
+                           VectorArray(qd.data(), n_));
+            if (result.is_none()) {
+              throw py::type_error(std::string("the controller returned None; it must return "
+                                               "the tick's ") +
+                                   (forward ? "torques" : "accelerations") + ", " +
+                                   std::to_string(n_) + " numbers");
+            }
+            ReadInput(result, returned);
           }
         }
         // One tick as velmoth-sim runs it; the tau column is the torque applied or found.
@@ -539,7 +620,7 @@ class Simulation {
 
   void SetGravity(py::handle value) {
     double g[3];
-    ReadJointVector(value, 3, "gravity", g);
+    ReadGravity(value, g);
     for (uint32_t k = 0; k < 3; ++k) {
       robot_->gravity(k, 0) = g[k];
     }
@@ -761,12 +842,15 @@ qd), with the time (s) and the joint positions and velocities (n,) the tick
 starts from, and returns the tick's torques (forward) or accelerations
 (inverse), (n,); `torque` or `accel` must then be None. It must not call
 this Simulation (it would be refused as busy). An exception it raises, or a
-vector it returns of the wrong length or not finite, ends the run there: the
-simulation keeps the ticks done.
+vector it returns of the wrong length or not finite, or None, ends the run
+there: the simulation keeps the ticks done.
 
 The GIL is released during the run, so other threads go on (and runs of
 other Simulations on other threads go on in parallel); with a controller it
-is taken for each call only. Ctrl-C ends a long run with KeyboardInterrupt.
+is taken for each call only. Ctrl-C ends a long run on the main thread with
+KeyboardInterrupt within a twentieth of a second (after the tick going on).
+An interpreter that exits while a run goes on in another thread ends with
+it, cleanly.
 When a tick leaves the state or the torques not finite the run goes on, as
 velmoth-sim's does, and then warns once with velmoth.DivergenceWarning;
 Trajectory.diverged_at gives that first tick. A tick that reaches the step's
@@ -898,9 +982,9 @@ cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
           Doc("The integrator of the next ticks: 'euler', 'implicit', 'rk4' or 'dopri5'."))
       .def_property(
           "substeps", [](S& s) { return s.Options().substeps; },
-          [](S& s, long long substeps) {
+          [](S& s, py::handle substeps) {
             StepOptions o = s.Options();
-            o.substeps = CheckedSubsteps(substeps);
+            o.substeps = CheckedSubsteps(WholeArgument(substeps, "substeps"));
             s.SetOptions(o);
           },
           Doc("Substeps per tick of the next ticks, 1 to 1000 (dopri5: the fewest steps per "

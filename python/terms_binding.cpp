@@ -130,7 +130,7 @@ std::unique_ptr<Robot> ArmWith(const ArmModel& robot, py::handle viscous, py::ha
   }
   if (!gravity.is_none()) {
     double g[3];
-    ReadJointVector(gravity, 3, "gravity", g);
+    ReadGravity(gravity, g);
     for (uint32_t k = 0; k < 3; ++k) {
       arm->gravity(k, 0) = g[k];
     }

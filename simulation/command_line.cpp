@@ -1,6 +1,7 @@
 #include "simulation/command_line.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <system_error>
@@ -204,4 +205,12 @@ void ApplyPhysicsChoice(const PhysicsChoice& choice, bool panelFriction, Robot& 
   const bool uniform = choice.friction.empty() ? panelFriction : choice.friction == "uniform";
   robot.frictionSource = uniform ? FrictionSource::kUniform : FrictionSource::kFile;
   robot.effortLimits = choice.effortLimits;
+}
+
+std::string StepArguments(const StepOptions& options) {
+  char tolerance[40];
+  std::snprintf(tolerance, sizeof tolerance, "%.17g", options.tolerance);
+  return std::string("--engine ") + EngineName(options.engine) + " --integrator " +
+         IntegratorName(options.integrator) + " --substeps " + std::to_string(options.substeps) +
+         " --tolerance " + tolerance;
 }

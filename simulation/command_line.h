@@ -75,3 +75,7 @@ void AddPhysicsOptions(CLI::App& command, PhysicsChoice& choice, bool frictionOn
 // joints take the file's friction unless the panel's coefficients were given (panelFriction,
 // --viscous or --coulomb), which, as the panel's "Set" with values typed, every joint takes.
 void ApplyPhysicsChoice(const PhysicsChoice& choice, bool panelFriction, Robot& robot);
+// The options of AddStepOptions that give exactly these step options, each of them:
+// "--engine closed-form --integrator euler --substeps 1 --tolerance 1.0000000000000001e-09". A
+// field added to StepOptions needs its option here and in AddStepOptions, or recordings lose it.
+std::string StepArguments(const StepOptions& options);

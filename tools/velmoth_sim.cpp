@@ -6,6 +6,7 @@
 // status 2 and nothing on standard output. An output that cannot be written and running out of
 // memory give one line on standard error and exit status 1.
 #include <unistd.h>
+#include <algorithm>
 
 #include <cerrno>
 #include <charconv>
@@ -32,11 +33,13 @@
 #include "simulation/command_line.h"
 #include "simulation/frame_columns.h"
 #include "simulation/joint_limits.h"
+#include "simulation/replay.h"
 #include "simulation/run_csv.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "tools/frame_text.h"
 #include "urdf/urdf_loader.h"
+#include "urdf/urdf_text.h"
 
 namespace {
 
@@ -67,6 +70,8 @@ struct Settings {
   std::vector<std::string> frames;  // the frames run follows, or kinematics prints
   StepChoice step;
   PhysicsChoice physics;
+  std::string replay;    // the file
+  Replay events;         // what it holds
   bool balance = false;  // the columns work,dissipated
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
@@ -152,6 +157,11 @@ const char* const kRunDetails =
     "--limits off lets the joints pass them. --effort-limits saturates each torque at its\n"
     "joint's effort; the tau columns are the torques applied, and the first tick whose torques\n"
     "saturate is reported on standard error. Inverse ticks know neither.\n"
+    "--replay FILE repeats a recording of the window byte for byte from the FILE.replay the\n"
+    "window wrote beside it: the arm (unless --links or --urdf is given), the state the\n"
+    "recording started from, and every input, friction, gravity, the arm's limits, friction\n"
+    "source and efforts, Reset and step at the tick it changed; --ticks is the recording's\n"
+    "length unless given.\n"
     "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after the others: where\n"
     "the frame's origin is after each printed tick, in the base frame (names as kinematics\n"
     "prints).\n";
@@ -282,9 +292,7 @@ class Progress {
 
 void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   const auto n = static_cast<uint32_t>(robot->links.size());
-  const bool forward = s.mode == "forward";
-  const StepOptions options = ResolveStepOptions(s.step, !s.urdf.empty());
-  Stepper stepper(*robot, options);
+  Stepper stepper(*robot, ResolveStepOptions(s.step, !s.urdf.empty()));
   // The state the first tick starts from.
   const matrix<double> q0 = JointVector(s.q0, n);
   const matrix<double> qd0 = JointVector(s.qd0, n);
@@ -292,12 +300,17 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
     robot->links[i]->q = q0(i, 0);
     robot->links[i]->qd = qd0(i, 0);
   }
-  if (const std::string notice = ClampStartToLimits(*robot); !notice.empty()) {
+  // A replay's own start comes with its first events.
+  if (const std::string notice = ClampStartToLimits(*robot); !notice.empty() && s.replay.empty()) {
     std::fprintf(stderr, "velmoth-sim: %s: %s\n", s.urdf.c_str(), notice.c_str());
   }
-  // The user's vectors, as "Set Torque" and "Set Accel." would store them.
-  const matrix<double> userTorque = JointVector(s.torque, n);
-  const matrix<double> userAccel = JointVector(s.accel, n);
+  // The user's vectors, as "Set Torque" and "Set Accel." would store them, and what a replay
+  // changes of them, of the arm and of the step before each tick.
+  matrix<double> userTorque = JointVector(s.torque, n);
+  matrix<double> userAccel = JointVector(s.accel, n);
+  TickInputs inputs =
+      InputsOf(*robot, s.mode == "inverse", userTorque, userAccel, stepper.Options());
+  auto event = s.events.events.begin();
 
   std::string frameError;
   recursive::FrameTracker tracker(*robot, FindFrames(*robot, s.frames, frameError));
@@ -313,14 +326,22 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   bool capped = false;
   bool saturated = false;
   for (uint64_t tick = 1; tick <= s.ticks; ++tick) {
+    if (event != s.events.events.end() && event->tick < tick) {
+      for (; event != s.events.events.end() && event->tick < tick; ++event) {
+        ApplyReplayEvent(*event, *robot, inputs);
+      }
+      userTorque = MatrixFromRowMajor(n, 1, inputs.torque.data());
+      userAccel = MatrixFromRowMajor(n, 1, inputs.accel.data());
+      stepper.SetOptions(inputs.step);
+    }
     // One tick of the window, on its local copies of the user's vectors.
     matrix<double> accel = userAccel;
     matrix<double> torque = userTorque;
-    if (forward) {
+    if (inputs.inverse) {
+      torque = stepper.Inverse(accel);
+    } else {
       accel = stepper.Forward(torque);
       torque = stepper.LastTorque();
-    } else {
-      torque = stepper.Inverse(accel);
     }
 
     if (finite && !AllFinite(*robot, torque)) {
@@ -330,10 +351,10 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
                    "velmoth-sim: warning: the state diverged at tick %llu (t = %.2f s): the "
                    "fixed %g s step (%s) is too coarse for motion this fast; the run goes on\n",
                    static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                   kTimeStep, StepOptionsText(options).c_str());
+                   kTimeStep, StepOptionsText(stepper.Options()).c_str());
     }
 
-    if (!capped && forward && stepper.LastCapped()) {
+    if (!capped && !inputs.inverse && stepper.LastCapped()) {
       capped = true;
       progress.Finish();
       std::fprintf(stderr,
@@ -344,7 +365,7 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
                    StepOptionsText(stepper.Options()).c_str());
     }
 
-    if (!saturated && forward && robot->effortLimits) {
+    if (!saturated && !inputs.inverse && robot->effortLimits) {
       std::string names;
       for (uint32_t i = 0; i < n; ++i) {
         if (stepper.Saturated()[i] != 0) {
@@ -416,6 +437,16 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   for (uint32_t i = 0; i < n; ++i) {
     robot->links[i]->qdd = accel(i, 0);
   }
+  // As a run reports a state that diverged (the damped solve has no answer once M is too large).
+  for (uint32_t i = 0; i < n; ++i) {
+    if (!std::isfinite(qdd(i, 0))) {
+      std::fputs(
+          "velmoth-sim: warning: the closed form's accelerations qdd are not finite in this "
+          "state\n",
+          stderr);
+      break;
+    }
+  }
   const matrix<double> tau = InverseDynamics(*robot);
 
   // The same state by the chosen engine: its exact accelerations and its torques.
@@ -446,6 +477,58 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
   WriteQuantity("tau", tau);
   WriteQuantity("qdd_engine", MatrixFromRowMajor(n, 1, qddEngine.data()));
   WriteQuantity("tau_engine", tauOut);
+}
+
+// Reads the replay of --replay into s: its arm (unless the command line gives one), its events and
+// its length (unless --ticks is given). "" or the problem; the options that the replay sets may not
+// be given besides it.
+std::string LoadReplay(const CLI::App& run, Settings& s) {
+  for (const char* option : {"--mode", "--torque", "--accel", "--viscous", "--coulomb", "--gravity",
+                             "--q0", "--qd0", "--engine", "--integrator", "--substeps"}) {
+    if (run.count(option) > 0) {
+      return std::string(option) + " cannot be given with --replay, which sets it";
+    }
+  }
+  std::string text;
+  if (std::string problem = ReadUrdfFile(s.replay, text); !problem.empty()) {
+    return s.replay + ": " + problem;
+  }
+  if (std::string problem = ParseReplay(text, s.events); !problem.empty()) {
+    return s.replay + ": " + problem;
+  }
+  // The arm's physics, where the replay sets it (a recording made before it did leaves it to the
+  // command line).
+  for (const auto& [option, what] : {std::pair<const char*, const char*>{"--limits", "limits"},
+                                     {"--friction", "friction"},
+                                     {"--effort-limits", "efforts"}}) {
+    const bool sets = std::any_of(s.events.events.begin(), s.events.events.end(),
+                                  [&](const ReplayEvent& event) { return event.what == what; });
+    if (sets && run.count(option) > 0) {
+      return std::string(option) + " cannot be given with --replay, which sets it";
+    }
+  }
+  // The command line's arm takes the place of the file's.
+  if (run.count("--links") == 0 && run.count("--urdf") == 0 && run.count("--tip") == 0) {
+    for (const auto& [option, value] : s.events.arm) {
+      if (option == "--urdf") {
+        s.urdf = value;
+      } else if (option == "--tip") {
+        s.tip = value;
+      } else {
+        uint64_t links = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), links);
+        if (error != std::errc() || end != value.data() + value.size() || links > kLinkLimit) {
+          return s.replay + ": --links expects a whole number from 0 to 100, not '" + Echo(value) +
+                 "'";
+        }
+        s.links = links;
+      }
+    }
+  }
+  if (run.count("--ticks") == 0 && s.events.ticks) {
+    s.ticks = *s.events.ticks;
+  }
+  return "";
 }
 
 void PrintKinematics(const Settings& s, const Robot& robot, const std::vector<int>& frames) {
@@ -507,6 +590,11 @@ int Main(int argc, char** argv) {
   run->add_option("--every", s.every, "Print every K-th tick (default: 1)")
       ->type_name("K")
       ->check(WholeNumber(1, UINT64_MAX));
+  run->add_option("--replay", s.replay,
+                  "Repeat a recording of the window: its FILE.replay gives the arm, the start, "
+                  "and every input and step as it changed (--ticks: the recording's)")
+      ->type_name("FILE")
+      ->check(FileName());
   run->add_flag("--balance", s.balance,
                 "Add the columns work,dissipated: the energy balance of the forward ticks");
   run->add_option("--frame", s.frames,
@@ -601,11 +689,25 @@ int Main(int argc, char** argv) {
     s.gravityGiven = s.gravityGiven || given(command, "--gravity");
   }
 
+  if (!help && run->count("--replay") > 0) {
+    if (const std::string problem = LoadReplay(*run, s); !problem.empty()) {
+      std::fprintf(stderr, "velmoth-sim: %s\n", problem.c_str());
+      return kUsageStatus;
+    }
+  }
+
   std::string armError;
   std::unique_ptr<Robot> arm = help ? nullptr : MakeArm(s, armError);
   if (!help && arm == nullptr) {
     std::fprintf(stderr, "velmoth-sim: %s\n", armError.c_str());
     return kUsageStatus;
+  }
+  if (!help && !s.replay.empty()) {
+    const auto n = static_cast<uint32_t>(arm->links.size());
+    if (const std::string problem = CheckReplay(s.events, n); !problem.empty()) {
+      std::fprintf(stderr, "velmoth-sim: %s: %s\n", s.replay.c_str(), problem.c_str());
+      return kUsageStatus;
+    }
   }
   const std::vector<int> frames = help ? std::vector<int>() : FindFrames(*arm, s.frames, armError);
   if (frames.size() != s.frames.size()) {

@@ -238,6 +238,12 @@ std::string ChooseUrdfChain(const std::vector<UrdfNode>& nodes, const std::strin
       return "more than " + std::to_string(kUrdfMaxMovingJoints) + " moving joints";
     }
   }
+  // A tip fixed to the root ends a chain that moves nothing: an arm of no joints.
+  if (!tip.empty() && moving == 0) {
+    return "--tip: " + Quoted(tip) + " is fixed to the root link " +
+           Quoted(tree.Node(0).link->name) +
+           " by fixed joints only; the chain must end below a moving joint";
+  }
   for (std::size_t i = 1; i < nodes.size(); ++i) {
     if (!onPath[i] && Moves(*nodes[i].joint)) {
       chain.held.push_back(nodes[i].joint->name);

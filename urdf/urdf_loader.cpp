@@ -14,6 +14,7 @@
 #include <urdf_parser/urdf_parser.h>
 
 #include "matrix/matrix.h"
+#include "recursive/chain.h"
 #include "urdf/urdf_chain.h"
 #include "urdf/urdf_parse.h"
 #include "urdf/urdf_text.h"
@@ -451,6 +452,44 @@ void CheckMagnitudes(const std::vector<Moving>& chain, const Frame& base,
   }
 }
 
+// Every moving joint must move some inertia, or its acceleration is undetermined and the engines
+// divide by zero. What a joint drives is its articulated inertia: that of the links from its own on
+// with the joints after it free, d_j = S_j^T I^A_j S_j, the j-th pivot of M factored from the tip,
+// which is zero exactly when M is singular there. It is taken at the pose of the file (every joint
+// at 0), from the tip down, and counts as zero below kNoInertia of what the joint would move with
+// the joints after it held, M_jj (the rounding of the pivots stays far below that; a small but
+// positive inertia is not zero). A joint whose M_jj is zero itself moves no mass off its axis and
+// no inertia about it.
+void CheckEveryJointMovesInertia(const Robot& robot, const std::vector<Moving>& chain) {
+  constexpr double kNoInertia = 1e-12;
+  const recursive::ChainModel model = recursive::BuildChainModel(robot);
+  const int n = model.Size();
+  recursive::ChainData data(n);
+  const std::vector<double> zeros(static_cast<std::size_t>(n), 0.0);
+  std::vector<double> tau(zeros), qdd(zeros), mass(static_cast<std::size_t>(n) * n);
+  recursive::Kinematics(model, data, zeros.data(), zeros.data(), {0.0, 0.0, 0.0});
+  recursive::CompositeBody(model, data, mass.data());
+  recursive::ArticulatedBody(model, data, nullptr, tau.data(), nullptr, qdd.data());
+  for (int j = n - 1; j >= 0; --j) {
+    const Moving& m = chain[static_cast<std::size_t>(j)];
+    const double held = mass[static_cast<std::size_t>(j) * n + j];
+    if (held <= 0.0) {
+      throw Problem{"joint " + Quoted(m.joint) + " moves nothing: link " + Quoted(m.link) +
+                    " and the links after it have " +
+                    (m.type == Prismatic ? "no mass"
+                                         : "no mass off the joint's axis and no inertia about it")};
+    }
+    if (!(data.d[static_cast<std::size_t>(j)] > kNoInertia * held)) {
+      throw Problem{"joint " + Quoted(m.joint) +
+                    " moves no inertia of its own at the pose of "
+                    "the file: link " +
+                    Quoted(m.link) +
+                    " has none it could move, and the joints "
+                    "after it move all the rest themselves"};
+    }
+  }
+}
+
 std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::string& tip,
                                std::vector<std::string>& notices) {
   std::vector<UrdfNode> tree;
@@ -603,6 +642,7 @@ std::unique_ptr<Robot> Convert(const urdf::ModelInterface& model, const std::str
     std::copy(&pose.r[0][0], &pose.r[0][0] + 9, &frame.rotation[0][0]);
     std::copy(pose.p, pose.p + 3, frame.origin);
   }
+  CheckEveryJointMovesInertia(*robot, chain);
   return robot;
 }
 

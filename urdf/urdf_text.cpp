@@ -272,6 +272,10 @@ std::string CheckLinksAndJoints(const std::string& text) {
 
 std::string ReadUrdfFile(const std::string& path, std::string& text) {
   text.clear();
+  // The system would take the name only up to a NUL, which names another file.
+  if (path.find('\0') != std::string::npos) {
+    return "cannot open: the file name holds a NUL character";
+  }
   // Only a regular file is read: a FIFO or a terminal would block the program, a device would
   // never end. The type is checked before opening, so that no device is opened at all, and again
   // on what was opened, without blocking, should the path have been replaced in between.

@@ -15,6 +15,8 @@
 #include <QStandardPaths>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "app/dialog_template.h"
 #include "app/whole_file.h"
@@ -91,9 +93,10 @@ void MainWindow::Open() {
     window_.setWindowTitle(window_.windowTitle() + QStringLiteral(": ") +
                            QString::fromStdString(dlg_.m_pRobot->name));
   }
-  TickClock* clock = window_.TimerClock(kTickTimerId);
-  run_ = std::make_unique<RunControl>(*clock, &QtDialogWindow::Now,
-                                      [this] { window_.WakeTimer(kTickTimerId); });
+  // The ticks keep the pace of the dialog's own pacer, on a thread of its own.
+  TickPacer& pacer = dlg_.Pacer();
+  run_ = std::make_unique<RunControl>(
+      pacer.Clock(), &TickPacer::Now, [&pacer] { pacer.Wake(); }, &pacer.Guard());
   // A pause stops the arm where the user sees it: the ticks that fell due but did not start are
   // dropped.
   run_->SetPauseHandler([this] { dlg_.SettleTicks(); });
@@ -428,8 +431,11 @@ bool MainWindow::StartRecording(const QString& path) {
 
 bool MainWindow::StartRecording(const std::string& fileName) {
   std::string error;
-  const auto n = static_cast<uint32_t>(dlg_.m_pRobot->links.size());
-  if (!recorder_.Start(fileName, n, QtDialogWindow::Now(), error)) {
+  // The recording's replay starts the step afresh; so does the window's, from the next tick on,
+  // and the recording with it.
+  const uint64_t first = dlg_.RestartStep();
+  if (!recorder_.Start(fileName, *dlg_.m_pRobot, dlg_.SimArm(), first, QtDialogWindow::Now(),
+                       error)) {
     window_.MessageBox(error.c_str());
     return false;
   }
@@ -479,7 +485,16 @@ QString MainWindow::TakeScreenshot() {
     window_.MessageBox("There is no picture of the arm to save: the 3-D view is not available.");
     return QString();
   }
-  QDir().mkpath(folder_);
+  // A folder that cannot be made is named with its own reason (the file's would be "no such file").
+  std::error_code unmade;
+  std::filesystem::create_directories(QFile::encodeName(folder_).toStdString(), unmade);
+  if (unmade) {
+    window_.MessageBox(
+        QStringLiteral("Cannot save the screenshot: the folder %1 cannot be made: %2.")
+            .arg(folder_, QString::fromLocal8Bit(unmade.message().c_str()))
+            .toLocal8Bit());
+    return QString();
+  }
   const QString path = NewFileName(".png");
   // The picture is encoded in memory and written whole, or not at all (see whole_file.h).
   QByteArray encoded;

@@ -65,7 +65,8 @@ PlotsWindow::PlotsWindow(const TraceBuffer& traces, const QStringList& jointName
                            QStringLiteral("dissipated D")}[static_cast<int>(i)];
       },
       false);
-  SetLines(plots_[3], 1, [](uint32_t) { return QStringLiteral("residual"); }, false);
+  SetLines(
+      plots_[3], 1, [](uint32_t) { return QStringLiteral("residual"); }, false);
   resize(640, 900);
   timer_.setParent(this);
   connect(&timer_, &QTimer::timeout, this, &PlotsWindow::Refresh);
@@ -183,6 +184,9 @@ void PlotsWindow::Refresh() {
 // every "Reset" inside the span.
 void PlotsWindow::Draw(Plot& plot, const std::vector<QList<QPointF>>& points, double from,
                        double to) {
+  // Every change of a series or of an axis makes the chart lay out every line of the plot anew
+  // (the costly part of a refresh): the lines are emptied before the axes move and filled once
+  // after, so that each is laid out once.
   double low = INFINITY;
   double high = -INFINITY;
   for (std::size_t i = 0; i < points.size() && i < plot.lines.size(); ++i) {
@@ -190,7 +194,7 @@ void PlotsWindow::Draw(Plot& plot, const std::vector<QList<QPointF>>& points, do
       low = std::min(low, p.y());
       high = std::max(high, p.y());
     }
-    plot.lines[i]->replace(points[i]);
+    plot.lines[i]->clear();
   }
   if (!(low <= high)) {
     low = -1.0;
@@ -211,6 +215,9 @@ void PlotsWindow::Draw(Plot& plot, const std::vector<QList<QPointF>>& points, do
     high = shownHigh;
   }
   plot.x->setRange(from, to);
+  for (std::size_t i = 0; i < points.size() && i < plot.lines.size(); ++i) {
+    plot.lines[i]->replace(points[i]);
+  }
 
   std::vector<double> marks;
   for (double t : traces_.Resets()) {

@@ -404,28 +404,18 @@ void QtDialogWindow::Schedule(TickTimer& timer) {
   timer.qtId = startTimer(static_cast<int>(std::min<int64_t>(ms, 1'000'000)), Qt::PreciseTimer);
 }
 
-// The periods due, delivered back to back. The first tick of a burst always runs; further ones only
-// while the clock runs (a tick may pause it) and the burst is within its wall-time budget. A
-// dialog still busy with earlier periods has these deferred.
+// The periods due, delivered back to back (see TickClock::RunBurst). A dialog still busy with
+// earlier periods has these deferred.
 void QtDialogWindow::RunBurst(unsigned id) {
-  TickClock& clock = timers_.at(id)->clock;
-  const int64_t start = Now();
-  if (messages_ != nullptr && !messages_->WantsTimer(id)) {
-    clock.Defer(start);
-    return;
-  }
-  const int due = clock.BeginBurst(start);
-  for (int i = 0; i < due; ++i) {
-    if (RunningTimer(id) == nullptr || messages_ == nullptr) {
-      break;  // the dialog ended during the burst
-    }
-    if (i > 0 && (clock.Paused() || !TickClock::WithinBudget(start, Now()))) {
-      break;
-    }
-    messages_->OnTimer(id);
-    clock.Delivered();
-  }
-  clock.EndBurst();
+  timers_.at(id)->clock.RunBurst(
+      &Now, [this, id] { return messages_ == nullptr || messages_->WantsTimer(id); },
+      [this, id] {
+        if (RunningTimer(id) == nullptr || messages_ == nullptr) {
+          return false;  // the dialog ended during the burst
+        }
+        messages_->OnTimer(id);
+        return true;
+      });
 }
 
 void QtDialogWindow::PostAppMessage(unsigned id) {

@@ -7,7 +7,8 @@
 // event delivers one OnTimer for every whole period that has fallen due since the last one, back to
 // back, within the clock's cap, and the dialog repaints once after them. Late periods are so made
 // up instead of dropped; the clock's pause, step and slowdown act on the same timer. A dialog that
-// is not ready for the periods due (WantsTimer) has them deferred: the run slows down instead.
+// is not ready for the periods due (WantsTimer) has them deferred: the run slows down instead. (The
+// main dialog's ticks on their thread keep their pace on a thread of their own: see TickPacer.)
 //
 // A bar may sit below the dialog's client area (a status strip): the client area the dialog sees,
 // and the sizes it is told about, end above it.

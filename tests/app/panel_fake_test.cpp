@@ -1,8 +1,13 @@
 // The panel's behaviour through a window system without a display: each control is its text and
 // enabled state, the timer ticks when the test calls Tick, and the view keeps its first rectangle
 // and counts its repaints. (The window tests run the real Qt layer end to end.)
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "app/dialog_template.h"
+#include "app/recorder.h"
 #include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_system.h"
@@ -20,6 +26,7 @@
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "tests/app/panel_helpers.h"
+#include "urdf/urdf_loader.h"
 
 namespace {
 
@@ -269,7 +276,8 @@ TEST(Panel, ChoosingAModeWritesItsOwnVectorIntoItsInput) {
   EXPECT_EQ(d.Text(kIdJointAccel), "     3,      4,      0,      0,      0,      0, ");
 }
 
-// The plots' trace stops at a divergence; "Reset" starts it again, from the reset on.
+// The run stops at the tick that diverged: no tick after it reaches the listeners or the panel
+// (the plots' trace stops there); "Reset" starts them again, from the reset on.
 TEST(Panel, AfterADivergenceAndResetThePlotsRunAgain) {
   TraceBuffer trace;
   FakeDriver d;
@@ -281,8 +289,12 @@ TEST(Panel, AfterADivergenceAndResetThePlotsRunAgain) {
   }
   ASSERT_TRUE(trace.Stopped());
   const uint32_t kept = trace.Size();
+  const double diverged = trace.Now();
+  const std::string readOuts = d.Text(kIdJointAngle) + d.Text(kIdJointAccel);
   d.Tick();
   EXPECT_EQ(trace.Size(), kept);
+  EXPECT_EQ(trace.Now(), diverged);
+  EXPECT_EQ(d.Text(kIdJointAngle) + d.Text(kIdJointAccel), readOuts);
 
   d.Type(kIdJointTorque, "0");
   d.Click(kIdSetTorque);
@@ -446,6 +458,133 @@ TEST(Panel, TicksMatchVelmothSim) {
     for (int i = 0; i < 3; ++i) {  // kinetic, potential, total
       EXPECT_EQ(d.Text(kIdKineticEnergy + i), NumberText(row[26 + i]));
     }
+  }
+}
+
+// A recording started in the middle of a run, through every input the panel and the strip change
+// (torques, friction and gravity, the mode and the accelerations, "Reset", the step), is what
+// velmoth-sim prints from its replay, byte for byte: the window's step starts afresh with it.
+TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
+  const std::string path = testing::TempDir() + "panel_replay_" + std::to_string(getpid()) + ".csv";
+  FakeDriver d;
+  d.dlg.SetStepOptions(DefaultStepOptions(true));  // a step that carries its refinement along
+  d.Type(kIdJointTorque, "0.5, -1");
+  d.Click(kIdSetTorque);
+  for (int i = 0; i < 40; ++i) {
+    d.Tick();
+  }
+  Recorder recorder;
+  std::string error;
+  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
+      << error;
+  d.dlg.AddTickListener(&recorder);
+  const std::function<void()> changes[] = {
+      [&] { d.Type(kIdJointTorque, "2, 0, -1.5"), d.Click(kIdSetTorque); },
+      [&] { d.Type(kIdViscousFriction, "0.3"), d.Type(kIdGravity, "0.5, 0, -9"), d.Click(kIdSet); },
+      [&] { d.Click(kIdInverse), d.Type(kIdJointAccel, "1, -2"), d.Click(kIdSetAccel); },
+      [&] { d.Click(kIdReset); },
+      [&] {
+        d.dlg.SetStepOptions({EngineKind::kClosedForm, IntegratorKind::kRk4, 3});
+      },
+      [&] { d.Click(kIdForward), d.dlg.SetStepOptions(StepOptions{}); },
+  };
+  for (const auto& change : changes) {
+    change();
+    for (int i = 0; i < 15; ++i) {
+      d.Tick();
+    }
+  }
+  d.Click(kIdSet);  // nothing changes: nothing to replay
+  ASSERT_TRUE(recorder.Stop());
+  d.dlg.RemoveTickListener(&recorder);
+
+  std::ifstream recorded(path, std::ios::binary);
+  const std::string csv{std::istreambuf_iterator<char>(recorded), {}};
+  std::string replayed;
+  FILE* sim = popen((VELMOTH_SIM " run --replay " + path + ".replay").c_str(), "r");
+  for (int c; (c = std::fgetc(sim)) != EOF;) {
+    replayed += static_cast<char>(c);
+  }
+  EXPECT_EQ(pclose(sim), 0);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 91);
+  EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
+  std::remove(path.c_str());
+  std::remove((path + ".replay").c_str());
+}
+
+// A recording of an arm from a file through changes of its own physics (efforts, limits off and on
+// again, "Set" with a friction typed, the file's friction again) and "Reset"s with the limits off
+// and on (zero is outside the second joint's limits), before forward and inverse ticks, is what
+// velmoth-sim prints from its replay.
+TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
+  const std::string path = testing::TempDir() + "panel_physics_" + std::to_string(getpid());
+  const auto link = [](const char* name, double x) {
+    return std::string("<link name='") + name + "'><inertial><origin xyz='" + std::to_string(x) +
+           " 0 0'/><mass value='1'/><inertia ixx='0.01' ixy='0' ixz='0' iyy='0.02' iyz='0' "
+           "izz='0.02'/></inertial></link>";
+  };
+  std::ofstream(path + ".urdf")
+      << "<robot name='two'><link name='base'/>"
+         "<joint name='j1' type='revolute'><parent link='base'/><child link='l1'/>"
+         "<axis xyz='0 1 0'/><limit lower='-1' upper='1' effort='0.5' velocity='5'/>"
+         "<dynamics damping='0.2' friction='0.3'/></joint>"
+      << link("l1", 0.25)
+      << "<joint name='j2' type='revolute'><parent link='l1'/><child link='l2'/>"
+         "<origin xyz='0.5 0 0'/><axis xyz='0 1 0'/>"
+         "<limit lower='0.2' upper='1' effort='10' velocity='5'/></joint>"
+      << link("l2", 0.2) << "</robot>";
+  ArmSetup arm;
+  arm.make = [&] {
+    std::string error;
+    return LoadUrdfRobot(path + ".urdf", error);
+  };
+  arm.simArm = {{"--urdf", path + ".urdf"}};
+  arm.step = DefaultStepOptions(true);
+  FakeDriver d(900, 650, arm);
+  d.Type(kIdJointTorque, "1, 0");
+  d.Click(kIdSetTorque);
+  for (int i = 0; i < 20; ++i) {
+    d.Tick();
+  }
+  Recorder recorder;
+  std::string error;
+  ASSERT_TRUE(recorder.Start(path + ".csv", d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
+      << error;
+  d.dlg.AddTickListener(&recorder);
+  const std::function<void()> changes[] = {
+      [&] { d.dlg.SetEffortLimits(true); },
+      [&] { d.dlg.SetLimits(false); },
+      [&] { d.dlg.SetLimits(true); },
+      [&] { d.Type(kIdCoulombFriction, "0.05"), d.Click(kIdSet); },
+      [&] { d.dlg.SetLimits(false), d.Click(kIdReset); },
+      [&] { d.dlg.SetLimits(true), d.Click(kIdReset); },
+      [&] { d.Click(kIdReset), d.Click(kIdInverse); },  // inverse ticks do not clamp
+      [&] {
+        d.Click(kIdForward), d.dlg.SetFrictionSource(FrictionSource::kFile);
+        d.dlg.SetEffortLimits(false);
+      },
+  };
+  for (const auto& change : changes) {
+    change();
+    for (int i = 0; i < 15; ++i) {
+      d.Tick();
+    }
+  }
+  ASSERT_TRUE(recorder.Stop());
+  d.dlg.RemoveTickListener(&recorder);
+
+  std::ifstream recorded(path + ".csv", std::ios::binary);
+  const std::string csv{std::istreambuf_iterator<char>(recorded), {}};
+  std::string replayed;
+  FILE* sim = popen((VELMOTH_SIM " run --replay " + path + ".csv.replay").c_str(), "r");
+  for (int c; (c = std::fgetc(sim)) != EOF;) {
+    replayed += static_cast<char>(c);
+  }
+  EXPECT_EQ(pclose(sim), 0);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 121);
+  EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
+  for (const char* file : {".urdf", ".csv", ".csv.replay"}) {
+    std::remove((path + file).c_str());
   }
 }
 

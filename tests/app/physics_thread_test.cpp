@@ -1,6 +1,7 @@
 // The physics thread: the ticks and commands it is handed come back as a plain stepper computes
 // them in the same order; a tick that does not end (held by the test, as a tick of unbounded cost
 // would be) holds up neither a drop, nor a Reset, nor the end.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "app/physics_thread.h"
 #include "robot/robot.h"
 #include "simulation/stepper.h"
+#include "tests/app/eventually.h"
 
 namespace {
 
@@ -23,18 +25,7 @@ std::vector<double> Joints(double first, double step) {
   return v;
 }
 
-// Waits until condition holds: a guard against a hang, not a measure of time.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using thread_test::Eventually;
 
 // Ticks of both modes and of neither, interleaved with "Set", a change of step and of the arm's
 // physics (efforts on, the panel's friction for a joint with its own, a joint's start past the
@@ -61,7 +52,10 @@ TEST(PhysicsThread, TicksAndCommandsComeBackAsAPlainStepperComputesThem) {
     const auto ticks = [&](int mode, int count, double value) {
       for (int i = 0; i < count; ++i) {
         TickRequest tick{mode, Joints(value, 0.5), Joints(-value, 1.0)};
-        TickDone done{mode, {}, tick.accel, tick.torque, 0, {}};
+        TickDone done;
+        done.mode = mode;
+        done.accel = tick.accel;
+        done.torque = tick.torque;
         if (mode == kIdForward) {
           done.accel = ValuesOf(stepper.Forward(ColumnOf(tick.torque)));
           done.torque = ValuesOf(stepper.LastTorque());
@@ -70,6 +64,10 @@ TEST(PhysicsThread, TicksAndCommandsComeBackAsAPlainStepperComputesThem) {
           done.torque = ValuesOf(stepper.Inverse(ColumnOf(tick.accel)));
         }
         done.state = ArmState::Of(*reference);
+        // What a recording's replay needs: the inputs the tick was computed with.
+        done.inputs = InputsOf(*reference, mode == kIdInverse, ColumnOf(tick.torque),
+                               ColumnOf(tick.accel), stepper.Options());
+        done.serial = expected.size() + 1;
         expected.push_back(done);
         physics.Submit(tick);
       }
@@ -105,6 +103,8 @@ TEST(PhysicsThread, TicksAndCommandsComeBackAsAPlainStepperComputesThem) {
       EXPECT_EQ(got->accel, want.accel);
       EXPECT_EQ(got->torque, want.torque);
       EXPECT_EQ(got->saturated, want.saturated);
+      EXPECT_EQ(got->serial, want.serial);
+      EXPECT_EQ(ReplayChanges(1, &want.inputs, got->inputs), "");
     }
     EXPECT_FALSE(physics.Take().has_value());
 
@@ -115,6 +115,36 @@ TEST(PhysicsThread, TicksAndCommandsComeBackAsAPlainStepperComputesThem) {
     ASSERT_TRUE(reset.has_value());
     EXPECT_EQ(reset->state.q, (std::vector<double>{0.0, 0.05, 0.0, 0.0, 0.0, 0.0}));
   }
+}
+
+// Ticks asked for with the standing request take it as it was when asked for. The window is told
+// once for the ticks it finds waiting, and again for the first one after it took them; once it
+// leaves kMaxUntakenTicks untaken, no more are queued until it takes one.
+TEST(PhysicsThread, TheWindowIsToldOnceForTheTicksWaitingAndNeverFallsFarBehind) {
+  std::unique_ptr<Robot> arm = MakeBuiltInRobot();
+  std::atomic<int> told{0};
+  PhysicsThread physics(*arm, StepOptions{}, true, [&] { ++told; });
+  for (const double torque : {1.0, 2.0}) {
+    physics.SetStanding(TickRequest{kIdForward, Joints(0, 0), Joints(torque, 0)});
+    physics.SubmitStanding();
+  }
+  physics.SetStanding(TickRequest{kIdForward, Joints(0, 0), Joints(3, 0)});
+  ASSERT_TRUE(physics.WaitIdle(60'000'000'000));
+  EXPECT_EQ(told, 1);
+  for (const double torque : {1.0, 2.0}) {
+    const std::optional<TickDone> done = physics.Take();
+    ASSERT_TRUE(done.has_value());
+    EXPECT_EQ(done->torque, Joints(torque, 0));
+  }
+  for (std::size_t i = 0; i < PhysicsThread::kMaxUntakenTicks; ++i) {
+    ASSERT_TRUE(physics.CanQueue());
+    physics.SubmitStanding();
+    ASSERT_TRUE(physics.WaitIdle(60'000'000'000));
+  }
+  EXPECT_EQ(told, 2);
+  EXPECT_FALSE(physics.CanQueue());
+  EXPECT_EQ(physics.Take()->torque, Joints(3, 0));
+  EXPECT_TRUE(physics.CanQueue());
 }
 
 // While a tick is held, the thread still takes every request: a Reset gives the held tick up (no

@@ -3,6 +3,7 @@
 // (That rows reach the file while the window runs, and what they hold, the window's tests show.)
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -118,6 +120,54 @@ TEST(TickClock, NextDueFollowsTheDeliveredPeriodsAndThePause) {
   EXPECT_LT(clock.NextDue(), 50 * kMs);  // at once
 }
 
+// A burst run at 50 ms (five periods due) where each tick takes `tickMs` of wall time: the ticks
+// delivered, and the periods slipped and deferred after it. The simulation is ready for `ready`
+// more asks (-1: always), a tick may pause the clock or end the dialog.
+TEST(TickClock, ABurstDeliversWhatIsDueWhileTheSimulationIsReady) {
+  struct Case {
+    const char* name;
+    int ready;      // asks answered yes before the simulation is busy, -1 for all
+    int tickMs;     // wall time each tick takes
+    int pauseAt;    // the tick that pauses the clock, 0 for none
+    int endAt;      // the tick that finds the dialog ended, 0 for none
+    int delivered;  // ticks delivered
+    uint64_t slip;  // periods slipped
+    uint64_t deferred;
+  };
+  const Case cases[] = {
+      {"all five", -1, 1, 0, 0, 5, 0, 0},
+      {"busy before the burst: deferred, nothing slips", 0, 1, 0, 0, 0, 0, 5},
+      {"busy after two: the rest slips", 2, 1, 0, 0, 2, 3, 0},
+      {"the budget ends it", -1, 15, 0, 0, 3, 2, 0},
+      {"a tick pauses the clock: nothing more, nothing slips", -1, 1, 2, 0, 2, 0, 0},
+      {"the dialog ended at the fourth", -1, 1, 0, 4, 3, 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TickClock clock(10 * kMs);
+    clock.Start(0);
+    int64_t now = 50 * kMs;
+    int asks = 0;
+    int delivered = 0;
+    clock.RunBurst([&] { return now; }, [&] { return c.ready < 0 || asks++ < c.ready; },
+                   [&] {
+                     if (delivered + 1 == c.endAt) {
+                       return false;
+                     }
+                     ++delivered;
+                     now += c.tickMs * kMs;
+                     if (delivered == c.pauseAt) {
+                       clock.Pause(now);
+                     }
+                     return true;
+                   });
+    EXPECT_EQ(delivered, c.delivered);
+    EXPECT_EQ(clock.DeliveredTicks(), static_cast<uint64_t>(c.delivered));
+    EXPECT_EQ(clock.SlippedTicks(), c.slip);
+    EXPECT_EQ(clock.DeferredTicks(), c.deferred);
+  }
+}
+
 // A run control on a clock the test moves by hand.
 struct Harness {
   std::unique_ptr<Robot> robot = MakeBuiltInRobot();
@@ -126,8 +176,15 @@ struct Harness {
   RunControl run{clock, [this] { return now; }, [] {}};
   matrix<double> torque{6, 1};
 
-  Harness() { clock.Start(0); }
+  Harness() {
+    clock.Start(0);
+    torque.SetZero();
+  }
   void Tick() { run.OnTick(TickResult{*robot, kIdForward, torque, torque}); }
+  // Starts a recording of the arm at rest, without torques.
+  bool Record(Recorder& recorder, const std::string& path, std::string& error) {
+    return recorder.Start(path, *robot, {{"--links", "6"}}, 0, 0, error);
+  }
 };
 
 // A tick that leaves the state not finite pauses the clock and marks the run diverged at that
@@ -159,7 +216,7 @@ TEST(RunControl, DivergencePausesUntilResetAndTheStripSaysSo) {
   EXPECT_TRUE(r.clock.Paused() && !r.clock.StepPending());
 
   r.robot->kineticEnergy = 0.0;
-  r.run.OnResetJointState();
+  r.run.OnResetJointState(*r.robot);
   EXPECT_EQ(r.run.State(), RunState::kPaused);
   r.run.Step();  // one tick, still paused
   EXPECT_TRUE(r.clock.Paused() && r.clock.StepPending());
@@ -303,7 +360,7 @@ TEST(TraceBuffer, KeepsTheLastTenSecondsInOrderAndStopsAtTheLastFinitePoint) {
     tick(0.5);  // finite again, still stopped
     expectTheLastTenSeconds();
 
-    trace.OnResetJointState();
+    trace.OnResetJointState(*r.robot);
     EXPECT_NEAR(trace.Resets().back(), 15.02, 1e-9);
     tick(1.0);
     tick(2.0);
@@ -318,9 +375,10 @@ TEST(Recorder, ASecondRecordingCountsItsTicksFromOne) {
   Harness t;
   Recorder recorder;
   std::string error;
-  const std::string path = testing::TempDir() + "recorder_second.csv";
+  const std::string path =
+      testing::TempDir() + "recorder_second_" + std::to_string(getpid()) + ".csv";
   for (const int ticks : {3, 2}) {
-    ASSERT_TRUE(recorder.Start(path, 6, 0, error)) << error;
+    ASSERT_TRUE(t.Record(recorder, path, error)) << error;
     for (int i = 0; i < ticks; ++i) {
       recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
     }
@@ -357,15 +415,16 @@ int RecordPastAFileSizeLimit() {
   std::signal(SIGXFSZ, SIG_IGN);
   const rlimit limit{4096, 4096};
   setrlimit(RLIMIT_FSIZE, &limit);
-  const std::string path = testing::TempDir() + "recorder_limit.csv";
+  const std::string path =
+      testing::TempDir() + "recorder_limit_" + std::to_string(getpid()) + ".csv";
   // The rows go out at the flush a second later, or only when the recording stops.
   for (const bool flush : {true, false}) {
     std::vector<std::string> messages;
     Recorder recorder;
     recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
     std::string error;
-    const bool started = recorder.Start(path, 6, 0, error);
     Harness t;
+    const bool started = t.Record(recorder, path, error);
     for (int i = 0; i < 100; ++i) {
       t.robot->links[0]->q += 0.25;
       recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
@@ -388,7 +447,8 @@ int RecordPastAFileSizeLimit() {
   Recorder recorder;
   std::string error;
   struct stat left {};
-  if (recorder.Start(path, 6, 0, error) || recorder.Recording() ||
+  Harness t;
+  if (t.Record(recorder, path, error) || recorder.Recording() ||
       error != "Cannot record to " + path + ": File too large" || stat(path.c_str(), &left) == 0) {
     return 2;
   }
@@ -402,16 +462,65 @@ TEST(Recorder, AWriteThatFailsHalfwayStopsTheRecordingWithOneMessage) {
 // Only a regular file is recorded to: a FIFO that nobody reads (opening it would wait for a reader)
 // and a directory are refused at once with the reason.
 TEST(Recorder, AnythingButARegularFileIsRefused) {
-  const std::string fifo = testing::TempDir() + "recorder_fifo";
+  const std::string fifo = testing::TempDir() + "recorder_fifo_" + std::to_string(getpid());
   std::remove(fifo.c_str());
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {fifo, testing::TempDir()}) {
     Recorder recorder;
     std::string error;
-    EXPECT_FALSE(recorder.Start(path, 6, 0, error));
+    Harness t;
+    EXPECT_FALSE(t.Record(recorder, path, error));
     EXPECT_EQ(error, "Cannot record to " + path + ": not a regular file");
   }
   std::remove(fifo.c_str());
+}
+
+// A file deleted, moved away or replaced while it is being recorded is a loss, said once with the
+// file and what happened, never a success: noticed at the next flush or at the stop, for the rows'
+// file and for the replay beside it.
+TEST(Recorder, AFileThatGoesWhileRecordingIsALossNotASuccess) {
+  const std::string path =
+                        testing::TempDir() + "recorder_gone_" + std::to_string(getpid()) + ".csv",
+                    replay = path + ".replay";
+  const struct {
+    std::string name;
+    std::function<void()> action;
+    std::string message;  // after "Recording to PATH stopped: "
+  } cases[] = {
+      {"deleted", [&] { std::remove(path.c_str()); },
+       "the file was deleted while it was being recorded; its 3 ticks are lost."},
+      {"moved", [&] { std::rename(path.c_str(), (path + ".moved").c_str()); },
+       "the file was moved away while it was being recorded; its 3 ticks are lost."},
+      {"replaced", [&] { std::remove(path.c_str()), std::ofstream(path) << "other\n"; },
+       "the file was replaced while it was being recorded; its 3 ticks are lost."},
+      {"replay deleted", [&] { std::remove(replay.c_str()); },
+       "its replay file " + replay + " was deleted while it was being recorded."},
+  };
+  for (const auto& c : cases) {
+    for (const bool flush : {true, false}) {
+      SCOPED_TRACE(c.name + (flush ? " before a flush" : " before the stop"));
+      Harness t;
+      Recorder recorder;
+      std::vector<std::string> messages;
+      recorder.SetErrorHandler([&](const std::string& m) { messages.push_back(m); });
+      std::string error;
+      ASSERT_TRUE(t.Record(recorder, path, error)) << error;
+      for (int i = 0; i < 3; ++i) {
+        recorder.OnTick(TickResult{*t.robot, kIdForward, t.torque, t.torque});
+      }
+      c.action();
+      if (flush) {
+        recorder.MaybeFlush(1000 * kMs);
+        EXPECT_FALSE(recorder.Recording());
+      }
+      EXPECT_FALSE(recorder.Stop());
+      EXPECT_EQ(messages,
+                std::vector<std::string>{"Recording to " + path + " stopped: " + c.message});
+      std::remove((path + ".moved").c_str());
+    }
+  }
+  std::remove(path.c_str());
+  std::remove(replay.c_str());
 }
 
 }  // namespace

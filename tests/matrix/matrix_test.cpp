@@ -60,9 +60,16 @@ TEST(Matrix, InversesFollowThePivotRuleToTheLastBit) {
     SCOPED_TRACE(c.name);
     const Values before = Elements(c.m);
     EXPECT_EQ(Elements(!c.m), c.expected);
+    matrix<double> tried;
+    EXPECT_TRUE(TryInverse(c.m, tried));
+    EXPECT_EQ(Elements(tried), c.expected);
     EXPECT_EQ(Elements(c.m), before);
     EXPECT_EQ(c.m.HolderCount(), 1);
   }
+  // A singular matrix (its second pivot column exactly zero) is said to be, and nothing is set.
+  matrix<double> kept = M({{7}});
+  EXPECT_FALSE(TryInverse(M({{1, 2}, {2, 4}}), kept));
+  EXPECT_EQ(Elements(kept), Values{7});
 }
 
 TEST(Matrix, CopiesShareUntilAWriteOrAModifiableReadDetachesTheWriter) {

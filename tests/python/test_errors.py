@@ -84,6 +84,9 @@ NAN_MASS = "Inertial: mass [x] is not a float; Could not parse inertial element 
     ((TORSO, "world"), "--tip: 'world' is the root link; the chain must end below it"),
     (tree(", ".join(f"l{i} l{i + 1} c" for i in range(101))), "more than 100 moving joints"),
     (tree("base a c, a b c", b=""), "link 'b', moved by joint 'b', has no inertial data"),
+    (tree("base a c, a b c", b=inertial(mass="0").replace("'1'", "'0'")),
+     "joint 'b' moves nothing: link 'b' and the links after it have no mass off the joint's axis "
+     "and no inertia about it"),
     (tree("base a c, a b f", a=inertial("1e308"), b=inertial("1e308")),
      "link 'a' has a mass that is not finite once the links fixed to it are joined"),
     (tree("base a c, a b c").replace("<axis", "<origin xyz='1e308 0 0'/><axis"),
@@ -128,10 +131,16 @@ def sim():
 @pytest.mark.parametrize("value,error,match", [
     ([1, 2], ValueError, r"torque must have 3 elements \(one per moving joint\), not shape \(2,\)"),
     ([[1, 2, 3]], ValueError, r"not shape \(1, 3\)"),
+    (np.eye(3), ValueError, r"not shape \(3, 3\)"),  # not read as its first row
     ([1, math.nan, 3], ValueError, "torque must be finite, not nan at index 1"),
     ([1, 2, -math.inf], ValueError, "torque must be finite, not -inf at index 2"),
     ("1, 2, 3", TypeError, "not text"),
-    ([1, "x", 3], TypeError, "must be a sequence of 3 numbers"),
+    ([1, "x", 3], TypeError, "must be a sequence of 3 real numbers"),
+    ([1, 2j, 3], TypeError, "not complex numbers"),
+    (np.zeros(3, dtype=[("a", float)]), TypeError, "not a structured array"),
+    (np.array(["1", "2", "3"]), TypeError, "not text"),
+    (np.ma.masked_array([1.0, 2.0, 3.0], mask=[0, 1, 0]), ValueError,
+     r"torque has masked elements \(the first at index 1\)"),
 ])
 def test_bad_joint_vectors_are_refused_before_the_tick(sim, value, error, match):
     robot, zeros = sim.robot, [0, 0, 0]
@@ -146,7 +155,8 @@ def test_bad_joint_vectors_are_refused_before_the_tick(sim, value, error, match)
 
 
 def test_vectors_of_any_numeric_kind_are_taken(sim):
-    for value in ((1.0, 2.0, 3.0), np.int32([1, 2, 3]), np.float64([1, 0, 2, 0, 3, 0])[::2]):
+    for value in ((1.0, 2.0, 3.0), np.int32([1, 2, 3]), np.float64([1, 0, 2, 0, 3, 0])[::2],
+                  np.ma.masked_array([1.0, 2.0, 3.0], mask=False)):
         sim.reset()
         assert np.array_equal(sim.step(value), velmoth.Simulation(sim.robot).step([1, 2, 3]))
 
@@ -172,7 +182,11 @@ R2 = velmoth.Robot.builtin(links=2)
     (("engine", "x"), ValueError, "engine must be"),
     (("substeps", -1), ValueError, "substeps must be from 1 to 1000"),
     (("coulomb", math.inf), ValueError, "coulomb must be finite"),
-    (("gravity", [1, 2]), ValueError, "gravity must have 3 elements"),
+    (("gravity", [1, 2]), ValueError, r"gravity must have 3 elements \(x, y, z\), not shape"),
+    (("substeps", 2.0), TypeError, "substeps must be an int"),
+    ({"substeps": np.bool_(True)}, TypeError, "substeps must be an int"),
+    (lambda s: velmoth.Robot.from_urdf(f"{SAMPLES}/scara.urdf\0.x"), ValueError,
+     "scara.urdf\\\\x00.x: cannot open: the file name holds a NUL character"),
     (lambda s: velmoth.Robot.builtin(links=101), ValueError, "from 0 to 100, not 101"),
     (lambda s: velmoth.Robot.builtin(links=2.5), TypeError, ""),
     (lambda s: velmoth.Robot.from_urdf(SAMPLES / "scara.urdf", tip=3), TypeError, "tip must be"),
@@ -202,7 +216,8 @@ def test_bad_settings_and_arguments_are_refused(sim, call, error, match):
     (KeyError("stop here"), KeyError, "stop here"),  # raised, not returned
     ([1, 2], ValueError, r"the controller's torque must have 3 elements"),
     ([0, math.nan, 0], ValueError, r"the controller's torque must be finite, not nan at index 1"),
-    ("0 0 0", TypeError, "the controller's torque must be a sequence of 3 numbers, not text"),
+    ("0 0 0", TypeError, "the controller's torque must be a sequence of 3 real numbers, not text"),
+    (None, TypeError, r"the controller returned None; it must return the tick's torques, 3 numbers"),
 ])
 def test_a_controller_that_fails_ends_the_run_there_and_the_simulation_goes_on(sim, returned,
                                                                                error, match):
@@ -235,3 +250,20 @@ def test_objects_made_without_init_are_refused_not_followed(cls, uses):
     for use in uses:
         with pytest.raises((TypeError, RuntimeError)):
             use(cls.__new__(cls))
+
+
+def test_numbers_that_look_like_errors_and_numpy_integers_are_taken():
+    sim = velmoth.Simulation(R2, viscous=-1, coulomb=-1.0, substeps=np.int32(5))
+    sim.substeps, sim.viscous = np.int64(3), -1
+    assert (sim.substeps, sim.viscous, sim.coulomb) == (3, -1.0, -1.0)
+    assert velmoth.terms(R2, None, None, viscous=-1).F.tolist() == [0.0, 0.0]
+
+
+def test_a_singular_solve_is_a_divergence_and_the_interpreter_lives():
+    scara = velmoth.Robot.from_urdf(SAMPLES / "scara.urdf")
+    sim = velmoth.Simulation(scara, engine="closed-form", integrator="euler")
+    with pytest.warns(velmoth.DivergenceWarning, match="diverged at tick 12"):
+        run = sim.run(20, [1000.0] * 4)
+    assert run.diverged_at == 12 and np.isnan(run.q[-1]).all() and not sim.finite
+    sim.step([1000.0] * 4)  # and the ticks go on
+    assert sim.tick == 21

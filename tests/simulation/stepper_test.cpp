@@ -530,4 +530,74 @@ TEST(Stepper, ATickGivenUpLeavesTheArmAsItWas) {
   }
 }
 
+// The closed form's Euler tick reports the tick's acceleration, its change of velocity over the
+// tick, however many substeps it takes; and a state whose damped solve is singular (two joints on
+// one axis, a massless link between them, a body so heavy that the damping rounds away) diverges
+// into NaN instead of ending the process.
+TEST(Stepper, TheClosedFormsEulerTickReportsTheTicksAccelerationAndDivergesOnASingularSolve) {
+  for (const int substeps : {1, 4}) {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot(3);
+    robot->links[0]->q = 0.3;
+    Stepper stepper(*robot, {EngineKind::kClosedForm, IntegratorKind::kEuler, substeps});
+    matrix<double> torque(3, 1);
+    torque.SetZero();
+    torque(1, 0) = 2.0;
+    std::vector<double> before(3);
+    for (int tick = 0; tick < 5; ++tick) {
+      for (uint32_t i = 0; i < 3; ++i) {
+        before[i] = robot->links[i]->qd;
+      }
+      const matrix<double>& accel = stepper.Forward(torque);
+      for (uint32_t i = 0; i < 3; ++i) {
+        const double change = (robot->links[i]->qd - before[i]) / 0.01;
+        EXPECT_NEAR(accel(i, 0), change, 1e-9 * (1.0 + std::fabs(change))) << substeps;
+        EXPECT_EQ(robot->links[i]->qdd, accel(i, 0));
+      }
+    }
+  }
+
+  auto robot = std::make_unique<Robot>(0.0, 0.0, -9.81, 0.1, 0.1);
+  robot->AddLink(0.0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0.01);  // at the next joint
+  robot->AddLink(1e10, 0, 0.15, 0, 1, 1, 1, 0, 0, 0, 0, 0.3, 0, 0, 0, 0, 0.01);
+  Stepper stepper(*robot, StepOptions{});
+  matrix<double> torque(2, 1);
+  torque.SetZero();
+  const matrix<double>& accel = stepper.Forward(torque);
+  EXPECT_TRUE(std::isnan(accel(0, 0)) && std::isnan(accel(1, 0)));
+  EXPECT_FALSE(StateIsFinite(*robot));
+  stepper.Forward(torque);  // and the ticks go on
+}
+
+// The closed form's solve with joints locked to given accelerations is the recursive engine's:
+// the free joints feel the locked ones' coupling, M_FL qdd_L, taken off their torques, and the
+// locked ones take the forces that move them so.
+TEST(Equation, BothEnginesSolveAlikeWithJointsLocked) {
+  std::unique_ptr<Robot> robot = LightWristArm();
+  const std::vector<double> q = {0.3, -0.7, 1.1, 0.4, -0.2, 0.9};
+  const std::vector<double> qd = {0.5, -1.0, 0.2, 2.0, -1.5, 0.7};
+  const std::vector<uint8_t> patterns[] = {
+      {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {0, 1, 0, 1, 0, 0}, {0, 0, 0, 1, 1, 1}};
+  for (const auto& locked : patterns) {
+    std::vector<double> results[2][2];  // engine, then qdd and tau
+    for (const EngineKind engine : {EngineKind::kClosedForm, EngineKind::kRecursive}) {
+      const auto e = static_cast<std::size_t>(engine == EngineKind::kRecursive);
+      std::unique_ptr<Equation> equation = MakeEquation(engine, *robot);
+      equation->Evaluate(*robot, q.data(), qd.data());
+      std::vector<double> tau = {1.0, -2.0, 0.5, 0.1, 0.0, -0.05};
+      std::vector<double> qdd = {0.0, 3.0, 0.0, -4.0, 2.0, 1.0};  // for the locked joints
+      const std::vector<double> armature(6, 0.01);
+      equation->Solve(armature.data(), tau.data(), locked.data(), qdd.data());
+      results[e][0] = qdd;
+      results[e][1] = tau;
+    }
+    for (int k = 0; k < 2; ++k) {
+      for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_NEAR(results[0][k][i], results[1][k][i], 1e-10 * (1.0 + std::fabs(results[1][k][i])))
+            << "locked " << int(locked[0]) << int(locked[1]) << int(locked[2]) << int(locked[3])
+            << int(locked[4]) << int(locked[5]) << (k == 0 ? ", qdd " : ", tau ") << i;
+      }
+    }
+  }
+}
+
 }  // namespace

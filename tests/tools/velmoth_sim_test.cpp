@@ -141,8 +141,9 @@ TEST(VelmothSim, TheBalanceColumnsKeepTheEnergyBalance) {
 TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
   const std::string x200(200, 'x'), x77(77, 'x');
   const char* const unwritable = "cannot write standard output";
-  const std::string dir = ::testing::TempDir(), big = dir + "bad_big.urdf",
-                    missing = dir + "bad_missing.urdf";
+  const std::string dir = ::testing::TempDir(),
+                    big = dir + "bad_big_" + std::to_string(getpid()) + ".urdf",
+                    missing = dir + "bad_missing_" + std::to_string(getpid()) + ".urdf";
   std::ofstream(big).close();
   ASSERT_EQ(truncate(big.c_str(), 17 << 20), 0);
   // A FIFO with no writer would block a reader that opened it for good.
@@ -202,6 +203,10 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
      "--integrator: expects euler, implicit, rk4 or dopri5, not 'verlet'"},
     {"--substeps 0", 2, "--substeps"},
     {"terms --integrator rk4", 2, "--integrator belongs to run, not to terms"},
+    // M so large that the closed form's damped solve is singular: a divergence, not an end.
+    {"--urdf " VELMOTH_URDF_TESTS "/../../examples/scara.urdf --engine closed-form --integrator "
+     "euler --torque 1000,1000,1000,1000 --ticks 20 >/dev/null",
+     0, "diverged at tick 12 (t = 0.12 s)"},
     {"--tolerance 1e-13", 2, "--tolerance: expects a number from 1e-12 to 0.01, not '1e-13'"},
     {"--tolerance 1e-6x", 2, "--tolerance: expects a number from 1e-12 to 0.01, not '1e-6x'"},
     {"--tolerance nan", 2, "--tolerance"},
@@ -227,13 +232,14 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
   std::remove(fifo.c_str());
 }
 
-// A link with inertial data (unless mass is empty) of that mass and that Ixy.
+// A link with inertial data (unless mass is empty) of that mass, that Ixy and that diagonal.
 std::string Link(const std::string& name, const std::string& mass = "1",
-                 const std::string& ixy = "0") {
+                 const std::string& ixy = "0", const std::string& diagonal = "1") {
+  const std::string d = "'" + diagonal + "'";
   return "<link name='" + name + "'>" +
          (mass.empty() ? ""
-                       : "<inertial><mass value='" + mass + "'/><inertia ixx='1' iyy='1' " +
-                             "izz='1' ixy='" + ixy + "' ixz='0' iyz='0'/></inertial>") +
+                       : "<inertial><mass value='" + mass + "'/><inertia ixx=" + d + " iyy=" + d +
+                             " izz=" + d + " ixy='" + ixy + "' ixz='0' iyz='0'/></inertial>") +
          "</link>";
 }
 
@@ -280,6 +286,9 @@ TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
        "simulated"},
       {Arm(Link("base", "") + Link("a", "") + ja),
        "link 'a', moved by joint 'j', has no inertial data"},
+      {Arm(Link("base", "") + Link("a", "0", "0", "0") + ja),
+       "joint 'j' moves nothing: link 'a' and the links after it have no mass off the joint's "
+       "axis and no inertia about it"},
       {Arm(Link("base", "") + Link("a", "1", "2") + ja),
        "link 'a' has an inertia tensor that is not positive semi-definite"},
       {Arm(Link("base", "") + Link("a", "-1") + ja), "link 'a' has a negative mass"},
@@ -307,7 +316,8 @@ TEST(VelmothSim, BadUrdfFilesGiveStatus2AndOneLine) {
   };
   int row = 0;
   for (const auto& [text, problem] : files) {
-    const std::string path = ::testing::TempDir() + "bad_" + std::to_string(++row) + ".urdf";
+    const std::string path = ::testing::TempDir() + "bad_" + std::to_string(getpid()) + "_" +
+                             std::to_string(++row) + ".urdf";
     std::ofstream(path, std::ios::binary) << text;
     const SimResult r = RunSim("--urdf " + path);
     EXPECT_TRUE(r.status == 2 && r.out.empty()) << problem << ": status " << r.status;
@@ -337,6 +347,9 @@ TEST(VelmothSim, RobotFilesWithBranchesLoadWithTheirNotices) {
       {"--urdf " + gripper + " --tip nowhere", 2, 0,
        gripper + ": --tip: there is no link 'nowhere'\n"},
       {"--tip hand", 2, 0, "--tip chooses the end of a URDF file's chain and needs --urdf\n"},
+      {"--urdf " + gripper + " --tip base", 2, 0,
+       gripper + ": --tip: 'base' is fixed to the root link 'world' by fixed joints only; the "
+                 "chain must end below a moving joint\n"},
   };
   for (const auto& c : cases) {
     const SimResult r = RunSim("run --ticks 3 " + c.args);
@@ -426,6 +439,39 @@ TEST(VelmothSim, OddInputIsReadAsThePanelReadsIt) {
   }
   ASSERT_GT(fields.size(), 101u) << out.substr(0, 200);
   EXPECT_EQ(fields[101].substr(0, 15), "99.012345678901");  // the last q column
+}
+
+// A replay that cannot be read is refused with its line (the window's recordings and their
+// replays are compared byte for byte in tests/app).
+TEST(VelmothSim, ABadReplayGivesStatus2AndOneLine) {
+  const std::string path =
+      ::testing::TempDir() + "velmoth_sim_" + std::to_string(getpid()) + ".replay";
+  const struct {
+    std::string text, args, message;
+  } cases[] = {
+      {"0 torque 1, x\n", "", path + ": line 1: cannot read the torque '1, x'"},
+      {"arm --links 2\n0 q 1, 2, 3\n", "", path + ": line 2: 3 values of q for an arm of 2 joints"},
+      {"5 reset\n3 reset\n", "", path + ": line 2: expected a tick number no smaller"},
+      {"0 jump\n", "", path + ": line 1: unknown entry 'jump'"},
+      {"0 step --engine fast\n", "", "line 1: cannot read the step '--engine fast'"},
+      {"4 end\n5 reset\n", "", "line 2: nothing may follow the end"},
+      {"arm --links 101\n", "", "--links expects a whole number from 0 to 100, not '101'"},
+      {"", " --torque 1", "--torque cannot be given with --replay, which sets it"},
+      {"", " --substeps 2", "--substeps cannot be given with --replay, which sets it"},
+      {"0 friction panel\n", "", "line 1: cannot read the friction 'panel'"},
+      {"0 limits on\n", " --limits off", "--limits cannot be given with --replay, which sets it"},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(path) << c.text;
+    const SimResult r = RunSim("--replay " + path + c.args);
+    EXPECT_TRUE(r.status == 2 && r.out.empty() && r.err.find(c.message) != r.err.npos &&
+                r.err.find('\n') == r.err.size() - 1)
+        << c.text << ": status " << r.status << ", " << r.err;
+  }
+  const SimResult missing = RunSim("--replay " + path + ".none");
+  EXPECT_EQ(missing.err,
+            "velmoth-sim: " + path + ".none: cannot open: No such file or directory\n");
+  std::remove(path.c_str());
 }
 
 // The largest resident set of any program this test has run so far, in kilobytes.

@@ -172,9 +172,7 @@ TEST(FrameKinematics, SamplesAndRandomChainsAndTreesAgreeWithKdl) {
   for (int t = 0; t < 30; ++t) {
     const RandomTree tree = MakeRandomTree(random, 1 + t % 7, t % 4, t % 3 == 0, t % 2 == 0);
     // Every other tree ends at a link drawn at random, the joints beyond and beside it held.
-    const UrdfOptions options{
-        t % 2 == 0 ? "l" + std::to_string(std::uniform_int_distribution<int>(1, tree.links)(random))
-                   : tree.last};
+    const UrdfOptions options{t % 2 == 0 ? RandomTip(tree, random) : tree.last};
     SCOPED_TRACE(options.tip + " of " + tree.text);
     ExpectFrameKinematicsAgreeWithKdl(tree.text, random, options);
   }

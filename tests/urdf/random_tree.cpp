@@ -1,6 +1,9 @@
 #include "random_tree.h"
 
 #include <cstdio>
+#include <memory>
+
+#include "urdf/urdf_loader.h"
 
 RandomTree MakeRandomTree(std::mt19937_64& random, int moving, int extras, bool movingExtras,
                           bool fork) {
@@ -61,4 +64,13 @@ RandomTree MakeRandomTree(std::mt19937_64& random, int moving, int extras, bool 
     joint(moves ? "revolute" : "fixed", moves || count() > 0, from);
   }
   return {text + "</robot>", "l" + std::to_string(last), links};
+}
+
+std::string RandomTip(const RandomTree& tree, std::mt19937_64& random) {
+  const std::string tip =
+      "l" + std::to_string(std::uniform_int_distribution<int>(1, tree.links)(random));
+  std::string error;
+  const bool fixedToRoot = !LoadUrdfRobotFromText(tree.text, "t", error, {tip}) &&
+                           error.find("is fixed to the root link") != std::string::npos;
+  return fixedToRoot ? tree.last : tip;
 }

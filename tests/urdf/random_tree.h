@@ -17,3 +17,7 @@ struct RandomTree {
 // revolute ones.
 RandomTree MakeRandomTree(std::mt19937_64& random, int moving, int extras = 0,
                           bool movingExtras = false, bool fork = false);
+
+// One of the tree's links drawn at random as the chain's tip, or the chain's last link where the
+// drawn one hangs from the root by fixed joints only (such a tip gives no arm and is refused).
+std::string RandomTip(const RandomTree& tree, std::mt19937_64& random);

@@ -275,8 +275,7 @@ TEST(Urdf, RandomTreesAgreeWithKdlWithTheMassesOffTheChainAdded) {
   }
   for (int t = 0; t < 60; ++t) {
     const RandomTree tree = MakeRandomTree(random, 1 + t % 6, 3 + t % 5, true, t % 2 == 0);
-    const UrdfOptions options{
-        "l" + std::to_string(std::uniform_int_distribution<int>(1, tree.links)(random))};
+    const UrdfOptions options{RandomTip(tree, random)};
     SCOPED_TRACE(options.tip + " of " + tree.text);
     ExpectLoadedTextAgreesWithKdl(tree.text, random, options);
   }
@@ -565,6 +564,72 @@ TEST(Urdf, InertiasThatAreNotPositiveSemiDefiniteAreRefused) {
       EXPECT_TRUE(robot) << error;
     }
   }
+}
+
+// Every moving joint must move some inertia: mass off its axis or inertia about it (mass alone for
+// a sliding joint), in its own link and those after it, and not all of it taken up by the joints
+// after it (two joints on one axis with nothing between them), at the pose of the file. What is
+// small but not zero is a body.
+TEST(Urdf, AJointThatMovesNoInertiaIsRefusedNamingIt) {
+  const std::string nothing = "no mass off the joint's axis and no inertia about it";
+  const struct {
+    std::string shape;
+    std::vector<std::pair<std::string, std::string>> inertials;  // link: mass, com, moments
+    std::string error;  // after "t: joint '", empty when it loads
+  } cases[] = {
+      {"base a c, a b c",
+       {{"b", "0 | 0 0 0 | 0 0 0"}},
+       "b' moves nothing: link 'b' and the links after it have " + nothing},
+      {"base a c",
+       {{"a", "1 | 0 0 0 | 1 1 0"}},
+       "a' moves nothing: link 'a' and the links after it have " + nothing},
+      {"base a c, a b p",
+       {{"b", "0 | 0.5 0 0 | 3 3 3"}},
+       "b' moves nothing: link 'b' and the links after it have no mass"},
+      // Rounding leaves 2e-16 of b's 1.28 kg m^2 to joint a.
+      {"base a c, a b c",
+       {{"a", "0 | 0 0 0 | 0 0 0"}, {"b", "1.7 | 0.123 -0.77 0.31 | 0.3 0.2 0.25"}},
+       "a' moves no inertia of its own at the pose of the file: link 'a' has none it could "
+       "move, and the joints after it move all the rest themselves"},
+      {"base a p, a b p", {{"a", "0 | 0 0 0 | 1 1 1"}}, "a' moves no inertia of its own"},
+      {"base a c", {{"a", "1 | 0.5 0 0 | 0 0 0"}}, ""},        // a point mass off the axis
+      {"base a c", {{"a", "1e-30 | 0 0 0 | 0 0 1e-40"}}, ""},  // tiny, not zero
+      {"base a c, a h f", {{"a", "0 | 0 0 0 | 0 0 0"}, {"h", "1 | 0 0.2 0 | 0 0 0"}}, ""},
+      {"base a c, a b c offset", {{"a", "0 | 0 0 0 | 0 0 0"}}, ""},  // b's mass goes round a
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    const bool offset = c.shape.ends_with(" offset");
+    std::string text = Tree(offset ? c.shape.substr(0, c.shape.size() - 7) : c.shape);
+    if (offset) {
+      text.replace(text.find("<axis", text.find("<joint name='b'")), 0, "<origin xyz='0.5 0 0'/>");
+    }
+    for (const auto& [link, values] : c.inertials) {
+      std::istringstream in(values);
+      std::string mass, bar, x, y, z, ixx, iyy, izz;
+      in >> mass >> bar >> x >> y >> z >> bar >> ixx >> iyy >> izz;
+      const std::size_t at = text.find("<inertial>", text.find("<link name='" + link + "'"));
+      text.replace(at, text.find("</inertial>", at) - at,
+                   "<inertial><origin xyz='" + x + " " + y + " " + z + "'/><mass value='" + mass +
+                       "'/><inertia ixx='" + ixx + "' iyy='" + iyy + "' izz='" + izz +
+                       "' ixy='0' ixz='0' iyz='0'/>");
+    }
+    std::string error;
+    const std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(text, "t", error);
+    if (c.error.empty()) {
+      EXPECT_TRUE(robot) << error;
+    } else {
+      EXPECT_FALSE(robot);
+      EXPECT_EQ(error.substr(0, 10 + c.error.size()), "t: joint '" + c.error) << error;
+    }
+  }
+  // A file name with a NUL would be cut there by the system, naming another file.
+  std::string error, path = VELMOTH_EXAMPLES "/scara.urdf";
+  path.push_back('\0');
+  path.append(".x");
+  EXPECT_FALSE(LoadUrdfRobot(path, error));
+  EXPECT_NE(error.find(": cannot open: the file name holds a NUL character"), std::string::npos)
+      << error;
 }
 
 // The parser's model is checked on its own, should a model ever reach the chain with links that
