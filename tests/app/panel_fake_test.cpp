@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -461,6 +462,21 @@ TEST(Panel, TicksMatchVelmothSim) {
   }
 }
 
+// The recording at path has `lines` lines, and velmoth-sim prints them byte for byte from its
+// replay.
+void ExpectReplayed(const std::string& path, std::ptrdiff_t lines) {
+  std::ifstream recorded(path, std::ios::binary);
+  const std::string csv{std::istreambuf_iterator<char>(recorded), {}};
+  std::string replayed;
+  FILE* sim = popen((VELMOTH_SIM " run --replay " + path + ".replay").c_str(), "r");
+  for (int c; (c = std::fgetc(sim)) != EOF;) {
+    replayed += static_cast<char>(c);
+  }
+  EXPECT_EQ(pclose(sim), 0);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), lines);
+  EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
+}
+
 // A recording started in the middle of a run, through every input the panel and the strip change
 // (torques, friction and gravity, the mode and the accelerations, "Reset", the step), is what
 // velmoth-sim prints from its replay, byte for byte: the window's step starts afresh with it.
@@ -498,16 +514,7 @@ TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
   ASSERT_TRUE(recorder.Stop());
   d.dlg.RemoveTickListener(&recorder);
 
-  std::ifstream recorded(path, std::ios::binary);
-  const std::string csv{std::istreambuf_iterator<char>(recorded), {}};
-  std::string replayed;
-  FILE* sim = popen((VELMOTH_SIM " run --replay " + path + ".replay").c_str(), "r");
-  for (int c; (c = std::fgetc(sim)) != EOF;) {
-    replayed += static_cast<char>(c);
-  }
-  EXPECT_EQ(pclose(sim), 0);
-  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 91);
-  EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
+  ExpectReplayed(path, 91);
   std::remove(path.c_str());
   std::remove((path + ".replay").c_str());
 }
@@ -573,16 +580,7 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
   ASSERT_TRUE(recorder.Stop());
   d.dlg.RemoveTickListener(&recorder);
 
-  std::ifstream recorded(path + ".csv", std::ios::binary);
-  const std::string csv{std::istreambuf_iterator<char>(recorded), {}};
-  std::string replayed;
-  FILE* sim = popen((VELMOTH_SIM " run --replay " + path + ".csv.replay").c_str(), "r");
-  for (int c; (c = std::fgetc(sim)) != EOF;) {
-    replayed += static_cast<char>(c);
-  }
-  EXPECT_EQ(pclose(sim), 0);
-  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 121);
-  EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
+  ExpectReplayed(path + ".csv", 121);
   for (const char* file : {".urdf", ".csv", ".csv.replay"}) {
     std::remove((path + file).c_str());
   }
