@@ -105,6 +105,13 @@ uint64_t PhysicsThread::Enqueue(Job job) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (job.kind == Job::kTick) {
     job.tick.serial = ++lastSerial_;
+  } else if (job.kind == Job::kReset) {
+    // The ticks before it are moot: the one in progress is given up, those computed and those
+    // queued go. Under the same lock as the queue, so that no tick asked for meanwhile by another
+    // thread slips in ahead of the Reset and is shown after it.
+    ++epoch_;
+    results_.clear();
+    DropTicks();
   }
   const uint64_t next = lastSerial_ + 1;
   if (!threaded_) {
@@ -170,12 +177,6 @@ uint64_t PhysicsThread::RestartStep() {
 }
 
 void PhysicsThread::Reset() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    ++epoch_;
-    results_.clear();
-  }
-  DropPending();
   Job job;
   job.kind = Job::kReset;
   Enqueue(std::move(job));
@@ -183,6 +184,10 @@ void PhysicsThread::Reset() {
 
 void PhysicsThread::DropPending() {
   const std::lock_guard<std::mutex> lock(mutex_);
+  DropTicks();
+}
+
+void PhysicsThread::DropTicks() {
   queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
                               [](const Job& job) { return job.kind == Job::kTick; }),
                queue_.end());

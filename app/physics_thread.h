@@ -164,6 +164,8 @@ class PhysicsThread {
   std::optional<TickDone> ComputeTick(const TickRequest& request);
   bool GiveUp();
   std::size_t QueuedTicks() const;
+  // Drops the ticks queued; with the lock held.
+  void DropTicks();
 
   std::unique_ptr<Robot> robot_;  // the thread's own arm
   std::unique_ptr<Stepper> stepper_;

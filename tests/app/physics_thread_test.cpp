@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -176,6 +177,36 @@ TEST(PhysicsThread, AHeldTickHoldsUpNeitherResetNorTheEnd) {
     }
     physics.reset();  // joins, also while held
   }
+}
+
+// A Reset is one step among the ticks that another thread keeps asking for (as the pacer does):
+// no tick asked for while it is under way is computed from the state before it and shown after it.
+TEST(PhysicsThread, NoTickFromBeforeAResetComesAfterIt) {
+  std::unique_ptr<Robot> arm = MakeBuiltInRobot();
+  const TickRequest request{kIdForward, Joints(0, 0), Joints(1, 0.5)};
+  std::unique_ptr<Robot> reference = CloneRobot(*arm);
+  Stepper(*reference, StepOptions{}).Forward(ColumnOf(request.torque));
+  const std::vector<double> firstTick = ArmState::Of(*reference).q;
+
+  PhysicsThread physics(*arm, StepOptions{}, true, [] {});
+  physics.SetStanding(request);
+  std::atomic<bool> stop{false};
+  std::thread pacer([&] {
+    while (!stop) {
+      if (physics.CanQueue()) {
+        physics.SubmitStanding();
+      }
+    }
+  });
+  for (int i = 0; i < 500; ++i) {
+    ASSERT_TRUE(Eventually([&] { return physics.Outstanding() > 2; }));
+    physics.Reset();
+    std::optional<TickDone> first;
+    ASSERT_TRUE(Eventually([&] { return (first = physics.Take()).has_value(); }));
+    ASSERT_EQ(first->state.q, firstTick) << "after Reset " << i + 1;
+  }
+  stop = true;
+  pacer.join();
 }
 
 }  // namespace
