@@ -79,9 +79,9 @@ struct TickDone {
   std::vector<double> torque;  // forward: the torques applied (saturated at the efforts)
   int64_t costNs = 0;          // the wall time it took
   uint64_t serial = 0;         // the request's
-  TickInputs
-      inputs;  // what the tick took: the request's mode and vectors, the arm's friction,
-               // gravity and physics and the step's options as they were when it was computed
+  // What the tick took: the request's mode and vectors, the arm's friction, gravity and physics
+  // and the step's options as they were when it was computed.
+  TickInputs inputs;
   std::vector<uint8_t> saturated;  // forward: which torques were saturated
 };
 

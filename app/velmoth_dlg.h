@@ -226,8 +226,6 @@ class CVelmothDlg : public DialogMessages {
   // Hands the arm's physics (limits, friction source, efforts) to the ticks from the next on.
   void SendPhysics();
 
-  // The ticks requested and not shown yet, by number, with what each took from the user; those a
-  // Reset or a pause dropped go when a later one is shown.
 
   WindowSystem& m_window;
   ArmSetup m_setup;
