@@ -226,7 +226,6 @@ class CVelmothDlg : public DialogMessages {
   // Hands the arm's physics (limits, friction source, efforts) to the ticks from the next on.
   void SendPhysics();
 
-
   WindowSystem& m_window;
   ArmSetup m_setup;
   std::vector<TickListener*> m_listeners;
