@@ -305,13 +305,19 @@ bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
       robot_->limits = job.limits;
       robot_->frictionSource = job.friction;
       robot_->effortLimits = job.effortLimits;
-      ClampStartToLimits(*robot_);
+      if (!ClampStartToLimits(*robot_).empty()) {
+        setQ_.assign(robot_->links.size(), 0.0);
+        for (std::size_t i = 0; i < setQ_.size(); ++i) {
+          setQ_[i] = robot_->links[i]->q;
+        }
+      }
       return false;
     case Job::kRestart:
       stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
       stepper_->SetGiveUp([this] { return GiveUp(); });
       return false;
     case Job::kReset:
+      setQ_.clear();  // the Reset's own positions stand for it
       robot_->ResetJointState();
       ClampStartToLimits(*robot_);
       return false;
@@ -335,6 +341,8 @@ bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
   if (!tick || tickEpoch_ != epoch_) {
     return false;
   }
+  tick->setQ = std::move(setQ_);
+  setQ_.clear();
   results_.push_back(std::move(*tick));
   return true;
 }

@@ -83,6 +83,9 @@ struct TickDone {
   // and the step's options as they were when it was computed.
   TickInputs inputs;
   std::vector<uint8_t> saturated;  // forward: which torques were saturated
+  // Where the joints were put between the tick before and this one (the limits switched on while
+  // a joint was past one puts it at that limit); empty: nowhere.
+  std::vector<double> setQ;
 };
 
 class PhysicsThread {
@@ -178,7 +181,8 @@ class PhysicsThread {
   std::deque<Job> queue_;
   std::deque<TickDone> results_;
   TickRequest standing_;
-  uint64_t lastSerial_ = 0;  // the number of the last tick requested
+  std::vector<double> setQ_;  // where the joints were put since the last tick handed back
+  uint64_t lastSerial_ = 0;   // the number of the last tick requested
   int64_t lastCostNs_ = 0;
   int64_t lastWorkNs_ = 0;
   int64_t tickStartNs_ = 0;                       // when the tick in progress started, 0 for none

@@ -138,6 +138,9 @@ void Recorder::OnTick(const TickResult& tick) {
   if (tick.inputs != nullptr) {
     inputs_ = *tick.inputs;
   }
+  if (tick.setQ != nullptr) {
+    replay_.buffer += ReplayLine(rows_, "q", *tick.setQ);
+  }
   ++rows_;
   AppendRunCsvRow(csv_.buffer, rows_, tick.robot, tick.torque);
 }

@@ -182,7 +182,13 @@ void CVelmothDlg::ShowTicksDone() {
     }
     const matrix<double> accel = ColumnOf(tick->accel);
     const matrix<double> torque = ColumnOf(tick->torque);
-    const TickResult result{*m_pRobot, tick->mode, accel, torque, tick->serial, &tick->inputs};
+    const TickResult result{*m_pRobot,
+                            tick->mode,
+                            accel,
+                            torque,
+                            tick->serial,
+                            &tick->inputs,
+                            tick->setQ.empty() ? nullptr : &tick->setQ};
     for (TickListener* listener : m_listeners) {
       listener->OnTick(result);
     }

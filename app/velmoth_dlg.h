@@ -42,6 +42,8 @@ struct TickResult {
   const matrix<double>& torque;
   uint64_t serial = 0;                 // 0: not numbered
   const TickInputs* inputs = nullptr;  // null: not known
+  // Where the joints were put since the tick before (limits switched on); null: nowhere.
+  const std::vector<double>* setQ = nullptr;
 };
 
 // Where the dialog's arm comes from and how it starts: by default the built-in arm of six links,

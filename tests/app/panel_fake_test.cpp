@@ -519,10 +519,10 @@ TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
   std::remove((path + ".replay").c_str());
 }
 
-// A recording of an arm from a file through changes of its own physics (efforts, limits off and on
-// again, "Set" with a friction typed, the file's friction again) and "Reset"s with the limits off
-// and on (zero is outside the second joint's limits), before forward and inverse ticks, is what
-// velmoth-sim prints from its replay.
+// A recording of an arm from a file through changes of its own physics (efforts, limits off, on and
+// off again between two ticks, on again, "Set" with a friction typed, the file's friction again)
+// and "Reset"s with the limits off and on (zero is outside the second joint's limits), before
+// forward and inverse ticks, is what velmoth-sim prints from its replay.
 TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
   const std::string path = testing::TempDir() + "panel_physics_" + std::to_string(getpid());
   const auto link = [](const char* name, double x) {
@@ -561,6 +561,15 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
   const std::function<void()> changes[] = {
       [&] { d.dlg.SetEffortLimits(true); },
       [&] { d.dlg.SetLimits(false); },
+      [&] {
+        // A joint past its limit, put at it by the limits switched on, and no tick before they are
+        // off again: the replay puts it there too.
+        const Robot& arm = d.Arm();
+        EXPECT_TRUE(std::any_of(arm.links.begin(), arm.links.end(), [](const auto& link) {
+          return link->q < link->lower || link->q > link->upper;
+        }));
+        d.dlg.SetLimits(true), d.dlg.SetLimits(false);
+      },
       [&] { d.dlg.SetLimits(true); },
       [&] { d.Type(kIdCoulombFriction, "0.05"), d.Click(kIdSet); },
       [&] { d.dlg.SetLimits(false), d.Click(kIdReset); },
@@ -580,7 +589,7 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
   ASSERT_TRUE(recorder.Stop());
   d.dlg.RemoveTickListener(&recorder);
 
-  ExpectReplayed(path + ".csv", 121);
+  ExpectReplayed(path + ".csv", 136);
   for (const char* file : {".urdf", ".csv", ".csv.replay"}) {
     std::remove((path + file).c_str());
   }
