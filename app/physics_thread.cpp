@@ -306,10 +306,7 @@ bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
       robot_->frictionSource = job.friction;
       robot_->effortLimits = job.effortLimits;
       if (!ClampStartToLimits(*robot_).empty()) {
-        setQ_.assign(robot_->links.size(), 0.0);
-        for (std::size_t i = 0; i < setQ_.size(); ++i) {
-          setQ_[i] = robot_->links[i]->q;
-        }
+        setQ_ = ArmState::Of(*robot_).q;
       }
       return false;
     case Job::kRestart:
