@@ -81,6 +81,8 @@ PhysicsThread::PhysicsThread(const Robot& arm, const StepOptions& step, bool thr
     : robot_(CloneRobot(arm)), done_(std::move(done)), threaded_(threaded) {
   stepper_ = std::make_unique<Stepper>(*robot_, step);
   stepper_->SetGiveUp([this] { return GiveUp(); });
+  controller_ = std::make_shared<Controller>(*robot_, ControllerSettings{});
+  stepper_->SetController(controller_);
   if (threaded_) {
     thread_ = std::thread([this] { Run(); });
     pthread_getcpuclockid(thread_.native_handle(), &cpuClock_);
@@ -167,6 +169,13 @@ void PhysicsThread::SetPhysics(bool limits, FrictionSource friction, bool effort
   job.limits = limits;
   job.friction = friction;
   job.effortLimits = effortLimits;
+  Enqueue(std::move(job));
+}
+
+void PhysicsThread::SetController(const ControllerSettings& settings) {
+  Job job;
+  job.kind = Job::kController;
+  job.controller = settings;
   Enqueue(std::move(job));
 }
 
@@ -312,11 +321,16 @@ bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
     case Job::kRestart:
       stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
       stepper_->SetGiveUp([this] { return GiveUp(); });
+      stepper_->SetController(controller_);
       return false;
     case Job::kReset:
       setQ_.clear();  // the Reset's own positions stand for it
       robot_->ResetJointState();
       ClampStartToLimits(*robot_);
+      controller_->RestartReference();
+      return false;
+    case Job::kController:
+      controller_->SetSettings(job.controller);
       return false;
     case Job::kTick:
       break;
@@ -352,6 +366,7 @@ std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
   tick.mode = request.mode;
   tick.accel = request.accel;
   tick.torque = request.torque;
+  tick.referenceStart = controller_->Start();
   if (request.mode == kIdForward) {
     tick.accel = ValuesOf(stepper_->Forward(ColumnOf(request.torque)));
     tick.torque = ValuesOf(stepper_->LastTorque());
@@ -364,7 +379,12 @@ std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
   }
   tick.state = ArmState::Of(*robot_);
   tick.inputs = InputsOf(*robot_, request.mode == kIdInverse, ColumnOf(request.torque),
-                         ColumnOf(request.accel), stepper_->Options());
+                         ColumnOf(request.accel), stepper_->Options(), controller_->Settings());
+  if (const int size = controller_->ReferenceSize(); size > 0) {
+    tick.reference.resize(static_cast<std::size_t>(size));
+    tick.error.resize(static_cast<std::size_t>(size));
+    controller_->Tracking(0.0, tick.state.q.data(), tick.reference.data(), tick.error.data());
+  }
   tick.costNs = WallNs() - start;
   return tick;
 }

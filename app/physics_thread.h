@@ -5,7 +5,9 @@
 // vectors as they were when it fell due, and the commands that change the arm (friction and
 // gravity, its limits, friction source and efforts, the step, Reset). They are carried out in that
 // order, always between two ticks; the ticks' results come back whole and in order, so that the
-// window shows, plots and records one whole tick after another.
+// window shows, plots and records one whole tick after another. The controller is the thread's
+// too: its settings change by request between ticks (SetController), a Reset starts its reference
+// afresh, and a new Stepper (RestartStep) takes it over with its reference as it is.
 //
 // The ticks of a run are asked for by the TickPacer as they fall due, each with the standing
 // request: the mode and the vectors as the user last set them (SetStanding). Ticks computed wait
@@ -35,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "control/controller.h"
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 #include "simulation/replay.h"
@@ -86,6 +89,12 @@ struct TickDone {
   // Where the joints were put between the tick before and this one (the limits switched on while
   // a joint was past one puts it at that limit); empty: nowhere.
   std::vector<double> setQ;
+  // The controller's reference as the tick began it: where it started and the ticks it had run
+  // (none while it waited for this tick to start it), what a recording that starts here keeps.
+  std::optional<ReferenceStart> referenceStart;
+  // The reference and the error at the tick's end (Controller::Tracking): the joints' q* and
+  // q* - q, or a task's x* and x* - x; empty without a reference.
+  std::vector<double> reference, error;
 };
 
 class PhysicsThread {
@@ -120,6 +129,9 @@ class PhysicsThread {
   // From the next tick on: the arm's limits (switched on, a joint outside them is put at the
   // nearest), which friction its joints take, and whether its torques saturate at the efforts.
   void SetPhysics(bool limits, FrictionSource friction, bool effortLimits);
+  // From the next tick on, the controller's settings (control_settings.h); its reference starts
+  // afresh where they call for it.
+  void SetController(const ControllerSettings& settings);
   // From the next tick on, a new Stepper of the same options: nothing carried from earlier ticks.
   // Returns the number the next tick requested will bear.
   uint64_t RestartStep();
@@ -149,13 +161,22 @@ class PhysicsThread {
 
  private:
   struct Job {
-    enum Kind { kTick, kParameters, kOptions, kPhysics, kRestart, kReset } kind = kTick;
+    enum Kind {
+      kTick,
+      kParameters,
+      kOptions,
+      kPhysics,
+      kRestart,
+      kReset,
+      kController
+    } kind = kTick;
     TickRequest tick;
     double viscous = 0.0, coulomb = 0.0;
     std::array<double, 3> gravity{};
     StepOptions step;
     bool limits = true, effortLimits = false;
     FrictionSource friction = FrictionSource::kFile;
+    ControllerSettings controller;
   };
 
   // Queues the job, numbering a tick; returns the number the next tick will bear.
@@ -172,6 +193,7 @@ class PhysicsThread {
 
   std::unique_ptr<Robot> robot_;  // the thread's own arm
   std::unique_ptr<Stepper> stepper_;
+  std::shared_ptr<Controller> controller_;
   std::function<void()> done_;
   bool threaded_;
 

@@ -132,6 +132,10 @@ void Recorder::OnTick(const TickResult& tick) {
     if (tick.inputs != nullptr) {
       replay_.buffer += ReplayChanges(0, nullptr, *tick.inputs);
     }
+    // A reference that runs already goes on from where it is.
+    if (tick.referenceStart != nullptr) {
+      replay_.buffer += ReplayReference(0, *tick.referenceStart);
+    }
   } else if (tick.inputs != nullptr) {
     replay_.buffer += ReplayChanges(rows_, &inputs_, *tick.inputs);
   }

@@ -1,7 +1,8 @@
 // Recorder: writes every tick to a CSV file in the run format (run_csv.h), the tick column counting
 // the ticks since the recording started, and beside it (FILE.replay) the recording's replay: the
 // arm, the state it started from and every input as it changed, each at its tick (replay.h), which
-// `velmoth-sim run --replay` repeats byte for byte. Rows are buffered and written out at least
+// `velmoth-sim run --replay` repeats byte for byte (with a controller's reference as the recording
+// finds it running). Rows are buffered and written out at least
 // once a second (the window calls MaybeFlush a few times per second), when the recording stops and
 // when the window closes, so that what was recorded survives the program being killed. Only whole
 // rows and lines reach the files: a write error cuts both back to their last complete write, stops

@@ -96,6 +96,9 @@ bool CVelmothDlg::OnInitDialog() {
   m_setup.step.substeps = std::clamp(m_setup.step.substeps, 1, kMaxSubsteps);
   m_pPhysics = std::make_unique<PhysicsThread>(
       *m_pRobot, m_setup.step, m_threaded, [this] { m_window.PostAppMessage(kTicksDoneMessage); });
+  if (!(m_setup.controller == ControllerSettings{})) {
+    m_pPhysics->SetController(m_setup.controller);
+  }
   m_diverged = false;
   m_accel.Resize(n, 1);
   m_accel.SetZero();
@@ -188,7 +191,10 @@ void CVelmothDlg::ShowTicksDone() {
                             torque,
                             tick->serial,
                             &tick->inputs,
-                            tick->setQ.empty() ? nullptr : &tick->setQ};
+                            tick->setQ.empty() ? nullptr : &tick->setQ,
+                            tick->referenceStart ? &*tick->referenceStart : nullptr,
+                            tick->reference.empty() ? nullptr : &tick->reference,
+                            tick->error.empty() ? nullptr : &tick->error};
     for (TickListener* listener : m_listeners) {
       listener->OnTick(result);
     }
@@ -321,6 +327,13 @@ void CVelmothDlg::SetEffortLimits(bool on) {
   if (m_pRobot != nullptr) {
     m_pRobot->effortLimits = on;
     SendPhysics();
+  }
+}
+
+void CVelmothDlg::SetController(const ControllerSettings& settings) {
+  m_setup.controller = settings;
+  if (m_pPhysics != nullptr) {
+    m_pPhysics->SetController(settings);
   }
 }
 

@@ -44,6 +44,11 @@ struct TickResult {
   const TickInputs* inputs = nullptr;  // null: not known
   // Where the joints were put since the tick before (limits switched on); null: nowhere.
   const std::vector<double>* setQ = nullptr;
+  // The controller's reference as the tick began it (null: none had started); and the reference
+  // and the error at the tick's end (null: no reference; see TickDone).
+  const ReferenceStart* referenceStart = nullptr;
+  const std::vector<double>* reference = nullptr;
+  const std::vector<double>* error = nullptr;
 };
 
 // Where the dialog's arm comes from and how it starts: by default the built-in arm of six links,
@@ -64,6 +69,8 @@ struct ArmSetup {
   bool limits = true;
   std::optional<FrictionSource> friction;
   bool effortLimits = false;
+  // The controller the ticks start with (control_settings.h; by default none: the typed torques).
+  ControllerSettings controller;
   // What the user should know of how the arm was made (joints held fixed, implausible inertias).
   std::vector<std::string> notices;
   // The velmoth-sim options that make the same arm, for a recording's replay: --urdf FILE and
@@ -179,6 +186,11 @@ class CVelmothDlg : public DialogMessages {
   void SetLimits(bool on);
   void SetFrictionSource(FrictionSource source);
   void SetEffortLimits(bool on);
+
+  // The controller of the forward ticks, from the next tick on; its reference starts afresh from
+  // the pose the arm is in then when the law, target or trajectory change (and after a "Reset").
+  void SetController(const ControllerSettings& settings);
+  const ControllerSettings& GetController() const { return m_setup.controller; }
 
   // What the user should know of how the arm started (a start outside its limits), from
   // OnInitDialog on.

@@ -14,8 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "control/controller.h"
 #include "dynamics/dynamics.h"
 #include "python/bindings.h"
+#include "python/control_binding.h"
 #include "python/convert.h"
 #include "python/trajectory.h"
 #include "recursive/frames.h"
@@ -167,7 +169,7 @@ class Simulation {
   Simulation(std::shared_ptr<ArmModel> arm, py::handle engine, py::handle integrator,
              py::handle substeps, py::handle tolerance, py::handle viscous, py::handle coulomb,
              py::handle gravity, py::handle q0, py::handle qd0, py::handle limits,
-             py::handle friction, py::handle effortLimits)
+             py::handle friction, py::handle effortLimits, py::handle controller)
       : arm_(std::move(arm)), robot_(CloneRobot(arm_->Arm())), n_(robot_->links.size()) {
     StepOptions options = arm_->DefaultStep();
     if (!engine.is_none()) {
@@ -198,7 +200,9 @@ class Simulation {
     values_.resize(n_);
     tau_.assign(n_, 0.0);
     SetState(q0, qd0);
+    controller_ = std::make_shared<Controller>(*robot_, CheckedController(controller, *arm_));
     stepper_ = std::make_unique<Stepper>(*robot_, options);
+    stepper_->SetController(controller_);
     RefreshEnergies();
     ClampStart();
   }
@@ -258,9 +262,16 @@ class Simulation {
       throw py::value_error("mode must be 'forward' or 'inverse', not '" + mode + "'");
     }
     const bool forward = mode == "forward";
+    // A built-in controller becomes the simulation's; a callable is called before every tick.
+    if (py::isinstance<ControllerObject>(controller)) {
+      controller_->SetSettings(CheckedController(controller, *arm_));
+      controller = py::none();
+    }
     const bool controlled = !controller.is_none();
     if (controlled && !PyCallable_Check(controller.ptr())) {
-      throw py::type_error("controller must be callable: controller(time, q, qd) -> vector");
+      throw py::type_error(
+          "controller must be callable, controller(time, q, qd) -> vector, or a "
+          "velmoth.Controller");
     }
     const char* const input = forward ? "torque" : "accel";
     if (!(forward ? accel : torque).is_none()) {
@@ -290,6 +301,12 @@ class Simulation {
     const std::size_t first = start ? 1 : 0;
     Trajectory trajectory(static_cast<std::size_t>(count / k) + first, arm_->jointNames,
                           StepOptionsText(stepper_->Options()), frameNames, exactQdd);
+    const auto referenceSize = static_cast<std::size_t>(controller_->ReferenceSize());
+    if (referenceSize > 0) {
+      trajectory.KeepReference(referenceSize, referenceSize == 3 && controller_->Settings().kind ==
+                                                                        ControllerKind::kTaskPd);
+    }
+    std::vector<double> rowQ(n_);
     TrajectoryWriter out(trajectory);
     RowExtras extras(*robot_, stepper_->Options().engine, std::move(followed), exactQdd || start);
     // Row r: the robot's state with the torques tau and the energies given.
@@ -311,6 +328,14 @@ class Simulation {
       out.dissipated[r] = dissipated;
       extras.Row(*robot_, tau, out.positions + 3 * extras.Frames() * r,
                  out.exact == nullptr ? nullptr : out.exact + n_ * r);
+      if (out.reference != nullptr) {
+        // The reference at the row's time, and the error at its positions.
+        for (std::size_t i = 0; i < n_; ++i) {
+          rowQ[i] = robot_->links[i]->q;
+        }
+        controller_->Tracking(0.0, rowQ.data(), out.reference + referenceSize * r,
+                              out.error + referenceSize * r);
+      }
     };
     if (start) {
       double kinetic = 0.0, potential = 0.0, work = 0.0, dissipated = 0.0, from = 0.0;
@@ -420,8 +445,35 @@ class Simulation {
     tick_ = 0;
     std::fill(tau_.begin(), tau_.end(), 0.0);
     stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
+    stepper_->SetController(controller_);
+    controller_->RestartReference();
     RefreshEnergies();
     ClampStart();
+  }
+
+  py::object GetController() {
+    Busy busy(*this);
+    return ControllerObjectOf(controller_->Settings());
+  }
+
+  void SetController(py::handle controller) {
+    Busy busy(*this);
+    controller_->SetSettings(CheckedController(controller, *arm_));
+  }
+
+  // The reference and the error now (after the last tick), or None.
+  py::object Tracking(bool error) {
+    Busy busy(*this);
+    const auto size = static_cast<std::size_t>(controller_->ReferenceSize());
+    if (size == 0 || !controller_->Start()) {
+      return py::none();
+    }
+    std::vector<double> q(n_), reference(size), e(size);
+    for (std::size_t i = 0; i < n_; ++i) {
+      q[i] = robot_->links[i]->q;
+    }
+    controller_->Tracking(0.0, q.data(), reference.data(), e.data());
+    return error ? VectorArray(e.data(), size) : VectorArray(reference.data(), size);
   }
 
   py::object Kinematics() {
@@ -451,6 +503,8 @@ class Simulation {
     for (std::size_t i = 0; i < n_; ++i) {
       (*robot_->links[i]).*field = values_[i];
     }
+    // A pose set from outside the ticks: the controller's reference starts afresh from it.
+    controller_->RestartReference();
     RefreshEnergies();
     ClampStart();
   }
@@ -695,9 +749,10 @@ class Simulation {
   std::unique_ptr<Robot> robot_;
   std::size_t n_;
   std::unique_ptr<Stepper> stepper_;
-  matrix<double> input_;        // the tick's torques or accelerations, n x 1
-  std::vector<double> values_;  // a joint vector read or written
-  std::vector<double> tau_;     // the last tick's torques, applied or found
+  std::shared_ptr<Controller> controller_;  // the stepper's, kept over a reset
+  matrix<double> input_;                    // the tick's torques or accelerations, n x 1
+  std::vector<double> values_;              // a joint vector read or written
+  std::vector<double> tau_;                 // the last tick's torques, applied or found
   uint64_t tick_ = 0;
   std::mutex busy_;
 };
@@ -782,20 +837,22 @@ void BindSimulation(py::module_& m) {
   py::class_<S>(m, "Simulation", Doc(kSimulationDoc))
       .def(py::init<std::shared_ptr<ArmModel>, py::handle, py::handle, py::handle, py::handle,
                     py::handle, py::handle, py::handle, py::handle, py::handle, py::handle,
-                    py::handle, py::handle>(),
+                    py::handle, py::handle, py::handle>(),
            py::arg("robot"), py::kw_only(), py::arg("engine") = py::none(),
            py::arg("integrator") = py::none(), py::arg("substeps") = py::none(),
            py::arg("tolerance") = py::none(), py::arg("viscous") = py::none(),
            py::arg("coulomb") = py::none(), py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81),
            py::arg("q0") = py::none(), py::arg("qd0") = py::none(), py::arg("limits") = true,
            py::arg("friction") = py::none(), py::arg("effort_limits") = false,
+           py::arg("controller") = py::none(),
            Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, tolerance=None, "
                "viscous=None, coulomb=None, gravity=(0, 0, -9.81), q0=None, qd0=None, "
-               "limits=True, friction=None, effort_limits=False)\n\n"
+               "limits=True, friction=None, effort_limits=False, controller=None)\n\n"
                "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest; "
                "a joint outside its limits starts at the nearest, with a LimitWarning), tick 0. "
                "engine, integrator, substeps and tolerance default to the robot's; viscous and "
-               "coulomb to 0.1 (see the class)."))
+               "coulomb to 0.1 (see the class). controller: a velmoth.Controller (Gravity, PD, "
+               "ComputedTorque, TaskPD) whose torques the forward ticks add to theirs."))
       .def(
           "step", [](S& s, py::handle torque) { return s.Step(torque); },
           py::arg("torque") = py::none(),
@@ -840,7 +897,9 @@ each row's state (Trajectory.exact_qdd), which Trajectory.qdd is not.
 controller, if given, is called before every tick as controller(time, q,
 qd), with the time (s) and the joint positions and velocities (n,) the tick
 starts from, and returns the tick's torques (forward) or accelerations
-(inverse), (n,); `torque` or `accel` must then be None. It must not call
+(inverse), (n,); `torque` or `accel` must then be None. A velmoth.Controller
+instead becomes sim.controller, evaluated in C++ (see Controller), and the
+run records its reference and error (Trajectory.reference, .error). It must not call
 this Simulation (it would be refused as busy). An exception it raises, or a
 vector it returns of the wrong length or not finite, or None, ends the run
 there: the simulation keeps the ticks done.
@@ -999,6 +1058,21 @@ cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
           "last_substeps", [](S& s) { return s.LastSubsteps(); },
           Doc("The internal steps the last forward tick took: `substeps`, more where the implicit "
               "step refined or an event cut a substep; dopri5's steps, rejected ones included."))
+      .def_property(
+          "controller", [](S& s) { return s.GetController(); },
+          [](S& s, py::handle c) { s.SetController(c); },
+          Doc("The velmoth.Controller whose torques the forward ticks add to theirs, or None (the "
+              "torques given alone). Set, it takes effect from the next tick; its reference starts "
+              "afresh there when its law, target or trajectory is new (and after q, qd or "
+              "reset() set the pose)."))
+      .def_property_readonly(
+          "reference", [](S& s) { return s.Tracking(false); },
+          Doc("The controller's reference now, (n,) (TaskPD: its frame's x*, (3,)), or None "
+              "(no reference, or none started yet)."))
+      .def_property_readonly(
+          "error", [](S& s) { return s.Tracking(true); },
+          Doc("The reference less the joint positions now (TaskPD: less the frame's position), or "
+              "None."))
       .def_property_readonly(
           "tick", [](S& s) { return s.Tick(); }, Doc("Ticks since the start (or the last reset)."))
       .def_property_readonly(

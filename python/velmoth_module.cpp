@@ -2,6 +2,7 @@
 // velmoth-sim share, and the terms of the equation of motion, for scripts and parameter sweeps.
 #include "dynamics/dynamics.h"
 #include "python/bindings.h"
+#include "python/control_binding.h"
 #include "python/convert.h"
 #include "simulation/command_line.h"
 
@@ -31,6 +32,10 @@ Simulation    an arm's state and its tick: step, step_inverse, run (GIL
 Trajectory    the rows of a run: velmoth-sim run's columns as arrays
 Terms         M, C, G, F, the energies, forward and inverse dynamics of one
               state
+Gravity, PD, ComputedTorque, TaskPD   controllers evaluated in C++
+              (Simulation(robot, controller=...), sim.controller)
+Step, Quintic, Trapezoid, Sine   the references they follow, as functions
+              of time
 Kinematics    the poses, Jacobians and J-dot qd of the arm's frames for one
               state
 kinematics(robot, q, qd=None)  a Kinematics (Robot.frame_names names the
@@ -103,6 +108,7 @@ PYBIND11_MODULE(velmoth, m) {
   m.attr("LimitWarning") = py::handle(limitWarning);
 
   BindRobot(m);
+  BindControl(m);
   BindTrajectory(m);
   BindTerms(m);
   BindSimulation(m);

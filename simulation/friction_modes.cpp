@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "simulation/tick_torque.h"
+
 void JointFriction::Fill(const Robot& robot) {
   const std::size_t n = robot.links.size();
   viscous.resize(n);
@@ -126,6 +128,18 @@ ModeEquation::ModeEquation(Equation& equation, Robot& robot, const JointFriction
   settle_.resize(static_cast<std::size_t>(n_));
 }
 
+void ModeEquation::SetTorqueAt(TickTorque* torque, bool timed) {
+  torqueAt_ = torque;
+  timed_ = torque != nullptr && timed;
+}
+
+void ModeEquation::TorqueAt(const double* y, bool inMode) {
+  if (torqueAt_ != nullptr) {
+    tau_ = torqueAt_->At(timed_ ? y[2 * n_ + 2] : 0.0, y, y + n_,
+                         inMode ? modes_.sign.data() : nullptr);
+  }
+}
+
 void ModeEquation::BalanceRates(const double* y, double* dy) const {
   const double* qd = y + n_;
   const double* b = friction_.viscous.data();
@@ -137,6 +151,9 @@ void ModeEquation::BalanceRates(const double* y, double* dy) const {
   }
   dy[2 * n_] = work;
   dy[2 * n_ + 1] = dissipated;
+  if (timed_) {
+    dy[2 * n_ + 2] = 1.0;
+  }
 }
 
 void ModeEquation::Rates(const double* y, double* dy) {
@@ -146,6 +163,7 @@ void ModeEquation::Rates(const double* y, double* dy) {
   const double* b = friction_.viscous.data();
   const double* c = friction_.coulomb.data();
   const uint8_t* held = modes_.held.data();
+  TorqueAt(y, true);
   equation_.Evaluate(robot_, q, qd);
   // qdd = solve(tau - b qd - c s) for the sliding joints; the held ones stay at rest.
   double* rhs = holding_.data();
@@ -177,6 +195,7 @@ void ModeEquation::Decide(double* y, double* dy) {
     std::fill(modes_.limit.begin(), modes_.limit.end(), 0);
     impact_.struck = false;
   }
+  TorqueAt(y, false);
   equation_.Evaluate(robot_, q, qd);
   DecideModes(equation_, tau_, friction_, 0.0, qd, modes_, dy + n_, search_);
   // After an impact, the joints it left moving off a limit that their acceleration brings back at
@@ -198,6 +217,7 @@ void ModeEquation::Decide(double* y, double* dy) {
     equation_.Evaluate(robot_, q, qd);
     y[2 * n_ + 1] +=
         ResolveImpacts(equation_, modes_.limit.data(), n_, qd, impact_, settle_.data());
+    TorqueAt(y, false);
     equation_.Evaluate(robot_, q, qd);
     DecideModes(equation_, tau_, friction_, 0.0, qd, modes_, dy + n_, search_);
   }

@@ -26,6 +26,8 @@
 #include "simulation/equation.h"
 #include "simulation/joint_limits.h"
 
+class TickTorque;
+
 // The friction coefficients of each joint, filled from the Robot: those each joint takes
 // (JointViscous, JointCoulomb).
 struct JointFriction {
@@ -78,7 +80,8 @@ class ModeEquation {
                const JointLimits& limits, FrictionModes& modes);
 
   int Joints() const { return n_; }
-  int Size() const { return 2 * n_ + 2; }
+  // With time, y carries the time within the tick as one more value, t' = 1.
+  int Size() const { return 2 * n_ + 2 + (timed_ ? 1 : 0); }
   const JointFriction& Friction() const { return friction_; }
   const JointLimits& Limits() const { return limits_; }
   FrictionModes& Modes() { return modes_; }
@@ -86,7 +89,12 @@ class ModeEquation {
 
   // The user's torques of the tick (n values), kept by pointer.
   void SetTorque(const double* tau) { tau_ = tau; }
+  // The torques of the last state evaluated.
   const double* Torque() const { return tau_; }
+  // Torques that change with the state (a controller evaluated at every state, external forces):
+  // asked at every state evaluated, in the place of SetTorque's; timed, at the time y carries.
+  // Null: SetTorque's.
+  void SetTorqueAt(TickTorque* torque, bool timed);
 
   // dy = f(y) in the current modes; holding() then gives each held joint's holding torque,
   // tau - (M qdd + C qd + G): what friction must supply to keep it at rest.
@@ -111,6 +119,9 @@ class ModeEquation {
 
  private:
   void BalanceRates(const double* y, double* dy) const;
+  // The torques at y, when they change with the state; inMode: y is a state of a step in the
+  // current modes, whose sliding joints' directions the torques may take (a friction model's).
+  void TorqueAt(const double* y, bool inMode);
 
   Equation& equation_;
   Robot& robot_;
@@ -119,6 +130,8 @@ class ModeEquation {
   FrictionModes& modes_;
   int n_;
   const double* tau_ = nullptr;
+  TickTorque* torqueAt_ = nullptr;
+  bool timed_ = false;
   std::vector<double> holding_;
   ModeSearch search_;
   ImpactWork impact_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -85,10 +86,23 @@ bool ReadStep(const std::string& text, StepOptions& step) {
   return true;
 }
 
+// Controller options as the replay writes them, read back.
+bool ReadController(const std::string& text, ControlChoice& choice) {
+  CLI::App app;
+  AddControlOptions(app, choice);
+  try {
+    app.parse(text, false);
+  } catch (const CLI::ParseError&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TickInputs InputsOf(const Robot& robot, bool inverse, const matrix<double>& torque,
-                    const matrix<double>& accel, const StepOptions& step) {
+                    const matrix<double>& accel, const StepOptions& step,
+                    const ControllerSettings& controller) {
   TickInputs in;
   in.inverse = inverse;
   for (uint32_t i = 0; i < torque.RowCount(); ++i) {
@@ -106,6 +120,7 @@ TickInputs InputsOf(const Robot& robot, bool inverse, const matrix<double>& torq
   in.limits = robot.limits;
   in.friction = robot.frictionSource;
   in.effortLimits = robot.effortLimits;
+  in.controller = controller;
   return in;
 }
 
@@ -143,6 +158,11 @@ std::string ReplayChanges(uint64_t tick, const TickInputs* before, const TickInp
   if (before == nullptr || before->effortLimits != now.effortLimits) {
     text += at + "efforts " + (now.effortLimits ? "on" : "off") + '\n';
   }
+  // A controller at its first line only when there is one: recordings without keep their lines.
+  if (before == nullptr ? !(now.controller == ControllerSettings{})
+                        : !(before->controller == now.controller)) {
+    text += at + "controller " + ControlArguments(now.controller) + '\n';
+  }
   // Compared bit for bit, so that -0.0 after 0.0, and every NaN, are written as they are.
   const auto field = [&](const char* name, const double* value, std::size_t n, const double* was,
                          std::size_t wasN) {
@@ -163,6 +183,12 @@ std::string ReplayChanges(uint64_t tick, const TickInputs* before, const TickInp
 
 std::string ReplayReset(uint64_t tick) {
   return std::to_string(tick) + " reset\n";
+}
+
+std::string ReplayReference(uint64_t tick, const ReferenceStart& start) {
+  std::vector<double> values{static_cast<double>(start.ticks)};
+  values.insert(values.end(), start.from.begin(), start.from.end());
+  return Line(tick, "reference", values.data(), values.size());
 }
 
 std::string ReplayEnd(uint64_t ticks) {
@@ -230,6 +256,11 @@ std::string ParseReplay(const std::string& text, Replay& replay) {
       event.friction = values == "file" ? FrictionSource::kFile : FrictionSource::kUniform;
     } else if (event.what == "step") {
       read = ReadStep(values, event.step);
+    } else if (event.what == "controller") {
+      read = ReadController(values, event.control);
+    } else if (event.what == "reference") {
+      read = ReadNumbers(values, event.values) && !event.values.empty() && event.values[0] >= 0.0 &&
+             event.values[0] == std::floor(event.values[0]) && event.values[0] < 1.8e19;
     } else if (event.what == "q" || event.what == "qd" || event.what == "torque" ||
                event.what == "accel" || event.what == "viscous" || event.what == "coulomb" ||
                event.what == "gravity") {
@@ -253,6 +284,11 @@ std::string CheckReplay(const Replay& replay, uint32_t n) {
   for (const ReplayEvent& event : replay.events) {
     const bool joints =
         event.what == "q" || event.what == "qd" || event.what == "torque" || event.what == "accel";
+    if (event.what == "reference" && event.values.size() != n + 1) {
+      return "line " + std::to_string(event.line) + ": the reference of " +
+             std::to_string(event.values.size() - 1) + " joint positions for an arm of " +
+             std::to_string(n) + " joints";
+    }
     if (joints && event.values.size() != n) {
       return "line " + std::to_string(event.line) + ": " + std::to_string(event.values.size()) +
              " values of " + event.what + " for an arm of " + std::to_string(n) + " joints";
@@ -261,8 +297,26 @@ std::string CheckReplay(const Replay& replay, uint32_t n) {
   return "";
 }
 
-void ApplyReplayEvent(const ReplayEvent& event, Robot& robot, TickInputs& inputs) {
+void ApplyReplayEvent(const ReplayEvent& event, Robot& robot, TickInputs& inputs,
+                      Controller* controller) {
   const std::vector<double>& v = event.values;
+  if (event.what == "controller") {
+    inputs.controller = ResolveControl(event.control, static_cast<uint32_t>(robot.links.size()));
+    if (controller != nullptr) {
+      controller->SetSettings(inputs.controller);
+    }
+    return;
+  }
+  if (event.what == "reference") {
+    if (controller != nullptr) {
+      controller->SetStart(
+          {std::vector<double>(v.begin() + 1, v.end()), static_cast<uint64_t>(v[0])});
+    }
+    return;
+  }
+  if (event.what == "reset" && controller != nullptr) {
+    controller->RestartReference();
+  }
   if (event.what == "q" || event.what == "qd") {
     double Link::*field = event.what == "q" ? &Link::q : &Link::qd;
     for (std::size_t i = 0; i < v.size() && i < robot.links.size(); ++i) {

@@ -20,8 +20,11 @@
 // An arm's own physics has lines of its own: "limits on|off" (a joint outside its limits when
 // they go on is put at the nearest, as the window does), "friction file|uniform" and
 // "efforts on|off"; a "reset" that leaves a joint at a limit (its zero outside them) is followed by
-// the positions it left ("q"). A line's number is how many ticks were recorded before it took
-// effect. "arm" lines give the
+// the positions it left ("q"). A controller other than typed torques has "controller" lines, the
+// velmoth-sim options that give its settings exactly (control_options.h), at the start and at
+// every change; a recording that starts while a controller follows a reference has a "reference"
+// line too: the ticks it has run, then the joint positions it started from. A line's number is how
+// many ticks were recorded before it took effect. "arm" lines give the
 // velmoth-sim options that make the arm (--links N, or --urdf FILE and --tip LINK); "step" lines
 // give the step options that velmoth-sim reads (AddStepOptions), so that a step that grows an
 // option carries it here too. Numbers are written with %.17g and read back exactly.
@@ -33,7 +36,10 @@
 #include <utility>
 #include <vector>
 
+#include "control/control_settings.h"
+#include "control/controller.h"
 #include "robot/robot.h"
+#include "simulation/control_options.h"
 #include "simulation/step_options.h"
 
 // The velmoth-sim options that make an arm, names and values: --links N, or --urdf FILE and --tip.
@@ -52,11 +58,13 @@ struct TickInputs {
   bool limits = true;
   FrictionSource friction = FrictionSource::kFile;
   bool effortLimits = false;
+  ControllerSettings controller;
 };
 
-// The inputs as the robot and the user's vectors (n x 1) hold them.
+// The inputs as the robot and the user's vectors (n x 1) hold them, with the controller's settings.
 TickInputs InputsOf(const Robot& robot, bool inverse, const matrix<double>& torque,
-                    const matrix<double>& accel, const StepOptions& step);
+                    const matrix<double>& accel, const StepOptions& step,
+                    const ControllerSettings& controller = {});
 
 // The file's first lines: what it is, for the recording named, and the arm (velmoth-sim options,
 // in pairs of name and value).
@@ -66,19 +74,23 @@ std::string ReplayLine(uint64_t tick, const char* what, const std::vector<double
 // The lines of what differs from `before` (everything when before is null), at `tick`.
 std::string ReplayChanges(uint64_t tick, const TickInputs* before, const TickInputs& now);
 std::string ReplayReset(uint64_t tick);
+// The line of a reference's start: "TICK reference TICKS, q0, q1, ...".
+std::string ReplayReference(uint64_t tick, const ReferenceStart& start);
 std::string ReplayEnd(uint64_t ticks);
 
 // One line of a replay after its tick number.
 struct ReplayEvent {
   uint64_t tick = 0;
-  // q, qd, mode, torque, accel, viscous, coulomb, gravity, step, reset, limits, friction, efforts
+  // q, qd, mode, torque, accel, viscous, coulomb, gravity, step, reset, limits, friction,
+  // efforts, controller, reference
   std::string what;
   std::vector<double> values;
   bool inverse = false;
   bool on = false;  // limits and efforts
   FrictionSource friction = FrictionSource::kFile;
   StepOptions step;
-  int line = 0;  // in the file, for messages
+  ControlChoice control;  // a controller's options, read for an arm of any size
+  int line = 0;           // in the file, for messages
 };
 
 struct Replay {
@@ -96,4 +108,7 @@ std::string CheckReplay(const Replay& replay, uint32_t n);
 // Carries out one event before a tick: on the robot's state, friction, gravity and physics, the
 // user's inputs, and the step (which the caller hands to its Stepper). A reset, and limits going
 // on, put a joint outside its limits at the nearest, as the window's Reset and limits check do.
-void ApplyReplayEvent(const ReplayEvent& event, Robot& robot, TickInputs& inputs);
+// The controller (may be null) takes the controller's settings and the reference's start, and a
+// reset starts its reference afresh, as the window's do.
+void ApplyReplayEvent(const ReplayEvent& event, Robot& robot, TickInputs& inputs,
+                      Controller* controller = nullptr);

@@ -48,3 +48,31 @@ void AppendRunCsvRow(std::string& line, uint64_t tick, const Robot& robot,
   }
   line += '\n';
 }
+
+void AppendReferenceHeader(std::string& line, uint32_t size, bool task) {
+  line.pop_back();
+  static const char* const kAxes[] = {"x", "y", "z"};
+  for (const bool reference : {true, false}) {
+    for (uint32_t i = 0; i < size; ++i) {
+      const std::string index = task ? kAxes[i % 3] : std::to_string(i);
+      line += ',';
+      if (task) {
+        line += reference ? index + "ref" : "e" + index;
+      } else {
+        line += (reference ? "qref" : "e") + index;
+      }
+    }
+  }
+  line += '\n';
+}
+
+void AppendReferenceColumns(std::string& line, const double* reference, const double* error,
+                            uint32_t size) {
+  line.pop_back();
+  for (const double* values : {reference, error}) {
+    for (uint32_t i = 0; i < size; ++i) {
+      AppendCsvNumber(line, values[i], ',');
+    }
+  }
+  line += '\n';
+}

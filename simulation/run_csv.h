@@ -23,3 +23,10 @@ void AppendRunCsvRow(std::string& line, uint64_t tick, const Robot& robot,
 
 // Appends value with %.17g, after the separator unless it is '\0'.
 void AppendCsvNumber(std::string& line, double value, char separator);
+
+// The columns of a controller's reference and error, after the run format's own (and before any
+// frame's): qref0..,e0.. for a reference of the n joints, xref,yref,zref,ex,ey,ez for a frame's
+// position (task). Added to a header or row line that ends in its line end, before it.
+void AppendReferenceHeader(std::string& line, uint32_t size, bool task);
+void AppendReferenceColumns(std::string& line, const double* reference, const double* error,
+                            uint32_t size);

@@ -62,6 +62,10 @@ double EulerMethod::Step(ModeEquation& f, double h, const double* y, const doubl
   y1[2 * n] = y[2 * n] + work;
   y1[2 * n + 1] = y[2 * n + 1] + dissipated;
   const std::size_t size = y0_.size();
+  // The values beyond the balance (the time within the tick) advance with their rates.
+  for (std::size_t j = static_cast<std::size_t>(2 * n + 2); j < size; ++j) {
+    y1[j] = y[j] + h * k0[j];
+  }
   std::copy(y, y + size, y0_.begin());
   std::copy(y1, y1 + size, y1_.begin());
   f.Rates(y1, k1);

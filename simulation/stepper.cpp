@@ -13,10 +13,12 @@ Stepper::Stepper(Robot& robot, StepOptions options) : robot_(robot) {
   const auto count = static_cast<std::size_t>(n);
   work_.Resize(n);
   modes_.Resize(n);
-  for (std::vector<double>* v :
-       {&tau_, &q_, &qd_, &change_, &qdd_, &savedQ_, &savedQd_, &lastQdd_, &holding_}) {
+  for (std::vector<double>* v : {&tau_, &q_, &qd_, &change_, &qdd_, &savedQ_, &savedQd_, &lastQdd_,
+                                 &holding_, &middleQ_, &middleQd_}) {
     v->resize(count);
   }
+  tickTorque_.Resize(n);
+  substepTorque_ = matrix<double>(static_cast<uint32_t>(n), 1);
   lastLocked_.resize(count);
   at_.resize(count);
   saturated_.resize(count);
@@ -161,12 +163,32 @@ bool Stepper::GiveUp() {
   return true;
 }
 
+void Stepper::AddTorqueSource(TorqueSource* source) {
+  sources_.push_back(source);
+}
+
+void Stepper::RemoveTorqueSource(TorqueSource* source) {
+  sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
+}
+
+void Stepper::EndTick() {
+  ++ticks_;
+  if (controller_) {
+    controller_->EndTick();
+  }
+}
+
 const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const auto n = static_cast<uint32_t>(q_.size());
   BeginTick();
   const bool continues = StateKept();
   tickW_ = tickD_ = 0.0;
   capped_ = false;
+  controlled_ = (controller_ && controller_->Acts()) || !sources_.empty();
+  if (controlled_ && torque.RowCount() == n && torque.ColCount() == 1) {
+    return ControlledTick(torque, continues);
+  }
+  controlled_ = false;
   // The torques applied: the user's, saturated at the joints' efforts where they are on.
   const bool sized = torque.RowCount() == n && torque.ColCount() == 1;
   if (sized) {
@@ -180,6 +202,7 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
     const matrix<double>& accel = ClosedFormEulerTick(given);
     if (!gaveUp_) {
       KeepBalance(continues);
+      EndTick();
     }
     return accel;
   }
@@ -213,14 +236,100 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   }
   StoreState();
   KeepBalance(continues);
+  EndTick();
   return accel_;
+}
+
+const matrix<double>& Stepper::ControlledTick(const matrix<double>& torque, bool continues) {
+  const auto n = static_cast<uint32_t>(q_.size());
+  const bool closedFormEuler =
+      options_.engine == EngineKind::kClosedForm && options_.integrator == IntegratorKind::kEuler;
+  const bool unchanged = Unchanged();
+  LoadState();
+  std::copy(qd_.begin(), qd_.end(), change_.begin());
+  friction_.Fill(robot_);
+  limits_.Fill(robot_);
+  // A position set past a limit from outside starts at the limit (the closed form's Euler step
+  // knows no limits).
+  if (limits_.any && !closedFormEuler) {
+    ClampPositions(limits_, q_.data());
+  }
+  // The controller starts its reference here if it waits to, and takes its first sample; the
+  // torques the tick reports are those of its start.
+  for (uint32_t i = 0; i < n; ++i) {
+    tau_[i] = torque(i, 0);
+  }
+  Controller* controller = controller_.get();
+  if (controller != nullptr) {
+    const matrix<double>& g = robot_.gravity;
+    controller->BeginTick(
+        q_.data(),
+        {{g(0, 0), g(1, 0), g(2, 0)}, friction_.viscous.data(), friction_.coulomb.data()});
+  }
+  tickTorque_.Begin(robot_, tau_.data(), controller, sources_, Time());
+  tickTorque_.Sample(0.0, q_.data(), qd_.data());
+  const double* start = tickTorque_.Start(q_.data(), qd_.data());
+  for (uint32_t i = 0; i < n; ++i) {
+    applied_(i, 0) = start[i];
+  }
+  ratesKept_ = false;
+  if (closedFormEuler) {
+    ClosedFormEulerTick(applied_);
+    saturated_ = tickTorque_.Saturated();
+    if (gaveUp_) {
+      return accel_;
+    }
+    KeepBalance(continues);
+    EndTick();
+    return accel_;
+  }
+  Engine& engine = EngineEquation();
+  if (options_.integrator == IntegratorKind::kImplicit) {
+    ImplicitTick(*engine.equation, unchanged);
+  } else {
+    ExplicitTick(*engine.modes, unchanged);
+  }
+  saturated_ = tickTorque_.Saturated();
+  if (gaveUp_) {
+    return accel_;
+  }
+  if (accel_.RowCount() != n) {
+    accel_ = matrix<double>(n, 1);
+  }
+  for (uint32_t i = 0; i < n; ++i) {
+    // The tick's acceleration: the change of velocity over the tick.
+    robot_.links[i]->qdd = accel_(i, 0) = (qd_[i] - change_[i]) / kTimeStep;
+  }
+  StoreState();
+  KeepBalance(continues);
+  EndTick();
+  return accel_;
+}
+
+const double* Stepper::SubstepTorque(double s, double h, bool middle) {
+  if (!tickTorque_.Varies()) {
+    return tickTorque_.Held();
+  }
+  if (!middle) {
+    return tickTorque_.At(s, q_.data(), qd_.data());
+  }
+  // The implicit substep's kick takes its terms half way: q + h/2 qd, qd + h/2 qdd before.
+  for (std::size_t i = 0; i < q_.size(); ++i) {
+    middleQ_[i] = qd_[i] * (0.5 * h) + q_[i];
+    middleQd_[i] = lastQdd_[i] * (0.5 * h) + qd_[i];
+  }
+  return tickTorque_.At(s + 0.5 * h, middleQ_.data(), middleQd_.data());
 }
 
 const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque) {
   // The closed form's own tick, ForwardDynamics then IntegrateStep, per substep; the energies are
   // those of the first substep's start. Its W and D are force times displacement, beside it.
-  const int substeps = options_.substeps;
-  const double h = kTimeStep / substeps;
+  // With a controller, the tick's pieces between its samples, each in ceil(substeps / samples)
+  // substeps; the torques of each substep are held from its start.
+  const int samples = controlled_ ? tickTorque_.Samples() : 1;
+  const int perSample = (options_.substeps + samples - 1) / samples;
+  const int substeps = samples * perSample;
+  const double h = kTimeStep / samples / perSample;
   const auto n = static_cast<uint32_t>(q_.size());
   std::fill(change_.begin(), change_.end(), 0.0);
   ratesKept_ = false;
@@ -229,7 +338,17 @@ const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque)
       return accel_;
     }
     LoadState();
-    accel_ = ForwardDynamics(robot_, torque);
+    if (controlled_ && s > 0 && s % perSample == 0) {
+      tickTorque_.Sample(kTimeStep / samples * (s / perSample), q_.data(), qd_.data());
+    }
+    if (controlled_) {
+      const double* tau = SubstepTorque(h * s, h, false);
+      for (uint32_t i = 0; i < n; ++i) {
+        substepTorque_(i, 0) = tau[i];
+      }
+    }
+    const matrix<double>& applied = controlled_ ? substepTorque_ : torque;
+    accel_ = ForwardDynamics(robot_, applied);
     IntegrateStep(robot_, accel_, h);
     if (s == 0) {
       kinetic_ = robot_.kineticEnergy;
@@ -238,7 +357,7 @@ const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque)
     for (uint32_t i = 0; i < n; ++i) {
       change_[i] += accel_(i, 0);
       const double moved = robot_.links[i]->q - q_[i];
-      tickW_ += torque(i, 0) * moved;
+      tickW_ += applied(i, 0) * moved;
       tickD_ += FrictionTorque(robot_, i, qd_[i]) * moved;
     }
   }
@@ -264,10 +383,23 @@ const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque)
 
 void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   const int n = equation.Joints();
-  equation.SetTorque(tau_.data());
+  // With a controller or sources: the held torques, or the torques asked at every state (with the
+  // time in the state when they change in time).
+  const bool varies = controlled_ && tickTorque_.Varies();
+  equation.SetTorqueAt(varies ? &tickTorque_ : nullptr, varies && tickTorque_.Timed());
+  equation.SetTorque(controlled_ ? tickTorque_.Held() : tau_.data());
+  const int size = equation.Size();
+  if (static_cast<int>(y_.size()) != size) {
+    y_.resize(static_cast<std::size_t>(size));
+    k_.resize(static_cast<std::size_t>(size));
+    euler_.Resize(size);
+    rk4_.Resize(size);
+    dopri5_.Resize(size);
+    tickValues_.Resize(size, n);
+  }
   // The rates the last tick ended with serve as this one's first, unless anything they depend on
   // changed.
-  const bool kept = unchanged && ratesKept_ && lastTau_ == tau_ &&
+  const bool kept = !controlled_ && unchanged && ratesKept_ && lastTau_ == tau_ &&
                     lastFriction_.viscous == friction_.viscous &&
                     lastFriction_.coulomb == friction_.coulomb && lastLimits_ == limits_;
   double* y = y_.data();
@@ -277,6 +409,9 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
     y[n + i] = qd_[i];
   }
   y[2 * n] = y[2 * n + 1] = 0.0;
+  if (size > 2 * n + 2) {
+    y[2 * n + 2] = 0.0;  // the time within the tick
+  }
   if (kept) {
     kinetic_ = endKinetic_;
     potential_ = endPotential_;
@@ -298,19 +433,36 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   equation.SetResolution(options_.integrator == IntegratorKind::kDopri5 ? options_.tolerance
                                                                         : kDefaultTolerance);
   const std::function<bool()> giveUp = [this] { return GiveUp(); };
-  if (options_.integrator == IntegratorKind::kDopri5) {
-    dopri5_.SetTolerance(options_.tolerance);
-    outcome = AdaptiveTick(dopri5_, equation, kTimeStep, options_.substeps, kMaxInternalSteps,
-                           carriedStep_, y, k, holding_, tickValues_, giveUp);
-  } else {
-    StepMethod& method = options_.integrator == IntegratorKind::kEuler
-                             ? static_cast<StepMethod&>(euler_)
-                             : static_cast<StepMethod&>(rk4_);
-    outcome = FixedTick(method, equation, kTimeStep, options_.substeps, kMaxInternalSteps, y, k,
-                        holding_, tickValues_, giveUp);
-  }
-  if (outcome.gaveUp) {
-    return;
+  // The tick's pieces between the controller's samples (one without a controller), each with its
+  // share of the substeps and of the cap. A new sample changes the held torques: the modes are
+  // decided again where it is taken.
+  const int samples = controlled_ ? tickTorque_.Samples() : 1;
+  const int substeps = (options_.substeps + samples - 1) / samples;
+  const int cap = std::max(1, kMaxInternalSteps / samples);
+  const double piece = kTimeStep / samples;
+  dopri5_.SetTolerance(options_.tolerance);
+  for (int sample = 0; sample < samples; ++sample) {
+    if (sample > 0) {
+      tickTorque_.Sample(piece * sample, y, y + n);
+      equation.SetTorque(tickTorque_.Held());
+      equation.Decide(y, k);
+      holding_ = equation.Holding();
+    }
+    TickOutcome part;
+    if (options_.integrator == IntegratorKind::kDopri5) {
+      part = AdaptiveTick(dopri5_, equation, piece, substeps, cap, carriedStep_, y, k, holding_,
+                          tickValues_, giveUp);
+    } else {
+      StepMethod& method = options_.integrator == IntegratorKind::kEuler
+                               ? static_cast<StepMethod&>(euler_)
+                               : static_cast<StepMethod&>(rk4_);
+      part = FixedTick(method, equation, piece, substeps, cap, y, k, holding_, tickValues_, giveUp);
+    }
+    outcome.steps += part.steps;
+    outcome.capped = outcome.capped || part.capped;
+    if (part.gaveUp) {
+      return;
+    }
   }
   // The tick's last evaluation is that of its end.
   endKinetic_ = equation.KineticEnergy();
@@ -350,15 +502,24 @@ void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
   bool retried = false;                   // the current substep is being taken again
   double lastGain = 0.0;                  // what it gained the last time
   bool known = unchanged;  // the last substep's accelerations are those before this one
-  const double nominal = kTimeStep / options_.substeps;
-  int cuts = 0;  // substeps cut short at a limit
-  for (int s = 0; s < options_.substeps; ++s) {
+  // With a controller, the tick's pieces between its samples, each in ceil(substeps / samples)
+  // substeps; a substep's torques are the held ones, or those at the middle of its path.
+  const int samples = controlled_ ? tickTorque_.Samples() : 1;
+  const int perSample = (options_.substeps + samples - 1) / samples;
+  const double nominal = kTimeStep / samples / perSample;
+  int cuts = 0;     // substeps cut short at a limit
+  double at = 0.0;  // the time into the tick
+  for (int s = 0; s < samples * perSample; ++s) {
+    if (controlled_ && s > 0 && s % perSample == 0) {
+      tickTorque_.Sample(kTimeStep / samples * (s / perSample), q_.data(), qd_.data());
+    }
     double rest = nominal;
     for (int pieces = 1 << level; pieces > 0;) {
       if (GiveUp()) {
         return;
       }
       double h = pieces == 1 ? rest : rest / pieces;
+      const double* tau = controlled_ ? nullptr : tau_.data();
       if (limits_.any) {
         // A joint at a limit moving into it stops first; the impact's loss is the tick's D.
         const double loss =
@@ -368,8 +529,11 @@ void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
       }
       std::copy(q_.begin(), q_.end(), savedQ_.begin());
       std::copy(qd_.begin(), qd_.end(), savedQd_.begin());
-      ImplicitSubstep(equation, robot_, tau_.data(), friction_, limits_, h, lastQdd_.data(),
-                      q_.data(), qd_.data(), qdd_.data(), work_);
+      if (controlled_) {
+        tau = SubstepTorque(at, h, true);
+      }
+      ImplicitSubstep(equation, robot_, tau, friction_, limits_, h, lastQdd_.data(), q_.data(),
+                      qd_.data(), qdd_.data(), work_);
       // A joint that passes a limit on the substep's path: the substep is taken again up to where
       // it reaches it (once the cuts run out, it is put at the limit at the substep's end), and
       // the impact there stops it.
@@ -384,7 +548,10 @@ void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
             h = theta * h;
             std::copy(savedQ_.begin(), savedQ_.end(), q_.begin());
             std::copy(savedQd_.begin(), savedQd_.end(), qd_.begin());
-            ImplicitSubstep(equation, robot_, tau_.data(), friction_, limits_, h, lastQdd_.data(),
+            if (controlled_) {
+              tau = SubstepTorque(at, h, true);
+            }
+            ImplicitSubstep(equation, robot_, tau, friction_, limits_, h, lastQdd_.data(),
                             q_.data(), qd_.data(), qdd_.data(), work_);
           } else {
             capped_ = true;
@@ -423,6 +590,7 @@ void Stepper::ImplicitTick(Equation& equation, bool unchanged) {
       peakKinetic_ = std::max(peakKinetic_, endKinetic_);
       ++taken;
       rest = rest - h;
+      at = at + h;
       if (!cut) {
         --pieces;
       }
@@ -480,6 +648,7 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
     torque_ = InverseDynamics(robot_);
     robot_.work = robot_.dissipated = 0.0;
     robot_.startEnergy = robot_.kineticEnergy + robot_.potentialEnergy;
+    EndTick();
     return torque_;
   }
 
@@ -521,5 +690,6 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
     // tau = M qdd + C qd + G + F
     torque_(i, 0) = tau[i] + FrictionTorque(robot_, i, qd_[i]);
   }
+  EndTick();
   return torque_;
 }

@@ -38,12 +38,28 @@
 //
 // A tick can be given up between its internal steps (a window abandons one that the user made
 // moot); it then leaves the robot as it was before it.
+//
+// A controller (control/controller.h) adds its torques to the typed ones in forward ticks, and so
+// do the torque sources added (tick_torque.h). The controller's rate cuts the tick into equal
+// pieces between its sample instants, each integrated as a tick of its own length (the fixed-step
+// methods in ceil(substeps / samples) substeps, dopri5 in steps as long as its tolerance allows,
+// its step size carried on): a held torque changes only where a piece ends, and the modes are
+// decided again there, so that events, friction modes and dopri5's error control keep working.
+// At the continuous rate, and with sources, the torques are asked at every state the step
+// evaluates (the explicit methods then carry the time within the tick in their state), or once per
+// substep by the implicit step (at the middle of its substep, where its kick takes its terms) and
+// by the closed form's Euler step (at its start). The effort limits cut the motors' torques, the
+// typed ones plus the controller's; W counts every torque applied. Without a controller and
+// sources a tick is what it always was, bit for bit.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "control/controller.h"
+#include "dynamics/dynamics.h"
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 #include "simulation/equation.h"
@@ -53,6 +69,7 @@
 #include "simulation/joint_limits.h"
 #include "simulation/runge_kutta.h"
 #include "simulation/step_options.h"
+#include "simulation/tick_torque.h"
 
 class Stepper {
  public:
@@ -101,6 +118,20 @@ class Stepper {
   // started from (and true); otherwise false, the balance starting afresh from this state.
   bool BalanceGoesOn(double& work, double& dissipated, double& start) const;
 
+  // The controller of the forward ticks, from the next tick on (null: none). It is shared with
+  // whoever changes its settings between ticks; a new Stepper takes it over as it is.
+  void SetController(std::shared_ptr<Controller> controller) {
+    controller_ = std::move(controller);
+  }
+  const std::shared_ptr<Controller>& GetController() const { return controller_; }
+  // A source of torques for the forward ticks from the next on (tick_torque.h); it must outlive
+  // the stepper or be removed first.
+  void AddTorqueSource(TorqueSource* source);
+  void RemoveTorqueSource(TorqueSource* source);
+  // The stepper's clock: the simulated time at the start of the next tick, 0.01 s more for every
+  // tick done since it was made.
+  double Time() const { return static_cast<double>(ticks_) * kTimeStep; }
+
   // Asked before every internal step of a forward tick (and before the solve of an inverse one):
   // true gives the tick up. A tick given up leaves everything the ticks keep in the robot (joint
   // state, energies, balance) as it was before it, and the next tick starts afresh, as after a
@@ -123,6 +154,13 @@ class Stepper {
   const matrix<double>& ClosedFormEulerTick(const matrix<double>& torque);
   void ImplicitTick(Equation& equation, bool unchanged);
   void ExplicitTick(ModeEquation& equation, bool unchanged);
+  // A forward tick with the controller or the sources: the typed torques, unsaturated.
+  const matrix<double>& ControlledTick(const matrix<double>& torque, bool continues);
+  // The torques of a substep from s into the tick of length h, at its start (the closed form's
+  // Euler) or at the middle the implicit step's kick takes its terms at.
+  const double* SubstepTorque(double s, double h, bool middle);
+  // After a tick that was not given up: the clock and the controller's move on.
+  void EndTick();
 
   // Whether the accelerations of the substep of length h just taken changed too fast to follow;
   // known: the accelerations of the substep before it are at hand.
@@ -144,6 +182,13 @@ class Stepper {
 
   Robot& robot_;
   StepOptions options_;
+  std::shared_ptr<Controller> controller_;
+  std::vector<TorqueSource*> sources_;
+  TickTorque tickTorque_;
+  bool controlled_ = false;  // the tick being taken has a controller or sources
+  uint64_t ticks_ = 0;
+  std::vector<double> middleQ_, middleQd_;
+  matrix<double> substepTorque_;
   std::function<bool()> giveUp_;
   bool gaveUp_ = false;
   std::vector<double> startState_;  // q, qd, qdd of every joint, the energies and the balance

@@ -26,11 +26,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include "control/controller.h"
 #include "dynamics/dynamics.h"
 #include "dynamics/kinematics.h"
 #include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/command_line.h"
+#include "simulation/control_options.h"
 #include "simulation/frame_columns.h"
 #include "simulation/joint_limits.h"
 #include "simulation/replay.h"
@@ -73,6 +75,8 @@ struct Settings {
   std::string replay;    // the file
   Replay events;         // what it holds
   bool balance = false;  // the columns work,dissipated
+  ControlChoice control;
+  bool reference = false;  // the columns of the controller's reference and error
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
   bool coulombGiven = false;
@@ -164,7 +168,22 @@ const char* const kRunDetails =
     "length unless given.\n"
     "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after the others: where\n"
     "the frame's origin is after each printed tick, in the base frame (names as kinematics\n"
-    "prints).\n";
+    "prints).\n"
+    "--controller adds a controller's torques to --torque in forward ticks (inverse ticks\n"
+    "know none): gravity tau = g(q); pd tau = Kp e + Kd e' + g(q) (--compensation off leaves\n"
+    "g out); computed-torque tau = M(q) (qdd* + Kd e' + Kp e) + C qd + g(q) + F(qd); task-pd\n"
+    "tau = J^T (Kx (x* - x) + Dx (xd* - xd)) - Kn qd + g(q) on the position x of --tool. e =\n"
+    "q* - q, q* the reference: from the start to --target along --trajectory in --duration\n"
+    "(step: at once), or a sine of --amplitude and --period about it. The default gains make\n"
+    "each joint (axis) critically damped at --frequency, from the mass matrix's diagonal at\n"
+    "the target (computed-torque: Kp = W^2, Kd = 2 W). --control-rate holds the torque\n"
+    "between samples, which end the step's internal steps; continuous evaluates the law at\n"
+    "every state the step evaluates. The controller computes with its own model of the arm,\n"
+    "exact unless --model-mass-error or --model-friction off say otherwise. --effort-limits\n"
+    "saturate the typed torques plus the controller's; the tau columns are the torques\n"
+    "applied at the start of each tick. --reference adds the columns qref0..,e0.. (task-pd:\n"
+    "xref,yref,zref,ex,ey,ez): the reference and the error at the end of each tick, before\n"
+    "any --frame columns.\n";
 const char* const kTermsDetails =
     "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
     "G, F, kinetic, potential, qdd (not the accelerations of --torque: the closed form's damped\n"
@@ -293,6 +312,9 @@ class Progress {
 void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   const auto n = static_cast<uint32_t>(robot->links.size());
   Stepper stepper(*robot, ResolveStepOptions(s.step, !s.urdf.empty()));
+  // The controller of the command line, or the one a replay's lines set.
+  const auto controller = std::make_shared<Controller>(*robot, ResolveControl(s.control, n));
+  stepper.SetController(controller);
   // The state the first tick starts from.
   const matrix<double> q0 = JointVector(s.q0, n);
   const matrix<double> qd0 = JointVector(s.qd0, n);
@@ -308,14 +330,29 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   // changes of them, of the arm and of the step before each tick.
   matrix<double> userTorque = JointVector(s.torque, n);
   matrix<double> userAccel = JointVector(s.accel, n);
-  TickInputs inputs =
-      InputsOf(*robot, s.mode == "inverse", userTorque, userAccel, stepper.Options());
+  TickInputs inputs = InputsOf(*robot, s.mode == "inverse", userTorque, userAccel,
+                               stepper.Options(), controller->Settings());
   auto event = s.events.events.begin();
 
   std::string frameError;
   recursive::FrameTracker tracker(*robot, FindFrames(*robot, s.frames, frameError));
   std::vector<double> positions(3 * static_cast<std::size_t>(tracker.Count()));
   std::string line = RunCsvHeader(n, s.balance);
+  // The reference's columns, of the controller the run starts with (or the replay's first).
+  const auto firstController =
+      std::find_if(s.events.events.begin(), s.events.events.end(),
+                   [](const ReplayEvent& e) { return e.what == "controller"; });
+  const ControllerSettings columns = firstController != s.events.events.end()
+                                         ? ResolveControl(firstController->control, n)
+                                         : controller->Settings();
+  const uint32_t referenceSize = !s.reference                              ? 0
+                                 : columns.kind == ControllerKind::kTaskPd ? 3
+                                 : Tracks(columns.kind)                    ? n
+                                                                           : 0;
+  std::vector<double> reference(referenceSize), error(referenceSize);
+  if (referenceSize > 0) {
+    AppendReferenceHeader(line, referenceSize, columns.kind == ControllerKind::kTaskPd);
+  }
   AppendFrameHeader(line, s.frames);
   if (!Write(line)) {
     return;
@@ -328,7 +365,7 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   for (uint64_t tick = 1; tick <= s.ticks; ++tick) {
     if (event != s.events.events.end() && event->tick < tick) {
       for (; event != s.events.events.end() && event->tick < tick; ++event) {
-        ApplyReplayEvent(*event, *robot, inputs);
+        ApplyReplayEvent(*event, *robot, inputs, controller.get());
       }
       userTorque = MatrixFromRowMajor(n, 1, inputs.torque.data());
       userAccel = MatrixFromRowMajor(n, 1, inputs.accel.data());
@@ -386,6 +423,20 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
     if (tick % s.every == 0) {
       line.clear();
       AppendRunCsvRow(line, tick, *robot, torque, s.balance);
+      if (referenceSize > 0) {
+        // The reference and the error at the tick's end, of the controller's reference as it is
+        // (zeros while no reference of that size runs).
+        std::fill(reference.begin(), reference.end(), 0.0);
+        std::fill(error.begin(), error.end(), 0.0);
+        if (static_cast<uint32_t>(controller->ReferenceSize()) == referenceSize) {
+          std::vector<double> q(n);
+          for (uint32_t i = 0; i < n; ++i) {
+            q[i] = robot->links[i]->q;
+          }
+          controller->Tracking(0.0, q.data(), reference.data(), error.data());
+        }
+        AppendReferenceColumns(line, reference.data(), error.data(), referenceSize);
+      }
       if (tracker.Count() > 0) {
         tracker.Track(*robot, positions.data());
         AppendFramePositions(line, positions.data(), s.frames.size());
@@ -507,6 +558,18 @@ std::string LoadReplay(const CLI::App& run, Settings& s) {
       return std::string(option) + " cannot be given with --replay, which sets it";
     }
   }
+  // The controller, where the replay sets it.
+  const bool controls =
+      std::any_of(s.events.events.begin(), s.events.events.end(),
+                  [](const ReplayEvent& event) { return event.what == "controller"; });
+  for (const char* option :
+       {"--controller", "--target", "--trajectory", "--duration", "--amplitude", "--period",
+        "--control-rate", "--frequency", "--kp", "--kd", "--kn", "--compensation", "--tool",
+        "--model-mass-error", "--model-friction"}) {
+    if (controls && run.count(option) > 0) {
+      return std::string(option) + " cannot be given with --replay, which sets it";
+    }
+  }
   // The command line's arm takes the place of the file's.
   if (run.count("--links") == 0 && run.count("--urdf") == 0 && run.count("--tip") == 0) {
     for (const auto& [option, value] : s.events.arm) {
@@ -600,6 +663,9 @@ int Main(int argc, char** argv) {
   run->add_option("--frame", s.frames,
                   "Add the position of this frame after each printed tick (repeatable)")
       ->type_name("NAME");
+  AddControlOptions(*run, s.control);
+  run->add_flag("--reference", s.reference,
+                "Add the columns of the controller's reference and error after each tick");
 
   CLI::App* terms =
       app.add_subcommand("terms", "Evaluate one state without stepping and print its terms");
@@ -689,6 +755,18 @@ int Main(int argc, char** argv) {
     s.gravityGiven = s.gravityGiven || given(command, "--gravity");
   }
 
+  if (!help && run->parsed()) {
+    std::string problem = CheckControlChoice(*run, s.control);
+    const ControllerKind kind =
+        ControllerNamed(s.control.controller).value_or(ControllerKind::kTorque);
+    if (problem.empty() && s.reference && !Tracks(kind) && run->count("--replay") == 0) {
+      problem = "--reference needs --controller pd, computed-torque or task-pd";
+    }
+    if (!problem.empty()) {
+      std::fprintf(stderr, "velmoth-sim: %s\n", problem.c_str());
+      return kUsageStatus;
+    }
+  }
   if (!help && run->count("--replay") > 0) {
     if (const std::string problem = LoadReplay(*run, s); !problem.empty()) {
       std::fprintf(stderr, "velmoth-sim: %s\n", problem.c_str());
@@ -712,6 +790,11 @@ int Main(int argc, char** argv) {
   const std::vector<int> frames = help ? std::vector<int>() : FindFrames(*arm, s.frames, armError);
   if (frames.size() != s.frames.size()) {
     std::fprintf(stderr, "velmoth-sim: %s\n", armError.c_str());
+    return kUsageStatus;
+  }
+  if (!help && !s.control.tool.empty() &&
+      FindFrames(*arm, {s.control.tool}, armError).size() != 1) {
+    std::fprintf(stderr, "velmoth-sim: --tool: %s\n", armError.c_str());
     return kUsageStatus;
   }
   if (help) {

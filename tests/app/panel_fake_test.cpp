@@ -595,6 +595,62 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
   }
 }
 
+// A recording started while a controller follows its reference, through changes of its gains (the
+// reference goes on), of its target and rate (it starts afresh), a "Reset", a law in task space,
+// computed torque with a model error and the typed torques alone again, is what velmoth-sim
+// prints from its replay, byte for byte.
+TEST(Panel, ARecordingsReplayKeepsTheControllerAndEveryChangeOfIt) {
+  const std::string path =
+      testing::TempDir() + "panel_control_" + std::to_string(getpid()) + ".csv";
+  FakeDriver d;
+  d.dlg.SetStepOptions(DefaultStepOptions(true));
+  ControllerSettings pd;
+  pd.kind = ControllerKind::kPd;
+  pd.target = {0.5, -0.4, 0.3, 0.0, 0.2, -0.1};
+  pd.duration = 1.5;
+  d.dlg.SetController(pd);
+  for (int i = 0; i < 30; ++i) {
+    d.Tick();
+  }
+  Recorder recorder;
+  std::string error;
+  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
+      << error;
+  d.dlg.AddTickListener(&recorder);
+  ControllerSettings task;
+  task.kind = ControllerKind::kTaskPd;
+  task.target = {0.0, 1.0, 0.3};
+  task.samples = 1;
+  ControllerSettings ct;
+  ct.kind = ControllerKind::kComputedTorque;
+  ct.trajectory = TrajectoryKind::kSine;
+  ct.amplitude = {0.1};
+  ct.massError = 0.5;
+  const std::function<void()> changes[] = {
+      [&] { pd.kp = {40.0}, d.dlg.SetController(pd); },
+      [&] { pd.target[0] = -0.2, pd.samples = 5, d.dlg.SetController(pd); },
+      [&] { d.Click(kIdReset); },
+      [&] { d.dlg.SetController(task); },
+      [&] { d.dlg.SetController(ct); },
+      [&] { d.dlg.SetController(ControllerSettings{}); },
+  };
+  for (const auto& change : changes) {
+    change();
+    for (int i = 0; i < 15; ++i) {
+      d.Tick();
+    }
+  }
+  ASSERT_TRUE(recorder.Stop());
+  d.dlg.RemoveTickListener(&recorder);
+
+  std::ifstream replay(path + ".replay");
+  const std::string lines{std::istreambuf_iterator<char>(replay), {}};
+  EXPECT_NE(lines.find("0 reference 30, 0, 0, 0, 0, 0, 0\n"), std::string::npos) << lines;
+  ExpectReplayed(path, 91);
+  std::remove(path.c_str());
+  std::remove((path + ".replay").c_str());
+}
+
 // After the end, with the view and the robot gone, messages that still arrive find nothing to act
 // on.
 TEST(Panel, MessagesAfterTheEndFindNothingToActOn) {

@@ -12,6 +12,7 @@
 
 #include "app/dialog_template.h"
 #include "app/physics_thread.h"
+#include "control/controller.h"
 #include "robot/robot.h"
 #include "simulation/stepper.h"
 #include "tests/app/eventually.h"
@@ -115,6 +116,104 @@ TEST(PhysicsThread, TicksAndCommandsComeBackAsAPlainStepperComputesThem) {
     const std::optional<TickDone> reset = physics.Take();
     ASSERT_TRUE(reset.has_value());
     EXPECT_EQ(reset->state.q, (std::vector<double>{0.0, 0.05, 0.0, 0.0, 0.0, 0.0}));
+  }
+}
+
+// A controller's settings, changed between ticks (a new law, new gains, a new target), a new step
+// (RestartStep) and a Reset, on a thread and without one: each tick is bit for bit that of a plain
+// stepper with a controller given the same sequence, and hands back the reference as the tick
+// began it (going on over the new step, started afresh by the Reset and the new target) and the
+// reference and error at its end.
+TEST(PhysicsThread, AControllersChangesAreCarriedBetweenTicksAndItsReferenceGoesOnOverANewStep) {
+  for (const bool threaded : {true, false}) {
+    SCOPED_TRACE(threaded ? "threaded" : "in the caller's thread");
+    std::unique_ptr<Robot> arm = MakeBuiltInRobot(3);
+    const StepOptions step = DefaultStepOptions(true);
+    PhysicsThread physics(*arm, step, threaded, [] {});
+    std::unique_ptr<Robot> reference = CloneRobot(*arm);
+    auto stepper = std::make_unique<Stepper>(*reference, step);
+    auto controller = std::make_shared<Controller>(*reference, ControllerSettings{});
+    stepper->SetController(controller);
+
+    struct Expected {
+      std::vector<double> q, qd, torque, tracking;
+      std::optional<ReferenceStart> start;
+    };
+    std::vector<Expected> expected;
+    const auto ticks = [&](int count) {
+      for (int i = 0; i < count; ++i) {
+        Expected e;
+        e.start = controller->Start();
+        e.torque = ValuesOf(stepper->Forward(ColumnOf({0.1, 0.0, 0.0})));
+        e.torque = ValuesOf(stepper->LastTorque());
+        e.q = ArmState::Of(*reference).q;
+        e.qd = ArmState::Of(*reference).qd;
+        std::vector<double> ref(3), error(3);
+        controller->Tracking(0.0, e.q.data(), ref.data(), error.data());
+        e.tracking = error;
+        expected.push_back(e);
+        physics.Submit(TickRequest{kIdForward, {0, 0, 0}, {0.1, 0.0, 0.0}});
+      }
+    };
+    const auto set = [&](const ControllerSettings& settings) {
+      physics.SetController(settings);
+      controller->SetSettings(settings);
+    };
+    // The ticks handed back since the last look, against those expected (a Reset drops the ticks
+    // that are not taken).
+    std::size_t taken = 0;
+    const auto look = [&] {
+      ASSERT_TRUE(physics.WaitIdle(60'000'000'000));
+      for (; taken < expected.size(); ++taken) {
+        SCOPED_TRACE(taken);
+        const Expected& want = expected[taken];
+        const std::optional<TickDone> got = physics.Take();
+        ASSERT_TRUE(got.has_value());
+        EXPECT_EQ(got->state.q, want.q);
+        EXPECT_EQ(got->state.qd, want.qd);
+        EXPECT_EQ(got->torque, want.torque);
+        EXPECT_EQ(got->error, want.tracking);
+        EXPECT_EQ(got->inputs.controller.kind, ControllerKind::kPd);
+        ASSERT_EQ(got->referenceStart.has_value(), want.start.has_value());
+        if (got->referenceStart) {
+          EXPECT_EQ(got->referenceStart->ticks, want.start->ticks);
+          EXPECT_EQ(got->referenceStart->from, want.start->from);
+        }
+      }
+      EXPECT_FALSE(physics.Take().has_value());
+    };
+    ControllerSettings pd;
+    pd.kind = ControllerKind::kPd;
+    pd.target = {0.4, -0.2, 0.3};
+    pd.duration = 0.5;
+    set(pd);
+    ticks(10);
+    pd.kp = {50.0};  // new gains: the reference goes on
+    set(pd);
+    ticks(5);
+    physics.RestartStep();  // a new step: the reference goes on
+    stepper = std::make_unique<Stepper>(*reference, step);
+    stepper->SetController(controller);
+    ticks(5);
+    look();
+    physics.Reset();  // the reference starts afresh at the next tick, from zero
+    reference->ResetJointState();
+    controller->RestartReference();
+    ticks(5);
+    pd.target = {-0.1, 0.1, 0.0};  // a new target: afresh, from where the arm is
+    pd.samples = 10;
+    set(pd);
+    ticks(5);
+    look();
+
+    // The first tick starts the reference; it goes on over the new gains and step, 19 ticks after
+    // its start; the Reset's, and the new target's, start afresh.
+    EXPECT_FALSE(expected[0].start.has_value());
+    EXPECT_EQ(expected[19].start->ticks, 19u);
+    EXPECT_FALSE(expected[20].start.has_value());
+    EXPECT_EQ(expected[21].start->from, std::vector<double>(3, 0.0));
+    EXPECT_FALSE(expected[25].start.has_value());
+    EXPECT_EQ(expected[26].start->from, expected[24].q);
   }
 }
 

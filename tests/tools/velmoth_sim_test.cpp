@@ -544,4 +544,81 @@ TEST(VelmothSim, TheFilesLimitsFrictionAndEfforts) {
   EXPECT_EQ(column(r.out, 17), "7");
 }
 
+// A controller's options: the reference's columns only with --reference (the error the reference
+// less the positions of the same row), options the chosen law does not take refused in one line,
+// and a replay whose controller lines change the law prints what the command line prints up to
+// the change and goes on otherwise after it.
+TEST(VelmothSim, ControllersTheirColumnsAndTheirReplayLines) {
+  const std::string pd =
+      "--links 2 --controller pd --target '0.3, -0.2' --duration 0.15 --ticks 20 ";
+  const SimResult plain = RunSim(pd);
+  EXPECT_EQ(plain.out.substr(0, plain.out.find('\n')),
+            "tick,time,q0,q1,qd0,qd1,qdd0,qdd1,tau0,tau1,kinetic,potential,total");
+  const SimResult columns = RunSim(pd + "--reference");
+  ASSERT_EQ(columns.status, 0) << columns.err;
+  std::istringstream rows(columns.out);
+  std::string row;
+  std::getline(rows, row);
+  EXPECT_EQ(row,
+            "tick,time,q0,q1,qd0,qd1,qdd0,qdd1,tau0,tau1,kinetic,potential,total,qref0,qref1,"
+            "e0,e1");
+  for (int t = 1; std::getline(rows, row); ++t) {
+    std::vector<double> v;
+    for (std::istringstream fields(row); std::getline(fields, row, ',');) {
+      v.push_back(std::stod(row));
+    }
+    ASSERT_EQ(v.size(), 17u);
+    EXPECT_DOUBLE_EQ(v[15], v[13] - v[2]) << t;
+    EXPECT_DOUBLE_EQ(v[16], v[14] - v[3]) << t;
+    if (t == 20) {
+      EXPECT_EQ(v[13], 0.3);  // the quintic has arrived
+    }
+  }
+
+  const struct {
+    const char* args;
+    const char* message;
+  } refused[] = {
+      {"--target 1", "--target needs --controller pd, computed-torque or task-pd"},
+      {"--controller gravity --kp 3", "--kp needs --controller pd, computed-torque or task-pd"},
+      {"--controller pd --kn 1", "--kn needs --controller task-pd"},
+      {"--controller pd --amplitude 1", "--amplitude needs --trajectory sine"},
+      {"--reference", "--reference needs --controller pd, computed-torque or task-pd"},
+      {"--controller pd --control-rate 150",
+       "--control-rate: expects continuous or 100, 200, ..., 1000 (samples per second), not "
+       "'150'"},
+      {"--controller task-pd --tool hand", "--tool: the arm has no frame 'hand'"},
+  };
+  for (const auto& r : refused) {
+    const SimResult result = RunSim(r.args);
+    EXPECT_EQ(result.status, 2) << r.args;
+    EXPECT_EQ(result.out, "") << r.args;
+    EXPECT_EQ(
+        result.err.substr(0, result.err.find('\n')).find(std::string("velmoth-sim: ") + r.message),
+        0u)
+        << result.err;
+  }
+
+  const std::string path = ::testing::TempDir() + "sim_control_" + std::to_string(getpid());
+  std::ofstream(path) << "arm --links 2\n0 q 0, 0\n0 qd 0, 0\n0 controller " +
+                             std::string("--controller pd --target 0.3,-0.2 --duration 0.15\n") +
+                             "10 controller --controller computed-torque --control-rate 1000 "
+                             "--trajectory step --target 0.3,-0.2\n20 end\n";
+  const SimResult replayed = RunSim("--replay " + path);
+  ASSERT_EQ(replayed.status, 0) << replayed.err;
+  const auto lines = [](const std::string& text, int count) {
+    std::size_t at = 0;
+    for (int k = 0; k < count && at != std::string::npos; ++k) {
+      at = text.find('\n', at + 1);
+    }
+    return text.substr(0, at);
+  };
+  EXPECT_EQ(lines(replayed.out, 11), lines(plain.out, 11));
+  EXPECT_NE(replayed.out, plain.out);
+  EXPECT_EQ(std::count(replayed.out.begin(), replayed.out.end(), '\n'), 21);
+  EXPECT_EQ(RunSim("--replay " + path + " --controller gravity").err,
+            "velmoth-sim: --controller cannot be given with --replay, which sets it\n");
+  std::remove(path.c_str());
+}
+
 }  // namespace
