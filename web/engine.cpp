@@ -71,10 +71,11 @@ void PushPose(val& out, const spatial::Transform& x) {
   }
 }
 
+// An n x 1 vector of values, 0 where they end (a new matrix's elements are not set).
 matrix<double> Column(const std::vector<double>& values, uint32_t n) {
   matrix<double> v(n, 1);
-  for (uint32_t i = 0; i < n && i < values.size(); ++i) {
-    v(i, 0) = values[i];
+  for (uint32_t i = 0; i < n; ++i) {
+    v(i, 0) = i < values.size() ? values[i] : 0.0;
   }
   return v;
 }
@@ -221,11 +222,11 @@ class Simulation {
     matrix<double> accel = accel_;
     matrix<double> torque = TickTorque();
     if (inverse_) {
-      lastTorque_ = stepper_->Inverse(accel);
-      lastAccel_ = accel;
+      CopyInto(lastTorque_, stepper_->Inverse(accel));
+      CopyInto(lastAccel_, accel);
     } else {
-      lastAccel_ = stepper_->Forward(torque);
-      lastTorque_ = stepper_->LastTorque();
+      CopyInto(lastAccel_, stepper_->Forward(torque));
+      CopyInto(lastTorque_, stepper_->LastTorque());
     }
     ++ticks_;
   }
@@ -335,6 +336,14 @@ class Simulation {
 
   uint32_t N() const { return static_cast<uint32_t>(robot_->links.size()); }
 
+  // The Stepper's vectors are its own and go with it (a recording replaces it): copied element by
+  // element into ours.
+  static void CopyInto(matrix<double>& to, const matrix<double>& from) {
+    for (uint32_t i = 0; i < to.RowCount(); ++i) {
+      to(i, 0) = from(i, 0);
+    }
+  }
+
   // The torques a forward tick applies before the efforts: the user's. The control lab's
   // controllers and a drag's forces come in here.
   matrix<double> TickTorque() const { return torque_; }
@@ -348,10 +357,10 @@ class Simulation {
     notices_.clear();
     error_.clear();
     const uint32_t n = N();
-    torque_ = matrix<double>(n, 1);
-    accel_ = matrix<double>(n, 1);
-    lastTorque_ = matrix<double>(n, 1);
-    lastAccel_ = matrix<double>(n, 1);
+    torque_ = Column({}, n);
+    accel_ = Column({}, n);
+    lastTorque_ = Column({}, n);
+    lastAccel_ = Column({}, n);
     stepper_ = std::make_unique<Stepper>(*robot_, DefaultStepOptions(fromFile));
     model_ = recursive::BuildChainModel(*robot_);
     data_ = recursive::ChainData(model_.Size());

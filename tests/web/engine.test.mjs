@@ -7,8 +7,9 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import { readFileSync, readdirSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 
-const root = path.resolve(import.meta.dirname, '../..');
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const sim = process.env.VELMOTH_SIM || path.join(root, 'build/release/bin/velmoth-sim');
 const engineDir = process.env.VELMOTH_ENGINE || path.join(root, 'build/web/engine');
 const golden = path.join(root, 'tests/tools/golden');
@@ -180,4 +181,17 @@ test("the panel's text formats are the window's", () => {
   assert.deepEqual(engine.readVector('1, -2, 3e-1', 4), [1, -2, 0.3, 0]);
   assert.deepEqual(engine.readVector('1, 2, 3', 2), [1, 2]);
   assert.equal(engine.readCoefficient('0.25abc'), 0.25);
+});
+
+test("an arm's first ticks before any input are velmoth-sim's: the inputs start at zero", () => {
+  const urdf = path.join(root, 'examples/scara.urdf');
+  for (const load of [(s) => s.loadBuiltIn(6), (s) => s.loadUrdf(readFileSync(urdf, 'utf8'), urdf, '')]) {
+    const s = new engine.Simulation();
+    load(s);
+    s.tick();
+    const row = s.csvHeader(false) + s.csvRow(1, false);
+    const fromFile = s.fromFile();
+    s.delete();
+    assert.equal(row, simRun(fromFile ? ['--urdf', urdf, '--ticks', '1'] : ['--ticks', '1']));
+  }
 });
