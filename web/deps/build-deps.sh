@@ -37,6 +37,34 @@ if [ ! -f "$prefix/.tinyxml.done" ]; then
   install -m 644 "$dir/tinyxml.h" "$prefix/include/"
   touch "$prefix/.tinyxml.done"
 fi
+if [ ! -f "$prefix/.glibc-math.done" ]; then
+  # glibc's sin, cos, atan2 and pow, which the desktop programs call: Emscripten's own (musl's)
+  # differ from them by an ulp for some arguments (sin and cos for about 3%), and the arm's motion
+  # carries such a difference on. On x86-64 glibc computes them with fused multiply-adds wherever
+  # its compiler contracts a * b + c; clang contracts the same ones (-ffp-contract=on, checked on
+  # millions of arguments against the machine's libm), and those are made exact fma calls here,
+  # WebAssembly having no fused instruction of its own: the results are glibc's bit for bit. Only
+  # the four functions keep their public names; glibc's internal ones are renamed, so that none
+  # meets musl's of the same name.
+  dir=$(echo "$src"/glibc-math-*/sysdeps/ieee754/dbl-64)
+  shim=$(cd "$(dirname "$0")/glibc" && pwd)
+  names=(-D__sin=sin -D__cos=cos -D__ieee754_atan2=atan2 -D__pow=pow)
+  for internal in __branred __sincostab __exp_data __log_data __log2_data __pow_log_data \
+    __math_oflow __math_uflow __math_may_uflow __math_divzero __math_invalid __math_check_oflow \
+    __math_check_uflow __math_edom __math_err __math_invalidf; do
+    names+=("-D$internal=glibc$internal")
+  done
+  mkdir -p "$work/glibc"
+  for f in s_sin branred sincostab e_atan2 e_pow e_exp_data e_pow_log_data math_err; do
+    emcc -O2 -ffp-contract=on -I"$shim" -I"$dir" "${names[@]}" -S -emit-llvm "$dir/$f.c" \
+      -o "$work/glibc/$f.ll"
+    sed -i 's/@llvm\.fmuladd\.f64/@llvm.fma.f64/g' "$work/glibc/$f.ll"
+    emcc -O2 -c "$work/glibc/$f.ll" -o "$work/glibc/$f.o"
+  done
+  rm -f "$prefix/lib/libglibc_math.a"
+  emar rc "$prefix/lib/libglibc_math.a" "$work"/glibc/*.o
+  touch "$prefix/.glibc-math.done"
+fi
 cmake_project tinyxml2
 cmake_project console-bridge
 cmake_project urdfdom-headers

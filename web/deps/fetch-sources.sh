@@ -24,7 +24,12 @@ for w in "${wanted[@]}"; do
   version=${version#*:}
   [ -d "$dir/$name-${version%-*}" ] || missing+=("$w")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# glibc's sine and cosine (the desktop programs' libm), of which only the folder of its
+# double-precision functions is unpacked, with the Debian patches on that folder.
+glibc=$(dpkg-query -W -f '${source:Version}' libc6)
+math=$dir/glibc-math-${glibc#*:}
+[ -f "$math/.patched" ] && glibc=
+[ ${#missing[@]} -eq 0 ] && [ -z "$glibc" ] && exit 0
 
 # deb-src lines for the machine's Debian suites: those of its release (bookworm, bookworm-updates,
 # bookworm-security), from the one-line lists and the deb822 .sources files alike.
@@ -69,4 +74,22 @@ options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$
   -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=$(id -un)")
 apt-get "${options[@]}" -qq update
 cd "$dir"
-apt-get "${options[@]}" -qq source --only-source "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] || apt-get "${options[@]}" -qq source --only-source "${missing[@]}"
+
+if [ -n "$glibc" ]; then
+  rm -rf "$math"
+  mkdir -p "$math/download"
+  (cd "$math/download" && apt-get "${options[@]}" -qq source --download-only "glibc=$glibc")
+  tar -xJf "$math"/download/glibc_*.orig.tar.xz -C "$math" --strip-components=1 \
+    --wildcards 'glibc-*/sysdeps/ieee754/dbl-64/*'
+  tar -xJf "$math"/download/glibc_*.debian.tar.xz -C "$math" debian/patches
+  # Each patch of the series, cut down to its changes of that folder.
+  while read -r patch _; do
+    case "$patch" in '' | '#'*) continue ;; esac
+    awk '/^diff /{keep = 0} /^diff .* a\/sysdeps\/ieee754\/dbl-64\//{keep = 1} keep' \
+      "$math/debian/patches/$patch" >"$math/part.diff"
+    [ -s "$math/part.diff" ] && patch -s -d "$math" -p1 <"$math/part.diff"
+  done <"$math/debian/patches/series"
+  rm -rf "$math/download" "$math/debian" "$math/part.diff"
+  touch "$math/.patched"
+fi
