@@ -15,6 +15,8 @@ const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const pageDir = process.env.VELMOTH_PAGE || path.join(root, 'build/web/page');
 const nativeBench = path.join(root, 'build/release/bin/page_tick_bench');
 const seconds = Number(process.argv[2] || 5);
+// --ticks: the ticks' table only.
+const ticksOnly = process.argv.includes('--ticks');
 const samples = ['arm7_gripper.urdf', 'double_pendulum.urdf', 'industrial6.urdf', 'planar_3link.urdf', 'puma560.urdf', 'scara.urdf'];
 
 function bytes(dir) {
@@ -87,18 +89,20 @@ try {
     console.log(`| ${label} | ${(n / 1e3).toFixed(2)} µs | ${(ns / 1e3).toFixed(2)} µs | ${(ns / n).toFixed(2)} |`);
   }
 
-  // Every sample running in the page: ticks shown per second of wall time, and frames.
-  console.log(`\n| arm | real-time factor | frames per second |\n|---|---|---|`);
-  for (const id of ['built-in', ...samples]) {
-    await page.select('#sample', id);
-    await page.waitForFunction((want) => window.velmoth.run.arm && (want === 'built-in' ? !window.velmoth.run.arm.fromFile : window.velmoth.run.arm.name + '.urdf' === want), {}, id);
-    if ((await page.evaluate(() => window.velmoth.run.clock.paused))) await page.click('#run');
-    await new Promise((r) => setTimeout(r, 1000));
-    const a = await page.evaluate(() => [performance.now(), window.velmoth.run.shownTicks, window.velmoth.run.frames]);
-    await new Promise((r) => setTimeout(r, seconds * 1000));
-    const b = await page.evaluate(() => [performance.now(), window.velmoth.run.shownTicks, window.velmoth.run.frames]);
-    const wall = (b[0] - a[0]) / 1000;
-    console.log(`| ${id} | ${(((b[1] - a[1]) * 0.01) / wall).toFixed(4)} | ${((b[2] - a[2]) / wall).toFixed(1)} |`);
+  if (!ticksOnly) {
+    // Every sample running in the page: ticks shown per second of wall time, and frames.
+    console.log(`\n| arm | real-time factor | frames per second |\n|---|---|---|`);
+    for (const id of ['built-in', ...samples]) {
+      await page.select('#sample', id);
+      await page.waitForFunction((want) => window.velmoth.run.arm && (want === 'built-in' ? !window.velmoth.run.arm.fromFile : window.velmoth.run.arm.name + '.urdf' === want), {}, id);
+      if ((await page.evaluate(() => window.velmoth.run.clock.paused))) await page.click('#run');
+      await new Promise((r) => setTimeout(r, 1000));
+      const a = await page.evaluate(() => [performance.now(), window.velmoth.run.shownTicks, window.velmoth.run.frames]);
+      await new Promise((r) => setTimeout(r, seconds * 1000));
+      const b = await page.evaluate(() => [performance.now(), window.velmoth.run.shownTicks, window.velmoth.run.frames]);
+      const wall = (b[0] - a[0]) / 1000;
+      console.log(`| ${id} | ${(((b[1] - a[1]) * 0.01) / wall).toFixed(4)} | ${((b[2] - a[2]) / wall).toFixed(1)} |`);
+    }
   }
   console.log(`\nThe built-in arm moved ${firstMove} ms after the page was asked for; the page is ${(bytes(pageDir) / 1e6).toFixed(2)} MB.`);
 } finally {

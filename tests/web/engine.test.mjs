@@ -4,7 +4,8 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
-import { readFileSync, readdirSync } from 'node:fs';
+import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { createRequire } from 'node:module';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -155,5 +156,21 @@ test("an arm's first ticks before any input are velmoth-sim's: the inputs start 
     const fromFile = s.fromFile();
     s.delete();
     assert.equal(row, simRun(fromFile ? ['--urdf', urdf, '--ticks', '1'] : ['--ticks', '1']));
+  }
+});
+
+test("the exact multiply-add of glibc's functions is the C library's fma bit for bit", () => {
+  // Built here with Emscripten beside tests/web/exact_fma_check.c, and run under Node.
+  const dir = mkdtempSync(path.join(tmpdir(), 'velmoth-fma-'));
+  try {
+    const js = path.join(dir, 'check.js');
+    execFileSync('emcc', ['-O2', '-ffp-contract=off', path.join(root, 'tests/web/exact_fma_check.c'), path.join(root, 'web/deps/glibc/exact_fma.c'), '-o', js], {
+      env: { ...process.env, NODE_PATH: [process.env.NODE_PATH, '/usr/share/nodejs'].filter(Boolean).join(':') },
+      stdio: 'ignore',
+    });
+    const out = spawnSync(process.execPath, ['--no-experimental-fetch', js], { encoding: 'utf8' });
+    assert.match(out.stdout, /^\d+ cases agree\n$/, out.stdout);
+  } finally {
+    rmSync(dir, { recursive: true });
   }
 });

@@ -7,13 +7,13 @@
 // headers are read first, as they are, so that only Eigen's code goes without them.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
-#include <complex>
 #include <functional>
 #include <limits>
 #include <memory>

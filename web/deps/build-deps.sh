@@ -42,8 +42,9 @@ if [ ! -f "$prefix/.glibc-math.done" ]; then
   # differ from them by an ulp for some arguments (sin and cos for about 3%), and the arm's motion
   # carries such a difference on. On x86-64 glibc computes them with fused multiply-adds wherever
   # its compiler contracts a * b + c; clang contracts the same ones (-ffp-contract=on, checked on
-  # millions of arguments against the machine's libm), and those are made exact fma calls here,
-  # WebAssembly having no fused instruction of its own: the results are glibc's bit for bit. Only
+  # millions of arguments against the machine's libm), and those are made calls of an exact
+  # multiply-add here (glibc/exact_fma.c), WebAssembly having no fused instruction of its own: the
+  # results are glibc's bit for bit. Only
   # the four functions keep their public names; glibc's internal ones are renamed, so that none
   # meets musl's of the same name.
   dir=$(echo "$src"/glibc-math-*/sysdeps/ieee754/dbl-64)
@@ -55,14 +56,23 @@ if [ ! -f "$prefix/.glibc-math.done" ]; then
     names+=("-D$internal=glibc$internal")
   done
   mkdir -p "$work/glibc"
+  modules=()
   for f in s_sin branred sincostab e_atan2 e_pow e_exp_data e_pow_log_data math_err; do
     emcc -O2 -ffp-contract=on -I"$shim" -I"$dir" "${names[@]}" -S -emit-llvm "$dir/$f.c" \
       -o "$work/glibc/$f.ll"
-    sed -i 's/@llvm\.fmuladd\.f64/@llvm.fma.f64/g' "$work/glibc/$f.ll"
-    emcc -O2 -c "$work/glibc/$f.ll" -o "$work/glibc/$f.o"
+    sed -i 's/@llvm\.fmuladd\.f64(/@velmoth_fma(/g' "$work/glibc/$f.ll"
+    if grep -q 'llvm\.fmuladd' "$work/glibc/$f.ll"; then
+      echo "build-deps.sh: $f.c: a multiply-add of a kind the build does not make exact" >&2
+      exit 1
+    fi
+    modules+=("$work/glibc/$f.ll")
   done
+  # One module with the multiply-add, so that the optimiser inlines it.
+  emcc -O2 -ffp-contract=off -S -emit-llvm "$shim/exact_fma.c" -o "$work/glibc/exact_fma.ll"
+  llvm-link-14 "${modules[@]}" "$work/glibc/exact_fma.ll" -o "$work/glibc/glibc_math.bc"
+  emcc -O2 -c "$work/glibc/glibc_math.bc" -o "$work/glibc/glibc_math.o"
   rm -f "$prefix/lib/libglibc_math.a"
-  emar rc "$prefix/lib/libglibc_math.a" "$work"/glibc/*.o
+  emar rc "$prefix/lib/libglibc_math.a" "$work/glibc/glibc_math.o"
   touch "$prefix/.glibc-math.done"
 fi
 cmake_project tinyxml2
