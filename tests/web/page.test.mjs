@@ -189,6 +189,22 @@ test('an arm opened with its mesh folder shows its meshes, and the view shows th
   assert.ok(armPixels > 0.002, `the arm covers ${armPixels} of the view`);
 });
 
+test('the plots draw the run, and the strip says when a tick costs more than 10 ms', async () => {
+  await page.click('#plotsToggle');
+  await page.waitForFunction(() => document.querySelectorAll('#plots .uplot').length === 2);
+  const before = await shown();
+  if ((await clock()).paused) await page.click('#run');
+  await waitShown(before + 50);
+  await page.screenshot({ path: path.join(shots, 'plots.png') });
+  await page.click('#plotsToggle');
+  // The built-in arm of 40 links: a tick of the closed form takes tens of milliseconds.
+  await page.goto(url + '?links=40');
+  await page.waitForFunction(() => window.velmoth.run.arm && window.velmoth.run.arm.joints === 40, { timeout: 20000 });
+  await page.waitForFunction(() => /real time \d\.\d\d \(each tick takes \d+ ms, not 10 ms\)/.test(document.getElementById('status').textContent), {
+    timeout: 30000,
+  });
+});
+
 test('a URDF file dropped on the view is loaded, and one refused says why', async () => {
   const drop = (name, text) =>
     page.evaluate(

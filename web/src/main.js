@@ -371,6 +371,16 @@ async function droppedFiles(transfer) {
   return out;
 }
 
+// A link can choose the arm: ?arm=scara.urdf (a sample), ?links=N (the built-in arm of N links).
+const params = new URLSearchParams(location.search);
+if (params.has('arm') && samples.some((s) => s.id === params.get('arm'))) {
+  $('sample').value = params.get('arm');
+  loadSample(params.get('arm'));
+} else if (params.has('links')) {
+  const links = Math.round(Number(params.get('links')));
+  if (links >= 0 && links <= 100) post('builtIn', { links });
+}
+
 // For tests and the benchmark: the page's state, read-only.
 window.velmoth = { run, post, view };
 requestAnimationFrame(frame);

@@ -8,6 +8,8 @@ importScripts('../engine/velmoth_engine.js');
 const kPeriodMs = 10;
 // The page may fall this many ticks behind showing them; beyond that the clock defers.
 const kMaxUnshown = 200;
+// The window's physics takes no more ticks while this many wait.
+const kQueueTicks = 20;
 
 let engine = null;
 let sim = null;
@@ -16,6 +18,7 @@ let timer = 0;
 let serial = 0; // ticks computed since the arm was loaded
 let shown = 0; // the newest tick the page has shown
 let tickCostMs = 0;
+let finished = []; // when each tick of the last burst was done
 let recording = null; // {rows: [], ticks, balance}
 let urdfText = ''; // the description of the arm from a file
 
@@ -82,7 +85,10 @@ function runTicks(count) {
   for (let k = 0; k < count; ++k) {
     const start = now();
     sim.tick();
-    tickCostMs = now() - start;
+    const end = now();
+    // What a tick costs now: the mean of about the last ten.
+    tickCostMs = tickCostMs > 0 ? tickCostMs + 0.1 * (end - start - tickCostMs) : end - start;
+    finished.push(end);
     ++serial;
     const state = sim.state();
     state.serial = serial;
@@ -138,12 +144,26 @@ function clockInfo() {
   };
 }
 
-// One timer event: the clock's burst, then the next event when the next tick falls due.
+// One timer event: the clock's bursts, then the next event when the next tick falls due.
+//
+// The window's pacer asks on a thread of its own while the physics computes; here both take turns
+// on one thread. So the periods that fell due while the last ticks were computed are met as the
+// pacer met them then, each at its own time, with the ticks still computing at that time (from
+// when each finished) and those asked since waiting ahead of it: where they are 40 ms of work, the
+// period is deferred and the run slows to the physics' pace, as in the window. The periods due
+// since then, a timer that came late, are one burst now, under the clock's catch-up limit.
 function pump() {
   timer = 0;
   // A page that has fallen too far behind takes no more ticks: the clock defers them.
-  const behind = serial - shown >= kMaxUnshown;
-  const count = pacer.burst(now(), behind ? 1000 : 0, tickCostMs);
+  const behind = () => (serial - shown >= kMaxUnshown ? kQueueTicks : 0);
+  let count = 0;
+  const computedUntil = finished.length > 0 ? finished[finished.length - 1] : -Infinity;
+  for (let due = pacer.nextDue(); due <= computedUntil; due = pacer.nextDue()) {
+    const computing = finished.filter((f) => f > due).length;
+    count += pacer.burst(due, computing + count + behind(), tickCostMs);
+  }
+  count += pacer.burst(now(), count + behind(), tickCostMs);
+  finished = [];
   if (count > 0) runTicks(count);
   schedule();
 }
@@ -178,7 +198,9 @@ function clockChanged() {
 // forces get their types here, beside the inputs they add to.
 const handlers = {
   builtIn({ links }) {
-    loaded(sim.loadBuiltIn(links ?? 6), 'built-in');
+    const ok = sim.loadBuiltIn(links ?? 6);
+    if (!ok) post('refused', { error: sim.error(), what: 'built-in' });
+    else loaded(true, 'built-in');
   },
   urdf({ text, source, tip }) {
     // A file that is refused leaves the arm as it was.
@@ -265,16 +287,18 @@ const handlers = {
   },
 };
 
-self.onmessage = (event) => {
-  const message = event.data;
+// Messages that come before the engine is ready wait for it.
+const early = [];
+function handle(message) {
   const handler = handlers[message.type];
-  if (!handler || !sim) return;
+  if (!handler) return;
   try {
     handler(message);
   } catch (error) {
     post('failure', { error: String(error && error.message ? error.message : error) });
   }
-};
+}
+self.onmessage = (event) => (sim ? handle(event.data) : early.push(event.data));
 
 VelmothEngine({ locateFile: (file) => '../engine/' + file }).then((module) => {
   engine = module;
@@ -282,5 +306,6 @@ VelmothEngine({ locateFile: (file) => '../engine/' + file }).then((module) => {
   pacer = new engine.Pacer(kPeriodMs);
   pacer.start(now());
   post('arm', { arm: armInfo(), notices: [], what: 'built-in' });
+  for (const message of early.splice(0)) handle(message);
   schedule();
 });
