@@ -98,6 +98,9 @@ async function showArm(arm, notices) {
   run.arm = arm;
   run.pending = [];
   run.diverged = null;
+  // The strip's time is the new arm's.
+  run.shownTicks = 0;
+  run.rate = [];
   write('viscous', arm.texts.viscous, arm.viscous);
   write('coulomb', arm.texts.coulomb, arm.coulomb);
   write('gravity', arm.texts.gravity, arm.gravity);
@@ -139,6 +142,7 @@ function showOptions(o) {
   $('friction').value = o.friction;
   $('run').textContent = o.paused ? 'Run' : 'Pause';
   $('speed').value = String(o.slowdown);
+  $('status').textContent = statusText();
 }
 
 // Every frame: the ticks done since the last one go to the plots, the newest to the panel and

@@ -1,5 +1,5 @@
 // The live plots, as the window's: the joint angles and the energies (kinetic, potential, total)
-// over the last ten seconds of simulated time, drawn with uPlot at most every frame they are shown.
+// over the last ten seconds of simulated time (since the arm was loaded), drawn with uPlot at most every frame they are shown.
 import uPlot from 'uplot';
 
 const kSpan = 1000; // ticks kept: 10 s
@@ -23,7 +23,6 @@ export class Plots {
     this.time = [];
     this.angles = Array.from({ length: n }, () => []);
     this.energies = [[], [], []];
-    this.ticks = 0;
     this.changed = true;
     for (const c of this.charts) c.destroy();
     this.charts = [];
@@ -32,7 +31,7 @@ export class Plots {
 
   add(ticks) {
     for (const t of ticks) {
-      this.time.push(++this.ticks * 0.01);
+      this.time.push(t.serial * 0.01);
       t.q.forEach((q, i) => this.angles[i] && this.angles[i].push(q));
       this.energies[0].push(t.kinetic);
       this.energies[1].push(t.potential);

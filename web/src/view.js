@@ -10,6 +10,7 @@ import { OBJLoader } from 'three/addons/loaders/OBJLoader.js';
 
 const kStartEye = new THREE.Vector3(2.5, 0, 0.4);
 const kStartCenter = new THREE.Vector3(0, 0, 0.8);
+const kUp = THREE.MathUtils.degToRad(25);
 const kHousingGrey = 0.5;
 const kBodyGrey = 0.7;
 const kAtLimit = new THREE.Color(1.0, 0.55, 0.0);
@@ -146,8 +147,7 @@ export class ArmView {
       this.housings.push(housing);
     }
     this.setPoses(arm.poses, arm.state ? arm.state.atLimit : null);
-    if (arm.fromFile) this.frameArm(arm.poses);
-    else this.startCamera(kStartEye, kStartCenter);
+    this.frameArm(arm);
     return notices;
   }
 
@@ -159,16 +159,18 @@ export class ArmView {
     this.dirty = true;
   }
 
-  // From above at three quarters, far enough for every link origin to show.
-  frameArm(poses) {
-    const box = new THREE.Box3();
-    const n = poses.length / 16;
-    for (let k = 0; k < n; ++k) box.expandByPoint(new THREE.Vector3(poses[16 * k + 12], poses[16 * k + 13], poses[16 * k + 14]));
-    const sphere = box.getBoundingSphere(new THREE.Sphere());
+  // From above at three quarters, far enough for everything the arm can reach to show: the sphere
+  // about its first joint that its links span in any pose.
+  frameArm(arm) {
+    const p = arm.poses;
+    const first = 16 * arm.frames.length;
+    const center = arm.joints > 0 ? new THREE.Vector3(p[first + 12], p[first + 13], p[first + 14]) : new THREE.Vector3();
+    let reach = 0;
+    for (let i = 0; i < arm.joints; ++i) reach += Math.hypot(...arm.figure.slice(5 * i + 2, 5 * i + 5));
+    const sphere = new THREE.Sphere(center, reach);
     const radius = Math.max(sphere.radius, 0.3);
-    const distance = (1.3 * radius) / Math.sin(THREE.MathUtils.degToRad(45 / 2));
-    const up = THREE.MathUtils.degToRad(25);
-    const eye = new THREE.Vector3(Math.cos(up) * Math.SQRT1_2, -Math.cos(up) * Math.SQRT1_2, Math.sin(up))
+    const distance = (0.75 * radius) / Math.sin(THREE.MathUtils.degToRad(45 / 2));
+    const eye = new THREE.Vector3(Math.cos(kUp) * Math.SQRT1_2, -Math.cos(kUp) * Math.SQRT1_2, Math.sin(kUp))
       .multiplyScalar(distance)
       .add(sphere.center);
     this.startCamera(eye, sphere.center);
