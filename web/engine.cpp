@@ -19,6 +19,7 @@
 #include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/joint_limits.h"
+#include "simulation/replay.h"
 #include "simulation/run_csv.h"
 #include "simulation/step_options.h"
 #include "simulation/stepper.h"
@@ -187,7 +188,12 @@ class Simulation {
   // them at the nearest; the notice says which (empty when none moved).
   std::string SetLimits(bool on) {
     robot_->limits = on;
-    return ClampStartToLimits(*robot_);
+    std::string notice = ClampStartToLimits(*robot_);
+    if (!notice.empty() && recording_) {
+      // Before the recording's first tick, its start.
+      (begun_ ? setQ_ : startQ_) = JointPositions();
+    }
+    return notice;
   }
   bool Limits() const { return robot_->limits; }
   bool SetFrictionSource(const std::string& source) {
@@ -219,6 +225,9 @@ class Simulation {
   // tick of the user's accelerations. The accelerations and torques it leaves are Accelerations()
   // and Torques().
   void Tick() {
+    if (recording_) {
+      RecordInputs();
+    }
     matrix<double> accel = accel_;
     matrix<double> torque = TickTorque();
     if (inverse_) {
@@ -237,7 +246,39 @@ class Simulation {
   // nearest limit). The inputs stay.
   std::string Reset() {
     robot_->ResetJointState();
-    return ClampStartToLimits(*robot_);
+    std::string notice = ClampStartToLimits(*robot_);
+    if (recording_) {
+      RecordReset();
+    }
+    return notice;
+  }
+
+  // The replay of a recording (replay.h), as the window writes it beside its recording: from the
+  // next tick on, the arm, the state it starts from and every input as it changed, so that
+  // `velmoth-sim run --replay NAME.replay` repeats the recording NAME byte for byte. The step
+  // starts afresh (RestartStep), as a recording's does. A file's arm is named by its source.
+  void StartReplay(const std::string& recording, const std::string& source) {
+    RestartStep();
+    const ReplayArm arm =
+        fromFile_ ? ReplayArm{{"--urdf", source}} : ReplayArm{{"--links", std::to_string(N())}};
+    replay_ = ReplayHead(recording, arm);
+    recording_ = true;
+    begun_ = false;
+    rows_ = 0;
+    startQ_ = JointPositions();
+    startQd_.clear();
+    for (const auto& link : robot_->links) {
+      startQd_.push_back(link->qd);
+    }
+    setQ_.clear();
+  }
+  // The replay's text, ended; the recording stops.
+  std::string StopReplay() {
+    if (!recording_) {
+      return "";
+    }
+    recording_ = false;
+    return replay_ + ReplayEnd(rows_);
   }
 
   // A new Stepper with the same options: the step starts afresh, as a recording's first tick and
@@ -336,6 +377,50 @@ class Simulation {
 
   uint32_t N() const { return static_cast<uint32_t>(robot_->links.size()); }
 
+  std::vector<double> JointPositions() const {
+    std::vector<double> q;
+    for (const auto& link : robot_->links) {
+      q.push_back(link->q);
+    }
+    return q;
+  }
+
+  // Before a tick of a recording: what it takes from the user that the tick before did not, and
+  // where the limits put the joints since.
+  void RecordInputs() {
+    const TickInputs inputs = InputsOf(*robot_, inverse_, torque_, accel_, stepper_->Options());
+    if (!begun_) {
+      begun_ = true;
+      replay_ += ReplayLine(0, "q", startQ_) + ReplayLine(0, "qd", startQd_);
+      replay_ += ReplayChanges(0, nullptr, inputs);
+      setQ_.clear();
+    } else {
+      replay_ += ReplayChanges(rows_, &inputs_, inputs);
+    }
+    inputs_ = inputs;
+    if (!setQ_.empty()) {
+      replay_ += ReplayLine(rows_, "q", setQ_);
+      setQ_.clear();
+    }
+    ++rows_;
+  }
+
+  // A Reset during a recording: where it put the joints (zero, or a limit where zero is outside
+  // them); before the first tick, the recording starts from there at rest.
+  void RecordReset() {
+    const std::vector<double> q = JointPositions();
+    if (begun_) {
+      replay_ += ReplayReset(rows_);
+      if (std::any_of(q.begin(), q.end(), [](double v) { return v != 0.0; })) {
+        replay_ += ReplayLine(rows_, "q", q);
+      }
+    } else {
+      startQ_ = q;
+      std::fill(startQd_.begin(), startQd_.end(), 0.0);
+    }
+    setQ_.clear();
+  }
+
   // The Stepper's vectors are its own and go with it (a recording replaces it): copied element by
   // element into ours.
   static void CopyInto(matrix<double>& to, const matrix<double>& from) {
@@ -354,6 +439,7 @@ class Simulation {
     stepper_.reset();
     robot_ = std::move(robot);
     fromFile_ = fromFile;
+    recording_ = false;
     notices_.clear();
     error_.clear();
     const uint32_t n = N();
@@ -382,6 +468,13 @@ class Simulation {
   std::vector<recursive::FrameModel> frames_;
   std::vector<double> q_;
   uint64_t ticks_ = 0;
+  // The replay being written.
+  bool recording_ = false;
+  bool begun_ = false;
+  uint64_t rows_ = 0;
+  std::string replay_;
+  TickInputs inputs_;
+  std::vector<double> startQ_, startQd_, setQ_;
 };
 
 // The window's tick clock, driven by the page's worker: each Burst says how many ticks to compute
@@ -577,6 +670,8 @@ EMSCRIPTEN_BINDINGS(velmoth) {
       .function("ticks", &Simulation::Ticks)
       .function("reset", &Simulation::Reset)
       .function("restartStep", &Simulation::RestartStep)
+      .function("startReplay", &Simulation::StartReplay)
+      .function("stopReplay", &Simulation::StopReplay)
       .function("state", &Simulation::State)
       .function("csvHeader", &Simulation::CsvHeader)
       .function("csvRow", &Simulation::CsvRow)

@@ -6,7 +6,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { cpSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { cpSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -141,11 +141,50 @@ test("a recording is velmoth-sim's run byte for byte", async (t) => {
   await page.waitForFunction(() => window.velmoth.run.clock.paused);
   await page.click('#record');
   await page.waitForFunction(() => !window.velmoth.run.recording);
-  const recorded = await page.evaluate(() => window.velmothLastRecording);
+  const recorded = await page.evaluate(() => window.velmothLastRecording.csv);
   const ticks = recorded.trim().split('\n').length - 1;
   assert.ok(ticks >= 150);
   assert.equal(recorded, runSim(['--urdf', path.join(root, 'examples/scara.urdf'), '--ticks', String(ticks)]));
   t.diagnostic(`${ticks} ticks recorded`);
+});
+
+test("a recording whose inputs change midway is repeated by velmoth-sim from its replay", async () => {
+  await page.select('#sample', 'built-in');
+  await page.waitForFunction(() => window.velmoth.run.arm && !window.velmoth.run.arm.fromFile);
+  await resetAndStep(3);
+  await page.click('#record');
+  await page.waitForFunction(() => window.velmoth.run.recording);
+  await resetAndStep(20);
+  await type('torque', '2, 0, -1');
+  await page.click('#setTorque');
+  await page.click('#inverse');
+  await type('accel', '0.5');
+  await page.click('#setAccel');
+  for (let k = 0; k < 10; ++k) {
+    const before = await shown();
+    await page.click('#step');
+    await waitShown(before + 1);
+  }
+  await page.click('#forward');
+  await page.select('#integrator', 'rk4');
+  await page.waitForFunction(() => window.velmoth.run.options.integrator === 'rk4');
+  for (let k = 0; k < 10; ++k) {
+    const before = await shown();
+    await page.click('#step');
+    await waitShown(before + 1);
+  }
+  await page.click('#record');
+  await page.waitForFunction(() => !window.velmoth.run.recording);
+  const { csv, replay, name } = await page.evaluate(() => window.velmothLastRecording);
+  const dir = mkdtempSync(path.join(tmpdir(), 'velmoth-replay-'));
+  try {
+    writeFileSync(path.join(dir, name + '.replay'), replay);
+    assert.equal(runSim(['--replay', path.join(dir, name + '.replay')]), csv);
+    assert.equal(csv.trim().split('\n').length - 1, 40);
+  } finally {
+    rmSync(dir, { recursive: true });
+  }
+  await page.select('#integrator', 'euler');
 });
 
 test('an arm opened with its mesh folder shows its meshes, and the view shows the arm', async () => {

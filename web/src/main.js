@@ -288,15 +288,24 @@ function download(blob, name) {
   a.remove();
   setTimeout(() => URL.revokeObjectURL(a.href), 10000);
 }
-$('record').addEventListener('click', () => post('record', { on: !run.recording }));
-function recorded({ on, text, ticks }) {
+// A recording is its CSV file, downloaded when it stops, and beside it its replay, offered as a
+// link: `velmoth-sim run --replay NAME.csv.replay` repeats it byte for byte.
+$('record').addEventListener('click', () => {
+  if (!run.recording) run.recordingName = timestamped('.csv');
+  post('record', { on: !run.recording, name: run.recordingName });
+});
+function recorded({ on, text, ticks, replay }) {
   run.recording = on;
   $('record').textContent = on ? 'Stop recording' : 'Record';
   $('record').classList.toggle('on', on);
   if (!on) {
-    window.velmothLastRecording = text;
-    download(new Blob([text], { type: 'text/csv' }), timestamped('.csv'));
-    notice(`Recorded ${ticks} ticks`);
+    window.velmothLastRecording = { csv: text, replay, name: run.recordingName };
+    download(new Blob([text], { type: 'text/csv' }), run.recordingName);
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([replay], { type: 'text/plain' }));
+    link.download = run.recordingName + '.replay';
+    link.textContent = link.download;
+    $('notices').replaceChildren(`Recorded ${ticks} ticks into ${run.recordingName}; its replay: `, link);
   }
 }
 $('screenshot').addEventListener('click', () => {

@@ -20,7 +20,8 @@ let shown = 0; // the newest tick the page has shown
 let tickCostMs = 0;
 let finished = []; // when each tick of the last burst was done
 let recording = null; // {rows: [], ticks, balance}
-let urdfText = ''; // the description of the arm from a file
+let urdfText = ''; // the description of the arm from a file, and its name
+let urdfSource = '';
 
 const now = () => performance.now();
 
@@ -214,6 +215,7 @@ const handlers = {
     sim.delete();
     sim = trial;
     urdfText = text;
+    urdfSource = source;
     loaded(true, source);
   },
   // "Forward Dynamics", "Inverse Dynamics".
@@ -272,17 +274,18 @@ const handlers = {
   shown({ serial: s }) {
     shown = Math.max(shown, s);
   },
-  // A recording starts the step afresh, as velmoth-sim's run starts, and counts its own ticks.
-  record({ on, balance }) {
+  // A recording starts the step afresh, as velmoth-sim's run starts, counts its own ticks, and
+  // writes its replay (named for the recording `name`).
+  record({ on, balance, name }) {
     if (on) {
-      sim.restartStep();
+      sim.startReplay(name, urdfSource);
       recording = { rows: [sim.csvHeader(!!balance)], ticks: 0, balance: !!balance };
       post('recording', { on: true });
     } else if (recording) {
       const text = recording.rows.join('');
       const ticks = recording.ticks;
       recording = null;
-      post('recording', { on: false, text, ticks });
+      post('recording', { on: false, text, ticks, replay: sim.stopReplay() });
     }
   },
 };
