@@ -9,7 +9,7 @@ import { mkdtempSync, readdirSync, rmSync, statSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { launchChromium, servePage } from '../tests/web/chromium.mjs';
+import { launchChromium, openMoving, servePage } from '../tests/web/chromium.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const pageDir = process.env.VELMOTH_PAGE || path.join(root, 'build/web/page');
@@ -17,7 +17,14 @@ const nativeBench = path.join(root, 'build/release/bin/page_tick_bench');
 const seconds = Number(process.argv[2] || 5);
 // --ticks: the ticks' table only.
 const ticksOnly = process.argv.includes('--ticks');
-const samples = ['arm7_gripper.urdf', 'double_pendulum.urdf', 'industrial6.urdf', 'planar_3link.urdf', 'puma560.urdf', 'scara.urdf'];
+const samples = [
+  'arm7_gripper.urdf',
+  'double_pendulum.urdf',
+  'industrial6.urdf',
+  'planar_3link.urdf',
+  'puma560.urdf',
+  'scara.urdf',
+];
 
 function bytes(dir) {
   let total = 0;
@@ -30,8 +37,14 @@ function bytes(dir) {
 
 // Native: nanoseconds per tick by benchmark name.
 const native = new Map();
-const report = JSON.parse(execFileSync(nativeBench, ['--benchmark_format=json', '--benchmark_min_time=0.3'], { encoding: 'utf8', maxBuffer: 1 << 26 }));
-for (const b of report.benchmarks) native.set(b.name, b.real_time * (b.time_unit === 'us' ? 1e3 : b.time_unit === 'ms' ? 1e6 : 1));
+const report = JSON.parse(
+  execFileSync(nativeBench, ['--benchmark_format=json', '--benchmark_min_time=0.3'], {
+    encoding: 'utf8',
+    maxBuffer: 1 << 26,
+  }),
+);
+for (const b of report.benchmarks)
+  native.set(b.name, b.real_time * (b.time_unit === 'us' ? 1e3 : b.time_unit === 'ms' ? 1e6 : 1));
 
 const server = await servePage(pageDir);
 const url = `http://127.0.0.1:${server.address().port}/`;
@@ -39,10 +52,7 @@ const profile = mkdtempSync(path.join(tmpdir(), 'velmoth-chromium-'));
 const browser = await launchChromium(profile);
 try {
   const page = await browser.newPage();
-  const start = Date.now();
-  await page.goto(url);
-  await page.waitForFunction(() => window.velmoth && window.velmoth.run.shownTicks > 0 && !/^ *0, /.test(document.getElementById('angles').value), { timeout: 30000, polling: 'raf' });
-  const firstMove = Date.now() - start;
+  const firstMove = await openMoving(page, url);
 
   // The same ticks as page_tick_bench, on the engine in the page (its main thread, nothing else
   // running there: the worker is paused).
@@ -74,7 +84,8 @@ try {
       return (total * 1e6) / ticks;
     };
     const out = {};
-    for (let n = 1; n <= 24; ++n) out['BM_PageTickBuiltIn/links:' + n] = time((s) => s.loadBuiltIn(n));
+    for (let n = 1; n <= 24; ++n)
+      out['BM_PageTickBuiltIn/links:' + n] = time((s) => s.loadBuiltIn(n));
     for (const f of files) {
       const text = await (await fetch('samples/' + f)).text();
       out['BM_PageTickSample/' + f] = time((s) => s.loadUrdf(text, f, ''));
@@ -85,8 +96,12 @@ try {
   console.log('| arm | native tick | page tick (Chromium) | ratio |\n|---|---|---|---|');
   for (const [name, ns] of Object.entries(wasm)) {
     const n = native.get(name);
-    const label = name.replace('BM_PageTickBuiltIn/links:', 'built-in, links ').replace('BM_PageTickSample/', '');
-    console.log(`| ${label} | ${(n / 1e3).toFixed(2)} µs | ${(ns / 1e3).toFixed(2)} µs | ${(ns / n).toFixed(2)} |`);
+    const label = name
+      .replace('BM_PageTickBuiltIn/links:', 'built-in, links ')
+      .replace('BM_PageTickSample/', '');
+    console.log(
+      `| ${label} | ${(n / 1e3).toFixed(2)} µs | ${(ns / 1e3).toFixed(2)} µs | ${(ns / n).toFixed(2)} |`,
+    );
   }
 
   if (!ticksOnly) {
@@ -94,17 +109,37 @@ try {
     console.log(`\n| arm | real-time factor | frames per second |\n|---|---|---|`);
     for (const id of ['built-in', ...samples]) {
       await page.select('#sample', id);
-      await page.waitForFunction((want) => window.velmoth.run.arm && (want === 'built-in' ? !window.velmoth.run.arm.fromFile : window.velmoth.run.arm.name + '.urdf' === want), {}, id);
-      if ((await page.evaluate(() => window.velmoth.run.clock.paused))) await page.click('#run');
+      await page.waitForFunction(
+        (want) =>
+          window.velmoth.run.arm &&
+          (want === 'built-in'
+            ? !window.velmoth.run.arm.fromFile
+            : window.velmoth.run.arm.name + '.urdf' === want),
+        {},
+        id,
+      );
+      if (await page.evaluate(() => window.velmoth.run.clock.paused)) await page.click('#run');
       await new Promise((r) => setTimeout(r, 1000));
-      const a = await page.evaluate(() => [performance.now(), window.velmoth.run.shownTicks, window.velmoth.run.frames]);
+      const a = await page.evaluate(() => [
+        performance.now(),
+        window.velmoth.run.shownTicks,
+        window.velmoth.run.frames,
+      ]);
       await new Promise((r) => setTimeout(r, seconds * 1000));
-      const b = await page.evaluate(() => [performance.now(), window.velmoth.run.shownTicks, window.velmoth.run.frames]);
+      const b = await page.evaluate(() => [
+        performance.now(),
+        window.velmoth.run.shownTicks,
+        window.velmoth.run.frames,
+      ]);
       const wall = (b[0] - a[0]) / 1000;
-      console.log(`| ${id} | ${(((b[1] - a[1]) * 0.01) / wall).toFixed(4)} | ${((b[2] - a[2]) / wall).toFixed(1)} |`);
+      console.log(
+        `| ${id} | ${(((b[1] - a[1]) * 0.01) / wall).toFixed(4)} | ${((b[2] - a[2]) / wall).toFixed(1)} |`,
+      );
     }
   }
-  console.log(`\nThe built-in arm moved ${firstMove} ms after the page was asked for; the page is ${(bytes(pageDir) / 1e6).toFixed(2)} MB.`);
+  console.log(
+    `\nThe built-in arm moved ${firstMove} ms after the page was asked for; the page is ${(bytes(pageDir) / 1e6).toFixed(2)} MB.`,
+  );
 } finally {
   await browser.close();
   server.close();

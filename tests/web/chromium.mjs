@@ -11,7 +11,13 @@ const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..')
 const puppeteer = createRequire(path.join(root, 'web/package.json'))('puppeteer-core');
 
 // The page as any static host serves it, on a port of the loopback interface.
-const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm', '.svg': 'image/svg+xml' };
+const types = {
+  '.html': 'text/html',
+  '.js': 'text/javascript',
+  '.css': 'text/css',
+  '.wasm': 'application/wasm',
+  '.svg': 'image/svg+xml',
+};
 export function servePage(dir) {
   const server = createServer((request, response) => {
     const name = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
@@ -19,7 +25,9 @@ export function servePage(dir) {
     if (!file.startsWith(dir)) return response.writeHead(403).end();
     try {
       const data = readFileSync(file);
-      response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
+      response.writeHead(200, {
+        'Content-Type': types[path.extname(file)] || 'application/octet-stream',
+      });
       response.end(data);
     } catch {
       response.writeHead(404).end();
@@ -49,3 +57,17 @@ export function launchChromium(profile) {
   });
 }
 
+// Opens the page and waits until the built-in arm moves (a tick shown, the angles no longer all
+// zero): the milliseconds since the page was asked for.
+export async function openMoving(page, url) {
+  const start = Date.now();
+  await page.goto(url);
+  await page.waitForFunction(
+    () =>
+      window.velmoth &&
+      window.velmoth.run.shownTicks > 0 &&
+      !/^ *0, /.test(document.getElementById('angles').value),
+    { timeout: 30000, polling: 'raf' },
+  );
+  return Date.now() - start;
+}

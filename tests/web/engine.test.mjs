@@ -16,18 +16,26 @@ const engineDir = process.env.VELMOTH_ENGINE || path.join(root, 'build/web/engin
 const golden = path.join(root, 'tests/tools/golden');
 
 const factory = createRequire(import.meta.url)(path.join(engineDir, 'velmoth_engine.js'));
-const engine = await factory({ wasmBinary: readFileSync(path.join(engineDir, 'velmoth_engine.wasm')) });
+const engine = await factory({
+  wasmBinary: readFileSync(path.join(engineDir, 'velmoth_engine.wasm')),
+});
 
 // What velmoth-sim prints for args.
 function simRun(args) {
-  return execFileSync(sim, ['run', ...args], { encoding: 'utf8', maxBuffer: 1 << 28, stdio: ['ignore', 'pipe', 'ignore'] });
+  return execFileSync(sim, ['run', ...args], {
+    encoding: 'utf8',
+    maxBuffer: 1 << 28,
+    stdio: ['ignore', 'pipe', 'ignore'],
+  });
 }
 
 // The same run by the page's engine: the options of velmoth-sim's run that the tests use.
 function engineRun(o) {
   const s = new engine.Simulation();
   try {
-    const ok = o.urdf ? s.loadUrdf(readFileSync(o.urdf, 'utf8'), o.urdf, '') : s.loadBuiltIn(o.links ?? 6);
+    const ok = o.urdf
+      ? s.loadUrdf(readFileSync(o.urdf, 'utf8'), o.urdf, '')
+      : s.loadBuiltIn(o.links ?? 6);
     assert.ok(ok, s.error());
     const n = s.jointCount();
     if (o.viscous !== undefined || o.coulomb !== undefined || o.gravity !== undefined) {
@@ -56,7 +64,20 @@ function engineRun(o) {
 
 function argsOf(o) {
   const args = ['--ticks', String(o.ticks)];
-  for (const key of ['mode', 'links', 'urdf', 'torque', 'accel', 'viscous', 'coulomb', 'gravity', 'engine', 'integrator', 'substeps', 'every']) {
+  for (const key of [
+    'mode',
+    'links',
+    'urdf',
+    'torque',
+    'accel',
+    'viscous',
+    'coulomb',
+    'gravity',
+    'engine',
+    'integrator',
+    'substeps',
+    'every',
+  ]) {
     if (o[key] !== undefined) args.push(`--${key}=${o[key]}`);
   }
   return args;
@@ -72,17 +93,41 @@ function sameRows(expected, actual, label) {
 }
 
 const arms = [
-  ...readdirSync(path.join(root, 'examples')).filter((f) => f.endsWith('.urdf')).map((f) => path.join(root, 'examples', f)),
-  ...readdirSync(path.join(root, 'tests/urdf')).filter((f) => f.endsWith('.urdf')).map((f) => path.join(root, 'tests/urdf', f)),
+  ...readdirSync(path.join(root, 'examples'))
+    .filter((f) => f.endsWith('.urdf'))
+    .map((f) => path.join(root, 'examples', f)),
+  ...readdirSync(path.join(root, 'tests/urdf'))
+    .filter((f) => f.endsWith('.urdf'))
+    .map((f) => path.join(root, 'tests/urdf', f)),
 ];
 
 const cases = [
   { name: 'built-in arm', ticks: 1000 },
-  { name: 'built-in arm, torques, recursive rk4 x 2', ticks: 1000, torque: '1, -0.5, 0.25', engine: 'recursive', integrator: 'rk4', substeps: 2 },
-  { name: 'built-in arm, closed form implicit', ticks: 1000, torque: '0.5', engine: 'closed-form', integrator: 'implicit' },
+  {
+    name: 'built-in arm, torques, recursive rk4 x 2',
+    ticks: 1000,
+    torque: '1, -0.5, 0.25',
+    engine: 'recursive',
+    integrator: 'rk4',
+    substeps: 2,
+  },
+  {
+    name: 'built-in arm, closed form implicit',
+    ticks: 1000,
+    torque: '0.5',
+    engine: 'closed-form',
+    integrator: 'implicit',
+  },
   { name: 'built-in arm, inverse', ticks: 1000, mode: 'inverse', accel: '0.3, -0.2, 0.1' },
   ...arms.map((urdf) => ({ name: path.relative(root, urdf), ticks: 1000, urdf })),
-  { name: 'puma560, torques, recursive euler', ticks: 1000, urdf: path.join(root, 'examples/puma560.urdf'), torque: '5, 0, -3', engine: 'recursive', integrator: 'euler' },
+  {
+    name: 'puma560, torques, recursive euler',
+    ticks: 1000,
+    urdf: path.join(root, 'examples/puma560.urdf'),
+    torque: '5, 0, -3',
+    engine: 'recursive',
+    integrator: 'euler',
+  },
 ];
 
 test('1000 ticks of every sample and test arm are velmoth-sim run byte for byte', async (t) => {
@@ -100,7 +145,9 @@ test("the built-in arm's golden runs byte for byte", async (t) => {
     o.ticks = Number(o.ticks);
     if (o.links !== undefined) o.links = Number(o.links);
     if (o.every !== undefined) o.every = Number(o.every);
-    await t.test(file, () => sameRows(readFileSync(path.join(golden, file), 'utf8'), engineRun(o), file));
+    await t.test(file, () =>
+      sameRows(readFileSync(path.join(golden, file), 'utf8'), engineRun(o), file),
+    );
   }
 });
 
@@ -124,7 +171,12 @@ test('a file is refused, or loads with its notices, as velmoth-sim says', async 
         const cli = spawnSync(sim, ['run', '--ticks', '0', '--urdf', file], { encoding: 'utf8' });
         const s = new engine.Simulation();
         const ok = s.loadUrdf(readFileSync(file, 'utf8'), file, '');
-        const said = ok ? s.notices().map((l) => `velmoth-sim: ${l}\n`).join('') : `velmoth-sim: ${s.error()}\n`;
+        const said = ok
+          ? s
+              .notices()
+              .map((l) => `velmoth-sim: ${l}\n`)
+              .join('')
+          : `velmoth-sim: ${s.error()}\n`;
         s.delete();
         assert.equal(ok, cli.status === 0);
         assert.equal(said, cli.stderr);
@@ -148,7 +200,10 @@ test("the panel's text formats are the window's", () => {
 
 test("an arm's first ticks before any input are velmoth-sim's: the inputs start at zero", () => {
   const urdf = path.join(root, 'examples/scara.urdf');
-  for (const load of [(s) => s.loadBuiltIn(6), (s) => s.loadUrdf(readFileSync(urdf, 'utf8'), urdf, '')]) {
+  for (const load of [
+    (s) => s.loadBuiltIn(6),
+    (s) => s.loadUrdf(readFileSync(urdf, 'utf8'), urdf, ''),
+  ]) {
     const s = new engine.Simulation();
     load(s);
     s.tick();
@@ -164,10 +219,24 @@ test("the exact multiply-add of glibc's functions is the C library's fma bit for
   const dir = mkdtempSync(path.join(tmpdir(), 'velmoth-fma-'));
   try {
     const js = path.join(dir, 'check.js');
-    execFileSync('emcc', ['-O2', '-ffp-contract=off', path.join(root, 'tests/web/exact_fma_check.c'), path.join(root, 'web/deps/glibc/exact_fma.c'), '-o', js], {
-      env: { ...process.env, NODE_PATH: [process.env.NODE_PATH, '/usr/share/nodejs'].filter(Boolean).join(':') },
-      stdio: 'ignore',
-    });
+    execFileSync(
+      'emcc',
+      [
+        '-O2',
+        '-ffp-contract=off',
+        path.join(root, 'tests/web/exact_fma_check.c'),
+        path.join(root, 'web/deps/glibc/exact_fma.c'),
+        '-o',
+        js,
+      ],
+      {
+        env: {
+          ...process.env,
+          NODE_PATH: [process.env.NODE_PATH, '/usr/share/nodejs'].filter(Boolean).join(':'),
+        },
+        stdio: 'ignore',
+      },
+    );
     const out = spawnSync(process.execPath, ['--no-experimental-fetch', js], { encoding: 'utf8' });
     assert.match(out.stdout, /^\d+ cases agree\n$/, out.stdout);
   } finally {

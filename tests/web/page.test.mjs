@@ -11,7 +11,7 @@ import { createRequire } from 'node:module';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { tmpdir } from 'node:os';
-import { launchChromium, servePage } from './chromium.mjs';
+import { launchChromium, openMoving, servePage } from './chromium.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pageDir = process.env.VELMOTH_PAGE || path.join(root, 'build/web/page');
@@ -19,7 +19,9 @@ const sim = process.env.VELMOTH_SIM || path.join(root, 'build/release/bin/velmot
 const shots = path.join(root, 'build/web/screenshots');
 const require = createRequire(path.join(root, 'web/package.json'));
 const factory = require(path.join(pageDir, 'engine/velmoth_engine.js'));
-const engine = await factory({ wasmBinary: readFileSync(path.join(pageDir, 'engine/velmoth_engine.wasm')) });
+const engine = await factory({
+  wasmBinary: readFileSync(path.join(pageDir, 'engine/velmoth_engine.wasm')),
+});
 
 let server;
 let browser;
@@ -47,7 +49,8 @@ after(async () => {
 
 const shown = () => page.evaluate(() => window.velmoth.run.shownTicks);
 // Waits until the page has shown the tick after `count` ticks shown.
-const waitShown = (count) => page.waitForFunction((n) => window.velmoth.run.shownTicks >= n, { timeout: 20000 }, count);
+const waitShown = (count) =>
+  page.waitForFunction((n) => window.velmoth.run.shownTicks >= n, { timeout: 20000 }, count);
 const clock = () => page.evaluate(() => window.velmoth.run.clock);
 const value = (id) => page.$eval('#' + id, (e) => e.value);
 
@@ -95,13 +98,12 @@ async function panel() {
   return out;
 }
 
-const runSim = (args) => execFileSync(sim, ['run', ...args], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] });
+const runSim = (args) =>
+  execFileSync(sim, ['run', ...args], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] });
 
 test('the page opens with the built-in arm moving', async (t) => {
-  const start = Date.now();
-  await page.goto(url);
-  await page.waitForFunction(() => window.velmoth && window.velmoth.run.shownTicks > 0 && !/^ *0, /.test(document.getElementById('angles').value), { timeout: 20000 });
-  t.diagnostic(`the built-in arm moved ${Date.now() - start} ms after the page was asked for`);
+  const ms = await openMoving(page, url);
+  t.diagnostic(`the built-in arm moved ${ms} ms after the page was asked for`);
   assert.match(await value('kinetic'), /^\d+\.\d{3}$/);
   assert.deepEqual(errors, []);
 });
@@ -116,13 +118,29 @@ test("the panel shows velmoth-sim's numbers for the same ticks", async () => {
   await type('coulomb', '0');
   await page.click('#set');
   await resetAndStep(7);
-  assert.deepEqual(await panel(), panelOf(runSim(['--ticks', '7', '--torque=1, -0.5, 0.25', '--viscous', '0.2', '--coulomb', '0']), 6));
+  assert.deepEqual(
+    await panel(),
+    panelOf(
+      runSim(['--ticks', '7', '--torque=1, -0.5, 0.25', '--viscous', '0.2', '--coulomb', '0']),
+      6,
+    ),
+  );
   // Inverse mode: the torques field shows the torques of the accelerations typed.
   await page.click('#inverse');
   await type('accel', '0.3, -0.2, 0.1');
   await page.click('#setAccel');
   await resetAndStep(4);
-  const csv = runSim(['--ticks', '4', '--mode', 'inverse', '--accel=0.3, -0.2, 0.1', '--viscous', '0.2', '--coulomb', '0']);
+  const csv = runSim([
+    '--ticks',
+    '4',
+    '--mode',
+    'inverse',
+    '--accel=0.3, -0.2, 0.1',
+    '--viscous',
+    '0.2',
+    '--coulomb',
+    '0',
+  ]);
   const row = csv.trim().split('\n').pop().split(',').map(Number);
   assert.equal(await value('torque'), engine.vectorText(row.slice(20, 26)));
   await page.click('#forward');
@@ -130,7 +148,9 @@ test("the panel shows velmoth-sim's numbers for the same ticks", async () => {
 
 test("a recording is velmoth-sim's run byte for byte", async (t) => {
   await page.select('#sample', 'scara.urdf');
-  await page.waitForFunction(() => window.velmoth.run.arm && window.velmoth.run.arm.name === 'scara');
+  await page.waitForFunction(
+    () => window.velmoth.run.arm && window.velmoth.run.arm.name === 'scara',
+  );
   await resetAndStep(0);
   await page.click('#record');
   await page.waitForFunction(() => window.velmoth.run.recording);
@@ -144,11 +164,14 @@ test("a recording is velmoth-sim's run byte for byte", async (t) => {
   const recorded = await page.evaluate(() => window.velmothLastRecording.csv);
   const ticks = recorded.trim().split('\n').length - 1;
   assert.ok(ticks >= 150);
-  assert.equal(recorded, runSim(['--urdf', path.join(root, 'examples/scara.urdf'), '--ticks', String(ticks)]));
+  assert.equal(
+    recorded,
+    runSim(['--urdf', path.join(root, 'examples/scara.urdf'), '--ticks', String(ticks)]),
+  );
   t.diagnostic(`${ticks} ticks recorded`);
 });
 
-test("a recording whose inputs change midway is repeated by velmoth-sim from its replay", async () => {
+test('a recording whose inputs change midway is repeated by velmoth-sim from its replay', async () => {
   await page.select('#sample', 'built-in');
   await page.waitForFunction(() => window.velmoth.run.arm && !window.velmoth.run.arm.fromFile);
   await resetAndStep(3);
@@ -198,9 +221,15 @@ test('an arm opened with its mesh folder shows its meshes, and the view shows th
   try {
     const input = await page.$('#openFolder');
     await input.uploadFile(robot);
-    await page.waitForFunction(() => window.velmoth.run.arm && window.velmoth.run.arm.name === 'industrial6', { timeout: 20000 });
+    await page.waitForFunction(
+      () => window.velmoth.run.arm && window.velmoth.run.arm.name === 'industrial6',
+      { timeout: 20000 },
+    );
     await page.waitForFunction(() => window.velmoth.view.shapes.length === 7, { timeout: 20000 });
-    assert.doesNotMatch(await page.$eval('#notices', (e) => e.textContent), /not found|cannot be read/);
+    assert.doesNotMatch(
+      await page.$eval('#notices', (e) => e.textContent),
+      /not found|cannot be read/,
+    );
     await page.screenshot({ path: path.join(shots, 'industrial6.png') });
   } finally {
     rmSync(dir, { recursive: true });
@@ -238,10 +267,18 @@ test('the plots draw the run, and the strip says when a tick costs more than 10 
   await page.click('#plotsToggle');
   // The built-in arm of 40 links: a tick of the closed form takes tens of milliseconds.
   await page.goto(url + '?links=40');
-  await page.waitForFunction(() => window.velmoth.run.arm && window.velmoth.run.arm.joints === 40, { timeout: 20000 });
-  await page.waitForFunction(() => /real time \d\.\d\d \(each tick takes \d+ ms, not 10 ms\)/.test(document.getElementById('status').textContent), {
-    timeout: 30000,
+  await page.waitForFunction(() => window.velmoth.run.arm && window.velmoth.run.arm.joints === 40, {
+    timeout: 20000,
   });
+  await page.waitForFunction(
+    () =>
+      /real time \d\.\d\d \(each tick takes \d+ ms, not 10 ms\)/.test(
+        document.getElementById('status').textContent,
+      ),
+    {
+      timeout: 30000,
+    },
+  );
 });
 
 test('a URDF file dropped on the view is loaded, and one refused says why', async () => {
@@ -250,17 +287,27 @@ test('a URDF file dropped on the view is loaded, and one refused says why', asyn
       (n, t) => {
         const transfer = new DataTransfer();
         transfer.items.add(new File([t], n));
-        document.querySelector('main').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+        document
+          .querySelector('main')
+          .dispatchEvent(
+            new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }),
+          );
       },
       name,
       text,
     );
-  await drop('double_pendulum.urdf', readFileSync(path.join(root, 'examples/double_pendulum.urdf'), 'utf8'));
-  await page.waitForFunction(() => window.velmoth.run.arm && window.velmoth.run.arm.name === 'double_pendulum');
+  await drop(
+    'double_pendulum.urdf',
+    readFileSync(path.join(root, 'examples/double_pendulum.urdf'), 'utf8'),
+  );
+  await page.waitForFunction(
+    () => window.velmoth.run.arm && window.velmoth.run.arm.name === 'double_pendulum',
+  );
   await drop('broken.urdf', '<robot name="x"><link name="a"/>');
-  await page.waitForFunction(() => /broken\.urdf: /.test(document.getElementById('notices').textContent));
+  await page.waitForFunction(() =>
+    /broken\.urdf: /.test(document.getElementById('notices').textContent),
+  );
   // The arm stays as it was.
   assert.equal(await page.evaluate(() => window.velmoth.run.arm.name), 'double_pendulum');
   assert.deepEqual(errors, []);
 });
-

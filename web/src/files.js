@@ -38,11 +38,15 @@ export async function openSample(id) {
 // .urdf file (by path) is the arm.
 export async function openDropped(entries) {
   const byPath = new Map(entries.map((e) => [e.path, e.file]));
-  const urdfs = entries.filter((e) => /\.urdf$/i.test(e.path)).sort((a, b) => a.path.localeCompare(b.path));
+  const urdfs = entries
+    .filter((e) => /\.urdf$/i.test(e.path))
+    .sort((a, b) => a.path.localeCompare(b.path));
   if (urdfs.length === 0) return null;
   const chosen = urdfs[0];
   const text = await chosen.file.text();
-  const folder = chosen.path.includes('/') ? chosen.path.slice(0, chosen.path.lastIndexOf('/')) : '';
+  const folder = chosen.path.includes('/')
+    ? chosen.path.slice(0, chosen.path.lastIndexOf('/'))
+    : '';
   // The package folders by name: every folder's own name, and the names their package.xml give.
   const packages = new Map();
   const add = (name, dir) => {

@@ -112,7 +112,9 @@ async function showArm(arm, notices) {
   showOptions(arm.options);
   plots.setArm(arm.names);
   const visuals = arm.visuals || [];
-  const meshNotices = await view.setArm(arm, visuals, (uri) => (run.source ? run.source(uri) : null));
+  const meshNotices = await view.setArm(arm, visuals, (uri) =>
+    run.source ? run.source(uri) : null,
+  );
   notice([...notices, ...meshNotices].join('\n'));
   document.title = arm.fromFile ? `Velmoth: ${arm.name}` : 'Velmoth';
 }
@@ -233,8 +235,12 @@ $('inverse').addEventListener('change', () => {
   modeChanged();
   post('accel', { field: field('accel', kVectorReadLimit) });
 });
-$('setTorque').addEventListener('click', () => post('torque', { field: field('torque', kVectorReadLimit) }));
-$('setAccel').addEventListener('click', () => post('accel', { field: field('accel', kVectorReadLimit) }));
+$('setTorque').addEventListener('click', () =>
+  post('torque', { field: field('torque', kVectorReadLimit) }),
+);
+$('setAccel').addEventListener('click', () =>
+  post('accel', { field: field('accel', kVectorReadLimit) }),
+);
 $('set').addEventListener('click', () => {
   const viscous = field('viscous', kCoefficientReadLimit);
   const coulomb = field('coulomb', kCoefficientReadLimit);
@@ -250,7 +256,9 @@ $('reset').addEventListener('click', () => {
 for (const d of kSlowdowns) $('speed').add(new Option(speedText(d), String(d)));
 $('run').addEventListener('click', () => post('pause'));
 $('step').addEventListener('click', () => post('stepOnce'));
-$('speed').addEventListener('change', () => post('slowdown', { slowdown: Number($('speed').value) }));
+$('speed').addEventListener('change', () =>
+  post('slowdown', { slowdown: Number($('speed').value) }),
+);
 function sendStep() {
   post('step', {
     engine: $('engine').value,
@@ -259,7 +267,8 @@ function sendStep() {
     tolerance: Number($('tolerance').value) || 1e-9,
   });
 }
-for (const id of ['engine', 'integrator', 'substeps', 'tolerance']) $(id).addEventListener('change', sendStep);
+for (const id of ['engine', 'integrator', 'substeps', 'tolerance'])
+  $(id).addEventListener('change', sendStep);
 $('limits').addEventListener('change', () => post('physics', { limits: $('limits').checked }));
 $('efforts').addEventListener('change', () => post('physics', { efforts: $('efforts').checked }));
 $('friction').addEventListener('change', () => post('physics', { friction: $('friction').value }));
@@ -305,7 +314,10 @@ function recorded({ on, text, ticks, replay }) {
     link.href = URL.createObjectURL(new Blob([replay], { type: 'text/plain' }));
     link.download = run.recordingName + '.replay';
     link.textContent = link.download;
-    $('notices').replaceChildren(`Recorded ${ticks} ticks into ${run.recordingName}; its replay: `, link);
+    $('notices').replaceChildren(
+      `Recorded ${ticks} ticks into ${run.recordingName}; its replay: `,
+      link,
+    );
   }
 }
 $('screenshot').addEventListener('click', () => {
@@ -341,9 +353,13 @@ async function loadFiles(entries) {
   run.source = opened.read;
   post('urdf', { text: opened.text, source: opened.source });
 }
-$('open').addEventListener('change', (e) => loadFiles([...e.target.files].map((file) => ({ file, path: file.name }))));
+$('open').addEventListener('change', (e) =>
+  loadFiles([...e.target.files].map((file) => ({ file, path: file.name }))),
+);
 $('openFolder').addEventListener('change', (e) =>
-  loadFiles([...e.target.files].map((file) => ({ file, path: file.webkitRelativePath || file.name }))),
+  loadFiles(
+    [...e.target.files].map((file) => ({ file, path: file.webkitRelativePath || file.name })),
+  ),
 );
 const main = document.querySelector('main');
 main.addEventListener('dragover', (e) => {
@@ -375,7 +391,9 @@ async function droppedFiles(transfer) {
       }
     }
   };
-  const entries = [...transfer.items].map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
+  const entries = [...transfer.items].map((item) =>
+    item.webkitGetAsEntry ? item.webkitGetAsEntry() : null,
+  );
   if (entries.every((e) => e)) {
     for (const entry of entries) await walk(entry, '');
   } else {

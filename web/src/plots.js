@@ -3,7 +3,16 @@
 import uPlot from 'uplot';
 
 const kSpan = 1000; // ticks kept: 10 s
-const kColours = ['#1f77b4', '#d62728', '#2ca02c', '#9467bd', '#ff7f0e', '#17becf', '#8c564b', '#e377c2'];
+const kColours = [
+  '#1f77b4',
+  '#d62728',
+  '#2ca02c',
+  '#9467bd',
+  '#ff7f0e',
+  '#17becf',
+  '#8c564b',
+  '#e377c2',
+];
 
 export class Plots {
   constructor(element) {

@@ -22,7 +22,11 @@ const grey = (g) => new THREE.Color(g, g, g);
 export class ArmView {
   constructor(canvas) {
     this.canvas = canvas;
-    this.renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
+    this.renderer = new THREE.WebGLRenderer({
+      canvas,
+      antialias: true,
+      preserveDrawingBuffer: true,
+    });
     this.renderer.setPixelRatio(window.devicePixelRatio || 1);
     this.scene = new THREE.Scene();
     this.scene.background = new THREE.Color(0.94, 0.94, 0.94);
@@ -140,7 +144,8 @@ export class ArmView {
       group.add(housing);
       const name = arm.fromFile ? null : 'link' + i;
       const bodyShown = !arm.fromFile || !shaped.size;
-      if (bodyShown && Math.hypot(ox, oy, oz) > 0) group.add(segment(ox, oy, oz, r * 0.6, grey(kBodyGrey)));
+      if (bodyShown && Math.hypot(ox, oy, oz) > 0)
+        group.add(segment(ox, oy, oz, r * 0.6, grey(kBodyGrey)));
       group.userData = { type, name };
       this.arm.add(group);
       this.links.push(group);
@@ -164,13 +169,21 @@ export class ArmView {
   frameArm(arm) {
     const p = arm.poses;
     const first = 16 * arm.frames.length;
-    const center = arm.joints > 0 ? new THREE.Vector3(p[first + 12], p[first + 13], p[first + 14]) : new THREE.Vector3();
+    const center =
+      arm.joints > 0
+        ? new THREE.Vector3(p[first + 12], p[first + 13], p[first + 14])
+        : new THREE.Vector3();
     let reach = 0;
-    for (let i = 0; i < arm.joints; ++i) reach += Math.hypot(...arm.figure.slice(5 * i + 2, 5 * i + 5));
+    for (let i = 0; i < arm.joints; ++i)
+      reach += Math.hypot(...arm.figure.slice(5 * i + 2, 5 * i + 5));
     const sphere = new THREE.Sphere(center, reach);
     const radius = Math.max(sphere.radius, 0.3);
     const distance = (0.75 * radius) / Math.sin(THREE.MathUtils.degToRad(45 / 2));
-    const eye = new THREE.Vector3(Math.cos(kUp) * Math.SQRT1_2, -Math.cos(kUp) * Math.SQRT1_2, Math.sin(kUp))
+    const eye = new THREE.Vector3(
+      Math.cos(kUp) * Math.SQRT1_2,
+      -Math.cos(kUp) * Math.SQRT1_2,
+      Math.sin(kUp),
+    )
       .multiplyScalar(distance)
       .add(sphere.center);
     this.startCamera(eye, sphere.center);
@@ -196,7 +209,12 @@ export class ArmView {
     this.dirty = false;
     this.world.quaternion
       .setFromAxisAngle(new THREE.Vector3(0, 1, 0), THREE.MathUtils.degToRad(this.tilt))
-      .multiply(new THREE.Quaternion().setFromAxisAngle(new THREE.Vector3(0, 0, 1), THREE.MathUtils.degToRad(this.spin)));
+      .multiply(
+        new THREE.Quaternion().setFromAxisAngle(
+          new THREE.Vector3(0, 0, 1),
+          THREE.MathUtils.degToRad(this.spin),
+        ),
+      );
     this.camera.position.copy(this.eye);
     this.camera.lookAt(this.center);
     this.camera.near = Math.max(1e-4, this.eye.distanceTo(this.center) / 1000);
@@ -222,7 +240,13 @@ function grid(size, step) {
   ];
   for (const [x, y, z, color] of axes) {
     const g = new THREE.BufferGeometry();
-    g.setAttribute('position', new THREE.Float32BufferAttribute([0, 0, 0, (x * size) / 2, (y * size) / 2, (z * size) / 2], 3));
+    g.setAttribute(
+      'position',
+      new THREE.Float32BufferAttribute(
+        [0, 0, 0, (x * size) / 2, (y * size) / 2, (z * size) / 2],
+        3,
+      ),
+    );
     group.add(new THREE.Line(g, new THREE.LineBasicMaterial({ color })));
   }
   return group;
@@ -231,9 +255,15 @@ function grid(size, step) {
 // A cylinder from the origin to (x, y, z).
 function segment(x, y, z, radius, color) {
   const length = Math.hypot(x, y, z);
-  const mesh = new THREE.Mesh(new THREE.CylinderGeometry(radius, radius, length, 16), new THREE.MeshStandardMaterial({ color }));
+  const mesh = new THREE.Mesh(
+    new THREE.CylinderGeometry(radius, radius, length, 16),
+    new THREE.MeshStandardMaterial({ color }),
+  );
   mesh.position.set(x / 2, y / 2, z / 2);
-  mesh.quaternion.setFromUnitVectors(new THREE.Vector3(0, 1, 0), new THREE.Vector3(x, y, z).normalize());
+  mesh.quaternion.setFromUnitVectors(
+    new THREE.Vector3(0, 1, 0),
+    new THREE.Vector3(x, y, z).normalize(),
+  );
   return mesh;
 }
 
@@ -243,12 +273,19 @@ const loaders = { stl: new STLLoader(), dae: new ColladaLoader(), obj: new OBJLo
 // read.
 async function shapeObject(v, readFile, notices) {
   const colour = v.rgba ? new THREE.Color(v.rgba[0], v.rgba[1], v.rgba[2]) : grey(0.7);
-  const material = new THREE.MeshStandardMaterial({ color: colour, opacity: v.rgba ? v.rgba[3] : 1, transparent: !!v.rgba && v.rgba[3] < 1 });
+  const material = new THREE.MeshStandardMaterial({
+    color: colour,
+    opacity: v.rgba ? v.rgba[3] : 1,
+    transparent: !!v.rgba && v.rgba[3] < 1,
+  });
   let object = null;
   if (v.kind === 'box') {
     object = new THREE.Mesh(new THREE.BoxGeometry(v.size[0], v.size[1], v.size[2]), material);
   } else if (v.kind === 'cylinder') {
-    object = new THREE.Mesh(new THREE.CylinderGeometry(v.size[0], v.size[0], v.size[2], 24), material);
+    object = new THREE.Mesh(
+      new THREE.CylinderGeometry(v.size[0], v.size[0], v.size[2], 24),
+      material,
+    );
     object.rotation.x = Math.PI / 2; // along z
   } else if (v.kind === 'sphere') {
     object = new THREE.Mesh(new THREE.SphereGeometry(v.size[0], 24, 16), material);

@@ -233,7 +233,8 @@ const handlers = {
   },
   // "Set": the coefficients and gravity; a coefficient typed makes the panel's every joint's.
   parameters({ viscous, coulomb, gravity, edited }) {
-    const coefficient = (f) => (f.written !== undefined && f.written !== null ? f.written : engine.readCoefficient(f.text));
+    const coefficient = (f) =>
+      f.written !== undefined && f.written !== null ? f.written : engine.readCoefficient(f.text);
     if (edited) sim.setFrictionSource('uniform');
     sim.setParameters(coefficient(viscous), coefficient(coulomb), vectorOf(gravity, 3));
     post('options', { options: options() });
