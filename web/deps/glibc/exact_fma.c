@@ -29,7 +29,7 @@ static int exponent(double x) {
   return (int)((bits(x) >> 52) & 0x7ff);
 }
 
-double velmoth_fma(double a, double b, double c) {
+__attribute__((always_inline)) double velmoth_fma(double a, double b, double c) {
   /* |a|, |b| in [2^-450, 2^450), c zero or |c| in [2^-900, 2^900): the product's halves, the
      sums and their errors are all normal numbers, and no splitting overflows. */
   const int ea = exponent(a), eb = exponent(b), ec = exponent(c);
