@@ -169,9 +169,12 @@ std::string ReplayEnd(uint64_t ticks) {
   return std::to_string(ticks) + " end\n";
 }
 
-std::string ParseReplay(const std::string& text, Replay& replay) {
+std::string ParseReplay(const std::string& text, Replay& replay, bool cut) {
   replay = Replay{};
-  std::istringstream lines(text);
+  // A cut recording's replay may end inside a line: that line never took effect.
+  const std::string whole =
+      cut && !text.empty() && text.back() != '\n' ? text.substr(0, text.rfind('\n') + 1) : text;
+  std::istringstream lines(whole);
   int number = 0;
   uint64_t last = 0;
   for (std::string line; std::getline(lines, line);) {
@@ -245,6 +248,16 @@ std::string ParseReplay(const std::string& text, Replay& replay) {
       return where + "cannot read the " + event.what + " '" + Echo(values) + "'";
     }
     replay.events.push_back(std::move(event));
+  }
+  // What the window writes first and last: a file without them is no replay, or a cut one.
+  const bool armed = std::any_of(replay.arm.begin(), replay.arm.end(),
+                                 [](const auto& arm) { return arm.first != "--tip"; });
+  if (!armed) {
+    return "no arm line (arm --links N or arm --urdf FILE): not a recording's replay";
+  }
+  if (!replay.ticks && !cut) {
+    return "no end line: the recording was cut before it ended (the program was killed or "
+           "crashed); --cut replays it up to its last complete tick";
   }
   return "";
 }

@@ -5,6 +5,7 @@
 // a URDF file that cannot be loaded, can be wrong, which gives one line on standard error, exit
 // status 2 and nothing on standard output. An output that cannot be written and running out of
 // memory give one line on standard error and exit status 1.
+#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <string>
@@ -71,6 +73,7 @@ struct Settings {
   StepChoice step;
   PhysicsChoice physics;
   std::string replay;    // the file
+  bool cut = false;      // it may be a cut recording's, without its end
   Replay events;         // what it holds
   bool balance = false;  // the columns work,dissipated
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
@@ -161,7 +164,10 @@ const char* const kRunDetails =
     "window wrote beside it: the arm (unless --links or --urdf is given), the state the\n"
     "recording started from, and every input, friction, gravity, the arm's limits, friction\n"
     "source and efforts, Reset and step at the tick it changed; --ticks is the recording's\n"
-    "length unless given.\n"
+    "length unless given. A file without its arm line is no replay, and one without its end\n"
+    "line (a recording killed or crashed) is refused, unless --cut is given, which repeats it\n"
+    "up to the last complete row of the recording beside it. The step's and the inputs'\n"
+    "options cannot be given with --replay, which sets them.\n"
     "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after the others: where\n"
     "the frame's origin is after each printed tick, in the base frame (names as kinematics\n"
     "prints).\n";
@@ -483,8 +489,9 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
 // its length (unless --ticks is given). "" or the problem; the options that the replay sets may not
 // be given besides it.
 std::string LoadReplay(const CLI::App& run, Settings& s) {
-  for (const char* option : {"--mode", "--torque", "--accel", "--viscous", "--coulomb", "--gravity",
-                             "--q0", "--qd0", "--engine", "--integrator", "--substeps"}) {
+  for (const char* option :
+       {"--mode", "--torque", "--accel", "--viscous", "--coulomb", "--gravity", "--q0", "--qd0",
+        "--engine", "--integrator", "--substeps", "--tolerance"}) {
     if (run.count(option) > 0) {
       return std::string(option) + " cannot be given with --replay, which sets it";
     }
@@ -493,8 +500,31 @@ std::string LoadReplay(const CLI::App& run, Settings& s) {
   if (std::string problem = ReadUrdfFile(s.replay, text); !problem.empty()) {
     return s.replay + ": " + problem;
   }
-  if (std::string problem = ParseReplay(text, s.events); !problem.empty()) {
+  if (std::string problem = ParseReplay(text, s.events, s.cut); !problem.empty()) {
     return s.replay + ": " + problem;
+  }
+  // A cut recording ends at its last complete row, which the recording beside the replay holds.
+  if (!s.events.ticks && run.count("--ticks") == 0) {
+    const std::string recording =
+        s.replay.size() > 7 && s.replay.compare(s.replay.size() - 7, 7, ".replay") == 0
+            ? s.replay.substr(0, s.replay.size() - 7)
+            : std::string();
+    struct stat file {};
+    std::ifstream rows;
+    if (!recording.empty() && stat(recording.c_str(), &file) == 0 && S_ISREG(file.st_mode)) {
+      rows.open(recording, std::ios::binary);
+    }
+    if (!rows.is_open()) {
+      return s.replay + ": no end line, and no recording beside it (" +
+             (recording.empty() ? s.replay + " without .replay" : recording) +
+             ") to tell its length: give --ticks";
+    }
+    uint64_t lines = 0;
+    char buffer[1 << 16];
+    while (rows.read(buffer, sizeof buffer) || rows.gcount() > 0) {
+      lines += static_cast<uint64_t>(std::count(buffer, buffer + rows.gcount(), '\n'));
+    }
+    s.events.ticks = lines > 0 ? lines - 1 : 0;  // the header is no tick
   }
   // The arm's physics, where the replay sets it (a recording made before it did leaves it to the
   // command line).
@@ -595,6 +625,9 @@ int Main(int argc, char** argv) {
                   "and every input and step as it changed (--ticks: the recording's)")
       ->type_name("FILE")
       ->check(FileName());
+  run->add_flag("--cut", s.cut,
+                "With --replay: the replay of a recording cut before its end (killed, crashed), "
+                "repeated up to its last complete row");
   run->add_flag("--balance", s.balance,
                 "Add the columns work,dissipated: the energy balance of the forward ticks");
   run->add_option("--frame", s.frames,
@@ -689,6 +722,10 @@ int Main(int argc, char** argv) {
     s.gravityGiven = s.gravityGiven || given(command, "--gravity");
   }
 
+  if (run->count("--cut") > 0 && run->count("--replay") == 0) {
+    std::fputs("velmoth-sim: --cut repeats a cut recording and needs --replay\n", stderr);
+    return kUsageStatus;
+  }
   if (!help && run->count("--replay") > 0) {
     if (const std::string problem = LoadReplay(*run, s); !problem.empty()) {
       std::fprintf(stderr, "velmoth-sim: %s\n", problem.c_str());
