@@ -128,8 +128,9 @@ void OnStopSignal(int /*signal*/) {
   [[maybe_unused]] const ssize_t written = write(stopSignalSocket[0], &byte, 1);
 }
 
-// SIGINT (Ctrl-C in the terminal) and SIGTERM end the program as the close button does: the
-// window closes in order and a recording is written out and closed. The handler only writes a byte;
+// SIGINT (Ctrl-C in the terminal), SIGTERM, SIGHUP (the terminal closed) and SIGQUIT (Ctrl-\) end
+// the program as the close button does: the window closes in order and a recording is written out
+// and closed, its replay with its end. The handler only writes a byte;
 // the event loop does the rest. From then on no message box waits for the user: what it would say
 // goes to standard error, so that the program ends however its last writes went; a box that is
 // up over the window when the signal comes is closed, and what it said goes there too (the help
@@ -153,8 +154,9 @@ void EndOnStopSignals(QObject* owner, const std::function<void()>& end) {
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    sigaction(number, &action, nullptr);
+  }
 }
 
 // Whether a display is there to connect to. Platforms other than the X and Wayland ones (the
