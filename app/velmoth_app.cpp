@@ -20,7 +20,9 @@
 
 #include "app/windows/main_window.h"
 #include "app/windows/qt_dialog_window.h"
+#include "robot/input_checks.h"
 #include "robot/robot.h"
+#include "simulation/text_fields.h"
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd.h"
@@ -74,6 +76,34 @@ namespace {
 
 // Exit status for an arm description that cannot be loaded, as for a bad option.
 constexpr int kBadArm = 2;
+constexpr int kBadOption = 2;
+
+// The start's friction coefficients and joint state, as the panel would read them, for an arm of
+// n joints: "" or what is refused.
+std::string StartValueProblem(const WindowOptions& options, uint32_t n) {
+  for (const auto& [name, text] :
+       {std::pair{"--viscous", &options.viscous}, std::pair{"--coulomb", &options.coulomb}}) {
+    if (*text) {
+      if (std::string problem = FrictionProblem(name, ReadCoefficientText(**text));
+          !problem.empty()) {
+        return problem;
+      }
+    }
+  }
+  for (const auto& [name, text] :
+       {std::pair{"--q0", &options.q0}, std::pair{"--qd0", &options.qd0}}) {
+    matrix<double> start(n, 1);
+    ReadVectorText(*text, start);
+    std::vector<double> values(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      values[i] = start(i, 0);
+    }
+    if (std::string problem = StartProblem(name, values.data(), n); !problem.empty()) {
+      return problem;
+    }
+  }
+  return "";
+}
 
 // Messages Qt writes while it connects to the display, held back until the connection is made so
 // that a failure ends in one line of our own.
@@ -213,6 +243,14 @@ int CVelmothApp::Run(int argc, char** argv) {
     }
   }
   const int links = static_cast<int>(m_options.links);
+  // What every front end refuses is refused here too, before the window opens.
+  if (armError.empty()) {
+    const auto n = static_cast<uint32_t>(*loaded != nullptr ? (*loaded)->links.size() : links);
+    if (const std::string problem = StartValueProblem(m_options, n); !problem.empty()) {
+      std::fprintf(stderr, "velmoth: %s\n", problem.c_str());
+      return kBadOption;
+    }
+  }
   m_arm.make = [loaded, links] {
     return *loaded != nullptr ? std::move(*loaded) : MakeBuiltInRobot(links);
   };

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "robot/input_checks.h"
 #include "simulation/command_line.h"
 #include "simulation/joint_limits.h"
 #include "simulation/run_csv.h"
@@ -269,6 +270,11 @@ std::string CheckReplay(const Replay& replay, uint32_t n) {
     if (joints && event.values.size() != n) {
       return "line " + std::to_string(event.line) + ": " + std::to_string(event.values.size()) +
              " values of " + event.what + " for an arm of " + std::to_string(n) + " joints";
+    }
+    if (event.what == "viscous" || event.what == "coulomb") {
+      if (std::string problem = FrictionProblem(event.what, event.values[0]); !problem.empty()) {
+        return "line " + std::to_string(event.line) + ": " + problem;
+      }
     }
   }
   return "";

@@ -1,8 +1,9 @@
 // velmoth-sim: the simulation without the window. "run" advances the built-in arm, or the serial
 // arm of a URDF file, tick by tick exactly as the window's tick does and writes one CSV row per
 // printed tick; "terms" evaluates the equation of motion for one state. Vector and coefficient
-// texts follow the panel's forgiving rules and are never an error; only the options themselves, or
-// a URDF file that cannot be loaded, can be wrong, which gives one line on standard error, exit
+// texts follow the panel's forgiving rules; only the options themselves, the values every front end
+// refuses (a friction coefficient below 0 or not finite, a start that is not finite), or a URDF
+// file that cannot be loaded, can be wrong, which gives one line on standard error, exit
 // status 2 and nothing on standard output. An output that cannot be written and running out of
 // memory give one line on standard error and exit status 1.
 #include <sys/stat.h>
@@ -31,6 +32,7 @@
 #include "dynamics/dynamics.h"
 #include "dynamics/kinematics.h"
 #include "recursive/frames.h"
+#include "robot/input_checks.h"
 #include "robot/robot.h"
 #include "simulation/command_line.h"
 #include "simulation/frame_columns.h"
@@ -191,7 +193,8 @@ const char* const kTextRules =
     "exactly one separator character of any kind, e.g. \"1, -2.5, 3e-1\". A character that\n"
     "starts no number counts as one element 0; missing numbers are 0; numbers beyond the\n"
     "vector are ignored. X is the number at the start of its text (atof), 0 if there is none.\n"
-    "Neither is ever an error. Give a text that starts with '-' as --torque=-1,2.\n\n"
+    "Neither is an error, but --viscous and --coulomb must be finite and 0 or more, and\n"
+    "--q0 and --qd0 finite, as everywhere. Give a text that starts with '-' as --torque=-1,2.\n\n"
     "--urdf FILE, instead of --links, simulates the arm of a URDF file: revolute and continuous\n"
     "joints turn, prismatic joints slide, fixed joints join their links into one body; every\n"
     "vector then has one element per moving joint. The arm is one chain of the file's tree,\n"
@@ -205,6 +208,22 @@ const char* const kTextRules =
     "\"velmoth-sim: FILE: problem\" on standard error.\n\n"
     "Exit status: 0 on success; 2 for a bad option or a URDF file that cannot be loaded, with\n"
     "one line on standard error; 1 when standard output cannot be written or memory runs out.";
+
+// An n x 1 vector read from vector text; empty text gives zeros.
+matrix<double> JointVector(const std::string& text, uint32_t n) {
+  matrix<double> v(n, 1);
+  ReadVectorText(text, v);
+  return v;
+}
+
+// The values of an n x 1 vector.
+std::vector<double> Values(const matrix<double>& v) {
+  std::vector<double> values(v.RowCount());
+  for (uint32_t i = 0; i < v.RowCount(); ++i) {
+    values[i] = v(i, 0);
+  }
+  return values;
+}
 
 // The built-in arm, or the arm of the URDF file, with the panel's "Set" applied for what was
 // given: viscous, coulomb, gravity. Null when the file cannot be loaded, with error set.
@@ -225,18 +244,23 @@ std::unique_ptr<Robot> MakeArm(const Settings& s, std::string& error) {
   if (s.coulombGiven) {
     robot->coulombFriction = ReadCoefficientText(s.coulomb);
   }
+  // Refused before any tick, as the panel, the window and the Python module refuse them.
+  const auto n = static_cast<uint32_t>(robot->links.size());
+  const std::vector<double> q0 = Values(JointVector(s.q0, n)), qd0 = Values(JointVector(s.qd0, n));
+  for (const std::string& problem :
+       {s.viscousGiven ? FrictionProblem("--viscous", robot->viscousFriction) : std::string(),
+        s.coulombGiven ? FrictionProblem("--coulomb", robot->coulombFriction) : std::string(),
+        StartProblem("--q0", q0.data(), n), StartProblem("--qd0", qd0.data(), n)}) {
+    if (!problem.empty()) {
+      error = problem;
+      return nullptr;
+    }
+  }
   if (s.gravityGiven) {
     ReadVectorText(s.gravity, robot->gravity);
   }
   ApplyPhysicsChoice(s.physics, s.viscousGiven || s.coulombGiven, *robot);
   return robot;
-}
-
-// An n x 1 vector read from vector text; empty text gives zeros.
-matrix<double> JointVector(const std::string& text, uint32_t n) {
-  matrix<double> v(n, 1);
-  ReadVectorText(text, v);
-  return v;
 }
 
 // The error of the first write to standard output that failed, 0 while all succeed.

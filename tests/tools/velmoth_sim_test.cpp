@@ -488,6 +488,34 @@ TEST(VelmothSim, ABadReplayGivesStatus2AndOneLine) {
   std::remove(path.c_str());
 }
 
+// What every front end refuses is refused before any tick, in the words the window, the panel and
+// the Python module use: no friction below 0 or not finite, no start that is not finite.
+TEST(VelmothSim, FrictionAndStartsThatNoArmCanHaveAreRefused) {
+  const struct {
+    std::string args, message;
+  } cases[] = {
+      {"--viscous -1", "--viscous must be finite and 0 or more, not -1"},
+      {"--coulomb=-1e-300", "--coulomb must be finite and 0 or more, not -1e-300"},
+      {"--viscous inf", "--viscous must be finite and 0 or more, not inf"},
+      {"--links 2 --q0 0,nan", "--q0 must be finite, not nan at index 1"},
+      {"--qd0=-inf", "--qd0 must be finite, not -inf at index 0"},
+      {"--urdf " VELMOTH_EXAMPLES "/scara.urdf --coulomb nan",
+       "--coulomb must be finite and 0 or more, not nan"},
+  };
+  for (const auto& c : cases) {
+    const SimResult r = RunSim(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.err, "velmoth-sim: " + c.message + "\n") << c.args;
+  }
+  EXPECT_EQ(RunSim("--viscous 0 --coulomb -0 --ticks 1").status, 0);
+  const std::string path =
+      ::testing::TempDir() + "velmoth_sim_friction_" + std::to_string(getpid()) + ".replay";
+  std::ofstream(path) << "arm --links 1\n0 viscous -2\n1 end\n";
+  EXPECT_EQ(RunSim("--replay " + path).err,
+            "velmoth-sim: " + path + ": line 2: viscous must be finite and 0 or more, not -2\n");
+  std::remove(path.c_str());
+}
+
 // A recording cut short (its last row and replay line half written, no end line) is repeated with
 // --cut up to its last complete row, as the same run from the command line prints it.
 TEST(VelmothSim, ACutRecordingReplaysToItsLastCompleteRow) {
