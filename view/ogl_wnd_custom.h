@@ -70,7 +70,8 @@ class COglWndCustom : public COglWnd {
   // taken as (0, 0, 0, 1).
   static void MultMatrixGL(const matrix<double>& m);
   // The housing of a link's joint, in its incoming frame along the joint axis: a cylinder for a
-  // revolute joint, a box for a prismatic one; grey, or orange at a limit; scale times its size.
+  // revolute joint, a box for a prismatic one; grey, or orange at a limit and outlined in dark
+  // grey (so that it shows on an orange arm too); scale times its size.
   static void DrawHousing(const Link& link, bool atLimit, double scale);
   // Housing and body of a revolute link, in the link's incoming frame.
   static void DrawRevoluteJoint(const Link& link, bool atLimit = false);
