@@ -24,8 +24,10 @@
 #include "robot/robot.h"
 #include "simulation/text_fields.h"
 #include "urdf/urdf_loader.h"
+#include "urdf/urdf_text.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd.h"
+#include "visuals/shape_loader.h"
 #include "visuals/urdf_visuals.h"
 
 CVelmothApp theApp;
@@ -231,10 +233,12 @@ int CVelmothApp::Run(int argc, char** argv) {
     if (*loaded == nullptr) {
       std::fprintf(stderr, "velmoth: %s\n", armError.c_str());
     }
-    // The shapes of its links, with their meshes, are read once, before the window opens.
-    if (*loaded != nullptr) {
-      m_shapes = std::make_shared<VisualModel>(LoadUrdfVisuals(
-          m_options.urdf, PackageSearchFor(m_options.urdf, m_options.packagePaths), notices));
+    // The shapes of its links: the description now, its meshes on a thread of their own while
+    // the window runs.
+    std::string text;
+    if (*loaded != nullptr && ReadUrdfFile(m_options.urdf, text).empty()) {
+      m_shapes = std::make_unique<ShapeLoader>(std::make_unique<UrdfShapes>(
+          text, m_options.urdf, PackageSearchFor(m_options.urdf, m_options.packagePaths)));
     }
     // What the loader had to decide is said once on standard error and stays in the strip.
     for (const std::string& notice : notices) {
@@ -324,7 +328,9 @@ int CVelmothApp::Run(int argc, char** argv) {
 
 bool CVelmothApp::InitInstance() {
   MainWindow window(m_arm);
-  window.SetShapes(m_shapes);
+  if (m_shapes != nullptr) {
+    window.SetShapeLoader(std::move(m_shapes));
+  }
   SetMainWindow(&window.Window());
   window.Open();
   if (!m_options.record.empty()) {

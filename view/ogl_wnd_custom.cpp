@@ -85,6 +85,15 @@ void COglWndCustom::SetShapes(std::shared_ptr<const VisualModel> shapes) {
   update();
 }
 
+void COglWndCustom::UpdateShapes(std::shared_ptr<const VisualModel> shapes) {
+  if (m_shapes == nullptr || shapes == nullptr) {
+    SetShapes(std::move(shapes));
+    return;
+  }
+  m_shapes->SetModel(std::move(shapes));
+  update();
+}
+
 void COglWndCustom::SetShowShapes(bool show) {
   m_bShowShapes = show;
   update();

@@ -35,6 +35,9 @@ class COglWndCustom : public COglWnd {
   // The shapes of the arm's description (null: none), drawn from then on while ShowShapes is on.
   // They are made into display lists once, at the next paint.
   void SetShapes(std::shared_ptr<const VisualModel> shapes);
+  // The same for shapes that grow as their meshes are read: the display lists of the meshes made
+  // already are kept, and only the new ones are made at the next paint.
+  void UpdateShapes(std::shared_ptr<const VisualModel> shapes);
   bool HasShapes() const { return m_shapes != nullptr; }
   // Whether links with shapes are drawn by them (on) or every link as its figure (off); on at
   // first.
