@@ -44,9 +44,18 @@ void ShapeLoader::Publish(bool finished) {
 
 void ShapeLoader::Run() {
   using Clock = std::chrono::steady_clock;
+  // A state is published after each mesh, unless publishing would take more than a tenth of the
+  // thread's time (a description of thousands of shapes): then after a pause ten times as long
+  // as the last publishing took.
   Clock::time_point published = Clock::now();
+  Clock::duration cost{};
+  bool pending = false;
   while (!cancel_.load()) {
     if (beforeMesh_) {
+      if (pending) {
+        Publish(false);  // what is read is seen while the hook holds the reading
+        pending = false;
+      }
       beforeMesh_(shapes_->MeshesRead());
       if (cancel_.load()) {
         break;
@@ -55,17 +64,20 @@ void ShapeLoader::Run() {
     if (!shapes_->ReadNextMesh(&cancel_)) {
       break;
     }
-    const bool last = shapes_->MeshesRead() == shapes_->MeshCount();
-    if (last) {
+    if (shapes_->MeshesRead() == shapes_->MeshCount()) {
       break;
     }
-    if (Clock::now() - published >= std::chrono::milliseconds(kPublishIntervalMs)) {
+    pending = true;
+    const Clock::time_point now = Clock::now();
+    if (now - published >= 10 * cost) {
       Publish(false);
+      pending = false;
       published = Clock::now();
+      cost = published - now;
     }
   }
   // Stopped before the end, the meshes not read are left to their links' figures, unsaid.
-  Publish(!cancel_.load() || shapes_->MeshesRead() == shapes_->MeshCount());
+  Publish(shapes_->MeshesRead() == shapes_->MeshCount());
 }
 
 std::string MeshProgressText(std::size_t read, std::size_t total) {

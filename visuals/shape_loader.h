@@ -23,9 +23,6 @@
 
 class ShapeLoader {
  public:
-  // A new state is published after a mesh at most this often (and after the last at once).
-  static constexpr int kPublishIntervalMs = 50;
-
   struct State {
     std::shared_ptr<const VisualModel> model;
     std::vector<std::string> notices;
@@ -36,7 +33,7 @@ class ShapeLoader {
 
   // Starts reading the meshes of shapes (whose description is read already; its state before any
   // mesh is Latest at once). beforeMesh, when given, is called on the thread before each mesh file
-  // with its number (tests hold the reading there).
+  // with its number, what is read before it published (tests hold the reading there).
   explicit ShapeLoader(std::unique_ptr<UrdfShapes> shapes,
                        std::function<void(std::size_t)> beforeMesh = {});
   ~ShapeLoader();

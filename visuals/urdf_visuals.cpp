@@ -234,10 +234,12 @@ bool UrdfShapes::ReadNextMesh(const std::atomic<bool>* cancel) {
       for (const std::string& text : refused) {
         names += (names.empty() ? "" : "; ") + text;
       }
-      if (!names.empty() && Said(file.problem)) {
+      if (!names.empty() && file.mesh) {
         notices_.push_back(PrintableLine(source_ + ": the mesh " + Quoted(file.uri) +
                                          " names files that are not read: " + names +
-                                         (file.mesh ? "; it is drawn without them" : "")));
+                                         "; it is drawn without them"));
+      } else if (!names.empty() && Said(file.problem)) {
+        file.problem += " (it names files that are not read: " + names + ")";
       }
       if (Said(file.problem)) {
         byPath_[key] = {file.mesh, file.problem};
