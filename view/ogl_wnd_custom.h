@@ -39,6 +39,8 @@ class COglWndCustom : public COglWnd {
   // already are kept, and only the new ones are made at the next paint.
   void UpdateShapes(std::shared_ptr<const VisualModel> shapes);
   bool HasShapes() const { return m_shapes != nullptr; }
+  // The shapes drawn now, or null for the figure alone.
+  const VisualModel* ShownShapes() const;
   // Whether links with shapes are drawn by them (on) or every link as its figure (off); on at
   // first.
   bool ShowShapes() const { return m_bShowShapes; }
@@ -86,8 +88,6 @@ class COglWndCustom : public COglWnd {
 
  private:
   static void DrawBody(const Link& link);
-  // The shapes drawn now, or null for the figure alone.
-  const VisualModel* ShownShapes() const;
   // Deletes the display lists of the shapes in the view's context.
   void ReleaseShapes();
 
