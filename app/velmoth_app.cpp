@@ -233,13 +233,6 @@ int CVelmothApp::Run(int argc, char** argv) {
     if (*loaded == nullptr) {
       std::fprintf(stderr, "velmoth: %s\n", armError.c_str());
     }
-    // The shapes of its links: the description now, its meshes on a thread of their own while
-    // the window runs.
-    std::string text;
-    if (*loaded != nullptr && ReadUrdfFile(m_options.urdf, text).empty()) {
-      m_shapes = std::make_unique<ShapeLoader>(std::make_unique<UrdfShapes>(
-          text, m_options.urdf, PackageSearchFor(m_options.urdf, m_options.packagePaths)));
-    }
     // What the loader had to decide is said once on standard error and stays in the strip.
     for (const std::string& notice : notices) {
       std::fprintf(stderr, "velmoth: %s\n", notice.c_str());
@@ -318,6 +311,13 @@ int CVelmothApp::Run(int argc, char** argv) {
                     QString::fromStdString(armError), QMessageBox::Ok);
     box.exec();
     return kBadArm;
+  }
+  // The shapes of the arm's links: the description now, its meshes on a thread of their own while
+  // the window runs.
+  std::string text;
+  if (!m_options.urdf.empty() && ReadUrdfFile(m_options.urdf, text).empty()) {
+    m_shapes = std::make_unique<ShapeLoader>(std::make_unique<UrdfShapes>(
+        text, m_options.urdf, PackageSearchFor(m_options.urdf, m_options.packagePaths)));
   }
   InitInstance();
 #if defined(__SANITIZE_ADDRESS__)

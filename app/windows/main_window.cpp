@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QShortcut>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -382,8 +383,17 @@ void MainWindow::RefreshStrip() {
 void MainWindow::ShowNotices(const std::vector<std::string>& loaderNotices,
                              const QString& progress) {
   QStringList notices = notices_;
-  for (const std::string& notice : loaderNotices) {
-    notices << QString::fromStdString(notice);
+  // Thousands of notices (a description of thousands of missing meshes) would take the strip
+  // seconds to lay out: the first ones are shown, and all go to standard error.
+  const std::size_t shown = std::min(loaderNotices.size(), kMaxLoaderNotices);
+  for (std::size_t i = 0; i < shown; ++i) {
+    notices << QString::fromStdString(loaderNotices[i]);
+  }
+  if (shown < loaderNotices.size()) {
+    notices << QStringLiteral(
+                   "... and %1 more notices of the meshes, on standard error once all "
+                   "are read")
+                   .arg(loaderNotices.size() - shown);
   }
   if (!progress.isEmpty()) {
     notices << progress;

@@ -41,8 +41,10 @@ class MainWindow : public QObject {
  public:
   // How often the status strip is refreshed, in milliseconds.
   static constexpr int kStripRefreshMs = 250;
-  // How often the window looks for meshes the loader has read.
+  // How often the window looks for meshes the loader has read, and how many of its notices the
+  // strip shows at most.
   static constexpr int kLoaderCheckMs = 50;
+  static constexpr std::size_t kMaxLoaderNotices = 20;
   // While the run is running, the view is drawn again when it has not drawn for this long, also
   // when the ticks come slower; KeepFrames looks every kFrameCheckMs.
   static constexpr int kFrameKeepMs = 50;
