@@ -120,7 +120,10 @@ void ReadGravity(py::handle value, double* out) {
   ReadVector(value, 3, "gravity", "x, y, z", out);
 }
 
-double FiniteNumber(py::handle value, const char* what) {
+namespace {
+
+// A real number, not text: a float, an int or any other number type.
+double AnyNumber(py::handle value, const char* what) {
   if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
       !PyNumber_Check(value.ptr())) {
     throw py::type_error(std::string(what) + " must be a number");
@@ -129,6 +132,13 @@ double FiniteNumber(py::handle value, const char* what) {
   if (x == -1.0 && PyErr_Occurred()) {
     throw py::error_already_set();
   }
+  return x;
+}
+
+}  // namespace
+
+double FiniteNumber(py::handle value, const char* what) {
+  const double x = AnyNumber(value, what);
   if (!std::isfinite(x)) {
     throw py::value_error(std::string(what) + " must be finite, not " + NumberText(x));
   }
@@ -136,14 +146,7 @@ double FiniteNumber(py::handle value, const char* what) {
 }
 
 double FrictionNumber(py::handle value, const char* what) {
-  if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
-      !PyNumber_Check(value.ptr())) {
-    throw py::type_error(std::string(what) + " must be a number");
-  }
-  const double x = PyFloat_AsDouble(value.ptr());
-  if (x == -1.0 && PyErr_Occurred()) {
-    throw py::error_already_set();
-  }
+  const double x = AnyNumber(value, what);
   if (const std::string problem = FrictionProblem(what, x); !problem.empty()) {
     throw py::value_error(problem);
   }

@@ -218,6 +218,13 @@ std::string OverCaps(const aiScene& scene, const MeshBudget* budget) {
   return "";
 }
 
+// The importer's reason, on one line, or otherwise.
+std::string ImporterError(const Assimp::Importer& importer, const char* otherwise) {
+  std::string reason = importer.GetErrorString();
+  std::replace(reason.begin(), reason.end(), '\n', ' ');
+  return reason.empty() ? otherwise : reason;
+}
+
 // Why the scale the file gives itself (COLLADA's unit lands in the root's transform) is refused.
 std::string OwnScaleProblem(const aiNode& root) {
   const aiMatrix4x4& t = root.mTransformation;
@@ -266,9 +273,7 @@ std::shared_ptr<const TriangleMesh> ImportMesh(const std::string& path, std::str
     return nullptr;
   }
   if (scene == nullptr || scene->mRootNode == nullptr) {
-    std::string reason = importer.GetErrorString();
-    std::replace(reason.begin(), reason.end(), '\n', ' ');
-    problem = reason.empty() ? "not a mesh the importer knows" : reason;
+    problem = ImporterError(importer, "not a mesh the importer knows");
     return nullptr;
   }
   problem = OverCaps(*scene, read.budget);
@@ -283,9 +288,7 @@ std::shared_ptr<const TriangleMesh> ImportMesh(const std::string& path, std::str
     return nullptr;
   }
   if (scene == nullptr || scene->mRootNode == nullptr) {
-    std::string reason = importer.GetErrorString();
-    std::replace(reason.begin(), reason.end(), '\n', ' ');
-    problem = reason.empty() ? "the importer could not make triangles of it" : reason;
+    problem = ImporterError(importer, "the importer could not make triangles of it");
     return nullptr;
   }
   Collector collector(*scene);

@@ -193,18 +193,21 @@ class DialogEndToEnd : public QObject {
   void aSessionSurvivesAnyInput_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("finite");
-    QTest::newRow("torques") << QStringLiteral("1, 2, 3") << true;
-    QTest::newRow("10 000 digits") << QString(10000, QLatin1Char('7')) << false;
-    QTest::newRow("mixed characters") << QStringLiteral("1e308,-x;\t\xe9").repeated(1000) << false;
-    QTest::newRow("nan") << QStringLiteral("nan, nan, nan, nan, nan, nan") << false;
-    QTest::newRow("inf") << QStringLiteral("inf, -inf, inf") << false;
-    QTest::newRow("1e308") << QStringLiteral("1e308, -1e308, 1e308, -1e308, 1e308, -1e308")
+    QTest::addColumn<bool>("refused");  // as a friction coefficient, by "Set"
+    QTest::newRow("torques") << QStringLiteral("1, 2, 3") << true << false;
+    QTest::newRow("10 000 digits") << QString(10000, QLatin1Char('7')) << false << false;
+    QTest::newRow("mixed characters")
+        << QStringLiteral("1e308,-x;\t\xe9").repeated(1000) << false << false;
+    QTest::newRow("nan") << QStringLiteral("nan, nan, nan, nan, nan, nan") << false << true;
+    QTest::newRow("inf") << QStringLiteral("inf, -inf, inf") << false << true;
+    QTest::newRow("1e308") << QStringLiteral("1e308, -1e308, 1e308, -1e308, 1e308, -1e308") << false
                            << false;
   }
 
   void aSessionSurvivesAnyInput() {
     QFETCH(QString, text);
     QFETCH(bool, finite);
+    QFETCH(bool, refused);
     for (int id : kEditIds) {
       if (Edit(id)->isEnabled()) {
         Input(id, text);
@@ -213,6 +216,11 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(Edit(kIdJointTorque)->text(), text);
     Click(kIdSetTorque);
     Click(kIdSet);
+    // A friction coefficient no friction can have is refused in a box, and nothing is set.
+    QCOMPARE(boxes_.size(), refused ? 1 : 0);
+    QVERIFY(!refused ||
+            boxes_.front().startsWith(QLatin1String("Set is refused: viscous must be")));
+    boxes_.clear();
     RunTicks(10);
     for (int i = 0; i <= 20; ++i) {  // rapid switching while the ticks run, ending in inverse mode
       Click(i % 2 == 0 ? kIdInverse : kIdForward);
@@ -1165,6 +1173,7 @@ class DialogEndToEnd : public QObject {
     bool go = false;
     ShapeLoader* loader = nullptr;
     auto shapes = std::make_unique<UrdfShapes>(text, path, PackageSearchFor(path, {}));
+    std::unique_lock<std::mutex> making(mutex);  // the gate sees the loader once it is made
     auto owned = std::make_unique<ShapeLoader>(std::move(shapes), [&](std::size_t) {
       std::unique_lock<std::mutex> lock(mutex);
       while (!opened.wait_for(lock, std::chrono::milliseconds(1),
@@ -1172,6 +1181,7 @@ class DialogEndToEnd : public QObject {
       }
     });
     loader = owned.get();
+    making.unlock();
     main_ = std::make_unique<MainWindow>(make());
     main_->SetShapeLoader(std::move(owned));
     main_->Open();

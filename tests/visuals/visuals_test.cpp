@@ -677,13 +677,14 @@ TEST_F(ShapesTest, TheLoaderShowsWhatIsReadAndStopsAtOnce) {
     EXPECT_NE(state.notices[0].find("package 'absent'"), std::string::npos);
   }
   // Stopped while it waits before the second mesh: what was read stays, the rest is unsaid.
+  std::unique_lock<std::mutex> lock(mutex);  // the gate sees the loader once it is made
   allowed = 1;
   auto loader = std::make_unique<ShapeLoader>(
       std::make_unique<UrdfShapes>(ArmText(), "arm.urdf", PackageSearch{{}, At("")}), gate);
   running = loader.get();
+  lock.unlock();
   waitFor(*loader, 1);
   loader->Stop();
-  changed.notify_all();
   const ShapeLoader::State state = loader->Latest();
   EXPECT_FALSE(state.finished);
   EXPECT_EQ(state.read, 1u);
