@@ -185,10 +185,10 @@ class Simulation {
       options.tolerance = CheckedTolerance(tolerance);
     }
     if (!viscous.is_none()) {
-      robot_->viscousFriction = FiniteNumber(viscous, "viscous");
+      robot_->viscousFriction = FrictionNumber(viscous, "viscous");
     }
     if (!coulomb.is_none()) {
-      robot_->coulombFriction = FiniteNumber(coulomb, "coulomb");
+      robot_->coulombFriction = FrictionNumber(coulomb, "coulomb");
     }
     if (!gravity.is_none()) {
       SetGravity(gravity);
@@ -199,7 +199,7 @@ class Simulation {
     input_ = matrix<double>(static_cast<uint32_t>(n_), 1);
     values_.resize(n_);
     tau_.assign(n_, 0.0);
-    SetState(q0, qd0);
+    SetState(q0, qd0, "q0", "qd0");
     controller_ = std::make_shared<Controller>(*robot_, CheckedController(controller, *arm_));
     stepper_ = std::make_unique<Stepper>(*robot_, options);
     stepper_->SetController(controller_);
@@ -522,7 +522,7 @@ class Simulation {
   // The panel's friction coefficients, which every joint then takes (as the window's "Set").
   void SetFriction(double Robot::*field, py::handle value, const char* what) {
     Busy busy(*this);
-    (*robot_).*field = FiniteNumber(value, what);
+    (*robot_).*field = FrictionNumber(value, what);
     robot_->frictionSource = FrictionSource::kUniform;
   }
 
@@ -705,10 +705,10 @@ class Simulation {
   }
 
   // A new start: joint state (zeros where None), no acceleration.
-  void SetState(py::handle q, py::handle qd) {
+  void SetState(py::handle q, py::handle qd, const char* qName = "q", const char* qdName = "qd") {
     std::vector<double> qs(n_), qds(n_);
-    ReadJointVector(q, n_, "q", qs.data());
-    ReadJointVector(qd, n_, "qd", qds.data());
+    ReadJointVector(q, n_, qName, qs.data());
+    ReadJointVector(qd, n_, qdName, qds.data());
     for (std::size_t i = 0; i < n_; ++i) {
       Link& link = *robot_->links[i];
       link.q = qs[i];

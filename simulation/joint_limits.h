@@ -92,7 +92,11 @@ std::string ClampStartToLimits(Robot& robot);
 bool ApplyEfforts(const Robot& robot, const matrix<double>& torque, double* applied,
                   uint8_t* saturated);
 
-// What the window's strip says of the limits: "at a limit: quill (upper), elbow (lower);
-// saturated: joint_2" naming the joints at a limit and those whose torques saturate (saturated, n
-// flags, may be empty); empty when neither has any.
+// A joint more than this beyond one of its limits (rad or m) is past it, not at it.
+inline constexpr double kPastLimitTolerance = 1e-6;
+
+// What the window's strip says of the limits: "at a limit: quill (upper), elbow (lower); past a
+// limit: joint_3 (upper); saturated: joint_2" naming the joints the limits hold at a limit, those
+// more than kPastLimitTolerance beyond one (inverse ticks ignore the limits, and they may be off),
+// and those whose torques saturate (saturated, n flags, may be empty); empty when none is.
 std::string LimitStatusText(const Robot& robot, const std::vector<uint8_t>& saturated);

@@ -1,10 +1,12 @@
 // velmoth-sim: the simulation without the window. "run" advances the built-in arm, or the serial
 // arm of a URDF file, tick by tick exactly as the window's tick does and writes one CSV row per
 // printed tick; "terms" evaluates the equation of motion for one state. Vector and coefficient
-// texts follow the panel's forgiving rules and are never an error; only the options themselves, or
-// a URDF file that cannot be loaded, can be wrong, which gives one line on standard error, exit
+// texts follow the panel's forgiving rules; only the options themselves, the values every front end
+// refuses (a friction coefficient below 0 or not finite, a start that is not finite), or a URDF
+// file that cannot be loaded, can be wrong, which gives one line on standard error, exit
 // status 2 and nothing on standard output. An output that cannot be written and running out of
 // memory give one line on standard error and exit status 1.
+#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <string>
@@ -30,6 +33,7 @@
 #include "dynamics/dynamics.h"
 #include "dynamics/kinematics.h"
 #include "recursive/frames.h"
+#include "robot/input_checks.h"
 #include "robot/robot.h"
 #include "simulation/command_line.h"
 #include "simulation/control_options.h"
@@ -73,6 +77,7 @@ struct Settings {
   StepChoice step;
   PhysicsChoice physics;
   std::string replay;    // the file
+  bool cut = false;      // it may be a cut recording's, without its end
   Replay events;         // what it holds
   bool balance = false;  // the columns work,dissipated
   ControlChoice control;
@@ -165,7 +170,10 @@ const char* const kRunDetails =
     "window wrote beside it: the arm (unless --links or --urdf is given), the state the\n"
     "recording started from, and every input, friction, gravity, the arm's limits, friction\n"
     "source and efforts, Reset and step at the tick it changed; --ticks is the recording's\n"
-    "length unless given.\n"
+    "length unless given. A file without its arm line is no replay, and one without its end\n"
+    "line (a recording killed or crashed) is refused, unless --cut is given, which repeats it\n"
+    "up to the last complete row of the recording beside it. The step's and the inputs'\n"
+    "options cannot be given with --replay, which sets them.\n"
     "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after the others: where\n"
     "the frame's origin is after each printed tick, in the base frame (names as kinematics\n"
     "prints).\n"
@@ -204,7 +212,8 @@ const char* const kTextRules =
     "exactly one separator character of any kind, e.g. \"1, -2.5, 3e-1\". A character that\n"
     "starts no number counts as one element 0; missing numbers are 0; numbers beyond the\n"
     "vector are ignored. X is the number at the start of its text (atof), 0 if there is none.\n"
-    "Neither is ever an error. Give a text that starts with '-' as --torque=-1,2.\n\n"
+    "Neither is an error, but --viscous and --coulomb must be finite and 0 or more, and\n"
+    "--q0 and --qd0 finite, as everywhere. Give a text that starts with '-' as --torque=-1,2.\n\n"
     "--urdf FILE, instead of --links, simulates the arm of a URDF file: revolute and continuous\n"
     "joints turn, prismatic joints slide, fixed joints join their links into one body; every\n"
     "vector then has one element per moving joint. The arm is one chain of the file's tree,\n"
@@ -218,6 +227,22 @@ const char* const kTextRules =
     "\"velmoth-sim: FILE: problem\" on standard error.\n\n"
     "Exit status: 0 on success; 2 for a bad option or a URDF file that cannot be loaded, with\n"
     "one line on standard error; 1 when standard output cannot be written or memory runs out.";
+
+// An n x 1 vector read from vector text; empty text gives zeros.
+matrix<double> JointVector(const std::string& text, uint32_t n) {
+  matrix<double> v(n, 1);
+  ReadVectorText(text, v);
+  return v;
+}
+
+// The values of an n x 1 vector.
+std::vector<double> Values(const matrix<double>& v) {
+  std::vector<double> values(v.RowCount());
+  for (uint32_t i = 0; i < v.RowCount(); ++i) {
+    values[i] = v(i, 0);
+  }
+  return values;
+}
 
 // The built-in arm, or the arm of the URDF file, with the panel's "Set" applied for what was
 // given: viscous, coulomb, gravity. Null when the file cannot be loaded, with error set.
@@ -238,18 +263,23 @@ std::unique_ptr<Robot> MakeArm(const Settings& s, std::string& error) {
   if (s.coulombGiven) {
     robot->coulombFriction = ReadCoefficientText(s.coulomb);
   }
+  // Refused before any tick, as the panel, the window and the Python module refuse them.
+  const auto n = static_cast<uint32_t>(robot->links.size());
+  const std::vector<double> q0 = Values(JointVector(s.q0, n)), qd0 = Values(JointVector(s.qd0, n));
+  for (const std::string& problem :
+       {s.viscousGiven ? FrictionProblem("--viscous", robot->viscousFriction) : std::string(),
+        s.coulombGiven ? FrictionProblem("--coulomb", robot->coulombFriction) : std::string(),
+        StartProblem("--q0", q0.data(), n), StartProblem("--qd0", qd0.data(), n)}) {
+    if (!problem.empty()) {
+      error = problem;
+      return nullptr;
+    }
+  }
   if (s.gravityGiven) {
     ReadVectorText(s.gravity, robot->gravity);
   }
   ApplyPhysicsChoice(s.physics, s.viscousGiven || s.coulombGiven, *robot);
   return robot;
-}
-
-// An n x 1 vector read from vector text; empty text gives zeros.
-matrix<double> JointVector(const std::string& text, uint32_t n) {
-  matrix<double> v(n, 1);
-  ReadVectorText(text, v);
-  return v;
 }
 
 // The error of the first write to standard output that failed, 0 while all succeed.
@@ -534,8 +564,9 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
 // its length (unless --ticks is given). "" or the problem; the options that the replay sets may not
 // be given besides it.
 std::string LoadReplay(const CLI::App& run, Settings& s) {
-  for (const char* option : {"--mode", "--torque", "--accel", "--viscous", "--coulomb", "--gravity",
-                             "--q0", "--qd0", "--engine", "--integrator", "--substeps"}) {
+  for (const char* option :
+       {"--mode", "--torque", "--accel", "--viscous", "--coulomb", "--gravity", "--q0", "--qd0",
+        "--engine", "--integrator", "--substeps", "--tolerance"}) {
     if (run.count(option) > 0) {
       return std::string(option) + " cannot be given with --replay, which sets it";
     }
@@ -544,8 +575,31 @@ std::string LoadReplay(const CLI::App& run, Settings& s) {
   if (std::string problem = ReadUrdfFile(s.replay, text); !problem.empty()) {
     return s.replay + ": " + problem;
   }
-  if (std::string problem = ParseReplay(text, s.events); !problem.empty()) {
+  if (std::string problem = ParseReplay(text, s.events, s.cut); !problem.empty()) {
     return s.replay + ": " + problem;
+  }
+  // A cut recording ends at its last complete row, which the recording beside the replay holds.
+  if (!s.events.ticks && run.count("--ticks") == 0) {
+    const std::string recording =
+        s.replay.size() > 7 && s.replay.compare(s.replay.size() - 7, 7, ".replay") == 0
+            ? s.replay.substr(0, s.replay.size() - 7)
+            : std::string();
+    struct stat file {};
+    std::ifstream rows;
+    if (!recording.empty() && stat(recording.c_str(), &file) == 0 && S_ISREG(file.st_mode)) {
+      rows.open(recording, std::ios::binary);
+    }
+    if (!rows.is_open()) {
+      return s.replay + ": no end line, and no recording beside it (" +
+             (recording.empty() ? s.replay + " without .replay" : recording) +
+             ") to tell its length: give --ticks";
+    }
+    uint64_t lines = 0;
+    char buffer[1 << 16];
+    while (rows.read(buffer, sizeof buffer) || rows.gcount() > 0) {
+      lines += static_cast<uint64_t>(std::count(buffer, buffer + rows.gcount(), '\n'));
+    }
+    s.events.ticks = lines > 0 ? lines - 1 : 0;  // the header is no tick
   }
   // The arm's physics, where the replay sets it (a recording made before it did leaves it to the
   // command line).
@@ -658,6 +712,9 @@ int Main(int argc, char** argv) {
                   "and every input and step as it changed (--ticks: the recording's)")
       ->type_name("FILE")
       ->check(FileName());
+  run->add_flag("--cut", s.cut,
+                "With --replay: the replay of a recording cut before its end (killed, crashed), "
+                "repeated up to its last complete row");
   run->add_flag("--balance", s.balance,
                 "Add the columns work,dissipated: the energy balance of the forward ticks");
   run->add_option("--frame", s.frames,
@@ -766,6 +823,10 @@ int Main(int argc, char** argv) {
       std::fprintf(stderr, "velmoth-sim: %s\n", problem.c_str());
       return kUsageStatus;
     }
+  }
+  if (run->count("--cut") > 0 && run->count("--replay") == 0) {
+    std::fputs("velmoth-sim: --cut repeats a cut recording and needs --replay\n", stderr);
+    return kUsageStatus;
   }
   if (!help && run->count("--replay") > 0) {
     if (const std::string problem = LoadReplay(*run, s); !problem.empty()) {
