@@ -13,6 +13,8 @@ constexpr int kMaxIterations = 100;
 // A sliding joint's velocity is looked at in this many places of the step, so that a velocity
 // that crosses 0 and comes back within it is not missed where the extension shows it.
 constexpr int kStopSamples = 4;
+// Between two places, the holding margin's quartic is looked at in this many points.
+constexpr int kMarginPoints = 8;
 
 // The first zero of g between lo (g(lo) = glo >= 0) and hi (g(hi) = ghi < 0) by the Illinois
 // method (regula falsi that halves the kept end's value when the same end is kept twice); returns
@@ -57,16 +59,29 @@ void FindLimit(const Extension& extension, const JointLimits& limits, const Fric
     if (modes.held[i] || (lower == -INFINITY && upper == INFINITY)) {
       continue;
     }
-    const auto g = [&](double theta) {
-      const double q = extension.Component(i, theta);
-      return std::min(upper - q, q - lower);
+    // A joint that starts at a limit moving off it cannot reach that limit again before it turns
+    // back: until a sample shows it turned, only the other limit counts (the extension may stray
+    // past the one it leaves by its own error).
+    const double away = y0[i] == upper ? -1.0 : y0[i] == lower ? 1.0 : 0.0;
+    bool leaving = away * y0[n + i] > 0.0;
+    const auto distance = [&](double q) {
+      return !leaving ? std::min(upper - q, q - lower) : away > 0.0 ? upper - q : q - lower;
     };
-    double lo = 0.0, glo = std::min(upper - y0[i], y0[i] - lower), vlo = y0[n + i];
+    const auto g = [&](double theta) { return distance(extension.Component(i, theta)); };
+    double lo = 0.0, glo = distance(y0[i]), vlo = y0[n + i];
     for (int k = 1; k <= kStopSamples && lo < best.theta; ++k) {
       const double theta = static_cast<double>(k) / kStopSamples;
       const double q = k == kStopSamples ? y1[i] : extension.Component(i, theta);
       const double v = k == kStopSamples ? y1[n + i] : extension.Component(n + i, theta);
-      const double at = std::min(upper - q, q - lower);
+      if (leaving && away * v <= 0.0) {
+        // Turned back between the last sample and this one: from the turn on, both limits count.
+        const auto speed = [&](double t) { return away * extension.Component(n + i, t); };
+        lo = Illinois(speed, lo, away * vlo, theta, away * v, kStopTolerance);
+        leaving = false;
+        glo = std::max(distance(extension.Component(i, lo)), 0.0);
+        vlo = extension.Component(n + i, lo);
+      }
+      const double at = distance(q);
       double value = at, hi = theta;
       if (at >= 0.0 && ((vlo > 0.0 && v < 0.0 && upper < INFINITY) ||
                         (vlo < 0.0 && v > 0.0 && lower > -INFINITY))) {
@@ -153,26 +168,63 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
     }
     return least;
   };
-  const double atEnd = margin(holdingEnd);
-  if (atEnd >= 0.0) {
-    return best;
-  }
   const auto g = [&](double theta) {
     extension.State(theta, work.y.data());
     equation.Rates(work.y.data(), work.dy.data());
     return margin(equation.Holding());
   };
-  double hi = 1.0, ghi = atEnd;
-  if (best.theta < 1.0) {
-    ghi = g(best.theta);
-    if (ghi >= 0.0) {
-      return best;
-    }
-    hi = best.theta;
+  // The margin at the step's ends, and where the stops are looked at (each one evaluation and
+  // solve); between those places on the quartic through the five, so that a holding torque that
+  // exceeds what holds it for a part of the step between two places is seen where the quartic
+  // dips below 0 (and then evaluated there). The first place below 0 ends the bracket.
+  double value[kStopSamples + 1];
+  value[0] = std::max(margin(holdingStart), 0.0);
+  value[kStopSamples] = margin(holdingEnd);
+  for (int k = 1; k < kStopSamples; ++k) {
+    value[k] = g(static_cast<double>(k) / kStopSamples);
   }
-  const double start = std::max(margin(holdingStart), 0.0);
+  const auto quartic = [&](double theta) {
+    // Lagrange's form on the equally spaced places.
+    double sum = 0.0;
+    for (int k = 0; k <= kStopSamples; ++k) {
+      double basis = 1.0;
+      for (int m = 0; m <= kStopSamples; ++m) {
+        if (m != k) {
+          basis *= (theta * kStopSamples - m) / static_cast<double>(k - m);
+        }
+      }
+      sum += basis * value[k];
+    }
+    return sum;
+  };
+  double lo = 0.0, glo = value[0], hi = -1.0, ghi = 0.0;
+  for (int k = 1; k <= kStopSamples && hi < 0.0; ++k) {
+    const double end = static_cast<double>(k) / kStopSamples;
+    for (int j = 1; j <= kMarginPoints && hi < 0.0; ++j) {
+      const double theta = end - (1.0 - static_cast<double>(j) / kMarginPoints) / kStopSamples;
+      if (theta >= best.theta) {
+        return best;
+      }
+      const bool place = j == kMarginPoints;
+      if (place ? value[k] < 0.0 : quartic(theta) < 0.0) {
+        const double at = place ? value[k] : g(theta);
+        if (at < 0.0) {
+          hi = theta;
+          ghi = at;
+        }
+      }
+    }
+    if (hi < 0.0) {
+      lo = end;
+      glo = value[k];
+    }
+  }
+  if (hi < 0.0) {
+    return best;
+  }
   // Which joints break away, the decision that follows finds.
-  return {EventKind::kBreakAway, -1, Illinois(g, 0.0, start, hi, ghi, kBreakAwayTolerance)};
+  return {EventKind::kBreakAway, -1,
+          Illinois(g, lo, std::max(glo, 0.0), hi, ghi, kBreakAwayTolerance)};
 }
 
 void Apply(const Event& event, const ModeEquation& equation, double* y) {
@@ -181,8 +233,10 @@ void Apply(const Event& event, const ModeEquation& equation, double* y) {
   if (event.kind == EventKind::kStop) {
     y[n + i] = 0.0;
   } else if (event.kind == EventKind::kLimit) {
+    // The limit the joint crossed: at the root it is there, the other one a range away.
     const JointLimits& limits = equation.Limits();
-    y[i] = y[i] >= limits.upper[i] ? limits.upper[i] : limits.lower[i];
+    const bool upper = std::fabs(y[i] - limits.upper[i]) <= std::fabs(y[i] - limits.lower[i]);
+    y[i] = upper ? limits.upper[i] : limits.lower[i];
   }
 }
 

@@ -26,6 +26,7 @@ Stepper::Stepper(Robot& robot, StepOptions options) : robot_(robot) {
   euler_.Resize(size);
   rk4_.Resize(size);
   dopri5_.Resize(size);
+  imex_.Resize(size);
   tickValues_.Resize(size, n);
   accel_ = matrix<double>(static_cast<uint32_t>(n), 1);
   torque_ = matrix<double>(static_cast<uint32_t>(n), 1);
@@ -112,6 +113,7 @@ void Stepper::KeepBalance(bool continues) {
     balanceW_ = 0.0;
     balanceD_ = 0.0;
     balanceStart_ = kinetic_ + potential_;
+    balancePeak_ = std::fabs(potential_);
   }
   robot_.work = balanceW_;
   robot_.dissipated = balanceD_;
@@ -167,6 +169,8 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const bool continues = StateKept();
   tickW_ = tickD_ = 0.0;
   capped_ = false;
+  report_.stiffSteps = 0;
+  report_.stiffness = 0.0;
   // The torques applied: the user's, saturated at the joints' efforts where they are on.
   const bool sized = torque.RowCount() == n && torque.ColCount() == 1;
   if (sized) {
@@ -180,6 +184,7 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
     const matrix<double>& accel = ClosedFormEulerTick(given);
     if (!gaveUp_) {
       KeepBalance(continues);
+      Report(true, torque, applied_, false);
     }
     return accel;
   }
@@ -213,7 +218,46 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   }
   StoreState();
   KeepBalance(continues);
+  Report(true, torque, applied_, true);
   return accel_;
+}
+
+void Stepper::Report(bool forward, const matrix<double>& input, const matrix<double>& output,
+                     bool checkEnergy) {
+  report_.step = options_;
+  report_.forward = forward;
+  report_.capped = forward && capped_;
+  report_.steps = forward ? lastSubsteps_ : options_.substeps;
+  const auto allFinite = [](const matrix<double>& m) {
+    for (uint32_t i = 0; i < m.RowCount(); ++i) {
+      if (!std::isfinite(m(i, 0))) {
+        return false;
+      }
+    }
+    return true;
+  };
+  report_.inputsFinite = allFinite(input);
+  report_.finite = allFinite(output) && StateIsFinite(robot_);
+  report_.unphysical = false;
+  report_.gained = 0.0;
+  if (!forward) {
+    return;
+  }
+  // The energy the balance is measured against: the largest kinetic energy since it started (the
+  // start's and every tick's end), or the potential energy there or now where that is larger (an
+  // arm let go from rest has none to speak of at first).
+  balancePeak_ = std::max(
+      {balancePeak_, kinetic_, endKinetic_, std::fabs(potential_), std::fabs(endPotential_)});
+  if (!checkEnergy) {
+    return;
+  }
+  // What the steps made beyond the work and friction's dissipation since the balance started.
+  const double gained = endKinetic_ + endPotential_ - balanceStart_ - balanceW_ + balanceD_;
+  if (gained > kUnphysicalGain * balancePeak_ && std::isfinite(gained)) {
+    report_.unphysical = true;
+    report_.gained = gained;
+    ++robot_.unphysicalTicks;
+  }
 }
 
 const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque) {
@@ -300,8 +344,9 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   const std::function<bool()> giveUp = [this] { return GiveUp(); };
   if (options_.integrator == IntegratorKind::kDopri5) {
     dopri5_.SetTolerance(options_.tolerance);
-    outcome = AdaptiveTick(dopri5_, equation, kTimeStep, options_.substeps, kMaxInternalSteps,
-                           carriedStep_, y, k, holding_, tickValues_, giveUp);
+    imex_.SetTolerance(options_.tolerance);
+    outcome = AdaptiveTick(dopri5_, imex_, equation, kTimeStep, options_.substeps,
+                           kMaxInternalSteps, carriedStep_, y, k, holding_, tickValues_, giveUp);
   } else {
     StepMethod& method = options_.integrator == IntegratorKind::kEuler
                              ? static_cast<StepMethod&>(euler_)
@@ -312,9 +357,9 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   if (outcome.gaveUp) {
     return;
   }
-  // The tick's last evaluation is that of its end.
-  endKinetic_ = equation.KineticEnergy();
-  endPotential_ = equation.PotentialEnergy();
+  // The energies of the tick's end (the events' search may have evaluated states inside its last
+  // step after it).
+  equation.Engine().Energies(robot_, y, y + n, endKinetic_, endPotential_);
   for (int i = 0; i < n; ++i) {
     q_[i] = y[i];
     qd_[i] = y[n + i];
@@ -323,6 +368,8 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   tickD_ = y[2 * n + 1];
   capped_ = outcome.capped;
   lastSubsteps_ = outcome.steps;
+  report_.stiffSteps = outcome.stiffSteps;
+  report_.stiffness = outcome.stiffness;
   ratesKept_ = true;
   lastTau_ = tau_;
   lastFriction_ = friction_;
@@ -480,6 +527,7 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
     torque_ = InverseDynamics(robot_);
     robot_.work = robot_.dissipated = 0.0;
     robot_.startEnergy = robot_.kineticEnergy + robot_.potentialEnergy;
+    Report(false, accel, torque_, false);
     return torque_;
   }
 
@@ -521,5 +569,6 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
     // tau = M qdd + C qd + G + F
     torque_(i, 0) = tau[i] + FrictionTorque(robot_, i, qd_[i]);
   }
+  Report(false, accel, torque_, false);
   return torque_;
 }
