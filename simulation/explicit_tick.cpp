@@ -15,6 +15,9 @@ constexpr double kPastStop = 1.5;
 // stability interval on the negative real axis reaches about 3.3; beyond this the additive pair
 // takes the step.
 constexpr double kStiffStep = 2.0;
+// The longest step of the explicit pair, times that stiffness, where it takes the steps.
+constexpr double kExplicitStep = 3.0;
+constexpr int kRetryStiff = 8;
 // The loosest tolerance a tick whose tries ran out keeps, and after how many tries (times the
 // cap) one step of the additive pair, with its events, ends the tick whatever its error.
 constexpr double kLoosest = 1e-2;
@@ -105,6 +108,8 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ImexMethod& stiff, ModeEquation& 
   const double asked = method.Tolerance();
   double tolerance = asked;
   int allowed = 2 * cap;
+  double stiffAsked = 0.0;  // the additive pair's own next step in this tick (0: none yet)
+  int held = 0;             // explicit steps since, held at the limit of their stability
   for (double elapsed = 0.0; elapsed < duration;) {
     if (giveUp && giveUp()) {
       outcome.gaveUp = true;
@@ -146,8 +151,23 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ImexMethod& stiff, ModeEquation& 
       }
     }
     // Where the step would be beyond the explicit pair's stability under viscous friction, the
-    // additive pair takes it.
-    const bool useStiff = h * stiffness > kStiffStep || lastResort;
+    // additive pair takes it, unless it asked for a step within that stability itself in this tick
+    // (the motion, not the damping, sets the step): then the explicit pair, its step kept within
+    // kExplicitStep / the stiffness.
+    // After kRetryStiff such steps held at that limit, the additive pair is asked again.
+    bool useStiff = h * stiffness > kStiffStep || lastResort;
+    if (useStiff && !lastResort && stiffAsked > 0.0 && stiffAsked * stiffness <= kStiffStep) {
+      useStiff = false;
+      if (h * stiffness > kExplicitStep) {
+        h = kExplicitStep / stiffness;
+        last = false;
+        cut = true;
+        if (++held >= kRetryStiff) {
+          stiffAsked = 0.0;
+          held = 0;
+        }
+      }
+    }
     StepMethod& used = useStiff ? static_cast<StepMethod&>(stiff) : method;
     const double err = used.Step(f, h, y, k, work.y1.data(), work.k1.data());
     ++outcome.steps;
@@ -157,10 +177,12 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ImexMethod& stiff, ModeEquation& 
     if (!(err <= 1.0) && !lastResort) {
       // Rejected, a step that is not a number too.
       step = useStiff ? stiff.NextStep(h, err, false) : method.NextStep(h, err, false);
+      stiffAsked = useStiff ? step : stiffAsked;
       continue;
     }
     outcome.capped = outcome.capped || lastResort;
     const double next = useStiff ? stiff.NextStep(h, err, true) : method.NextStep(h, err, true);
+    stiffAsked = useStiff ? next : stiffAsked;
     work.holdingEnd = f.Holding();
     // The last resort's events, too, run out after one cap more.
     const bool events = outcome.steps <= (kLastResort + 1) * cap;

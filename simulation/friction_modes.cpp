@@ -174,6 +174,16 @@ void ModeEquation::Decide(double* y, double* dy) {
   double* q = y;
   double* qd = y + n_;
   if (limits_.any) {
+    // A joint within the resolution of positions of a limit is at it: a stop a hair off its limit
+    // would otherwise leave it sliding back into it in ever shorter steps.
+    for (int i = 0; i < n_; ++i) {
+      const double near = resolution_ * (1.0 + std::fabs(q[i]));
+      if (std::fabs(q[i] - limits_.lower[i]) <= near) {
+        q[i] = limits_.lower[i];
+      } else if (std::fabs(q[i] - limits_.upper[i]) <= near) {
+        q[i] = limits_.upper[i];
+      }
+    }
     // D += what the impact of joints at their limits takes, at these positions.
     y[2 * n_ + 1] += ImpactAt(equation_, robot_, limits_, q, qd, modes_.limit.data(), impact_);
   } else {

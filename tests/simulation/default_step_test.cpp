@@ -111,26 +111,38 @@ TEST(DefaultStep, StiffViscousFrictionAgainstTheImplicitReference) {
   }
 }
 
-// The Z1-like arm without friction, its limits on, falling for 30 s from rest with its elbow bent:
+// The Z1-like arm, its limits on, falling for 30 s from rest with its elbow bent: without friction
 // its light gripper jaw comes to rest against a limit while the shoulder and the wrist rest at
-// theirs, where impacts would accumulate. No tick reaches the cap, no tick raises the energy (no
-// torque, no friction), and E - E0 = W - D holds to 1e-6 of the largest kinetic energy.
+// theirs, where impacts would accumulate; no tick reaches the cap, no tick raises the energy (no
+// torque, no friction), and E - E0 = W - D holds to 1e-6 of the largest kinetic energy. With
+// friction 0.1 (viscous and Coulomb) and torques 2 sin(1 + i), for 1 s from the bent start, a
+// joint that friction stops a hair off its limit slides back into it: no cap, the same balance.
 TEST(DefaultStep, ImpactsThatAccumulateOnALightJointComeToRestWithoutMakingEnergy) {
-  for (const std::vector<double>& start :
-       {std::vector<double>{0.0, 1.0, -1.5},
-        std::vector<double>{0.5, 0.3, -0.2, 0.0, 0.0, 0.0, -1.0}}) {
-    SCOPED_TRACE(start.size());
+  const struct {
+    std::vector<double> start;
+    double friction, push;
+    int ticks;
+  } cases[] = {{{0.0, 1.0, -1.5}, 0.0, 0.0, 3000},
+               {{0.5, 0.3, -0.2, 0.0, 0.0, 0.0, -1.0}, 0.0, 0.0, 3000},
+               {{0.5, 0.0, 1.5}, 0.1, 2.0, 100}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.start.size());
     std::unique_ptr<Robot> arm = Load("tests/urdf/z1_like.urdf");
-    arm->viscousFriction = arm->coulombFriction = 0.0;
+    arm->viscousFriction = arm->coulombFriction = c.friction;
     arm->frictionSource = FrictionSource::kUniform;
-    for (std::size_t i = 0; i < start.size(); ++i) {
-      arm->links[i]->q = start[i];
+    for (std::size_t i = 0; i < c.start.size(); ++i) {
+      arm->links[i]->q = c.start[i];
     }
+    ClampStartToLimits(*arm);
     const std::size_t n = arm->links.size();
+    matrix<double> torque = Zeros(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      torque(i, 0) = c.push * std::sin(1.0 + i);
+    }
     Stepper stepper(*arm, DefaultStepOptions(true));
     double peak = 0.0, worst = 0.0, rise = 0.0, before = NAN;
-    for (int t = 0; t < 3000; ++t) {
-      stepper.Forward(Zeros(n));
+    for (int t = 0; t < c.ticks; ++t) {
+      stepper.Forward(torque);
       const double energy = arm->kineticEnergy + arm->potentialEnergy;
       peak = std::max(peak, arm->kineticEnergy);
       worst = std::max(worst, std::fabs(energy - arm->startEnergy - arm->work + arm->dissipated));
@@ -138,13 +150,15 @@ TEST(DefaultStep, ImpactsThatAccumulateOnALightJointComeToRestWithoutMakingEnerg
       before = energy;
     }
     EXPECT_EQ(arm->cappedTicks, 0u);
-    EXPECT_LE(rise, 1e-9 * peak);
     EXPECT_LE(worst, 1e-6 * peak);
-    int atLimit = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      atLimit += JointAtLimit(*arm, i) != 0 ? 1 : 0;
+    if (c.push == 0.0) {
+      EXPECT_LE(rise, 1e-9 * peak);
+      int atLimit = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        atLimit += JointAtLimit(*arm, i) != 0 ? 1 : 0;
+      }
+      EXPECT_GE(atLimit, 3);
     }
-    EXPECT_GE(atLimit, 3);
   }
 }
 
