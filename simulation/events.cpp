@@ -13,8 +13,8 @@ constexpr int kMaxIterations = 100;
 // A sliding joint's velocity is looked at in this many places of the step, so that a velocity
 // that crosses 0 and comes back within it is not missed where the extension shows it.
 constexpr int kStopSamples = 4;
-// Between two places, the holding margin's quartic is looked at in this many points.
-constexpr int kMarginPoints = 8;
+// The holding margin's parabola is looked at in this many places of a step (an even number).
+constexpr int kMarginPoints = 16;
 
 // The first zero of g between lo (g(lo) = glo >= 0) and hi (g(hi) = ghi < 0) by the Illinois
 // method (regula falsi that halves the kept end's value when the same end is kept twice); returns
@@ -173,51 +173,46 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
     equation.Rates(work.y.data(), work.dy.data());
     return margin(equation.Holding());
   };
-  // The margin at the step's ends, and where the stops are looked at (each one evaluation and
-  // solve); between those places on the quartic through the five, so that a holding torque that
-  // exceeds what holds it for a part of the step between two places is seen where the quartic
-  // dips below 0 (and then evaluated there). The first place below 0 ends the bracket.
-  double value[kStopSamples + 1];
-  value[0] = std::max(margin(holdingStart), 0.0);
-  value[kStopSamples] = margin(holdingEnd);
-  for (int k = 1; k < kStopSamples; ++k) {
-    value[k] = g(static_cast<double>(k) / kStopSamples);
+  // The margin at the step's ends and in its middle (one evaluation and solve), and between them
+  // on the parabola through the three, so that a holding torque that exceeds what holds it for a
+  // part of the step is seen where the parabola dips below 0 (and then evaluated there). While
+  // every joint is held nothing moves within the step, and its ends tell all.
+  bool moving = false;
+  for (int i = 0; i < n; ++i) {
+    moving = moving || modes.held[i] == 0;
   }
-  const auto quartic = [&](double theta) {
-    // Lagrange's form on the equally spaced places.
-    double sum = 0.0;
-    for (int k = 0; k <= kStopSamples; ++k) {
-      double basis = 1.0;
-      for (int m = 0; m <= kStopSamples; ++m) {
-        if (m != k) {
-          basis *= (theta * kStopSamples - m) / static_cast<double>(k - m);
-        }
-      }
-      sum += basis * value[k];
-    }
-    return sum;
+  const double start = std::max(margin(holdingStart), 0.0), end = margin(holdingEnd);
+  const double middle = moving ? g(0.5) : end;
+  const auto parabola = [&](double theta) {
+    return start * (1.0 - theta) * (1.0 - 2.0 * theta) + middle * 4.0 * theta * (1.0 - theta) +
+           end * theta * (2.0 * theta - 1.0);
   };
-  double lo = 0.0, glo = value[0], hi = -1.0, ghi = 0.0;
-  for (int k = 1; k <= kStopSamples && hi < 0.0; ++k) {
-    const double end = static_cast<double>(k) / kStopSamples;
-    for (int j = 1; j <= kMarginPoints && hi < 0.0; ++j) {
-      const double theta = end - (1.0 - static_cast<double>(j) / kMarginPoints) / kStopSamples;
-      if (theta >= best.theta) {
-        return best;
-      }
-      const bool place = j == kMarginPoints;
-      if (place ? value[k] < 0.0 : quartic(theta) < 0.0) {
-        const double at = place ? value[k] : g(theta);
-        if (at < 0.0) {
-          hi = theta;
-          ghi = at;
-        }
-      }
+  double lo = 0.0, glo = start, hi = -1.0, ghi = 0.0;
+  for (int j = 1; j <= kMarginPoints && hi < 0.0; ++j) {
+    const double theta = static_cast<double>(j) / kMarginPoints;
+    if (theta >= best.theta) {
+      break;
     }
-    if (hi < 0.0) {
-      lo = end;
-      glo = value[k];
+    const double known = j == kMarginPoints ? end : j == kMarginPoints / 2 ? middle : NAN;
+    const double at = !std::isnan(known) ? known : parabola(theta) < 0.0 ? g(theta) : INFINITY;
+    if (at < 0.0) {
+      hi = theta;
+      ghi = at;
+    } else if (at != INFINITY) {
+      lo = theta;
+      glo = at;
     }
+  }
+  // A break-away before the earliest stop, where the end shows one and no place before it did.
+  if (hi < 0.0 && end < 0.0 && best.theta < 1.0) {
+    const double atBest = g(best.theta);
+    if (atBest < 0.0) {
+      hi = best.theta;
+      ghi = atBest;
+    }
+  } else if (hi < 0.0 && end < 0.0) {
+    hi = 1.0;
+    ghi = end;
   }
   if (hi < 0.0) {
     return best;

@@ -11,10 +11,10 @@
 // by the Illinois method on it, at no cost of the equation; a joint's velocity that turns between
 // two samples is followed to where it turns, so that a position that touches a limit between them
 // is seen. Functions that need the solve (kBreakAway) are known at the step's ends (where the
-// step's evaluations give them), evaluated at the same places as the stops (each one evaluation
-// and solve, while a joint is held) and looked at between them on the quartic through those five
-// values, so that a holding torque that exceeds friction's level for a part of a step is seen;
-// their root is then found by the Illinois method on states interpolated by the extension. The step
+// step's evaluations give them), evaluated in its middle (one evaluation and solve, while a joint
+// is held and another moves) and looked at in between on the parabola through those three values,
+// so that a holding torque that exceeds friction's level for a part of a step is seen; their root
+// is then found by the Illinois method on states interpolated by the extension. The step
 // then ends at the earliest event (just past the root, so that the event is seen by the decision
 // that follows), the event is applied to the state (Apply), and the modes are decided again
 // (ModeEquation::Decide), which resolves a limit's impact through M first (joint_limits.h).

@@ -90,8 +90,8 @@ TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int 
 }
 
 TickOutcome AdaptiveTick(Dopri5Method& method, ImexMethod& stiff, ModeEquation& f, double duration,
-                         int substeps, int cap, double& step, double* y, double* k,
-                         std::vector<double>& holding, TickWork& work,
+                         int substeps, int cap, double& step, double stiffness, double* y,
+                         double* k, std::vector<double>& holding, TickWork& work,
                          const std::function<bool()>& giveUp) {
   TickOutcome outcome;
   const double longest = duration / substeps;
@@ -100,9 +100,6 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ImexMethod& stiff, ModeEquation& 
     stiff.Restart();
     step = method.StartingStep(f, y, k, longest);
   }
-  // How fast viscous friction damps the lightest motion, at the tick's start: a step longer than
-  // kStiffStep / that rate is beyond the explicit pair's stability, and the additive pair takes it.
-  const double stiffness = f.ViscousStiffness(y);
   outcome.stiffness = stiffness;
   // The tolerance the tick keeps: the one asked for, loosened where the tries run out.
   const double asked = method.Tolerance();

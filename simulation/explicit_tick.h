@@ -51,12 +51,13 @@ TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int 
 // The same with error control: at least `substeps` steps, step the size carried in and out (0:
 // none yet, a starting step is chosen). Dormand-Prince takes the steps that viscous friction
 // leaves within its stability, the additive pair (stiff) the others: a step longer than
-// kStiffStep / the stiffness of viscous friction at the tick's start, and the rest of a tick once
-// Dormand-Prince fails at its shortest step. Every step is accepted on its error estimate; when
+// kStiffStep / the stiffness of viscous friction given (ModeEquation::ViscousStiffness, 1/s),
+// unless the additive pair itself asked for a shorter one in this tick. Every step is accepted on
+// its error estimate; when
 // the tries reach twice the cap, the rest of the tick loosens its tolerance 100 times (at most to
 // 1e-2) for each further twice the cap, and after eight times the cap one step of the additive
 // pair ends the tick; such a tick reports that it was capped.
 TickOutcome AdaptiveTick(Dopri5Method& method, ImexMethod& stiff, ModeEquation& f, double duration,
-                         int substeps, int cap, double& step, double* y, double* k,
-                         std::vector<double>& holding, TickWork& work,
+                         int substeps, int cap, double& step, double stiffness, double* y,
+                         double* k, std::vector<double>& holding, TickWork& work,
                          const std::function<bool()>& giveUp = {});

@@ -345,8 +345,16 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   if (options_.integrator == IntegratorKind::kDopri5) {
     dopri5_.SetTolerance(options_.tolerance);
     imex_.SetTolerance(options_.tolerance);
-    outcome = AdaptiveTick(dopri5_, imex_, equation, kTimeStep, options_.substeps,
-                           kMaxInternalSteps, carriedStep_, y, k, holding_, tickValues_, giveUp);
+    // How fast viscous friction damps the lightest motion: found anew at a new start, a change of
+    // the torques, friction or limits, and every kStiffnessTicks ticks (M changes slowly; a rate
+    // found too low only makes the explicit pair's error control take shorter steps).
+    if (!kept || ++stiffnessAge_ >= kStiffnessTicks) {
+      stiffness_ = equation.ViscousStiffness(y);
+      stiffnessAge_ = 0;
+    }
+    outcome =
+        AdaptiveTick(dopri5_, imex_, equation, kTimeStep, options_.substeps, kMaxInternalSteps,
+                     carriedStep_, stiffness_, y, k, holding_, tickValues_, giveUp);
   } else {
     StepMethod& method = options_.integrator == IntegratorKind::kEuler
                              ? static_cast<StepMethod&>(euler_)

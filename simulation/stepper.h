@@ -80,6 +80,8 @@ class Stepper {
   // kSpeedFloor) more than the acceleration of the substep before it foretold.
   static constexpr double kChangeAllowance = 0.25;
   static constexpr double kSpeedFloor = 0.1;
+  // The error-controlled step finds the stiffness of viscous friction anew after this many ticks.
+  static constexpr int kStiffnessTicks = 8;
 
   // Steps robot, which must outlive the stepper and keep its links.
   Stepper(Robot& robot, StepOptions options);
@@ -191,6 +193,9 @@ class Stepper {
   JointFriction lastFriction_;
   JointLimits lastLimits_;
   double carriedStep_ = 0.0;
+  // The stiffness of viscous friction, and the ticks since it was found.
+  double stiffness_ = 0.0;
+  int stiffnessAge_ = 0;
 
   // The implicit step's working values, the refinement the last tick ended with, and the largest
   // kinetic energy since the balance started.
