@@ -1013,6 +1013,8 @@ velmoth.AccuracyWarning.)doc"))
       .def_property_readonly(
           "finite", [](S& s) { return s.StateFinite(); },
           Doc("Whether every joint position, velocity and acceleration and both "
-              "energies are finite; False once a run has diverged."))
+              "energies are finite; False once a run has diverged into numbers that are "
+              "not (a run whose step made energy without work diverges finite: "
+              "see velmoth.DivergenceWarning and Trajectory.diverged_at)."))
       .def("__repr__", [](S& s) { return s.Repr(); });
 }

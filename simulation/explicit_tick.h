@@ -6,12 +6,11 @@
 // end without shrinking the size carried on).
 //
 // The internal steps of a tick are capped. The fixed-step methods locate at most `cap` events per
-// tick; Dormand-Prince takes no step shorter than the tick / cap (a step the error control would
-// take shorter is taken at that length whatever its error estimate) and tries at most 2 cap steps.
-// Once the events or tries run out, the rest of the tick is one step whose sliding joints stop at
-// its end if their velocity passed 0, and whose joints past a limit are put at it and stopped
-// there by their impact. Such a tick reports that it was capped: its accuracy is the cap's, not
-// the tolerance's.
+// tick; once they run out, the rest of the tick is one step whose sliding joints stop at its end if
+// their velocity passed 0, and whose joints past a limit are put at it and stopped there by their
+// impact. The error-controlled tick accepts no step without its error estimate; its tries are
+// capped as AdaptiveTick says. Such a tick reports that it was capped: its accuracy is the cap's,
+// not the tolerance's.
 #pragma once
 
 #include <functional>
