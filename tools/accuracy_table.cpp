@@ -401,8 +401,8 @@ void StiffDamping() {
   std::printf("\n## Stiff damping: the default step against the implicit step extrapolated\n\n");
   std::printf(
       "| arm | viscous | largest error (rad) | at 1 s | steps per tick | additive | capped | "
-      "implicit x 1 | implicit x 10 | implicit x 1000 "
-      "|\n|---|---|---|---|---|---|---|---|---|---|\n");
+      "against 1e-12 | implicit x 1 | implicit x 10 | implicit x 1000 |\n"
+      "|---|---|---|---|---|---|---|---|---|---|---|\n");
   const int ticks = quick ? 10 : 100;
   double worst = 0.0;
   for (const Arm& arm : Arms()) {
