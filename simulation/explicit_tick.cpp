@@ -11,11 +11,11 @@ namespace {
 constexpr double kStretch = 1.01;
 // After an impact, a step ends this much past the soonest stop the rates predict.
 constexpr double kPastStop = 1.5;
-// The longest step of the explicit pair, times the stiffness of viscous friction: Dormand-Prince's
-// stability interval on the negative real axis reaches about 3.3; beyond this the additive pair
-// takes the step.
+// A step times the stiffness of viscous friction beyond which the additive pair takes it:
+// Dormand-Prince's stability interval on the negative real axis reaches about 3.3. Where the
+// additive pair asked for a shorter step itself, the explicit pair goes on with steps up to
+// kExplicitStep / the stiffness, and asks the additive pair again after kRetryStiff of them.
 constexpr double kStiffStep = 2.0;
-// The longest step of the explicit pair, times that stiffness, where it takes the steps.
 constexpr double kExplicitStep = 3.0;
 constexpr int kRetryStiff = 8;
 // The loosest tolerance a tick whose tries ran out keeps, and after how many tries (times the
@@ -28,14 +28,12 @@ constexpr int kLastResort = 8;
 // step's end. Without events (the cap reached), sliding joints whose velocity passed 0 stop at
 // the end, where the modes are decided again (and joints past a limit put at it, with their
 // impact). Returns the fraction of the step taken.
-// located, when given, is the step's earliest event, found already.
 double Advance(StepMethod& method, ModeEquation& f, bool events, double* y, double* k,
-               std::vector<double>& holding, TickWork& work, const Event* located = nullptr) {
+               std::vector<double>& holding, TickWork& work) {
   const std::size_t size = work.y1.size();
   if (events) {
-    const Event event = located != nullptr ? *located
-                                           : FindEvent(method, f, y, work.y1.data(), holding,
-                                                       work.holdingEnd, work.events);
+    const Event event =
+        FindEvent(method, f, y, work.y1.data(), holding, work.holdingEnd, work.events);
     if (event.kind != EventKind::kNone) {
       method.State(event.theta, y);
       Apply(event, f, y);
