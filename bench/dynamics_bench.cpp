@@ -61,6 +61,7 @@
 #include "recursive/chain.h"
 #include "recursive/frames.h"
 #include "robot/robot.h"
+#include "simulation/joint_limits.h"
 #include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
 
@@ -595,6 +596,68 @@ void RegisterWorkPrecision() {
   }
 }
 
+// ---- Stiff damping: a second of falling under strong viscous friction
+// ----------------------------
+
+// One iteration is a second (100 ticks) of falling from (0.5, -1, 1.5, 0, ...) put within the
+// limits, every joint at the viscous coefficient given (negative: the file's own), on the step
+// given: the default step against the implicit step at 1 and 1000 substeps (the finest it takes).
+// The time per tick is the time / 100.
+void BM_StiffSecond(benchmark::State& state, const std::string& path, double viscous,
+                    StepOptions step) {
+  std::string error;
+  std::unique_ptr<Robot> arm = LoadUrdfRobot(path, error);
+  if (!arm) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  if (viscous >= 0.0) {
+    arm->viscousFriction = viscous;
+    arm->coulombFriction = 0.0;
+    arm->frictionSource = FrictionSource::kUniform;
+  }
+  const std::size_t n = arm->links.size();
+  for (std::size_t i = 0; i < 3 && i < n; ++i) {
+    arm->links[i]->q = i == 0 ? 0.5 : i == 1 ? -1.0 : 1.5;
+  }
+  ClampStartToLimits(*arm);
+  matrix<double> torque(static_cast<uint32_t>(n), 1);
+  torque.SetZero();
+  uint64_t steps = 0;
+  for (auto _ : state) {
+    std::unique_ptr<Robot> robot = CloneRobot(*arm);
+    Stepper stepper(*robot, step);
+    for (int t = 0; t < 100; ++t) {
+      benchmark::DoNotOptimize(stepper.Forward(torque)(0, 0));
+      steps += static_cast<uint64_t>(stepper.LastSubsteps());
+    }
+  }
+  state.counters["steps/tick"] =
+      benchmark::Counter(static_cast<double>(steps) / 100.0, benchmark::Counter::kAvgIterations);
+}
+
+void RegisterStiffSeconds() {
+  const struct {
+    std::string name, path;
+    double viscous;
+  } cases[] = {{"industrial6/viscous10", VELMOTH_EXAMPLES "/industrial6.urdf", 10.0},
+               {"industrial6/viscous1000", VELMOTH_EXAMPLES "/industrial6.urdf", 1000.0},
+               {"z1_like/own", VELMOTH_URDF_TESTS "/z1_like.urdf", -1.0},
+               {"panda_like/viscous100", VELMOTH_URDF_TESTS "/panda_like.urdf", 100.0}};
+  for (const auto& c : cases) {
+    const StepOptions steps[] = {DefaultStepOptions(true),
+                                 {EngineKind::kRecursive, IntegratorKind::kImplicit, 1, 0.0},
+                                 {EngineKind::kRecursive, IntegratorKind::kImplicit, 1000, 0.0}};
+    const char* names[] = {"/default", "/implicit", "/implicit_x1000"};
+    for (int k = 0; k < 3; ++k) {
+      benchmark::RegisterBenchmark(("BM_StiffSecond/" + c.name + names[k]).c_str(), BM_StiffSecond,
+                                   c.path, c.viscous, steps[k])
+          ->Unit(benchmark::kMillisecond)
+          ->Apply(Repeated);
+    }
+  }
+}
+
 // The ticks are measured on the built-in arm, the samples and chains of 12 to 100 links.
 bool TickArm(const UrdfArm& arm) {
   return arm.name != "chain6" && arm.name != "chain50" && arm.name != "puma560";
@@ -1088,6 +1151,7 @@ int main(int argc, char** argv) {
   mju_user_warning = [](const char*) {};
   WriteUrdfArms();
   RegisterUrdfTicks();
+  RegisterStiffSeconds();
   RegisterWorkPrecision();
   RegisterMassMatrices();
   RegisterFrameKinematics();

@@ -24,6 +24,7 @@
 #include "simulation/equation.h"
 #include "simulation/integrators.h"
 #include "simulation/joint_limits.h"
+#include "simulation/step_report.h"
 #include "simulation/stepper.h"
 
 namespace {
@@ -233,8 +234,11 @@ class Simulation {
     ++tick_;
     KeepTorque(stepper_->LastTorque());
     py::array_t<double> result = Column(accel);
+    if (stepper_->LastReport().unphysical) {
+      WarnDiverged(stepper_->LastReport(), tick_, "the state it left is not physical");
+    }
     if (stepper_->LastCapped()) {
-      WarnCapped(tick_);
+      WarnCapped(stepper_->LastReport(), tick_);
     }
     return result;
   }
@@ -350,6 +354,7 @@ class Simulation {
         forward ? "the controller's torque" : "the controller's accelerations";
     uint64_t diverged = 0;
     uint64_t capped = 0;
+    StepReport divergence, cap;  // the reports of the ticks that diverged and capped first
     {
       SignalWatch signals;
       GilReleased released;
@@ -383,13 +388,15 @@ class Simulation {
           stepper_->Forward(input_);
           if (capped == 0 && stepper_->LastCapped()) {
             capped = tick_ + 1;
+            cap = stepper_->LastReport();
           }
         }
         const matrix<double>& tau = forward ? stepper_->LastTorque() : stepper_->Inverse(input_);
         ++tick_;
         KeepTorque(tau);  // what `tau` reads, also when the run ends early
-        if (diverged == 0 && !Finite(tau)) {
+        if (diverged == 0 && (!Finite(tau) || stepper_->LastReport().Diverged())) {
           diverged = tick_;
+          divergence = stepper_->LastReport();
         }
         if (t % k == 0) {
           record(first + static_cast<std::size_t>(t / k - 1), tau_.data(), robot_->kineticEnergy,
@@ -399,18 +406,10 @@ class Simulation {
     }
     if (diverged != 0) {
       trajectory.divergedAt = py::int_(diverged);
-      char text[300];
-      std::snprintf(text, sizeof text,
-                    "the state diverged at tick %llu (t = %.2f s): the fixed %g s step (%s) is "
-                    "too coarse for motion this fast; the run went on",
-                    static_cast<unsigned long long>(diverged),
-                    static_cast<double>(diverged) * kTimeStep, kTimeStep, trajectory.step.c_str());
-      if (PyErr_WarnEx(DivergenceWarningType().ptr(), text, 1) != 0) {
-        throw py::error_already_set();
-      }
+      WarnDiverged(divergence, diverged, "the run went on");
     }
     if (capped != 0) {
-      WarnCapped(capped);
+      WarnCapped(cap, capped);
     }
     return trajectory;
   }
@@ -654,14 +653,17 @@ class Simulation {
   }
 
   // AccuracyWarning for the first tick of a run (or a step) that reached the step's cap.
-  void WarnCapped(uint64_t tick) {
-    char text[300];
-    std::snprintf(text, sizeof text,
-                  "tick %llu (t = %.2f s) reached the cap of internal steps per tick (%s) and "
-                  "ended at the accuracy the cap allows, coarser than asked; the run went on",
-                  static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                  StepOptionsText(stepper_->Options()).c_str());
-    if (PyErr_WarnEx(AccuracyWarningType().ptr(), text, 1) != 0) {
+  static void WarnCapped(const StepReport& report, uint64_t tick) {
+    const std::string text = CapMessage(report, tick) + "; the run went on";
+    if (PyErr_WarnEx(AccuracyWarningType().ptr(), text.c_str(), 1) != 0) {
+      throw py::error_already_set();
+    }
+  }
+
+  // DivergenceWarning for the tick that diverged, its cause and remedy, and what followed.
+  static void WarnDiverged(const StepReport& report, uint64_t tick, const char* then) {
+    const std::string text = DivergenceMessage(report, tick) + "; " + then;
+    if (PyErr_WarnEx(DivergenceWarningType().ptr(), text.c_str(), 1) != 0) {
       throw py::error_already_set();
     }
   }
@@ -862,7 +864,8 @@ void BindSimulation(py::module_& m) {
               "accelerations the torques cause are integrated. Returns the tick's mean "
               "accelerations (its change of velocity over 0.01 s, not the accelerations at the "
               "state it leaves), (n,). A tick whose state stops being finite "
-              "raises nothing: see `finite`."))
+              "raises nothing: see `finite`; one whose step made energy without work "
+              "warns with velmoth.DivergenceWarning."))
       .def(
           "step_inverse", [](S& s, py::handle accel) { return s.StepInverse(accel); },
           py::arg("accel") = py::none(),
@@ -910,10 +913,13 @@ is taken for each call only. Ctrl-C ends a long run on the main thread with
 KeyboardInterrupt within a twentieth of a second (after the tick going on).
 An interpreter that exits while a run goes on in another thread ends with
 it, cleanly.
-When a tick leaves the state or the torques not finite the run goes on, as
-velmoth-sim's does, and then warns once with velmoth.DivergenceWarning;
-Trajectory.diverged_at gives that first tick. A tick that reaches the step's
-cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
+When a tick leaves the state or the torques not finite, or its step made
+energy without work (more than 1e-3 of the largest kinetic energy since the
+balance started: a state plainly unphysical though finite), the run goes on,
+as velmoth-sim's does, and then warns once with velmoth.DivergenceWarning,
+naming the cause and the remedy; Trajectory.diverged_at gives that first
+tick. A tick that reaches the step's cap of internal steps warns once with
+velmoth.AccuracyWarning.)doc"))
       .def(
           "terms",
           [](S& s, py::handle torque, py::handle accel, py::handle q, py::handle qd,
@@ -1081,6 +1087,8 @@ cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
       .def_property_readonly(
           "finite", [](S& s) { return s.StateFinite(); },
           Doc("Whether every joint position, velocity and acceleration and both "
-              "energies are finite; False once a run has diverged."))
+              "energies are finite; False once a run has diverged into numbers that are "
+              "not (a run whose step made energy without work diverges finite: "
+              "see velmoth.DivergenceWarning and Trajectory.diverged_at)."))
       .def("__repr__", [](S& s) { return s.Repr(); });
 }

@@ -260,7 +260,8 @@ void BindTrajectory(py::module_& m) {
                         "position), (m, n) or (m, 3), or None."))
       .def_readonly(
           "diverged_at", &Trajectory::divergedAt,
-          Doc("The first tick of the run whose state or torques were not finite, or None."))
+          Doc("The first tick of the run whose state or torques were not finite, or whose step "
+              "made energy without work (a divergence though finite), or None."))
       .def_property_readonly(
           "dof", [](const Trajectory& t) { return t.n; }, Doc("The number of moving joints, n."))
       .def_readonly("step", &Trajectory::step,

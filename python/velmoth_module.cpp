@@ -44,7 +44,7 @@ terms(robot, q, qd)            M, C, G, F (unpacks so) of a state
 forward_dynamics(robot, q, qd, tau, engine=None)   the accelerations
 inverse_dynamics(robot, q, qd, qdd, engine=None)   the torques
 LoadError     a URDF file the loader refuses (a ValueError)
-DivergenceWarning   a run whose state stopped being finite
+DivergenceWarning   a run whose state stopped being finite or physical
 AccuracyWarning     a tick that reached the step's cap of internal steps
 LimitWarning        a start outside the joint limits, put at the nearest
 
@@ -77,10 +77,11 @@ PYBIND11_MODULE(velmoth, m) {
           "\"FILE: problem\" (the file's path, or the text's source name). A ValueError.");
   divergenceWarning = PyErr_NewExceptionWithDoc(
       "velmoth.DivergenceWarning",
-      Doc("Issued once by Simulation.run when a tick left the state or the torques not finite: the "
-          "fixed 0.01 s step (with its engine, integrator and substeps) is too coarse for the "
-          "motion. The run went on, as velmoth-sim's does; more substeps, the dopri5 step or "
-          "smaller torques help."),
+      Doc("Issued once by Simulation.run (and by Simulation.step) when a tick left the state or "
+          "the torques not finite, or its step made energy without work: the message names the "
+          "step and the cause (a fixed step too coarse for the motion, the implicit step's "
+          "refinement giving up, the error-controlled step's cap, torques that are not numbers) "
+          "and what helps. The run went on, as velmoth-sim's does."),
       PyExc_RuntimeWarning, nullptr);
   if (divergenceWarning == nullptr) {
     throw py::error_already_set();

@@ -75,7 +75,7 @@ double ResolveImpacts(Equation& equation, const uint8_t* at, int n, double* qd, 
       p[i] = 0.0;
       dqd[i] = stops[i] ? -qd[i] : 0.0;
     }
-    equation.Impulse(p, stops, dqd);
+    equation.Impulse(nullptr, p, stops, dqd);
     if (attempt == limit) {
       break;
     }

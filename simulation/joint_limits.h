@@ -11,10 +11,14 @@
 //            energy it takes goes to the dissipated D.
 //   settling an impact can throw a joint resting at a limit off it, slowly, while the arm drives it
 //            straight back: two joints pressed against their limits then trade impacts ever faster
-//            (Zeno's accumulation of impacts). A joint left moving away from its limit whose
-//            acceleration brings it back within an excursion qd^2 / (2 |qdd|) below the step's
-//            resolution of positions is at the accumulation point already: it stops at the limit
-//            with the impact (ModeEquation::Decide).
+//            (Zeno's accumulation of impacts), whose limit is every joint involved at rest at
+//            its limit, held by the one-sided constraint. A joint left moving away from its limit
+//            whose acceleration brings it back within an excursion qd^2 / (2 |qdd|) below the
+//            step's resolution of positions is at the accumulation point already: it stops at the
+//            limit with the impact (ModeEquation::Decide), its kinetic energy dissipated. A joint
+//            that starts a step at a limit moving off it is not looked for at that limit again
+//            before it turns back (events.h), so that no step ends at once on an event that the
+//            continuous extension's own error makes.
 //   resting  a joint at a limit, at rest, is held like a joint held by Coulomb friction, the limit
 //            adding a force of its side alone: at its upper limit it stays while the torque that
 //            drives it stays above -c (it leaves when pulled down harder than friction holds),

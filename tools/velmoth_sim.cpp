@@ -41,6 +41,7 @@
 #include "simulation/joint_limits.h"
 #include "simulation/replay.h"
 #include "simulation/run_csv.h"
+#include "simulation/step_report.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "tools/frame_text.h"
@@ -152,11 +153,16 @@ const char* const kRunDetails =
     "from tick to tick. On every step but the closed form's Euler, Coulomb friction stops a\n"
     "sliding joint where its velocity reaches 0 (euler, rk4 and dopri5 find the instant inside\n"
     "the step) and holds it while the torque that holds it stays within the friction level.\n"
-    "A tick's work is capped: dopri5 takes no step shorter than 1/200 of a tick, euler and\n"
-    "rk4 locate at most 200 friction events per tick, implicit halves a substep at most 6\n"
-    "times. A tick that reaches the cap ends at the accuracy the cap allows; the first is\n"
-    "reported on standard error.\n"
-    "When a state stops being finite, the first such tick is reported on standard error.\n"
+    "Where viscous friction is stiff (a light joint damped faster than dopri5's step is\n"
+    "stable), dopri5's steps are taken by an L-stable additive Runge-Kutta pair\n"
+    "(ARK3(2)4L[2]SA, viscous friction implicit) under the same error control.\n"
+    "A tick's work is capped: dopri5 tries at most 400 steps per tick at its tolerance, then\n"
+    "loosens it; euler and rk4 locate at most 200 friction events per tick, implicit halves a\n"
+    "substep at most 6 times. A tick that reaches the cap ends at the accuracy the cap\n"
+    "allows; the first is reported on standard error.\n"
+    "When a state stops being finite, or a step that locates events makes energy without\n"
+    "work (more than 1e-3 of the largest kinetic energy), the first such tick is reported on\n"
+    "standard error as a divergence, with its cause and remedy.\n"
     "--q0 and --qd0 set the joint positions and velocities before the first tick; a joint\n"
     "outside its limits starts at the nearest, said in one line on standard error.\n"
     "Limits: on every step but the closed form's Euler (which ignores them), a joint that\n"
@@ -411,25 +417,21 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
       torque = stepper.LastTorque();
     }
 
-    if (finite && !AllFinite(*robot, torque)) {
+    // A divergence (a state that is not finite, or energy the step made without work) and a tick
+    // that reached its cap, each reported once with its cause and remedy.
+    const StepReport& report = stepper.LastReport();
+    if (finite && (!AllFinite(*robot, torque) || report.Diverged())) {
       finite = false;
       progress.Finish();
-      std::fprintf(stderr,
-                   "velmoth-sim: warning: the state diverged at tick %llu (t = %.2f s): the "
-                   "fixed %g s step (%s) is too coarse for motion this fast; the run goes on\n",
-                   static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                   kTimeStep, StepOptionsText(stepper.Options()).c_str());
+      std::fprintf(stderr, "velmoth-sim: warning: %s; the run goes on\n",
+                   DivergenceMessage(report, tick).c_str());
     }
 
     if (!capped && !inputs.inverse && stepper.LastCapped()) {
       capped = true;
       progress.Finish();
-      std::fprintf(stderr,
-                   "velmoth-sim: warning: tick %llu (t = %.2f s) reached the cap of internal "
-                   "steps per tick (%s) and ends at the accuracy the cap allows, coarser than "
-                   "asked; later ticks that reach it are not reported\n",
-                   static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                   StepOptionsText(stepper.Options()).c_str());
+      std::fprintf(stderr, "velmoth-sim: warning: %s; later ticks that reach it are not reported\n",
+                   CapMessage(report, tick).c_str());
     }
 
     if (!saturated && !inputs.inverse && robot->effortLimits) {

@@ -215,9 +215,16 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--friction own", 2, "velmoth-sim: --friction: expects file or uniform, not 'own'\n"},
     {"terms --limits off", 2, "--limits belongs to run, not to terms"},
     // A tick that reaches the cap of internal steps is reported once, and the run goes on.
-    {"--engine recursive --integrator dopri5 --torque '1000, 1000, 1000, 1000, 1000, 1000' "
+    {"--engine recursive --integrator dopri5 --torque '1e4, 1e4, 1e4, 1e4, 1e4, 1e4' "
      "--ticks 5 >/dev/null",
-     0, "velmoth-sim: warning: tick 2 (t = 0.02 s) reached the cap of internal steps per tick"},
+     0, "velmoth-sim: warning: tick 1 (t = 0.01 s) reached the cap of internal steps per tick"},
+    // Stiff damping of a light wrist: the default step stays finite, without a word.
+    {"--urdf " VELMOTH_URDF_TESTS "/../../examples/industrial6.urdf --viscous 60 --ticks 20 "
+     ">/dev/null",
+     0, ""},
+    // A fixed step that makes energy without work: a divergence, though finite, with its remedy.
+    {"--links 2 --engine recursive --integrator euler --qd0=1e4,-1e4 --ticks 5 >/dev/null", 0,
+     "the fixed 0.01 s step (recursive, euler) is too coarse for motion this fast (it made"},
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizers need far more address space than this
     {"--links 100 --ticks 1 >/dev/null", 1, "velmoth-sim: out of memory (", "ulimit -v 20000;"},
 #endif
