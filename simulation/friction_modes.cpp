@@ -129,6 +129,7 @@ ModeEquation::ModeEquation(Equation& equation, Robot& robot, const JointFriction
   viscousForce_.resize(static_cast<std::size_t>(n_));
   armature_.resize(static_cast<std::size_t>(n_));
   power_.resize(static_cast<std::size_t>(n_));
+  damping_.resize(static_cast<std::size_t>(n_));
 }
 
 void ModeEquation::SetTorqueAt(TickTorque* torque, bool timed) {
@@ -261,11 +262,25 @@ void ModeEquation::StageIterate(const double* y, const double* r, double a, doub
   const uint8_t* held = modes_.held.data();
   TorqueAt(y, true);
   equation_.Evaluate(robot_, y, v);
-  // (M + a B) x = tau - C v - G - c s - B r; a held joint stays at rest.
-  for (int i = 0; i < n_; ++i) {
-    viscousForce_[i] = held[i] ? 0.0 : tau_[i] - c[i] * modes_.sign[i] - b[i] * r[i];
-    armature_[i] = a * b[i];
-    power_[i] = 0.0;
+  const double* slope = torqueAt_ != nullptr ? torqueAt_->ViscousSlope() : nullptr;
+  if (slope == nullptr) {
+    // (M + a B) x = tau - C v - G - c s - B r; a held joint stays at rest.
+    for (int i = 0; i < n_; ++i) {
+      viscousForce_[i] = held[i] ? 0.0 : tau_[i] - c[i] * modes_.sign[i] - b[i] * r[i];
+      armature_[i] = a * b[i];
+      power_[i] = 0.0;
+    }
+  } else {
+    // The torques hold a viscous part S qd that cancels some of the arm's own (a controller's
+    // friction model): the iteration's Jacobian takes the rest, D = max(B - S, 0),
+    //   (M + a D) x = tau - C v - G - c s - B v + D (v - r).
+    for (int i = 0; i < n_; ++i) {
+      const double d = std::max(b[i] - slope[i], 0.0);
+      viscousForce_[i] =
+          held[i] ? 0.0 : tau_[i] - c[i] * modes_.sign[i] - b[i] * v[i] + d * (v[i] - r[i]);
+      armature_[i] = a * d;
+      power_[i] = 0.0;
+    }
   }
   const bool anyHeld = modes_.AnyHeld();
   equation_.Solve(armature_.data(), viscousForce_.data(), anyHeld ? held : nullptr, power_.data());
@@ -275,7 +290,14 @@ void ModeEquation::StageIterate(const double* y, const double* r, double a, doub
 }
 
 double ModeEquation::ViscousStiffness(const double* q) {
+  // The damping the torques do not cancel (a controller's friction model may cancel the arm's).
   const double* b = friction_.viscous.data();
+  if (const double* slope = torqueAt_ != nullptr ? torqueAt_->ViscousSlope() : nullptr) {
+    for (int i = 0; i < n_; ++i) {
+      damping_[i] = std::max(b[i] - slope[i], 0.0);
+    }
+    b = damping_.data();
+  }
   bool damped = false;
   for (int i = 0; i < n_; ++i) {
     power_[i] = b[i] > 0.0 ? 1.0 : 0.0;

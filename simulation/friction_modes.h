@@ -130,7 +130,7 @@ class ModeEquation {
   // The stiffness of viscous friction at the positions q: the largest eigenvalue of M^-1 B (the
   // rate at which it damps the lightest joint's motion, 1/s), by four steps of the power method on
   // B^1/2 M^-1 B^1/2 from every damped joint alike; at most the true one. 0 without viscous
-  // friction.
+  // friction. B is what the torques last asked for do not cancel of it (TickTorque::ViscousSlope).
   double ViscousStiffness(const double* q);
 
   // The energies of the state last evaluated by Rates or Decide.
@@ -156,6 +156,6 @@ class ModeEquation {
   ModeSearch search_;
   ImpactWork impact_;
   std::vector<uint8_t> settle_;
-  std::vector<double> viscousForce_, armature_, power_;
+  std::vector<double> viscousForce_, armature_, power_, damping_;
   double resolution_ = 1e-9;
 };
