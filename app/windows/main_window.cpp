@@ -119,7 +119,7 @@ void MainWindow::Open() {
   recordButton_->setCheckable(true);
   AddAction(Qt::Key_F11, "Screenshot", "Save the view as a PNG picture (F11)",
             [this] { TakeScreenshot(); });
-  AddAction(Qt::Key_Home, "Fit", "Fit the arm's reach into the view (Home, or double-click)",
+  AddAction(Qt::Key_Home, "Fit", "Fit the arm as it is now into the view (Home, or double-click)",
             [this] { FitView(); });
   AddAction(Qt::SHIFT | Qt::Key_Home, "Reset view", "Put the camera back (Shift+Home)",
             [this] { ResetView(); });
@@ -149,11 +149,8 @@ void MainWindow::Open() {
       shapesButton_->setEnabled(true);
       shapesButton_->setChecked(true);
     }
-    // An arm from a file starts seen from above, all it can reach in view; the built-in arm keeps
-    // its own start.
-    if (!dlg_.m_pRobot->frames.empty()) {
-      view->StartFromAboveArm();
-    }
+    // Every arm starts with all it can reach in view, seen from where its motion shows.
+    view->StartFramingReach();
     connect(view, &COglWnd::frameSwapped, this, [this] {
       sinceFrame_.start();
       run_->CountFrame();
