@@ -60,15 +60,21 @@ QString FrictionTip(const Robot& robot, const char* what, double Link::*member) 
 }  // namespace
 
 MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
-  // The arm's notices stay in the strip, each read whole.
+  // The arm's notices stay in the strip, each read whole, without the file's name that each starts
+  // with: the strip names the file once, in its tool tip.
   QStringList notices;
+  const QString source = QString::fromStdString(arm.noticeSource);
   for (const std::string& notice : arm.notices) {
-    notices << QString::fromStdString(notice);
+    QString text = QString::fromStdString(notice);
+    if (!source.isEmpty() && text.startsWith(source + QStringLiteral(": "))) {
+      text.remove(0, source.size() + 2);
+    }
+    notices << text;
   }
   dlg_.SetArmSetup(std::move(arm));
   dlg_.SetTicksOnThread(true);
   strip_ = new StatusStrip;
-  strip_->SetNotices(notices);
+  strip_->SetNotices(notices, source);
   window_.SetBottomBar(strip_);
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   recorder_.SetErrorHandler([this](const std::string& message) {
@@ -140,7 +146,7 @@ void MainWindow::Open() {
     for (const std::string& notice : dlg_.StartNotices()) {
       notices << QString::fromStdString(notice);
     }
-    strip_->SetNotices(notices);
+    strip_->SetNotices(notices, strip_->NoticeSource());
   }
 
   if (COglWndCustom* view = window_.View()) {

@@ -87,13 +87,15 @@ void StatusStrip::resizeEvent(QResizeEvent* event) {
   }
 }
 
-void StatusStrip::SetNotices(const QStringList& notices) {
+void StatusStrip::SetNotices(const QStringList& notices, const QString& source) {
   notices_ = notices;
+  noticeSource_ = source;
   // A line may break after a slash too, so that a long path wraps instead of being cut off.
   QString shown = notices.join(QLatin1Char('\n'));
   shown.replace(QLatin1Char('/'), QStringLiteral("/\u200b"));
   noticeLabel_->setText(shown);
-  noticeLabel_->setToolTip(notices.join(QLatin1Char('\n')));
+  noticeLabel_->setToolTip((source.isEmpty() ? QString() : source + QStringLiteral(":\n")) +
+                           notices.join(QLatin1Char('\n')));
   noticeArea_->setVisible(!notices.isEmpty());
   FitHeight();
 }
@@ -117,12 +119,16 @@ QToolButton* StatusStrip::AddButton(const QString& text, const QString& tip) {
 QComboBox* StatusStrip::AddChoice(const QStringList& items, const QString& tip) {
   auto* choice = new QComboBox(this);
   choice->addItems(items);
+  // As wide as its longest choice, however narrow the strip: a choice is never cut.
+  choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  choice->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   Place(choice, choices_, tip);
   return choice;
 }
 
 QCheckBox* StatusStrip::AddCheck(const QString& text, const QString& tip) {
   auto* check = new QCheckBox(text, this);
+  check->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   Place(check, choices_, tip);
   return check;
 }

@@ -49,9 +49,11 @@ class StatusStrip : public QWidget {
   QString Note() const;
   QString ShownNote() const;
 
-  // Shows the notices, one after the other, each from a line of its own; none hides them.
-  void SetNotices(const QStringList& notices);
+  // Shows the notices, one after the other, each from a line of its own; none hides them. source
+  // names the file they are about, in their tool tip.
+  void SetNotices(const QStringList& notices, const QString& source = QString());
   QStringList Notices() const { return notices_; }
+  QString NoticeSource() const { return noticeSource_; }
   // The label that shows them, and the area that holds it.
   const QLabel* NoticeLabel() const { return noticeLabel_; }
   const QScrollArea* NoticeArea() const { return noticeArea_; }
@@ -78,6 +80,7 @@ class StatusStrip : public QWidget {
   QLabel* noticeLabel_;
   QScrollArea* noticeArea_;
   QStringList notices_;
+  QString noticeSource_;
   QString noteText_;
   QString notePath_;
 };

@@ -11,10 +11,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QChart>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,10 +27,12 @@
 #include <QProcess>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QValueAxis>
 #include <cerrno>
 #include <clocale>
 #include <cmath>
@@ -266,9 +271,10 @@ class DialogEndToEnd : public QObject {
     }
     QCOMPARE(Edit(kIdJointTorque)->text(), text);
     Click(kIdSetTorque);
+    const uint64_t torque = NextTick();  // the first tick to take the torques
     Click(kIdSet);
     ShownTick taken;
-    QVERIFY(TickShown(NextTick(), taken));
+    QVERIFY(TickShown(torque, taken));
     QCOMPARE(taken.finite, finite);
     for (int i = 0; i <= 20; ++i) {  // rapid switching while the ticks run, ending in inverse mode
       Click(i % 2 == 0 ? kIdInverse : kIdForward);
@@ -542,6 +548,98 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(Arm().frictionSource, FrictionSource::kFile);
   }
 
+  // The plots read whole at their default size: every chart's title fits its width, the time axis
+  // has its ticks on whole multiples of 2 s, and the value axes' labels are short and apart.
+  void thePlotsReadWhole() {
+    main_->TogglePlots();
+    PlotsWindow* plots = main_->Plots();
+    QVERIFY(QTest::qWaitForWindowExposed(plots));
+    WaitTicks(20);
+    plots->Refresh();
+    for (int i = 0; i < 4; ++i) {
+      QChart* chart = plots->Chart(i);
+      const int title = QFontMetrics(chart->titleFont()).horizontalAdvance(chart->title());
+      QVERIFY2(title < chart->size().width() - 20, qPrintable(QStringLiteral("%1: %2 of %3")
+                                                                  .arg(chart->title())
+                                                                  .arg(title)
+                                                                  .arg(chart->size().width())));
+      auto* time = qobject_cast<QValueAxis*>(chart->axes(Qt::Horizontal).front());
+      QVERIFY(time->tickType() == QValueAxis::TicksDynamic && time->tickAnchor() == 0.0 &&
+              time->tickInterval() == PlotsWindow::kTimeTickSeconds);
+      auto* value = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).front());
+      const QString format = value->labelFormat();
+      QVERIFY(!format.isEmpty());  // not Qt's own, which writes as many decimals as the range
+      for (int k = 0; k < value->tickCount(); ++k) {
+        const double at =
+            value->min() + k * (value->max() - value->min()) / (value->tickCount() - 1);
+        QVERIFY2(QString::asprintf(qPrintable(format), at).size() <= 9,
+                 qPrintable(format + QStringLiteral(" of %1").arg(at)));
+      }
+    }
+  }
+
+  void valueAxesLabelTheirTicksExactlyAndShort_data() {
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QString>("labels");
+    QTest::newRow("a residual of nanojoules")
+        << -4e-9 << 4e-9 << 5 << "-4e-09 -2e-09 0e+00 2e-09 4e-09";
+    QTest::newRow("whole joules") << 0.0 << 50.0 << 6 << "0 10 20 30 40 50";
+    QTest::newRow("tenths") << 12.2 << 12.8 << 4 << "12.2 12.4 12.6 12.8";
+    QTest::newRow("tenths of a thousand")
+        << 1000.1 << 1000.5 << 5 << "1000.1 1000.2 1000.3 1000.4 1000.5";
+    QTest::newRow("quarters") << -0.5 << 0.25 << 4 << "-0.50 -0.25 0.00 0.25";
+    QTest::newRow("large, in halves")
+        << 0.0 << 2e5 << 5 << "0.0e+00 5.0e+04 1.0e+05 1.5e+05 2.0e+05";
+    QTest::newRow("no range") << 1.0 << 1.0 << 3 << "1 1 1";
+  }
+  void valueAxesLabelTheirTicksExactlyAndShort() {
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(int, ticks);
+    QFETCH(QString, labels);
+    const QString format = PlotsWindow::ValueLabelFormat(low, high, ticks);
+    QStringList written;
+    for (int k = 0; k < ticks; ++k) {
+      written << QString::asprintf(qPrintable(format), low + k * (high - low) / (ticks - 1));
+    }
+    QCOMPARE(written.join(' '), labels);
+  }
+
+  // The strip's lists and checks show their texts whole at the window's default size, whichever
+  // choice is shown.
+  void theStripsChoicesAreNeverCut() {
+    Close();
+    ArmSetup arm;
+    arm.make = [] {
+      std::string error;
+      return LoadUrdfRobot(VELMOTH_EXAMPLES "/planar_3link.urdf", error);
+    };
+    arm.step = DefaultStepOptions(true);
+    Open(std::move(arm));
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
+    main_->FrictionChoice()->setCurrentText(QStringLiteral("friction: uniform"));
+    main_->IntegratorChoice()->setCurrentText(QStringLiteral("implicit"));
+    QCoreApplication::processEvents();
+    const QList<QComboBox*> choices = main_->Strip().findChildren<QComboBox*>();
+    QVERIFY(choices.size() >= 5);
+    for (QComboBox* choice : choices) {
+      for (int i = 0; i < choice->count(); ++i) {
+        QStyleOptionComboBox option;
+        option.initFrom(choice);
+        const QRect room = choice->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                           QStyle::SC_ComboBoxEditField, choice);
+        QVERIFY2(choice->fontMetrics().horizontalAdvance(choice->itemText(i)) <= room.width(),
+                 qPrintable(choice->itemText(i)));
+      }
+    }
+    for (QCheckBox* check : main_->Strip().findChildren<QCheckBox*>()) {
+      QVERIFY(check->width() >= check->sizeHint().width());
+    }
+  }
+
   // Each joint has a colour of its own, far from the others' for twelve joints, and the same in
   // both charts; the thirteenth and fourteenth take the first colours again, dashed.
   void theJointsHaveTheirOwnColours() {
@@ -626,16 +724,20 @@ class DialogEndToEnd : public QObject {
                             : LoadUrdfRobot(path, error, {}, &arm.notices) != nullptr;
     QVERIFY2(loaded, error.c_str());
     QCOMPARE(arm.notices.size(), file == "arm7_gripper" ? 1u : file.isEmpty() ? 3u : 2u);
+    // Each notice starts with the file's name, which the strip leaves to its tool tip.
     QStringList notices;
     for (const std::string& notice : arm.notices) {
-      notices << QString::fromStdString(notice);
+      QVERIFY(notice.rfind(path + ": ", 0) == 0);
+      notices << QString::fromStdString(notice.substr(path.size() + 2));
     }
+    arm.noticeSource = path;
     Open(std::move(arm));
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
     const StatusStrip& strip = main_->Strip();
     QCOMPARE(strip.Notices(), notices);
     QCOMPARE(strip.NoticeLabel()->text().remove(QChar(0x200b)), notices.join('\n'));
+    QVERIFY(strip.NoticeLabel()->toolTip().startsWith(QString::fromStdString(path) + ":\n"));
     const QScrollArea* area = strip.NoticeArea();
     QTRY_COMPARE(area->verticalScrollBar()->maximum(), 0);
     const int needed = strip.NoticeLabel()->heightForWidth(area->viewport()->width());

@@ -426,10 +426,14 @@ class OglWndTest : public QObject {
     QVERIFY(Show(view) != nullptr);
     m_container->resize(300, 200);
     view->update();
-    QTest::qWait(100);
     const QStringList all = message.isEmpty() ? QStringList() : QStringList{message};
-    QCOMPARE(m_messages, atSetUp ? all : QStringList());
-    QCOMPARE(view->paints > 0, !atSetUp);
+    if (atSetUp) {  // the message waits for the event loop; the view never paints
+      QTRY_COMPARE_WITH_TIMEOUT(m_messages, all, 30000);
+      QCOMPARE(view->paints, 0);
+    } else {
+      QTRY_VERIFY_WITH_TIMEOUT(view->paints > 0, 30000);
+      QCOMPARE(m_messages, QStringList());
+    }
     m_frame.reset();
     QCOMPARE(m_messages, all);
   }
