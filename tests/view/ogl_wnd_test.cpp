@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -756,6 +757,10 @@ class OglWndTest : public QObject {
     const QRect inside = with.rect().adjusted(1, 1, -1, -1);
     const bool whole = !arm.isEmpty() && inside.contains(arm);
     const bool fills = arm.width() >= fill * with.width() || arm.height() >= fill * with.height();
+    if (std::strcmp(what, "start") == 0 || std::strcmp(what, "fit 0") == 0) {
+      qInfo("%s: the arm fills %.0f %% of the width, %.0f %% of the height", what,
+            100.0 * arm.width() / with.width(), 100.0 * arm.height() / with.height());
+    }
     if (!whole || !fills) {
       qWarning("eye %g %g %g centre %g %g %g spin %g tilt %g", view.Eye().x, view.Eye().y,
                view.Eye().z, view.Center().x, view.Center().y, view.Center().z, view.Spin(),
