@@ -444,7 +444,7 @@ class OglWndTest : public QObject {
     QTest::addColumn<double>("length");
     QTest::addColumn<double>("hangAt");
     QTest::addColumn<QSize>("size");
-    const QSize window(1052, 485), tall(400, 600);  // the window's view at its default size
+    const QSize window(1052, 465), tall(400, 600);  // the window's view at its default size
     for (const char* arm : {"builtin", "ur5", "arm7_gripper", "industrial6", "puma560", "scara",
                             "planar_3link", "double_pendulum"}) {
       QTest::newRow(arm) << QString::fromLatin1(arm) << 0.0 << 0.0 << window;
