@@ -2,11 +2,13 @@
 # Velmoth on a Debian 12 machine: installs the Debian packages that are missing, builds, and then
 #   ./dev.sh run [OPTIONS]  builds only the window program and starts it (release build), with
 #                           velmoth's options, e.g. ./dev.sh run --urdf examples/puma560.urdf
+#   ./dev.sh build  builds the window program, velmoth-sim and the Python module (release build)
 #   ./dev.sh test   runs the whole test suite in the sanitizer build and in the release build,
 #                   under a virtual X display
 #   ./dev.sh bench  runs the benchmarks (release build)
 #   ./dev.sh web [PORT]  builds the page (WebAssembly engine, scripts, samples) into build/web/page
 #                   and serves it on http://127.0.0.1:PORT/ (default 8036) until interrupted
+# Every build uses all of the machine's processors.
 # Every step is idempotent: a second call installs nothing and rebuilds only what changed.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -55,8 +57,14 @@ case "${1:-}" in
     install_missing
     build release velmoth
     shift
-    echo "Starting build/release/bin/velmoth (velmoth-sim and the tests are built by ./dev.sh test)"
+    echo "Starting build/release/bin/velmoth (./dev.sh build builds velmoth-sim and the Python module too)"
     exec build/release/bin/velmoth "$@"
+    ;;
+  build)
+    install_missing
+    build release velmoth velmoth-sim velmoth_python
+    echo "Built build/release/bin/velmoth, build/release/bin/velmoth-sim and the Python module in"
+    echo "build/release/python: PYTHONPATH=build/release/python /usr/bin/python3 -c 'import velmoth'"
     ;;
   test)
     install_missing
@@ -104,7 +112,7 @@ case "${1:-}" in
     exec python3 -m http.server --bind 127.0.0.1 --directory build/web/page "$port"
     ;;
   *)
-    echo "usage: $0 run [VELMOTH OPTIONS]|test|bench|web [PORT]" >&2
+    echo "usage: $0 run [VELMOTH OPTIONS]|build|test|bench|web [PORT]" >&2
     exit 2
     ;;
 esac

@@ -108,6 +108,9 @@ uint64_t PhysicsThread::Enqueue(Job job) {
   // Numbered and queued under one lock, so that the numbers follow the order of the queue.
   std::unique_lock<std::mutex> lock(mutex_);
   if (job.kind == Job::kTick) {
+    if (job.standing) {
+      job.tick = standing_;
+    }
     job.tick.serial = ++lastSerial_;
   } else if (job.kind == Job::kReset) {
     // The ticks before it are moot: the one in progress is given up, those computed and those
@@ -134,6 +137,11 @@ void PhysicsThread::Submit(TickRequest tick) {
   Enqueue(std::move(job));
 }
 
+uint64_t PhysicsThread::NextSerial() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return lastSerial_ + 1;
+}
+
 void PhysicsThread::SetStanding(TickRequest tick) {
   const std::lock_guard<std::mutex> lock(mutex_);
   standing_ = std::move(tick);
@@ -141,10 +149,7 @@ void PhysicsThread::SetStanding(TickRequest tick) {
 
 void PhysicsThread::SubmitStanding() {
   Job job;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    job.tick = standing_;
-  }
+  job.standing = true;
   Enqueue(std::move(job));
 }
 
@@ -223,6 +228,11 @@ std::optional<TickDone> PhysicsThread::Take() {
 std::size_t PhysicsThread::QueuedTicks() const {
   return static_cast<std::size_t>(std::count_if(
       queue_.begin(), queue_.end(), [](const Job& job) { return job.kind == Job::kTick; }));
+}
+
+std::size_t PhysicsThread::Done() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return results_.size();
 }
 
 std::size_t PhysicsThread::Outstanding() const {

@@ -122,6 +122,9 @@ class PhysicsThread {
 
   // Requests a tick; the thread numbers it.
   void Submit(TickRequest tick);
+  // The number the next tick requested will bear: every request made before this call (a command,
+  // a new standing request) is carried by that tick and those after it.
+  uint64_t NextSerial() const;
   // The request that SubmitStanding copies, from the next one on; and a tick with it.
   void SetStanding(TickRequest tick);
   void SubmitStanding();
@@ -149,6 +152,8 @@ class PhysicsThread {
   std::optional<TickDone> Take();
   // Ticks requested and not taken yet (queued, in progress, or computed).
   std::size_t Outstanding() const;
+  // Ticks computed and not taken yet.
+  std::size_t Done() const;
   // Whether another tick may be requested now without giving the thread too much work.
   bool CanQueue() const;
   // The wall time a tick takes: the last one's, or the one in progress's so far when longer.
@@ -173,6 +178,9 @@ class PhysicsThread {
       kController
     } kind = kTick;
     TickRequest tick;
+    // A tick of the standing request, taken under the same lock that numbers it, so that a tick
+    // numbered after a new standing request carries it.
+    bool standing = false;
     double viscous = 0.0, coulomb = 0.0;
     std::array<double, 3> gravity{};
     StepOptions step;

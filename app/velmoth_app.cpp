@@ -66,7 +66,9 @@ const char kHelpText[] =
     "panel's. The strip's checks and list switch the limits, the efforts (each torque "
     "saturated at its joint's effort in the file, the joints that saturate named in the strip) "
     "and the friction's source.\n"
-    "F9: live plots of the energies, the joint angles and the panel's output over the last 10 s. "
+    "F9: live plots over the last 10 s of the energies with the work of the torques (W) and the "
+    "energy friction took (D), the energy balance (what is left of E - E0 - W + D, which "
+    "starts afresh at Reset), the joint angles and the panel's output. "
     "F10: start or stop recording every tick to a CSV file (as velmoth-sim run writes it). "
     "F11: save the view as a PNG picture. F12: an arm from a file drawn with the shapes of its "
     "file, or as joints and bodies. Home (or a double-click in the view): fit the arm into the "
@@ -238,6 +240,7 @@ int CVelmothApp::Run(int argc, char** argv) {
       std::fprintf(stderr, "velmoth: %s\n", notice.c_str());
       m_arm.notices.push_back(notice);
     }
+    m_arm.noticeSource = m_options.urdf;
   }
   const int links = static_cast<int>(m_options.links);
   // What every front end refuses is refused here too, before the window opens.

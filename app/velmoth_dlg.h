@@ -71,8 +71,10 @@ struct ArmSetup {
   bool effortLimits = false;
   // The controller the ticks start with (control_settings.h; by default none: the typed torques).
   ControllerSettings controller;
-  // What the user should know of how the arm was made (joints held fixed, implausible inertias).
+  // What the user should know of how the arm was made (joints held fixed, implausible inertias),
+  // each line starting with the file it is about, as the loader names it: noticeSource, then ": ".
   std::vector<std::string> notices;
+  std::string noticeSource;
   // The velmoth-sim options that make the same arm, for a recording's replay: --urdf FILE and
   // --tip LINK, or --links N. Left empty, a built-in arm (no `make`) is named by its links, and an
   // arm made otherwise is not named.

@@ -16,7 +16,7 @@
 // --viscous choose the arm and its start as velmoth's options do, and the time taken to read the
 // file's shapes and meshes is reported; --figure draws the arm as its figure instead of its shapes;
 // --fit fits the arm into the view. --framing reports, at the end, how the camera then frames the
-// arm as drawn (whether its box is wholly in the view, its projected height against the view's
+// arm as drawn (whether it is wholly in the view, its projected height against the view's
 // smaller side, the eye's height), and again after Fit. --without-view runs the panel alone (as
 // when OpenGL is missing). At the end, --screenshot saves what the screen shows of the window (and
 // of the plots, when open), and --picture saves the view's own picture into FOLDER as the window's
@@ -228,9 +228,9 @@ bool MeasureStopSignal(const char* self, const std::vector<std::string>& argumen
   return true;
 }
 
-// How the view's camera frames the arm's box as drawn: whether every corner lands inside the
-// picture, the projected height over the picture's smaller side, and the eye's height above the
-// floor (in world coordinates).
+// How the view's camera frames the arm as drawn (the balls of its outline, by the points where
+// each meets the world's axes): whether all of it lands inside the picture, its projected height
+// over the picture's smaller side, and the eye's height above the floor (in world coordinates).
 void ReportFraming(const char* when, const COglWndCustom& view, const Robot& robot,
                    const VisualModel* shapes) {
   const QSize size = view.size() * view.devicePixelRatio();
@@ -241,20 +241,24 @@ void ReportFraming(const char* when, const COglWndCustom& view, const Robot& rob
   camera.lookAt(QVector3D(e.x, e.y, e.z), QVector3D(c.x, c.y, c.z), QVector3D(0, 0, 1));
   camera.rotate(float(view.Tilt()), 0, 1, 0);
   camera.rotate(float(view.Spin()), 0, 0, 1);
-  const Box3 box = ArmBox(robot, view.ShowShapes() ? shapes : nullptr);
   bool inside = true;
   double low = 1e300, high = -1e300;
-  for (int k = 0; k < 8; ++k) {
-    const QVector3D corner(k & 1 ? box.high[0] : box.low[0], k & 2 ? box.high[1] : box.low[1],
-                           k & 4 ? box.high[2] : box.low[2]);
-    const QVector3D w = corner.project(camera, projection, QRect(QPoint(0, 0), size));
-    inside = inside && w.x() >= 0 && w.y() >= 0 && w.x() <= size.width() && w.y() <= size.height();
-    low = std::min<double>(low, w.y());
-    high = std::max<double>(high, w.y());
+  for (const Ball3& ball : ArmOutline(robot, view.ShowShapes() ? shapes : nullptr)) {
+    for (int k = 0; k < 7; ++k) {
+      QVector3D p(float(ball.center[0]), float(ball.center[1]), float(ball.center[2]));
+      if (k > 0) {
+        p[(k - 1) / 2] += float((k % 2 == 0 ? -1 : 1) * ball.radius);
+      }
+      const QVector3D w = p.project(camera, projection, QRect(QPoint(0, 0), size));
+      inside =
+          inside && w.x() >= 0 && w.y() >= 0 && w.x() <= size.width() && w.y() <= size.height();
+      low = std::min<double>(low, w.y());
+      high = std::max<double>(high, w.y());
+    }
   }
   const QVector3D eye = camera.inverted().map(QVector3D(0, 0, 0));
   std::printf(
-      "framing %s: the arm's box %s the view, its height %.0f%% of the view's smaller side, "
+      "framing %s: the arm %s the view, its height %.0f%% of the view's smaller side, "
       "the eye %.3f m above the floor\n",
       when, inside ? "wholly in" : "NOT wholly in",
       100.0 * (high - low) / std::min(size.width(), size.height()), eye.z());

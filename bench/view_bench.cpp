@@ -127,7 +127,7 @@ void PaintArmFromFile(benchmark::State& state, bool shapes) {
   }
   shown.view.SetShapes(model);
   shown.view.SetShowShapes(shapes);
-  shown.view.StartFromAboveArm();
+  shown.view.StartFramingReach();
   shown.view.PaintOnce();  // the display lists
   std::size_t triangles = 0;
   for (const VisualShape& shape : model->shapes) {

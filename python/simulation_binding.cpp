@@ -763,8 +763,9 @@ const char* const kSimulationDoc =
     R"doc(An arm in motion: its state and the tick of the Velmoth window and velmoth-sim.
 
 Simulation(robot, *, engine=None, integrator=None, substeps=None,
-           tolerance=None, viscous=0.1, coulomb=0.1, gravity=(0, 0, -9.81),
-           q0=None, qd0=None)
+           tolerance=None, viscous=None, coulomb=None, gravity=(0, 0, -9.81),
+           q0=None, qd0=None, limits=True, friction=None, effort_limits=False,
+           controller=None)
 
 Every tick advances the arm by 0.01 s with the very code both programs run
 (their Stepper), with the same defaults: the built-in arm takes the closed
@@ -787,8 +788,8 @@ sequence of finite numbers of that length is taken, None means zeros. A
 vector of the wrong length or with an element that is not finite raises
 ValueError before anything is computed.
 
-engine        'closed-form' or 'recursive'
-integrator    'euler', 'implicit', 'rk4' or 'dopri5'
+engine        'closed-form' or 'recursive' (default: the robot's)
+integrator    'euler', 'implicit', 'rk4' or 'dopri5' (default: the robot's)
 substeps      substeps per tick, 1 to 1000 (the implicit step may add more;
               for dopri5 the fewest steps per tick)
 tolerance     dopri5's tolerance, 1e-12 to 0.01: the local error allowed per

@@ -1,5 +1,6 @@
 #include "simulation/text_fields.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,11 @@ namespace {
 // Number text holds at most this many characters.
 constexpr std::size_t kNumberTextLimit = 64;
 
+// A NaN's sign means nothing: it is written "nan", never "-nan", which reads as a negative number.
+double Shown(double value) {
+  return std::isnan(value) ? std::fabs(value) : value;
+}
+
 }  // namespace
 
 std::string NumberText(double value) {
@@ -17,7 +23,7 @@ std::string NumberText(double value) {
   // Fixed notation strictly inside one million in magnitude, decided on the unrounded value; the
   // bounds themselves, larger values and NaN take general notation.
   const bool fixed = value > -1000000.0 && value < 1000000.0;
-  std::snprintf(text, sizeof text, fixed ? "%.3f" : "%.3g", value);
+  std::snprintf(text, sizeof text, fixed ? "%.3f" : "%.3g", Shown(value));
   text[kNumberTextLimit] = '\0';
   return text;
 }
@@ -28,7 +34,7 @@ std::string VectorText(const matrix<double>& vector) {
   for (uint32_t i = 0; i < n; ++i) {
     // Blank for a plus sign, at least 6 wide, two significant digits, then ", ".
     char element[32] = {};
-    std::snprintf(element, sizeof element, "% 6.2g, ", vector(i, 0));
+    std::snprintf(element, sizeof element, "% 6.2g, ", Shown(vector(i, 0)));
     text += element;
   }
   return text;

@@ -6,7 +6,8 @@
 
 #include "matrix/matrix.h"
 
-// Number text: "%.3f" strictly inside (-1000000, 1000000), else "%.3g"; at most 64 characters.
+// Number text: "%.3f" strictly inside (-1000000, 1000000), else "%.3g"; at most 64 characters. A
+// NaN is written "nan" whatever its sign bit (in vector text too).
 std::string NumberText(double value);
 
 // Vector text: every element of column 0 written with "% 6.2g, ", first to last ("" for a vector

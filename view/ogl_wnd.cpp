@@ -130,23 +130,6 @@ QWidget* COglWnd::EmbedIn(QWidget* parent) {
   return container;
 }
 
-void COglWnd::SetCamera(const Point3& eye, const Point3& center, double spin, double tilt) {
-  m_eye = eye;
-  m_center = center;
-  m_spin = spin;
-  m_tilt = tilt;
-  update();
-}
-
-void COglWnd::ResetCamera() {
-  SetCamera(m_startEye, m_startCenter, 0.0, 0.0);
-}
-
-void COglWnd::SetStartCamera(const Point3& eye, const Point3& center) {
-  m_startEye = eye;
-  m_startCenter = center;
-}
-
 namespace {
 
 COglWnd::Point3 FromFramePoint(const FramePoint& p) {
@@ -159,17 +142,40 @@ FramePoint ToFramePoint(const COglWnd::Point3& p) {
 
 }  // namespace
 
+void COglWnd::SetCamera(const Point3& eye, const Point3& center, double spin, double tilt) {
+  m_eye = eye;
+  m_center = center;
+  m_spin = spin;
+  m_tilt = tilt;
+  m_atStart = false;
+  update();
+}
+
+void COglWnd::ResetCamera() {
+  if (m_startFrame) {
+    const CameraPlacement start =
+        FrameReach(m_startFrame->reach, m_startFrame->back, Lens{m_fovY, m_aspect},
+                   m_startFrame->points, kMaxEyeDistance);
+    SetStartCamera(FromFramePoint(start.eye), FromFramePoint(start.center));
+  }
+  SetCamera(m_startEye, m_startCenter, 0.0, 0.0);
+  m_atStart = true;
+}
+
+void COglWnd::SetStartCamera(const Point3& eye, const Point3& center) {
+  m_startEye = eye;
+  m_startCenter = center;
+}
+
 void COglWnd::FitPoints(const std::vector<FramePoint>& points) {
   const CameraPlacement now{ToFramePoint(m_eye), ToFramePoint(m_center), m_spin, m_tilt};
   const CameraPlacement fitted = FramePoints(now, Lens{m_fovY, m_aspect}, points, kMaxEyeDistance);
   SetCamera(FromFramePoint(fitted.eye), FromFramePoint(fitted.center), fitted.spin, fitted.tilt);
 }
 
-void COglWnd::StartFromAbove(const Point3& center, double radius,
-                             const std::vector<FramePoint>& points) {
-  const CameraPlacement start =
-      FrameFromAbove(ToFramePoint(center), radius, Lens{m_fovY, m_aspect}, points, kMaxEyeDistance);
-  SetStartCamera(FromFramePoint(start.eye), FromFramePoint(start.center));
+void COglWnd::StartFraming(const FramePoint& reach, const FramePoint& back,
+                           const std::vector<FramePoint>& points) {
+  m_startFrame = StartFrame{reach, back, points};
   ResetCamera();
 }
 
@@ -272,6 +278,9 @@ void COglWnd::ApplyProjection(int cx, int cy) {
   glViewport(0, 0, cx, cy);
   m_viewport = QSize(cx, cy);
   m_aspect = aspect;
+  if (m_atStart && m_startFrame) {
+    ResetCamera();  // the start camera frames what it shows at the view's new shape
+  }
   LoadProjection();
   update();
 }
@@ -392,6 +401,7 @@ void COglWnd::mouseMoveEvent(QMouseEvent* e) {
     m_center.y -= dx / 100.0;
     m_center.z += dy / 100.0;
   }
+  m_atStart = m_atStart && m_mouseMode == 3;
   update();
   m_lastMouse = p;
   e->accept();
@@ -423,5 +433,6 @@ void COglWnd::wheelEvent(QWheelEvent* e) {
     return;
   }
   m_eye = Point3{m_center.x + f * dx, m_center.y + f * dy, m_center.z + f * dz};
+  m_atStart = false;
   update();
 }

@@ -22,6 +22,7 @@
 #include <QString>
 #include <QSurfaceFormat>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "view/framing.h"
@@ -113,14 +114,18 @@ class COglWnd : public QOpenGLWindow {
   void SetStartCamera(const Point3& eye, const Point3& center);
   const Point3& StartEye() const { return m_startEye; }
   const Point3& StartCenter() const { return m_startCenter; }
+  // Whether the camera is at the start camera: after ResetCamera, until the camera is moved.
+  bool AtStart() const { return m_atStart; }
 
-  // Frames world points (the corners of what is to be seen) as FramePoints does: the viewing
-  // direction, spin and tilt stay unless the eye would be under the floor.
+  // Frames world points and balls (what is to be seen) as FramePoints does: the viewing direction,
+  // spin and tilt stay unless the eye would be under the floor.
   void FitPoints(const std::vector<FramePoint>& points);
 
-  // Makes the start camera a view from above at three quarters of a sphere and of points (see
-  // FrameFromAbove), and moves the camera there.
-  void StartFromAbove(const Point3& center, double radius, const std::vector<FramePoint>& points);
+  // Makes the start camera a view along -back that frames the ball reach and the points (see
+  // FrameReach) at the view's shape, and moves the camera there. While the camera stays there, a
+  // new size of the view frames them anew, so that they stay whole in view.
+  void StartFraming(const FramePoint& reach, const FramePoint& back,
+                    const std::vector<FramePoint>& points);
 
   // The near clipping plane of the camera as it is now.
   double NearPlane() const;
@@ -169,6 +174,12 @@ class COglWnd : public QOpenGLWindow {
   void ShowPendingMessage();
   void ReleaseGL();
 
+  struct StartFrame {
+    FramePoint reach, back;
+    std::vector<FramePoint> points;
+  };
+  std::optional<StartFrame> m_startFrame;  // what the start camera frames, if it frames anything
+  bool m_atStart = true;
   Point3 m_startEye = kStartEye;
   Point3 m_startCenter = kStartCenter;
   Point3 m_eye = kStartEye;

@@ -105,43 +105,39 @@ const VisualModel* COglWndCustom::ShownShapes() const {
 
 namespace {
 
-std::vector<FramePoint> Corners(const Box3& box) {
-  std::vector<FramePoint> corners;
-  if (!box.Empty()) {
-    for (int c = 0; c < 8; ++c) {
-      corners.push_back({c & 1 ? box.high[0] : box.low[0], c & 2 ? box.high[1] : box.low[1],
-                         c & 4 ? box.high[2] : box.low[2]});
-    }
+std::vector<FramePoint> Outline(const Robot& robot, const VisualModel* shapes) {
+  std::vector<FramePoint> points;
+  for (const Ball3& ball : ArmOutline(robot, shapes)) {
+    points.push_back({ball.center[0], ball.center[1], ball.center[2], ball.radius});
   }
-  return corners;
+  // An arm without links still gets a sensible view of its base.
+  if (points.empty()) {
+    const matrix<double>& pose = robot.basePose;
+    points.push_back({pose(0, 3), pose(1, 3), pose(2, 3), 0.5});
+  }
+  return points;
 }
 
 }  // namespace
 
 void COglWndCustom::FitArm() {
-  if (m_pRobot == nullptr) {
-    return;
+  if (m_pRobot != nullptr) {
+    FitPoints(Outline(*m_pRobot, ShownShapes()));
   }
-  std::vector<FramePoint> corners = Corners(ArmBox(*m_pRobot, ShownShapes()));
-  // An arm without links still gets a sensible view of its base.
-  if (corners.empty()) {
-    const matrix<double>& pose = m_pRobot->basePose;
-    Box3 base;
-    const double at[3] = {pose(0, 3), pose(1, 3), pose(2, 3)};
-    base.Add(at, 0.5);
-    corners = Corners(base);
-  }
-  FitPoints(corners);
 }
 
-void COglWndCustom::StartFromAboveArm() {
+void COglWndCustom::StartFramingReach() {
   if (m_pRobot == nullptr) {
     return;
   }
   const VisualModel* shapes = ShownShapes();
   const Sphere3 reach = ArmReach(*m_pRobot, shapes);
-  StartFromAbove({reach.center[0], reach.center[1], reach.center[2]}, std::max(reach.radius, 0.05),
-                 Corners(ArmBox(*m_pRobot, shapes)));
+  std::vector<FramePoint> turning, sliding;
+  for (const JointDirection& joint : JointDirections(*m_pRobot)) {
+    (joint.turns ? turning : sliding).push_back({joint.axis[0], joint.axis[1], joint.axis[2]});
+  }
+  StartFraming({reach.center[0], reach.center[1], reach.center[2], std::max(reach.radius, 0.05)},
+               MotionViewDirection(turning, sliding), Outline(*m_pRobot, shapes));
 }
 
 void COglWndCustom::DrawScene() {
@@ -401,7 +397,7 @@ void COglWndCustom::DrawRobot() const {
       }
     } else if (atLimit) {
       // The shapes hide the joint: its housing shows over them.
-      DrawHousing(link, true, kAtLimitOverShapes);
+      DrawHousing(link, true, kAtLimitHousingScale);
     }
     MultMatrixGL(JointTransform(link) * LinkOffsetTransform(link));
   }

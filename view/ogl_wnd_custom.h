@@ -46,12 +46,14 @@ class COglWndCustom : public COglWnd {
   bool ShowShapes() const { return m_bShowShapes; }
   void SetShowShapes(bool show);
 
-  // Frames the arm as it is drawn now (see COglWnd::FitPoints): the corners of the box it fills.
+  // Frames the arm as it is drawn now (see COglWnd::FitPoints): the balls that hold its figure and
+  // the corners of its shapes.
   void FitArm();
 
-  // Makes the start camera a view from above at three quarters of everything the arm can reach
-  // (its revolute joints in any pose), and of the arm as it is now, and goes there.
-  void StartFromAboveArm();
+  // Makes the start camera frame everything the arm can reach (its revolute joints in any pose),
+  // and the arm as it is now, seen from the direction that shows its motion (see
+  // MotionViewDirection), and goes there.
+  void StartFramingReach();
 
  protected:
   // The camera, the grid of 5 x 5 m in 0.5 m steps with the world axes, then the arm.

@@ -48,8 +48,14 @@ void ForCorners(const VisualShape& shape, const Pose3& pose, Visit visit) {
   }
 }
 
+// How far a sliding joint takes the next link: as far as its limits let it, or as it is now.
 double Slide(const Link& link) {
-  return link.jointType == Prismatic ? std::fabs(link.q) : 0.0;
+  if (link.jointType != Prismatic) {
+    return 0.0;
+  }
+  const bool limited = std::isfinite(link.lower) && std::isfinite(link.upper);
+  return std::max(std::fabs(link.q),
+                  limited ? std::max(std::fabs(link.lower), std::fabs(link.upper)) : 0.0);
 }
 
 }  // namespace
@@ -136,8 +142,13 @@ Pose3 ShapePose(const VisualModel& model, const ShapePlacement& placement, const
   return frame.link < 0 ? inLink : linkFrames[static_cast<std::size_t>(frame.link)] * inLink;
 }
 
-Box3 ArmBox(const Robot& robot, const VisualModel* model) {
-  Box3 box;
+std::vector<Ball3> ArmOutline(const Robot& robot, const VisualModel* model) {
+  std::vector<Ball3> balls;
+  const auto add = [&balls](const double* x, double radius) {
+    Ball3& ball = balls.emplace_back();
+    std::copy(x, x + 3, ball.center);
+    ball.radius = radius;
+  };
   const std::vector<Pose3> incoming = IncomingFrames(robot);
   const std::vector<Pose3> frames = LinkFrames(robot);
   ShapePlacement placement;
@@ -147,27 +158,56 @@ Box3 ArmBox(const Robot& robot, const VisualModel* model) {
       const int frame = placement.frameOf[i];
       if (frame >= 0 && placement.Covers(robot.frames[static_cast<std::size_t>(frame)].link)) {
         ForCorners(model->shapes[i], ShapePose(*model, placement, robot, frames, i),
-                   [&](const double* x) { box.Add(x); });
+                   [&](const double* x) { add(x, 0.0); });
       }
     }
   }
   const bool shapes = model != nullptr;
   for (std::size_t k = 0; k < robot.links.size(); ++k) {
+    const double r = robot.links[k]->radius;
     if (shapes && placement.Covers(static_cast<int>(k))) {
+      if (JointAtLimit(robot, k) != 0) {
+        add(incoming[k].p, kAtLimitHousingScale * kHousingReach * r);
+      }
       continue;
     }
-    const double r = robot.links[k]->radius;
-    box.Add(incoming[k].p, kHousingReach * r);
-    box.Add(frames[k].p, kHousingReach * r);
-    box.Add(incoming[k + 1].p, r);
+    add(incoming[k].p, kHousingReach * r);
+    add(frames[k].p, kHousingReach * r);
+    add(incoming[k + 1].p, r);
   }
   // The column from the floor to the first joint.
   if (!robot.links.empty() && !(shapes && placement.Covers(-1))) {
     const double origin[3] = {0.0, 0.0, 0.0};
-    box.Add(origin, robot.links.front()->radius);
-    box.Add(incoming.front().p, robot.links.front()->radius);
+    add(origin, robot.links.front()->radius);
+    add(incoming.front().p, robot.links.front()->radius);
+  }
+  return balls;
+}
+
+Box3 ArmBox(const Robot& robot, const VisualModel* model) {
+  Box3 box;
+  for (const Ball3& ball : ArmOutline(robot, model)) {
+    box.Add(ball.center, ball.radius);
   }
   return box;
+}
+
+std::vector<JointDirection> JointDirections(const Robot& robot) {
+  std::vector<JointDirection> directions;
+  const std::vector<Pose3> incoming = IncomingFrames(robot);
+  for (std::size_t k = 0; k < robot.links.size(); ++k) {
+    const Link& link = *robot.links[k];
+    if ((link.jointType != Revolute && link.jointType != Prismatic) || link.axis < X ||
+        link.axis > Z) {
+      continue;
+    }
+    JointDirection& d = directions.emplace_back();
+    for (int i = 0; i < 3; ++i) {
+      d.axis[i] = incoming[k].r[i][link.axis];
+    }
+    d.turns = link.jointType == Revolute;
+  }
+  return directions;
 }
 
 Sphere3 ArmReach(const Robot& robot, const VisualModel* model) {
@@ -220,6 +260,14 @@ Sphere3 ArmReach(const Robot& robot, const VisualModel* model) {
     const Link& link = *robot.links[k];
     const double offset[3] = {link.offsetX, link.offsetY, link.offsetZ};
     reach(before[k] + std::max(kHousingReach * link.radius, Length(offset) + link.radius));
+  }
+  // The housings drawn over the shapes at a limit; any joint with limits may come to one.
+  for (std::size_t k = 0; k < robot.links.size() && shapes; ++k) {
+    const Link& link = *robot.links[k];
+    if (placement.Covers(static_cast<int>(k)) &&
+        (std::isfinite(link.lower) || std::isfinite(link.upper))) {
+      reach(before[k] - Slide(link) + kAtLimitHousingScale * kHousingReach * link.radius);
+    }
   }
   if (!robot.links.empty() && !(shapes && placement.Covers(-1))) {
     reach(Length(sphere.center) + robot.links.front()->radius);

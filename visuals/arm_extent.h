@@ -47,13 +47,34 @@ struct Box3 {
   void Add(const double x[3], double grow = 0.0);
 };
 
-// The box the arm fills in world coordinates in its current pose, as drawn: its figure (the link
-// bodies and housings, the column from the floor to the first joint) or, where model is given, the
-// shapes of the links they draw and the figure of the others.
+// Over a link drawn by its shapes, the housing of a joint at one of its limits is drawn this much
+// larger than the figure's, to show outside them.
+inline constexpr double kAtLimitHousingScale = 1.4;
+
+// What the arm fills in world coordinates in its current pose, as drawn, as balls that hold it: its
+// figure (the link bodies and housings, the column from the floor to the first joint) or, where
+// model is given, the shapes of the links they draw (the corners of each shape's own box) with the
+// housings of their joints at a limit, and the figure of the others.
+struct Ball3 {
+  double center[3] = {0.0, 0.0, 0.0};
+  double radius = 0.0;
+};
+std::vector<Ball3> ArmOutline(const Robot& robot, const VisualModel* model);
+
+// The box of ArmOutline.
 Box3 ArmBox(const Robot& robot, const VisualModel* model);
 
+// The world direction of each moving joint's axis in the arm's current pose, and whether it turns
+// about it (or slides along it).
+struct JointDirection {
+  double axis[3] = {0.0, 0.0, 0.0};
+  bool turns = true;
+};
+std::vector<JointDirection> JointDirections(const Robot& robot);
+
 // A sphere about the first joint that holds the arm as drawn in every pose of its revolute joints
-// (its sliding joints as they are now), with the shapes of the base.
+// and of its sliding joints within their limits (as they are now, where they have none), with the
+// shapes of the base.
 struct Sphere3 {
   double center[3] = {0.0, 0.0, 0.0};
   double radius = 0.0;

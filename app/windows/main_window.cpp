@@ -62,14 +62,20 @@ QString FrictionTip(const Robot& robot, const char* what, double Link::*member) 
 }  // namespace
 
 MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
-  // The arm's notices stay in the strip, each read whole.
+  // The arm's notices stay in the strip, each read whole, without the file's name that each starts
+  // with: the strip names the file once, in its tool tip.
+  const QString source = QString::fromStdString(arm.noticeSource);
   for (const std::string& notice : arm.notices) {
-    notices_ << QString::fromStdString(notice);
+    QString text = QString::fromStdString(notice);
+    if (!source.isEmpty() && text.startsWith(source + QStringLiteral(": "))) {
+      text.remove(0, source.size() + 2);
+    }
+    notices_ << text;
   }
   dlg_.SetArmSetup(std::move(arm));
   dlg_.SetTicksOnThread(true);
   strip_ = new StatusStrip;
-  strip_->SetNotices(notices_);
+  strip_->SetNotices(notices_, source);
   window_.SetBottomBar(strip_);
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   recorder_.SetErrorHandler([this](const std::string& message) {
@@ -120,7 +126,7 @@ void MainWindow::Open() {
   recordButton_->setCheckable(true);
   AddAction(Qt::Key_F11, "Screenshot", "Save the view as a PNG picture (F11)",
             [this] { TakeScreenshot(); });
-  AddAction(Qt::Key_Home, "Fit", "Fit the arm's reach into the view (Home, or double-click)",
+  AddAction(Qt::Key_Home, "Fit", "Fit the arm as it is now into the view (Home, or double-click)",
             [this] { FitView(); });
   AddAction(Qt::SHIFT | Qt::Key_Home, "Reset view", "Put the camera back (Shift+Home)",
             [this] { ResetView(); });
@@ -140,7 +146,7 @@ void MainWindow::Open() {
     for (const std::string& notice : dlg_.StartNotices()) {
       notices_ << QString::fromStdString(notice);
     }
-    strip_->SetNotices(notices_);
+    strip_->SetNotices(notices_, strip_->NoticeSource());
   }
   // The meshes being read: the view starts with what is read now (the figure, for the links that
   // wait for a mesh).
@@ -159,11 +165,8 @@ void MainWindow::Open() {
       shapesButton_->setEnabled(true);
       shapesButton_->setChecked(true);
     }
-    // An arm from a file starts seen from above, all it can reach in view; the built-in arm keeps
-    // its own start.
-    if (!dlg_.m_pRobot->frames.empty()) {
-      view->StartFromAboveArm();
-    }
+    // Every arm starts with all it can reach in view, seen from where its motion shows.
+    view->StartFramingReach();
     connect(view, &COglWnd::frameSwapped, this, [this] {
       sinceFrame_.start();
       run_->CountFrame();
@@ -399,7 +402,7 @@ void MainWindow::ShowNotices(const std::vector<std::string>& loaderNotices,
     notices << progress;
   }
   if (strip_ != nullptr && notices != strip_->Notices()) {
-    strip_->SetNotices(notices);
+    strip_->SetNotices(notices, strip_->NoticeSource());
   }
 }
 
@@ -425,7 +428,7 @@ void MainWindow::FollowLoader() {
       shapesButton_->setChecked(view->ShowShapes());
     }
     if (loaderDone_ && atStart && !dlg_.m_pRobot->frames.empty()) {
-      view->StartFromAboveArm();
+      view->StartFramingReach();
     }
   }
   if (loaderDone_) {

@@ -37,6 +37,33 @@ QString OutputUnit(int mode) {
 
 }  // namespace
 
+QString PlotsWindow::ValueLabelFormat(double low, double high, int ticks) {
+  const double step = ticks > 1 ? (high - low) / (ticks - 1) : high - low;
+  const double largest = std::max(std::fabs(low), std::fabs(high));
+  if (!(step > 0.0) || !std::isfinite(step) || !std::isfinite(largest)) {
+    return QStringLiteral("%g");
+  }
+  // The fewest decimals (or significant digits) that write every tick apart and exactly.
+  const auto exact = [](double x, int decimals) {
+    const double scaled = x * std::pow(10.0, decimals);
+    return std::fabs(scaled - std::round(scaled)) <= 1e-6 * std::max(1.0, std::fabs(scaled));
+  };
+  if (largest >= 1e5 || largest < 1e-3) {
+    const int exponent = static_cast<int>(std::floor(std::log10(largest)));
+    int digits = 0;
+    while (digits < 15 && !(exact(step * std::pow(10.0, -exponent), digits) &&
+                            exact(low * std::pow(10.0, -exponent), digits))) {
+      ++digits;
+    }
+    return QStringLiteral("%.%1e").arg(digits);
+  }
+  int decimals = 0;
+  while (decimals < 15 && !(exact(step, decimals) && exact(low, decimals))) {
+    ++decimals;
+  }
+  return QStringLiteral("%.%1f").arg(decimals);
+}
+
 QPen PlotsWindow::JointPen(uint32_t j) {
   QPen pen(QColor::fromRgb(kJointPalette[j % kJointColours]));
   pen.setWidthF(1.5);
@@ -53,9 +80,11 @@ PlotsWindow::PlotsWindow(const TraceBuffer& traces, const QStringList& jointName
   AddPlot(QStringLiteral("Energy"), QStringLiteral("J"));
   AddPlot(QStringLiteral("Joint positions (m for sliding joints)"), QStringLiteral("rad, m"));
   AddPlot(OutputTitle(kIdForward), OutputUnit(kIdForward));
-  AddPlot(QStringLiteral("Energy balance E \u2212 E\u2080 \u2212 W + D (afresh at Reset, a change "
-                         "of gravity or state, every inverse tick)"),
-          QStringLiteral("J"));
+  AddPlot(QStringLiteral("Energy balance E \u2212 E\u2080 \u2212 W + D"), QStringLiteral("J"));
+  plots_[3].view->setToolTip(QStringLiteral(
+      "What is left of the energy balance: the total energy's change less the work of the torques "
+      "W plus the energy friction took D. It starts afresh at Reset, at a change of gravity or of "
+      "the state, and at every inverse tick."));
   layout->insertWidget(1, plots_[3].view);
   SetLines(
       plots_[0], 5,
@@ -85,6 +114,11 @@ void PlotsWindow::AddPlot(const QString& title, const QString& unit) {
   plot.chart->legend()->setAlignment(Qt::AlignRight);
   plot.x = new QValueAxis;
   plot.x->setTitleText(QStringLiteral("simulated time (s)"));
+  // Ticks on whole multiples of the interval, whatever the span scrolled to.
+  plot.x->setTickType(QValueAxis::TicksDynamic);
+  plot.x->setTickAnchor(0.0);
+  plot.x->setTickInterval(kTimeTickSeconds);
+  plot.x->setLabelFormat(QStringLiteral("%g"));
   plot.y = new QValueAxis;
   plot.y->setTitleText(unit);
   plot.chart->addAxis(plot.x, Qt::AlignBottom);
@@ -210,6 +244,7 @@ void PlotsWindow::Draw(Plot& plot, const std::vector<QList<QPointF>>& points, do
     plot.y->applyNiceNumbers();
     low = plot.y->min();
     high = plot.y->max();
+    plot.y->setLabelFormat(ValueLabelFormat(low, high, plot.y->tickCount()));
   } else {
     low = shownLow;
     high = shownHigh;

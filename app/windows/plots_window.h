@@ -1,8 +1,9 @@
 // PlotsWindow: live plots of the run, beside the main window. Four charts, each over the last
-// 10 s of simulated time and scrolling with it: the kinetic, potential and total energy with the
-// work of the torques and the energy friction took; the energy balance's residual E - E0 - W + D
-// under it; the joint angles; and the panel's output (the accelerations in forward mode, the
-// torques in inverse mode).
+// 10 s of simulated time and scrolling with it (a tick every 2 s): the kinetic, potential and total
+// energy with the work of the torques and the energy friction took; the energy balance's residual
+// E - E0 - W + D under it; the joint angles; and the panel's output (the accelerations in forward
+// mode, the torques in inverse mode). The value axes label their ticks with as many digits as
+// they need.
 // A dashed vertical line marks each "Reset". The charts are drawn from the trace buffer at most 30
 // times per second, and only when it changed: a paused run leaves them still. Each joint has its
 // own colour, the same in every chart (twelve colours, then the same colours dashed, dotted, ...),
@@ -28,6 +29,8 @@ class PlotsWindow : public QWidget {
  public:
   static constexpr int kRefreshMs = 34;  // at most 30 refreshes per second
   static constexpr double kSpanSeconds = 10.0;
+  // The time axis has a tick at every whole multiple of this many seconds.
+  static constexpr double kTimeTickSeconds = 2.0;
   // At most this many points of a line are drawn: the charts are about as wide in pixels.
   static constexpr uint32_t kMaxPoints = 500;
   // Above this many joints the angle and output charts show no legend.
@@ -43,6 +46,10 @@ class PlotsWindow : public QWidget {
 
   // The pen of joint j's lines.
   static QPen JointPen(uint32_t j);
+  // The printf format of a value axis from low to high with ticks evenly spaced ticks: as many
+  // decimals as write every tick exactly, or, for values from 100,000 up or below 0.001, as many
+  // digits in exponent notation.
+  static QString ValueLabelFormat(double low, double high, int ticks);
 
   // The charts: 0 energies, 1 joint angles, 2 the panel's output, 3 the balance's residual (shown
   // second).

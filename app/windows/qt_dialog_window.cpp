@@ -529,10 +529,11 @@ void QtDialogWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void QtDialogWindow::LayOutBar(QSize size) {
-  const int bar = BarHeight();
   if (bar_ != nullptr) {
-    bar_->setGeometry(0, size.height() - bar, size.width(), bar);
+    bar_->setGeometry(0, size.height() - BarHeight(), size.width(), BarHeight());
   }
+  // At a new width the bar may have taken another height (and been laid out anew meanwhile).
+  const int bar = BarHeight();
   if (messages_ == nullptr) {
     return;
   }

@@ -14,21 +14,25 @@
 #include <algorithm>
 
 StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
-  // Two rows: the buttons and the step's choices; under them the status line and the note, which
-  // so have the strip's whole width (a notice of the arm's file can be long).
+  // Two rows: the buttons and the step's choices (the choices in a row of their own under the
+  // buttons where the strip is too narrow for both); under them the status line and the note,
+  // which so have the strip's whole width (a notice of the arm's file can be long).
   auto* rows = new QVBoxLayout(this);
   rows->setContentsMargins(4, 1, 4, 1);
   rows->setSpacing(0);
-  auto* controls = new QHBoxLayout;
-  controls->setSpacing(8);
+  controls_ = new QHBoxLayout;
+  controls_->setSpacing(8);
   buttons_ = new QHBoxLayout;
   buttons_->setSpacing(2);
-  controls->addLayout(buttons_);
+  controls_->addLayout(buttons_);
   choices_ = new QHBoxLayout;
   choices_->setSpacing(2);
-  controls->addLayout(choices_);
-  controls->addStretch(1);
-  rows->addLayout(controls);
+  controls_->addLayout(choices_);
+  controls_->addStretch(1);
+  rows->addLayout(controls_);
+  wrapped_ = new QHBoxLayout;
+  wrapped_->addStretch(1);
+  rows->addLayout(wrapped_);
   noticeLabel_ = new QLabel;
   noticeLabel_->setWordWrap(true);
   noticeLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -64,8 +68,33 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   FitHeight();
 }
 
+// The choices beside the buttons where both fit the strip's width, else in the row under them.
+bool StatusStrip::ArrangeControls() {
+  const QMargins margins = layout()->contentsMargins();
+  const int room = width() - margins.left() - margins.right();
+  const int needed =
+      buttons_->sizeHint().width() + controls_->spacing() + choices_->sizeHint().width();
+  QBoxLayout* row = needed <= room ? controls_ : wrapped_;
+  if (choices_->parent() == row) {
+    return false;
+  }
+  static_cast<QBoxLayout*>(choices_->parent())->removeItem(choices_);
+  row->insertLayout(row == controls_ ? 1 : 0, choices_);
+  return true;
+}
+
+// A control that changed its size (a button's new text) asks for a new layout: the choices may
+// have to change rows.
+bool StatusStrip::event(QEvent* event) {
+  if (event->type() == QEvent::LayoutRequest && ArrangeControls()) {
+    FitHeight();
+  }
+  return QWidget::event(event);
+}
+
 // The notices as wrapped at the strip's width, then the rows as high as they need.
 void StatusStrip::FitHeight() {
+  ArrangeControls();
   if (!notices_.isEmpty()) {
     const QMargins margins = layout()->contentsMargins();
     const int width = std::max(1, this->width() - margins.left() - margins.right());
@@ -87,13 +116,15 @@ void StatusStrip::resizeEvent(QResizeEvent* event) {
   }
 }
 
-void StatusStrip::SetNotices(const QStringList& notices) {
+void StatusStrip::SetNotices(const QStringList& notices, const QString& source) {
   notices_ = notices;
+  noticeSource_ = source;
   // A line may break after a slash too, so that a long path wraps instead of being cut off.
   QString shown = notices.join(QLatin1Char('\n'));
   shown.replace(QLatin1Char('/'), QStringLiteral("/\u200b"));
   noticeLabel_->setText(shown);
-  noticeLabel_->setToolTip(notices.join(QLatin1Char('\n')));
+  noticeLabel_->setToolTip((source.isEmpty() ? QString() : source + QStringLiteral(":\n")) +
+                           notices.join(QLatin1Char('\n')));
   noticeArea_->setVisible(!notices.isEmpty());
   FitHeight();
 }
@@ -117,12 +148,16 @@ QToolButton* StatusStrip::AddButton(const QString& text, const QString& tip) {
 QComboBox* StatusStrip::AddChoice(const QStringList& items, const QString& tip) {
   auto* choice = new QComboBox(this);
   choice->addItems(items);
+  // As wide as its longest choice, however narrow the strip: a choice is never cut.
+  choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  choice->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   Place(choice, choices_, tip);
   return choice;
 }
 
 QCheckBox* StatusStrip::AddCheck(const QString& text, const QString& tip) {
   auto* check = new QCheckBox(text, this);
+  check->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   Place(check, choices_, tip);
   return check;
 }

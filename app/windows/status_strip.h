@@ -1,5 +1,6 @@
 // StatusStrip: the strip below the 3-D view. Small tool buttons, the choices of the step (engine,
-// integrator, substeps) and of the arm's physics (checks and lists) in a row; under them the
+// integrator, substeps) and of the arm's physics (checks and lists) in a row, or in two where the
+// strip is too narrow for one (a choice is never cut); under them the
 // notices of how the arm was loaded, each wrapped to the strip's width so that it reads whole (the
 // strip grows to hold them, up to kMaxNoticeLines lines of text, and scrolls beyond); and last the
 // run's status line (simulated time, real-time factor, frame rate, speed, state), the joints at a
@@ -49,9 +50,11 @@ class StatusStrip : public QWidget {
   QString Note() const;
   QString ShownNote() const;
 
-  // Shows the notices, one after the other, each from a line of its own; none hides them.
-  void SetNotices(const QStringList& notices);
+  // Shows the notices, one after the other, each from a line of its own; none hides them. source
+  // names the file they are about, in their tool tip.
+  void SetNotices(const QStringList& notices, const QString& source = QString());
   QStringList Notices() const { return notices_; }
+  QString NoticeSource() const { return noticeSource_; }
   // The label that shows them, and the area that holds it.
   const QLabel* NoticeLabel() const { return noticeLabel_; }
   const QScrollArea* NoticeArea() const { return noticeArea_; }
@@ -61,15 +64,20 @@ class StatusStrip : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
   // Fits the notices to a new width.
   void resizeEvent(QResizeEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   // Adds control to the row with its tool tip, never taking the focus.
   void Place(QWidget* control, QHBoxLayout* row, const QString& tip);
-  // Keeps the strip as high as its rows need.
+  // Keeps the strip as high as its rows need, the controls arranged in its width.
   void FitHeight();
+  // Moves the choices to the row they fit in; true when they moved.
+  bool ArrangeControls();
   // Shows the note in the width it has.
   void ShowNote();
 
+  QHBoxLayout* controls_;
+  QHBoxLayout* wrapped_;
   QHBoxLayout* buttons_;
   QHBoxLayout* choices_;
   QLabel* status_;
@@ -78,6 +86,7 @@ class StatusStrip : public QWidget {
   QLabel* noticeLabel_;
   QScrollArea* noticeArea_;
   QStringList notices_;
+  QString noticeSource_;
   QString noteText_;
   QString notePath_;
 };

@@ -13,12 +13,13 @@ The gains are the defaults at a natural frequency of 8 rad/s, critically damped 
 inertia at the pose. The controllers run in C++; Simulation.run(controller=callable) still takes
 a Python function instead, called before every tick. Plots the tracking errors and the torques.
 
-    PYTHONPATH=build/release/python /usr/bin/python3 examples/python/control.py --out docs
+    PYTHONPATH=build/release/python /usr/bin/python3 examples/python/control.py --out FOLDER
 
 --small runs 0.3 s instead of 4 s (for the tests).
 """
 import argparse
 import pathlib
+import tempfile
 
 import matplotlib
 
@@ -37,7 +38,9 @@ FRICTIONLESS = {"viscous": 0.0, "coulomb": 0.0}
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--urdf", default=str(ROOT / "examples" / "industrial6.urdf"))
-    parser.add_argument("--out", default=".", help="folder of the picture")
+    parser.add_argument(
+        "--out", default=str(pathlib.Path(tempfile.gettempdir(), "velmoth-examples")),
+        help="folder of the picture (default: %(default)s)")
     parser.add_argument("--small", action="store_true", help="0.3 s instead of 4 s")
     args = parser.parse_args()
     ticks = 30 if args.small else 400

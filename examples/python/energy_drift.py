@@ -4,12 +4,13 @@ a bent pose under gravity, so its total energy should stay where it started. Eac
 (euler, implicit, rk4, dopri5) at 1 and 4 substeps, on the arm's default engine; plots the size of
 the change of the total energy over time, one figure.
 
-    PYTHONPATH=build/release/python /usr/bin/python3 examples/python/energy_drift.py --out docs
+    PYTHONPATH=build/release/python /usr/bin/python3 examples/python/energy_drift.py --out FOLDER
 
 --small runs 0.5 s instead of 10 s (for the tests).
 """
 import argparse
 import pathlib
+import tempfile
 import warnings
 
 import matplotlib
@@ -25,7 +26,9 @@ START = [0.8, -0.4, 0.6, -0.3, 0.5, 0.2]
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--out", default=".", help="folder of the picture")
+    parser.add_argument(
+        "--out", default=str(pathlib.Path(tempfile.gettempdir(), "velmoth-examples")),
+        help="folder of the picture (default: %(default)s)")
     parser.add_argument("--small", action="store_true", help="0.5 s instead of 10 s")
     args = parser.parse_args()
     ticks = 50 if args.small else 1000

@@ -6,7 +6,7 @@ thousand runs. Maps the time it takes to come to rest, the median over the poses
 every pose of one friction level and gravity; Simulation.run releases the GIL, so threads of one
 worker run in parallel as well as processes.
 
-    PYTHONPATH=build/release/python /usr/bin/python3 examples/python/sweep_dask.py --out docs
+    PYTHONPATH=build/release/python /usr/bin/python3 examples/python/sweep_dask.py --out FOLDER
 
 Without --scheduler the sweep starts a LocalCluster of one process per processor (or threads
 with --threads); --scheduler ADDRESS uses a running cluster, whose workers must import velmoth
@@ -17,6 +17,7 @@ import argparse
 import logging
 import os
 import pathlib
+import tempfile
 import time
 
 import matplotlib
@@ -52,7 +53,9 @@ def cell(robot, friction, gravity, poses, ticks):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--urdf", default=str(ROOT / "examples" / "puma560.urdf"))
-    parser.add_argument("--out", default=".", help="folder of the picture")
+    parser.add_argument(
+        "--out", default=str(pathlib.Path(tempfile.gettempdir(), "velmoth-examples")),
+        help="folder of the picture (default: %(default)s)")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler")
     parser.add_argument("--threads", action="store_true",
                         help="a LocalCluster of threads in this process, not of processes")

@@ -24,6 +24,13 @@ TEST(TextFields, NumbersAndVectorsAreWrittenInTheirFormats) {
   EXPECT_EQ(VectorText(V({0, -9.81, 0.1, -0.5, 12.3, 0.25, -0.0, 1e300})),
             "     0,   -9.8,    0.1,   -0.5,     12,   0.25,     -0,  1e+300, ");
   EXPECT_EQ(VectorText(matrix<double>(0, 1)), "");
+  // A diverged state: a NaN has no sign to show, infinities keep theirs.
+  std::string diverged;
+  for (double x : {-NAN, NAN, -INFINITY, INFINITY}) {
+    diverged += NumberText(x) + " ";
+  }
+  EXPECT_EQ(diverged, "nan nan -inf inf ");
+  EXPECT_EQ(VectorText(V({-NAN, -INFINITY})), "   nan,   -inf, ");
 }
 
 TEST(TextFields, VectorTextGivesOneElementPerNumberOrUnreadableCharacter) {
