@@ -247,6 +247,9 @@ test('an arm opened with its mesh folder shows its meshes, and the view shows th
   await page.click('#screenshot');
   await page.screenshot({ path: path.join(shots, 'built-in.png') });
   const armPixels = await page.evaluate(() => {
+    // Drawn now: the view keeps no copy of its last frame.
+    window.velmoth.view.dirty = true;
+    window.velmoth.view.draw();
     const source = document.getElementById('view');
     const c = document.createElement('canvas');
     c.width = source.width;

@@ -17,8 +17,9 @@ const plots = new Plots($('plots'));
 
 // What the page wrote into a field, so that a text left untouched gives back the exact numbers.
 const written = new Map();
+// A field whose text stays is left alone: writing it would lay the page out again.
 function write(id, text, value) {
-  $(id).value = text;
+  if ($(id).value !== text) $(id).value = text;
   written.set(id, { text, value });
 }
 // A field as the panel reads it: its text within the read limit, and the numbers written with it
@@ -229,7 +230,8 @@ function statusText() {
   return line;
 }
 setInterval(() => {
-  $('status').textContent = statusText();
+  const text = statusText();
+  if ($('status').textContent !== text) $('status').textContent = text;
 }, 250);
 
 // The panel.
