@@ -8,16 +8,23 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <urdf_parser/urdf_parser.h>
+#include <CLI/CLI.hpp>
 
 #include "app/tick_clock.h"
+#include "control/control_model.h"
+#include "control/controller.h"
+#include "control/default_gains.h"
 #include "recursive/chain.h"
 #include "recursive/frames.h"
 #include "robot/robot.h"
+#include "simulation/control_options.h"
 #include "simulation/joint_limits.h"
 #include "simulation/replay.h"
 #include "simulation/run_csv.h"
@@ -79,6 +86,22 @@ matrix<double> Column(const std::vector<double>& values, uint32_t n) {
     v(i, 0) = i < values.size() ? values[i] : 0.0;
   }
   return v;
+}
+
+// A number rounded as shown, without the sign of a negative zero.
+double Shown(double value, double scale) {
+  const double rounded = std::round(value * scale) / scale;
+  return rounded == 0.0 ? 0.0 : rounded;
+}
+
+// The diagonal of a square matrix, row-major.
+val Diagonal(const std::vector<double>& m) {
+  const auto n = static_cast<std::size_t>(std::lround(std::sqrt(static_cast<double>(m.size()))));
+  val out = val::array();
+  for (std::size_t i = 0; i < n; ++i) {
+    out.call<void>("push", m[i * n + i]);
+  }
+  return out;
 }
 
 }  // namespace
@@ -244,9 +267,18 @@ class Simulation {
 
   // The window's Reset: every joint to zero at rest (a zero outside a joint's limits at the
   // nearest limit). The inputs stay.
-  std::string Reset() {
+  std::string Reset() { return SetPose(val::array()); }
+
+  // The teach panel's pose, taken while paused: a Reset to the joint positions q (at rest, each
+  // outside its limits at the nearest), the controller's reference starting afresh from there.
+  std::string SetPose(const val& pose) {
+    const std::vector<double> q = NumbersOf(pose);
     robot_->ResetJointState();
+    for (std::size_t i = 0; i < q.size() && i < robot_->links.size(); ++i) {
+      robot_->links[i]->q = q[i];
+    }
     std::string notice = ClampStartToLimits(*robot_);
+    controller_->RestartReference();
     if (recording_) {
       RecordReset();
     }
@@ -286,6 +318,113 @@ class Simulation {
   void RestartStep() {
     const StepOptions options = stepper_->Options();
     stepper_ = std::make_unique<Stepper>(*robot_, options);
+    stepper_->SetController(controller_);
+  }
+
+  // The controller of the forward ticks from the next tick on, chosen by velmoth-sim's options
+  // (control_options.h), read as velmoth-sim reads them: "" or the problem, nothing changed then.
+  std::string SetController(const val& options) {
+    std::vector<std::string> args = emscripten::vecFromJSArray<std::string>(options);
+    std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+    CLI::App command;
+    ControlChoice choice;
+    AddControlOptions(command, choice);
+    try {
+      command.parse(args);
+    } catch (const CLI::ParseError& e) {
+      return e.what();
+    }
+    if (std::string problem = CheckControlChoice(command, choice); !problem.empty()) {
+      return problem;
+    }
+    if (!choice.tool.empty() && recursive::FindFrame(frames_, choice.tool) < 0) {
+      return "--tool: the arm has no frame '" + choice.tool + "'";
+    }
+    controller_->SetSettings(ResolveControl(choice, N()));
+    return "";
+  }
+  // The teach panel's target while a law follows one: joint positions, or the tool's position.
+  void SetTarget(const val& target) {
+    ControllerSettings settings = controller_->Settings();
+    settings.target = NumbersOf(target);
+    controller_->SetSettings(std::move(settings));
+  }
+  // The controller as the panel shows it: its law, its line, the target set (empty: none), the
+  // pose its reference started from (empty: none yet), the options that give it exactly, and the
+  // default gains' diagonals where the law makes them (at the target, else where the arm is).
+  val Control() const {
+    const ControllerSettings& s = controller_->Settings();
+    val out = val::object();
+    out.set("kind", std::string(ControllerName(s.kind)));
+    out.set("tracks", Tracks(s.kind));
+    out.set("text", ControllerText(s));
+    out.set("target", ArrayOf(s.target.data(), s.target.size()));
+    const std::optional<ReferenceStart> start = controller_->Start();
+    out.set("from", start ? ArrayOf(start->from.data(), start->from.size()) : val::array());
+    out.set("frame", s.frame);
+    out.set("arguments", ControlArguments(s));
+    if (Tracks(s.kind)) {
+      const bool task = s.kind == ControllerKind::kTaskPd;
+      std::vector<double> q = JointPositions();
+      if (!task && s.target.size() == q.size()) {
+        q = s.target;
+      }
+      ControlModel model(*robot_, s.massError);
+      const DefaultGains gains =
+          task ? TaskGains(model, model.FrameNamed(s.frame), q.data(), s.frequency)
+               : JointGains(model, s.kind, q.data(), s.frequency);
+      out.set("kp", Diagonal(gains.kp));
+      out.set("kd", Diagonal(gains.kd));
+      out.set("kn", Diagonal(gains.kn));
+    }
+    return out;
+  }
+
+  // The position of the frame called name (as ToolText finds it) at the joint positions q: the
+  // teach panel's target for task-pd. Empty for an arm without frames.
+  val ToolPosition(const val& q, const std::string& name) {
+    const int f = ToolFrame(name);
+    if (f < 0) {
+      return val::array();
+    }
+    std::vector<double> at = NumbersOf(q);
+    at.resize(N(), 0.0);
+    const spatial::Transform pose = FrameAt(f, at);
+    const double x[3] = {pose.p.x, pose.p.y, pose.p.z};
+    return ArrayOf(x, 3);
+  }
+
+  // How each joint moves: 0 held, 1 turns, 2 slides.
+  val Motions() const {
+    val out = val::array();
+    for (const auto& link : robot_->links) {
+      out.call<void>("push", static_cast<int>(recursive::MotionOf(*link)));
+    }
+    return out;
+  }
+
+  // The teach panel's readout of the frame called name (empty, or none such: the last frame) at
+  // the joint positions now: "tool0  x 0.512  y 0.000  z 0.800 m" and
+  // "roll 0.0°  pitch 90.0°  yaw 0.0°" on two lines; "" for an arm without frames.
+  std::string ToolText(const std::string& name) {
+    const int f = ToolFrame(name);
+    if (f < 0) {
+      return "";
+    }
+    const spatial::Transform pose = FrameAt(f, JointPositions());
+    const auto& r = pose.r.m;
+    // Roll about x, then pitch about y, then yaw about z, all of the base frame: r = Rz Ry Rx.
+    const double roll = std::atan2(r[2][1], r[2][2]);
+    const double pitch = std::atan2(-r[2][0], std::hypot(r[2][1], r[2][2]));
+    const double yaw = std::atan2(r[1][0], r[0][0]);
+    constexpr double kDegrees = 180.0 / 3.14159265358979323846;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s  x %.3f  y %.3f  z %.3f m\nroll %.1f\u00b0  pitch %.1f\u00b0  yaw %.1f\u00b0",
+                  frames_[static_cast<std::size_t>(f)].name.c_str(), Shown(pose.p.x, 1000.0),
+                  Shown(pose.p.y, 1000.0), Shown(pose.p.z, 1000.0), Shown(roll * kDegrees, 10.0),
+                  Shown(pitch * kDegrees, 10.0), Shown(yaw * kDegrees, 10.0));
+    return text;
   }
 
   // The state the last tick left: what the panel shows and the plots draw.
@@ -314,6 +453,14 @@ class Simulation {
     state.set("startEnergy", robot_->startEnergy);
     state.set("finite", StateIsFinite(*robot_));
     state.set("capped", !inverse_ && stepper_->LastCapped());
+    // The reference and the error at the tick's end, while a law follows a reference.
+    if (const int size = controller_->ReferenceSize(); size > 0) {
+      std::vector<double> reference(static_cast<std::size_t>(size));
+      std::vector<double> error(static_cast<std::size_t>(size));
+      controller_->Tracking(0.0, q.data(), reference.data(), error.data());
+      state.set("reference", ArrayOf(reference.data(), reference.size()));
+      state.set("error", ArrayOf(error.data(), error.size()));
+    }
     state.set("limitText",
               LimitStatusText(*robot_, inverse_ ? std::vector<uint8_t>() : stepper_->Saturated()));
     return state;
@@ -377,6 +524,18 @@ class Simulation {
 
   uint32_t N() const { return static_cast<uint32_t>(robot_->links.size()); }
 
+  // The frame called name, else the last one; -1 for an arm without frames.
+  int ToolFrame(const std::string& name) const {
+    const int f = recursive::FindFrame(frames_, name);
+    return f >= 0 ? f : static_cast<int>(frames_.size()) - 1;
+  }
+  spatial::Transform FrameAt(int f, const std::vector<double>& q) {
+    std::copy(q.begin(), q.end(), q_.begin());
+    recursive::Kinematics(model_, data_, q_.data(), nullptr, {});
+    recursive::Placements(model_, data_, nullptr);
+    return recursive::FramePose(data_, frames_[static_cast<std::size_t>(f)]);
+  }
+
   std::vector<double> JointPositions() const {
     std::vector<double> q;
     for (const auto& link : robot_->links) {
@@ -388,11 +547,16 @@ class Simulation {
   // Before a tick of a recording: what it takes from the user that the tick before did not, and
   // where the limits put the joints since.
   void RecordInputs() {
-    const TickInputs inputs = InputsOf(*robot_, inverse_, torque_, accel_, stepper_->Options());
+    const TickInputs inputs =
+        InputsOf(*robot_, inverse_, torque_, accel_, stepper_->Options(), controller_->Settings());
     if (!begun_) {
       begun_ = true;
       replay_ += ReplayLine(0, "q", startQ_) + ReplayLine(0, "qd", startQd_);
       replay_ += ReplayChanges(0, nullptr, inputs);
+      // A reference that runs already goes on from where it is.
+      if (const std::optional<ReferenceStart> start = controller_->Start()) {
+        replay_ += ReplayReference(0, *start);
+      }
       setQ_.clear();
     } else {
       replay_ += ReplayChanges(rows_, &inputs_, inputs);
@@ -429,8 +593,8 @@ class Simulation {
     }
   }
 
-  // The torques a forward tick applies before the efforts: the user's. The control lab's
-  // controllers and a drag's forces come in here.
+  // The torques a forward tick applies before the efforts: the user's (the Stepper adds the
+  // controller's). A drag's forces come in here.
   matrix<double> TickTorque() const { return torque_; }
 
   // Takes robot as the arm, at rest at zero (a zero outside a joint's limits at the nearest
@@ -448,6 +612,8 @@ class Simulation {
     lastTorque_ = Column({}, n);
     lastAccel_ = Column({}, n);
     stepper_ = std::make_unique<Stepper>(*robot_, DefaultStepOptions(fromFile));
+    controller_ = std::make_shared<Controller>(*robot_, ControllerSettings{});
+    stepper_->SetController(controller_);
     model_ = recursive::BuildChainModel(*robot_);
     data_ = recursive::ChainData(model_.Size());
     frames_ = recursive::BuildFrameModels(*robot_);
@@ -458,6 +624,7 @@ class Simulation {
 
   std::unique_ptr<Robot> robot_;
   std::unique_ptr<Stepper> stepper_;
+  std::shared_ptr<Controller> controller_;
   bool fromFile_ = false;
   std::string error_;
   std::vector<std::string> notices_;
@@ -669,6 +836,13 @@ EMSCRIPTEN_BINDINGS(velmoth) {
       .function("tick", &Simulation::Tick)
       .function("ticks", &Simulation::Ticks)
       .function("reset", &Simulation::Reset)
+      .function("setPose", &Simulation::SetPose)
+      .function("setController", &Simulation::SetController)
+      .function("setTarget", &Simulation::SetTarget)
+      .function("control", &Simulation::Control)
+      .function("motions", &Simulation::Motions)
+      .function("toolText", &Simulation::ToolText)
+      .function("toolPosition", &Simulation::ToolPosition)
       .function("restartStep", &Simulation::RestartStep)
       .function("startReplay", &Simulation::StartReplay)
       .function("stopReplay", &Simulation::StopReplay)

@@ -4,7 +4,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { createRequire } from 'node:module';
 import path from 'node:path';
@@ -51,6 +51,7 @@ function engineRun(o) {
     s.setInverse(o.mode === 'inverse');
     s.setTorque(engine.readVector(o.torque ?? '', n));
     s.setAccel(engine.readVector(o.accel ?? '', n));
+    if (o.control) assert.equal(s.setController(o.control), '');
     let out = s.csvHeader(false);
     for (let tick = 1; tick <= o.ticks; ++tick) {
       s.tick();
@@ -80,7 +81,7 @@ function argsOf(o) {
   ]) {
     if (o[key] !== undefined) args.push(`--${key}=${o[key]}`);
   }
-  return args;
+  return [...args, ...(o.control ?? [])];
 }
 
 // The two runs byte for byte; else the first row that differs.
@@ -118,8 +119,17 @@ const cases = [
     engine: 'closed-form',
     integrator: 'implicit',
   },
-  { name: 'built-in arm, inverse', ticks: 1000, mode: 'inverse', accel: '0.3, -0.2, 0.1' },
-  ...arms.map((urdf) => ({ name: path.relative(root, urdf), ticks: 1000, urdf })),
+  {
+    name: 'built-in arm, inverse',
+    ticks: 1000,
+    mode: 'inverse',
+    accel: '0.3, -0.2, 0.1',
+  },
+  ...arms.map((urdf) => ({
+    name: path.relative(root, urdf),
+    ticks: 1000,
+    urdf,
+  })),
   {
     name: 'puma560, torques, recursive euler',
     ticks: 1000,
@@ -133,6 +143,93 @@ const cases = [
 test('1000 ticks of every sample and test arm are velmoth-sim run byte for byte', async (t) => {
   for (const c of cases) {
     await t.test(c.name, () => sameRows(simRun(argsOf(c)), engineRun(c), c.name));
+  }
+});
+
+// Each law on every sample, with the options that reach the most of it: a held torque, a model
+// that errs, a trapezoid, a sine on the tool.
+const laws = [
+  ['gravity', '--control-rate', '1000'],
+  ['pd', '--target', '0.3, -0.2, 0.1', '--compensation', 'off', '--kd', '5'],
+  [
+    'computed-torque',
+    '--target',
+    '0.3, -0.2, 0.1',
+    '--trajectory',
+    'trapezoid',
+    '--duration',
+    '1',
+    '--model-mass-error',
+    '0.5',
+    '--control-rate',
+    '200',
+  ],
+  ['computed-torque', '--target', '-0.4', '--model-friction', 'off'],
+  ['task-pd', '--trajectory', 'sine', '--period', '1.5'],
+];
+test('each controller on every sample is velmoth-sim run byte for byte', async (t) => {
+  const samples = arms.filter((a) => a.includes('/examples/'));
+  for (const [law, ...rest] of laws) {
+    for (const urdf of [undefined, ...samples]) {
+      const c = { ticks: 300, urdf, control: ['--controller', law, ...rest] };
+      const name = `${c.control.join(' ')} on ${urdf ? path.basename(urdf) : 'built-in arm'}`;
+      await t.test(name, () => sameRows(simRun(argsOf(c)), engineRun(c), name));
+    }
+  }
+});
+
+test("the controller options are refused with velmoth-sim's reasons, nothing changed", () => {
+  const s = new engine.Simulation();
+  try {
+    for (const [options, reason] of [
+      [['--controller', 'gravity', '--target', '1'], /--target needs --controller pd/],
+      [['--controller', 'pd', '--control-rate', '150'], /--control-rate: expects continuous/],
+      [['--controller', 'hold'], /expects torque, gravity, pd/],
+      [['--controller', 'task-pd', '--tool', 'nowhere'], /no frame 'nowhere'/],
+      [['--controller', 'pd', '--kp'], /--kp/],
+    ]) {
+      assert.match(s.setController(options), reason, options.join(' '));
+      assert.equal(s.control().kind, 'torque');
+    }
+  } finally {
+    s.delete();
+  }
+});
+
+test('a recording with controller changes, a target and a pose is repeated by its replay', () => {
+  const dir = mkdtempSync(path.join(tmpdir(), 'velmoth-lab-'));
+  const s = new engine.Simulation();
+  try {
+    const csv = path.join(dir, 'lab.csv');
+    // A reference already running when the recording starts goes on from where it is.
+    assert.equal(s.setController(['--controller', 'pd', '--target', '0.2, 0.1']), '');
+    for (let k = 0; k < 30; ++k) s.tick();
+    s.startReplay(csv, '');
+    let out = s.csvHeader(false);
+    let tick = 0;
+    const ticks = (count) => {
+      for (let k = 0; k < count; ++k) {
+        s.tick();
+        out += s.csvRow(++tick, false);
+      }
+    };
+    ticks(40);
+    assert.equal(s.setController(['--controller', 'computed-torque', '--control-rate', '500']), '');
+    ticks(40);
+    s.setTarget([0.5, -0.3, 0.2, 0, 0, 0]);
+    ticks(40);
+    s.setPose([0.1, 0.2, 0.3]);
+    ticks(40);
+    s.reset();
+    ticks(20);
+    const replay = s.stopReplay();
+    writeFileSync(csv, out);
+    writeFileSync(csv + '.replay', replay);
+    sameRows(simRun(['--replay', csv + '.replay']), out, 'the replay');
+    assert.match(replay, /reference/);
+  } finally {
+    s.delete();
+    rmSync(dir, { recursive: true });
   }
 });
 
@@ -168,7 +265,9 @@ test('a file is refused, or loads with its notices, as velmoth-sim says', async 
       const file = text === null ? name : path.join(dir, name);
       if (text !== null) writeFileSync(file, text);
       await t.test(path.basename(name), () => {
-        const cli = spawnSync(sim, ['run', '--ticks', '0', '--urdf', file], { encoding: 'utf8' });
+        const cli = spawnSync(sim, ['run', '--ticks', '0', '--urdf', file], {
+          encoding: 'utf8',
+        });
         const s = new engine.Simulation();
         const ok = s.loadUrdf(readFileSync(file, 'utf8'), file, '');
         const said = ok
@@ -237,7 +336,9 @@ test("the exact multiply-add of glibc's functions is the C library's fma bit for
         stdio: 'ignore',
       },
     );
-    const out = spawnSync(process.execPath, ['--no-experimental-fetch', js], { encoding: 'utf8' });
+    const out = spawnSync(process.execPath, ['--no-experimental-fetch', js], {
+      encoding: 'utf8',
+    });
     assert.match(out.stdout, /^\d+ cases agree\n$/, out.stdout);
   } finally {
     rmSync(dir, { recursive: true });

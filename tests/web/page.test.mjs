@@ -99,7 +99,10 @@ async function panel() {
 }
 
 const runSim = (args) =>
-  execFileSync(sim, ['run', ...args], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] });
+  execFileSync(sim, ['run', ...args], {
+    encoding: 'utf8',
+    stdio: ['ignore', 'pipe', 'ignore'],
+  });
 
 test('the page opens with the built-in arm moving', async (t) => {
   const ms = await openMoving(page, url);
@@ -217,7 +220,9 @@ test('an arm opened with its mesh folder shows its meshes, and the view shows th
   mkdirSync(path.join(robot, 'urdf'), { recursive: true });
   cpSync(path.join(root, 'examples/industrial6.urdf'), path.join(robot, 'urdf/industrial6.urdf'));
   cpSync(path.join(root, 'examples/package.xml'), path.join(robot, 'package.xml'));
-  cpSync(path.join(root, 'examples/meshes'), path.join(robot, 'meshes'), { recursive: true });
+  cpSync(path.join(root, 'examples/meshes'), path.join(robot, 'meshes'), {
+    recursive: true,
+  });
   try {
     const input = await page.$('#openFolder');
     await input.uploadFile(robot);
@@ -225,7 +230,9 @@ test('an arm opened with its mesh folder shows its meshes, and the view shows th
       () => window.velmoth.run.arm && window.velmoth.run.arm.name === 'industrial6',
       { timeout: 20000 },
     );
-    await page.waitForFunction(() => window.velmoth.view.shapes.length === 7, { timeout: 20000 });
+    await page.waitForFunction(() => window.velmoth.view.shapes.length === 7, {
+      timeout: 20000,
+    });
     assert.doesNotMatch(
       await page.$eval('#notices', (e) => e.textContent),
       /not found|cannot be read/,
@@ -240,6 +247,9 @@ test('an arm opened with its mesh folder shows its meshes, and the view shows th
   await page.click('#screenshot');
   await page.screenshot({ path: path.join(shots, 'built-in.png') });
   const armPixels = await page.evaluate(() => {
+    // Drawn now: the view keeps no copy of its last frame.
+    window.velmoth.view.dirty = true;
+    window.velmoth.view.draw();
     const source = document.getElementById('view');
     const c = document.createElement('canvas');
     c.width = source.width;
@@ -287,11 +297,13 @@ test('a URDF file dropped on the view is loaded, and one refused says why', asyn
       (n, t) => {
         const transfer = new DataTransfer();
         transfer.items.add(new File([t], n));
-        document
-          .querySelector('main')
-          .dispatchEvent(
-            new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }),
-          );
+        document.querySelector('main').dispatchEvent(
+          new DragEvent('drop', {
+            dataTransfer: transfer,
+            bubbles: true,
+            cancelable: true,
+          }),
+        );
       },
       name,
       text,
@@ -309,5 +321,61 @@ test('a URDF file dropped on the view is loaded, and one refused says why', asyn
   );
   // The arm stays as it was.
   assert.equal(await page.evaluate(() => window.velmoth.run.arm.name), 'double_pendulum');
+  assert.deepEqual(errors, []);
+});
+
+test('the lab: the teach sliders pose the paused arm; computed torque reaches a typed target', async () => {
+  await page.select('#sample', 'built-in');
+  await page.waitForFunction(
+    () => !window.velmoth.run.arm.fromFile && window.velmoth.run.arm.joints === 6,
+  );
+  await resetAndStep(0);
+  await page.click('#labToggle');
+  // Paused, a slider puts the arm in its pose at rest: 30 degrees on the second joint.
+  await page.$eval('#teach1', (s) => {
+    s.value = '300';
+    s.dispatchEvent(new Event('input'));
+  });
+  const q = [0, 300 / ((180 / Math.PI) * 10), 0, 0, 0, 0];
+  await page.waitForFunction(
+    (text) => document.getElementById('angles').value === text,
+    { timeout: 20000 },
+    engine.vectorText(q),
+  );
+  assert.equal(await page.$eval('#teach label:nth-child(2) span', (e) => e.textContent), '30.0°');
+  assert.match(await page.$eval('#tool', (e) => e.textContent), /^\S+ {2}x -?\d+\.\d{3} {2}y /);
+  // At rest there: the next tick is velmoth-sim's from that pose.
+  const before = await shown();
+  await page.click('#step');
+  await waitShown(before + 1);
+  assert.deepEqual(await panel(), panelOf(runSim(['--ticks', '1', '--q0', q.join(', ')]), 6));
+  // Computed torque to a typed target along a quintic of 1 s, then run.
+  await page.select('#ctlController', 'computed-torque');
+  await type('ctlTarget', '0.5, -0.3, 0.2');
+  await type('ctlDuration', '1');
+  await page.click('#ctlApply');
+  await page.waitForFunction(() => window.velmoth.lab.control.kind === 'computed-torque');
+  assert.match(await page.$eval('#ctlKp', (e) => e.placeholder), /^100(, 100){5}$/);
+  const start = await shown();
+  await page.click('#run');
+  // The tick 2.5 s on: the arm at the target (the error of the fixed step decayed), the error plotted.
+  await waitShown(start + 250);
+  const last = await page.evaluate(() => window.velmoth.run.last);
+  const target = [0.5, -0.3, 0.2, 0, 0, 0];
+  last.q.forEach((v, i) => assert.ok(Math.abs(v - target[i]) < 1e-5, `joint ${i} at ${v}`));
+  assert.equal(last.error.length, 6);
+  // Running, a slider sets the target.
+  await page.$eval('#teach0', (s) => {
+    s.value = '-100';
+    s.dispatchEvent(new Event('input'));
+  });
+  await page.waitForFunction(() => window.velmoth.lab.control.target[0] < 0);
+  assert.match(await value('ctlTarget'), /^ *-0\.17, /);
+  await page.screenshot({ path: path.join(shots, 'lab.png') });
+  // Back to the typed torques.
+  await page.select('#ctlController', 'torque');
+  await page.click('#ctlApply');
+  await page.waitForFunction(() => window.velmoth.lab.control.kind === 'torque');
+  await page.click('#labToggle');
   assert.deepEqual(errors, []);
 });

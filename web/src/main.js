@@ -2,6 +2,7 @@
 // page shows ticks; it never computes one.
 import { ArmView } from './view.js';
 import { Plots } from './plots.js';
+import { Lab } from './lab.js';
 import { openDropped, openSample, samples } from './files.js';
 
 const $ = (id) => document.getElementById(id);
@@ -16,8 +17,9 @@ const plots = new Plots($('plots'));
 
 // What the page wrote into a field, so that a text left untouched gives back the exact numbers.
 const written = new Map();
+// A field whose text stays is left alone: writing it would lay the page out again.
 function write(id, text, value) {
-  $(id).value = text;
+  if ($(id).value !== text) $(id).value = text;
   written.set(id, { text, value });
 }
 // A field as the panel reads it: its text within the read limit, and the numbers written with it
@@ -47,6 +49,7 @@ const run = {
 function post(type, data = {}) {
   worker.postMessage({ type, ...data });
 }
+const lab = new Lab(post, () => !run.clock.paused && !run.diverged);
 
 function notice(text) {
   $('notices').textContent = text;
@@ -63,6 +66,7 @@ worker.onmessage = async ({ data }) => {
     case 'ticks':
       run.pending.push(...data.ticks);
       run.poses = data.poses;
+      run.tool = data.tool;
       run.costMs = data.costMs;
       run.clock = data.clock;
       break;
@@ -77,11 +81,19 @@ worker.onmessage = async ({ data }) => {
       break;
     case 'inputs':
       break;
+    case 'control':
+      lab.showControl(data.control, data.problem, data.taught);
+      lab.showPose(lab.q, data.tool);
+      break;
     case 'reset':
       run.pending = [];
       run.diverged = null;
       showState(data.state);
+      // The angles where Reset or the teach panel put the joints; the rest at the next tick.
+      write('angles', data.angles, data.state.q);
       view.setPoses(data.poses, data.state.atLimit);
+      lab.showControl(data.control, '');
+      lab.showPose(data.state.q, data.tool);
       if (data.notice) notice(data.notice);
       post('shown', { serial: data.serial });
       break;
@@ -111,6 +123,7 @@ async function showArm(arm, notices) {
   showState(arm.state, arm.texts);
   showOptions(arm.options);
   plots.setArm(arm.names);
+  lab.setArm(arm);
   const visuals = arm.visuals || [];
   const meshNotices = await view.setArm(arm, visuals, (uri) =>
     run.source ? run.source(uri) : null,
@@ -164,8 +177,10 @@ function frame(time) {
     if (ticks.length > 0) {
       plots.add(ticks);
       const newest = ticks[ticks.length - 1];
+      run.last = newest;
       showState(newest);
       view.setPoses(run.poses, newest.atLimit);
+      if (!$('lab').hidden) lab.showPose(newest.q, run.tool);
       run.shownTicks += ticks.length;
       post('shown', { serial: newest.serial });
     }
@@ -215,7 +230,8 @@ function statusText() {
   return line;
 }
 setInterval(() => {
-  $('status').textContent = statusText();
+  const text = statusText();
+  if ($('status').textContent !== text) $('status').textContent = text;
 }, 250);
 
 // The panel.
@@ -279,6 +295,9 @@ document.addEventListener('keydown', (e) => {
   } else if (e.key === 'F6') {
     e.preventDefault();
     post('stepOnce');
+  } else if (e.key === 'F4') {
+    e.preventDefault();
+    toggleLab();
   }
 });
 
@@ -330,6 +349,14 @@ $('plotsToggle').addEventListener('click', () => {
   plots.visible = !$('plots').hidden;
   view.resize();
 });
+
+function toggleLab() {
+  $('lab').hidden = !$('lab').hidden;
+  $('labToggle').classList.toggle('on', !$('lab').hidden);
+  if (!$('lab').hidden) lab.showPose(lab.q, run.tool);
+  view.resize();
+}
+$('labToggle').addEventListener('click', toggleLab);
 
 // Arms: the samples, a file chosen, a file dropped with its mesh folder.
 for (const s of samples) $('sample').add(new Option(s.label, s.id));
@@ -413,5 +440,5 @@ if (params.has('arm') && samples.some((s) => s.id === params.get('arm'))) {
 }
 
 // For tests and the benchmark: the page's state, read-only.
-window.velmoth = { run, post, view };
+window.velmoth = { run, post, view, lab };
 requestAnimationFrame(frame);

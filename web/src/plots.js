@@ -32,6 +32,9 @@ export class Plots {
     this.time = [];
     this.angles = Array.from({ length: n }, () => []);
     this.energies = [[], [], []];
+    // The controller's reference q* and the error e = q* - q, while a law follows one.
+    this.reference = null;
+    this.error = null;
     this.changed = true;
     for (const c of this.charts) c.destroy();
     this.charts = [];
@@ -45,14 +48,32 @@ export class Plots {
       this.energies[0].push(t.kinetic);
       this.energies[1].push(t.potential);
       this.energies[2].push(t.kinetic + t.potential);
+      if (t.reference && (!this.reference || this.reference.length !== t.reference.length)) {
+        // A reference from here on: its plots, padded with gaps before it.
+        const gaps = () => Array(this.time.length - 1).fill(null);
+        this.reference = t.reference.map(gaps);
+        this.error = t.error.map(gaps);
+        this.rebuild();
+      }
+      if (this.reference) {
+        this.reference.forEach((r, i) => r.push(t.reference ? t.reference[i] : null));
+        this.error.forEach((e, i) => e.push(t.error ? t.error[i] : null));
+      }
     }
     const extra = this.time.length - kSpan;
     if (extra > 0) {
       this.time.splice(0, extra);
       for (const a of this.angles) a.splice(0, extra);
       for (const e of this.energies) e.splice(0, extra);
+      for (const r of [...(this.reference || []), ...(this.error || [])]) r.splice(0, extra);
     }
     this.changed = true;
+  }
+
+  rebuild() {
+    for (const c of this.charts) c.destroy();
+    this.charts = [];
+    this.element.replaceChildren();
   }
 
   make() {
@@ -75,6 +96,12 @@ export class Plots {
       chart('Joint angles', this.names, 'rad'),
       chart('Energies', ['kinetic', 'potential', 'total'], 'J'),
     ];
+    if (this.reference) {
+      const task = this.reference.length !== this.names.length;
+      const labels = task ? ['x', 'y', 'z'] : this.names;
+      this.charts.push(chart('Reference q*', labels, task ? 'm' : 'rad'));
+      this.charts.push(chart('Error e = q* - q', labels, task ? 'm' : 'rad'));
+    }
   }
 
   draw() {
@@ -83,5 +110,9 @@ export class Plots {
     this.changed = false;
     this.charts[0].setData([this.time, ...this.angles]);
     this.charts[1].setData([this.time, ...this.energies]);
+    if (this.reference) {
+      this.charts[2].setData([this.time, ...this.reference]);
+      this.charts[3].setData([this.time, ...this.error]);
+    }
   }
 }

@@ -19,15 +19,31 @@ const kMaxEyeDistance = 100;
 
 const grey = (g) => new THREE.Color(g, g, g);
 
+// Whether WebGL draws in software here (SwiftShader, llvmpipe): every pixel is then shaded by the
+// processor, so the view draws without multisampling and with Lambert's shading, which costs a
+// fraction of the physically based one per pixel.
+function softwareRendering() {
+  const gl = document.createElement('canvas').getContext('webgl');
+  if (!gl) return false;
+  const info = gl.getExtension('WEBGL_debug_renderer_info');
+  const name = info ? gl.getParameter(info.UNMASKED_RENDERER_WEBGL) : gl.getParameter(gl.RENDERER);
+  gl.getExtension('WEBGL_lose_context')?.loseContext();
+  return /swiftshader|llvmpipe|softpipe|software/i.test(String(name));
+}
+const kSoftware = softwareRendering();
+// The surfaces of the figure and of the file's shapes.
+const Surface = kSoftware ? THREE.MeshLambertMaterial : THREE.MeshStandardMaterial;
+
 export class ArmView {
   constructor(canvas) {
     this.canvas = canvas;
     this.renderer = new THREE.WebGLRenderer({
       canvas,
-      antialias: true,
-      preserveDrawingBuffer: true,
+      antialias: !kSoftware,
     });
-    this.renderer.setPixelRatio(window.devicePixelRatio || 1);
+    // A pixel of the screen a pixel of the view in software, however dense the screen.
+    this.renderer.setPixelRatio(kSoftware ? 1 : window.devicePixelRatio || 1);
+    this.software = kSoftware;
     this.scene = new THREE.Scene();
     this.scene.background = new THREE.Color(0.94, 0.94, 0.94);
     this.camera = new THREE.PerspectiveCamera(45, 1, 0.01, 1e6);
@@ -137,7 +153,7 @@ export class ArmView {
       const r = radius > 0 ? radius : 0.05;
       const housing = new THREE.Mesh(
         new THREE.CylinderGeometry(r, r, 2 * r, 24),
-        new THREE.MeshStandardMaterial({ color: grey(kHousingGrey) }),
+        new Surface({ color: grey(kHousingGrey) }),
       );
       // Along the joint's x axis.
       housing.rotation.z = Math.PI / 2;
@@ -257,7 +273,7 @@ function segment(x, y, z, radius, color) {
   const length = Math.hypot(x, y, z);
   const mesh = new THREE.Mesh(
     new THREE.CylinderGeometry(radius, radius, length, 16),
-    new THREE.MeshStandardMaterial({ color }),
+    new Surface({ color }),
   );
   mesh.position.set(x / 2, y / 2, z / 2);
   mesh.quaternion.setFromUnitVectors(
@@ -273,7 +289,7 @@ const loaders = { stl: new STLLoader(), dae: new ColladaLoader(), obj: new OBJLo
 // read.
 async function shapeObject(v, readFile, notices) {
   const colour = v.rgba ? new THREE.Color(v.rgba[0], v.rgba[1], v.rgba[2]) : grey(0.7);
-  const material = new THREE.MeshStandardMaterial({
+  const material = new Surface({
     color: colour,
     opacity: v.rgba ? v.rgba[3] : 1,
     transparent: !!v.rgba && v.rgba[3] < 1,

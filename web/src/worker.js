@@ -22,6 +22,7 @@ let finished = []; // when each tick of the last burst was done
 let recording = null; // {rows: [], ticks, balance}
 let urdfText = ''; // the description of the arm from a file, and its name
 let urdfSource = '';
+let toolFrame = ''; // the frame the teach panel reads out
 
 const now = () => performance.now();
 
@@ -54,6 +55,9 @@ function armInfo() {
     figure: sim.figure(),
     visuals: sim.fromFile() ? engine.visuals(urdfText) : [],
     poses: sim.poses(),
+    motions: sim.motions(),
+    control: control(),
+    tool: sim.toolText(toolFrame),
     options: options(),
     viscous: sim.viscous(),
     coulomb: sim.coulomb(),
@@ -62,6 +66,13 @@ function armInfo() {
     accel: sim.accel(),
     state,
   };
+}
+
+// The controller, with its target in the panel's vector format.
+function control() {
+  const c = sim.control();
+  c.targetText = engine.vectorText(c.target);
+  return c;
 }
 
 function options() {
@@ -110,6 +121,7 @@ function runTicks(count) {
     post('ticks', {
       ticks: done,
       poses: sim.poses(),
+      tool: sim.toolText(toolFrame),
       costMs: tickCostMs,
       clock: clockInfo(),
     });
@@ -187,7 +199,22 @@ function loaded(ok, what) {
   serial = 0;
   shown = 0;
   recording = null;
+  toolFrame = '';
   post('arm', { arm: armInfo(), notices: sim.notices(), what });
+}
+
+// After Reset or a pose: the state, the controller's reference starting afresh.
+function posed(notice) {
+  const state = sim.state();
+  post('reset', {
+    state,
+    angles: engine.vectorText(state.q),
+    poses: sim.poses(),
+    notice,
+    serial,
+    control: control(),
+    tool: sim.toolText(toolFrame),
+  });
 }
 
 function clockChanged() {
@@ -195,8 +222,8 @@ function clockChanged() {
   post('clock', { clock: clockInfo(), options: options() });
 }
 
-// Every message the page sends, by type. The control lab's controllers, trajectories and a drag's
-// forces get their types here, beside the inputs they add to.
+// Every message the page sends, by type. A drag's forces get their type here, beside the inputs
+// they add to.
 const handlers = {
   builtIn({ links }) {
     const ok = sim.loadBuiltIn(links ?? 6);
@@ -251,8 +278,27 @@ const handlers = {
     post('options', { options: options(), notice, state: sim.state(), poses: sim.poses() });
   },
   reset() {
-    const notice = sim.reset();
-    post('reset', { state: sim.state(), poses: sim.poses(), notice, serial });
+    posed(sim.reset());
+  },
+  // The teach panel, paused: the arm put in the pose q at rest, as Reset puts it at zero.
+  pose({ q }) {
+    posed(sim.setPose(q));
+  },
+  // The controller panel's "Apply": velmoth-sim's options; the problem when they are refused.
+  controller({ options, tool }) {
+    const problem = sim.setController(options);
+    if (!problem) toolFrame = tool || '';
+    post('control', { control: control(), problem, tool: sim.toolText(toolFrame) });
+  },
+  // The teach panel, running with a law that follows a target: the target.
+  target({ target }) {
+    sim.setTarget(target);
+    post('control', { control: control(), taught: true, tool: sim.toolText(toolFrame) });
+  },
+  // The tool's position at the pose q, for task-pd's target.
+  toolTarget({ q }) {
+    sim.setTarget(sim.toolPosition(q, sim.control().frame));
+    post('control', { control: control(), taught: true, tool: sim.toolText(toolFrame) });
   },
   pause() {
     if (pacer.paused()) pacer.resume(now());
