@@ -122,9 +122,11 @@ bool StateIsFinite(const Robot& robot) {
       return false;
     }
   }
-  // Two huge but finite energies can still add up to a total that is not.
+  // Two huge but finite energies can still add up to a total that is not; and the balance's work
+  // and dissipation are the state's too.
   return std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy) &&
-         std::isfinite(robot.kineticEnergy + robot.potentialEnergy);
+         std::isfinite(robot.kineticEnergy + robot.potentialEnergy) && std::isfinite(robot.work) &&
+         std::isfinite(robot.dissipated);
 }
 
 void AddBuiltInLink(Robot& robot) {

@@ -136,8 +136,8 @@ bool HasJointLimits(const Robot& robot);
 // above) its upper one, 0 between them or without limits.
 int JointAtLimit(const Robot& robot, std::size_t i);
 
-// Whether every joint position, velocity and acceleration and the kinetic, potential and total
-// energy are finite: a run whose state is not has diverged.
+// Whether every joint position, velocity and acceleration, the kinetic, potential and total energy
+// and the balance's work and dissipation are finite: a run whose state is not has diverged.
 bool StateIsFinite(const Robot& robot);
 
 // The built-in arm: identical links of mass 1 kg, 0.3 m long, turning about x.

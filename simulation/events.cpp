@@ -72,14 +72,15 @@ void FindLimit(const Extension& extension, const JointLimits& limits, const Fric
     for (int k = 1; k <= kStopSamples && lo < best.theta; ++k) {
       const double theta = static_cast<double>(k) / kStopSamples;
       const double q = k == kStopSamples ? y1[i] : extension.Component(i, theta);
-      const double v = k == kStopSamples ? y1[n + i] : extension.Component(n + i, theta);
+      const double v =
+          k == kStopSamples ? extension.EndPathRate(i, n, y1) : extension.PathRate(i, n, theta);
       if (leaving && away * v <= 0.0) {
         // Turned back between the last sample and this one: from the turn on, both limits count.
-        const auto speed = [&](double t) { return away * extension.Component(n + i, t); };
+        const auto speed = [&](double t) { return away * extension.PathRate(i, n, t); };
         lo = Illinois(speed, lo, away * vlo, theta, away * v, kStopTolerance);
         leaving = false;
         glo = std::max(distance(extension.Component(i, lo)), 0.0);
-        vlo = extension.Component(n + i, lo);
+        vlo = extension.PathRate(i, n, lo);
       }
       const double at = distance(q);
       double value = at, hi = theta;
@@ -87,7 +88,7 @@ void FindLimit(const Extension& extension, const JointLimits& limits, const Fric
                         (vlo < 0.0 && v > 0.0 && lower > -INFINITY))) {
         // The turning point, where s qd_i (s the direction before it) reaches 0.
         const double s = vlo > 0.0 ? 1.0 : -1.0;
-        const auto speed = [&](double t) { return s * extension.Component(n + i, t); };
+        const auto speed = [&](double t) { return s * extension.PathRate(i, n, t); };
         hi = Illinois(speed, lo, s * vlo, theta, s * v, kStopTolerance);
         value = g(hi);
       }

@@ -42,6 +42,10 @@ class Extension {
   virtual void State(double theta, double* y) const = 0;
   // Component j of y(theta).
   virtual double Component(int j, double theta) const = 0;
+  // The rate of joint i's position along the extension (of n joints), d q_i / dt at theta, and at
+  // the step's end y1: the velocity, where the extension's position is its velocity's integral.
+  virtual double PathRate(int i, int n, double theta) const { return Component(n + i, theta); }
+  virtual double EndPathRate(int i, int n, const double* y1) const { return y1[n + i]; }
 };
 
 // Working values of the search, sized for a system of `size` values and n joints.

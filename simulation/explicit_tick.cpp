@@ -54,6 +54,10 @@ double Advance(StepMethod& method, ModeEquation& f, bool events, double* y, doub
   return 1.0;
 }
 
+bool Finite(const double* values, std::size_t size) {
+  return std::all_of(values, values + size, [](double v) { return std::isfinite(v); });
+}
+
 }  // namespace
 
 void TickWork::Resize(int size, int n) {
@@ -80,7 +84,20 @@ TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int 
       method.Step(f, rest, y, k, work.y1.data(), work.k1.data());
       work.holdingEnd = f.Holding();
       ++outcome.steps;
+      if (!Finite(work.y1.data(), work.y1.size()) || !Finite(work.k1.data(), work.k1.size())) {
+        // The step left the finite range: its extension, and any event or impact located on it,
+        // would be of numbers that are none. The state is the step's, a divergence.
+        std::copy(work.y1.begin(), work.y1.end(), y);
+        outcome.diverged = true;
+        return outcome;
+      }
       const double theta = Advance(method, f, events, y, k, holding, work);
+      if (!Finite(y, work.y1.size())) {
+        // An event located on an extension whose values overflow in between (RK4's cubic through
+        // ends of 1e80): so is the state there, and what its impact took.
+        outcome.diverged = true;
+        return outcome;
+      }
       rest = theta >= 1.0 ? 0.0 : rest - theta * rest;
     }
   }

@@ -26,6 +26,7 @@ struct TickOutcome {
   double stiffness = 0.0;  // of viscous friction at the tick's start, 1/s
   bool capped = false;     // the cap was reached: the tick is less accurate than asked
   bool gaveUp = false;     // the tick was given up before its end
+  bool diverged = false;   // a fixed step left the finite range: the state is not finite
 };
 
 // Working values of a tick, sized for a system of `size` values and n joints.

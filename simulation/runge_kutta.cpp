@@ -70,7 +70,9 @@ constexpr double kConvergence = 1.0 / 30.0;
 
 void EulerMethod::Resize(int size) {
   y0_.resize(static_cast<std::size_t>(size));
-  y1_.resize(static_cast<std::size_t>(size));
+  k0_.resize(static_cast<std::size_t>(size));
+  torque_.resize(static_cast<std::size_t>(size));
+  resisting_.resize(static_cast<std::size_t>(size));
 }
 
 double EulerMethod::Step(ModeEquation& f, double h, const double* y, const double* k0, double* y1,
@@ -80,37 +82,73 @@ double EulerMethod::Step(ModeEquation& f, double h, const double* y, const doubl
   const double* b = f.Friction().viscous.data();
   const double* c = f.Friction().coulomb.data();
   const int8_t* sign = f.Modes().sign.data();
-  double work = 0.0, dissipated = 0.0;
-  for (int i = 0; i < n; ++i) {
-    // qd' = qdd h + qd; q' = qd' h + q
-    y1[n + i] = k0[n + i] * h + y[n + i];
-    y1[i] = y1[n + i] * h + y[i];
-    // force times displacement: the torques' work and friction's, at the start's velocity
-    const double moved = y1[i] - y[i];
-    work += tau[i] * moved;
-    dissipated += (b[i] * y[n + i] + c[i] * sign[i]) * moved;
-  }
-  y1[2 * n] = y[2 * n] + work;
-  y1[2 * n + 1] = y[2 * n + 1] + dissipated;
   const std::size_t size = y0_.size();
-  // The values beyond the balance (the time within the tick) advance with their rates.
-  for (std::size_t j = static_cast<std::size_t>(2 * n + 2); j < size; ++j) {
-    y1[j] = y[j] + h * k0[j];
-  }
   std::copy(y, y + size, y0_.begin());
-  std::copy(y1, y1 + size, y1_.begin());
+  std::copy(k0, k0 + size, k0_.begin());
+  h_ = h;
+  n_ = n;
+  for (int i = 0; i < n; ++i) {
+    torque_[static_cast<std::size_t>(i)] = tau[i];
+    resisting_[static_cast<std::size_t>(i)] = b[i] * y[n + i] + c[i] * sign[i];
+  }
+  State(1.0, y1);
   f.Rates(y1, k1);
   return 0.0;
 }
 
 void EulerMethod::State(double theta, double* y) const {
-  for (std::size_t j = 0; j < y0_.size(); ++j) {
-    y[j] = y0_[j] + theta * (y1_[j] - y0_[j]);
+  const int n = n_;
+  const double t = theta * h_;
+  const double* y0 = y0_.data();
+  const double* k0 = k0_.data();
+  double work = 0.0, dissipated = 0.0;
+  for (int i = 0; i < n; ++i) {
+    // qd' = qdd t + qd; q' = qd' t + q
+    y[n + i] = k0[n + i] * t + y0[n + i];
+    y[i] = y[n + i] * t + y0[i];
+    // force times displacement: the torques' work and friction's, at the start's velocity
+    const double moved = y[i] - y0[i];
+    work += torque_[static_cast<std::size_t>(i)] * moved;
+    dissipated += resisting_[static_cast<std::size_t>(i)] * moved;
+  }
+  y[2 * n] = y0[2 * n] + work;
+  y[2 * n + 1] = y0[2 * n + 1] + dissipated;
+  // The values beyond the balance (the time within the tick) advance with their rates.
+  for (std::size_t j = static_cast<std::size_t>(2 * n + 2); j < y0_.size(); ++j) {
+    y[j] = y0[j] + t * k0[j];
   }
 }
 
 double EulerMethod::Component(int j, double theta) const {
-  return y0_[j] + theta * (y1_[j] - y0_[j]);
+  const int n = n_;
+  const double t = theta * h_;
+  const double* y0 = y0_.data();
+  const double* k0 = k0_.data();
+  if (j < n) {
+    return (k0[n + j] * t + y0[n + j]) * t + y0[j];
+  }
+  if (j < 2 * n) {
+    return k0[j] * t + y0[j];
+  }
+  if (j < 2 * n + 2) {
+    const double* force = j == 2 * n ? torque_.data() : resisting_.data();
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) {
+      sum += force[i] * (Component(i, theta) - y0[i]);
+    }
+    return y0[j] + sum;
+  }
+  return y0[j] + t * k0[j];
+}
+
+// q_i(t) = q_i + t qd_i + t^2 qdd_i, so dq_i/dt = qd_i + 2 t qdd_i.
+double EulerMethod::PathRate(int i, int n, double theta) const {
+  return 2.0 * theta * h_ * k0_[static_cast<std::size_t>(n + i)] +
+         y0_[static_cast<std::size_t>(n + i)];
+}
+
+double EulerMethod::EndPathRate(int i, int n, const double* /*y1*/) const {
+  return PathRate(i, n, 1.0);
 }
 
 // ---- classical Runge-Kutta ----------------------------------------------------------------------

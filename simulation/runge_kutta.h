@@ -3,7 +3,9 @@
 // located (events.h):
 //
 //   EulerMethod   semi-implicit Euler, qd' = qd + h qdd, q' = q + h qd'; W and D by force times
-//                 displacement, tau . (q' - q) and (b qd + c s) . (q' - q); linear extension.
+//                 displacement, tau . (q' - q) and (b qd + c s) . (q' - q); its extension is the
+//                 same step shortened to theta h, so that a step cut at an event ends where a
+//                 step of that length would (q quadratic in theta, qd linear).
 //   Rk4Method     classical fourth-order Runge-Kutta on (q, qd, W, D); cubic Hermite extension
 //                 from the states and rates at both ends (Hairer, Norsett and Wanner I, II.6).
 //   Dopri5Method  Dormand and Prince's 5(4) pair (FSAL, local extrapolation), its error estimate
@@ -45,9 +47,14 @@ class EulerMethod : public StepMethod {
               double* k1) override;
   void State(double theta, double* y) const override;
   double Component(int j, double theta) const override;
+  double PathRate(int i, int n, double theta) const override;
+  double EndPathRate(int i, int n, const double* y1) const override;
 
  private:
-  std::vector<double> y0_, y1_;
+  std::vector<double> y0_, k0_;
+  std::vector<double> torque_, resisting_;  // tau_i and b_i qd_i + c_i s_i of the step
+  double h_ = 0.0;
+  int n_ = 0;
 };
 
 class Rk4Method : public StepMethod {

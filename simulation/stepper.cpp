@@ -522,6 +522,9 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
     if (part.gaveUp) {
       return;
     }
+    if (part.diverged) {
+      break;  // the state is not finite: the tick's report says so
+    }
   }
   // The energies of the tick's end (the events' search may have evaluated states inside its last
   // step after it).
