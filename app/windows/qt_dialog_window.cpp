@@ -299,14 +299,15 @@ void QtDialogWindow::SetSideBar(QWidget* bar) {
 // above it gives up or takes the room; so does the view beside a side bar shown, hidden or made
 // wider.
 bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event) {
-  const auto* resize = static_cast<QResizeEvent*>(event);
-  if (watched == bar_.data() && event->type() == QEvent::Resize &&
+  const auto* resize =
+      event->type() == QEvent::Resize ? static_cast<QResizeEvent*>(event) : nullptr;
+  if (watched == bar_.data() && resize != nullptr &&
       resize->oldSize().height() != resize->size().height()) {
     LayOutBar(size());
   }
   if (watched == side_.data() &&
       (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent ||
-       (event->type() == QEvent::Resize && resize->oldSize().width() != resize->size().width()))) {
+       (resize != nullptr && resize->oldSize().width() != resize->size().width()))) {
     // The controls stay in sight beside the bar while it is shown.
     int controls = 0;
     for (const auto& [id, control] : controls_) {
