@@ -123,6 +123,7 @@ const std::vector<QLineSeries*>& PlotsWindow::Extras(int index) const {
 void PlotsWindow::SetEfforts(std::vector<double> efforts) {
   efforts_ = std::move(efforts);
   drawnVersion_ = ~uint64_t{0};
+  Refresh();
 }
 
 void PlotsWindow::AddPlot(const QString& title, const QString& unit) {
