@@ -26,6 +26,10 @@ constexpr double kBodyGrey = 0.7;
 constexpr double kAtLimitColour[3] = {0.95, 0.5, 0.1};
 // Over a link drawn by its shapes, that housing is drawn this much larger, to show outside them.
 constexpr double kAtLimitOverShapes = 1.4;
+// And outlined in this dark grey, a little larger again, so that it shows on an orange arm too.
+constexpr double kAtLimitOutline = 0.1;
+constexpr double kAtLimitOutlineGrowth = 1.12;
+constexpr float kAtLimitOutlineWidth = 2.0f;
 
 void Line(double x0, double y0, double z0, double x1, double y1, double z1) {
   glBegin(GL_LINES);
@@ -78,6 +82,15 @@ void COglWndCustom::ReleaseShapes() {
 void COglWndCustom::SetShapes(std::shared_ptr<const VisualModel> shapes) {
   ReleaseShapes();
   m_shapes = shapes != nullptr ? std::make_unique<ShapeDrawing>(std::move(shapes)) : nullptr;
+  update();
+}
+
+void COglWndCustom::UpdateShapes(std::shared_ptr<const VisualModel> shapes) {
+  if (m_shapes == nullptr || shapes == nullptr) {
+    SetShapes(std::move(shapes));
+    return;
+  }
+  m_shapes->SetModel(std::move(shapes));
   update();
 }
 
@@ -279,6 +292,46 @@ void COglWndCustom::DrawHousing(const Link& link, bool atLimit, double scale) {
     DrawBox(2.5 * r, 2.5 * r, 2.5 * r);
   } else {
     DrawCylinder(2.5 * r, 1.3 * r);
+  }
+  if (atLimit) {
+    // Its edges, unlit and dark, a little outside it: the orange alone would not show against
+    // orange shapes.
+    glPushAttrib(GL_ENABLE_BIT | GL_LINE_BIT | GL_CURRENT_BIT);
+    glDisable(GL_LIGHTING);
+    glLineWidth(kAtLimitOutlineWidth);
+    glColor3d(kAtLimitOutline, kAtLimitOutline, kAtLimitOutline);
+    const double h = 1.25 * r * kAtLimitOutlineGrowth;
+    if (link.jointType == Prismatic) {
+      // The box's twelve edges.
+      for (int a = 0; a < 3; ++a) {
+        for (const double u : {-h, h}) {
+          for (const double v : {-h, h}) {
+            double p0[3], p1[3];
+            p0[a] = -h, p1[a] = h;
+            p0[(a + 1) % 3] = p1[(a + 1) % 3] = u;
+            p0[(a + 2) % 3] = p1[(a + 2) % 3] = v;
+            Line(p0[0], p0[1], p0[2], p1[0], p1[1], p1[2]);
+          }
+        }
+      }
+    } else {
+      // The rims of the two caps and four lines along the side.
+      const double radius = 1.3 * r * kAtLimitOutlineGrowth;
+      for (const double z : {-h, h}) {
+        glBegin(GL_LINE_LOOP);
+        for (int k = 0; k < kCylinderSlices; ++k) {
+          const double angle = 2.0 * M_PI * k / kCylinderSlices;
+          glVertex3d(radius * std::cos(angle), radius * std::sin(angle), z);
+        }
+        glEnd();
+      }
+      for (int k = 0; k < 4; ++k) {
+        const double angle = 0.5 * M_PI * k;
+        Line(radius * std::cos(angle), radius * std::sin(angle), -h, radius * std::cos(angle),
+             radius * std::sin(angle), h);
+      }
+    }
+    glPopAttrib();
   }
   glPopMatrix();
 }
