@@ -275,12 +275,13 @@ class LabEndToEnd : public QObject {
 
   // A law whose torques reach the joints' efforts, with the efforts on: the strip names the joints
   // that saturate, those whose torque the tick applied is cut at the effort, and no other; and none
-  // once the efforts are off.
+  // once the efforts are off. The first joint's target lies a radian beyond its upper limit (2.97),
+  // so that once it rests there its torque stays cut whichever ticks the window shows.
   void theStripNamesTheJointsThatSaturate() {
     ArmSetup arm = File("industrial6.urdf");
     arm.effortLimits = true;
     arm.controller.kind = ControllerKind::kPd;
-    arm.controller.target = {1.0, 0.5, -0.5, 0.0, 0.0, 0.0};
+    arm.controller.target = {4.0, 0.5, -0.5, 0.0, 0.0, 0.0};
     arm.controller.trajectory = TrajectoryKind::kStep;
     arm.controller.frequency = 40.0;
     Open(std::move(arm));
