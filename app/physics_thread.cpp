@@ -193,8 +193,13 @@ uint64_t PhysicsThread::RestartStep() {
 }
 
 void PhysicsThread::Reset() {
+  SetPose({});
+}
+
+void PhysicsThread::SetPose(std::vector<double> q) {
   Job job;
   job.kind = Job::kReset;
+  job.pose = std::move(q);
   Enqueue(std::move(job));
 }
 
@@ -338,6 +343,9 @@ bool PhysicsThread::Carry(const Job& job, std::unique_lock<std::mutex>& lock) {
     case Job::kReset:
       setQ_.clear();  // the Reset's own positions stand for it
       robot_->ResetJointState();
+      for (std::size_t i = 0; i < job.pose.size() && i < robot_->links.size(); ++i) {
+        robot_->links[i]->q = job.pose[i];
+      }
       ClampStartToLimits(*robot_);
       controller_->RestartReference();
       return false;

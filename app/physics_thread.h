@@ -15,7 +15,8 @@
 // one message shows them all, however late the window's thread comes to it.
 //
 // Ticks that have not started can be dropped (a pause); a tick in progress then finishes in the
-// background. A Reset makes the ticks before it moot: the one in progress is given up between two
+// background. A Reset, or a pose set from outside the ticks (SetPose), makes the ticks before it
+// moot: the one in progress is given up between two
 // substeps (leaving the arm as it was), and no tick requested before the Reset is handed back.
 //
 // Made without a thread, every request is carried out at once in the caller's thread (the panel's
@@ -143,6 +144,9 @@ class PhysicsThread {
   // Every joint at zero (or at the nearest limit where zero is outside), at rest, from the next
   // tick on; the ticks requested before are moot.
   void Reset();
+  // The same with the joints at q (n values; one outside its limits at the nearest) instead of at
+  // zero: the teach panel's pose.
+  void SetPose(std::vector<double> q);
   // Drops the ticks requested that have not started.
   void DropPending();
   // Waits until no tick is in progress or queued, at most timeoutNs; true when none is.
@@ -187,6 +191,7 @@ class PhysicsThread {
     bool limits = true, effortLimits = false;
     FrictionSource friction = FrictionSource::kFile;
     ControllerSettings controller;
+    std::vector<double> pose;  // kReset: where the joints go, empty: zero
   };
 
   // Queues the job, numbering a tick; returns the number the next tick will bear.

@@ -14,8 +14,25 @@ constexpr std::size_t kMaxResets = 16;
 
 TraceBuffer::Sample TraceBuffer::At(uint32_t i) const {
   const double* s = &data_[static_cast<std::size_t>((first_ + i) % kCapacity) * Stride()];
-  return Sample{s[0],  s[1],      s[2], s[3], s[4], s[5], s[6], static_cast<int>(s[7]),
-                s + 8, s + 8 + n_};
+  const double* joints = s + 10;
+  const double* references = joints + 3 * n_;
+  const auto flags = static_cast<int>(s[9]);
+  return Sample{s[0],
+                s[1],
+                s[2],
+                s[3],
+                s[4],
+                s[5],
+                s[6],
+                static_cast<int>(s[7]),
+                joints,
+                joints + n_,
+                joints + 2 * n_,
+                (flags & 1) != 0,
+                (flags & 2) != 0,
+                static_cast<uint32_t>(s[8]),
+                references,
+                references + ReferenceRoom()};
 }
 
 double TraceBuffer::Now() const {
@@ -43,7 +60,15 @@ void TraceBuffer::OnTick(const TickResult& tick) {
   bool finite = std::isfinite(robot.kineticEnergy) && std::isfinite(robot.potentialEnergy) &&
                 std::isfinite(total) && std::isfinite(residual);
   for (uint32_t j = 0; j < n && finite; ++j) {
-    finite = std::isfinite(robot.links[j]->q) && std::isfinite(output(j, 0));
+    finite = std::isfinite(robot.links[j]->q) && std::isfinite(output(j, 0)) &&
+             std::isfinite(tick.torque(j, 0));
+  }
+  const uint32_t references = tick.reference != nullptr && tick.error != nullptr &&
+                                      tick.reference->size() <= ReferenceRoom()
+                                  ? static_cast<uint32_t>(tick.reference->size())
+                                  : 0;
+  for (uint32_t k = 0; k < references && finite; ++k) {
+    finite = std::isfinite((*tick.reference)[k]) && std::isfinite((*tick.error)[k]);
   }
   if (!finite) {
     stopped_ = true;
@@ -59,9 +84,20 @@ void TraceBuffer::OnTick(const TickResult& tick) {
   s[5] = robot.dissipated;
   s[6] = residual;
   s[7] = tick.mode;
+  s[8] = references;
+  const bool controlled = tick.mode == kIdForward && tick.inputs != nullptr &&
+                          tick.inputs->controller.kind != ControllerKind::kTorque;
+  const bool task = controlled && tick.inputs->controller.kind == ControllerKind::kTaskPd;
+  s[9] = (controlled ? 1 : 0) + (task ? 2 : 0);
+  double* joints = s + 10;
   for (uint32_t j = 0; j < n; ++j) {
-    s[8 + j] = robot.links[j]->q;
-    s[8 + n + j] = output(j, 0);
+    joints[j] = robot.links[j]->q;
+    joints[n + j] = output(j, 0);
+    joints[2 * n + j] = tick.torque(j, 0);
+  }
+  for (uint32_t k = 0; k < references; ++k) {
+    joints[3 * n + k] = (*tick.reference)[k];
+    joints[3 * n + ReferenceRoom() + k] = (*tick.error)[k];
   }
   if (size_ < kCapacity) {
     ++size_;

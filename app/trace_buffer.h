@@ -1,8 +1,10 @@
 // TraceBuffer: the last seconds of the run, one sample per tick, for the live plots. A sample holds
 // the simulated time, the kinetic, potential and total energy, the energy balance (the work of the
-// torques, the energy friction took, and the balance's residual E - E0 - W + D), every joint angle
-// and the panel's output of that tick (the accelerations in forward mode, the torques in inverse
-// mode). The buffer is a ring: the oldest sample goes when a new one comes once it is full.
+// torques, the energy friction took, and the balance's residual E - E0 - W + D), every joint angle,
+// the panel's output of that tick (the accelerations in forward mode, the torques in inverse
+// mode), the torques the tick applied (forward) or found (inverse), and while a controller acts
+// its reference and error (q* and q* - q, or for task-pd the tool's x* and x* - x). The buffer is a
+// ring: the oldest sample goes when a new one comes once it is full.
 //
 // "Reset" starts the trace again at the current simulated time and leaves a marker there. A tick
 // whose numbers are not finite (the run diverged) is not kept, and the trace stops at the last
@@ -19,7 +21,8 @@ class TraceBuffer : public TickListener {
   // Samples kept: 10 s of simulated time and one more, so that the window's edges both have one.
   static constexpr uint32_t kCapacity = 1001;
 
-  // One sample's values; the spans (angles, output) have one element per joint.
+  // One sample's values; the spans (angles, output, torque) have one element per joint, the
+  // reference and the error `references` elements.
   struct Sample {
     double time;
     double kinetic;
@@ -31,6 +34,12 @@ class TraceBuffer : public TickListener {
     int mode;  // kIdForward or kIdInverse: what the output is; 0 when neither mode ran
     const double* angles;
     const double* output;
+    const double* torque;
+    bool controlled;  // a controller other than the typed torques acted (forward)
+    bool task;        // the reference is the tool's position (task-pd), not the joints'
+    uint32_t references;
+    const double* reference;
+    const double* error;
   };
 
   uint32_t Joints() const { return n_; }
@@ -51,7 +60,9 @@ class TraceBuffer : public TickListener {
   void OnResetJointState(const Robot& robot) override;
 
  private:
-  uint32_t Stride() const { return 8 + 2 * n_; }
+  // Room for a reference of the joints or of the tool's position.
+  uint32_t ReferenceRoom() const { return n_ > 3 ? n_ : 3; }
+  uint32_t Stride() const { return 10 + 3 * n_ + 2 * ReferenceRoom(); }
 
   uint32_t n_ = 0;
   uint32_t first_ = 0;  // index of the oldest sample

@@ -20,6 +20,7 @@
 
 #include "app/windows/main_window.h"
 #include "app/windows/qt_dialog_window.h"
+#include "recursive/frames.h"
 #include "robot/input_checks.h"
 #include "robot/robot.h"
 #include "simulation/text_fields.h"
@@ -73,6 +74,23 @@ const char kHelpText[] =
     "F11: save the view as a PNG picture. F12: an arm from a file drawn with the shapes of its "
     "file, or as joints and bodies. Home (or a double-click in the view): fit the arm into the "
     "view. Shift+Home: the starting view.\n"
+    "\n"
+    "F4 (or the strip's Lab button): the control lab at the right edge. Controller: torque (the "
+    "typed torques alone), gravity (plus g(q): the arm floats), pd (Kp e + Kd e' + g(q); the "
+    "g(q) compensation switched off shows the sag), computed-torque (the error obeys e'' + Kd "
+    "e' + Kp e = 0; a model mass error or friction not modelled becomes tracking error) or "
+    "task-pd (a PD law on the tool frame's position). Target: joint positions in the panel's "
+    "vector format (for task-pd the tool's x, y, z), reached along a quintic or a trapezoid in "
+    "the duration given, at once (step), or a sine about it. Rate: continuous, or a digital "
+    "controller at 100 to 1000 Hz whose torque is held between samples. Empty gain fields take "
+    "the defaults they show, critically damped at w. The lists and checks act at once, the "
+    "fields with Enter or Apply. With Efforts on, the strip names the joints whose torques "
+    "saturate. F9's plots then show q* beside q, the tracking error and the torques against "
+    "the efforts.\n"
+    "Teach: a slider per joint. Paused (or with a law that follows no target) a slider puts "
+    "the arm in that pose at rest, as Reset does (the energy balance starts afresh there); "
+    "running with pd, computed-torque or task-pd it sets the target. Above the sliders: the "
+    "tool frame's position and roll, pitch and yaw.\n"
     "\n"
     "Escape or the close button ends the program.";
 
@@ -277,6 +295,18 @@ int CVelmothApp::Run(int argc, char** argv) {
         m_options.physics.friction == "file" ? FrictionSource::kFile : FrictionSource::kUniform;
   }
   m_arm.effortLimits = m_options.physics.effortLimits;
+  // The controller, for the arm's joints; task-pd's tool must be one of its frames.
+  if (armError.empty()) {
+    const std::unique_ptr<Robot> counted = *loaded == nullptr ? MakeBuiltInRobot(links) : nullptr;
+    const Robot& robot = *loaded != nullptr ? **loaded : *counted;
+    m_arm.controller = ResolveControl(m_options.control, static_cast<uint32_t>(robot.links.size()));
+    if (!m_options.control.tool.empty() &&
+        recursive::FindFrame(recursive::BuildFrameModels(robot), m_options.control.tool) < 0) {
+      std::fprintf(stderr, "velmoth: --tool: the arm has no frame '%s'\n",
+                   m_options.control.tool.c_str());
+      return kBadArm;
+    }
+  }
 
   if (!DisplayConfigured()) {
     if (!armError.empty()) {

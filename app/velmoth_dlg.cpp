@@ -293,6 +293,26 @@ void CVelmothDlg::OnBnClickedReset() {
   }
 }
 
+void CVelmothDlg::SetPose(const std::vector<double>& q) {
+  if (m_pRobot == nullptr || q.size() != m_pRobot->links.size()) {
+    return;
+  }
+  m_pPhysics->SetPose(q);
+  m_pRobot->ResetJointState();
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    m_pRobot->links[i]->q = q[i];
+  }
+  ClampStartToLimits(*m_pRobot);
+  m_diverged = false;
+  for (TickListener* listener : m_listeners) {
+    listener->OnResetJointState(*m_pRobot);
+  }
+  SetDlgItemMatrix(m_pRobot->GetJointAngles(), kIdJointAngle);
+  if (m_pView != nullptr) {
+    m_pView->Invalidate();
+  }
+}
+
 StepOptions CVelmothDlg::GetStepOptions() const {
   return m_setup.step;
 }

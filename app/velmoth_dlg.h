@@ -81,13 +81,14 @@ struct ArmSetup {
   ReplayArm simArm;
 };
 
-// Follows the simulation: told after every tick and after every "Reset".
+// Follows the simulation: told after every tick, after every "Reset" and after every pose the
+// teach panel sets (CVelmothDlg::SetPose), which is a Reset to that pose.
 class TickListener {
  public:
   virtual ~TickListener() = default;
   virtual void OnTick(const TickResult& tick) = 0;
-  // robot: the arm as the Reset left it, at rest with every joint at zero, or at the nearest limit
-  // where zero is outside its limits.
+  // robot: the arm as the Reset left it, at rest with every joint at zero (or in the pose set), or
+  // at the nearest limit where that is outside its limits.
   virtual void OnResetJointState(const Robot& /*robot*/) {}
 };
 
@@ -162,6 +163,10 @@ class CVelmothDlg : public DialogMessages {
   IconHandle OnQueryDragIcon() const { return m_hIcon; }
 
   void OnBnClickedReset();
+  // The teach panel's pose: as "Reset", but with the joints at q (n values) instead of at zero,
+  // outside the ticks: at rest, the energy balance starting afresh, the controller's reference
+  // from there. The joint angles' read-out and the view show it at once.
+  void SetPose(const std::vector<double>& q);
   void OnBnClickedSetAccel();
   void OnBnClickedSetTorque();
   void OnBnClickedForward();

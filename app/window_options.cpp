@@ -33,14 +33,21 @@ const char* const kArms =
     "panel's fields as if \"Set\" had been clicked (so every joint takes --viscous and\n"
     "--coulomb, unless --friction file). \"Reset\" puts every joint at zero (or at the\n"
     "nearest limit), at rest, whatever the start.\n";
+const char* const kControl =
+    "The controller options start the arm under a controller, as velmoth-sim run's do; the\n"
+    "control lab at the window's right edge (F4) then shows it, changes it while the arm\n"
+    "runs, and holds the teach panel: a slider per joint that poses the paused arm, or sets\n"
+    "the target of pd, computed-torque and task-pd while it runs, and the tool's position and\n"
+    "roll-pitch-yaw.\n";
 const char* const kKeys =
-    "In the window: F5 pauses and resumes, F6 runs a single tick, F7 and F8 halve and double\n"
-    "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"
-    "saves a screenshot of the view, F12 switches between the file's shapes and the figure of\n"
-    "joints and bodies, Home fits the arm into the view and Shift+Home restores the starting\n"
-    "view, wherever the focus is; F1 shows the help, Escape ends the program. Recordings and\n"
-    "screenshots go to the documents folder (or the folder of the first recording). A\n"
-    "recording's tick column counts the ticks since it started.\n";
+    "In the window: F4 shows and hides the control lab, F5 pauses and resumes, F6 runs a\n"
+    "single tick, F7 and F8 halve and double the speed (1/16 to 1), F9 opens the live plots,\n"
+    "F10 starts and stops a recording, F11 saves a screenshot of the view, F12 switches\n"
+    "between the file's shapes and the figure of joints and bodies, Home fits the arm into\n"
+    "the view and Shift+Home restores the starting view, wherever the focus is; F1 shows the\n"
+    "help, Escape ends the program. Recordings and screenshots go to the documents folder (or\n"
+    "the folder of the first recording). A recording's tick column counts the ticks since it\n"
+    "started.\n";
 
 // Writes text to standard output: 0 when it arrived, 1 when it could not be written.
 int Print(const std::string& text) {
@@ -95,7 +102,8 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
           ->type_name("TEXT");
   AddStepOptions(app, options.step);
   AddPhysicsOptions(app, options.physics);
-  app.footer(std::string(kArms) + "\n" + kKeys);
+  AddControlOptions(app, options.control);
+  app.footer(std::string(kArms) + "\n" + kControl + "\n" + kKeys);
 
   std::vector<const char*> args(argv, argv + argc);
   std::deque<std::string> names;
@@ -117,6 +125,10 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   }
   if (app.count("--tip") > 0 && app.count("--urdf") == 0) {
     std::fputs("velmoth: --tip chooses the end of a URDF file's chain and needs --urdf\n", stderr);
+    return kUsageStatus;
+  }
+  if (const std::string problem = CheckControlChoice(app, options.control); !problem.empty()) {
+    std::fprintf(stderr, "velmoth: %s\n", problem.c_str());
     return kUsageStatus;
   }
   if (app.count("--package-path") > 0 && app.count("--urdf") == 0) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "simulation/command_line.h"
+#include "simulation/control_options.h"
 
 struct WindowOptions {
   std::string record;  // --record FILE: record every tick to FILE from the start
@@ -27,6 +28,9 @@ struct WindowOptions {
   StepChoice step;
   // --limits, --friction, --effort-limits: the arm's own physics.
   PhysicsChoice physics;
+  // --controller, --target, --trajectory, --duration, --kp, --kd, --control-rate, ...: the
+  // controller the ticks start with, as velmoth-sim's options choose it.
+  ControlChoice control;
 };
 
 // Reads velmoth's arguments into options. Returns -1 when the program should go on and open its

@@ -9,8 +9,11 @@
 //                [--package-path DIR]... [--figure] [--substeps N] [--engine NAME]
 //                [--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] [--framing]
 //                [--screenshot FILE.png] [--picture FOLDER] [--without-view] [--keys]
-//                [--sigterm N] [--record FILE] [--settle S]
+//                [--sigterm N] [--record FILE] [--settle S] [--controller NAME ...]
 //
+// --controller and the other options of a controller (--control-rate, --target, --trajectory,
+// --duration, --kp, ..., as velmoth's and velmoth-sim's) run the arm under that controller from
+// the start, with the control lab shown as the window shows it then.
 // --load N keeps N busy processes running for the duration, as other programs on the machine
 // would. --plots opens the live plots beside the window. --urdf, --package-path, --q0 and
 // --viscous choose the arm and its start as velmoth's options do, and the time taken to read the
@@ -67,6 +70,7 @@
 #include "app/velmoth_app.h"
 #include "app/windows/main_window.h"
 #include "dynamics/dynamics.h"
+#include "simulation/control_options.h"
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
@@ -289,9 +293,17 @@ int main(int argc, char** argv) {
   std::vector<std::string> packagePaths;
   bool figure = false;
   double settle = 0.5;
+  // The controller's options, read as velmoth reads them.
+  CLI::App controlOptions;
+  ControlChoice control;
+  AddControlOptions(controlOptions, control);
+  std::vector<std::string> controlArguments;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
-    if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
+    if (controlOptions.get_option_no_throw(argv[i]) != nullptr && hasValue) {
+      controlArguments.insert(controlArguments.begin(), {argv[i + 1], argv[i]});
+      ++i;
+    } else if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
       seconds = std::atof(argv[++i]);
     } else if (std::strcmp(argv[i], "--load") == 0 && hasValue) {
       load = std::atoi(argv[++i]);
@@ -341,10 +353,21 @@ int main(int argc, char** argv) {
                    "[--package-path DIR]... [--figure] [--substeps N] [--engine NAME] "
                    "[--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] "
                    "[--framing] [--screenshot FILE.png] [--picture FOLDER] [--without-view] "
-                   "[--keys] [--sigterm N] [--record FILE] [--settle S]\n",
+                   "[--keys] [--sigterm N] [--record FILE] [--settle S] [--controller NAME "
+                   "...]\n",
                    argv[0]);
       return 2;
     }
+  }
+  try {
+    controlOptions.parse(controlArguments);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "dialog_bench: %s\n", e.what());
+    return 2;
+  }
+  if (const std::string problem = CheckControlChoice(controlOptions, control); !problem.empty()) {
+    std::fprintf(stderr, "dialog_bench: %s\n", problem.c_str());
+    return 2;
   }
   if (!(seconds > 0.0) || !(settle >= 0.0) || load < 0 || load > 64 || links < 0 || links > 100 ||
       substeps < 0 || substeps > kMaxSubsteps || sigterm < 0 ||
@@ -411,9 +434,11 @@ int main(int argc, char** argv) {
     arm.make = [links] { return MakeBuiltInRobot(links); };
   }
   std::shared_ptr<const VisualModel> shapes;
+  uint32_t joints = links > 0 ? static_cast<uint32_t>(links) : kBuiltInLinkCount;
   if (!urdf.empty()) {
     std::string error;
-    LoadUrdfRobot(urdf, error, {}, &arm.notices);
+    const std::unique_ptr<Robot> loaded = LoadUrdfRobot(urdf, error, {}, &arm.notices);
+    joints = loaded != nullptr ? static_cast<uint32_t>(loaded->links.size()) : 0;
     const auto start = std::chrono::steady_clock::now();
     auto model = std::make_shared<VisualModel>(
         LoadUrdfVisuals(urdf, PackageSearchFor(urdf, packagePaths), arm.notices));
@@ -439,6 +464,7 @@ int main(int argc, char** argv) {
       return robot;
     };
   }
+  arm.controller = ResolveControl(control, joints);
   MainWindow main(arm);
   main.SetShapes(shapes);
   main.Open();
@@ -615,6 +641,8 @@ int main(int argc, char** argv) {
       "view %dx%d\n",
       wall, load, qPrintable(QGuiApplication::platformName()), window.width(), window.height(),
       view.width(), view.height());
+  std::printf("arm of %zu joints, controller %s\n", main.Dlg().m_pRobot->links.size(),
+              ControllerText(main.Dlg().GetController()).c_str());
   std::printf("ticks: %zu, %.1f per second; real-time factor %.4f; slip %.2f s\n", tickCount,
               static_cast<double>(tickCount) / wall, factor, static_cast<double>(slip) * kTimeStep);
   std::printf("%.1f frames per second\n", static_cast<double>(frames) / wall);

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <algorithm>
@@ -135,6 +136,20 @@ void MainWindow::Open() {
                             [this] { ToggleShapes(); });
   shapesButton_->setCheckable(true);
   shapesButton_->setEnabled(false);
+  // The control lab at the right edge, shown from the start when the start chose a controller.
+  form_ = std::make_unique<ControlForm>(dlg_);
+  teach_ = std::make_unique<TeachPose>(
+      dlg_, *form_, [this] { return run_ != nullptr && run_->State() == RunState::kRunning; });
+  dlg_.AddTickListener(teach_.get());
+  lab_ = new LabPanel(*form_, *teach_);
+  lab_->setVisible(false);
+  window_.SetSideBar(lab_);
+  labButton_ = AddAction(Qt::Key_F4, "Lab",
+                         "Show or hide the control lab: the controllers, their targets and "
+                         "trajectories, and the teach panel (F4)",
+                         [this] { ToggleLab(); });
+  labButton_->setCheckable(true);
+  ShowLab(dlg_.GetController().kind != ControllerKind::kTorque);
   for (QLineEdit* edit : window_.findChildren<QLineEdit*>()) {
     edit->installEventFilter(this);
   }
@@ -341,8 +356,14 @@ void MainWindow::Close() {
   frameTimer_.stop();
   recorder_.Stop();
   ShowPendingErrors();
+  if (lab_ != nullptr) {
+    lab_->Stop();
+  }
   if (open_) {
     open_ = false;
+    if (teach_ != nullptr) {
+      dlg_.RemoveTickListener(teach_.get());
+    }
     window_.DestroyDialog();
     dlg_.RemoveTickListener(&recorder_);
     dlg_.RemoveTickListener(&traces_);
@@ -368,6 +389,10 @@ void MainWindow::RefreshStrip() {
                                                               : QStringLiteral("Resume"));
   }
   ShowPhysics();
+  // What the sliders do follows the run at once (a pause makes them pose the arm).
+  if (lab_ != nullptr && lab_->isVisible()) {
+    lab_->Refresh();
+  }
   // Once a tick reached the step's cap, the strip says so (once).
   if (!capNoted_ && dlg_.m_pRobot != nullptr && dlg_.m_pRobot->cappedTicks > 0) {
     capNoted_ = true;
@@ -494,7 +519,33 @@ void MainWindow::TogglePlots() {
     names << QString::fromStdString(JointName(*dlg_.m_pRobot, j));
   }
   plots_ = new PlotsWindow(traces_, names, &window_);
+  std::vector<double> efforts;
+  for (std::size_t j = 0; dlg_.m_pRobot != nullptr && j < dlg_.m_pRobot->links.size(); ++j) {
+    efforts.push_back(dlg_.m_pRobot->links[j]->effort);
+  }
+  plots_->SetEfforts(std::move(efforts));
   plots_->show();
+}
+
+void MainWindow::ShowLab(bool show) {
+  if (lab_ == nullptr || lab_->isHidden() != show) {
+    return;
+  }
+  const int side = lab_->width();
+  lab_->setVisible(show);
+  if (show) {
+    const QScreen* screen = window_.screen();
+    const int frame = window_.frameGeometry().width() - window_.width();
+    const int room =
+        screen != nullptr ? screen->availableGeometry().width() - frame : window_.width() + side;
+    window_.resize(std::max(window_.minimumWidth(), std::min(window_.width() + side, room)),
+                   window_.height());
+  } else {
+    window_.resize(std::max(window_.minimumWidth(), window_.width() - side), window_.height());
+  }
+  if (labButton_ != nullptr) {
+    labButton_->setChecked(show);
+  }
 }
 
 QString MainWindow::NewFileName(const char* extension) const {

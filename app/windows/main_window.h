@@ -3,12 +3,14 @@
 // recording, screenshots, the camera that keeps the arm in view) with their keys and buttons, all
 // wired together here; the dialog's logic and the view know nothing of them.
 //
-// Keys (they work wherever the focus is and never change what is typed in the panel's fields): F5
-// pauses and resumes, F6 runs a single tick (pausing first), F7 halves the speed and F8 doubles it,
-// between 1/16 and 1; F9 opens and closes the plots, F10 starts and stops a recording, F11 saves a
-// screenshot of the view, F12 switches an arm from a file between its shapes and its figure; Home
-// fits the arm into the view (as does a double-click in it), Shift+Home puts the camera back where
-// it started: for an arm from a file, a view from above of all it can reach.
+// Keys (they work wherever the focus is and never change what is typed in the panel's fields): F4
+// shows and hides the control lab at the right edge (the controller's fields and the teach panel;
+// shown from the start when a controller is chosen at the start), F5 pauses and resumes, F6 runs a
+// single tick (pausing first), F7 halves the speed and F8 doubles it, between 1/16 and 1; F9 opens
+// and closes the plots, F10 starts and stops a recording, F11 saves a screenshot of the view, F12
+// switches an arm from a file between its shapes and its figure; Home fits the arm into the view
+// (as does a double-click in it), Shift+Home puts the camera back where it started: for an arm from
+// a file, a view from above of all it can reach.
 #pragma once
 
 #include <QCheckBox>
@@ -25,10 +27,13 @@
 #include <string>
 #include <vector>
 
+#include "app/control_form.h"
 #include "app/recorder.h"
 #include "app/run_control.h"
+#include "app/teach_pose.h"
 #include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
+#include "app/windows/lab_panel.h"
 #include "app/windows/plots_window.h"
 #include "app/windows/qt_dialog_window.h"
 #include "app/windows/status_strip.h"
@@ -99,6 +104,12 @@ class MainWindow : public QObject {
   // The plots window while it is open.
   PlotsWindow* Plots() const { return plots_.data(); }
   void TogglePlots();
+
+  // The control lab; shown, the window grows by its width where the screen has the room, so that
+  // the view keeps its size, and hidden gives the width back.
+  LabPanel* Lab() const { return lab_.data(); }
+  void ShowLab(bool show);
+  void ToggleLab() { ShowLab(lab_ != nullptr && lab_->isHidden()); }
 
   // Starts recording every tick into path; a file that cannot be written is reported in a message
   // box and nothing is recorded. Returns whether the recording started.
@@ -206,4 +217,9 @@ class MainWindow : public QObject {
   FileChooser chooseFile_;
   QString note_;
   QString notePath_;
+  // The control lab's logic and its panel; they go before the dialog they act on.
+  std::unique_ptr<ControlForm> form_;
+  std::unique_ptr<TeachPose> teach_;
+  QPointer<LabPanel> lab_;
+  QPointer<QToolButton> labButton_;
 };

@@ -13,6 +13,7 @@
 
 #include "app/dialog_template.h"
 #include "app/trace_buffer.h"
+#include "control/control_settings.h"
 #include "dynamics/dynamics.h"
 
 namespace {
@@ -30,6 +31,33 @@ constexpr QRgb kJointPalette[PlotsWindow::kJointColours] = {0xe6194b, 0x3cb44b, 
                                                             0x000075, 0x808000, 0x469990, 0x000000};
 constexpr Qt::PenStyle kJointStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
                                          Qt::DashDotDotLine};
+
+QString PositionsTitle(bool references) {
+  return references ? QStringLiteral(
+                          "Joint positions q and, dotted, the reference q* (m for "
+                          "sliding joints)")
+                    : QStringLiteral("Joint positions (m for sliding joints)");
+}
+
+QString ErrorTitle(bool task) {
+  return task ? QStringLiteral("Tracking error of the tool x* \u2212 x")
+              : QStringLiteral("Tracking error e = q* \u2212 q (m for sliding joints)");
+}
+
+// The tool's axes in the colours of a frame's axes.
+QPen AxisPen(uint32_t k) {
+  QPen pen(QColor::fromRgb(k == 0 ? 0xd62728 : k == 1 ? 0x2ca02c : 0x1f77b4));
+  pen.setWidthF(1.5);
+  return pen;
+}
+
+// A joint's reference, or its efforts: its colour, thin and dotted.
+QPen DottedPen(uint32_t j) {
+  QPen pen = PlotsWindow::JointPen(j);
+  pen.setWidthF(1.0);
+  pen.setStyle(Qt::DotLine);
+  return pen;
+}
 
 QString OutputUnit(int mode) {
   return mode == kIdInverse ? QStringLiteral("N m, N") : QStringLiteral("rad/s\u00b2, m/s\u00b2");
@@ -78,7 +106,7 @@ PlotsWindow::PlotsWindow(const TraceBuffer& traces, const QStringList& jointName
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
   AddPlot(QStringLiteral("Energy"), QStringLiteral("J"));
-  AddPlot(QStringLiteral("Joint positions (m for sliding joints)"), QStringLiteral("rad, m"));
+  AddPlot(PositionsTitle(false), QStringLiteral("rad, m"));
   AddPlot(OutputTitle(kIdForward), OutputUnit(kIdForward));
   AddPlot(QStringLiteral("Energy balance E \u2212 E\u2080 \u2212 W + D"), QStringLiteral("J"));
   plots_[3].view->setToolTip(QStringLiteral(
@@ -96,6 +124,12 @@ PlotsWindow::PlotsWindow(const TraceBuffer& traces, const QStringList& jointName
       false);
   SetLines(
       plots_[3], 1, [](uint32_t) { return QStringLiteral("residual"); }, false);
+  AddPlot(ErrorTitle(false), QStringLiteral("rad, m"));
+  AddPlot(QStringLiteral("Joint torques applied, dotted: \u00b1 the joints' efforts (N for "
+                         "sliding joints)"),
+          QStringLiteral("N m, N"));
+  plots_[4].view->hide();
+  plots_[5].view->hide();
   resize(640, 900);
   timer_.setParent(this);
   connect(&timer_, &QTimer::timeout, this, &PlotsWindow::Refresh);
@@ -105,6 +139,20 @@ PlotsWindow::PlotsWindow(const TraceBuffer& traces, const QStringList& jointName
 
 QChart* PlotsWindow::Chart(int index) const {
   return plots_.at(static_cast<std::size_t>(index)).chart;
+}
+
+bool PlotsWindow::ChartShown(int index) const {
+  return !plots_.at(static_cast<std::size_t>(index)).view->isHidden();
+}
+
+const std::vector<QLineSeries*>& PlotsWindow::Extras(int index) const {
+  return plots_.at(static_cast<std::size_t>(index)).extras;
+}
+
+void PlotsWindow::SetEfforts(std::vector<double> efforts) {
+  efforts_ = std::move(efforts);
+  drawnVersion_ = ~uint64_t{0};
+  Refresh();
 }
 
 void PlotsWindow::AddPlot(const QString& title, const QString& unit) {
@@ -160,6 +208,23 @@ void PlotsWindow::SetLines(Plot& plot, uint32_t count, const std::function<QStri
                                    &plot == &plots_[3]);
 }
 
+void PlotsWindow::SetExtras(Plot& plot, uint32_t count, const std::function<QPen(uint32_t)>& pen) {
+  while (plot.extras.size() > count) {
+    plot.chart->removeSeries(plot.extras.back());
+    delete plot.extras.back();
+    plot.extras.pop_back();
+  }
+  while (plot.extras.size() < count) {
+    auto* line = new QLineSeries;
+    plot.chart->addSeries(line);
+    line->setPen(pen(static_cast<uint32_t>(plot.extras.size())));
+    line->attachAxis(plot.x);
+    line->attachAxis(plot.y);
+    plot.chart->legend()->markers(line).first()->setVisible(false);
+    plot.extras.push_back(line);
+  }
+}
+
 void PlotsWindow::Refresh() {
   if (traces_.Version() == drawnVersion_) {
     return;
@@ -179,9 +244,57 @@ void PlotsWindow::Refresh() {
   SetLines(plots_[1], n, label, true);
   SetLines(plots_[2], n, label, true);
 
+  // The controller's charts follow what the newest sample with a reference tracks: the joints or
+  // the tool. They show while the span holds a tick a controller acted in.
+  bool controlled = false;
+  int task = -1;
+  for (uint32_t i = 0; i < size; ++i) {
+    const TraceBuffer::Sample s = traces_.At(i);
+    controlled = controlled || s.controlled;
+    if (s.references > 0) {
+      task = s.task ? 1 : 0;
+    }
+  }
+  if (task != errorTask_ && task >= 0) {
+    errorTask_ = task;
+    SetLines(plots_[4], 0, label, false);
+    plots_[4].chart->setTitle(ErrorTitle(task == 1));
+    plots_[4].y->setTitleText(task == 1 ? QStringLiteral("m") : QStringLiteral("rad, m"));
+  }
+  if (errorTask_ == 1) {
+    SetLines(
+        plots_[4], 3,
+        [](uint32_t k) {
+          return QStringList{"x", "y", "z"}[static_cast<int>(k)];
+        },
+        false);
+    for (uint32_t k = 0; k < 3; ++k) {
+      plots_[4].lines[k]->setPen(AxisPen(k));
+    }
+  } else {
+    SetLines(plots_[4], errorTask_ == 0 ? n : 0, label, true);
+  }
+  SetLines(plots_[5], controlled ? n : 0, label, true);
+  // q* of the joints beside q, while they track; the efforts beside the torques.
+  const bool jointReferences = errorTask_ == 0;
+  SetExtras(plots_[1], jointReferences ? n : 0, DottedPen);
+  std::vector<uint32_t> limited;
+  for (uint32_t j = 0; j < n && j < efforts_.size(); ++j) {
+    if (std::isfinite(efforts_[j])) {
+      limited.push_back(j);
+    }
+  }
+  const auto limitedCount = static_cast<uint32_t>(controlled ? 2 * limited.size() : 0);
+  SetExtras(plots_[5], limitedCount, [&](uint32_t k) { return DottedPen(limited[k / 2]); });
+  plots_[1].chart->setTitle(PositionsTitle(jointReferences));
+  plots_[4].view->setVisible(task >= 0);
+  plots_[5].view->setVisible(controlled);
+
   // About one point per pixel of the charts' width is all a line can show.
   const uint32_t every = size > kMaxPoints ? (size + kMaxPoints - 1) / kMaxPoints : 1;
-  std::vector<QList<QPointF>> energy(5), residual(1), angles(n), output(n);
+  const uint32_t errors = static_cast<uint32_t>(plots_[4].lines.size());
+  std::vector<QList<QPointF>> energy(5), residual(1), angles(jointReferences ? 2 * n : n),
+      output(n), error(errors), torque(n + limitedCount);
   for (uint32_t i = 0; i < size; ++i) {
     const TraceBuffer::Sample s = traces_.At(i);
     // The points kept are those of every few ticks counted from the start, so that they stay the
@@ -196,19 +309,35 @@ void PlotsWindow::Refresh() {
     energy[3].append(QPointF(s.time, s.work));
     energy[4].append(QPointF(s.time, s.dissipated));
     residual[0].append(QPointF(s.time, s.residual));
+    const bool tracks = s.references == errors && s.task == (errorTask_ == 1);
     for (uint32_t j = 0; j < n; ++j) {
       angles[j].append(QPointF(s.time, s.angles[j]));
       if (s.mode == outputMode_) {
         output[j].append(QPointF(s.time, s.output[j]));
       }
+      if (jointReferences && tracks) {
+        angles[n + j].append(QPointF(s.time, s.reference[j]));
+      }
+      if (s.controlled) {
+        torque[j].append(QPointF(s.time, s.torque[j]));
+      }
+    }
+    for (uint32_t k = 0; k < errors && tracks; ++k) {
+      error[k].append(QPointF(s.time, s.error[k]));
     }
   }
   const double to = std::max(traces_.Now(), kSpanSeconds);
   const double from = to - kSpanSeconds;
+  for (uint32_t k = 0; k < limitedCount; ++k) {
+    const double effort = efforts_[limited[k / 2]] * (k % 2 == 0 ? 1.0 : -1.0);
+    torque[n + k] = {QPointF(from, effort), QPointF(to, effort)};
+  }
   Draw(plots_[0], energy, from, to);
   Draw(plots_[1], angles, from, to);
   Draw(plots_[2], output, from, to);
   Draw(plots_[3], residual, from, to);
+  Draw(plots_[4], error, from, to);
+  Draw(plots_[5], torque, from, to);
   for (const Plot& plot : plots_) {
     plot.view->viewport()->update();
   }
@@ -221,14 +350,18 @@ void PlotsWindow::Draw(Plot& plot, const std::vector<QList<QPointF>>& points, do
   // Every change of a series or of an axis makes the chart lay out every line of the plot anew
   // (the costly part of a refresh): the lines are emptied before the axes move and filled once
   // after, so that each is laid out once.
+  const auto line = [&plot](std::size_t i) {
+    return i < plot.lines.size() ? plot.lines[i] : plot.extras[i - plot.lines.size()];
+  };
+  const std::size_t count = std::min(points.size(), plot.lines.size() + plot.extras.size());
   double low = INFINITY;
   double high = -INFINITY;
-  for (std::size_t i = 0; i < points.size() && i < plot.lines.size(); ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     for (const QPointF& p : points[i]) {
       low = std::min(low, p.y());
       high = std::max(high, p.y());
     }
-    plot.lines[i]->clear();
+    line(i)->clear();
   }
   if (!(low <= high)) {
     low = -1.0;
@@ -250,8 +383,8 @@ void PlotsWindow::Draw(Plot& plot, const std::vector<QList<QPointF>>& points, do
     high = shownHigh;
   }
   plot.x->setRange(from, to);
-  for (std::size_t i = 0; i < points.size() && i < plot.lines.size(); ++i) {
-    plot.lines[i]->replace(points[i]);
+  for (std::size_t i = 0; i < count; ++i) {
+    line(i)->replace(points[i]);
   }
 
   std::vector<double> marks;

@@ -2,8 +2,10 @@
 // 10 s of simulated time and scrolling with it (a tick every 2 s): the kinetic, potential and total
 // energy with the work of the torques and the energy friction took; the energy balance's residual
 // E - E0 - W + D under it; the joint angles; and the panel's output (the accelerations in forward
-// mode, the torques in inverse mode). The value axes label their ticks with as many digits as
-// they need.
+// mode, the torques in inverse mode). While a controller acts, two more: the tracking error
+// e = q* - q per joint (for task-pd the tool's x* - x per axis) and the torques applied against the
+// joints' efforts (dotted at +-effort); and the joint angles' chart shows the reference q* dotted.
+// The value axes label their ticks with as many digits as they need.
 // A dashed vertical line marks each "Reset". The charts are drawn from the trace buffer at most 30
 // times per second, and only when it changed: a paused run leaves them still. Each joint has its
 // own colour, the same in every chart (twelve colours, then the same colours dashed, dotted, ...),
@@ -15,6 +17,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 class QChart;
@@ -52,8 +55,15 @@ class PlotsWindow : public QWidget {
   static QString ValueLabelFormat(double low, double high, int ticks);
 
   // The charts: 0 energies, 1 joint angles, 2 the panel's output, 3 the balance's residual (shown
-  // second).
+  // second), 4 the tracking error and 5 the torques applied (shown while a controller acts).
   QChart* Chart(int index) const;
+  bool ChartShown(int index) const;
+  // The lines drawn beside a chart's own: the references q* of chart 1, the efforts of chart 5
+  // (two per joint with one, in the joints' order).
+  const std::vector<QLineSeries*>& Extras(int index) const;
+
+  // The joints' efforts, for the torques' chart (inf: none).
+  void SetEfforts(std::vector<double> efforts);
   // How often the charts have been drawn anew.
   int Refreshes() const { return refreshes_; }
 
@@ -67,6 +77,7 @@ class PlotsWindow : public QWidget {
     QValueAxis* x = nullptr;
     QValueAxis* y = nullptr;
     std::vector<QLineSeries*> lines;
+    std::vector<QLineSeries*> extras;  // drawn with the lines, out of the legend
     std::vector<QLineSeries*> markers;
   };
 
@@ -74,6 +85,9 @@ class PlotsWindow : public QWidget {
   // Makes sure a plot has count lines, named by name(i).
   void SetLines(Plot& plot, uint32_t count, const std::function<QString(uint32_t)>& name,
                 bool joints);
+  // Makes sure a plot has count extra lines drawn with pen(i).
+  void SetExtras(Plot& plot, uint32_t count, const std::function<QPen(uint32_t)>& pen);
+  // points: the lines', then the extras'.
   void Draw(Plot& plot, const std::vector<QList<QPointF>>& points, double from, double to);
 
   QString JointLabel(uint32_t j) const;
@@ -84,5 +98,7 @@ class PlotsWindow : public QWidget {
   QTimer timer_;
   uint64_t drawnVersion_ = ~uint64_t{0};
   int outputMode_ = 0;
+  int errorTask_ = -1;  // what chart 4 shows: 0 the joints' errors, 1 the tool's, -1 nothing yet
+  std::vector<double> efforts_;
   int refreshes_ = 0;
 };

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QShortcut>
 #include <QStyle>
 #include <QTimerEvent>
@@ -286,12 +287,35 @@ void QtDialogWindow::SetBottomBar(QWidget* bar) {
   bar->show();
 }
 
+void QtDialogWindow::SetSideBar(QWidget* bar) {
+  delete side_.data();
+  side_ = bar;
+  bar->setParent(this);
+  bar->installEventFilter(this);
+  LayOutBar(size());
+}
+
 // A bar that grows or shrinks (a strip showing more lines) keeps to the bottom edge, and the view
-// above it gives up or takes the room.
+// above it gives up or takes the room; so does the view beside a side bar shown, hidden or made
+// wider.
 bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == bar_.data() && event->type() == QEvent::Resize &&
-      static_cast<QResizeEvent*>(event)->oldSize().height() !=
-          static_cast<QResizeEvent*>(event)->size().height()) {
+  const auto* resize =
+      event->type() == QEvent::Resize ? static_cast<QResizeEvent*>(event) : nullptr;
+  if (watched == bar_.data() && resize != nullptr &&
+      resize->oldSize().height() != resize->size().height()) {
+    LayOutBar(size());
+  }
+  if (watched == side_.data() &&
+      (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent ||
+       (resize != nullptr && resize->oldSize().width() != resize->size().width()))) {
+    // The controls stay in sight beside the bar while it is shown.
+    int controls = 0;
+    for (const auto& [id, control] : controls_) {
+      controls = std::max(controls, control->geometry().right() + 1);
+    }
+    const QScreen* screen = this->screen();
+    const int room = screen != nullptr ? screen->availableGeometry().width() : controls;
+    setMinimumWidth(side_->isHidden() ? 0 : std::min(controls + side_->width(), room));
     LayOutBar(size());
   }
   return QDialog::eventFilter(watched, event);
@@ -299,6 +323,10 @@ bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event) {
 
 int QtDialogWindow::BarHeight() const {
   return bar_ != nullptr ? bar_->height() : 0;
+}
+
+int QtDialogWindow::SideWidth() const {
+  return side_ != nullptr && !side_->isHidden() ? side_->width() : 0;
 }
 
 void QtDialogWindow::SetHelpHandler(std::function<void()> handler) {
@@ -431,7 +459,7 @@ void QtDialogWindow::PostAppMessage(unsigned id) {
 }
 
 PixelRect QtDialogWindow::GetClientRect() const {
-  return {0, 0, width(), std::max(0, height() - BarHeight())};
+  return {0, 0, std::max(0, width() - SideWidth()), std::max(0, height() - BarHeight())};
 }
 
 ViewWindow* QtDialogWindow::CreateView(Robot* robot, const PixelRect& rect) {
@@ -534,13 +562,19 @@ void QtDialogWindow::LayOutBar(QSize size) {
   }
   // At a new width the bar may have taken another height (and been laid out anew meanwhile).
   const int bar = BarHeight();
+  const int side = SideWidth();
+  if (side_ != nullptr) {
+    side_->setGeometry(size.width() - side_->width(), 0, side_->width(),
+                       std::max(0, size.height() - bar));
+    side_->raise();
+  }
   if (messages_ == nullptr) {
     return;
   }
   const unsigned type = isMinimized()   ? kSizeMinimized
                         : isMaximized() ? kSizeMaximized
                                         : kSizeRestored;
-  messages_->OnSize(type, size.width(), std::max(0, size.height() - bar));
+  messages_->OnSize(type, std::max(0, size.width() - side), std::max(0, size.height() - bar));
 }
 
 void QtDialogWindow::timerEvent(QTimerEvent* event) {

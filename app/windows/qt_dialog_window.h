@@ -11,7 +11,9 @@
 // main dialog's ticks on their thread keep their pace on a thread of their own: see TickPacer.)
 //
 // A bar may sit below the dialog's client area (a status strip): the client area the dialog sees,
-// and the sizes it is told about, end above it.
+// and the sizes it is told about, end above it. Another may sit along its right edge above that
+// one (a side panel): while it is shown, the client area ends left of it, and the window is kept
+// at least as wide as the controls and the side bar together (the screen permitting).
 //
 // Keys: Escape and the close button end the dialog; Enter does nothing (no push button is a
 // default button, so it neither ends the dialog nor clicks a button); F1 runs the help handler.
@@ -86,6 +88,10 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   // Puts bar along the bottom edge, across the whole width; the dialog's client area ends above
   // it, also when the bar changes its height. The window takes ownership.
   void SetBottomBar(QWidget* bar);
+  // Puts bar along the right edge, from the top to the bottom bar, as wide as it is; shown or
+  // hidden (its own show and hide), the client area makes room for it or takes the room back. The
+  // window takes ownership.
+  void SetSideBar(QWidget* bar);
 
   // What F1 (the help command) runs; by default nothing.
   void SetHelpHandler(std::function<void()> handler);
@@ -137,6 +143,7 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   void Schedule(TickTimer& timer);
   void RunBurst(unsigned id);
   int BarHeight() const;
+  int SideWidth() const;
   // Places the bar along the bottom edge and tells the handler the client area's size.
   void LayOutBar(QSize size);
 
@@ -147,6 +154,7 @@ class QtDialogWindow : public QDialog, public WindowSystem {
   QPointer<QWidget> view_;
   QPointer<COglWndCustom> viewWindow_;
   QPointer<QWidget> bar_;
+  QPointer<QWidget> side_;
   DialogMessages* messages_ = nullptr;
   bool ended_ = false;  // the dialog ended: the messages it posted to itself are not delivered
   std::function<void()> helpHandler_;

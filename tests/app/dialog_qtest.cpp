@@ -30,6 +30,7 @@
 #include <QProcess>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSlider>
 #include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,8 +51,10 @@
 #include "app/dialog_template.h"
 #include "app/velmoth_app.h"
 #include "app/velmoth_dlg.h"
+#include "app/windows/control_panel.h"
 #include "app/windows/main_window.h"
 #include "app/windows/qt_dialog_window.h"
+#include "app/windows/teach_panel.h"
 #include "robot/robot.h"
 #include "simulation/run_csv.h"
 #include "simulation/stepper.h"
@@ -1110,6 +1113,67 @@ class DialogEndToEnd : public QObject {
                                             file + QStringLiteral(".replay")});
     QVERIFY(sim.waitForFinished(60000));
     QCOMPARE(sim.readAllStandardError(), QByteArray());
+    QCOMPARE(sim.readAllStandardOutput(), recorded.readAll());
+  }
+
+  // A recording through the control lab's changes, made while the arm runs and while it is paused
+  // (a law chosen from its list, a target typed, the rate, a slider's target while running and its
+  // pose while paused, the typed torques alone again), is what velmoth-sim prints from its replay.
+  void aRecordingThroughTheLabsChangesIsItsReplay() {
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("lab.csv"));
+    main_->EngineChoice()->setCurrentText(QStringLiteral("recursive"));
+    main_->IntegratorChoice()->setCurrentText(QStringLiteral("dopri5"));
+    Key(Qt::Key_F4);
+    ControlPanel& controls = main_->Lab()->Controls();
+    TeachPanel& teach = main_->Lab()->Teach();
+    const auto choose = [&](ControlForm::Field field, const QString& item) {
+      auto* choice = qobject_cast<QComboBox*>(controls.FieldWidget(field));
+      const int index = choice->findData(item);
+      while (index >= 0 && choice->currentIndex() != index) {
+        QTest::keyClick(choice, choice->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
+      }
+    };
+    QVERIFY(main_->StartRecording(file));
+    WaitTicks(5);
+    choose(ControlForm::kController, QStringLiteral("pd"));
+    WaitTicks(10);
+    auto* target = qobject_cast<QLineEdit*>(controls.FieldWidget(ControlForm::kTarget));
+    target->setFocus();
+    QTest::keyClicks(target, QStringLiteral("0.3, -0.2, 0.1"));
+    QTest::keyClick(target, Qt::Key_Return);
+    QCOMPARE(dlg_->GetController().target, (std::vector<double>{0.3, -0.2, 0.1, 0, 0, 0}));
+    WaitTicks(10);
+    choose(ControlForm::kRate, QStringLiteral("1000"));
+    QCOMPARE(dlg_->GetController().samples, 10);
+    WaitTicks(10);
+    QTest::keyClick(teach.Slider(3), Qt::Key_PageUp);
+    WaitTicks(10);
+    Key(Qt::Key_F5);
+    QTest::keyClick(teach.Slider(0), Qt::Key_PageDown);
+    for (int i = 0; i < 3; ++i) {
+      const uint64_t before = main_->Recording().Rows();
+      Key(Qt::Key_F6);
+      QTRY_COMPARE_WITH_TIMEOUT(main_->Recording().Rows(), before + 1, 30000);
+    }
+    Key(Qt::Key_F5);
+    WaitTicks(10);
+    choose(ControlForm::kController, QStringLiteral("torque"));
+    WaitTicks(5);
+    Key(Qt::Key_F10);
+    QVERIFY(main_->Strip().Note().startsWith(QLatin1String("Recorded")));
+    QFile recorded(file);
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    QFile replay(file + QStringLiteral(".replay"));
+    QVERIFY(replay.open(QIODevice::ReadOnly));
+    const QByteArray lines = replay.readAll();
+    QVERIFY2(lines.contains(" controller --controller pd --control-rate 1000") &&
+                 lines.contains(" reset\n"),
+             lines.constData());
+    QProcess sim;
+    sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
+                                            file + QStringLiteral(".replay")});
+    QVERIFY(sim.waitForFinished(60000));
     QCOMPARE(sim.readAllStandardOutput(), recorded.readAll());
   }
 

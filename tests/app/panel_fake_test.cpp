@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <fstream>
@@ -19,12 +20,16 @@
 
 #include <gtest/gtest.h>
 
+#include "app/control_form.h"
 #include "app/dialog_template.h"
 #include "app/recorder.h"
+#include "app/teach_pose.h"
 #include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
 #include "app/window_system.h"
+#include "recursive/frames.h"
 #include "robot/robot.h"
+#include "simulation/control_options.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "tests/app/panel_helpers.h"
@@ -675,6 +680,342 @@ TEST(Panel, ARecordingsReplayKeepsTheControllerAndEveryChangeOfIt) {
   const std::string lines{std::istreambuf_iterator<char>(replay), {}};
   EXPECT_NE(lines.find("0 reference 30, 0, 0, 0, 0, 0, 0\n"), std::string::npos) << lines;
   ExpectReplayed(path, 91);
+  std::remove(path.c_str());
+  std::remove((path + ".replay").c_str());
+}
+
+// The teach panel and the controller form of a dialog, paused until the test runs them.
+struct Lab {
+  explicit Lab(FakeDriver& d) : d(d), form(d.dlg), teach(d.dlg, form, [this] { return running; }) {
+    d.dlg.AddTickListener(&teach);
+  }
+  ~Lab() { d.dlg.RemoveTickListener(&teach); }
+  Lab(const Lab&) = delete;
+  Lab& operator=(const Lab&) = delete;
+  void Ticks(int count) {
+    for (int i = 0; i < count; ++i) {
+      d.Tick();
+    }
+  }
+  // Chooses the law (and what else is typed) and applies.
+  void Choose(const std::vector<std::pair<ControlForm::Field, std::string>>& fields) {
+    for (const auto& [field, text] : fields) {
+      form.SetText(field, text);
+    }
+    ASSERT_TRUE(form.Apply()) << form.Problem();
+  }
+
+  FakeDriver& d;
+  bool running = false;
+  ControlForm form;
+  TeachPose teach;
+};
+
+// Paused, a slider puts the arm in that pose at rest: the joint moved where the slider is, the
+// others where they were. The angles' read-out shows it at once; the balance starts afresh there,
+// and the ticks go on as a stepper's started from that pose, on a step that carries nothing from
+// tick to tick and on one that does.
+TEST(Panel, TheTeachPanelPosesThePausedArmAtRest) {
+  for (const StepOptions& step : {StepOptions{}, DefaultStepOptions(true)}) {
+    SCOPED_TRACE(IntegratorName(step.integrator));
+    ArmSetup arm;
+    arm.step = step;
+    FakeDriver d(900, 650, arm);
+    Lab lab(d);
+    std::unique_ptr<Robot> reference = MakeBuiltInRobot();
+    Stepper stepper(*reference, step);
+    const matrix<double> torque = ColumnOf({1, 2, 3, 0, 0, 0});
+    d.Type(kIdJointTorque, "1, 2, 3");
+    d.Click(kIdSetTorque);
+    lab.Ticks(20);
+    for (int i = 0; i < 20; ++i) {
+      stepper.Forward(torque);
+    }
+    const Vec state = State(d.Arm());
+    Vec q(state.begin(), state.begin() + 6);
+    ASSERT_EQ(lab.teach.Joints().size(), 6u);
+    lab.teach.OnSlider(1, 300);
+    q[1] = lab.teach.ValueAt(1, 300);
+    EXPECT_EQ(q[1], 30.0 * M_PI / 180.0);
+    Vec posed = q;
+    posed.resize(18, 0.0);
+    EXPECT_EQ(State(d.Arm()), posed);
+    EXPECT_EQ(d.Text(kIdJointAngle), VectorText(ColumnOf(q)));
+    EXPECT_EQ(lab.teach.ValueText(1), "30.0\u00b0");
+
+    // The same change between the same ticks of a plain stepper.
+    reference->ResetJointState();
+    for (std::size_t i = 0; i < 6; ++i) {
+      reference->links[i]->q = q[i];
+    }
+    d.Tick();
+    stepper.Forward(torque);
+    const Robot& a = d.Arm();
+    // The tick reports the energies of its start: the pose at rest, where the balance starts.
+    EXPECT_EQ(a.kineticEnergy, 0.0);
+    EXPECT_EQ((Vec{a.work, a.dissipated, a.startEnergy}),
+              (Vec{0.0, 0.0, a.kineticEnergy + a.potentialEnergy}));
+    lab.Ticks(9);
+    for (int i = 0; i < 9; ++i) {
+      stepper.Forward(torque);
+    }
+    EXPECT_EQ(State(a), State(*reference));
+    EXPECT_EQ((Vec{a.work, a.dissipated, a.startEnergy, a.potentialEnergy}),
+              (Vec{reference->work, reference->dissipated, reference->startEnergy,
+                   reference->potentialEnergy}));
+  }
+}
+
+// Running with a law that follows a target, a slider sets the target and leaves the arm where it
+// is: the joint moved where the slider is, the others at the target the law held (the pose its
+// reference started from); the target field shows it. For task-pd the target is the tool's
+// position at the pose the sliders show. A law without a target, and a pause, pose the arm instead.
+TEST(Panel, WhileTheArmRunsTheTeachPanelSetsTheTarget) {
+  FakeDriver d;
+  Lab lab(d);
+  lab.Ticks(5);
+  const Vec start = State(d.Arm());
+  const Vec held(start.begin(), start.begin() + 6);
+  lab.Choose({{ControlForm::kController, "pd"}});
+  lab.running = true;
+  lab.Ticks(10);
+  const Vec before = State(d.Arm());
+  lab.teach.OnSlider(2, -450);
+  Vec target = held;
+  target[2] = -45.0 * M_PI / 180.0;
+  EXPECT_EQ(d.dlg.GetController().target, target);
+  EXPECT_EQ(State(d.Arm()), before);
+  EXPECT_EQ(lab.form.Text(ControlForm::kTarget), VectorText(ColumnOf(target)));
+  EXPECT_EQ(lab.teach.Position(2), -450);
+  EXPECT_EQ(lab.teach.ValueText(2).rfind("-45.0\u00b0 (at ", 0), 0u) << lab.teach.ValueText(2);
+  lab.Ticks(300);
+  EXPECT_NEAR(d.Arm().links[2]->q, target[2], 0.01);
+
+  lab.Choose({{ControlForm::kController, "task-pd"}});
+  EXPECT_EQ(lab.form.Text(ControlForm::kTarget), "");  // joint positions are no tool position
+  lab.Ticks(2);
+  const Vec now = State(d.Arm());
+  Vec pose(now.begin(), now.begin() + 6);
+  lab.teach.OnSlider(0, 200);
+  pose[0] = lab.teach.ValueAt(0, 200);
+  std::unique_ptr<Robot> posed = MakeBuiltInRobot();
+  for (std::size_t i = 0; i < 6; ++i) {
+    posed->links[i]->q = pose[i];
+  }
+  const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*posed);
+  recursive::FrameTracker tool(*posed, {static_cast<int>(frames.size()) - 1});
+  Vec x(3);
+  tool.Track(*posed, x.data());
+  EXPECT_EQ(d.dlg.GetController().target, x);
+
+  for (const bool running : {true, false}) {
+    lab.running = running;
+    lab.Choose({{ControlForm::kController, running ? "gravity" : "computed-torque"}});
+    const std::size_t moves = d.dlg.GetController().target.size();
+    lab.teach.OnSlider(4, 100);
+    EXPECT_EQ(d.Arm().links[4]->q, lab.teach.ValueAt(4, 100));
+    EXPECT_EQ(d.Arm().links[4]->qd, 0.0);
+    EXPECT_EQ(d.dlg.GetController().target.size(), moves);
+  }
+}
+
+// The sliders' ranges: a joint's limits inside them to the step (a tenth of a degree, of a
+// millimetre), +-180 degrees or +-1 m on a side without one; a joint held fixed has none. Values
+// beyond the range, and one that is not a number, stand at its ends.
+TEST(Panel, EachMovingJointHasASliderOverItsLimits) {
+  ArmSetup arm;
+  arm.make = [] {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot(5);
+    robot->links[0]->lower = -1.0;
+    robot->links[0]->upper = 2.0;
+    robot->links[2]->jointType = Prismatic;
+    robot->links[2]->lower = 0.0;
+    robot->links[2]->upper = 0.3;
+    robot->links[3]->jointType = Fixed;
+    robot->links[4]->jointType = Prismatic;
+    robot->links[4]->upper = 0.05;
+    return robot;
+  };
+  FakeDriver d(900, 650, arm);
+  ControlForm form(d.dlg);
+  const TeachPose teach(d.dlg, form, [] { return false; });
+  const struct {
+    std::size_t index;
+    bool slides;
+    int minimum, maximum;
+  } expected[] = {
+      {0, false, -572, 1145}, {1, false, -1800, 1800}, {2, true, 0, 3000}, {4, true, -10000, 500}};
+  ASSERT_EQ(teach.Joints().size(), std::size(expected));
+  for (std::size_t k = 0; k < std::size(expected); ++k) {
+    const TeachPose::Joint& joint = teach.Joints()[k];
+    EXPECT_EQ((std::vector<int>{static_cast<int>(joint.index), joint.slides, joint.minimum,
+                                joint.maximum}),
+              (std::vector<int>{static_cast<int>(expected[k].index), expected[k].slides,
+                                expected[k].minimum, expected[k].maximum}))
+        << k;
+    EXPECT_EQ(teach.PositionOf(k, 1e9), joint.maximum);
+    EXPECT_EQ(teach.PositionOf(k, NAN), joint.minimum);
+  }
+  EXPECT_EQ(teach.PositionOf(2, 0.12345), 1235);
+  EXPECT_EQ(teach.ValueAt(2, 1235), 0.1235);
+  d.Arm().links[2]->q = 0.12345;
+  EXPECT_EQ(teach.ValueText(2), "123.5 mm");
+  EXPECT_EQ(teach.Joints()[1].name, "joint1");
+}
+
+// The tool's readout: the last frame's position and its roll, pitch and yaw about the base frame's
+// axes; every joint of the built-in arm turns about x, so their sum is the roll.
+TEST(Panel, TheTeachPanelReadsTheToolsPositionAndRollPitchYaw) {
+  FakeDriver d;
+  ControlForm form(d.dlg);
+  TeachPose teach(d.dlg, form, [] { return false; });
+  teach.OnSlider(0, 300);
+  teach.OnSlider(3, 155);
+  Vec x(3);
+  recursive::FrameTracker(d.Arm(), {static_cast<int>(form.Frames().size()) - 1})
+      .Track(d.Arm(), x.data());
+  for (double& v : x) {
+    v = std::round(v * 1000.0) / 1000.0 + 0.0;  // as shown, without a negative zero
+  }
+  char position[96];
+  std::snprintf(position, sizeof position, "tool  x %.3f  y %.3f  z %.3f m\n", x[0], x[1], x[2]);
+  EXPECT_EQ(teach.ToolText(),
+            std::string(position) + "roll 45.5\u00b0  pitch 0.0\u00b0  yaw 0.0\u00b0");
+}
+
+// The controller's fields read as velmoth-sim reads the same options; a field the law does not take
+// is left out.
+TEST(Panel, TheControllersFieldsReadAsVelmothSimsOptions) {
+  using F = ControlForm;
+  const struct {
+    std::vector<std::pair<F::Field, std::string>> typed;
+    std::vector<std::string> options;  // velmoth-sim's
+  } cases[] = {
+      {{{F::kController, "pd"},
+        {F::kTarget, "0.5, -0.2"},
+        {F::kKp, "40"},
+        {F::kKd, "8, 9"},
+        {F::kRate, "200"},
+        {F::kCompensation, "off"}},
+       {"--controller", "pd", "--target", "0.5, -0.2", "--kp", "40", "--kd", "8, 9",
+        "--control-rate", "200", "--compensation", "off"}},
+      {{{F::kController, "computed-torque"},
+        {F::kTrajectory, "sine"},
+        {F::kAmplitude, "0.1"},
+        {F::kPeriod, " 1.5 "},
+        {F::kMassError, "0.5"},
+        {F::kModelFriction, "off"},
+        {F::kDuration, "3"}},
+       {"--controller", "computed-torque", "--trajectory", "sine", "--amplitude", "0.1", "--period",
+        "1.5", "--model-mass-error", "0.5", "--model-friction", "off"}},
+      {{{F::kController, "task-pd"},
+        {F::kTarget, "0.3, 0, 0.5"},
+        {F::kKn, "2"},
+        {F::kTool, "link4"},
+        {F::kFrequency, "5"}},
+       {"--controller", "task-pd", "--target", "0.3, 0, 0.5", "--kn", "2", "--tool", "link4",
+        "--frequency", "5"}},
+      {{{F::kController, "pd"},
+        {F::kTrajectory, "trapezoid"},
+        {F::kDuration, "1.5"},
+        {F::kAmplitude, "0.3"}},
+       {"--controller", "pd", "--trajectory", "trapezoid", "--duration", "1.5"}},
+      {{{F::kController, "gravity"}, {F::kKp, "40"}, {F::kTarget, "1"}},
+       {"--controller", "gravity"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options[1]);
+    FakeDriver d;
+    ControlForm form(d.dlg);
+    for (const auto& [field, text] : c.typed) {
+      form.SetText(field, text);
+    }
+    ASSERT_TRUE(form.Apply()) << form.Problem();
+    CLI::App app;
+    ControlChoice choice;
+    AddControlOptions(app, choice);
+    std::vector<std::string> arguments(c.options.rbegin(), c.options.rend());
+    ASSERT_NO_THROW(app.parse(arguments));
+    ASSERT_EQ(CheckControlChoice(app, choice), "");
+    EXPECT_EQ(ControlArguments(d.dlg.GetController()), ControlArguments(ResolveControl(choice, 6)));
+    EXPECT_EQ(form.Status(), ControllerText(d.dlg.GetController()));
+  }
+}
+
+// A field left as the form wrote it stands for the exact values behind its rounded text; a number
+// that cannot be read is said, and changes nothing.
+TEST(Panel, TheControllersFieldsKeepWhatWasNotTouchedAndRefuseWhatCannotBeRead) {
+  ArmSetup arm;
+  arm.controller.kind = ControllerKind::kComputedTorque;
+  arm.controller.target = {0.123456789, -1.5, 0.25, 0, 0, 2.0 / 3.0};
+  arm.controller.kp = {123.456789};
+  arm.controller.duration = 1.23456789;
+  arm.controller.massError = 0.1 + 0.2;
+  FakeDriver d(900, 650, arm);
+  ControlForm form(d.dlg);
+  EXPECT_EQ(form.Text(ControlForm::kTarget), "  0.12,   -1.5,   0.25,      0,      0,   0.67, ");
+  EXPECT_EQ(form.Text(ControlForm::kKp), "123.457");
+  EXPECT_EQ(form.Placeholder(ControlForm::kKd), "20, 20, 20, 20, 20, 20");
+  form.SetText(ControlForm::kKd, "30");
+  ASSERT_TRUE(form.Apply());
+  ControllerSettings expected = arm.controller;
+  expected.kd = {30.0};
+  EXPECT_TRUE(d.dlg.GetController() == expected) << ControlArguments(d.dlg.GetController());
+
+  for (const auto& [field, text] :
+       std::vector<std::pair<ControlForm::Field, std::string>>{{ControlForm::kDuration, "-1"},
+                                                               {ControlForm::kFrequency, "fast"},
+                                                               {ControlForm::kMassError, "nan"},
+                                                               {ControlForm::kDuration, "1.5 s"}}) {
+    ControlForm refusing(d.dlg);
+    refusing.SetText(field, text);
+    EXPECT_FALSE(refusing.Apply());
+    EXPECT_NE(refusing.Problem().find("'" + text + "'"), std::string::npos) << refusing.Problem();
+    EXPECT_TRUE(d.dlg.GetController() == expected);
+  }
+  // The sine's period is the sine's: typed wrong while the law runs a quintic, it is not read.
+  form.SetText(ControlForm::kPeriod, "x");
+  EXPECT_TRUE(form.Apply());
+}
+
+// A recording through poses set while paused (two without a tick between them, one with a law that
+// follows a reference, which starts afresh there), the controller's fields applied, targets set by
+// the sliders while running, joint and task targets, is what velmoth-sim prints from its replay.
+TEST(Panel, ARecordingsReplayKeepsTheTeachPanelsPosesAndTargets) {
+  const std::string path = testing::TempDir() + "panel_teach_" + std::to_string(getpid()) + ".csv";
+  FakeDriver d;
+  d.dlg.SetStepOptions(DefaultStepOptions(true));
+  Lab lab(d);
+  lab.Ticks(10);
+  Recorder recorder;
+  std::string error;
+  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
+      << error;
+  d.dlg.AddTickListener(&recorder);
+  using F = ControlForm;
+  const std::function<void()> changes[] = {
+      [&] { lab.teach.OnSlider(0, 200), lab.teach.OnSlider(2, -150); },
+      [&] {
+        lab.Choose({{F::kController, "pd"}, {F::kRate, "500"}});
+      },
+      [&] { lab.running = true, lab.teach.OnSlider(1, 400); },
+      [&] { lab.running = false, lab.teach.OnSlider(1, 0); },
+      [&] { lab.running = true, lab.teach.OnSlider(3, 250), lab.teach.OnSlider(3, 300); },
+      [&] {
+        lab.Choose({{F::kController, "task-pd"}}), lab.teach.OnSlider(0, 100);
+      },
+      [&] {
+        lab.Choose({{F::kController, "computed-torque"}, {F::kTrajectory, "sine"}});
+      },
+      [&] { lab.running = false, lab.teach.OnSlider(5, 0); },
+  };
+  for (const auto& change : changes) {
+    change();
+    lab.Ticks(15);
+  }
+  ASSERT_TRUE(recorder.Stop());
+  d.dlg.RemoveTickListener(&recorder);
+  ExpectReplayed(path, 121);
   std::remove(path.c_str());
   std::remove((path + ".replay").c_str());
 }

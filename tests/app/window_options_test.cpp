@@ -30,7 +30,11 @@ std::map<std::string, std::string> Settings(const WindowOptions& o) {
           {"--gravity", given(o.gravity)},
           {"--engine", o.step.engine},
           {"--integrator", o.step.integrator},
-          {"--substeps", std::to_string(o.step.substeps)}};
+          {"--substeps", std::to_string(o.step.substeps)},
+          {"--controller", o.control.controller},
+          {"--target", o.control.target},
+          {"--control-rate", o.control.rate},
+          {"--kp", o.control.kp}};
 }
 
 TEST(WindowOptions, EachOptionLandsInItsOwnSetting) {
@@ -52,6 +56,11 @@ TEST(WindowOptions, EachOptionLandsInItsOwnSetting) {
       {{"--engine", "recursive"}, {{"--engine", "recursive"}}},
       {{"--integrator", "rk4"}, {{"--integrator", "rk4"}}},
       {{"--substeps", "4"}, {{"--substeps", "4"}}},
+      {{"--controller", "pd", "--target", "0.5, -1", "--control-rate", "1000", "--kp", "40"},
+       {{"--controller", "pd"},
+        {"--target", "0.5, -1"},
+        {"--control-rate", "1000"},
+        {"--kp", "40"}}},
   };
   const std::map<std::string, std::string> defaults = Settings(WindowOptions{});
   for (const auto& c : cases) {
@@ -79,6 +88,30 @@ TEST(WindowOptions, PackagePathNeedsAFile) {
   EXPECT_EQ(ParseWindowOptions(static_cast<int>(argv.size()), argv.data(), options), 2);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "velmoth: --package-path finds the meshes of a URDF file and needs --urdf\n");
+}
+
+// The controller's options are velmoth-sim's, refused as velmoth-sim refuses them: a gain without a
+// law that takes it, a rate that is no divisor of the tick.
+TEST(WindowOptions, TheControllersOptionsAreVelmothSims) {
+  const struct {
+    std::vector<const char*> args;
+    const char* error;
+  } cases[] = {
+      {{"--kp", "40"}, "velmoth: --kp needs --controller pd, computed-torque or task-pd\n"},
+      {{"--controller", "pd", "--control-rate", "300.5"},
+       "velmoth: --control-rate: expects continuous or 100, 200, ..., 1000 (samples per second), "
+       "not '300.5'\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<char*> argv = {const_cast<char*>("velmoth")};
+    for (const char* arg : c.args) {
+      argv.push_back(const_cast<char*>(arg));
+    }
+    WindowOptions options;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ParseWindowOptions(static_cast<int>(argv.size()), argv.data(), options), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error);
+  }
 }
 
 }  // namespace
