@@ -36,7 +36,9 @@ const char* const kKeys =
     "the speed (1/16 to 1), F9 opens the live plots, F10 starts and stops a recording, F11\n"
     "saves a screenshot of the view, F12 switches between the file's shapes and the figure of\n"
     "joints and bodies, Home fits the arm into the view and Shift+Home restores the starting\n"
-    "view, wherever the focus is; F1 shows the help, Escape ends the program. Recordings and\n"
+    "view, wherever the focus is; F1 shows the help, Escape ends the program. Ctrl and a left\n"
+    "drag on a link pull its point with a spring to the cursor (the wheel changes the\n"
+    "stiffness) while the ticks run, F6's too. Recordings and\n"
     "screenshots go to the documents folder (or the folder of the first recording). A\n"
     "recording's tick column counts the ticks since it started.\n";
 
@@ -93,6 +95,7 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
           ->type_name("TEXT");
   AddStepOptions(app, options.step);
   AddPhysicsOptions(app, options.physics);
+  AddForceOptions(app, options.push);
   app.footer(std::string(kArms) + "\n" + kKeys);
 
   std::vector<const char*> args(argv, argv + argc);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "simulation/command_line.h"
+#include "simulation/force_options.h"
 
 struct WindowOptions {
   std::string record;  // --record FILE: record every tick to FILE from the start
@@ -27,6 +28,8 @@ struct WindowOptions {
   StepChoice step;
   // --limits, --friction, --effort-limits: the arm's own physics.
   PhysicsChoice physics;
+  // --force, --payload: forces held on the arm and point masses fixed to its frames.
+  ForceChoice push;
 };
 
 // Reads velmoth's arguments into options. Returns -1 when the program should go on and open its

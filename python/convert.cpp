@@ -121,6 +121,10 @@ void ReadGravity(py::handle value, double* out) {
   ReadVector(value, 3, "gravity", "x, y, z", out);
 }
 
+void ReadNumbers(py::handle value, std::size_t n, const char* what, const char* each, double* out) {
+  ReadVector(value, n, what, each, out);
+}
+
 double FiniteNumber(py::handle value, const char* what) {
   if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
       !PyNumber_Check(value.ptr())) {

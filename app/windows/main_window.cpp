@@ -159,6 +159,8 @@ void MainWindow::Open() {
       run_->CountFrame();
     });
     connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
+    pull_ = std::make_unique<PullControl>(dlg_, *view, *strip_);
+    dlg_.AddTickListener(pull_.get());
   }
   connect(&stripTimer_, &QTimer::timeout, this, &MainWindow::RefreshStrip);
   stripTimer_.start(kStripRefreshMs);
@@ -325,6 +327,10 @@ void MainWindow::Close() {
   ShowPendingErrors();
   if (open_) {
     open_ = false;
+    if (pull_ != nullptr) {
+      dlg_.RemoveTickListener(pull_.get());
+      pull_.reset();
+    }
     window_.DestroyDialog();
     dlg_.RemoveTickListener(&recorder_);
     dlg_.RemoveTickListener(&traces_);

@@ -8,7 +8,8 @@
 // between 1/16 and 1; F9 opens and closes the plots, F10 starts and stops a recording, F11 saves a
 // screenshot of the view, F12 switches an arm from a file between its shapes and its figure; Home
 // fits the arm into the view (as does a double-click in it), Shift+Home puts the camera back where
-// it started: for an arm from a file, a view from above of all it can reach.
+// it started: for an arm from a file, a view from above of all it can reach. Ctrl and a left drag
+// in the view pull a link with a spring (pull_control.h).
 #pragma once
 
 #include <QCheckBox>
@@ -30,6 +31,7 @@
 #include "app/trace_buffer.h"
 #include "app/velmoth_dlg.h"
 #include "app/windows/plots_window.h"
+#include "app/windows/pull_control.h"
 #include "app/windows/qt_dialog_window.h"
 #include "app/windows/status_strip.h"
 #include "visuals/visual_model.h"
@@ -76,6 +78,8 @@ class MainWindow : public QObject {
   CVelmothDlg& Dlg() { return dlg_; }
   RunControl& Run() { return *run_; }
   StatusStrip& Strip() { return *strip_; }
+  // The mouse's pull; null without a view.
+  PullControl* Pulls() const { return pull_.get(); }
   const TraceBuffer& Traces() const { return traces_; }
   const Recorder& Recording() const { return recorder_; }
 
@@ -170,6 +174,7 @@ class MainWindow : public QObject {
   QPointer<QComboBox> frictionChoice_;
   bool capNoted_ = false;  // the strip said that ticks reached the step's cap
   std::unique_ptr<RunControl> run_;
+  std::unique_ptr<PullControl> pull_;
   TraceBuffer traces_;
   Recorder recorder_;
   QPointer<PlotsWindow> plots_;
