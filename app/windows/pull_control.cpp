@@ -6,6 +6,7 @@
 
 #include "app/windows/status_strip.h"
 #include "recursive/frames.h"
+#include "simulation/stepper.h"
 #include "view/ogl_wnd_custom.h"
 
 namespace {
@@ -109,14 +110,24 @@ void PullControl::Show() {
     q.push_back(link->q);
     qd.push_back(link->qd);
   }
+  // The pull as the ticks take it: its stiffness and damping as the step allows them here.
+  const ControllerSettings& controller = dlg_.GetController();
+  const int samples =
+      controller.kind != ControllerKind::kTorque && controller.samples > 0 ? controller.samples : 1;
   COglWndCustom::PullMarker marker;
   double force[3];
   torques_.Set({{}, pull_});
+  torques_.BeginTick(q.data(), Stepper::FixedStep(dlg_.GetStepOptions(), samples));
   torques_.PullAt(q.data(), qd.data(), marker.point, force);
   std::copy(pull_->target, pull_->target + 3, marker.target);
   marker.newtons = std::sqrt(force[0] * force[0] + force[1] * force[1] + force[2] * force[2]);
+  if (!std::isfinite(marker.newtons)) {
+    view_->SetPullMarker(std::nullopt);  // a state that diverged
+    strip_->SetPull(QString());
+    return;
+  }
   view_->SetPullMarker(marker);
   strip_->SetPull(QStringLiteral("Pulling %1: %2 (%3 N/m; the wheel changes it)")
                       .arg(QString::fromStdString(name_), COglWndCustom::ForceText(marker.newtons),
-                           QString::number(pull_->stiffness, 'g', 3)));
+                           QString::number(torques_.PullStiffness(), 'g', 3)));
 }

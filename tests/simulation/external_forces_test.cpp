@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -102,37 +103,44 @@ double MaxAbs(const Eigen::VectorXd& v) {
   return v.size() == 0 ? 0.0 : v.cwiseAbs().maxCoeff();
 }
 
+Eigen::Map<const Eigen::VectorXd> Column(const Vec& v) {
+  return {v.data(), static_cast<Eigen::Index>(v.size())};
+}
+
+// The accelerations of the torques tau at the robot's state by an engine.
+Vec EngineQdd(EngineKind engine, Robot& robot, const Vec& q, const Vec& qd, Vec tau) {
+  Vec qdd(q.size());
+  const std::unique_ptr<Equation> equation = MakeEquation(engine, robot);
+  equation->Evaluate(robot, q.data(), qd.data());
+  equation->Solve(nullptr, tau.data(), nullptr, qdd.data());
+  return qdd;
+}
+
+// The geometric Jacobian (6 x n) at point of the frame, and the frame's turn in the world.
+using Jacobian = Eigen::Matrix<double, 6, Eigen::Dynamic, Eigen::RowMajor>;
+Jacobian PointJacobian(const recursive::ChainModel& model, const recursive::ChainData& data,
+                       recursive::FrameModel at, const double* point, Eigen::Matrix3d* turn) {
+  if (turn != nullptr) {
+    const spatial::Transform pose = recursive::FramePose(data, at);
+    for (int a = 0; a < 9; ++a) {
+      (*turn)(a / 3, a % 3) = pose.r.m[a / 3][a % 3];
+    }
+  }
+  at.pose.p = at.pose.r * spatial::Vec3{point[0], point[1], point[2]} + at.pose.p;
+  Jacobian j(6, model.Size());
+  recursive::FrameJacobian(model, data, at, recursive::FrameAxes::kBase, j.data());
+  return j;
+}
+
 // ---- the accelerations against the mass matrix and the frame Jacobian --------------------------
 
-struct Load {
-  const char* what;
-  double point[3];
-  double force[3];
-  double moment[3];
-  ForceAxes axes;
-};
-
-const Load kLoads[] = {
-    {"a force at the origin",
-     {0.0, 0.0, 0.0},
-     {3.0, -2.0, 5.0},
-     {0.0, 0.0, 0.0},
-     ForceAxes::kWorld},
-    {"a force off the origin",
-     {0.05, -0.03, 0.02},
-     {-4.0, 1.0, 2.5},
-     {0.0, 0.0, 0.0},
-     ForceAxes::kWorld},
-    {"a wrench in world axes",
-     {0.02, 0.01, -0.04},
-     {1.0, 2.0, -3.0},
-     {0.3, -0.2, 0.5},
-     ForceAxes::kWorld},
-    {"a wrench in the frame's axes",
-     {-0.03, 0.04, 0.01},
-     {2.0, -1.0, 4.0},
-     {-0.4, 0.1, 0.2},
-     ForceAxes::kFrame},
+// Loads on each frame (its name filled in): a force at its origin and off it, wrenches in world and
+// frame axes.
+const ExternalForce kLoads[] = {
+    {"", {3.0, -2.0, 5.0}, {}, {}, ForceAxes::kWorld},
+    {"", {-4.0, 1.0, 2.5}, {}, {0.05, -0.03, 0.02}, ForceAxes::kWorld},
+    {"", {1.0, 2.0, -3.0}, {0.3, -0.2, 0.5}, {0.02, 0.01, -0.04}, ForceAxes::kWorld},
+    {"", {2.0, -1.0, 4.0}, {-0.4, 0.1, 0.2}, {-0.03, 0.04, 0.01}, ForceAxes::kFrame},
 };
 
 TEST(ExternalForces, AccelerationsAreTheMassMatrixInverseOfTheTorquesAndTheJacobianTransposeForce) {
@@ -151,74 +159,48 @@ TEST(ExternalForces, AccelerationsAreTheMassMatrixInverseOfTheTorquesAndTheJacob
     const EquationTerms terms = EvaluateEquationTerms(*robot);
     Eigen::MatrixXd m(n, n);
     Eigen::VectorXd h(n);
-    for (int i = 0; i < n; ++i) {
-      double sum = terms.G(static_cast<uint32_t>(i), 0);
-      for (int j = 0; j < n; ++j) {
-        m(i, j) = terms.M(static_cast<uint32_t>(i), static_cast<uint32_t>(j));
-        sum += terms.C(static_cast<uint32_t>(i), static_cast<uint32_t>(j)) * qd[std::size_t(j)];
+    for (uint32_t i = 0; i < uint32_t(n); ++i) {
+      h(i) = terms.G(i, 0);
+      for (uint32_t j = 0; j < uint32_t(n); ++j) {
+        m(i, j) = terms.M(i, j);
+        h(i) += terms.C(i, j) * qd[j];
       }
-      h(i) = sum;
     }
     const recursive::ChainModel model = recursive::BuildChainModel(*robot);
     recursive::ChainData data(n);
     recursive::Kinematics(model, data, q.data(), qd.data(), {});
     recursive::Placements(model, data, qd.data());
     for (const recursive::FrameModel& frame : Chosen(*robot)) {
-      for (const Load& load : kLoads) {
-        SCOPED_TRACE(Name(file) + ", " + frame.name + ", " + load.what);
-        // J of the point: the frame moved to it.
-        recursive::FrameModel at = frame;
-        at.pose.p = frame.pose.r * spatial::Vec3{load.point[0], load.point[1], load.point[2]} +
-                    frame.pose.p;
-        Eigen::Matrix<double, 6, Eigen::Dynamic, Eigen::RowMajor> j(6, n);
-        recursive::FrameJacobian(model, data, at, recursive::FrameAxes::kBase, j.data());
-        Eigen::Vector3d f(load.force[0], load.force[1], load.force[2]);
-        Eigen::Vector3d mo(load.moment[0], load.moment[1], load.moment[2]);
+      for (ExternalForce load : kLoads) {
+        load.frame = frame.name;
+        SCOPED_TRACE(Name(file) + ", " + frame.name + ", " + ForceText(load));
+        Eigen::Matrix3d turn;
+        const Jacobian j = PointJacobian(model, data, frame, load.point, &turn);
+        Eigen::Vector3d f(load.force), mo(load.moment);
         if (load.axes == ForceAxes::kFrame) {
-          const spatial::Transform pose = recursive::FramePose(data, frame);
-          Eigen::Matrix3d r;
-          for (int a = 0; a < 3; ++a) {
-            for (int b = 0; b < 3; ++b) {
-              r(a, b) = pose.r.m[a][b];
-            }
-          }
-          f = r * f;
-          mo = r * mo;
+          f = turn * f;
+          mo = turn * mo;
         }
         const Eigen::VectorXd ext = j.topRows(3).transpose() * f + j.bottomRows(3).transpose() * mo;
-        const Eigen::VectorXd want =
-            m.partialPivLu().solve(Eigen::Map<const Eigen::VectorXd>(tau.data(), n) + ext - h);
-
-        ExternalForce force;
-        force.frame = frame.name;
-        std::copy(load.point, load.point + 3, force.point);
-        std::copy(load.force, load.force + 3, force.force);
-        std::copy(load.moment, load.moment + 3, force.moment);
-        force.axes = load.axes;
+        const Eigen::VectorXd want = m.partialPivLu().solve(Column(tau) + ext - h);
         ExternalTorques torques(*robot);
-        ASSERT_EQ(torques.Set({{force}, std::nullopt}), "");
-        Vec got(q.size(), 0.0);
+        ASSERT_EQ(torques.Set({{load}, std::nullopt}), "");
+        Vec net = tau, got(q.size(), 0.0);
         torques.Add(q.data(), qd.data(), got.data());
-        const Eigen::Map<const Eigen::VectorXd> gotExt(got.data(), n);
-        EXPECT_LE(MaxAbs(gotExt - ext), 1e-12 * std::max(1.0, MaxAbs(ext)));
+        EXPECT_LE(MaxAbs(Column(got) - ext), 1e-12 * std::max(1.0, MaxAbs(ext)));
+        torques.Add(q.data(), qd.data(), net.data());
         for (EngineKind engine : kEngineKinds) {
-          SCOPED_TRACE(EngineName(engine));
-          Vec net(q.size()), qdd(q.size());
-          for (int i = 0; i < n; ++i) {
-            net[std::size_t(i)] = tau[std::size_t(i)] + got[std::size_t(i)];
-          }
-          const std::unique_ptr<Equation> equation = MakeEquation(engine, *robot);
-          equation->Evaluate(*robot, q.data(), qd.data());
-          equation->Solve(nullptr, net.data(), nullptr, qdd.data());
-          const Eigen::Map<const Eigen::VectorXd> accel(qdd.data(), n);
-          EXPECT_LE(MaxAbs(accel - want), 1e-12 * MaxAbs(want));
+          EXPECT_LE(MaxAbs(Column(EngineQdd(engine, *robot, q, qd, net)) - want),
+                    1e-12 * MaxAbs(want))
+              << EngineName(engine);
         }
       }
     }
   }
 }
 
-// The pull's torques: J_p^T (k (target - p) - c J_p qd) at the point of its link.
+// The pull's torques: J_p^T (k (target - p) - c J_p qd) at the point of its link, and beyond its
+// largest force the same direction at that size.
 TEST(ExternalForces, ThePullIsASpringAndADamperThroughThePointsJacobian) {
   for (const ArmFile& file : kArms) {
     SCOPED_TRACE(Name(file));
@@ -230,47 +212,29 @@ TEST(ExternalForces, ThePullIsASpringAndADamperThroughThePointsJacobian) {
     recursive::ChainData data(n);
     recursive::Kinematics(model, data, q.data(), qd.data(), {});
     recursive::Placements(model, data, qd.data());
-    Pull pull;
-    pull.link = n - 1;
-    pull.point[0] = 0.02;
-    pull.point[1] = -0.05;
-    pull.point[2] = 0.03;
-    pull.target[0] = 0.4;
-    pull.target[1] = 0.3;
-    pull.target[2] = 0.9;
+    Pull pull{n - 1, {0.02, -0.05, 0.03}, {0.4, 0.3, 0.9}};
     PullGains(ArmMass(*robot), 2.0, pull);
-    const double largest = pull.maxForce;
-    pull.maxForce = INFINITY;
-    recursive::FrameModel at{"point", pull.link, {}};
-    at.pose.r.m[0][0] = at.pose.r.m[1][1] = at.pose.r.m[2][2] = 1.0;
-    at.pose.p = {pull.point[0], pull.point[1], pull.point[2]};
-    Eigen::Matrix<double, 6, Eigen::Dynamic, Eigen::RowMajor> j(6, n);
-    recursive::FrameJacobian(model, data, at, recursive::FrameAxes::kBase, j.data());
-    const spatial::Vec3 p = recursive::FramePose(data, at).p;
-    const Eigen::Vector3d velocity = j.topRows(3) * Eigen::Map<const Eigen::VectorXd>(qd.data(), n);
+    const double largest = std::exchange(pull.maxForce, INFINITY);
+    recursive::FrameModel frame{"link", pull.link, {}};
+    frame.pose.r.m[0][0] = frame.pose.r.m[1][1] = frame.pose.r.m[2][2] = 1.0;
+    const Jacobian j = PointJacobian(model, data, frame, pull.point, nullptr);
+    const spatial::Transform& link = data.placement[std::size_t(pull.link)];
+    const spatial::Vec3 at =
+        link.r * spatial::Vec3{pull.point[0], pull.point[1], pull.point[2]} + link.p;
     const Eigen::Vector3d f =
-        pull.stiffness *
-            Eigen::Vector3d(pull.target[0] - p.x, pull.target[1] - p.y, pull.target[2] - p.z) -
-        pull.damping * velocity;
+        pull.stiffness * (Eigen::Vector3d(pull.target) - Eigen::Vector3d(at.x, at.y, at.z)) -
+        pull.damping * (j.topRows(3) * Column(qd));
     const Eigen::VectorXd want = j.topRows(3).transpose() * f;
-    ExternalTorques torques(*robot);
-    ASSERT_EQ(torques.Set({{}, pull}), "");
-    Vec got(q.size(), 0.0);
-    torques.Add(q.data(), qd.data(), got.data());
-    EXPECT_LE(MaxAbs(Eigen::Map<const Eigen::VectorXd>(got.data(), n) - want),
-              1e-12 * MaxAbs(want));
-    double point[3], force[3];
-    ASSERT_TRUE(torques.PullAt(q.data(), qd.data(), point, force));
-    EXPECT_NEAR(force[2], f(2), 1e-12 * f.norm());
-    EXPECT_DOUBLE_EQ(point[0], p.x);
-    // Beyond the largest force, the same direction at that size.
-    pull.maxForce = largest;
-    ASSERT_GT(f.norm(), largest);
-    ASSERT_EQ(torques.Set({{}, pull}), "");
-    std::fill(got.begin(), got.end(), 0.0);
-    torques.Add(q.data(), qd.data(), got.data());
-    EXPECT_LE(MaxAbs(Eigen::Map<const Eigen::VectorXd>(got.data(), n) - largest / f.norm() * want),
-              1e-12 * MaxAbs(want));
+    for (const double limit : {double(INFINITY), largest}) {
+      pull.maxForce = limit;
+      ExternalTorques torques(*robot);
+      ASSERT_EQ(torques.Set({{}, pull}), "");
+      Vec got(q.size(), 0.0);
+      torques.Add(q.data(), qd.data(), got.data());
+      const double scale = std::min(1.0, limit / f.norm());
+      EXPECT_LE(MaxAbs(Column(got) - scale * want), 1e-12 * MaxAbs(want)) << limit;
+    }
+    EXPECT_GT(f.norm(), largest);
   }
 }
 
@@ -465,46 +429,25 @@ TEST(Payloads, ABadPayloadLeavesTheArmAsItWas) {
 // ---- texts and replay lines ---------------------------------------------------------------------
 
 TEST(ForceTexts, FramesNumbersAndPointsAreReadExactly) {
-  struct Case {
-    const char* text;
-    bool good;
-    const char* frame;
-    double force[3];
-    double point[3];
-  };
-  const Case cases[] = {
-      {"tool:1,-2,3.5", true, "tool", {1.0, -2.0, 3.5}, {0.0, 0.0, 0.0}},
-      {"tool:0,0,-9.81@0.1,0,-1e-3", true, "tool", {0.0, 0.0, -9.81}, {0.1, 0.0, -1e-3}},
-      {"ns:link:1,2,3", true, "ns:link", {1.0, 2.0, 3.0}, {0.0, 0.0, 0.0}},
-      {"tool:1,2", false, "", {}, {}},
-      {"tool:1,2,3,4", false, "", {}, {}},
-      {"tool:1,2,x", false, "", {}, {}},
-      {"tool:1,2,3@1,2", false, "", {}, {}},
-      {"tool:1,2,inf", false, "", {}, {}},
-      {":1,2,3", false, "", {}, {}},
-      {"tool", false, "", {}, {}},
-      {"tool:1, 2,3", false, "", {}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+  const ExternalForce good[] = {{"tool", {1.0, -2.0, 3.5}},
+                                {"tool", {0.0, 0.0, -9.81}, {}, {0.1, 0.0, -1e-3}},
+                                {"ns:link", {1.0, 2.0, 3.0}}};
+  const char* const texts[] = {"tool:1,-2,3.5", "tool:0,0,-9.81@0.1,0,-1e-3", "ns:link:1,2,3"};
+  for (std::size_t i = 0; i < std::size(good); ++i) {
+    ExternalForce force, again;
+    EXPECT_EQ(ReadForceText(texts[i], force), "") << texts[i];
+    EXPECT_EQ(force, good[i]) << texts[i];
+    EXPECT_EQ(ReadForceText(ForceText(force), again), "");
+    EXPECT_EQ(again, force);
+  }
+  for (const char* bad : {"tool:1,2", "tool:1,2,3,4", "tool:1,2,x", "tool:1,2,3@1,2",
+                          "tool:1,2,inf", ":1,2,3", "tool", "tool:1, 2,3"}) {
     ExternalForce force;
-    const std::string problem = ReadForceText(c.text, force);
-    EXPECT_EQ(problem.empty(), c.good) << problem;
-    if (c.good) {
-      EXPECT_EQ(force.frame, c.frame);
-      for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(force.force[k], c.force[k]);
-        EXPECT_EQ(force.point[k], c.point[k]);
-      }
-      ExternalForce again;
-      EXPECT_EQ(ReadForceText(ForceText(force), again), "");
-      EXPECT_EQ(again, force);
-    }
+    EXPECT_NE(ReadForceText(bad, force), "") << bad;
   }
   Payload payload;
   EXPECT_EQ(ReadPayloadText("tool:2.5@0,0,0.05", payload), "");
-  EXPECT_EQ(payload.mass, 2.5);
-  EXPECT_EQ(payload.point[2], 0.05);
+  EXPECT_EQ(payload, (Payload{"tool", 2.5, {0.0, 0.0, 0.05}}));
   EXPECT_NE(ReadPayloadText("tool:-1", payload), "");
   EXPECT_NE(ReadPayloadText("tool:1,2", payload), "");
 }
