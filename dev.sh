@@ -5,6 +5,8 @@
 #   ./dev.sh test   runs the whole test suite in the sanitizer build and in the release build,
 #                   under a virtual X display
 #   ./dev.sh bench  runs the benchmarks (release build)
+#   ./dev.sh web [PORT]  builds the page (WebAssembly engine, scripts, samples) into build/web/page
+#                   and serves it on http://127.0.0.1:PORT/ (default 8036) until interrupted
 # Every step is idempotent: a second call installs nothing and rebuilds only what changed.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -19,6 +21,7 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed python3-matplotlib
   python3-pandas python3-nbclient python3-nbformat python3-ipykernel jupyter-notebook
   xvfb xauth locales clang-format
+  emscripten chromium nodejs dpkg-dev
 )
 
 install_missing() {
@@ -26,6 +29,8 @@ install_missing() {
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
+  # npm comes with some builds of Node.js and is a package of its own in Debian's.
+  command -v npm >/dev/null || missing+=(npm)
   [ ${#missing[@]} -eq 0 ] && return 0
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
@@ -73,6 +78,11 @@ case "${1:-}" in
       echo "== tests of the $preset build"
       xvfb-run -a -s "-screen 0 1600x1200x24" ctest --preset "$preset" -j "$(nproc)" || status=1
     done
+    # The page: its engine under Node against the release build's velmoth-sim, then the page in
+    # headless Chromium.
+    echo "== tests of the page"
+    web/build.sh build/web/page
+    node --test tests/web/ || status=1
     exit "$status"
     ;;
   bench)
@@ -86,8 +96,15 @@ case "${1:-}" in
       "${display[@]}" "$b"
     done
     ;;
+  web)
+    install_missing
+    web/build.sh build/web/page
+    port=${2:-8036}
+    echo "Serving the page at http://127.0.0.1:$port/ (Ctrl+C ends)"
+    exec python3 -m http.server --bind 127.0.0.1 --directory build/web/page "$port"
+    ;;
   *)
-    echo "usage: $0 run [VELMOTH OPTIONS]|test|bench" >&2
+    echo "usage: $0 run [VELMOTH OPTIONS]|test|bench|web [PORT]" >&2
     exit 2
     ;;
 esac

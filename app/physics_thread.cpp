@@ -59,6 +59,7 @@ ArmState ArmState::Of(const Robot& robot) {
   state.dissipated = robot.dissipated;
   state.startEnergy = robot.startEnergy;
   state.cappedTicks = robot.cappedTicks;
+  state.unphysicalTicks = robot.unphysicalTicks;
   return state;
 }
 
@@ -74,6 +75,7 @@ void ArmState::ApplyTo(Robot& robot) const {
   robot.dissipated = dissipated;
   robot.startEnergy = startEnergy;
   robot.cappedTicks = cappedTicks;
+  robot.unphysicalTicks = unphysicalTicks;
 }
 
 PhysicsThread::PhysicsThread(const Robot& arm, const StepOptions& step, bool threaded,

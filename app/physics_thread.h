@@ -47,7 +47,8 @@
 class Stepper;
 
 // What a tick leaves in the arm: every joint's position, velocity and acceleration, the two
-// energies, the energy balance and the count of ticks that reached their cap.
+// energies, the energy balance and the counts of ticks that reached their cap and that made energy
+// without work.
 struct ArmState {
   std::vector<double> q, qd, qdd;
   double kinetic = 0.0;
@@ -56,6 +57,7 @@ struct ArmState {
   double dissipated = 0.0;
   double startEnergy = 0.0;
   uint64_t cappedTicks = 0;
+  uint64_t unphysicalTicks = 0;
 
   static ArmState Of(const Robot& robot);
   void ApplyTo(Robot& robot) const;
@@ -73,7 +75,7 @@ struct TickRequest {
   std::vector<double> accel;
   std::vector<double> torque;
   // The forces held on the arm and the mouse's pull for the tick (external_forces.h).
-  ArmForces forces;
+  ArmForces forces{};
   uint64_t serial = 0;  // the thread's number for it (from 1, in the order asked), handed back
 };
 

@@ -181,7 +181,9 @@ std::string RunControl::StatusText(double realTimeFactor, double framesPerSecond
 
 void RunControl::OnTick(const TickResult& tick) {
   ++ticks_;
-  if (!diverged_ && !StateIsFinite(tick.robot)) {
+  const bool unphysical = tick.robot.unphysicalTicks > unphysicalTicks_;
+  unphysicalTicks_ = tick.robot.unphysicalTicks;
+  if (!diverged_ && (!StateIsFinite(tick.robot) || unphysical)) {
     diverged_ = true;
     divergedTick_ = ticks_;
     const auto lock = Lock();

@@ -59,7 +59,8 @@ class RunControl : public TickListener {
   uint64_t Ticks() const { return ticks_; }
   // Ticks the clock dropped as slip since it started.
   uint64_t SlippedTicks() const;
-  // The simulated time of the tick that left the state not finite; meaningful when diverged.
+  // The simulated time of the tick that left the state not finite, or made energy without work;
+  // meaningful when diverged.
   double DivergedAt() const;
 
   // Called after the user's pause (F5, or F6 while running) stopped the clock.
@@ -107,4 +108,7 @@ class RunControl : public TickListener {
   int64_t tickCostNs_ = 0;
   bool diverged_ = false;
   uint64_t divergedTick_ = 0;
+  // The arm's count of ticks that made energy without work, as the last tick left it: one more is
+  // a divergence too.
+  uint64_t unphysicalTicks_ = 0;
 };

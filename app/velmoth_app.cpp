@@ -20,10 +20,14 @@
 
 #include "app/windows/main_window.h"
 #include "app/windows/qt_dialog_window.h"
+#include "robot/input_checks.h"
 #include "robot/robot.h"
+#include "simulation/text_fields.h"
 #include "urdf/urdf_loader.h"
+#include "urdf/urdf_text.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd.h"
+#include "visuals/shape_loader.h"
 #include "visuals/urdf_visuals.h"
 
 CVelmothApp theApp;
@@ -79,6 +83,34 @@ namespace {
 
 // Exit status for an arm description that cannot be loaded, as for a bad option.
 constexpr int kBadArm = 2;
+constexpr int kBadOption = 2;
+
+// The start's friction coefficients and joint state, as the panel would read them, for an arm of
+// n joints: "" or what is refused.
+std::string StartValueProblem(const WindowOptions& options, uint32_t n) {
+  for (const auto& [name, text] :
+       {std::pair{"--viscous", &options.viscous}, std::pair{"--coulomb", &options.coulomb}}) {
+    if (*text) {
+      if (std::string problem = FrictionProblem(name, ReadCoefficientText(**text));
+          !problem.empty()) {
+        return problem;
+      }
+    }
+  }
+  for (const auto& [name, text] :
+       {std::pair{"--q0", &options.q0}, std::pair{"--qd0", &options.qd0}}) {
+    matrix<double> start(n, 1);
+    ReadVectorText(*text, start);
+    std::vector<double> values(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      values[i] = start(i, 0);
+    }
+    if (std::string problem = StartProblem(name, values.data(), n); !problem.empty()) {
+      return problem;
+    }
+  }
+  return "";
+}
 
 // Messages Qt writes while it connects to the display, held back until the connection is made so
 // that a failure ends in one line of our own.
@@ -133,8 +165,9 @@ void OnStopSignal(int /*signal*/) {
   [[maybe_unused]] const ssize_t written = write(stopSignalSocket[0], &byte, 1);
 }
 
-// SIGINT (Ctrl-C in the terminal) and SIGTERM end the program as the close button does: the
-// window closes in order and a recording is written out and closed. The handler only writes a byte;
+// SIGINT (Ctrl-C in the terminal), SIGTERM, SIGHUP (the terminal closed) and SIGQUIT (Ctrl-\) end
+// the program as the close button does: the window closes in order and a recording is written out
+// and closed, its replay with its end. The handler only writes a byte;
 // the event loop does the rest. From then on no message box waits for the user: what it would say
 // goes to standard error, so that the program ends however its last writes went; a box that is
 // up over the window when the signal comes is closed, and what it said goes there too (the help
@@ -158,8 +191,9 @@ void EndOnStopSignals(QObject* owner, const std::function<void()>& end) {
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    sigaction(number, &action, nullptr);
+  }
 }
 
 // Whether a display is there to connect to. Platforms other than the X and Wayland ones (the
@@ -204,11 +238,6 @@ int CVelmothApp::Run(int argc, char** argv) {
     if (*loaded == nullptr) {
       std::fprintf(stderr, "velmoth: %s\n", armError.c_str());
     }
-    // The shapes of its links, with their meshes, are read once, before the window opens.
-    if (*loaded != nullptr) {
-      m_shapes = std::make_shared<VisualModel>(LoadUrdfVisuals(
-          m_options.urdf, PackageSearchFor(m_options.urdf, m_options.packagePaths), notices));
-    }
     // What the loader had to decide is said once on standard error and stays in the strip.
     for (const std::string& notice : notices) {
       std::fprintf(stderr, "velmoth: %s\n", notice.c_str());
@@ -216,9 +245,14 @@ int CVelmothApp::Run(int argc, char** argv) {
     }
   }
   const int links = static_cast<int>(m_options.links);
-  // The payloads go into the arm and the forces are checked against its frames before any window
-  // opens, as bad options are.
+  // What every front end refuses is refused here too, before the window opens; then the payloads
+  // go into the arm and the forces are checked against its frames.
   if (armError.empty()) {
+    const auto n = static_cast<uint32_t>(*loaded != nullptr ? (*loaded)->links.size() : links);
+    if (const std::string problem = StartValueProblem(m_options, n); !problem.empty()) {
+      std::fprintf(stderr, "velmoth: %s\n", problem.c_str());
+      return kBadOption;
+    }
     if (*loaded == nullptr) {
       *loaded = MakeBuiltInRobot(links);
     }
@@ -295,6 +329,13 @@ int CVelmothApp::Run(int argc, char** argv) {
     box.exec();
     return kBadArm;
   }
+  // The shapes of the arm's links: the description now, its meshes on a thread of their own while
+  // the window runs.
+  std::string text;
+  if (!m_options.urdf.empty() && ReadUrdfFile(m_options.urdf, text).empty()) {
+    m_shapes = std::make_unique<ShapeLoader>(std::make_unique<UrdfShapes>(
+        text, m_options.urdf, PackageSearchFor(m_options.urdf, m_options.packagePaths)));
+  }
   InitInstance();
 #if defined(__SANITIZE_ADDRESS__)
   PinLoadedGlDrivers();  // so that the leak check at exit can see what the driver still holds
@@ -304,7 +345,9 @@ int CVelmothApp::Run(int argc, char** argv) {
 
 bool CVelmothApp::InitInstance() {
   MainWindow window(m_arm);
-  window.SetShapes(m_shapes);
+  if (m_shapes != nullptr) {
+    window.SetShapeLoader(std::move(m_shapes));
+  }
   SetMainWindow(&window.Window());
   window.Open();
   if (!m_options.record.empty()) {

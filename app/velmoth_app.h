@@ -8,7 +8,7 @@
 #include "app/velmoth_dlg.h"
 #include "app/window_options.h"
 #include "simulation/command_line.h"
-#include "visuals/visual_model.h"
+#include "visuals/shape_loader.h"
 
 class QApplication;
 class QtDialogWindow;
@@ -52,7 +52,7 @@ class CVelmothApp {
   QtDialogWindow* m_pMainWnd = nullptr;
   WindowOptions m_options;
   ArmSetup m_arm;
-  std::shared_ptr<const VisualModel> m_shapes;
+  std::unique_ptr<ShapeLoader> m_shapes;  // reads the arm's meshes, until the window takes it
 };
 
 extern CVelmothApp theApp;

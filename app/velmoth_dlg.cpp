@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "dynamics/dynamics.h"
+#include "robot/input_checks.h"
 #include "robot/robot.h"
 #include "simulation/joint_limits.h"
 #include "simulation/text_fields.h"
@@ -401,12 +402,21 @@ void CVelmothDlg::OnBnClickedInverse() {
 }
 
 void CVelmothDlg::OnBnClickedSet() {
+  // A coefficient that no friction can have is refused, as everywhere, and nothing is set.
+  const double viscous = GetDlgItemCoefficient(kIdViscousFriction);
+  const double coulomb = GetDlgItemCoefficient(kIdCoulombFriction);
+  std::string problem = FrictionProblem("viscous", viscous);
+  problem = problem.empty() ? FrictionProblem("coulomb", coulomb) : problem;
+  if (!problem.empty()) {
+    m_window.MessageBox(("Set is refused: " + problem + ".").c_str());
+    return;
+  }
   // A coefficient the user typed is every joint's: the panel's are uniform.
   if (Edited(kIdViscousFriction) || Edited(kIdCoulombFriction)) {
     SetFrictionSource(FrictionSource::kUniform);
   }
-  m_pRobot->viscousFriction = GetDlgItemCoefficient(kIdViscousFriction);
-  m_pRobot->coulombFriction = GetDlgItemCoefficient(kIdCoulombFriction);
+  m_pRobot->viscousFriction = viscous;
+  m_pRobot->coulombFriction = coulomb;
   GetDlgItemMatrix(m_pRobot->gravity, kIdGravity);
   const matrix<double>& g = m_pRobot->gravity;
   m_pPhysics->SetParameters(m_pRobot->viscousFriction, m_pRobot->coulombFriction,

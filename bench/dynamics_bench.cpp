@@ -21,6 +21,10 @@
 // Then the frames' kinematics of the sample arms (every frame's pose; the tool frame's pose, both
 // Jacobians and J-dot qd) next to one forward-dynamics pass of the same arm.
 //
+// Then one evaluation of each controller (gravity compensation, PD, computed torque, the task law)
+// next to the forward-dynamics pass of the same arm, and a tick of the default step with computed
+// torque continuous, at 1 kHz and at 100 Hz next to the same tick without a controller.
+//
 // Last the mass matrix alone, from the joint positions: the recursive engine's composite-body pass
 // (with the placement pass it needs), the closed form's M, and MuJoCo's mj_crb (with the position
 // stages it needs, and mj_fullM for the dense matrix), on chains of 6 to 100 links and the sample
@@ -49,6 +53,7 @@
 
 #include <mujoco/mujoco.h>
 
+#include "control/controller.h"
 #include "dynamics/dynamics.h"
 #include "dynamics/jacobians.h"
 #include "dynamics/kinematics.h"
@@ -56,6 +61,7 @@
 #include "recursive/chain.h"
 #include "recursive/frames.h"
 #include "robot/robot.h"
+#include "simulation/joint_limits.h"
 #include "simulation/stepper.h"
 #include "urdf/urdf_loader.h"
 
@@ -590,6 +596,68 @@ void RegisterWorkPrecision() {
   }
 }
 
+// ---- Stiff damping: a second of falling under strong viscous friction
+// ----------------------------
+
+// One iteration is a second (100 ticks) of falling from (0.5, -1, 1.5, 0, ...) put within the
+// limits, every joint at the viscous coefficient given (negative: the file's own), on the step
+// given: the default step against the implicit step at 1 and 1000 substeps (the finest it takes).
+// The time per tick is the time / 100.
+void BM_StiffSecond(benchmark::State& state, const std::string& path, double viscous,
+                    StepOptions step) {
+  std::string error;
+  std::unique_ptr<Robot> arm = LoadUrdfRobot(path, error);
+  if (!arm) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  if (viscous >= 0.0) {
+    arm->viscousFriction = viscous;
+    arm->coulombFriction = 0.0;
+    arm->frictionSource = FrictionSource::kUniform;
+  }
+  const std::size_t n = arm->links.size();
+  for (std::size_t i = 0; i < 3 && i < n; ++i) {
+    arm->links[i]->q = i == 0 ? 0.5 : i == 1 ? -1.0 : 1.5;
+  }
+  ClampStartToLimits(*arm);
+  matrix<double> torque(static_cast<uint32_t>(n), 1);
+  torque.SetZero();
+  uint64_t steps = 0;
+  for (auto _ : state) {
+    std::unique_ptr<Robot> robot = CloneRobot(*arm);
+    Stepper stepper(*robot, step);
+    for (int t = 0; t < 100; ++t) {
+      benchmark::DoNotOptimize(stepper.Forward(torque)(0, 0));
+      steps += static_cast<uint64_t>(stepper.LastSubsteps());
+    }
+  }
+  state.counters["steps/tick"] =
+      benchmark::Counter(static_cast<double>(steps) / 100.0, benchmark::Counter::kAvgIterations);
+}
+
+void RegisterStiffSeconds() {
+  const struct {
+    std::string name, path;
+    double viscous;
+  } cases[] = {{"industrial6/viscous10", VELMOTH_EXAMPLES "/industrial6.urdf", 10.0},
+               {"industrial6/viscous1000", VELMOTH_EXAMPLES "/industrial6.urdf", 1000.0},
+               {"z1_like/own", VELMOTH_URDF_TESTS "/z1_like.urdf", -1.0},
+               {"panda_like/viscous100", VELMOTH_URDF_TESTS "/panda_like.urdf", 100.0}};
+  for (const auto& c : cases) {
+    const StepOptions steps[] = {DefaultStepOptions(true),
+                                 {EngineKind::kRecursive, IntegratorKind::kImplicit, 1, 0.0},
+                                 {EngineKind::kRecursive, IntegratorKind::kImplicit, 1000, 0.0}};
+    const char* names[] = {"/default", "/implicit", "/implicit_x1000"};
+    for (int k = 0; k < 3; ++k) {
+      benchmark::RegisterBenchmark(("BM_StiffSecond/" + c.name + names[k]).c_str(), BM_StiffSecond,
+                                   c.path, c.viscous, steps[k])
+          ->Unit(benchmark::kMillisecond)
+          ->Apply(Repeated);
+    }
+  }
+}
+
 // The ticks are measured on the built-in arm, the samples and chains of 12 to 100 links.
 bool TickArm(const UrdfArm& arm) {
   return arm.name != "chain6" && arm.name != "chain50" && arm.name != "puma560";
@@ -811,6 +879,97 @@ void RegisterFrameKinematics() {
   }
 }
 
+// ---- Controllers next to forward dynamics ------------------------------------------------------
+
+// One evaluation of the law at a moving state, its reference under way.
+void BM_ControllerEvaluation(benchmark::State& state, const std::string& path,
+                             ControllerKind kind) {
+  Chain chain(state, path);
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
+    return;
+  }
+  ControllerSettings settings;
+  settings.kind = kind;
+  if (kind == ControllerKind::kTaskPd) {
+    settings.target = {0.3, 0.2, 0.5};
+  } else {
+    settings.target.assign(static_cast<std::size_t>(n), 0.4);
+  }
+  settings.duration = 2.0;
+  Controller controller(*robot, settings);
+  const std::vector<double> viscous(static_cast<std::size_t>(n), 0.1), coulomb(viscous);
+  controller.BeginTick(s.q.data(), {{0.0, 0.0, -9.81}, viscous.data(), coulomb.data()});
+  for (int t = 0; t < 50; ++t) {
+    controller.EndTick();
+  }
+  std::vector<double> tau(static_cast<std::size_t>(n));
+  const std::size_t before = allocationCount;
+  for (auto _ : state) {
+    controller.Torque(0.004, s.q.data(), s.qd.data(), tau.data());
+    benchmark::DoNotOptimize(tau.data());
+    benchmark::ClobberMemory();
+  }
+  ReportAllocations(state, before);
+}
+
+// A tick of the arm's default step holding a pose by computed torque at the rate given (samples
+// per tick, 0: continuous, -1: no controller), from the same moving state every time.
+void BM_ControlledTick(benchmark::State& state, const std::string& path, int samples) {
+  Chain chain(state, path);
+  auto& [robot, n, model, data, s] = chain;
+  if (!robot) {
+    return;
+  }
+  Stepper stepper(*robot, DefaultStepOptions(true));
+  if (samples >= 0) {
+    ControllerSettings settings;
+    settings.kind = ControllerKind::kComputedTorque;
+    settings.samples = samples;
+    settings.target = s.q;
+    settings.trajectory = TrajectoryKind::kStep;
+    stepper.SetController(std::make_shared<Controller>(*robot, settings));
+  }
+  matrix<double> torque(static_cast<uint32_t>(n), 1);
+  torque.SetZero();
+  for (auto _ : state) {
+    for (int i = 0; i < n; ++i) {
+      robot->links[static_cast<std::size_t>(i)]->q = s.q[static_cast<std::size_t>(i)];
+      robot->links[static_cast<std::size_t>(i)]->qd = s.qd[static_cast<std::size_t>(i)];
+    }
+    benchmark::DoNotOptimize(stepper.Forward(torque));
+  }
+}
+
+void RegisterControllers() {
+  const std::pair<const char*, ControllerKind> laws[] = {
+      {"gravity", ControllerKind::kGravity},
+      {"pd", ControllerKind::kPd},
+      {"computed-torque", ControllerKind::kComputedTorque},
+      {"task-pd", ControllerKind::kTaskPd}};
+  for (const UrdfArm& arm : UrdfArms()) {
+    if (arm.name != "industrial6" && arm.name != "arm7_gripper" && arm.name != "chain24") {
+      continue;
+    }
+    for (const auto& [name, kind] : laws) {
+      benchmark::RegisterBenchmark(("BM_Controller/" + std::string(name) + "/" + arm.name).c_str(),
+                                   BM_ControllerEvaluation, arm.path, kind)
+          ->Apply(Repeated);
+    }
+    if (arm.name == "chain24") {
+      benchmark::RegisterBenchmark(("BM_ForwardPass/" + arm.name).c_str(), BM_ForwardPass, arm.path)
+          ->Apply(Repeated);
+    }
+    for (const auto& [name, samples] :
+         {std::pair<const char*, int>{"none", -1}, {"continuous", 0}, {"1kHz", 10}, {"100Hz", 1}}) {
+      benchmark::RegisterBenchmark(
+          ("BM_ComputedTorqueTick/" + std::string(name) + "/" + arm.name).c_str(),
+          BM_ControlledTick, arm.path, samples)
+          ->Apply(Repeated);
+    }
+  }
+}
+
 // The built-in arm as a KDL chain: each segment turns about x, then moves 0.3 m along y; its
 // inertia is given in that tip frame, where the centre of mass lies 0.15 m back along y.
 KDL::Chain KdlBuiltInArm(std::size_t n) {
@@ -992,9 +1151,11 @@ int main(int argc, char** argv) {
   mju_user_warning = [](const char*) {};
   WriteUrdfArms();
   RegisterUrdfTicks();
+  RegisterStiffSeconds();
   RegisterWorkPrecision();
   RegisterMassMatrices();
   RegisterFrameKinematics();
+  RegisterControllers();
   // Colours only on a terminal, as the library's own console output does.
   SummaryReporter reporter(isatty(STDOUT_FILENO) == 1 ? benchmark::ConsoleReporter::OO_ColorTabular
                                                       : benchmark::ConsoleReporter::OO_Tabular);

@@ -98,7 +98,7 @@ void ControlModel::InverseInertia(double a[3][3]) {
     for (int i = 0; i < n; ++i) {
       p_[static_cast<std::size_t>(i)] = row[i];
     }
-    recursive::ArticulatedImpulse(model_, data_, p_.data(), nullptr, dqd_.data());
+    recursive::ArticulatedImpulse(model_, data_, nullptr, p_.data(), nullptr, dqd_.data());
     for (int r = 0; r < 3; ++r) {
       const double* other = jacobian_.data() + r * n;
       double sum = 0.0;
@@ -193,7 +193,7 @@ void ControlModel::NullSpace(const double* lambda, const double* z, double* out)
   for (int i = 0; i < n; ++i) {
     p_[static_cast<std::size_t>(i)] = z[i];
   }
-  recursive::ArticulatedImpulse(model_, data_, p_.data(), nullptr, dqd_.data());
+  recursive::ArticulatedImpulse(model_, data_, nullptr, p_.data(), nullptr, dqd_.data());
   double jw[3];
   for (int k = 0; k < 3; ++k) {
     const double* row = jacobian_.data() + k * n;

@@ -84,6 +84,12 @@ void Controller::SetStart(const ReferenceStart& start) {
   Resolve();
 }
 
+const double* Controller::CompensatedViscous() const {
+  return settings_.kind == ControllerKind::kComputedTorque && settings_.modelFriction
+             ? environment_.viscous
+             : nullptr;
+}
+
 bool Controller::Timed() const {
   if (!Tracks(settings_.kind) || pending_) {
     return Tracks(settings_.kind) && settings_.trajectory != TrajectoryKind::kStep;

@@ -55,6 +55,10 @@ class Controller {
   bool Acts() const { return settings_.kind != ControllerKind::kTorque; }
   int Samples() const { return settings_.samples; }
   bool Timed() const;
+  // The viscous coefficients b^ (n values) of the friction its law compensates, tau += b^ qd, so
+  // that the step can take that part of its torque together with the arm's own viscous friction,
+  // which it cancels; null when it compensates none.
+  const double* CompensatedViscous() const;
 
   // Before a forward tick that starts at the joint positions q: a reference waiting to start
   // starts there. The environment holds for the tick.

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "robot/input_checks.h"
+
 namespace {
 
 std::string ShapeText(const py::array& a) {
@@ -100,11 +102,8 @@ void ReadVector(py::handle value, std::size_t n, const char* what, const char* e
                           "), not shape " + ShapeText(array));
   }
   const double* data = array.data();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!std::isfinite(data[i])) {
-      throw py::value_error(std::string(what) + " must be finite, not " + NumberText(data[i]) +
-                            " at index " + std::to_string(i));
-    }
+  if (const std::string problem = StartProblem(what, data, n); !problem.empty()) {
+    throw py::value_error(problem);
   }
   if (n > 0) {
     std::memcpy(out, data, n * sizeof(double));
@@ -125,7 +124,10 @@ void ReadNumbers(py::handle value, std::size_t n, const char* what, const char* 
   ReadVector(value, n, what, each, out);
 }
 
-double FiniteNumber(py::handle value, const char* what) {
+namespace {
+
+// A real number, not text: a float, an int or any other number type.
+double AnyNumber(py::handle value, const char* what) {
   if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
       !PyNumber_Check(value.ptr())) {
     throw py::type_error(std::string(what) + " must be a number");
@@ -134,8 +136,23 @@ double FiniteNumber(py::handle value, const char* what) {
   if (x == -1.0 && PyErr_Occurred()) {
     throw py::error_already_set();
   }
+  return x;
+}
+
+}  // namespace
+
+double FiniteNumber(py::handle value, const char* what) {
+  const double x = AnyNumber(value, what);
   if (!std::isfinite(x)) {
     throw py::value_error(std::string(what) + " must be finite, not " + NumberText(x));
+  }
+  return x;
+}
+
+double FrictionNumber(py::handle value, const char* what) {
+  const double x = AnyNumber(value, what);
+  if (const std::string problem = FrictionProblem(what, x); !problem.empty()) {
+    throw py::value_error(problem);
   }
   return x;
 }

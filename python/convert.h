@@ -27,6 +27,8 @@ void ReadNumbers(py::handle value, std::size_t n, const char* what, const char* 
 
 // A finite number, or TypeError / ValueError naming what.
 double FiniteNumber(py::handle value, const char* what);
+// A friction coefficient: a number, finite and 0 or more (FrictionProblem's message otherwise).
+double FrictionNumber(py::handle value, const char* what);
 
 // A new float64 array of shape (n,) holding values.
 py::array_t<double> VectorArray(const double* values, std::size_t n);

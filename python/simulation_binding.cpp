@@ -14,8 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "control/controller.h"
 #include "dynamics/dynamics.h"
 #include "python/bindings.h"
+#include "python/control_binding.h"
 #include "python/convert.h"
 #include "python/forces.h"
 #include "python/trajectory.h"
@@ -23,6 +25,7 @@
 #include "simulation/equation.h"
 #include "simulation/integrators.h"
 #include "simulation/joint_limits.h"
+#include "simulation/step_report.h"
 #include "simulation/stepper.h"
 
 namespace {
@@ -168,7 +171,7 @@ class Simulation {
   Simulation(std::shared_ptr<ArmModel> arm, py::handle engine, py::handle integrator,
              py::handle substeps, py::handle tolerance, py::handle viscous, py::handle coulomb,
              py::handle gravity, py::handle q0, py::handle qd0, py::handle limits,
-             py::handle friction, py::handle effortLimits)
+             py::handle friction, py::handle effortLimits, py::handle controller)
       : arm_(std::move(arm)), robot_(CloneRobot(arm_->Arm())), n_(robot_->links.size()) {
     StepOptions options = arm_->DefaultStep();
     if (!engine.is_none()) {
@@ -184,10 +187,10 @@ class Simulation {
       options.tolerance = CheckedTolerance(tolerance);
     }
     if (!viscous.is_none()) {
-      robot_->viscousFriction = FiniteNumber(viscous, "viscous");
+      robot_->viscousFriction = FrictionNumber(viscous, "viscous");
     }
     if (!coulomb.is_none()) {
-      robot_->coulombFriction = FiniteNumber(coulomb, "coulomb");
+      robot_->coulombFriction = FrictionNumber(coulomb, "coulomb");
     }
     if (!gravity.is_none()) {
       SetGravity(gravity);
@@ -198,8 +201,10 @@ class Simulation {
     input_ = matrix<double>(static_cast<uint32_t>(n_), 1);
     values_.resize(n_);
     tau_.assign(n_, 0.0);
-    SetState(q0, qd0);
+    SetState(q0, qd0, "q0", "qd0");
+    controller_ = std::make_shared<Controller>(*robot_, CheckedController(controller, *arm_));
     stepper_ = std::make_unique<Stepper>(*robot_, options);
+    stepper_->SetController(controller_);
     forces_ = std::make_unique<HeldForces>(*arm_, *robot_);
     RefreshEnergies();
     ClampStart();
@@ -232,8 +237,11 @@ class Simulation {
     ++tick_;
     KeepTorque(stepper_->LastTorque());
     py::array_t<double> result = Column(accel);
+    if (stepper_->LastReport().unphysical) {
+      WarnDiverged(stepper_->LastReport(), tick_, "the state it left is not physical");
+    }
     if (stepper_->LastCapped()) {
-      WarnCapped(tick_);
+      WarnCapped(stepper_->LastReport(), tick_);
     }
     return result;
   }
@@ -261,9 +269,16 @@ class Simulation {
       throw py::value_error("mode must be 'forward' or 'inverse', not '" + mode + "'");
     }
     const bool forward = mode == "forward";
+    // A built-in controller becomes the simulation's; a callable is called before every tick.
+    if (py::isinstance<ControllerObject>(controller)) {
+      controller_->SetSettings(CheckedController(controller, *arm_));
+      controller = py::none();
+    }
     const bool controlled = !controller.is_none();
     if (controlled && !PyCallable_Check(controller.ptr())) {
-      throw py::type_error("controller must be callable: controller(time, q, qd) -> vector");
+      throw py::type_error(
+          "controller must be callable, controller(time, q, qd) -> vector, or a "
+          "velmoth.Controller");
     }
     const bool pushed = !forces.is_none();
     if (pushed && !PyCallable_Check(forces.ptr())) {
@@ -298,6 +313,12 @@ class Simulation {
     const std::size_t first = start ? 1 : 0;
     Trajectory trajectory(static_cast<std::size_t>(count / k) + first, arm_->jointNames,
                           StepOptionsText(stepper_->Options()), frameNames, exactQdd);
+    const auto referenceSize = static_cast<std::size_t>(controller_->ReferenceSize());
+    if (referenceSize > 0) {
+      trajectory.KeepReference(referenceSize, referenceSize == 3 && controller_->Settings().kind ==
+                                                                        ControllerKind::kTaskPd);
+    }
+    std::vector<double> rowQ(n_);
     TrajectoryWriter out(trajectory);
     RowExtras extras(*robot_, stepper_->Options().engine, std::move(followed), exactQdd || start);
     // Row r: the robot's state with the torques tau and the energies given.
@@ -319,6 +340,14 @@ class Simulation {
       out.dissipated[r] = dissipated;
       extras.Row(*robot_, tau, out.positions + 3 * extras.Frames() * r,
                  out.exact == nullptr ? nullptr : out.exact + n_ * r);
+      if (out.reference != nullptr) {
+        // The reference at the row's time, and the error at its positions.
+        for (std::size_t i = 0; i < n_; ++i) {
+          rowQ[i] = robot_->links[i]->q;
+        }
+        controller_->Tracking(0.0, rowQ.data(), out.reference + referenceSize * r,
+                              out.error + referenceSize * r);
+      }
     };
     if (start) {
       double kinetic = 0.0, potential = 0.0, work = 0.0, dissipated = 0.0, from = 0.0;
@@ -333,6 +362,7 @@ class Simulation {
         forward ? "the controller's torque" : "the controller's accelerations";
     uint64_t diverged = 0;
     uint64_t capped = 0;
+    StepReport divergence, cap;  // the reports of the ticks that diverged and capped first
     {
       SignalWatch signals;
       GilReleased released;
@@ -371,13 +401,15 @@ class Simulation {
           stepper_->Forward(input_);
           if (capped == 0 && stepper_->LastCapped()) {
             capped = tick_ + 1;
+            cap = stepper_->LastReport();
           }
         }
         const matrix<double>& tau = forward ? stepper_->LastTorque() : stepper_->Inverse(input_);
         ++tick_;
         KeepTorque(tau);  // what `tau` reads, also when the run ends early
-        if (diverged == 0 && !Finite(tau)) {
+        if (diverged == 0 && (!Finite(tau) || stepper_->LastReport().Diverged())) {
           diverged = tick_;
+          divergence = stepper_->LastReport();
         }
         if (t % k == 0) {
           record(first + static_cast<std::size_t>(t / k - 1), tau_.data(), robot_->kineticEnergy,
@@ -387,18 +419,10 @@ class Simulation {
     }
     if (diverged != 0) {
       trajectory.divergedAt = py::int_(diverged);
-      char text[300];
-      std::snprintf(text, sizeof text,
-                    "the state diverged at tick %llu (t = %.2f s): the fixed %g s step (%s) is "
-                    "too coarse for motion this fast; the run went on",
-                    static_cast<unsigned long long>(diverged),
-                    static_cast<double>(diverged) * kTimeStep, kTimeStep, trajectory.step.c_str());
-      if (PyErr_WarnEx(DivergenceWarningType().ptr(), text, 1) != 0) {
-        throw py::error_already_set();
-      }
+      WarnDiverged(divergence, diverged, "the run went on");
     }
     if (capped != 0) {
-      WarnCapped(capped);
+      WarnCapped(cap, capped);
     }
     return trajectory;
   }
@@ -433,8 +457,35 @@ class Simulation {
     tick_ = 0;
     std::fill(tau_.begin(), tau_.end(), 0.0);
     stepper_ = std::make_unique<Stepper>(*robot_, stepper_->Options());
+    stepper_->SetController(controller_);
+    controller_->RestartReference();
     RefreshEnergies();
     ClampStart();
+  }
+
+  py::object GetController() {
+    Busy busy(*this);
+    return ControllerObjectOf(controller_->Settings());
+  }
+
+  void SetController(py::handle controller) {
+    Busy busy(*this);
+    controller_->SetSettings(CheckedController(controller, *arm_));
+  }
+
+  // The reference and the error now (after the last tick), or None.
+  py::object Tracking(bool error) {
+    Busy busy(*this);
+    const auto size = static_cast<std::size_t>(controller_->ReferenceSize());
+    if (size == 0 || !controller_->Start()) {
+      return py::none();
+    }
+    std::vector<double> q(n_), reference(size), e(size);
+    for (std::size_t i = 0; i < n_; ++i) {
+      q[i] = robot_->links[i]->q;
+    }
+    controller_->Tracking(0.0, q.data(), reference.data(), e.data());
+    return error ? VectorArray(e.data(), size) : VectorArray(reference.data(), size);
   }
 
   py::object Kinematics() {
@@ -464,6 +515,8 @@ class Simulation {
     for (std::size_t i = 0; i < n_; ++i) {
       (*robot_->links[i]).*field = values_[i];
     }
+    // A pose set from outside the ticks: the controller's reference starts afresh from it.
+    controller_->RestartReference();
     RefreshEnergies();
     ClampStart();
   }
@@ -481,7 +534,7 @@ class Simulation {
   // The panel's friction coefficients, which every joint then takes (as the window's "Set").
   void SetFriction(double Robot::*field, py::handle value, const char* what) {
     Busy busy(*this);
-    (*robot_).*field = FiniteNumber(value, what);
+    (*robot_).*field = FrictionNumber(value, what);
     robot_->frictionSource = FrictionSource::kUniform;
   }
 
@@ -615,14 +668,17 @@ class Simulation {
   }
 
   // AccuracyWarning for the first tick of a run (or a step) that reached the step's cap.
-  void WarnCapped(uint64_t tick) {
-    char text[300];
-    std::snprintf(text, sizeof text,
-                  "tick %llu (t = %.2f s) reached the cap of internal steps per tick (%s) and "
-                  "ended at the accuracy the cap allows, coarser than asked; the run went on",
-                  static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                  StepOptionsText(stepper_->Options()).c_str());
-    if (PyErr_WarnEx(AccuracyWarningType().ptr(), text, 1) != 0) {
+  static void WarnCapped(const StepReport& report, uint64_t tick) {
+    const std::string text = CapMessage(report, tick) + "; the run went on";
+    if (PyErr_WarnEx(AccuracyWarningType().ptr(), text.c_str(), 1) != 0) {
+      throw py::error_already_set();
+    }
+  }
+
+  // DivergenceWarning for the tick that diverged, its cause and remedy, and what followed.
+  static void WarnDiverged(const StepReport& report, uint64_t tick, const char* then) {
+    const std::string text = DivergenceMessage(report, tick) + "; " + then;
+    if (PyErr_WarnEx(DivergenceWarningType().ptr(), text.c_str(), 1) != 0) {
       throw py::error_already_set();
     }
   }
@@ -666,10 +722,10 @@ class Simulation {
   }
 
   // A new start: joint state (zeros where None), no acceleration.
-  void SetState(py::handle q, py::handle qd) {
+  void SetState(py::handle q, py::handle qd, const char* qName = "q", const char* qdName = "qd") {
     std::vector<double> qs(n_), qds(n_);
-    ReadJointVector(q, n_, "q", qs.data());
-    ReadJointVector(qd, n_, "qd", qds.data());
+    ReadJointVector(q, n_, qName, qs.data());
+    ReadJointVector(qd, n_, qdName, qds.data());
     for (std::size_t i = 0; i < n_; ++i) {
       Link& link = *robot_->links[i];
       link.q = qs[i];
@@ -710,10 +766,11 @@ class Simulation {
   std::unique_ptr<Robot> robot_;
   std::size_t n_;
   std::unique_ptr<Stepper> stepper_;
-  std::unique_ptr<HeldForces> forces_;  // apply_force's and apply_wrench's
-  matrix<double> input_;                // the tick's torques or accelerations, n x 1
-  std::vector<double> values_;          // a joint vector read or written
-  std::vector<double> tau_;             // the last tick's torques, applied or found
+  std::shared_ptr<Controller> controller_;  // the stepper's, kept over a reset
+  std::unique_ptr<HeldForces> forces_;      // apply_force's and apply_wrench's
+  matrix<double> input_;                    // the tick's torques or accelerations, n x 1
+  std::vector<double> values_;              // a joint vector read or written
+  std::vector<double> tau_;                 // the last tick's torques, applied or found
   uint64_t tick_ = 0;
   std::mutex busy_;
 };
@@ -800,20 +857,22 @@ void BindSimulation(py::module_& m) {
   py::class_<S>(m, "Simulation", Doc(kSimulationDoc))
       .def(py::init<std::shared_ptr<ArmModel>, py::handle, py::handle, py::handle, py::handle,
                     py::handle, py::handle, py::handle, py::handle, py::handle, py::handle,
-                    py::handle, py::handle>(),
+                    py::handle, py::handle, py::handle>(),
            py::arg("robot"), py::kw_only(), py::arg("engine") = py::none(),
            py::arg("integrator") = py::none(), py::arg("substeps") = py::none(),
            py::arg("tolerance") = py::none(), py::arg("viscous") = py::none(),
            py::arg("coulomb") = py::none(), py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81),
            py::arg("q0") = py::none(), py::arg("qd0") = py::none(), py::arg("limits") = true,
            py::arg("friction") = py::none(), py::arg("effort_limits") = false,
+           py::arg("controller") = py::none(),
            Doc("Simulation(robot, *, engine=None, integrator=None, substeps=None, tolerance=None, "
                "viscous=None, coulomb=None, gravity=(0, 0, -9.81), q0=None, qd0=None, "
-               "limits=True, friction=None, effort_limits=False)\n\n"
+               "limits=True, friction=None, effort_limits=False, controller=None)\n\n"
                "A simulation of a copy of `robot` starting at q0, qd0 (default: zero, at rest; "
                "a joint outside its limits starts at the nearest, with a LimitWarning), tick 0. "
                "engine, integrator, substeps and tolerance default to the robot's; viscous and "
-               "coulomb to 0.1 (see the class)."))
+               "coulomb to 0.1 (see the class). controller: a velmoth.Controller (Gravity, PD, "
+               "ComputedTorque, TaskPD) whose torques the forward ticks add to theirs."))
       .def(
           "step", [](S& s, py::handle torque) { return s.Step(torque); },
           py::arg("torque") = py::none(),
@@ -823,7 +882,8 @@ void BindSimulation(py::module_& m) {
               "accelerations the torques cause are integrated. Returns the tick's mean "
               "accelerations (its change of velocity over 0.01 s, not the accelerations at the "
               "state it leaves), (n,). A tick whose state stops being finite "
-              "raises nothing: see `finite`."))
+              "raises nothing: see `finite`; one whose step made energy without work "
+              "warns with velmoth.DivergenceWarning."))
       .def(
           "step_inverse", [](S& s, py::handle accel) { return s.StepInverse(accel); },
           py::arg("accel") = py::none(),
@@ -861,7 +921,9 @@ each row's state (Trajectory.exact_qdd), which Trajectory.qdd is not.
 controller, if given, is called before every tick as controller(time, q,
 qd), with the time (s) and the joint positions and velocities (n,) the tick
 starts from, and returns the tick's torques (forward) or accelerations
-(inverse), (n,); `torque` or `accel` must then be None. It must not call
+(inverse), (n,); `torque` or `accel` must then be None. A velmoth.Controller
+instead becomes sim.controller, evaluated in C++ (see Controller), and the
+run records its reference and error (Trajectory.reference, .error). It must not call
 this Simulation (it would be refused as busy). An exception it raises, or a
 vector it returns of the wrong length or not finite, or None, ends the run
 there: the simulation keeps the ticks done.
@@ -878,10 +940,13 @@ is taken for each call only. Ctrl-C ends a long run on the main thread with
 KeyboardInterrupt within a twentieth of a second (after the tick going on).
 An interpreter that exits while a run goes on in another thread ends with
 it, cleanly.
-When a tick leaves the state or the torques not finite the run goes on, as
-velmoth-sim's does, and then warns once with velmoth.DivergenceWarning;
-Trajectory.diverged_at gives that first tick. A tick that reaches the step's
-cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
+When a tick leaves the state or the torques not finite, or its step made
+energy without work (more than 1e-3 of the largest kinetic energy since the
+balance started: a state plainly unphysical though finite), the run goes on,
+as velmoth-sim's does, and then warns once with velmoth.DivergenceWarning,
+naming the cause and the remedy; Trajectory.diverged_at gives that first
+tick. A tick that reaches the step's cap of internal steps warns once with
+velmoth.AccuracyWarning.)doc"))
       .def(
           "terms",
           [](S& s, py::handle torque, py::handle accel, py::handle q, py::handle qd,
@@ -1071,6 +1136,21 @@ cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
           "last_substeps", [](S& s) { return s.LastSubsteps(); },
           Doc("The internal steps the last forward tick took: `substeps`, more where the implicit "
               "step refined or an event cut a substep; dopri5's steps, rejected ones included."))
+      .def_property(
+          "controller", [](S& s) { return s.GetController(); },
+          [](S& s, py::handle c) { s.SetController(c); },
+          Doc("The velmoth.Controller whose torques the forward ticks add to theirs, or None (the "
+              "torques given alone). Set, it takes effect from the next tick; its reference starts "
+              "afresh there when its law, target or trajectory is new (and after q, qd or "
+              "reset() set the pose)."))
+      .def_property_readonly(
+          "reference", [](S& s) { return s.Tracking(false); },
+          Doc("The controller's reference now, (n,) (TaskPD: its frame's x*, (3,)), or None "
+              "(no reference, or none started yet)."))
+      .def_property_readonly(
+          "error", [](S& s) { return s.Tracking(true); },
+          Doc("The reference less the joint positions now (TaskPD: less the frame's position), or "
+              "None."))
       .def_property_readonly(
           "tick", [](S& s) { return s.Tick(); }, Doc("Ticks since the start (or the last reset)."))
       .def_property_readonly(
@@ -1079,6 +1159,8 @@ cap of internal steps warns once with velmoth.AccuracyWarning.)doc"))
       .def_property_readonly(
           "finite", [](S& s) { return s.StateFinite(); },
           Doc("Whether every joint position, velocity and acceleration and both "
-              "energies are finite; False once a run has diverged."))
+              "energies are finite; False once a run has diverged into numbers that are "
+              "not (a run whose step made energy without work diverges finite: "
+              "see velmoth.DivergenceWarning and Trajectory.diverged_at)."))
       .def("__repr__", [](S& s) { return s.Repr(); });
 }

@@ -135,10 +135,10 @@ std::unique_ptr<Robot> ArmWith(const ArmModel& robot, py::handle viscous, py::ha
   std::unique_ptr<Robot> arm = CloneRobot(robot.Arm());
   arm->frictionSource = FrictionArgument(friction, !viscous.is_none() || !coulomb.is_none());
   if (!viscous.is_none()) {
-    arm->viscousFriction = FiniteNumber(viscous, "viscous");
+    arm->viscousFriction = FrictionNumber(viscous, "viscous");
   }
   if (!coulomb.is_none()) {
-    arm->coulombFriction = FiniteNumber(coulomb, "coulomb");
+    arm->coulombFriction = FrictionNumber(coulomb, "coulomb");
   }
   if (!gravity.is_none()) {
     double g[3];

@@ -42,7 +42,8 @@ acceleration, its change of velocity over 0.01 s, which on a fast or stiff
 arm can be far from it. run(..., exact_qdd=True) adds exact_qdd, the
 accelerations the engine gives at each row's state under the row's torques.
 run(..., frames=[...]) adds the chosen frames' positions: frames['tool0'] is
-(m, 3). csv() gives the text velmoth-sim prints for the same rows (and
+(m, 3). A run with a controller that follows a reference adds reference and
+error (the reference less the positions), as velmoth-sim run --reference. csv() gives the text velmoth-sim prints for the same rows (and
 frames), byte for byte (csv(balance=True) that of velmoth-sim run
 --balance); dataframe() a pandas DataFrame. Trajectories pickle.)doc";
 
@@ -73,6 +74,12 @@ Trajectory::Trajectory(std::size_t rows_, std::vector<std::string> joints, std::
   }
 }
 
+void Trajectory::KeepReference(std::size_t size, bool task) {
+  reference = Table(rows, size);
+  error = Table(rows, size);
+  taskReference = task;
+}
+
 TrajectoryWriter::TrajectoryWriter(Trajectory& t)
     : tick(t.tick.mutable_data()),
       time(t.time.mutable_data()),
@@ -86,15 +93,28 @@ TrajectoryWriter::TrajectoryWriter(Trajectory& t)
       work(t.work.mutable_data()),
       dissipated(t.dissipated.mutable_data()),
       positions(t.positions.mutable_data()),
-      exact(t.exactQdd.is_none() ? nullptr
-                                 : t.exactQdd.cast<py::array_t<double>>().mutable_data()) {}
+      exact(t.exactQdd.is_none() ? nullptr : t.exactQdd.cast<py::array_t<double>>().mutable_data()),
+      reference(t.reference.is_none() ? nullptr
+                                      : t.reference.cast<py::array_t<double>>().mutable_data()),
+      error(t.error.is_none() ? nullptr : t.error.cast<py::array_t<double>>().mutable_data()) {}
 
-std::string Trajectory::Csv(bool balance) const {
+std::string Trajectory::Csv(bool balance, bool withReference) const {
   if (!tick) {
     ThrowUnmade("Trajectory");
   }
+  if (withReference && reference.is_none()) {
+    throw py::value_error("csv(reference=True): the run had no controller's reference");
+  }
   const auto joints = static_cast<uint32_t>(n);
   std::string text = RunCsvHeader(joints, balance);
+  const py::array_t<double> refs =
+      withReference ? reference.cast<py::array_t<double>>() : py::array_t<double>();
+  const py::array_t<double> errors =
+      withReference ? error.cast<py::array_t<double>>() : py::array_t<double>();
+  const auto size = withReference ? static_cast<uint32_t>(refs.shape(1)) : 0u;
+  if (withReference) {
+    AppendReferenceHeader(text, size, taskReference);
+  }
   AppendFrameHeader(text, frameNames);
   const std::size_t frames = frameNames.size();
   const double* const where = positions.data();
@@ -119,6 +139,9 @@ std::string Trajectory::Csv(bool balance) const {
     arm->work = ws(r);
     arm->dissipated = ds(r);
     AppendRunCsvRow(text, static_cast<uint64_t>(ticks(r)), *arm, torque, balance);
+    if (withReference) {
+      AppendReferenceColumns(text, refs.data() + r * size, errors.data() + r * size, size);
+    }
     AppendFramePositions(text, where + 3 * frames * static_cast<std::size_t>(r), frames);
   }
   return text;
@@ -154,6 +177,17 @@ py::object TrajectoryFrame(const Trajectory& t) {
   column("dissipated", "", t.dissipated);
   if (!t.exactQdd.is_none()) {
     table("exact_qdd", t.exactQdd);
+  }
+  if (!t.reference.is_none()) {
+    const py::array_t<double> refs = t.reference.cast<py::array_t<double>>();
+    for (const char* name : {"reference", "error"}) {
+      const py::object values = name[0] == 'r' ? t.reference : t.error;
+      for (py::ssize_t i = 0; i < refs.shape(1); ++i) {
+        const std::string sub = t.taskReference ? std::string(1, static_cast<char>('x' + i))
+                                                : t.jointNames[static_cast<std::size_t>(i)];
+        column(name, sub, values[py::make_tuple(py::slice(py::none(), py::none(), py::none()), i)]);
+      }
+    }
   }
   for (std::size_t k = 0; k < t.frameNames.size(); ++k) {
     for (std::size_t c = 0; c < 3; ++c) {
@@ -218,9 +252,16 @@ void BindTrajectory(py::module_& m) {
       .def_readonly("dissipated", &Trajectory::dissipated,
                     Doc("The energy friction took since the energy balance started, at the "
                         "instant of the energies, J, (m,); 0 in inverse runs."))
+      .def_readonly("reference", &Trajectory::reference,
+                    Doc("The controller's reference at each row, (m, n) (TaskPD: its frame's "
+                        "x*, (m, 3)), or None when the run had no controller with one."))
+      .def_readonly("error", &Trajectory::error,
+                    Doc("The reference less the row's joint positions (TaskPD: less the frame's "
+                        "position), (m, n) or (m, 3), or None."))
       .def_readonly(
           "diverged_at", &Trajectory::divergedAt,
-          Doc("The first tick of the run whose state or torques were not finite, or None."))
+          Doc("The first tick of the run whose state or torques were not finite, or whose step "
+              "made energy without work (a divergence though finite), or None."))
       .def_property_readonly(
           "dof", [](const Trajectory& t) { return t.n; }, Doc("The number of moving joints, n."))
       .def_readonly("step", &Trajectory::step,
@@ -229,14 +270,19 @@ void BindTrajectory(py::module_& m) {
       .def(
           "__len__", [](const Trajectory& t) { return t.rows; }, "The number of rows, m.")
       .def(
-          "csv", [](const Trajectory& t, bool balance) { return t.Csv(balance); },
-          py::arg("balance") = false,
-          Doc("csv(balance=False) -> str\n\nThe rows as ``velmoth-sim run`` prints them: the "
+          "csv",
+          [](const Trajectory& t, bool balance, bool reference) {
+            return t.Csv(balance, reference);
+          },
+          py::arg("balance") = false, py::arg("reference") = false,
+          Doc("csv(balance=False, reference=False) -> str\n\nThe rows as ``velmoth-sim run`` "
+              "prints them: the "
               "header tick,time,q0..,qd0..,qdd0..,tau0..,kinetic,potential,total and a row per "
               "tick, every number written with %.17g by the project's own row code, so that it "
               "reads back exactly. A run from a new Simulation gives velmoth-sim's output byte for "
               "byte. balance=True adds the columns work,dissipated, as ``velmoth-sim run "
-              "--balance``."))
+              "--balance``; reference=True the controller's reference and error, as "
+              "``--reference``."))
       .def("dataframe", &TrajectoryFrame,
            Doc("dataframe() -> pandas.DataFrame\n\nThe rows as a pandas DataFrame indexed by "
                "time (s), with two levels of column names: ('tick', ''), ('q', JOINT), ('qd', "
@@ -258,12 +304,13 @@ void BindTrajectory(py::module_& m) {
           [](const Trajectory& t) {
             return py::make_tuple(t.jointNames, t.step, t.tick, t.time, t.q, t.qd, t.qdd, t.tau,
                                   t.kinetic, t.potential, t.total, t.divergedAt, t.frameNames,
-                                  t.positions, t.exactQdd, t.work, t.dissipated);
+                                  t.positions, t.exactQdd, t.work, t.dissipated, t.reference,
+                                  t.error, t.taskReference);
           },
           [](const py::tuple& s) {
             // Trajectories pickled before the balance was kept have 15 parts; their work and
-            // dissipated energy were not recorded (NaN).
-            if (s.size() != 17 && s.size() != 15) {
+            // dissipated energy were not recorded (NaN). Before the reference was, 17.
+            if (s.size() != 20 && s.size() != 17 && s.size() != 15) {
               throw py::value_error("not a pickled velmoth.Trajectory");
             }
             auto tick = s[2].cast<py::array_t<int64_t>>();
@@ -285,7 +332,7 @@ void BindTrajectory(py::module_& m) {
             if (!s[14].is_none()) {
               t.exactQdd = s[14].cast<py::array_t<double>>();
             }
-            if (s.size() == 17) {
+            if (s.size() >= 17) {
               t.work = s[15].cast<py::array_t<double>>();
               t.dissipated = s[16].cast<py::array_t<double>>();
             } else {
@@ -308,6 +355,16 @@ void BindTrajectory(py::module_& m) {
             fits = fits && t.positions.ndim() == 3 && t.positions.shape(0) == rows &&
                    t.positions.shape(1) == static_cast<py::ssize_t>(t.frameNames.size()) &&
                    t.positions.shape(2) == 3;
+            if (s.size() == 20 && !s[17].is_none()) {
+              const auto refs = s[17].cast<py::array_t<double>>();
+              const auto errors = s[18].cast<py::array_t<double>>();
+              t.taskReference = s[19].cast<bool>();
+              const py::ssize_t size = t.taskReference ? 3 : joints;
+              fits = fits && refs.ndim() == 2 && refs.shape(0) == rows && refs.shape(1) == size &&
+                     errors.ndim() == 2 && errors.shape(0) == rows && errors.shape(1) == size;
+              t.reference = refs;
+              t.error = errors;
+            }
             if (!fits) {
               throw py::value_error("not a pickled velmoth.Trajectory: its arrays do not fit");
             }

@@ -2,6 +2,7 @@
 // velmoth-sim share, and the terms of the equation of motion, for scripts and parameter sweeps.
 #include "dynamics/dynamics.h"
 #include "python/bindings.h"
+#include "python/control_binding.h"
 #include "python/convert.h"
 #include "python/forces.h"
 #include "simulation/command_line.h"
@@ -34,6 +35,10 @@ Simulation    an arm's state and its tick: step, step_inverse, run (GIL
 Trajectory    the rows of a run: velmoth-sim run's columns as arrays
 Terms         M, C, G, F, the energies, forward and inverse dynamics of one
               state
+Gravity, PD, ComputedTorque, TaskPD   controllers evaluated in C++
+              (Simulation(robot, controller=...), sim.controller)
+Step, Quintic, Trapezoid, Sine   the references they follow, as functions
+              of time
 Kinematics    the poses, Jacobians and J-dot qd of the arm's frames for one
               state
 kinematics(robot, q, qd=None)  a Kinematics (Robot.frame_names names the
@@ -43,7 +48,7 @@ forward_dynamics(robot, q, qd, tau, engine=None, wrench=None)   the
               accelerations (with loads from outside)
 inverse_dynamics(robot, q, qd, qdd, engine=None, wrench=None)   the torques
 LoadError     a URDF file the loader refuses (a ValueError)
-DivergenceWarning   a run whose state stopped being finite
+DivergenceWarning   a run whose state stopped being finite or physical
 AccuracyWarning     a tick that reached the step's cap of internal steps
 LimitWarning        a start outside the joint limits, put at the nearest
 
@@ -76,10 +81,11 @@ PYBIND11_MODULE(velmoth, m) {
           "\"FILE: problem\" (the file's path, or the text's source name). A ValueError.");
   divergenceWarning = PyErr_NewExceptionWithDoc(
       "velmoth.DivergenceWarning",
-      Doc("Issued once by Simulation.run when a tick left the state or the torques not finite: the "
-          "fixed 0.01 s step (with its engine, integrator and substeps) is too coarse for the "
-          "motion. The run went on, as velmoth-sim's does; more substeps, the dopri5 step or "
-          "smaller torques help."),
+      Doc("Issued once by Simulation.run (and by Simulation.step) when a tick left the state or "
+          "the torques not finite, or its step made energy without work: the message names the "
+          "step and the cause (a fixed step too coarse for the motion, the implicit step's "
+          "refinement giving up, the error-controlled step's cap, torques that are not numbers) "
+          "and what helps. The run went on, as velmoth-sim's does."),
       PyExc_RuntimeWarning, nullptr);
   if (divergenceWarning == nullptr) {
     throw py::error_already_set();
@@ -108,6 +114,7 @@ PYBIND11_MODULE(velmoth, m) {
 
   BindRobot(m);
   BindForces(m);
+  BindControl(m);
   BindTrajectory(m);
   BindTerms(m);
   BindSimulation(m);

@@ -97,10 +97,12 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, const double* arm
                      const uint8_t* locked, double* qdd);
 
 // The velocity change of an impulse, by the same passes on the positions of the last Kinematics:
-// M dqd = p for the free joints, given their impulses p[i]; a locked joint changes its velocity
-// by the dqd[i] it is given, and p[i] receives the impulse that takes, (M dqd)_i.
-void ArticulatedImpulse(const ChainModel& model, ChainData& data, double* p, const uint8_t* locked,
-                        double* dqd);
+// (M + A) dqd = p for the free joints, given their impulses p[i], A the diagonal of armature[i]
+// (null: none); a locked joint changes its velocity by the dqd[i] it is given, and p[i] receives
+// the impulse that takes, (M dqd)_i + armature[i] dqd[i]. Without velocity products and gravity,
+// the same passes solve any linear system in M + A.
+void ArticulatedImpulse(const ChainModel& model, ChainData& data, const double* armature, double* p,
+                        const uint8_t* locked, double* dqd);
 
 // Inverse dynamics by recursive Newton-Euler on the state of the last Kinematics:
 // tau = M qdd + C qd + G. One pass from the base to the tip, one back.

@@ -1,5 +1,5 @@
 // The velocity change of an impulse by the articulated-body method, with locked joints: the passes
-// of articulated_body.cpp without velocity products, gravity and armature, which solve M dqd = p.
+// of articulated_body.cpp without velocity products and gravity, which solve (M + A) dqd = p.
 // (A file of its own, so that each pass keeps the inlining of the spatial algebra to itself.)
 #include "recursive/chain.h"
 
@@ -9,8 +9,8 @@ using spatial::Force;
 using spatial::Inertia6;
 using spatial::Motion;
 
-void ArticulatedImpulse(const ChainModel& model, ChainData& data, double* p, const uint8_t* locked,
-                        double* dqd) {
+void ArticulatedImpulse(const ChainModel& model, ChainData& data, const double* armature, double* p,
+                        const uint8_t* locked, double* dqd) {
   const int n = model.Size();
   // The backward pass without bias forces: pa gathers only the impulses of the free joints and
   // the velocity changes given to the locked ones.
@@ -28,10 +28,10 @@ void ArticulatedImpulse(const ChainModel& model, ChainData& data, double* p, con
     }
     const bool free = joint.motion != JointMotion::kNone && (locked == nullptr || locked[i] == 0);
     if (free) {
-      // U = IA S, D = S^T IA S, u = p - S^T pA; Ia = IA - U U^T / D, pa = pA + U u / D
+      // U = IA S, D = S^T IA S + armature, u = p - S^T pA; Ia = IA - U U^T / D, pa = pA + U u / D
       const int k = Coordinate(joint);
       const Force u = spatial::Col(ia, k);
-      const double d = spatial::Get(u, k);
+      const double d = spatial::Get(u, k) + (armature != nullptr ? armature[i] : 0.0);
       const double uu = p[i] - spatial::Get(pa, k);
       data.u[i] = u;
       data.d[i] = d;
@@ -65,10 +65,11 @@ void ArticulatedImpulse(const ChainModel& model, ChainData& data, double* p, con
       dqd[i] = (data.uu[i] - spatial::Dot(a, data.u[i])) / data.d[i];
       spatial::Add(a, Coordinate(joint), dqd[i]);
     } else if (joint.motion != JointMotion::kNone) {
-      // p = S^T (IA a + pA)
+      // p = S^T (IA a + pA) + armature dqd
       const int k = Coordinate(joint);
       spatial::Add(a, k, dqd[i]);
-      p[i] = spatial::Get(data.ia[i] * a + data.pa[i], k);
+      p[i] = spatial::Get(data.ia[i] * a + data.pa[i], k) +
+             (armature != nullptr ? armature[i] * dqd[i] : 0.0);
     } else {
       dqd[i] = 0.0;
       p[i] = 0.0;

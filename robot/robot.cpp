@@ -157,6 +157,7 @@ std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
   copy->dissipated = robot.dissipated;
   copy->startEnergy = robot.startEnergy;
   copy->cappedTicks = robot.cappedTicks;
+  copy->unphysicalTicks = robot.unphysicalTicks;
   copy->frictionSource = robot.frictionSource;
   copy->limits = robot.limits;
   copy->effortLimits = robot.effortLimits;

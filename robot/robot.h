@@ -103,6 +103,8 @@ struct Robot {
   double startEnergy = 0.0;
   // Ticks that reached the step's cap of internal steps and ended at the accuracy it allows.
   uint64_t cappedTicks = 0;
+  // Ticks whose step made energy without work beyond what it allows: a divergence, finite or not.
+  uint64_t unphysicalTicks = 0;
   // The arm's own name (from its description file); empty for the built-in arm.
   std::string name;
   // The incoming frame of link 0 in base coordinates, 4 x 4: where the first joint sits and how it

@@ -151,16 +151,18 @@ void AddControlOptions(CLI::App& command, ControlChoice& c) {
       ->type_name("W")
       ->check(Number(0.0, 1e6, true, "a frequency above 0"));
   command
-      .add_option("--kp", c.kp,
-                  "Proportional gains per joint (task-pd: per axis); one number is every joint's "
-                  "(default: M_ii W^2; computed-torque W^2; task-pd the tool's mass W^2)")
+      .add_option(
+          "--kp", c.kp,
+          "Proportional gains per joint (task-pd: per axis); one number is every joint's "
+          "(default: W^2 M, M the mass matrix at the target; computed-torque W^2; task-pd W^2 "
+          "times the tool's inertia)")
       ->type_name("TEXT");
   command
       .add_option("--kd", c.kd,
                   "Derivative gains per joint (task-pd: per axis); one number is every joint's "
-                  "(default: 2 M_ii W; computed-torque 2 W; task-pd 2 times the tool's mass W)")
+                  "(default: 2 W M; computed-torque 2 W; task-pd 2 W times the tool's inertia)")
       ->type_name("TEXT");
-  command.add_option("--kn", c.kn, "task-pd: the joints' damping per joint (default: 0.4 M_ii W)")
+  command.add_option("--kn", c.kn, "task-pd: the joints' damping per joint (default: W M)")
       ->type_name("TEXT");
   command
       .add_option("--compensation", c.compensation,

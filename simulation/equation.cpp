@@ -44,8 +44,8 @@ class ClosedFormEquation : public Equation {
     Blocks(armature, tau, locked, qdd, true);
   }
 
-  void Impulse(double* p, const uint8_t* locked, double* dqd) override {
-    Blocks(nullptr, p, locked, dqd, false);
+  void Impulse(const double* armature, double* p, const uint8_t* locked, double* dqd) override {
+    Blocks(armature, p, locked, dqd, false);
   }
 
   void Inverse(const double* qdd, double* tau) override {
@@ -66,7 +66,7 @@ class ClosedFormEquation : public Equation {
 
  private:
   // Free joints F, locked joints L: (M + A)_FF qdd_F = tau_F - h_F - M_FL qdd_L, and the locked
-  // joints' forces (M qdd + h)_i + a_i qdd_i; without bias (an impulse), h and A are left out.
+  // joints' forces (M qdd + h)_i + a_i qdd_i; without bias (an impulse), h is left out.
   void Blocks(const double* armature, double* tau, const uint8_t* locked, double* qdd, bool bias) {
     free_.clear();
     for (int i = 0; i < n_; ++i) {
@@ -101,7 +101,7 @@ class ClosedFormEquation : public Equation {
     for (int i = 0; i < n_; ++i) {
       if (!isFree(i)) {
         const double added = armature != nullptr ? armature[i] : 0.0;
-        tau[i] = !moves_[i] ? 0.0 : bias ? Row(i, qdd) + added * qdd[i] : MassRow(i, qdd);
+        tau[i] = !moves_[i] ? 0.0 : (bias ? Row(i, qdd) : MassRow(i, qdd)) + added * qdd[i];
       }
     }
   }
@@ -149,8 +149,8 @@ class RecursiveEquation : public Equation {
     recursive::ArticulatedBody(model_, data_, armature, tau, locked, qdd);
   }
 
-  void Impulse(double* p, const uint8_t* locked, double* dqd) override {
-    recursive::ArticulatedImpulse(model_, data_, p, locked, dqd);
+  void Impulse(const double* armature, double* p, const uint8_t* locked, double* dqd) override {
+    recursive::ArticulatedImpulse(model_, data_, armature, p, locked, dqd);
   }
 
   void Inverse(const double* qdd, double* tau) override {

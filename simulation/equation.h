@@ -24,10 +24,12 @@ class Equation {
   // sliding) is always locked at qdd = 0 and takes no force.
   virtual void Solve(const double* armature, double* tau, const uint8_t* locked, double* qdd) = 0;
 
-  // An impulse at the positions last evaluated: M dqd = p for the free joints, given their
-  // impulses p[i]; a locked joint changes its velocity by the given dqd[i], and p[i] receives the
-  // impulse that takes, (M dqd)_i. A joint that cannot move keeps its velocity and takes none.
-  virtual void Impulse(double* p, const uint8_t* locked, double* dqd) = 0;
+  // An impulse at the positions last evaluated: (M + A) dqd = p for the free joints, given their
+  // impulses p[i], A the diagonal of the added inertias armature[i] (null: none); a locked joint
+  // changes its velocity by the given dqd[i], and p[i] receives the impulse that takes,
+  // (M dqd)_i + armature[i] dqd[i]. A joint that cannot move keeps its velocity and takes none.
+  // Without velocity terms and gravity this is also the solve of any linear system in M + A.
+  virtual void Impulse(const double* armature, double* p, const uint8_t* locked, double* dqd) = 0;
 
   // tau = M qdd + C qd + G.
   virtual void Inverse(const double* qdd, double* tau) = 0;

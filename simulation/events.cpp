@@ -13,6 +13,8 @@ constexpr int kMaxIterations = 100;
 // A sliding joint's velocity is looked at in this many places of the step, so that a velocity
 // that crosses 0 and comes back within it is not missed where the extension shows it.
 constexpr int kStopSamples = 4;
+// The holding margin's parabola is looked at in this many places of a step (an even number).
+constexpr int kMarginPoints = 16;
 
 // The first zero of g between lo (g(lo) = glo >= 0) and hi (g(hi) = ghi < 0) by the Illinois
 // method (regula falsi that halves the kept end's value when the same end is kept twice); returns
@@ -57,16 +59,29 @@ void FindLimit(const Extension& extension, const JointLimits& limits, const Fric
     if (modes.held[i] || (lower == -INFINITY && upper == INFINITY)) {
       continue;
     }
-    const auto g = [&](double theta) {
-      const double q = extension.Component(i, theta);
-      return std::min(upper - q, q - lower);
+    // A joint that starts at a limit moving off it cannot reach that limit again before it turns
+    // back: until a sample shows it turned, only the other limit counts (the extension may stray
+    // past the one it leaves by its own error).
+    const double away = y0[i] == upper ? -1.0 : y0[i] == lower ? 1.0 : 0.0;
+    bool leaving = away * y0[n + i] > 0.0;
+    const auto distance = [&](double q) {
+      return !leaving ? std::min(upper - q, q - lower) : away > 0.0 ? upper - q : q - lower;
     };
-    double lo = 0.0, glo = std::min(upper - y0[i], y0[i] - lower), vlo = y0[n + i];
+    const auto g = [&](double theta) { return distance(extension.Component(i, theta)); };
+    double lo = 0.0, glo = distance(y0[i]), vlo = y0[n + i];
     for (int k = 1; k <= kStopSamples && lo < best.theta; ++k) {
       const double theta = static_cast<double>(k) / kStopSamples;
       const double q = k == kStopSamples ? y1[i] : extension.Component(i, theta);
       const double v = k == kStopSamples ? y1[n + i] : extension.Component(n + i, theta);
-      const double at = std::min(upper - q, q - lower);
+      if (leaving && away * v <= 0.0) {
+        // Turned back between the last sample and this one: from the turn on, both limits count.
+        const auto speed = [&](double t) { return away * extension.Component(n + i, t); };
+        lo = Illinois(speed, lo, away * vlo, theta, away * v, kStopTolerance);
+        leaving = false;
+        glo = std::max(distance(extension.Component(i, lo)), 0.0);
+        vlo = extension.Component(n + i, lo);
+      }
+      const double at = distance(q);
       double value = at, hi = theta;
       if (at >= 0.0 && ((vlo > 0.0 && v < 0.0 && upper < INFINITY) ||
                         (vlo < 0.0 && v > 0.0 && lower > -INFINITY))) {
@@ -153,26 +168,58 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
     }
     return least;
   };
-  const double atEnd = margin(holdingEnd);
-  if (atEnd >= 0.0) {
-    return best;
-  }
   const auto g = [&](double theta) {
     extension.State(theta, work.y.data());
     equation.Rates(work.y.data(), work.dy.data());
     return margin(equation.Holding());
   };
-  double hi = 1.0, ghi = atEnd;
-  if (best.theta < 1.0) {
-    ghi = g(best.theta);
-    if (ghi >= 0.0) {
-      return best;
-    }
-    hi = best.theta;
+  // The margin at the step's ends and in its middle (one evaluation and solve), and between them
+  // on the parabola through the three, so that a holding torque that exceeds what holds it for a
+  // part of the step is seen where the parabola dips below 0 (and then evaluated there). While
+  // every joint is held nothing moves within the step, and its ends tell all.
+  bool moving = false;
+  for (int i = 0; i < n; ++i) {
+    moving = moving || modes.held[i] == 0;
   }
-  const double start = std::max(margin(holdingStart), 0.0);
+  const double start = std::max(margin(holdingStart), 0.0), end = margin(holdingEnd);
+  const double middle = moving ? g(0.5) : end;
+  const auto parabola = [&](double theta) {
+    return start * (1.0 - theta) * (1.0 - 2.0 * theta) + middle * 4.0 * theta * (1.0 - theta) +
+           end * theta * (2.0 * theta - 1.0);
+  };
+  double lo = 0.0, glo = start, hi = -1.0, ghi = 0.0;
+  for (int j = 1; j <= kMarginPoints && hi < 0.0; ++j) {
+    const double theta = static_cast<double>(j) / kMarginPoints;
+    if (theta >= best.theta) {
+      break;
+    }
+    const double known = j == kMarginPoints ? end : j == kMarginPoints / 2 ? middle : NAN;
+    const double at = !std::isnan(known) ? known : parabola(theta) < 0.0 ? g(theta) : INFINITY;
+    if (at < 0.0) {
+      hi = theta;
+      ghi = at;
+    } else if (at != INFINITY) {
+      lo = theta;
+      glo = at;
+    }
+  }
+  // A break-away before the earliest stop, where the end shows one and no place before it did.
+  if (hi < 0.0 && end < 0.0 && best.theta < 1.0) {
+    const double atBest = g(best.theta);
+    if (atBest < 0.0) {
+      hi = best.theta;
+      ghi = atBest;
+    }
+  } else if (hi < 0.0 && end < 0.0) {
+    hi = 1.0;
+    ghi = end;
+  }
+  if (hi < 0.0) {
+    return best;
+  }
   // Which joints break away, the decision that follows finds.
-  return {EventKind::kBreakAway, -1, Illinois(g, 0.0, start, hi, ghi, kBreakAwayTolerance)};
+  return {EventKind::kBreakAway, -1,
+          Illinois(g, lo, std::max(glo, 0.0), hi, ghi, kBreakAwayTolerance)};
 }
 
 void Apply(const Event& event, const ModeEquation& equation, double* y) {
@@ -181,8 +228,10 @@ void Apply(const Event& event, const ModeEquation& equation, double* y) {
   if (event.kind == EventKind::kStop) {
     y[n + i] = 0.0;
   } else if (event.kind == EventKind::kLimit) {
+    // The limit the joint crossed: at the root it is there, the other one a range away.
     const JointLimits& limits = equation.Limits();
-    y[i] = y[i] >= limits.upper[i] ? limits.upper[i] : limits.lower[i];
+    const bool upper = std::fabs(y[i] - limits.upper[i]) <= std::fabs(y[i] - limits.lower[i]);
+    y[i] = upper ? limits.upper[i] : limits.lower[i];
   }
 }
 

@@ -10,12 +10,14 @@
 // Functions of the state alone (kStop, kLimit) are sampled on the extension and their root found
 // by the Illinois method on it, at no cost of the equation; a joint's velocity that turns between
 // two samples is followed to where it turns, so that a position that touches a limit between them
-// is seen. Functions that need the solve (kBreakAway) are tested at the step's end, where the next
-// step's first evaluation gives them for free, and when one has turned negative their root is
-// found by the Illinois method on states interpolated by the extension, each one evaluation and
-// solve. The step then ends at the earliest event (just past the root, so that the event is seen by
-// the decision that follows), the event is applied to the state (Apply), and the modes are decided
-// again (ModeEquation::Decide), which resolves a limit's impact through M first (joint_limits.h).
+// is seen. Functions that need the solve (kBreakAway) are known at the step's ends (where the
+// step's evaluations give them), evaluated in its middle (one evaluation and solve, while a joint
+// is held and another moves) and looked at in between on the parabola through those three values,
+// so that a holding torque that exceeds friction's level for a part of a step is seen; their root
+// is then found by the Illinois method on states interpolated by the extension. The step
+// then ends at the earliest event (just past the root, so that the event is seen by the decision
+// that follows), the event is applied to the state (Apply), and the modes are decided again
+// (ModeEquation::Decide), which resolves a limit's impact through M first (joint_limits.h).
 #pragma once
 
 #include <cstdint>
@@ -58,7 +60,7 @@ Event FindEvent(const Extension& extension, ModeEquation& equation, const double
                 const std::vector<double>& holdingEnd, EventWork& work);
 
 // What the event does to the state at it: a joint that stops is at rest from there; a joint that
-// reaches a limit is put at it (its impact is the decision's).
+// reaches a limit is put at the limit it crossed (its impact is the decision's).
 void Apply(const Event& event, const ModeEquation& equation, double* y);
 
 // The fallback when no more events may be located in a tick: applies at the step's end what the

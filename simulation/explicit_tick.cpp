@@ -11,6 +11,17 @@ namespace {
 constexpr double kStretch = 1.01;
 // After an impact, a step ends this much past the soonest stop the rates predict.
 constexpr double kPastStop = 1.5;
+// A step times the stiffness of viscous friction beyond which the additive pair takes it:
+// Dormand-Prince's stability interval on the negative real axis reaches about 3.3. Where the
+// additive pair asked for a shorter step itself, the explicit pair goes on with steps up to
+// kExplicitStep / the stiffness, and asks the additive pair again after kRetryStiff of them.
+constexpr double kStiffStep = 2.0;
+constexpr double kExplicitStep = 3.0;
+constexpr int kRetryStiff = 8;
+// The loosest tolerance a tick whose tries ran out keeps, and after how many tries (times the
+// cap) one step of the additive pair, with its events, ends the tick whatever its error.
+constexpr double kLoosest = 1e-2;
+constexpr int kLastResort = 8;
 
 // After a step from y to work.y1 (rates work.k1, holding torques work.holdingEnd): the state moves
 // to the earliest event, which is applied and after which the modes are decided again, or to the
@@ -76,26 +87,45 @@ TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int 
   return outcome;
 }
 
-TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration, int substeps,
-                         int cap, double& step, double* y, double* k, std::vector<double>& holding,
-                         TickWork& work, const std::function<bool()>& giveUp) {
+TickOutcome AdaptiveTick(Dopri5Method& method, ImexMethod& stiff, ModeEquation& f, double duration,
+                         int substeps, int cap, double& step, double stiffness, double* y,
+                         double* k, std::vector<double>& holding, TickWork& work,
+                         const std::function<bool()>& giveUp) {
   TickOutcome outcome;
   const double longest = duration / substeps;
-  const double shortest = duration / cap;
   if (!(step > 0.0)) {
     method.Restart();
+    stiff.Restart();
     step = method.StartingStep(f, y, k, longest);
   }
+  outcome.stiffness = stiffness;
+  // The tolerance the tick keeps: the one asked for, loosened where the tries run out.
+  const double asked = method.Tolerance();
+  double tolerance = asked;
+  int allowed = 2 * cap;
+  double stiffAsked = 0.0;  // the additive pair's own next step in this tick (0: none yet)
+  int held = 0;             // explicit steps since, held at the limit of their stability
   for (double elapsed = 0.0; elapsed < duration;) {
     if (giveUp && giveUp()) {
       outcome.gaveUp = true;
-      return outcome;
+      break;
     }
+    if (outcome.steps >= allowed) {
+      // The tries ran out: the rest of the tick keeps its error control and its events at a
+      // looser tolerance (100 times, as far as kLoosest), and counts as capped.
+      outcome.capped = true;
+      tolerance = std::min(kLoosest, 100.0 * tolerance);
+      allowed += 2 * cap;
+      method.SetTolerance(tolerance);
+      stiff.SetTolerance(tolerance);
+      f.SetResolution(tolerance);
+    }
+    const bool lastResort = outcome.steps >= kLastResort * cap;
     const double remaining = duration - elapsed;
     double h = std::min(step, longest);
     // The last step lands on the tick's end: stretched a little, or the rest in two halves.
     bool last = false, cut = false;
-    if (remaining <= kStretch * h) {
+    if (remaining <= kStretch * h || lastResort) {
       cut = remaining < h;
       h = remaining;
       last = true;
@@ -107,7 +137,7 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration,
     // light wrist, in nanoseconds): the step ends a little past the stop its rates predict rather
     // than straddle it, its length kept for the step after.
     bool predicted = false;
-    if (f.Struck()) {
+    if (f.Struck() && !lastResort) {
       const double stop = kPastStop * f.SoonestStop(y, k);
       if (stop > 0.0 && stop < h) {
         h = stop;
@@ -115,30 +145,50 @@ TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration,
         cut = predicted = true;
       }
     }
-    // No step is shorter than the cap permits: one that is, is taken at that length whatever its
-    // error. Once the steps tried reach twice the cap, one step ends the tick.
-    const bool events = outcome.steps < 2 * cap;
-    bool forced = !events;
-    if (!events) {
-      h = remaining;
-      last = true;
-    } else if (h < shortest && !predicted) {
-      last = remaining <= shortest;
-      h = last ? remaining : shortest;
-      forced = true;
+    // Where the step would be beyond the explicit pair's stability under viscous friction, the
+    // additive pair takes it, unless it asked for a step within that stability itself in this tick
+    // (the motion, not the damping, sets the step): then the explicit pair, its step kept within
+    // kExplicitStep / the stiffness.
+    // After kRetryStiff such steps held at that limit, the additive pair is asked again.
+    bool useStiff = h * stiffness > kStiffStep || lastResort;
+    if (useStiff && !lastResort && stiffAsked > 0.0 && stiffAsked * stiffness <= kStiffStep) {
+      useStiff = false;
+      if (h * stiffness > kExplicitStep) {
+        h = kExplicitStep / stiffness;
+        last = false;
+        cut = true;
+        if (++held >= kRetryStiff) {
+          stiffAsked = 0.0;
+          held = 0;
+        }
+      }
     }
-    const double err = method.Step(f, h, y, k, work.y1.data(), work.k1.data());
+    StepMethod& used = useStiff ? static_cast<StepMethod&>(stiff) : method;
+    const double err = used.Step(f, h, y, k, work.y1.data(), work.k1.data());
     ++outcome.steps;
-    if (err > 1.0 && !forced) {
-      step = method.NextStep(h, err, false);
+    if (useStiff) {
+      ++outcome.stiffSteps;
+    }
+    if (!(err <= 1.0) && !lastResort) {
+      // Rejected, a step that is not a number too.
+      step = useStiff ? stiff.NextStep(h, err, false) : method.NextStep(h, err, false);
+      stiffAsked = useStiff ? step : stiffAsked;
       continue;
     }
-    outcome.capped = outcome.capped || err > 1.0 || !events;
-    const double next = method.NextStep(h, err, true);
+    outcome.capped = outcome.capped || lastResort;
+    const double next = useStiff ? stiff.NextStep(h, err, true) : method.NextStep(h, err, true);
+    stiffAsked = useStiff ? next : stiffAsked;
     work.holdingEnd = f.Holding();
-    const double theta = Advance(method, f, events, y, k, holding, work);
+    // The last resort's events, too, run out after one cap more.
+    const bool events = outcome.steps <= (kLastResort + 1) * cap;
+    const double theta = Advance(used, f, events, y, k, holding, work);
     elapsed = theta >= 1.0 && last ? duration : elapsed + theta * h;
     step = cut ? std::max(step, next) : next;
+  }
+  if (tolerance != asked) {
+    method.SetTolerance(asked);
+    stiff.SetTolerance(asked);
+    f.SetResolution(asked);
   }
   return outcome;
 }

@@ -6,12 +6,11 @@
 // end without shrinking the size carried on).
 //
 // The internal steps of a tick are capped. The fixed-step methods locate at most `cap` events per
-// tick; Dormand-Prince takes no step shorter than the tick / cap (a step the error control would
-// take shorter is taken at that length whatever its error estimate) and tries at most 2 cap steps.
-// Once the events or tries run out, the rest of the tick is one step whose sliding joints stop at
-// its end if their velocity passed 0, and whose joints past a limit are put at it and stopped
-// there by their impact. Such a tick reports that it was capped: its accuracy is the cap's, not
-// the tolerance's.
+// tick; once they run out, the rest of the tick is one step whose sliding joints stop at its end if
+// their velocity passed 0, and whose joints past a limit are put at it and stopped there by their
+// impact. The error-controlled tick accepts no step without its error estimate; its tries are
+// capped as AdaptiveTick says. Such a tick reports that it was capped: its accuracy is the cap's,
+// not the tolerance's.
 #pragma once
 
 #include <functional>
@@ -22,9 +21,11 @@
 #include "simulation/runge_kutta.h"
 
 struct TickOutcome {
-  int steps = 0;        // internal steps tried (pieces of substeps, rejected steps included)
-  bool capped = false;  // the cap was reached: the tick is less accurate than asked
-  bool gaveUp = false;  // the tick was given up before its end
+  int steps = 0;           // internal steps tried (pieces of substeps, rejected steps included)
+  int stiffSteps = 0;      // of them, steps of the additive pair
+  double stiffness = 0.0;  // of viscous friction at the tick's start, 1/s
+  bool capped = false;     // the cap was reached: the tick is less accurate than asked
+  bool gaveUp = false;     // the tick was given up before its end
 };
 
 // Working values of a tick, sized for a system of `size` values and n joints.
@@ -38,15 +39,24 @@ struct TickWork {
 
 // y and k: the state (W and D counting from 0 at the tick's start) and its rates in the modes
 // decided there, holding the held joints' holding torques there; all three are left as at the
-// tick's end. The equation's last evaluation is that of the end.
+// tick's end. The equation's last evaluation may be of a state inside the
+// last step.
 // giveUp, when given, is asked before every step: true ends the tick there (gaveUp), its state
 // left mid-tick for the caller to discard.
 TickOutcome FixedTick(StepMethod& method, ModeEquation& f, double duration, int substeps, int cap,
                       double* y, double* k, std::vector<double>& holding, TickWork& work,
                       const std::function<bool()>& giveUp = {});
 
-// The same with Dormand-Prince: at least `substeps` steps, step the size carried in and out (0:
-// none yet, a starting step is chosen).
-TickOutcome AdaptiveTick(Dopri5Method& method, ModeEquation& f, double duration, int substeps,
-                         int cap, double& step, double* y, double* k, std::vector<double>& holding,
-                         TickWork& work, const std::function<bool()>& giveUp = {});
+// The same with error control: at least `substeps` steps, step the size carried in and out (0:
+// none yet, a starting step is chosen). Dormand-Prince takes the steps that viscous friction
+// leaves within its stability, the additive pair (stiff) the others: a step longer than
+// kStiffStep / the stiffness of viscous friction given (ModeEquation::ViscousStiffness, 1/s),
+// unless the additive pair itself asked for a shorter one in this tick. Every step is accepted on
+// its error estimate; when
+// the tries reach twice the cap, the rest of the tick loosens its tolerance 100 times (at most to
+// 1e-2) for each further twice the cap, and after eight times the cap one step of the additive
+// pair ends the tick; such a tick reports that it was capped.
+TickOutcome AdaptiveTick(Dopri5Method& method, ImexMethod& stiff, ModeEquation& f, double duration,
+                         int substeps, int cap, double& step, double stiffness, double* y,
+                         double* k, std::vector<double>& holding, TickWork& work,
+                         const std::function<bool()>& giveUp = {});

@@ -127,7 +127,7 @@ void ExternalTorques::BeginTick(const double* q, double step) {
   for (std::size_t k = 0; k < 3; ++k) {
     const double* row = jacobian_.data() + k * n;
     std::copy(row, row + n, impulse_.begin());
-    recursive::ArticulatedImpulse(model_, data_, impulse_.data(), nullptr, change_.data());
+    recursive::ArticulatedImpulse(model_, data_, nullptr, impulse_.data(), nullptr, change_.data());
     for (std::size_t j = 0; j < n; ++j) {
       trace += row[j] * change_[j];
     }

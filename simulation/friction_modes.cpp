@@ -126,6 +126,10 @@ ModeEquation::ModeEquation(Equation& equation, Robot& robot, const JointFriction
   search_.Resize(n_);
   impact_.Resize(n_);
   settle_.resize(static_cast<std::size_t>(n_));
+  viscousForce_.resize(static_cast<std::size_t>(n_));
+  armature_.resize(static_cast<std::size_t>(n_));
+  power_.resize(static_cast<std::size_t>(n_));
+  damping_.resize(static_cast<std::size_t>(n_));
 }
 
 void ModeEquation::SetTorqueAt(TickTorque* torque, bool timed) {
@@ -189,6 +193,16 @@ void ModeEquation::Decide(double* y, double* dy) {
   double* q = y;
   double* qd = y + n_;
   if (limits_.any) {
+    // A joint within the resolution of positions of a limit is at it: a stop a hair off its limit
+    // would otherwise leave it sliding back into it in ever shorter steps.
+    for (int i = 0; i < n_; ++i) {
+      const double near = resolution_ * (1.0 + std::fabs(q[i]));
+      if (std::fabs(q[i] - limits_.lower[i]) <= near) {
+        q[i] = limits_.lower[i];
+      } else if (std::fabs(q[i] - limits_.upper[i]) <= near) {
+        q[i] = limits_.upper[i];
+      }
+    }
     // D += what the impact of joints at their limits takes, at these positions.
     y[2 * n_ + 1] += ImpactAt(equation_, robot_, limits_, q, qd, modes_.limit.data(), impact_);
   } else {
@@ -199,8 +213,9 @@ void ModeEquation::Decide(double* y, double* dy) {
   equation_.Evaluate(robot_, q, qd);
   DecideModes(equation_, tau_, friction_, 0.0, qd, modes_, dy + n_, search_);
   // After an impact, the joints it left moving off a limit that their acceleration brings back at
-  // once, within the resolution of positions, stop there too (joint_limits.h); then the modes are
-  // decided again. Each round stops one joint more at least.
+  // once, within the resolution of positions, are at the accumulation point of their impacts: they
+  // stop there too (joint_limits.h); then the modes are decided again. Each round stops one joint
+  // more at least.
   for (int round = 0; impact_.struck && round < n_; ++round) {
     const double* qdd = dy + n_;
     bool any = false;
@@ -239,4 +254,92 @@ double ModeEquation::SoonestStop(const double* y, const double* dy) const {
     }
   }
   return soonest;
+}
+
+void ModeEquation::StageIterate(const double* y, const double* r, double a, double* v) {
+  const double* b = friction_.viscous.data();
+  const double* c = friction_.coulomb.data();
+  const uint8_t* held = modes_.held.data();
+  TorqueAt(y, true);
+  equation_.Evaluate(robot_, y, v);
+  const double* slope = torqueAt_ != nullptr ? torqueAt_->ViscousSlope() : nullptr;
+  if (slope == nullptr) {
+    // (M + a B) x = tau - C v - G - c s - B r; a held joint stays at rest.
+    for (int i = 0; i < n_; ++i) {
+      viscousForce_[i] = held[i] ? 0.0 : tau_[i] - c[i] * modes_.sign[i] - b[i] * r[i];
+      armature_[i] = a * b[i];
+      power_[i] = 0.0;
+    }
+  } else {
+    // The torques hold a viscous part S qd that cancels some of the arm's own (a controller's
+    // friction model): the iteration's Jacobian takes the rest, D = max(B - S, 0),
+    //   (M + a D) x = tau - C v - G - c s - B v + D (v - r).
+    for (int i = 0; i < n_; ++i) {
+      const double d = std::max(b[i] - slope[i], 0.0);
+      viscousForce_[i] =
+          held[i] ? 0.0 : tau_[i] - c[i] * modes_.sign[i] - b[i] * v[i] + d * (v[i] - r[i]);
+      armature_[i] = a * d;
+      power_[i] = 0.0;
+    }
+  }
+  const bool anyHeld = modes_.AnyHeld();
+  equation_.Solve(armature_.data(), viscousForce_.data(), anyHeld ? held : nullptr, power_.data());
+  for (int i = 0; i < n_; ++i) {
+    v[i] = held[i] ? 0.0 : r[i] + a * power_[i];
+  }
+}
+
+double ModeEquation::ViscousStiffness(const double* q) {
+  // The damping the torques do not cancel (a controller's friction model may cancel the arm's).
+  const double* b = friction_.viscous.data();
+  if (const double* slope = torqueAt_ != nullptr ? torqueAt_->ViscousSlope() : nullptr) {
+    for (int i = 0; i < n_; ++i) {
+      damping_[i] = std::max(b[i] - slope[i], 0.0);
+    }
+    b = damping_.data();
+  }
+  bool damped = false;
+  for (int i = 0; i < n_; ++i) {
+    power_[i] = b[i] > 0.0 ? 1.0 : 0.0;
+    damped = damped || b[i] > 0.0;
+  }
+  if (!damped) {
+    return 0.0;
+  }
+  equation_.Evaluate(robot_, q, power_.data());
+  // x <- B^1/2 M^-1 B^1/2 x; its Rayleigh quotient x . S x / x . x.
+  double rate = 0.0;
+  for (int iteration = 0; iteration < 4; ++iteration) {
+    double before = 0.0;
+    for (int i = 0; i < n_; ++i) {
+      viscousForce_[i] = std::sqrt(b[i]) * power_[i];
+      before += power_[i] * power_[i];
+    }
+    equation_.Impulse(nullptr, viscousForce_.data(), nullptr, armature_.data());
+    double along = 0.0, size = 0.0;
+    for (int i = 0; i < n_; ++i) {
+      const double next = std::sqrt(b[i]) * armature_[i];
+      along += power_[i] * next;
+      size += next * next;
+      power_[i] = next;
+    }
+    rate = along / before;
+    if (!(size > 0.0)) {
+      break;
+    }
+    const double scale = 1.0 / std::sqrt(size);
+    for (int i = 0; i < n_; ++i) {
+      power_[i] *= scale;
+    }
+  }
+  return std::isfinite(rate) ? rate : 0.0;
+}
+
+void ModeEquation::ExplicitRates(const double* y, double* dy) {
+  TorqueAt(y, true);
+  for (int i = 0; i < n_; ++i) {
+    dy[i] = y[n_ + i];
+    dy[n_ + i] = 0.0;
+  }
+  BalanceRates(y, dy);
 }

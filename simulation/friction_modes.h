@@ -101,7 +101,9 @@ class ModeEquation {
   void Rates(const double* y, double* dy);
   // Decides the modes at y (an instant: DecideModes with h = 0), then dy = f(y) in them. First,
   // with limits, positions past a limit are put at it and the impact of joints at a limit moving
-  // into it is resolved (joint_limits.h): their velocities change, and D takes the energy.
+  // into it is resolved (joint_limits.h): their velocities change, and D takes the energy. Then a
+  // joint the impact left moving off a limit whose acceleration brings it back within the
+  // resolution of positions is at the accumulation point of its impacts and stops there too.
   void Decide(double* y, double* dy);
   const std::vector<double>& Holding() const { return holding_; }
   // Whether the last decision resolved an impact.
@@ -112,6 +114,24 @@ class ModeEquation {
   // After an impact: the soonest a sliding joint's friction would stop it at the rates dy of y
   // (|qd_i / qdd_i| of a joint slowing down), infinity when none slows down.
   double SoonestStop(const double* y, const double* dy) const;
+
+  // The implicit stage of the additive Runge-Kutta step (runge_kutta.h), whose velocity v solves
+  //   M (v - r) = a (tau - C v - G - B v - c s)
+  // at the positions of the stage's state y, whose velocities are the last iterate v, by
+  // simplified Newton iteration with the Jacobian of the viscous term: each iterate v' = r + a x
+  // from the last one, v, with
+  //   (M + a B) x = tau(y) - C(q, v) v - G - c s - B r,
+  // one evaluation and one solve (the implicit step's kick, held joints locked at rest); torques
+  // that change with the state are taken at y. Leaves the new iterate in v.
+  void StageIterate(const double* y, const double* r, double a, double* v);
+  // The explicit part of the additive step's rates at y: q' = qd, the balance's W' and D' (with
+  // the torques at y), and 0 for the velocities; no evaluation of the arm.
+  void ExplicitRates(const double* y, double* dy);
+  // The stiffness of viscous friction at the positions q: the largest eigenvalue of M^-1 B (the
+  // rate at which it damps the lightest joint's motion, 1/s), by four steps of the power method on
+  // B^1/2 M^-1 B^1/2 from every damped joint alike; at most the true one. 0 without viscous
+  // friction. B is what the torques last asked for do not cancel of it (TickTorque::ViscousSlope).
+  double ViscousStiffness(const double* q);
 
   // The energies of the state last evaluated by Rates or Decide.
   double KineticEnergy() { return equation_.KineticEnergy(); }
@@ -136,5 +156,6 @@ class ModeEquation {
   ModeSearch search_;
   ImpactWork impact_;
   std::vector<uint8_t> settle_;
+  std::vector<double> viscousForce_, armature_, power_, damping_;
   double resolution_ = 1e-9;
 };

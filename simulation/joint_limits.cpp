@@ -75,7 +75,7 @@ double ResolveImpacts(Equation& equation, const uint8_t* at, int n, double* qd, 
       p[i] = 0.0;
       dqd[i] = stops[i] ? -qd[i] : 0.0;
     }
-    equation.Impulse(p, stops, dqd);
+    equation.Impulse(nullptr, p, stops, dqd);
     if (attempt == limit) {
       break;
     }
@@ -160,23 +160,33 @@ bool ApplyEfforts(const Robot& robot, const matrix<double>& torque, double* appl
 }
 
 std::string LimitStatusText(const Robot& robot, const std::vector<uint8_t>& saturated) {
-  std::string atLimit, cut;
+  std::string atLimit, pastLimit, cut;
+  const auto add = [&](std::string& list, std::size_t i, int side) {
+    list += (list.empty() ? "" : ", ") + JointName(robot, i) + (side > 0 ? " (upper)" : " (lower)");
+  };
   for (std::size_t i = 0; i < robot.links.size(); ++i) {
-    const int side = JointAtLimit(robot, i);
-    if (side != 0) {
-      atLimit += (atLimit.empty() ? "" : ", ") + JointName(robot, i) +
-                 (side > 0 ? " (upper)" : " (lower)");
+    const Link& link = *robot.links[i];
+    // Beyond a limit by more than the tolerance (inverse ticks ignore limits, and they may be
+    // off): past it, whether the limits are on or not; else at it where they hold the joint.
+    const int past = link.q > link.upper + kPastLimitTolerance   ? 1
+                     : link.q < link.lower - kPastLimitTolerance ? -1
+                                                                 : 0;
+    if (past != 0) {
+      add(pastLimit, i, past);
+    } else if (const int side = JointAtLimit(robot, i); side != 0) {
+      add(atLimit, i, side);
     }
     if (i < saturated.size() && saturated[i] != 0) {
       cut += (cut.empty() ? "" : ", ") + JointName(robot, i);
     }
   }
   std::string text;
-  if (!atLimit.empty()) {
-    text = "at a limit: " + atLimit;
-  }
-  if (!cut.empty()) {
-    text += (text.empty() ? "" : "; ") + std::string("saturated: ") + cut;
+  for (const auto& [list, what] :
+       {std::pair{&atLimit, "at a limit: "}, std::pair{&pastLimit, "past a limit: "},
+        std::pair{&cut, "saturated: "}}) {
+    if (!list->empty()) {
+      text += (text.empty() ? "" : "; ") + std::string(what) + *list;
+    }
   }
   return text;
 }

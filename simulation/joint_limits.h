@@ -11,10 +11,14 @@
 //            energy it takes goes to the dissipated D.
 //   settling an impact can throw a joint resting at a limit off it, slowly, while the arm drives it
 //            straight back: two joints pressed against their limits then trade impacts ever faster
-//            (Zeno's accumulation of impacts). A joint left moving away from its limit whose
-//            acceleration brings it back within an excursion qd^2 / (2 |qdd|) below the step's
-//            resolution of positions is at the accumulation point already: it stops at the limit
-//            with the impact (ModeEquation::Decide).
+//            (Zeno's accumulation of impacts), whose limit is every joint involved at rest at
+//            its limit, held by the one-sided constraint. A joint left moving away from its limit
+//            whose acceleration brings it back within an excursion qd^2 / (2 |qdd|) below the
+//            step's resolution of positions is at the accumulation point already: it stops at the
+//            limit with the impact (ModeEquation::Decide), its kinetic energy dissipated. A joint
+//            that starts a step at a limit moving off it is not looked for at that limit again
+//            before it turns back (events.h), so that no step ends at once on an event that the
+//            continuous extension's own error makes.
 //   resting  a joint at a limit, at rest, is held like a joint held by Coulomb friction, the limit
 //            adding a force of its side alone: at its upper limit it stays while the torque that
 //            drives it stays above -c (it leaves when pulled down harder than friction holds),
@@ -92,7 +96,11 @@ std::string ClampStartToLimits(Robot& robot);
 bool ApplyEfforts(const Robot& robot, const matrix<double>& torque, double* applied,
                   uint8_t* saturated);
 
-// What the window's strip says of the limits: "at a limit: quill (upper), elbow (lower);
-// saturated: joint_2" naming the joints at a limit and those whose torques saturate (saturated, n
-// flags, may be empty); empty when neither has any.
+// A joint more than this beyond one of its limits (rad or m) is past it, not at it.
+inline constexpr double kPastLimitTolerance = 1e-6;
+
+// What the window's strip says of the limits: "at a limit: quill (upper), elbow (lower); past a
+// limit: joint_3 (upper); saturated: joint_2" naming the joints the limits hold at a limit, those
+// more than kPastLimitTolerance beyond one (inverse ticks ignore the limits, and they may be off),
+// and those whose torques saturate (saturated, n flags, may be empty); empty when none is.
 std::string LimitStatusText(const Robot& robot, const std::vector<uint8_t>& saturated);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "robot/input_checks.h"
 #include "simulation/command_line.h"
 #include "simulation/joint_limits.h"
 #include "simulation/run_csv.h"
@@ -196,9 +197,12 @@ std::string ReplayEnd(uint64_t ticks) {
   return std::to_string(ticks) + " end\n";
 }
 
-std::string ParseReplay(const std::string& text, Replay& replay) {
+std::string ParseReplay(const std::string& text, Replay& replay, bool cut) {
   replay = Replay{};
-  std::istringstream lines(text);
+  // A cut recording's replay may end inside a line: that line never took effect.
+  const std::string whole =
+      cut && !text.empty() && text.back() != '\n' ? text.substr(0, text.rfind('\n') + 1) : text;
+  std::istringstream lines(whole);
   int number = 0;
   uint64_t last = 0;
   for (std::string line; std::getline(lines, line);) {
@@ -280,6 +284,16 @@ std::string ParseReplay(const std::string& text, Replay& replay) {
     }
     replay.events.push_back(std::move(event));
   }
+  // What the window writes first and last: a file without them is no replay, or a cut one.
+  const bool armed = std::any_of(replay.arm.begin(), replay.arm.end(),
+                                 [](const auto& arm) { return arm.first != "--tip"; });
+  if (!armed) {
+    return "no arm line (arm --links N or arm --urdf FILE): not a recording's replay";
+  }
+  if (!replay.ticks && !cut) {
+    return "no end line: the recording was cut before it ended (the program was killed or "
+           "crashed); --cut replays it up to its last complete tick";
+  }
   return "";
 }
 
@@ -295,6 +309,11 @@ std::string CheckReplay(const Replay& replay, uint32_t n) {
     if (joints && event.values.size() != n) {
       return "line " + std::to_string(event.line) + ": " + std::to_string(event.values.size()) +
              " values of " + event.what + " for an arm of " + std::to_string(n) + " joints";
+    }
+    if (event.what == "viscous" || event.what == "coulomb") {
+      if (std::string problem = FrictionProblem(event.what, event.values[0]); !problem.empty()) {
+        return "line " + std::to_string(event.line) + ": " + problem;
+      }
     }
   }
   return "";

@@ -107,10 +107,13 @@ struct Replay {
   std::optional<uint64_t> ticks;    // the recording's length, if it ended
 };
 
-// Reads a replay's text: "" or the problem, "line N: ...".
-std::string ParseReplay(const std::string& text, Replay& replay);
+// Reads a replay's text: "" or the problem, "line N: ...". A replay names its arm ("arm" lines)
+// and ends with "end"; one without its end is refused unless cut is set (a recording cut short by
+// a crash or a kill), which also drops a last line cut before its end.
+std::string ParseReplay(const std::string& text, Replay& replay, bool cut = false);
 
-// Whether the replay fits an arm of n joints: "" or the problem, "line N: ...".
+// Whether the replay fits an arm of n joints, its friction coefficients finite and 0 or more: ""
+// or the problem, "line N: ...".
 std::string CheckReplay(const Replay& replay, uint32_t n);
 
 // Whether the replay's forces and pulls fit the arm (its frames and links): "" or the problem.

@@ -33,6 +33,37 @@ constexpr double kMostShrink = 5.0;   // 1 / the smallest factor
 constexpr double kLeastShrink = 0.1;  // 1 / the largest factor
 constexpr double kOrder = 5.0;
 
+// Kennedy and Carpenter's ARK3(2)4L[2]SA: the explicit tableau aE, the ESDIRK tableau aI (gamma on
+// its diagonal, its first stage explicit), their common weights b (the ESDIRK's last row: stiffly
+// accurate), the embedded weights bh and the dense output's b_i(theta) = d1_i theta + d2_i theta^2.
+constexpr double kGamma = 1767732205903.0 / 4055673282236.0;
+constexpr double kArkE[4][4] = {
+    {0.0, 0.0, 0.0, 0.0},
+    {1767732205903.0 / 2027836641118.0, 0.0, 0.0, 0.0},
+    {5535828885825.0 / 10492691773637.0, 788022342437.0 / 10882634858940.0, 0.0, 0.0},
+    {6485989280629.0 / 16251701735622.0, -4246266847089.0 / 9704473918619.0,
+     10755448449292.0 / 10357097424841.0, 0.0}};
+constexpr double kArkB[4] = {1471266399579.0 / 7840856788654.0, -4482444167858.0 / 7529755066697.0,
+                             11266239266428.0 / 11593286722821.0, kGamma};
+constexpr double kArkI[4][4] = {
+    {0.0, 0.0, 0.0, 0.0},
+    {kGamma, kGamma, 0.0, 0.0},
+    {2746238789719.0 / 10658868560708.0, -640167445237.0 / 6845629431997.0, kGamma, 0.0},
+    {kArkB[0], kArkB[1], kArkB[2], kGamma}};
+constexpr double kArkBh[4] = {
+    2756255671327.0 / 12835298489170.0, -10771552573575.0 / 22201958757719.0,
+    9247589265047.0 / 10645013368117.0, 2193209047091.0 / 5459859503100.0};
+constexpr double kArkD[4][2] = {
+    {4655552711362.0 / 22874653954995.0, -215264564351.0 / 13552729205753.0},
+    {-18682724506714.0 / 9892148508045.0, 17870216137069.0 / 13817060693119.0},
+    {34259539580243.0 / 13192909600954.0, -28141676662227.0 / 17317692491321.0},
+    {584795268549.0 / 6622622206610.0, 2508943948391.0 / 7218656332882.0}};
+constexpr double kArkExponent = 1.0 / 3.0 - kBeta * 0.75;
+// The iteration of an implicit stage: at most this many iterates, until one changes the velocities
+// by less than this part of the tolerance.
+constexpr int kMaxIterations = 6;
+constexpr double kConvergence = 1.0 / 30.0;
+
 }  // namespace
 
 // ---- semi-implicit Euler ----------------------------------------------------------------------
@@ -193,7 +224,9 @@ double Dopri5Method::Step(ModeEquation& f, double h, const double* y, const doub
   for (std::size_t j = 0; j < size; ++j) {
     const double e =
         h * (kE1 * k0[j] + kE3 * k3[j] + kE4 * k4[j] + kE5 * k5[j] + kE6 * k6[j] + kE7 * k1[j]);
-    err = std::max(err, std::fabs(e) / Weight(y[j], y1[j]));
+    // A component that is not a number fails the step.
+    const double scaled = std::fabs(e) / Weight(y[j], y1[j]);
+    err = scaled > err || std::isnan(scaled) ? scaled : err;
   }
   // The dense output's coefficients.
   for (std::size_t j = 0; j < size; ++j) {
@@ -224,7 +257,7 @@ double Dopri5Method::NextStep(double h, double err, bool accepted) {
   const double power = std::pow(err, kExponent);
   if (!accepted) {
     rejected_ = true;
-    return h / std::min(kMostShrink, power / kSafety);
+    return std::isnan(power) ? h / kMostShrink : h / std::min(kMostShrink, power / kSafety);
   }
   double factor = power / std::pow(errorBefore_, kBeta);
   factor = std::max(kLeastShrink, std::min(kMostShrink, factor / kSafety));
@@ -269,4 +302,139 @@ double Dopri5Method::StartingStep(ModeEquation& f, const double* y, const double
   const double h1 =
       der12 <= 1e-15 ? std::max(1e-6, h * 1e-3) : std::pow(0.01 / der12, 1.0 / kOrder);
   return std::min({100.0 * h, h1, hMax});
+}
+
+// ---- additive Runge-Kutta ARK3(2)4L[2]SA ------------------------------------------------------
+
+void ImexMethod::Resize(int size) {
+  size_ = size;
+  for (int i = 0; i < kStages; ++i) {
+    explicit_[i].resize(static_cast<std::size_t>(size));
+    implicit_[i].resize(static_cast<std::size_t>(size));
+  }
+  stage_.resize(static_cast<std::size_t>(size));
+  y0_.resize(static_cast<std::size_t>(size));
+  r_.resize(static_cast<std::size_t>(size));
+  v_.resize(static_cast<std::size_t>(size));
+}
+
+double ImexMethod::Step(ModeEquation& f, double h, const double* y, const double* k0, double* y1,
+                        double* k1) {
+  const int n = f.Joints();
+  const std::size_t size = stage_.size();
+  double* s = stage_.data();
+  const auto weight = [&](double a, double b) {
+    return tolerance_ * (1.0 + std::max(std::fabs(a), std::fabs(b)));
+  };
+  // The first stage is y: the velocities' rate is implicit, the others explicit.
+  for (std::size_t j = 0; j < size; ++j) {
+    const bool velocity = j >= static_cast<std::size_t>(n) && j < static_cast<std::size_t>(2 * n);
+    explicit_[0][j] = velocity ? 0.0 : k0[j];
+    implicit_[0][j] = velocity ? k0[j] : 0.0;
+  }
+  const double a = h * kGamma;
+  for (int stage = 1; stage < kStages; ++stage) {
+    // Y = y + h sum_j<stage (aE kE_j + aI kI_j) + h gamma kI_stage, the last term in the
+    // velocities alone: v = r + h gamma qd'(q, v), solved by iteration from the velocity the last
+    // stage's rate foretells.
+    for (std::size_t j = 0; j < size; ++j) {
+      double sum = 0.0;
+      for (int l = 0; l < stage; ++l) {
+        sum += kArkE[stage][l] * explicit_[l][j] + kArkI[stage][l] * implicit_[l][j];
+      }
+      s[j] = y[j] + h * sum;
+    }
+    double* r = r_.data();
+    double* v = v_.data();
+    for (int i = 0; i < n; ++i) {
+      r[i] = s[n + i];
+      v[i] = r[i] + a * implicit_[stage - 1][n + i];
+    }
+    bool converged = false;
+    for (int iteration = 0; iteration < kMaxIterations && !converged; ++iteration) {
+      std::copy(v, v + n, s + n);
+      f.StageIterate(s, r, a, v);
+      double change = 0.0;
+      for (int i = 0; i < n; ++i) {
+        const double scaled = std::fabs(v[i] - s[n + i]) / weight(v[i], s[n + i]);
+        change = scaled > change || std::isnan(scaled) ? scaled : change;
+      }
+      converged = change <= kConvergence;
+    }
+    if (!converged) {
+      return INFINITY;  // taken again shorter
+    }
+    // The stage's rates: the implicit one from its equation, (v - r) / (h gamma); the explicit
+    // ones (q' = qd, the balance) at the stage's state.
+    std::copy(v, v + n, s + n);
+    for (std::size_t j = 0; j < size; ++j) {
+      implicit_[stage][j] = 0.0;
+    }
+    for (int i = 0; i < n; ++i) {
+      implicit_[stage][n + i] = (v[i] - r[i]) / a;
+    }
+    f.ExplicitRates(s, explicit_[stage].data());
+  }
+  // y' = y + h sum b_l (kE_l + kI_l): the velocities are the last stage's (stiffly accurate), the
+  // positions and the balance take the weights b, which differ from the explicit tableau's last
+  // row.
+  for (std::size_t j = 0; j < size; ++j) {
+    double sum = 0.0;
+    for (int l = 0; l < kStages; ++l) {
+      sum += kArkB[l] * (explicit_[l][j] + implicit_[l][j]);
+    }
+    y1[j] = y[j] + h * sum;
+  }
+  f.Rates(y1, k1);
+  double err = 0.0;
+  for (std::size_t j = 0; j < size; ++j) {
+    double e = 0.0;
+    for (int l = 0; l < kStages; ++l) {
+      e += (kArkB[l] - kArkBh[l]) * (explicit_[l][j] + implicit_[l][j]);
+    }
+    // A component that is not a number fails the step.
+    const double scaled = std::fabs(h * e) / weight(y[j], y1[j]);
+    err = scaled > err || std::isnan(scaled) ? scaled : err;
+  }
+  std::copy(y, y + size, y0_.begin());
+  h_ = h;
+  return err;
+}
+
+double ImexMethod::Component(int j, double theta) const {
+  double sum = 0.0;
+  for (int l = 0; l < kStages; ++l) {
+    const double weight = theta * (kArkD[l][0] + theta * kArkD[l][1]);
+    sum += weight * (explicit_[l][j] + implicit_[l][j]);
+  }
+  return y0_[j] + h_ * sum;
+}
+
+void ImexMethod::State(double theta, double* y) const {
+  for (int j = 0; j < size_; ++j) {
+    y[j] = Component(j, theta);
+  }
+}
+
+double ImexMethod::NextStep(double h, double err, bool accepted) {
+  const double power = std::pow(err, kArkExponent);
+  if (!accepted) {
+    rejected_ = true;
+    // A failed step (not a number) is taken again at the shortest factor.
+    return std::isnan(power) ? h / kMostShrink : h / std::min(kMostShrink, power / kSafety);
+  }
+  double factor = power / std::pow(errorBefore_, kBeta);
+  factor = std::max(kLeastShrink, std::min(kMostShrink, factor / kSafety));
+  double next = h / factor;
+  errorBefore_ = std::max(err, 1e-4);
+  if (rejected_) {
+    next = std::min(next, h);
+  }
+  rejected_ = false;
+  return next;
+}
+
+void ImexMethod::Restart() {
+  errorBefore_ = 1e-4;
+  rejected_ = false;
 }

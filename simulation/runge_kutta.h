@@ -9,6 +9,14 @@
 //   Dopri5Method  Dormand and Prince's 5(4) pair (FSAL, local extrapolation), its error estimate
 //                 in a mixed absolute/relative maximum norm, its fourth-order dense output (HNW I,
 //                 II.5-II.6), the PI step-size control of Hairer's DOPRI5 and its starting step.
+//   ImexMethod    Kennedy and Carpenter's additive Runge-Kutta pair ARK3(2)4L[2]SA (Appl. Numer.
+//                 Math. 44, 2003): the velocities' equation, qd' = M^-1 (tau - C qd - G - B qd
+//                 - c s), in the L-stable, stiffly accurate ESDIRK tableau, q' = qd and the
+//                 balance's rates in the explicit one; third order, an embedded second-order
+//                 estimate, their second-order dense output. Each implicit stage is solved by
+//                 simplified Newton iteration with the Jacobian of viscous friction, a solve in
+//                 M + h gamma B per iterate (ModeEquation::StageIterate), until its change is
+//                 below a thirtieth of the tolerance. The step of stiff viscous friction.
 //
 // y is (q, qd, W, D): 2n + 2 values. Every method takes the rates k0 = f(y) at its start and leaves
 // the rates at its end, f(y'), which the next step starts from (the methods' last evaluation).
@@ -62,6 +70,7 @@ class Dopri5Method : public StepMethod {
   // The tolerance of the error estimate: component j's error is weighed by
   // tolerance (1 + max(|y_j|, |y1_j|)).
   void SetTolerance(double tolerance) { tolerance_ = tolerance; }
+  double Tolerance() const { return tolerance_; }
   double Step(ModeEquation& f, double h, const double* y, const double* k0, double* y1,
               double* k1) override;
   void State(double theta, double* y) const override;
@@ -86,6 +95,35 @@ class Dopri5Method : public StepMethod {
   // The dense output's coefficients: y(theta) = r0 + theta (r1 + (1 - theta) (r2 + theta (r3 +
   // (1 - theta) r4))).
   std::vector<double> r_[5];
+  double errorBefore_ = 1e-4;
+  bool rejected_ = false;
+};
+
+class ImexMethod : public StepMethod {
+ public:
+  void Resize(int size) override;
+  // The tolerance, weighed as Dormand-Prince's.
+  void SetTolerance(double tolerance) { tolerance_ = tolerance; }
+  double Step(ModeEquation& f, double h, const double* y, const double* k0, double* y1,
+              double* k1) override;
+  void State(double theta, double* y) const override;
+  double Component(int j, double theta) const override;
+
+  // The step after one of length h with error err, by the PI control of Dormand-Prince's for the
+  // embedded order 2: h (err_before^beta / err^(1/3 - 3 beta / 4)) times 0.9, between h / 5 and
+  // 10 h; no growth right after a rejection.
+  double NextStep(double h, double err, bool accepted);
+  void Restart();
+
+ private:
+  static constexpr int kStages = 4;
+  double tolerance_ = 1e-9;
+  int size_ = 0;
+  // The stages' explicit and implicit rates (the implicit one nonzero in the velocities alone),
+  // a stage's state, and the step's ends for the dense output.
+  std::vector<double> explicit_[kStages], implicit_[kStages];
+  std::vector<double> stage_, y0_, r_, v_;
+  double h_ = 0.0;
   double errorBefore_ = 1e-4;
   bool rejected_ = false;
 };

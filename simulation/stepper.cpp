@@ -28,6 +28,7 @@ Stepper::Stepper(Robot& robot, StepOptions options) : robot_(robot) {
   euler_.Resize(size);
   rk4_.Resize(size);
   dopri5_.Resize(size);
+  imex_.Resize(size);
   tickValues_.Resize(size, n);
   accel_ = matrix<double>(static_cast<uint32_t>(n), 1);
   torque_ = matrix<double>(static_cast<uint32_t>(n), 1);
@@ -114,6 +115,7 @@ void Stepper::KeepBalance(bool continues) {
     balanceW_ = 0.0;
     balanceD_ = 0.0;
     balanceStart_ = kinetic_ + potential_;
+    balancePeak_ = std::fabs(potential_);
   }
   robot_.work = balanceW_;
   robot_.dissipated = balanceD_;
@@ -194,6 +196,8 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   const bool continues = StateKept();
   tickW_ = tickD_ = 0.0;
   capped_ = false;
+  report_.stiffSteps = 0;
+  report_.stiffness = 0.0;
   controlled_ = (controller_ && controller_->Acts()) || !sources_.empty();
   if (controlled_ && torque.RowCount() == n && torque.ColCount() == 1) {
     return ControlledTick(torque, continues);
@@ -212,6 +216,7 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
     const matrix<double>& accel = ClosedFormEulerTick(given);
     if (!gaveUp_) {
       KeepBalance(continues);
+      Report(true, torque, applied_, false);
       EndTick();
     }
     return accel;
@@ -246,6 +251,7 @@ const matrix<double>& Stepper::Forward(const matrix<double>& torque) {
   }
   StoreState();
   KeepBalance(continues);
+  Report(true, torque, applied_, true);
   EndTick();
   return accel_;
 }
@@ -296,6 +302,7 @@ const matrix<double>& Stepper::ControlledTick(const matrix<double>& torque, bool
       return accel_;
     }
     KeepBalance(continues);
+    Report(true, torque, applied_, false);
     EndTick();
     return accel_;
   }
@@ -318,6 +325,7 @@ const matrix<double>& Stepper::ControlledTick(const matrix<double>& torque, bool
   }
   StoreState();
   KeepBalance(continues);
+  Report(true, torque, applied_, true);
   EndTick();
   return accel_;
 }
@@ -335,6 +343,44 @@ const double* Stepper::SubstepTorque(double s, double h, bool middle) {
     middleQd_[i] = lastQdd_[i] * (0.5 * h) + qd_[i];
   }
   return tickTorque_.At(s + 0.5 * h, middleQ_.data(), middleQd_.data());
+}
+
+void Stepper::Report(bool forward, const matrix<double>& input, const matrix<double>& output,
+                     bool checkEnergy) {
+  report_.step = options_;
+  report_.forward = forward;
+  report_.capped = forward && capped_;
+  report_.steps = forward ? lastSubsteps_ : options_.substeps;
+  const auto allFinite = [](const matrix<double>& m) {
+    for (uint32_t i = 0; i < m.RowCount(); ++i) {
+      if (!std::isfinite(m(i, 0))) {
+        return false;
+      }
+    }
+    return true;
+  };
+  report_.inputsFinite = allFinite(input);
+  report_.finite = allFinite(output) && StateIsFinite(robot_);
+  report_.unphysical = false;
+  report_.gained = 0.0;
+  if (!forward) {
+    return;
+  }
+  // The energy the balance is measured against: the largest kinetic energy since it started (the
+  // start's and every tick's end), or the potential energy there or now where that is larger (an
+  // arm let go from rest has none to speak of at first).
+  balancePeak_ = std::max(
+      {balancePeak_, kinetic_, endKinetic_, std::fabs(potential_), std::fabs(endPotential_)});
+  if (!checkEnergy) {
+    return;
+  }
+  // What the steps made beyond the work and friction's dissipation since the balance started.
+  const double gained = endKinetic_ + endPotential_ - balanceStart_ - balanceW_ + balanceD_;
+  if (gained > kUnphysicalGain * balancePeak_ && std::isfinite(gained)) {
+    report_.unphysical = true;
+    report_.gained = gained;
+    ++robot_.unphysicalTicks;
+  }
 }
 
 const matrix<double>& Stepper::ClosedFormEulerTick(const matrix<double>& torque) {
@@ -411,6 +457,7 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
     euler_.Resize(size);
     rk4_.Resize(size);
     dopri5_.Resize(size);
+    imex_.Resize(size);
     tickValues_.Resize(size, n);
   }
   // The rates the last tick ended with serve as this one's first, unless anything they depend on
@@ -456,7 +503,17 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   const int substeps = (options_.substeps + samples - 1) / samples;
   const int cap = std::max(1, kMaxInternalSteps / samples);
   const double piece = kTimeStep / samples;
-  dopri5_.SetTolerance(options_.tolerance);
+  if (options_.integrator == IntegratorKind::kDopri5) {
+    dopri5_.SetTolerance(options_.tolerance);
+    imex_.SetTolerance(options_.tolerance);
+    // How fast viscous friction damps the lightest motion: found anew at a new start, a change of
+    // the torques, friction or limits, and every kStiffnessTicks ticks (M changes slowly; a rate
+    // found too low only makes the explicit pair's error control take shorter steps).
+    if (!kept || ++stiffnessAge_ >= kStiffnessTicks) {
+      stiffness_ = equation.ViscousStiffness(y);
+      stiffnessAge_ = 0;
+    }
+  }
   for (int sample = 0; sample < samples; ++sample) {
     if (sample > 0) {
       tickTorque_.Sample(piece * sample, y, y + n);
@@ -466,8 +523,8 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
     }
     TickOutcome part;
     if (options_.integrator == IntegratorKind::kDopri5) {
-      part = AdaptiveTick(dopri5_, equation, piece, substeps, cap, carriedStep_, y, k, holding_,
-                          tickValues_, giveUp);
+      part = AdaptiveTick(dopri5_, imex_, equation, piece, substeps, cap, carriedStep_, stiffness_,
+                          y, k, holding_, tickValues_, giveUp);
     } else {
       StepMethod& method = options_.integrator == IntegratorKind::kEuler
                                ? static_cast<StepMethod&>(euler_)
@@ -475,14 +532,16 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
       part = FixedTick(method, equation, piece, substeps, cap, y, k, holding_, tickValues_, giveUp);
     }
     outcome.steps += part.steps;
+    outcome.stiffSteps += part.stiffSteps;
+    outcome.stiffness = part.stiffness;
     outcome.capped = outcome.capped || part.capped;
     if (part.gaveUp) {
       return;
     }
   }
-  // The tick's last evaluation is that of its end.
-  endKinetic_ = equation.KineticEnergy();
-  endPotential_ = equation.PotentialEnergy();
+  // The energies of the tick's end (the events' search may have evaluated states inside its last
+  // step after it).
+  equation.Engine().Energies(robot_, y, y + n, endKinetic_, endPotential_);
   for (int i = 0; i < n; ++i) {
     q_[i] = y[i];
     qd_[i] = y[n + i];
@@ -491,6 +550,8 @@ void Stepper::ExplicitTick(ModeEquation& equation, bool unchanged) {
   tickD_ = y[2 * n + 1];
   capped_ = outcome.capped;
   lastSubsteps_ = outcome.steps;
+  report_.stiffSteps = outcome.stiffSteps;
+  report_.stiffness = outcome.stiffness;
   ratesKept_ = true;
   lastTau_ = tau_;
   lastFriction_ = friction_;
@@ -664,6 +725,7 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
     torque_ = InverseDynamics(robot_);
     robot_.work = robot_.dissipated = 0.0;
     robot_.startEnergy = robot_.kineticEnergy + robot_.potentialEnergy;
+    Report(false, accel, torque_, false);
     EndTick();
     return torque_;
   }
@@ -706,6 +768,7 @@ const matrix<double>& Stepper::Inverse(const matrix<double>& accel) {
     // tau = M qdd + C qd + G + F
     torque_(i, 0) = tau[i] + FrictionTorque(robot_, i, qd_[i]);
   }
+  Report(false, accel, torque_, false);
   EndTick();
   return torque_;
 }

@@ -34,7 +34,12 @@
 // start one halving coarser. It never changes velocities but by its kick.
 //
 // A tick that reaches its cap (kMaxInternalSteps, or the implicit step's last halving) finishes at
-// the accuracy the cap allows and counts itself in the robot's cappedTicks.
+// the accuracy the cap allows and counts itself in the robot's cappedTicks. A forward tick of any
+// step that locates events (all but the closed form's Euler) that leaves the energy grown without
+// work since the balance started by more than kUnphysicalGain of the largest kinetic energy
+// since then (or of the potential energy, where larger) is plainly unphysical: a divergence,
+// finite or not, counted in the robot's unphysicalTicks.
+// LastReport says what the last tick did, for the programs' messages (step_report.h).
 //
 // A tick can be given up between its internal steps (a window abandons one that the user made
 // moot); it then leaves the robot as it was before it.
@@ -69,6 +74,7 @@
 #include "simulation/joint_limits.h"
 #include "simulation/runge_kutta.h"
 #include "simulation/step_options.h"
+#include "simulation/step_report.h"
 #include "simulation/tick_torque.h"
 
 class Stepper {
@@ -84,10 +90,15 @@ class Stepper {
   // The energy an implicit tick may gain beyond W - D, as a fraction of the largest kinetic energy
   // since the balance started; a substep gets its share by its length.
   static constexpr double kEnergyAllowance = 1e-3;
+  // The energy a forward tick may have made without work since the balance started, as a fraction
+  // of the largest kinetic (or potential) energy since then, before the state is unphysical.
+  static constexpr double kUnphysicalGain = 0.1;
   // A substep may change a joint's velocity by this fraction of its speed (no less than
   // kSpeedFloor) more than the acceleration of the substep before it foretold.
   static constexpr double kChangeAllowance = 0.25;
   static constexpr double kSpeedFloor = 0.1;
+  // The error-controlled step finds the stiffness of viscous friction anew after this many ticks.
+  static constexpr int kStiffnessTicks = 8;
 
   // Steps robot, which must outlive the stepper and keep its links.
   Stepper(Robot& robot, StepOptions options);
@@ -113,6 +124,12 @@ class Stepper {
   int LastSubsteps() const { return lastSubsteps_; }
   // Whether the last forward tick reached its cap.
   bool LastCapped() const { return lastCapped_; }
+  // What the last forward tick's error-controlled step did: its steps of the additive pair, and
+  // the stiffness of viscous friction it found (1/s).
+  int LastStiffSteps() const { return report_.stiffSteps; }
+  double LastStiffness() const { return report_.stiffness; }
+  // What the last tick did: its step, whether it diverged or capped, and why.
+  const StepReport& LastReport() const { return report_; }
 
   // The balance at the state the robot is in, as the next forward tick will report it: when the
   // robot still is where the last tick left it, W and D up to there and the energy the balance
@@ -178,6 +195,10 @@ class Stepper {
   void StoreState();
   // Puts the balance at the tick's start into the robot, then adds the tick's W and D.
   void KeepBalance(bool continues);
+  // Fills the report of the tick just taken: whether its inputs, state and torques are finite and,
+  // for a forward tick that locates events, whether it made energy without work.
+  void Report(bool forward, const matrix<double>& input, const matrix<double>& output,
+              bool checkEnergy);
 
   // Notes what the ticks keep in the robot at the start of a tick, so that a tick given up can put
   // it back.
@@ -214,6 +235,7 @@ class Stepper {
   EulerMethod euler_;
   Rk4Method rk4_;
   Dopri5Method dopri5_;
+  ImexMethod imex_;
   TickWork tickValues_;
   std::vector<double> y_, k_, holding_;
   bool ratesKept_ = false;
@@ -221,6 +243,9 @@ class Stepper {
   JointFriction lastFriction_;
   JointLimits lastLimits_;
   double carriedStep_ = 0.0;
+  // The stiffness of viscous friction, and the ticks since it was found.
+  double stiffness_ = 0.0;
+  int stiffnessAge_ = 0;
 
   // The implicit step's working values, the refinement the last tick ended with, and the largest
   // kinetic energy since the balance started.
@@ -255,4 +280,7 @@ class Stepper {
 
   int lastSubsteps_ = 0;
   bool lastCapped_ = false;
+  StepReport report_;
+  // The largest kinetic (or potential) energy since the balance started.
+  double balancePeak_ = 0.0;
 };

@@ -5,10 +5,11 @@
 void TickTorque::Resize(int n) {
   n_ = n;
   const auto size = static_cast<std::size_t>(n);
-  for (std::vector<double>* v : {&typed_, &effort_, &control_, &motor_, &held_, &tau_}) {
+  for (std::vector<double>* v : {&typed_, &effort_, &control_, &motor_, &held_, &tau_, &slope_}) {
     v->assign(size, 0.0);
   }
   saturated_.assign(size, 0);
+  cut_.assign(size, 0);
 }
 
 void TickTorque::Begin(const Robot& robot, const double* typed, Controller* controller,
@@ -44,6 +45,7 @@ void TickTorque::Saturate(const double* control, bool note) {
     const double effort = effort_[k];
     const bool cut = efforts_ && (t > effort || t < -effort);
     motor_[k] = cut ? (t > 0.0 ? effort : -effort) : t;
+    cut_[k] = cut ? 1 : 0;
     if (note && cut) {
       saturated_[k] = 1;
     }
@@ -66,6 +68,12 @@ const double* TickTorque::At(double s, const double* q, const double* qd, const 
     controller_->Torque(s, q, qd, control_.data(), motion);
     Saturate(control_.data(), noting_);
     tau_ = motor_;
+    if (const double* b = controller_->CompensatedViscous(); b != nullptr) {
+      for (int i = 0; i < n_; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        slope_[k] = cut_[k] ? 0.0 : b[i];
+      }
+    }
   } else {
     tau_ = held_;
   }
@@ -73,6 +81,10 @@ const double* TickTorque::At(double s, const double* q, const double* qd, const 
     source->AddTorque(time_ + s, q, qd, tau_.data());
   }
   return tau_.data();
+}
+
+const double* TickTorque::ViscousSlope() const {
+  return continuous_ && controller_->CompensatedViscous() != nullptr ? slope_.data() : nullptr;
 }
 
 const double* TickTorque::Start(const double* q, const double* qd) {

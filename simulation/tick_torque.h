@@ -71,6 +71,10 @@ class TickTorque {
   const double* Motor() const { return motor_.data(); }
   // The torques while they do not vary (the last sample's).
   const double* Held() const { return held_.data(); }
+  // The part of the last torques At gave that is viscous, d tau_i / d qd_i = s_i, as a continuous
+  // controller's friction model adds it (b^ qd, where the joint's motor torque was not cut at its
+  // effort); null when no such part. The stiff step takes it with the arm's own viscous friction.
+  const double* ViscousSlope() const;
 
   // Which joints' motor torques were cut at their efforts, at the tick's start and at its samples.
   const std::vector<uint8_t>& Saturated() const { return saturated_; }
@@ -87,6 +91,6 @@ class TickTorque {
   double time_ = 0.0;
   bool efforts_ = false;
   bool noting_ = false;  // the evaluation notes which joints saturate
-  std::vector<double> typed_, effort_, control_, motor_, held_, tau_;
-  std::vector<uint8_t> saturated_;
+  std::vector<double> typed_, effort_, control_, motor_, held_, tau_, slope_;
+  std::vector<uint8_t> saturated_, cut_;
 };

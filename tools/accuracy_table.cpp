@@ -9,12 +9,15 @@
 //     and torques over 60 s, the largest rise of a tick with friction and no torque;
 //   - the pendulum against its analytic cases on every integrator;
 //   - what viscous friction on light wrists costs the error-controlled step;
+//   - stiff damping: every arm at viscous 1 to 1e4 and at its file's own damping, the default step
+//     against the implicit step in 1000 substeps, and the implicit step's own error;
 //   - the cap's worst cases: the 100-link chain whipping, six links under 1000 N m;
 //   - joint limits (docs/limits.md): the pendulum swinging into a limit on every integrator, the
 //     impact of two links against the impulse through M, the samples and test arms falling for
 //     30 s within their limits with the energy balance.
 // No timing: the costs are dynamics_bench's.
-//   accuracy_table [--quick]     (--quick: one arm and short runs, to keep the program working)
+//   accuracy_table [--quick] [SECTION...]   (--quick: one arm and short runs, to keep the program
+//                                          working; sections by name, e.g. stiff; default: all)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -69,7 +72,7 @@ std::vector<Arm> Arms() {
   for (int n : {6, 12, 24}) {
     arms.push_back(ChainArm(n));
   }
-  for (const char* arm : {"ur5_like", "iiwa14_like", "panda_like"}) {
+  for (const char* arm : {"ur5_like", "iiwa14_like", "panda_like", "z1_like"}) {
     arms.push_back(
         FileArm(std::string(arm) + ".urdf", std::string(VELMOTH_URDF_TESTS) + "/" + arm + ".urdf"));
   }
@@ -82,7 +85,7 @@ StepOptions Step(IntegratorKind integrator, int substeps = 1,
 }
 
 struct Setting {
-  double viscous = 0.0;
+  double viscous = 0.0;  // every joint's; negative: each joint its file's own
   double coulomb = 0.0;
   bool bent = false;  // from (0.5, -1, 1.5, 0, ...), else from q = 0
   double torque = 0.0;
@@ -91,20 +94,25 @@ struct Setting {
 struct Run {
   std::vector<double> q;  // every tick's joint positions, one after the other
   double stepsPerTick = 0.0;
+  long stiffSteps = 0;
   int capped = 0;
+  bool finite = true;
 };
 
 Run Simulate(const Arm& arm, const Setting& s, const StepOptions& step, int ticks) {
   std::unique_ptr<Robot> robot = arm.make();
-  // The friction given is every joint's, as --viscous and --coulomb give it.
-  robot->viscousFriction = s.viscous;
-  robot->coulombFriction = s.coulomb;
-  robot->frictionSource = FrictionSource::kUniform;
+  // The friction given is every joint's, as --viscous and --coulomb give it, or the file's.
+  if (s.viscous >= 0.0) {
+    robot->viscousFriction = s.viscous;
+    robot->coulombFriction = s.coulomb;
+    robot->frictionSource = FrictionSource::kUniform;
+  }
   const std::size_t n = robot->links.size();
   const double bent[] = {0.5, -1.0, 1.5};
   for (std::size_t i = 0; i < n && s.bent; ++i) {
     robot->links[i]->q = i < 3 ? bent[i] : 0.0;
   }
+  ClampStartToLimits(*robot);
   Stepper stepper(*robot, step);
   matrix<double> torque(static_cast<uint32_t>(n), 1);
   for (uint32_t i = 0; i < n; ++i) {
@@ -115,6 +123,8 @@ Run Simulate(const Arm& arm, const Setting& s, const StepOptions& step, int tick
   for (int t = 0; t < ticks; ++t) {
     stepper.Forward(torque);
     steps += stepper.LastSubsteps();
+    run.stiffSteps += stepper.LastStiffSteps();
+    run.finite = run.finite && StateIsFinite(*robot);
     run.capped += stepper.LastCapped() ? 1 : 0;
     for (const auto& link : robot->links) {
       run.q.push_back(link->q);
@@ -380,6 +390,49 @@ void ViscousStiffness() {
   }
 }
 
+// Stiff damping: 1 s from (0.5, -1, 1.5, 0, ...) put within the limits, every arm at viscous 1 to
+// 1e4 and at its file's own damping, no Coulomb friction. The reference: the implicit step, first
+// order under viscous friction, in 1000 and 500 substeps (10 and 20 us) extrapolated, 2 q_1000 -
+// q_500. The default step's largest |q - q_ref| at any tick and at 1 s, its steps per tick, the
+// additive pair's share of them and the ticks capped; its largest difference from itself at the
+// tolerance 1e-12 (the extrapolation does not hold across impacts and Coulomb friction's stops);
+// and the implicit step's error at 1, 10 and 1000 substeps.
+void StiffDamping() {
+  std::printf("\n## Stiff damping: the default step against the implicit step extrapolated\n\n");
+  std::printf(
+      "| arm | viscous | largest error (rad) | at 1 s | steps per tick | additive | capped | "
+      "against 1e-12 | implicit x 1 | implicit x 10 | implicit x 1000 |\n"
+      "|---|---|---|---|---|---|---|---|---|---|---|\n");
+  const int ticks = quick ? 10 : 100;
+  double worst = 0.0;
+  for (const Arm& arm : Arms()) {
+    for (const double viscous : {-1.0, 1.0, 10.0, 100.0, 1000.0, 1e4}) {
+      const Setting s{viscous, 0.0, true};
+      const std::size_t n = Joints(arm);
+      const Run reference = Simulate(arm, s, Step(IntegratorKind::kImplicit, 1000), ticks);
+      const Run run = Simulate(arm, s, DefaultStepOptions(true), ticks);
+      const Run coarse = Simulate(arm, s, Step(IntegratorKind::kImplicit, 1), ticks);
+      const Run fine = Simulate(arm, s, Step(IntegratorKind::kImplicit, 10), ticks);
+      const Run half = Simulate(arm, s, Step(IntegratorKind::kImplicit, 500), ticks);
+      Run extrapolated = reference;
+      for (std::size_t i = 0; i < extrapolated.q.size(); ++i) {
+        extrapolated.q[i] = 2.0 * reference.q[i] - half.q[i];
+      }
+      const auto [most, end] = Errors(run, extrapolated, n);
+      const Run tight = Simulate(arm, s, Step(IntegratorKind::kDopri5, 1, kMinTolerance), ticks);
+      worst = std::max(worst, run.finite ? most : INFINITY);
+      const long steps = static_cast<long>(run.stepsPerTick * ticks + 0.5);
+      std::printf("| %s | %s | %.1e | %.1e | %.1f | %.0f%% | %d | %.1e | %.1e | %.1e | %.1e |\n",
+                  arm.name.c_str(), viscous < 0.0 ? "file's" : ToleranceText(viscous).c_str(),
+                  run.finite ? most : INFINITY, end, run.stepsPerTick,
+                  steps > 0 ? 100.0 * static_cast<double>(run.stiffSteps) / steps : 0.0, run.capped,
+                  Errors(run, tight, n).first, Errors(coarse, extrapolated, n).first,
+                  Errors(fine, extrapolated, n).first, Errors(reference, extrapolated, n).first);
+    }
+  }
+  std::printf("\nlargest error of all: %.1e rad\n", worst);
+}
+
 void Cap() {
   std::printf("\n## The cap's worst cases (%d steps per tick)\n\n", Stepper::kMaxInternalSteps);
   std::printf("| case | steps per tick: mean | largest | ticks capped |\n|---|---|---|---|\n");
@@ -559,16 +612,32 @@ void SamplesWithinTheirLimits() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  std::vector<std::string> chosen;
+  for (int a = 1; a < argc; ++a) {
+    if (std::strcmp(argv[a], "--quick") == 0) {
+      quick = true;
+    } else {
+      chosen.emplace_back(argv[a]);
+    }
+  }
   std::printf("# The integrators measured (accuracy_table%s)\n", quick ? " --quick" : "");
-  AccuracyOfTheDefaults();
-  ErrorAgainstTheTolerance();
-  Energy();
-  Pendulum();
-  ViscousStiffness();
-  Cap();
-  LimitPendulum();
-  TwoLinkImpact();
-  SamplesWithinTheirLimits();
+  const struct {
+    const char* name;
+    void (*run)();
+  } sections[] = {{"defaults", AccuracyOfTheDefaults},
+                  {"tolerance", ErrorAgainstTheTolerance},
+                  {"energy", Energy},
+                  {"pendulum", Pendulum},
+                  {"viscous", ViscousStiffness},
+                  {"stiff", StiffDamping},
+                  {"cap", Cap},
+                  {"limit-pendulum", LimitPendulum},
+                  {"impact", TwoLinkImpact},
+                  {"limits", SamplesWithinTheirLimits}};
+  for (const auto& section : sections) {
+    if (chosen.empty() || std::find(chosen.begin(), chosen.end(), section.name) != chosen.end()) {
+      section.run();
+    }
+  }
   return 0;
 }

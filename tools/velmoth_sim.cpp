@@ -1,10 +1,12 @@
 // velmoth-sim: the simulation without the window. "run" advances the built-in arm, or the serial
 // arm of a URDF file, tick by tick exactly as the window's tick does and writes one CSV row per
 // printed tick; "terms" evaluates the equation of motion for one state. Vector and coefficient
-// texts follow the panel's forgiving rules and are never an error; only the options themselves, or
-// a URDF file that cannot be loaded, can be wrong, which gives one line on standard error, exit
+// texts follow the panel's forgiving rules; only the options themselves, the values every front end
+// refuses (a friction coefficient below 0 or not finite, a start that is not finite), or a URDF
+// file that cannot be loaded, can be wrong, which gives one line on standard error, exit
 // status 2 and nothing on standard output. An output that cannot be written and running out of
 // memory give one line on standard error and exit status 1.
+#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <string>
@@ -30,6 +33,7 @@
 #include "dynamics/dynamics.h"
 #include "dynamics/kinematics.h"
 #include "recursive/frames.h"
+#include "robot/input_checks.h"
 #include "robot/robot.h"
 #include "simulation/command_line.h"
 #include "simulation/control_options.h"
@@ -39,6 +43,7 @@
 #include "simulation/joint_limits.h"
 #include "simulation/replay.h"
 #include "simulation/run_csv.h"
+#include "simulation/step_report.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "tools/frame_text.h"
@@ -75,6 +80,7 @@ struct Settings {
   StepChoice step;
   PhysicsChoice physics;
   std::string replay;    // the file
+  bool cut = false;      // it may be a cut recording's, without its end
   Replay events;         // what it holds
   bool balance = false;  // the columns work,dissipated
   ControlChoice control;
@@ -151,11 +157,16 @@ const char* const kRunDetails =
     "from tick to tick. On every step but the closed form's Euler, Coulomb friction stops a\n"
     "sliding joint where its velocity reaches 0 (euler, rk4 and dopri5 find the instant inside\n"
     "the step) and holds it while the torque that holds it stays within the friction level.\n"
-    "A tick's work is capped: dopri5 takes no step shorter than 1/200 of a tick, euler and\n"
-    "rk4 locate at most 200 friction events per tick, implicit halves a substep at most 6\n"
-    "times. A tick that reaches the cap ends at the accuracy the cap allows; the first is\n"
-    "reported on standard error.\n"
-    "When a state stops being finite, the first such tick is reported on standard error.\n"
+    "Where viscous friction is stiff (a light joint damped faster than dopri5's step is\n"
+    "stable), dopri5's steps are taken by an L-stable additive Runge-Kutta pair\n"
+    "(ARK3(2)4L[2]SA, viscous friction implicit) under the same error control.\n"
+    "A tick's work is capped: dopri5 tries at most 400 steps per tick at its tolerance, then\n"
+    "loosens it; euler and rk4 locate at most 200 friction events per tick, implicit halves a\n"
+    "substep at most 6 times. A tick that reaches the cap ends at the accuracy the cap\n"
+    "allows; the first is reported on standard error.\n"
+    "When a state stops being finite, or a step that locates events makes energy without\n"
+    "work (more than 1e-3 of the largest kinetic energy), the first such tick is reported on\n"
+    "standard error as a divergence, with its cause and remedy.\n"
     "--q0 and --qd0 set the joint positions and velocities before the first tick; a joint\n"
     "outside its limits starts at the nearest, said in one line on standard error.\n"
     "Limits: on every step but the closed form's Euler (which ignores them), a joint that\n"
@@ -169,7 +180,10 @@ const char* const kRunDetails =
     "window wrote beside it: the arm (unless --links or --urdf is given), the state the\n"
     "recording started from, and every input, friction, gravity, the arm's limits, friction\n"
     "source and efforts, Reset and step at the tick it changed; --ticks is the recording's\n"
-    "length unless given.\n"
+    "length unless given. A file without its arm line is no replay, and one without its end\n"
+    "line (a recording killed or crashed) is refused, unless --cut is given, which repeats it\n"
+    "up to the last complete row of the recording beside it. The step's and the inputs'\n"
+    "options cannot be given with --replay, which sets them.\n"
     "--frame NAME (repeatable) adds the columns NAME.x,NAME.y,NAME.z after the others: where\n"
     "the frame's origin is after each printed tick, in the base frame (names as kinematics\n"
     "prints).\n"
@@ -214,7 +228,8 @@ const char* const kTextRules =
     "exactly one separator character of any kind, e.g. \"1, -2.5, 3e-1\". A character that\n"
     "starts no number counts as one element 0; missing numbers are 0; numbers beyond the\n"
     "vector are ignored. X is the number at the start of its text (atof), 0 if there is none.\n"
-    "Neither is ever an error. Give a text that starts with '-' as --torque=-1,2.\n\n"
+    "Neither is an error, but --viscous and --coulomb must be finite and 0 or more, and\n"
+    "--q0 and --qd0 finite, as everywhere. Give a text that starts with '-' as --torque=-1,2.\n\n"
     "--urdf FILE, instead of --links, simulates the arm of a URDF file: revolute and continuous\n"
     "joints turn, prismatic joints slide, fixed joints join their links into one body; every\n"
     "vector then has one element per moving joint. The arm is one chain of the file's tree,\n"
@@ -228,6 +243,22 @@ const char* const kTextRules =
     "\"velmoth-sim: FILE: problem\" on standard error.\n\n"
     "Exit status: 0 on success; 2 for a bad option or a URDF file that cannot be loaded, with\n"
     "one line on standard error; 1 when standard output cannot be written or memory runs out.";
+
+// An n x 1 vector read from vector text; empty text gives zeros.
+matrix<double> JointVector(const std::string& text, uint32_t n) {
+  matrix<double> v(n, 1);
+  ReadVectorText(text, v);
+  return v;
+}
+
+// The values of an n x 1 vector.
+std::vector<double> Values(const matrix<double>& v) {
+  std::vector<double> values(v.RowCount());
+  for (uint32_t i = 0; i < v.RowCount(); ++i) {
+    values[i] = v(i, 0);
+  }
+  return values;
+}
 
 // The built-in arm, or the arm of the URDF file, with the panel's "Set" applied for what was
 // given: viscous, coulomb, gravity. Null when the file cannot be loaded, with error set.
@@ -248,6 +279,18 @@ std::unique_ptr<Robot> MakeArm(const Settings& s, std::string& error) {
   if (s.coulombGiven) {
     robot->coulombFriction = ReadCoefficientText(s.coulomb);
   }
+  // Refused before any tick, as the panel, the window and the Python module refuse them.
+  const auto n = static_cast<uint32_t>(robot->links.size());
+  const std::vector<double> q0 = Values(JointVector(s.q0, n)), qd0 = Values(JointVector(s.qd0, n));
+  for (const std::string& problem :
+       {s.viscousGiven ? FrictionProblem("--viscous", robot->viscousFriction) : std::string(),
+        s.coulombGiven ? FrictionProblem("--coulomb", robot->coulombFriction) : std::string(),
+        StartProblem("--q0", q0.data(), n), StartProblem("--qd0", qd0.data(), n)}) {
+    if (!problem.empty()) {
+      error = problem;
+      return nullptr;
+    }
+  }
   if (s.gravityGiven) {
     ReadVectorText(s.gravity, robot->gravity);
   }
@@ -258,13 +301,6 @@ std::unique_ptr<Robot> MakeArm(const Settings& s, std::string& error) {
 // The payloads added to the arm and the forces read for it: "" or the problem.
 std::string PushArm(Settings& s, Robot& robot) {
   return ResolveForces(s.push, robot, s.forces);
-}
-
-// An n x 1 vector read from vector text; empty text gives zeros.
-matrix<double> JointVector(const std::string& text, uint32_t n) {
-  matrix<double> v(n, 1);
-  ReadVectorText(text, v);
-  return v;
 }
 
 // The error of the first write to standard output that failed, 0 while all succeed.
@@ -403,25 +439,21 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
       torque = stepper.LastTorque();
     }
 
-    if (finite && !AllFinite(*robot, torque)) {
+    // A divergence (a state that is not finite, or energy the step made without work) and a tick
+    // that reached its cap, each reported once with its cause and remedy.
+    const StepReport& report = stepper.LastReport();
+    if (finite && (!AllFinite(*robot, torque) || report.Diverged())) {
       finite = false;
       progress.Finish();
-      std::fprintf(stderr,
-                   "velmoth-sim: warning: the state diverged at tick %llu (t = %.2f s): the "
-                   "fixed %g s step (%s) is too coarse for motion this fast; the run goes on\n",
-                   static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                   kTimeStep, StepOptionsText(stepper.Options()).c_str());
+      std::fprintf(stderr, "velmoth-sim: warning: %s; the run goes on\n",
+                   DivergenceMessage(report, tick).c_str());
     }
 
     if (!capped && !inputs.inverse && stepper.LastCapped()) {
       capped = true;
       progress.Finish();
-      std::fprintf(stderr,
-                   "velmoth-sim: warning: tick %llu (t = %.2f s) reached the cap of internal "
-                   "steps per tick (%s) and ends at the accuracy the cap allows, coarser than "
-                   "asked; later ticks that reach it are not reported\n",
-                   static_cast<unsigned long long>(tick), static_cast<double>(tick) * kTimeStep,
-                   StepOptionsText(stepper.Options()).c_str());
+      std::fprintf(stderr, "velmoth-sim: warning: %s; later ticks that reach it are not reported\n",
+                   CapMessage(report, tick).c_str());
     }
 
     if (!saturated && !inputs.inverse && robot->effortLimits) {
@@ -556,8 +588,9 @@ void EvaluateTerms(const Settings& s, std::unique_ptr<Robot> robot) {
 // its length (unless --ticks is given). "" or the problem; the options that the replay sets may not
 // be given besides it.
 std::string LoadReplay(const CLI::App& run, Settings& s) {
-  for (const char* option : {"--mode", "--torque", "--accel", "--viscous", "--coulomb", "--gravity",
-                             "--q0", "--qd0", "--engine", "--integrator", "--substeps"}) {
+  for (const char* option :
+       {"--mode", "--torque", "--accel", "--viscous", "--coulomb", "--gravity", "--q0", "--qd0",
+        "--engine", "--integrator", "--substeps", "--tolerance"}) {
     if (run.count(option) > 0) {
       return std::string(option) + " cannot be given with --replay, which sets it";
     }
@@ -566,8 +599,31 @@ std::string LoadReplay(const CLI::App& run, Settings& s) {
   if (std::string problem = ReadUrdfFile(s.replay, text); !problem.empty()) {
     return s.replay + ": " + problem;
   }
-  if (std::string problem = ParseReplay(text, s.events); !problem.empty()) {
+  if (std::string problem = ParseReplay(text, s.events, s.cut); !problem.empty()) {
     return s.replay + ": " + problem;
+  }
+  // A cut recording ends at its last complete row, which the recording beside the replay holds.
+  if (!s.events.ticks && run.count("--ticks") == 0) {
+    const std::string recording =
+        s.replay.size() > 7 && s.replay.compare(s.replay.size() - 7, 7, ".replay") == 0
+            ? s.replay.substr(0, s.replay.size() - 7)
+            : std::string();
+    struct stat file {};
+    std::ifstream rows;
+    if (!recording.empty() && stat(recording.c_str(), &file) == 0 && S_ISREG(file.st_mode)) {
+      rows.open(recording, std::ios::binary);
+    }
+    if (!rows.is_open()) {
+      return s.replay + ": no end line, and no recording beside it (" +
+             (recording.empty() ? s.replay + " without .replay" : recording) +
+             ") to tell its length: give --ticks";
+    }
+    uint64_t lines = 0;
+    char buffer[1 << 16];
+    while (rows.read(buffer, sizeof buffer) || rows.gcount() > 0) {
+      lines += static_cast<uint64_t>(std::count(buffer, buffer + rows.gcount(), '\n'));
+    }
+    s.events.ticks = lines > 0 ? lines - 1 : 0;  // the header is no tick
   }
   // The arm's physics, where the replay sets it (a recording made before it did leaves it to the
   // command line).
@@ -693,6 +749,9 @@ int Main(int argc, char** argv) {
                   "and every input and step as it changed (--ticks: the recording's)")
       ->type_name("FILE")
       ->check(FileName());
+  run->add_flag("--cut", s.cut,
+                "With --replay: the replay of a recording cut before its end (killed, crashed), "
+                "repeated up to its last complete row");
   run->add_flag("--balance", s.balance,
                 "Add the columns work,dissipated: the energy balance of the forward ticks");
   run->add_option("--frame", s.frames,
@@ -802,6 +861,10 @@ int Main(int argc, char** argv) {
       std::fprintf(stderr, "velmoth-sim: %s\n", problem.c_str());
       return kUsageStatus;
     }
+  }
+  if (run->count("--cut") > 0 && run->count("--replay") == 0) {
+    std::fputs("velmoth-sim: --cut repeats a cut recording and needs --replay\n", stderr);
+    return kUsageStatus;
   }
   if (!help && run->count("--replay") > 0) {
     if (const std::string problem = LoadReplay(*run, s); !problem.empty()) {

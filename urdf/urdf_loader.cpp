@@ -15,6 +15,7 @@
 
 #include "matrix/matrix.h"
 #include "recursive/chain.h"
+#include "robot/input_checks.h"
 #include "urdf/urdf_chain.h"
 #include "urdf/urdf_parse.h"
 #include "urdf/urdf_text.h"
@@ -388,12 +389,9 @@ void JointPhysics(const urdf::Joint& joint, Moving& m, std::vector<std::string>&
       m.damping = dynamics->damping;
       m.friction = dynamics->friction;
     } else {
-      char text[160];
-      std::snprintf(text, sizeof text,
-                    " has damping %g and friction %g, which no joint can have; it takes the "
-                    "panel's friction",
-                    dynamics->damping, dynamics->friction);
-      notices.push_back("joint " + Quoted(joint.name) + text);
+      std::string problem = FrictionProblem("damping", dynamics->damping);
+      problem = problem.empty() ? FrictionProblem("friction", dynamics->friction) : problem;
+      notices.push_back("joint " + Quoted(joint.name) + " takes the panel's friction: " + problem);
     }
   }
 }

@@ -28,6 +28,11 @@ constexpr double kSliderGrey = 0.8;
 constexpr double kBodyGrey = 0.7;
 // The housing of a joint that sits at one of its limits.
 constexpr double kAtLimitColour[3] = {0.95, 0.5, 0.1};
+// An at-limit housing is outlined in this dark grey, a little larger again, so that it shows on an
+// orange arm too (over shapes it is drawn kAtLimitOverShapes larger, visuals/figure.h).
+constexpr double kAtLimitOutline = 0.1;
+constexpr double kAtLimitOutlineGrowth = 1.12;
+constexpr float kAtLimitOutlineWidth = 2.0f;
 // The pull: its colour, the points' size and the line's width in pixels, and where its text sits
 // from the cursor's point (pixels right and up).
 constexpr double kPullColour[3] = {0.85, 0.1, 0.65};
@@ -86,6 +91,15 @@ void COglWndCustom::ReleaseShapes() {
 void COglWndCustom::SetShapes(std::shared_ptr<const VisualModel> shapes) {
   ReleaseShapes();
   m_shapes = shapes != nullptr ? std::make_unique<ShapeDrawing>(std::move(shapes)) : nullptr;
+  update();
+}
+
+void COglWndCustom::UpdateShapes(std::shared_ptr<const VisualModel> shapes) {
+  if (m_shapes == nullptr || shapes == nullptr) {
+    SetShapes(std::move(shapes));
+    return;
+  }
+  m_shapes->SetModel(std::move(shapes));
   update();
 }
 
@@ -382,6 +396,46 @@ void COglWndCustom::DrawHousing(const Link& link, bool atLimit, double scale) {
     DrawBox(kHousingLength * r, kHousingLength * r, kHousingLength * r);
   } else {
     DrawCylinder(kHousingLength * r, kHousingRadius * r);
+  }
+  if (atLimit) {
+    // Its edges, unlit and dark, a little outside it: the orange alone would not show against
+    // orange shapes.
+    glPushAttrib(GL_ENABLE_BIT | GL_LINE_BIT | GL_CURRENT_BIT);
+    glDisable(GL_LIGHTING);
+    glLineWidth(kAtLimitOutlineWidth);
+    glColor3d(kAtLimitOutline, kAtLimitOutline, kAtLimitOutline);
+    const double h = 0.5 * kHousingLength * r * kAtLimitOutlineGrowth;
+    if (link.jointType == Prismatic) {
+      // The box's twelve edges.
+      for (int a = 0; a < 3; ++a) {
+        for (const double u : {-h, h}) {
+          for (const double v : {-h, h}) {
+            double p0[3], p1[3];
+            p0[a] = -h, p1[a] = h;
+            p0[(a + 1) % 3] = p1[(a + 1) % 3] = u;
+            p0[(a + 2) % 3] = p1[(a + 2) % 3] = v;
+            Line(p0[0], p0[1], p0[2], p1[0], p1[1], p1[2]);
+          }
+        }
+      }
+    } else {
+      // The rims of the two caps and four lines along the side.
+      const double radius = kHousingRadius * r * kAtLimitOutlineGrowth;
+      for (const double z : {-h, h}) {
+        glBegin(GL_LINE_LOOP);
+        for (int k = 0; k < kCylinderSlices; ++k) {
+          const double angle = 2.0 * M_PI * k / kCylinderSlices;
+          glVertex3d(radius * std::cos(angle), radius * std::sin(angle), z);
+        }
+        glEnd();
+      }
+      for (int k = 0; k < 4; ++k) {
+        const double angle = 0.5 * M_PI * k;
+        Line(radius * std::cos(angle), radius * std::sin(angle), -h, radius * std::cos(angle),
+             radius * std::sin(angle), h);
+      }
+    }
+    glPopAttrib();
   }
   glPopMatrix();
 }

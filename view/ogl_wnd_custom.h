@@ -45,7 +45,12 @@ class COglWndCustom : public COglWnd {
   // The shapes of the arm's description (null: none), drawn from then on while ShowShapes is on.
   // They are made into display lists once, at the next paint.
   void SetShapes(std::shared_ptr<const VisualModel> shapes);
+  // The same for shapes that grow as their meshes are read: the display lists of the meshes made
+  // already are kept, and only the new ones are made at the next paint.
+  void UpdateShapes(std::shared_ptr<const VisualModel> shapes);
   bool HasShapes() const { return m_shapes != nullptr; }
+  // The shapes drawn now, or null for the figure alone.
+  const VisualModel* ShownShapes() const;
   // Whether links with shapes are drawn by them (on) or every link as its figure (off); on at
   // first.
   bool ShowShapes() const { return m_bShowShapes; }
@@ -102,7 +107,8 @@ class COglWndCustom : public COglWnd {
   // taken as (0, 0, 0, 1).
   static void MultMatrixGL(const matrix<double>& m);
   // The housing of a link's joint, in its incoming frame along the joint axis: a cylinder for a
-  // revolute joint, a box for a prismatic one; grey, or orange at a limit; scale times its size.
+  // revolute joint, a box for a prismatic one; grey, or orange at a limit and outlined in dark
+  // grey (so that it shows on an orange arm too); scale times its size.
   static void DrawHousing(const Link& link, bool atLimit, double scale);
   // Housing and body of a revolute link, in the link's incoming frame.
   static void DrawRevoluteJoint(const Link& link, bool atLimit = false);
@@ -114,8 +120,6 @@ class COglWndCustom : public COglWnd {
 
  private:
   static void DrawBody(const Link& link);
-  // The shapes drawn now, or null for the figure alone.
-  const VisualModel* ShownShapes() const;
   // Deletes the display lists of the shapes in the view's context.
   void ReleaseShapes();
   // The pull, in world coordinates, seen through the arm.

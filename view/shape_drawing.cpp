@@ -83,8 +83,48 @@ void MultPose(const Pose3& pose) {
 
 ShapeDrawing::ShapeDrawing(std::shared_ptr<const VisualModel> model) : model_(std::move(model)) {}
 
+void ShapeDrawing::SetModel(std::shared_ptr<const VisualModel> model) {
+  model_ = std::move(model);
+  built_ = false;
+}
+
 void ShapeDrawing::Build() {
   built_ = true;
+  if (box_ == 0) {
+    BuildUnitShapes();
+  }
+  if (box_ == 0) {
+    return;
+  }
+  translucent_ = false;
+  for (const VisualShape& shape : model_->shapes) {
+    const TriangleMesh* mesh = shape.mesh.get();
+    translucent_ = translucent_ || shape.colour.a < 1.0f;
+    if (mesh == nullptr) {
+      continue;
+    }
+    auto [it, added] = meshes_.try_emplace(mesh, MeshList{});
+    if (added) {
+      MeshList& made = it->second;
+      made.mesh = shape.mesh;  // kept, so that no other mesh comes to its address
+      for (const MeshPart& part : mesh->parts) {
+        made.translucent = made.translucent || (part.coloured && part.colour.a < 1.0f);
+        for (std::size_t k = 3; k < part.colours.size() && !made.translucent; k += 4) {
+          made.translucent = part.colours[k] < 1.0f;
+        }
+      }
+      made.list = glGenLists(1);
+      if (made.list != 0) {
+        glNewList(made.list, GL_COMPILE);
+        CompileMesh(*mesh);
+        glEndList();
+      }
+    }
+    translucent_ = translucent_ || it->second.translucent;
+  }
+}
+
+void ShapeDrawing::BuildUnitShapes() {
   box_ = glGenLists(3);
   if (box_ == 0) {
     return;
@@ -102,35 +142,15 @@ void ShapeDrawing::Build() {
   gluSphere(quadric, 1.0, kSlices, kStacks);
   glEndList();
   gluDeleteQuadric(quadric);
-  for (const VisualShape& shape : model_->shapes) {
-    const TriangleMesh* mesh = shape.mesh.get();
-    translucent_ = translucent_ || shape.colour.a < 1.0f;
-    if (mesh == nullptr || meshes_.count(mesh) > 0) {
-      continue;
-    }
-    for (const MeshPart& part : mesh->parts) {
-      translucent_ = translucent_ || (part.coloured && part.colour.a < 1.0f);
-      for (std::size_t k = 3; k < part.colours.size() && !translucent_; k += 4) {
-        translucent_ = part.colours[k] < 1.0f;
-      }
-    }
-    const GLuint list = glGenLists(1);
-    if (list != 0) {
-      glNewList(list, GL_COMPILE);
-      CompileMesh(*mesh);
-      glEndList();
-    }
-    meshes_[mesh] = list;
-  }
 }
 
 void ShapeDrawing::Release() {
   if (box_ != 0) {
     glDeleteLists(box_, 3);
   }
-  for (const auto& [mesh, list] : meshes_) {
-    if (list != 0) {
-      glDeleteLists(list, 1);
+  for (const auto& [mesh, made] : meshes_) {
+    if (made.list != 0) {
+      glDeleteLists(made.list, 1);
     }
   }
   meshes_.clear();
@@ -170,7 +190,7 @@ void ShapeDrawing::Draw(const Robot& robot, const ShapePlacement& placement) {
         break;
       case ShapeKind::kMesh: {
         const auto it = meshes_.find(shape.mesh.get());
-        list = it != meshes_.end() ? it->second : 0;
+        list = it != meshes_.end() ? it->second.list : 0;
         break;
       }
     }

@@ -20,6 +20,9 @@ class ShapeDrawing {
   ShapeDrawing& operator=(const ShapeDrawing&) = delete;
 
   const VisualModel& Model() const { return *model_; }
+  // Draws model from now on, keeping the lists of the meshes it shares with the model before (a
+  // model that grows as its meshes are read); the lists of new meshes are made at the next Draw.
+  void SetModel(std::shared_ptr<const VisualModel> model);
 
   // Draws the shapes of the links that placement covers, in robot's pose, at the current
   // model-view matrix (the world frame), which it leaves as it found it. Builds the lists first.
@@ -30,9 +33,15 @@ class ShapeDrawing {
 
  private:
   void Build();
+  void BuildUnitShapes();
 
   std::shared_ptr<const VisualModel> model_;
-  std::map<const TriangleMesh*, GLuint> meshes_;
+  struct MeshList {
+    std::shared_ptr<const TriangleMesh> mesh;
+    GLuint list = 0;
+    bool translucent = false;
+  };
+  std::map<const TriangleMesh*, MeshList> meshes_;
   GLuint box_ = 0;
   GLuint cylinder_ = 0;
   GLuint sphere_ = 0;

@@ -1,9 +1,8 @@
 #include "visuals/mesh_import.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <tuple>
 #include <utility>
@@ -14,6 +13,8 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
+
+#include "visuals/mesh_files.h"
 
 namespace {
 
@@ -161,26 +162,133 @@ std::size_t TriangleMesh::TriangleCount() const {
   return count;
 }
 
-std::shared_ptr<const TriangleMesh> ImportMesh(const std::string& path, std::string& problem) {
-  struct stat s {};
-  if (stat(path.c_str(), &s) != 0 || !S_ISREG(s.st_mode)) {
-    problem = "not a regular file";
-    return nullptr;
+std::string ScaleProblem(double scale) {
+  if (std::isfinite(scale) && scale > 0.0 && scale <= kMaxMeshScale) {
+    return "";
   }
-  if (s.st_size > kMaxMeshFileBytes) {
-    problem = "larger than " + std::to_string(kMaxMeshFileBytes >> 20) + " MiB";
-    return nullptr;
+  char text[96];
+  std::snprintf(text, sizeof text, "a scale must be finite, above 0 and at most %g, not %g",
+                kMaxMeshScale, scale);
+  return text;
+}
+
+namespace {
+
+// Why the scene, as read and before its polygons are cut, is more than may be drawn, or "".
+std::string OverCaps(const aiScene& scene, const MeshBudget* budget) {
+  uint64_t vertices = 0, triangles = 0, work = 0, largest = 0;
+  for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+    const aiMesh& mesh = *scene.mMeshes[m];
+    vertices += mesh.mNumVertices;
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+      const uint64_t corners = mesh.mFaces[f].mNumIndices;
+      largest = std::max(largest, corners);
+      if (corners > kMaxPolygonCorners) {
+        break;
+      }
+      triangles += corners >= 3 ? corners - 2 : 0;
+      work += corners > 4 ? corners * corners : 0;
+    }
   }
+  const auto over = [](uint64_t count, const char* what, uint64_t cap, const char* whose) {
+    return std::string(kRefusedMesh) + std::to_string(count) + what + ", more than the " +
+           std::to_string(cap) + whose;
+  };
+  if (largest > kMaxPolygonCorners) {
+    return over(largest, " corners in one polygon", kMaxPolygonCorners, " a polygon may have");
+  }
+  if (vertices > kMaxMeshVertices) {
+    return over(vertices, " vertices", kMaxMeshVertices, " a mesh may have");
+  }
+  if (triangles > kMaxMeshTriangles) {
+    return over(triangles, " triangles to make", kMaxMeshTriangles, " a mesh may have");
+  }
+  if (work > kMaxPolygonWork) {
+    return over(work,
+                " as the sum of the squares of the corners of its polygons of more than four "
+                "(the time cutting them into triangles takes)",
+                kMaxPolygonWork, " a mesh may have");
+  }
+  if (budget != nullptr && (vertices > budget->vertices || triangles > budget->triangles)) {
+    return std::string(kRefusedMesh) + "with it the robot's meshes would hold more than " +
+           (vertices > budget->vertices ? std::to_string(kMaxRobotVertices) + " vertices"
+                                        : std::to_string(kMaxRobotTriangles) + " triangles") +
+           ", what a robot's meshes may hold in all";
+  }
+  return "";
+}
+
+// The importer's reason, on one line, or otherwise.
+std::string ImporterError(const Assimp::Importer& importer, const char* otherwise) {
+  std::string reason = importer.GetErrorString();
+  std::replace(reason.begin(), reason.end(), '\n', ' ');
+  return reason.empty() ? otherwise : reason;
+}
+
+// Why the scale the file gives itself (COLLADA's unit lands in the root's transform) is refused.
+std::string OwnScaleProblem(const aiNode& root) {
+  const aiMatrix4x4& t = root.mTransformation;
+  const double columns[3][3] = {{t.a1, t.b1, t.c1}, {t.a2, t.b2, t.c2}, {t.a3, t.b3, t.c3}};
+  const double determinant =
+      columns[0][0] * (columns[1][1] * columns[2][2] - columns[1][2] * columns[2][1]) -
+      columns[1][0] * (columns[0][1] * columns[2][2] - columns[0][2] * columns[2][1]) +
+      columns[2][0] * (columns[0][1] * columns[1][2] - columns[0][2] * columns[1][1]);
+  for (const auto& column : columns) {
+    const double length =
+        std::sqrt(column[0] * column[0] + column[1] * column[1] + column[2] * column[2]);
+    const double signedLength = determinant < 0.0 ? -length : length;
+    if (std::string problem = ScaleProblem(std::isfinite(determinant) ? signedLength : NAN);
+        !problem.empty()) {
+      return std::string(kRefusedMesh) +
+             "it scales itself (its COLLADA <unit>, or its root's transform): " + problem;
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::shared_ptr<const TriangleMesh> ImportMesh(const std::string& path, std::string& problem,
+                                               const MeshRead& read) {
   Assimp::Importer importer;
+  auto* files = new MeshFiles(path, read.package, read.locator, read.cancel);
+  importer.SetIOHandler(files);  // the importer owns it
   importer.SetPropertyBool(AI_CONFIG_IMPORT_COLLADA_IGNORE_UP_DIRECTION, true);
   importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
                               aiPrimitiveType_POINT | aiPrimitiveType_LINE);
-  const aiScene* scene = importer.ReadFile(
-      path, aiProcess_Triangulate | aiProcess_SortByPType | aiProcess_GenSmoothNormals);
+  // Read first, counted, and only then cut into triangles: the cutting is what can take long.
+  const aiScene* scene = importer.ReadFile(path, 0);
+  const auto cancelled = [&] {
+    return read.cancel != nullptr && read.cancel->load(std::memory_order_relaxed);
+  };
+  if (read.refused != nullptr) {
+    *read.refused = files->Refused();
+  }
+  if (cancelled()) {
+    problem = "cancelled";
+    return nullptr;
+  }
+  if (!files->MeshProblem().empty()) {
+    problem = files->MeshProblem();
+    return nullptr;
+  }
   if (scene == nullptr || scene->mRootNode == nullptr) {
-    std::string reason = importer.GetErrorString();
-    std::replace(reason.begin(), reason.end(), '\n', ' ');
-    problem = reason.empty() ? "not a mesh the importer knows" : reason;
+    problem = ImporterError(importer, "not a mesh the importer knows");
+    return nullptr;
+  }
+  problem = OverCaps(*scene, read.budget);
+  problem = problem.empty() ? OwnScaleProblem(*scene->mRootNode) : problem;
+  if (!problem.empty()) {
+    return nullptr;
+  }
+  scene = importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_SortByPType |
+                                       aiProcess_GenSmoothNormals);
+  if (cancelled()) {
+    problem = "cancelled";
+    return nullptr;
+  }
+  if (scene == nullptr || scene->mRootNode == nullptr) {
+    problem = ImporterError(importer, "the importer could not make triangles of it");
     return nullptr;
   }
   Collector collector(*scene);
@@ -193,6 +301,14 @@ std::shared_ptr<const TriangleMesh> ImportMesh(const std::string& path, std::str
   if (!AllFinite(*mesh)) {
     problem = "it holds coordinates that are not finite";
     return nullptr;
+  }
+  if (read.budget != nullptr) {
+    uint64_t vertices = 0;
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+      vertices += scene->mMeshes[m]->mNumVertices;
+    }
+    read.budget->vertices -= std::min(read.budget->vertices, vertices);
+    read.budget->triangles -= std::min<uint64_t>(read.budget->triangles, mesh->TriangleCount());
   }
   problem.clear();
   return mesh;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <deque>
 #include <filesystem>
@@ -65,8 +66,23 @@ std::string PackageXmlName(const std::string& folder) {
   return value.substr(start);
 }
 
-bool IsPackage(const std::string& folder, const std::string& name) {
-  return BaseName(folder) == name || PackageXmlName(folder) == name;
+// Whether path, read as written, stays inside its first folder: no ".." climbs above it.
+bool StaysInside(const std::string& inside) {
+  int depth = 0;
+  std::size_t at = 0;
+  while (at <= inside.size()) {
+    const std::size_t slash = std::min(inside.find('/', at), inside.size());
+    const std::string part = inside.substr(at, slash - at);
+    if (part == "..") {
+      if (--depth < 0) {
+        return false;
+      }
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    at = slash + 1;
+  }
+  return true;
 }
 
 // %XX escapes of a file URI's path, decoded; a malformed escape stays as written.
@@ -130,40 +146,53 @@ std::vector<std::string> RosPackagePath(const char* value) {
 
 MeshLocator::MeshLocator(PackageSearch search) : search_(std::move(search)) {}
 
+const std::string& MeshLocator::DeclaredName(const std::string& folder) {
+  auto [it, added] = declared_.try_emplace(folder);
+  if (added) {
+    it->second = PackageXmlName(folder);
+  }
+  return it->second;
+}
+
 std::string MeshLocator::FindIn(const std::string& root, const std::string& name) {
   if (!IsFolder(root)) {
     return "";
   }
-  if (IsPackage(root, name)) {
+  if (BaseName(root) == name || DeclaredName(root) == name) {
     return root;
   }
   if (const std::string inside = Join(root, name); IsFolder(inside)) {
     return inside;
   }
-  // Breadth first, so that the package nearest the search folder is found.
-  std::deque<std::pair<std::string, int>> folders{{root, 0}};
-  int searched = 0;
-  while (!folders.empty() && searched < kMaxFoldersSearched) {
-    auto [folder, depth] = folders.front();
-    folders.pop_front();
-    ++searched;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-      const std::string child = it->path().string();
-      const std::string base = it->path().filename().string();
-      if (base.empty() || base[0] == '.' || !IsFolder(child)) {
-        continue;
-      }
-      const std::string declared = PackageXmlName(child);
-      if (base == name || declared == name) {
-        return child;
-      }
-      if (declared.empty() && depth + 1 < kSearchDepth) {
-        folders.emplace_back(child, depth + 1);
+  auto [index, added] = below_.try_emplace(root);
+  if (added) {
+    // Breadth first, so that the package nearest the search folder is the one kept for its name.
+    std::deque<std::pair<std::string, int>> folders{{root, 0}};
+    int searched = 0;
+    while (!folders.empty() && searched < kMaxFoldersSearched) {
+      auto [folder, depth] = folders.front();
+      folders.pop_front();
+      ++searched;
+      std::error_code error;
+      for (fs::directory_iterator it(folder, error), end; !error && it != end;
+           it.increment(error)) {
+        const std::string child = it->path().string();
+        const std::string base = it->path().filename().string();
+        if (base.empty() || base[0] == '.' || !IsFolder(child)) {
+          continue;
+        }
+        const std::string declared = PackageXmlName(child);
+        index->second.try_emplace(base, child);
+        if (!declared.empty()) {
+          index->second.try_emplace(declared, child);
+        } else if (depth + 1 < kSearchDepth) {
+          folders.emplace_back(child, depth + 1);
+        }
       }
     }
   }
-  return "";
+  const auto it = index->second.find(name);
+  return it != index->second.end() ? it->second : "";
 }
 
 std::string MeshLocator::FindPackage(const std::string& name) {
@@ -182,7 +211,7 @@ std::string MeshLocator::FindPackage(const std::string& name) {
     fs::path at = fs::absolute(search_.fileFolder.empty() ? "." : search_.fileFolder, error);
     for (; !error && !at.empty(); at = at.parent_path()) {
       const std::string here = at.string();
-      if (IsPackage(here, name) && IsFolder(here)) {
+      if ((BaseName(here) == name || DeclaredName(here) == name) && IsFolder(here)) {
         folder = here;
       } else if (IsFolder(Join(here, name))) {
         folder = Join(here, name);
@@ -203,11 +232,26 @@ std::string MeshLocator::MissingPackage(const std::string& uri) {
 }
 
 std::string MeshLocator::Locate(const std::string& uri, std::string& problem) {
+  std::string package;
+  return Locate(uri, problem, package);
+}
+
+std::string MeshLocator::Locate(const std::string& uri, std::string& problem,
+                                std::string& package) {
   std::string path, name, inside;
+  package.clear();
   const std::string scheme = SchemeOf(uri);
+  if (uri.find('\0') != std::string::npos) {
+    problem = "is refused: it holds a NUL character";
+    return "";
+  }
   if (SplitPackageUri(uri, name, inside)) {
     if (name.empty() || inside.empty()) {
       problem = "names no file inside a package";
+      return "";
+    }
+    if (!StaysInside(inside)) {
+      problem = "is refused: it climbs out of its package ('..')";
       return "";
     }
     const std::string folder = FindPackage(name);
@@ -217,12 +261,18 @@ std::string MeshLocator::Locate(const std::string& uri, std::string& problem) {
       return "";
     }
     path = Join(folder, inside);
+    package = folder;
   } else if (scheme == "file") {
     std::string rest = uri.substr(7);
     if (rest.rfind("localhost/", 0) == 0) {
       rest = rest.substr(9);
     }
     rest = PercentDecoded(rest);
+    // %00 would cut the name short: the file opened would not be the file named.
+    if (rest.find('\0') != std::string::npos) {
+      problem = "is refused: it holds a NUL character (%00)";
+      return "";
+    }
     path = !rest.empty() && rest[0] == '/' ? rest : Join(search_.fileFolder, rest);
   } else if (!scheme.empty()) {
     problem = "is not read: only package://, model://, file:// and file paths are";

@@ -12,6 +12,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct PackageSearch {
@@ -23,13 +24,20 @@ struct PackageSearch {
 // gives none.
 std::vector<std::string> RosPackagePath(const char* value);
 
+// A name that holds a NUL character (file:// with %00) is refused, and so is a package:// or
+// model:// name whose path climbs out of its package ("..").
+//
+// Every search folder is looked through once, however many packages are looked for, and every
+// package found (or not) is kept, so that ten thousand names of missing packages cost one search.
 class MeshLocator {
  public:
   explicit MeshLocator(PackageSearch search);
 
   // The path of the regular file that uri names. Empty when there is none, with the reason in
-  // problem (to follow "mesh 'URI' ").
+  // problem (to follow "mesh 'URI' "). package is set to the folder of the package it is in, for
+  // package:// and model:// names (empty for the others).
   std::string Locate(const std::string& uri, std::string& problem);
+  std::string Locate(const std::string& uri, std::string& problem, std::string& package);
 
   // The folder of package name, or empty.
   std::string FindPackage(const std::string& name);
@@ -39,7 +47,12 @@ class MeshLocator {
 
  private:
   std::string FindIn(const std::string& root, const std::string& name);
+  // The name package.xml gives the folder's package, read once per folder.
+  const std::string& DeclaredName(const std::string& folder);
 
   PackageSearch search_;
   std::map<std::string, std::string> found_;  // package name -> its folder (empty: not found)
+  // For each search folder: every package name below it -> the first folder of that name.
+  std::map<std::string, std::unordered_map<std::string, std::string>> below_;
+  std::unordered_map<std::string, std::string> declared_;  // folder -> its package.xml's name
 };

@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QShortcut>
 #include <QStandardPaths>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -61,14 +63,13 @@ QString FrictionTip(const Robot& robot, const char* what, double Link::*member) 
 
 MainWindow::MainWindow(ArmSetup arm) : window_(kMainDialogTemplate) {
   // The arm's notices stay in the strip, each read whole.
-  QStringList notices;
   for (const std::string& notice : arm.notices) {
-    notices << QString::fromStdString(notice);
+    notices_ << QString::fromStdString(notice);
   }
   dlg_.SetArmSetup(std::move(arm));
   dlg_.SetTicksOnThread(true);
   strip_ = new StatusStrip;
-  strip_->SetNotices(notices);
+  strip_->SetNotices(notices_);
   window_.SetBottomBar(strip_);
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   recorder_.SetErrorHandler([this](const std::string& message) {
@@ -136,11 +137,20 @@ void MainWindow::Open() {
   AddPhysicsChoices();
   // A start outside the joint limits, said with the arm's notices.
   if (!dlg_.StartNotices().empty()) {
-    QStringList notices = strip_->Notices();
     for (const std::string& notice : dlg_.StartNotices()) {
-      notices << QString::fromStdString(notice);
+      notices_ << QString::fromStdString(notice);
     }
-    strip_->SetNotices(notices);
+    strip_->SetNotices(notices_);
+  }
+  // The meshes being read: the view starts with what is read now (the figure, for the links that
+  // wait for a mesh).
+  if (loader_ != nullptr) {
+    loaderVersion_ = loader_->Version();
+    TakeLoaderState(loader_->Latest());
+    if (!loaderDone_) {
+      connect(&loaderTimer_, &QTimer::timeout, this, &MainWindow::FollowLoader);
+      loaderTimer_.start(kLoaderCheckMs);
+    }
   }
 
   if (COglWndCustom* view = window_.View()) {
@@ -321,6 +331,11 @@ int MainWindow::Exec() {
 
 void MainWindow::Close() {
   closing_ = true;
+  // The meshes still being read are given up at once.
+  loaderTimer_.stop();
+  if (loader_ != nullptr) {
+    loader_->Stop();
+  }
   stripTimer_.stop();
   frameTimer_.stop();
   recorder_.Stop();
@@ -368,6 +383,74 @@ void MainWindow::RefreshStrip() {
     strip_->SetNote(QStringLiteral("Recording %1: %2 ticks").arg(path).arg(recorder_.Rows()), path);
   } else {
     strip_->SetNote(note_, notePath_);
+  }
+}
+
+void MainWindow::ShowNotices(const std::vector<std::string>& loaderNotices,
+                             const QString& progress) {
+  QStringList notices = notices_;
+  // Thousands of notices (a description of thousands of missing meshes) would take the strip
+  // seconds to lay out: the first ones are shown, and all go to standard error.
+  const std::size_t shown = std::min(loaderNotices.size(), kMaxLoaderNotices);
+  for (std::size_t i = 0; i < shown; ++i) {
+    notices << QString::fromStdString(loaderNotices[i]);
+  }
+  if (shown < loaderNotices.size()) {
+    notices << QStringLiteral(
+                   "... and %1 more notices of the meshes, on standard error once all "
+                   "are read")
+                   .arg(loaderNotices.size() - shown);
+  }
+  if (!progress.isEmpty()) {
+    notices << progress;
+  }
+  if (strip_ != nullptr && notices != strip_->Notices()) {
+    strip_->SetNotices(notices);
+  }
+}
+
+void MainWindow::FollowLoader() {
+  if (loader_ == nullptr || loaderDone_ || closing_ || loader_->Version() == loaderVersion_) {
+    return;
+  }
+  loaderVersion_ = loader_->Version();
+  const ShapeLoader::State state = loader_->Latest();
+  COglWndCustom* view = window_.View();
+  // Where the user has not moved the camera, it starts again from above the arm as drawn at last.
+  const bool atStart =
+      view != nullptr && view->Eye().x == view->StartEye().x &&
+      view->Eye().y == view->StartEye().y && view->Eye().z == view->StartEye().z &&
+      view->Center().x == view->StartCenter().x && view->Center().y == view->StartCenter().y &&
+      view->Center().z == view->StartCenter().z && view->Spin() == 0.0 && view->Tilt() == 0.0;
+  TakeLoaderState(state);
+  if (view != nullptr && shapes_ != nullptr && !shapes_->Empty()) {
+    const bool had = view->HasShapes();
+    view->UpdateShapes(shapes_);
+    if (!had) {
+      shapesButton_->setEnabled(true);
+      shapesButton_->setChecked(view->ShowShapes());
+    }
+    if (loaderDone_ && atStart && !dlg_.m_pRobot->frames.empty()) {
+      view->StartFromAboveArm();
+    }
+  }
+  if (loaderDone_) {
+    loaderTimer_.stop();
+  }
+}
+
+void MainWindow::TakeLoaderState(const ShapeLoader::State& state) {
+  loaderDone_ = state.finished;
+  shapes_ = state.model;
+  ShowNotices(state.notices,
+              state.finished ? QString()
+                             : QString::fromStdString(MeshProgressText(state.read, state.total)));
+  if (loaderDone_) {
+    // What could not be drawn is said once on standard error too, as the loader's notices are.
+    for (const std::string& notice : state.notices) {
+      std::fprintf(stderr, "velmoth: %s\n", notice.c_str());
+    }
+    std::fflush(stderr);
   }
 }
 

@@ -34,6 +34,7 @@
 #include "app/windows/pull_control.h"
 #include "app/windows/qt_dialog_window.h"
 #include "app/windows/status_strip.h"
+#include "visuals/shape_loader.h"
 #include "visuals/visual_model.h"
 
 class MainWindow : public QObject {
@@ -42,6 +43,10 @@ class MainWindow : public QObject {
  public:
   // How often the status strip is refreshed, in milliseconds.
   static constexpr int kStripRefreshMs = 250;
+  // How often the window looks for meshes the loader has read, and how many of its notices the
+  // strip shows at most.
+  static constexpr int kLoaderCheckMs = 50;
+  static constexpr std::size_t kMaxLoaderNotices = 20;
   // While the run is running, the view is drawn again when it has not drawn for this long, also
   // when the ticks come slower; KeepFrames looks every kFrameCheckMs.
   static constexpr int kFrameKeepMs = 50;
@@ -63,6 +68,12 @@ class MainWindow : public QObject {
 
   // The shapes of the arm's description, drawn in the view once it opens; call before Open.
   void SetShapes(std::shared_ptr<const VisualModel> shapes) { shapes_ = std::move(shapes); }
+  // Or the loader that reads them while the window runs: the view draws the arm as its figure at
+  // first and each link by its shapes as its meshes arrive, the strip says how many are read
+  // ("meshes: 3 of 12") and then what could not be; the camera, unless the user moved it, starts
+  // again from above once all are read. Closing the window stops the loader. Call before Open.
+  void SetShapeLoader(std::unique_ptr<ShapeLoader> loader) { loader_ = std::move(loader); }
+  const ShapeLoader* Loader() const { return loader_.get(); }
 
   // Initialises the dialog and wires the strip, the keys, the run control and the instruments.
   // Does not show it.
@@ -157,6 +168,12 @@ class MainWindow : public QObject {
   void ShowPendingErrors();
   // Draws the view again when it has not drawn for kFrameKeepMs.
   void KeepFrames();
+  // Takes what the loader has read since the last look: the shapes into the view, its notices and
+  // progress into the strip.
+  void FollowLoader();
+  void TakeLoaderState(const ShapeLoader::State& state);
+  // The notices with the loader's (and its progress while it reads).
+  void ShowNotices(const std::vector<std::string>& loaderNotices, const QString& progress);
 
   QtDialogWindow window_;
   CVelmothDlg dlg_{window_};
@@ -165,6 +182,11 @@ class MainWindow : public QObject {
   QPointer<QToolButton> recordButton_;
   QPointer<QToolButton> shapesButton_;
   std::shared_ptr<const VisualModel> shapes_;
+  std::unique_ptr<ShapeLoader> loader_;
+  uint64_t loaderVersion_ = 0;
+  bool loaderDone_ = false;
+  QTimer loaderTimer_;
+  QStringList notices_;  // the arm's and the start's
   QPointer<QComboBox> engineChoice_;
   QPointer<QComboBox> integratorChoice_;
   QPointer<QComboBox> substepsChoice_;

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -49,9 +52,11 @@
 #include "simulation/text_fields.h"
 #include "tests/app/panel_helpers.h"
 #include "urdf/urdf_loader.h"
+#include "urdf/urdf_text.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
 #include "visuals/arm_pick.h"
+#include "visuals/shape_loader.h"
 #include "visuals/urdf_visuals.h"
 
 // While it lives, files this process writes may not grow beyond the given size (0: no limit), as
@@ -189,18 +194,21 @@ class DialogEndToEnd : public QObject {
   void aSessionSurvivesAnyInput_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("finite");
-    QTest::newRow("torques") << QStringLiteral("1, 2, 3") << true;
-    QTest::newRow("10 000 digits") << QString(10000, QLatin1Char('7')) << false;
-    QTest::newRow("mixed characters") << QStringLiteral("1e308,-x;\t\xe9").repeated(1000) << false;
-    QTest::newRow("nan") << QStringLiteral("nan, nan, nan, nan, nan, nan") << false;
-    QTest::newRow("inf") << QStringLiteral("inf, -inf, inf") << false;
-    QTest::newRow("1e308") << QStringLiteral("1e308, -1e308, 1e308, -1e308, 1e308, -1e308")
+    QTest::addColumn<bool>("refused");  // as a friction coefficient, by "Set"
+    QTest::newRow("torques") << QStringLiteral("1, 2, 3") << true << false;
+    QTest::newRow("10 000 digits") << QString(10000, QLatin1Char('7')) << false << false;
+    QTest::newRow("mixed characters")
+        << QStringLiteral("1e308,-x;\t\xe9").repeated(1000) << false << false;
+    QTest::newRow("nan") << QStringLiteral("nan, nan, nan, nan, nan, nan") << false << true;
+    QTest::newRow("inf") << QStringLiteral("inf, -inf, inf") << false << true;
+    QTest::newRow("1e308") << QStringLiteral("1e308, -1e308, 1e308, -1e308, 1e308, -1e308") << false
                            << false;
   }
 
   void aSessionSurvivesAnyInput() {
     QFETCH(QString, text);
     QFETCH(bool, finite);
+    QFETCH(bool, refused);
     for (int id : kEditIds) {
       if (Edit(id)->isEnabled()) {
         Input(id, text);
@@ -209,6 +217,11 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(Edit(kIdJointTorque)->text(), text);
     Click(kIdSetTorque);
     Click(kIdSet);
+    // A friction coefficient no friction can have is refused in a box, and nothing is set.
+    QCOMPARE(boxes_.size(), refused ? 1 : 0);
+    QVERIFY(!refused ||
+            boxes_.front().startsWith(QLatin1String("Set is refused: viscous must be")));
+    boxes_.clear();
     RunTicks(10);
     for (int i = 0; i <= 20; ++i) {  // rapid switching while the ticks run, ending in inverse mode
       Click(i % 2 == 0 ? kIdInverse : kIdForward);
@@ -1196,6 +1209,91 @@ class DialogEndToEnd : public QObject {
     QTest::mouseClick(main_->ShapesButton(), Qt::LeftButton);
     QVERIFY(view->ShowShapes() && main_->ShapesButton()->isChecked());
     RunTicks(3);  // painting with them
+  }
+
+  // The window opens at once while its meshes are still to be read (a gate holds the loader before
+  // its first mesh): the arm drawn as its figure, the strip saying how many are read. A recording
+  // made meanwhile, across the meshes' arrival, is its replay byte for byte. Once all are read, the
+  // picture is the one of the same arm whose meshes were read before the window opened.
+  void meshesArriveWhileTheWindowRuns() {
+    Close();
+    const std::string path = VELMOTH_EXAMPLES "/industrial6.urdf";
+    const auto make = [path] {
+      ArmSetup arm;
+      arm.make = [path] {
+        std::string error;
+        return LoadUrdfRobot(path, error);
+      };
+      arm.simArm = {{"--urdf", path}};
+      arm.gravity = "0, 0, 0";  // at rest, so that the two pictures are of one pose
+      return arm;
+    };
+    std::string text;
+    QVERIFY(ReadUrdfFile(path, text).empty());
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool go = false;
+    ShapeLoader* loader = nullptr;
+    auto shapes = std::make_unique<UrdfShapes>(text, path, PackageSearchFor(path, {}));
+    std::unique_lock<std::mutex> making(mutex);  // the gate sees the loader once it is made
+    auto owned = std::make_unique<ShapeLoader>(std::move(shapes), [&](std::size_t) {
+      std::unique_lock<std::mutex> lock(mutex);
+      while (!opened.wait_for(lock, std::chrono::milliseconds(1),
+                              [&] { return go || loader->Stopping(); })) {
+      }
+    });
+    loader = owned.get();
+    making.unlock();
+    main_ = std::make_unique<MainWindow>(make());
+    main_->SetShapeLoader(std::move(owned));
+    main_->Open();
+    window_ = &main_->Window();
+    dlg_ = &main_->Dlg();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
+    COglWndCustom* view = window_->View();
+    QVERIFY(main_->Strip().Notices().contains(QStringLiteral("meshes: 0 of 7")));
+    QVERIFY(view->HasShapes() && view->ShownShapes()->shapes.empty());  // all figure
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("loading.csv"));
+    QVERIFY(main_->StartRecording(file));
+    WaitTicks(10);
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      go = true;
+    }
+    opened.notify_all();
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Loader()->Latest().finished, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Strip().Notices().isEmpty(), 30000);
+    QCOMPARE(view->ShownShapes()->shapes.size(), std::size_t(7));
+    WaitTicks(10);
+    main_->ToggleRecording();  // stops it
+    QVERIFY(!main_->Recording().Recording());
+    QFile recorded(file);
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    QProcess sim;
+    sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
+                                            file + QStringLiteral(".replay")});
+    QVERIFY(sim.waitForFinished(60000));
+    QCOMPARE(sim.readAllStandardError(), QByteArray());
+    QCOMPARE(recorded.readAll(), sim.readAllStandardOutput());
+    Run().TogglePause();  // paused: the arm rests for the pictures
+    const QImage loaded = view->GrabFrame();
+    const QSize size = window_->size();
+    Close();
+
+    std::vector<std::string> notices;
+    main_ = std::make_unique<MainWindow>(make());
+    main_->SetShapes(
+        std::make_shared<VisualModel>(LoadUrdfVisuals(path, PackageSearchFor(path, {}), notices)));
+    main_->Open();
+    window_ = &main_->Window();
+    dlg_ = &main_->Dlg();
+    window_->resize(size);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
+    Run().TogglePause();
+    QCOMPARE(window_->View()->GrabFrame(), loaded);
   }
 };
 

@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -102,7 +103,14 @@ struct FakeDriver : WindowSystem {
   ViewWindow* CreateView(Robot* /*robot*/, const PixelRect& rect) override {
     return new View(rect);
   }
-  void MessageBox(const char* text) override { ADD_FAILURE() << "message box: " << text; }
+  // A box is a failure unless the test expects one (the next to come).
+  void MessageBox(const char* text) override {
+    if (expectedBox.empty()) {
+      ADD_FAILURE() << "message box: " << text;
+    }
+    EXPECT_EQ(text, expectedBox);
+    expectedBox.clear();
+  }
   IconHandle LoadIcon(int /*resourceId*/) override { return 0; }
   void SetIcon(IconHandle /*icon*/, bool /*big*/) override {}
   bool IsIconic() const override { return false; }
@@ -112,6 +120,7 @@ struct FakeDriver : WindowSystem {
   std::map<int, Control> controls;  // the labels share one entry
   std::set<unsigned> timers;
   int checkedRadio = 0;  // the checked radio button, 0 for none
+  std::string expectedBox;
   int clientWidth;
   int clientHeight;
   CVelmothDlg dlg{*this};  // last, so that it goes first
@@ -142,6 +151,25 @@ TEST(Panel, StartUpTextsAndSetsThatKeepWhatWasNotTouched) {
   EXPECT_EQ(d.Text(kIdJointTorque), "   1.2,    5.7,      0,      0,      0,      0, ");
   d.Click(kIdSetTorque);
   EXPECT_EQ(d.Torque(), (Vec{1.234, 5.678, 0, 0, 0, 0}));
+}
+
+// A friction coefficient no friction can have is refused in a box, in the words velmoth-sim and the
+// Python module use, and the "Set" changes nothing, gravity included.
+TEST(Panel, SetRefusesFrictionBelowZeroOrNotFinite) {
+  for (const auto& [field, text, message] :
+       {std::tuple{kIdViscousFriction, "-1", "viscous must be finite and 0 or more, not -1"},
+        std::tuple{kIdCoulombFriction, "nan", "coulomb must be finite and 0 or more, not nan"},
+        std::tuple{kIdCoulombFriction, "-inf", "coulomb must be finite and 0 or more, not -inf"}}) {
+    FakeDriver d;
+    d.Type(field, text);
+    d.Type(kIdGravity, "1, 2, 3");
+    d.expectedBox = std::string("Set is refused: ") + message + ".";
+    d.Click(kIdSet);
+    EXPECT_EQ(d.expectedBox, "") << text;
+    EXPECT_EQ(d.Arm().viscousFriction, 0.1);
+    EXPECT_EQ(d.Arm().coulombFriction, 0.1);
+    EXPECT_EQ(Column(d.Arm().gravity), (Vec{0.0, 0.0, -9.81}));
+  }
 }
 
 // "Set" takes the exact coefficients and gravity behind the fields the user left alone, though

@@ -10,7 +10,10 @@
 # must end the program while that tick is still computing (status 0, the recording's header alone).
 # With COLUMNS full the recording's file may hold its header and no row (as on a full disk): one
 # signal ends the program (status 0) and the recording's failure is said on standard error.
+# VELMOTH_SIGNAL names the signal that ends a recording (default TERM; HUP when the terminal
+# closes, QUIT for Ctrl-\): the recording's replay must end with its end line, counting its rows.
 velmoth=$1
+signal=${VELMOTH_SIGNAL:-TERM}
 columns=$2
 shift 2
 dir=$(mktemp -d)
@@ -84,11 +87,13 @@ while [ "$(wc -l <"$dir/run.csv" 2>/dev/null || echo 0)" -lt 150 ] && [ $i -lt 6
   sleep 0.1
   i=$((i + 1))
 done
-kill -TERM $pid
+kill -"$signal" $pid
 wait $pid
 status=$?
 cat "$dir/stderr"
 rows=$(wc -l <"$dir/run.csv")
+[ "$(tail -n 1 "$dir/run.csv.replay")" = "$((rows - 1)) end" ] ||
+  { echo "FAIL: the replay does not end with '$((rows - 1)) end'"; exit 1; }
 bad=$(awk -F, -v n="$columns" 'NR > 1 && NF != n' "$dir/run.csv" | wc -l)
 moves=$(awk -F, 'NR == 2 { first = $3 } NR > 2 && $3 != first { moved = 1 } END { print moved + 0 }' "$dir/run.csv")
 if [ "$status" -ne 0 ] || [ "$rows" -lt 150 ] || [ "$bad" -ne 0 ] || [ "$moves" -ne 1 ] ||

@@ -24,6 +24,11 @@ out=$(nodisplay "$velmoth" --no-such-option 2>&1); check "bad option" 2 $? "$out
 out=$(nodisplay "$velmoth" --record '' 2>&1); check "--record ''" 2 $? "$out" "^velmoth: --record: expects a file name, not ''$"
 out=$(nodisplay "$velmoth" --urdf= 2>&1); check "--urdf=" 2 $? "$out" "^velmoth: --urdf: expects a file name, not ''$"
 out=$(nodisplay "$velmoth" --links 6 --links 7 2>&1); check "--links twice" 2 $? "$out" '^velmoth: --links is given 2 times; give it once$'
+# What every front end refuses, refused before any window, in the words velmoth-sim uses.
+out=$(nodisplay "$velmoth" --viscous=-1 2>&1); check "--viscous -1" 2 $? "$out" '^velmoth: --viscous must be finite and 0 or more, not -1$'
+out=$(nodisplay "$velmoth" --coulomb nan 2>&1); check "--coulomb nan" 2 $? "$out" '^velmoth: --coulomb must be finite and 0 or more, not nan$'
+out=$(nodisplay "$velmoth" --q0 '0, nan' 2>&1); check "--q0 nan" 2 $? "$out" '^velmoth: --q0 must be finite, not nan at index 1$'
+out=$(nodisplay "$velmoth" --links 2 --qd0=-inf 2>&1); check "--qd0 -inf" 2 $? "$out" '^velmoth: --qd0 must be finite, not -inf at index 0$'
 # A display that names no X server is named as the display that cannot be opened.
 out=$(DISPLAY=:8731 QT_QPA_PLATFORM=xcb "$velmoth" 2>&1); check "no X server" 1 $? "$out" '^velmoth: cannot open the display ":8731" (DISPLAY); velmoth-sim'
 exit $failed

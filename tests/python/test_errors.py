@@ -149,7 +149,7 @@ def test_bad_joint_vectors_are_refused_before_the_tick(sim, value, error, match)
                  lambda v: velmoth.terms(robot, zeros, None, v),
                  lambda v: velmoth.forward_dynamics(robot, zeros, zeros, v),
                  lambda v: velmoth.inverse_dynamics(robot, zeros, zeros, v)):
-        with pytest.raises(error, match=match.replace("torque", "(torque|tau|qdd|accel|q|qd)")):
+        with pytest.raises(error, match=match.replace("torque", "(torque|tau|qdd|accel|q|qd|qd0)")):
             call(value)
     assert sim.tick == 0 and list(sim.q) == [0, 0, 0]
 
@@ -173,7 +173,13 @@ R2 = velmoth.Robot.builtin(links=2)
     ({"tolerance": "1e-6"}, TypeError, "tolerance must be a number"),
     (("tolerance", 0.1), ValueError, "tolerance must be from 1e-12 to 0.01, not 0.1"),
     (("tolerance", math.nan), ValueError, "tolerance must be finite"),
-    ({"viscous": math.nan}, ValueError, "viscous must be finite, not nan"),
+    ({"viscous": math.nan}, ValueError, "viscous must be finite and 0 or more, not nan"),
+    ({"viscous": -1}, ValueError, "viscous must be finite and 0 or more, not -1"),
+    (("viscous", -1.0), ValueError, "viscous must be finite and 0 or more, not -1"),
+    (lambda s: velmoth.terms(R2, None, None, coulomb=-0.5), ValueError,
+     "coulomb must be finite and 0 or more, not -0.5"),
+    ({"q0": [0, math.nan]}, ValueError, "q0 must be finite, not nan at index 1"),
+    ({"qd0": [math.inf, 0]}, ValueError, "qd0 must be finite, not inf at index 0"),
     ({"coulomb": "0.1"}, TypeError, "coulomb must be a number"),
     ({"gravity": [0, 0, math.inf]}, ValueError, "gravity must be finite"),
     ({"engine": 1}, TypeError, "engine must be a str"),
@@ -181,7 +187,7 @@ R2 = velmoth.Robot.builtin(links=2)
     ({"substeps": 10**30}, OverflowError, ""),
     (("engine", "x"), ValueError, "engine must be"),
     (("substeps", -1), ValueError, "substeps must be from 1 to 1000"),
-    (("coulomb", math.inf), ValueError, "coulomb must be finite"),
+    (("coulomb", math.inf), ValueError, "coulomb must be finite and 0 or more, not inf"),
     (("gravity", [1, 2]), ValueError, r"gravity must have 3 elements \(x, y, z\), not shape"),
     (("substeps", 2.0), TypeError, "substeps must be an int"),
     ({"substeps": np.bool_(True)}, TypeError, "substeps must be an int"),
@@ -253,10 +259,10 @@ def test_objects_made_without_init_are_refused_not_followed(cls, uses):
 
 
 def test_numbers_that_look_like_errors_and_numpy_integers_are_taken():
-    sim = velmoth.Simulation(R2, viscous=-1, coulomb=-1.0, substeps=np.int32(5))
-    sim.substeps, sim.viscous = np.int64(3), -1
-    assert (sim.substeps, sim.viscous, sim.coulomb) == (3, -1.0, -1.0)
-    assert velmoth.terms(R2, None, None, viscous=-1).F.tolist() == [0.0, 0.0]
+    sim = velmoth.Simulation(R2, viscous=0, coulomb=-0.0, substeps=np.int32(5))
+    sim.substeps, sim.viscous = np.int64(3), np.int32(2)
+    assert (sim.substeps, sim.viscous, sim.coulomb) == (3, 2.0, 0.0)
+    assert velmoth.terms(R2, None, None, viscous=0).F.tolist() == [0.0, 0.0]
 
 
 def test_a_singular_solve_is_a_divergence_and_the_interpreter_lives():

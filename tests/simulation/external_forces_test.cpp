@@ -244,13 +244,29 @@ TEST(ExternalForces, ThePullIsASpringAndADamperThroughThePointsJacobian) {
 // (0, 0, -f) held at its end, or pulled there by the spring towards a target: its own pendulum,
 // I q'' = tau(q, q'), integrated here by RK4 in 10^4 steps a second. The step, which takes the
 // torques at every state it evaluates, follows it to 1e-8 rad; torques held over each tick miss by
-// a tenth of a radian.
+// a tenth of a radian. Stiffly damped (b = 300 N m s/rad), the error-controlled step takes the
+// additive pair, whose stages and their iterates take the torques too.
 TEST(ExternalForces, AForceOnTheRodMovesItAsItsOwnPendulum) {
   const double inertia = 0.01 + 0.15 * 0.15, length = 0.3, f = 2.0;
-  const double k = 40.0, c = 0.8, target[3] = {0.0, 0.1, 0.35};
-  for (bool pulled : {false, true}) {
-    for (IntegratorKind integrator : {IntegratorKind::kDopri5, IntegratorKind::kRk4}) {
-      SCOPED_TRACE(std::string(pulled ? "pulled" : "a force") + ", " + IntegratorName(integrator));
+  const double c = 0.8, target[3] = {0.0, 0.1, 0.35};
+  struct Case {
+    bool pulled;
+    IntegratorKind integrator;
+    double damping;
+    double k;  // the pull's stiffness
+  };
+  for (const Case& each : {Case{false, IntegratorKind::kDopri5, 0.0, 40.0},
+                           {false, IntegratorKind::kRk4, 0.0, 40.0},
+                           {true, IntegratorKind::kDopri5, 0.0, 40.0},
+                           {true, IntegratorKind::kRk4, 0.0, 40.0},
+                           {false, IntegratorKind::kDopri5, 300.0, 4000.0},
+                           {true, IntegratorKind::kDopri5, 300.0, 4000.0}}) {
+    {
+      const bool pulled = each.pulled;
+      const IntegratorKind integrator = each.integrator;
+      const double k = each.k;
+      SCOPED_TRACE(std::string(pulled ? "pulled" : "a force") + ", " + IntegratorName(integrator) +
+                   ", b " + std::to_string(each.damping));
       // q'' = tau / I: gravity on the centre of mass, the force at the end.
       const auto rate = [&](double th, double w) {
         const double py = length * std::cos(th), pz = length * std::sin(th);
@@ -259,7 +275,7 @@ TEST(ExternalForces, AForceOnTheRodMovesItAsItsOwnPendulum) {
           fy = k * (target[1] - py) - c * (-w * pz);
           fz = k * (target[2] - pz) - c * (w * py);
         }
-        return (-9.81 * 0.15 * std::cos(th) + py * fz - pz * fy) / inertia;
+        return (-9.81 * 0.15 * std::cos(th) + py * fz - pz * fy - each.damping * w) / inertia;
       };
       double th = 0.2, w = 0.0;
       const double h = 1e-4;
@@ -272,7 +288,8 @@ TEST(ExternalForces, AForceOnTheRodMovesItAsItsOwnPendulum) {
         w += h / 6.0 * (k1 + 2.0 * k2 + 2.0 * k3 + k4);
       }
       std::unique_ptr<Robot> robot = MakeBuiltInRobot(1);
-      robot->viscousFriction = robot->coulombFriction = 0.0;
+      robot->viscousFriction = each.damping;
+      robot->coulombFriction = 0.0;
       robot->links[0]->q = 0.2;
       StepOptions step{EngineKind::kRecursive, integrator, 10, kDefaultTolerance};
       Stepper stepper(*robot, step);
@@ -286,12 +303,15 @@ TEST(ExternalForces, AForceOnTheRodMovesItAsItsOwnPendulum) {
       ASSERT_EQ(source.Set(forces), "");
       matrix<double> torque(1, 1);
       torque(0, 0) = 0.0;
+      int stiff = 0;
       for (int t = 0; t < 100; ++t) {
         source.ApplyTo(stepper);
         stepper.Forward(torque);
+        stiff += stepper.LastStiffSteps();
         // The tick reports the motor's torque, not the force's.
         ASSERT_EQ(stepper.LastTorque()(0, 0), 0.0);
       }
+      EXPECT_EQ(stiff > 0, each.damping > 0.0);
       EXPECT_NEAR(robot->links[0]->q, th, 1e-8);
       EXPECT_NEAR(robot->links[0]->qd, w, 1e-7);
     }
@@ -502,19 +522,28 @@ TEST(ForceTexts, ReplayLinesGiveBackTheForcesOfEveryTick) {
 
 TEST(ForceTexts, ACursorNeedsAPullAndAPullALinkOfTheArm) {
   std::unique_ptr<Robot> robot = MakeBuiltInRobot(2);
-  for (const char* text : {"0 cursor 1, 2, 3\n", "0 pull 2, 0, 0, 0, 1, 1, inf\n",
-                           "0 pull 0, 0, 0, 0, 1, 1, 5\n1 release\n2 cursor 1, 2, 3\n",
-                           "0 forces --force \"nowhere:1,2,3\"\n"}) {
+  // A replay of the two-link arm with these lines.
+  const auto of = [](const char* lines) {
+    return std::string("arm --links 2\n") + lines + "5 end\n";
+  };
+  for (const char* lines : {"0 cursor 1, 2, 3\n", "0 pull 2, 0, 0, 0, 1, 1, inf\n",
+                            "0 pull 0, 0, 0, 0, 1, 1, 5\n1 release\n2 cursor 1, 2, 3\n",
+                            "0 forces --force \"nowhere:1,2,3\"\n"}) {
     Replay replay;
-    ASSERT_EQ(ParseReplay(text, replay), "") << text;
-    EXPECT_NE(CheckReplayForces(replay, *robot), "") << text;
+    ASSERT_EQ(ParseReplay(of(lines), replay), "") << lines;
+    EXPECT_NE(CheckReplayForces(replay, *robot), "") << lines;
   }
-  for (const char* text : {"0 pull 0.5, 0, 0, 0, 1, 1, 5\n", "0 pull 0, 0, 0, 0, 1, 1\n",
-                           "0 pull 0, 0, 0, 0, inf, 1, 5\n", "0 cursor 1, 2\n", "0 release now\n",
-                           "0 forces --force tool:1\n", "0 forces --force\n"}) {
+  for (const char* lines : {"0 pull 0.5, 0, 0, 0, 1, 1, 5\n", "0 pull 0, 0, 0, 0, 1, 1\n",
+                            "0 pull 0, 0, 0, 0, inf, 1, 5\n", "0 cursor 1, 2\n", "0 release now\n",
+                            "0 forces --force tool:1\n", "0 forces --force\n"}) {
     Replay replay;
-    EXPECT_NE(ParseReplay(text, replay), "") << text;
+    EXPECT_NE(ParseReplay(of(lines), replay), "") << lines;
   }
+  // The same lines in a sound replay are taken.
+  Replay replay;
+  EXPECT_EQ(ParseReplay(of("0 pull 1, 0, 0, 0, 1, 1, 5\n1 cursor 1, 2, 3\n2 release\n"), replay),
+            "");
+  EXPECT_EQ(CheckReplayForces(replay, *robot), "");
 }
 
 }  // namespace

@@ -376,6 +376,27 @@ TEST(JointLimits, AStartOutsideIsPutAtTheNearestLimit) {
   EXPECT_EQ(ClampStartToLimits(*arm), "");
   EXPECT_EQ(LimitStatusText(*arm, {0, 1, 0}),
             "at a limit: joint0 (lower), joint2 (upper); saturated: joint1");
+  // Far beyond a limit (an inverse tick, or the limits off) is past it, not at it; within the
+  // tolerance it is still at it.
+  const double upper = arm->links[2]->upper, lower = arm->links[0]->lower;
+  struct Case {
+    bool limits;
+    double q0, q2;
+    const char* text;
+  } const cases[] = {
+      {true, lower, upper + 0.5 * kPastLimitTolerance,
+       "at a limit: joint0 (lower), joint2 (upper)"},
+      {true, lower, upper + 33.0, "at a limit: joint0 (lower); past a limit: joint2 (upper)"},
+      {true, lower - 2 * kPastLimitTolerance, 0.1, "past a limit: joint0 (lower)"},
+      {false, lower, upper + 33.0, "past a limit: joint2 (upper)"},
+      {false, lower, upper, ""},
+  };
+  for (const Case& c : cases) {
+    arm->limits = c.limits;
+    arm->links[0]->q = c.q0;
+    arm->links[2]->q = c.q2;
+    EXPECT_EQ(LimitStatusText(*arm, {}), c.text) << c.q0 << " " << c.q2;
+  }
 }
 
 }  // namespace

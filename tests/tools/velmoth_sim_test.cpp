@@ -222,9 +222,16 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--payload tool:-1", 2, "velmoth-sim: --payload: expects a mass of 0 kg or more, not"},
     {"terms --force tool:1,2,3", 2, "--force belongs to run, not to terms"},
     // A tick that reaches the cap of internal steps is reported once, and the run goes on.
-    {"--engine recursive --integrator dopri5 --torque '1000, 1000, 1000, 1000, 1000, 1000' "
+    {"--engine recursive --integrator dopri5 --torque '1e4, 1e4, 1e4, 1e4, 1e4, 1e4' "
      "--ticks 5 >/dev/null",
-     0, "velmoth-sim: warning: tick 2 (t = 0.02 s) reached the cap of internal steps per tick"},
+     0, "velmoth-sim: warning: tick 1 (t = 0.01 s) reached the cap of internal steps per tick"},
+    // Stiff damping of a light wrist: the default step stays finite, without a word.
+    {"--urdf " VELMOTH_URDF_TESTS "/../../examples/industrial6.urdf --viscous 60 --ticks 20 "
+     ">/dev/null",
+     0, ""},
+    // A fixed step that makes energy without work: a divergence, though finite, with its remedy.
+    {"--links 2 --engine recursive --integrator euler --qd0=1e4,-1e4 --ticks 5 >/dev/null", 0,
+     "the fixed 0.01 s step (recursive, euler) is too coarse for motion this fast (it made"},
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizers need far more address space than this
     {"--links 100 --ticks 1 >/dev/null", 1, "velmoth-sim: out of memory (", "ulimit -v 20000;"},
 #endif
@@ -452,21 +459,34 @@ TEST(VelmothSim, OddInputIsReadAsThePanelReadsIt) {
 // replays are compared byte for byte in tests/app).
 TEST(VelmothSim, ABadReplayGivesStatus2AndOneLine) {
   const std::string path =
-      ::testing::TempDir() + "velmoth_sim_" + std::to_string(getpid()) + ".replay";
+      ::testing::TempDir() + "velmoth_sim_bad_" + std::to_string(getpid()) + ".replay";
   const struct {
     std::string text, args, message;
   } cases[] = {
       {"0 torque 1, x\n", "", path + ": line 1: cannot read the torque '1, x'"},
-      {"arm --links 2\n0 q 1, 2, 3\n", "", path + ": line 2: 3 values of q for an arm of 2 joints"},
+      {"arm --links 2\n0 q 1, 2, 3\n3 end\n", "",
+       path + ": line 2: 3 values of q for an arm of 2 joints"},
       {"5 reset\n3 reset\n", "", path + ": line 2: expected a tick number no smaller"},
       {"0 jump\n", "", path + ": line 1: unknown entry 'jump'"},
       {"0 step --engine fast\n", "", "line 1: cannot read the step '--engine fast'"},
       {"4 end\n5 reset\n", "", "line 2: nothing may follow the end"},
-      {"arm --links 101\n", "", "--links expects a whole number from 0 to 100, not '101'"},
+      {"arm --links 101\n0 end\n", "", "--links expects a whole number from 0 to 100, not '101'"},
       {"", " --torque 1", "--torque cannot be given with --replay, which sets it"},
       {"", " --substeps 2", "--substeps cannot be given with --replay, which sets it"},
+      {"", " --tolerance 1e-6", "--tolerance cannot be given with --replay, which sets it"},
       {"0 friction panel\n", "", "line 1: cannot read the friction 'panel'"},
-      {"0 limits on\n", " --limits off", "--limits cannot be given with --replay, which sets it"},
+      {"arm --links 1\n0 limits on\n0 end\n", " --limits off",
+       "--limits cannot be given with --replay, which sets it"},
+      // What is not a whole replay: an empty file, one without its arm, one cut before its end.
+      {"", "", path + ": no arm line (arm --links N or arm --urdf FILE): not a recording's replay"},
+      {"0 q 0\n3 end\n", "", "no arm line"},
+      {"arm --tip a\n3 end\n", "", "no arm line"},
+      {"arm --links 1\n0 q 0\n", "",
+       path + ": no end line: the recording was cut before it ended (the program was killed or "
+              "crashed); --cut replays it up to its last complete tick"},
+      {"arm --links 1\n0 q 0\n", " --cut",
+       path + ": no end line, and no recording beside it (" + path.substr(0, path.size() - 7) +
+           ") to tell its length: give --ticks"},
   };
   for (const auto& c : cases) {
     std::ofstream(path) << c.text;
@@ -475,10 +495,58 @@ TEST(VelmothSim, ABadReplayGivesStatus2AndOneLine) {
                 r.err.find('\n') == r.err.size() - 1)
         << c.text << ": status " << r.status << ", " << r.err;
   }
+  EXPECT_EQ(RunSim("--cut").err, "velmoth-sim: --cut repeats a cut recording and needs --replay\n");
   const SimResult missing = RunSim("--replay " + path + ".none");
   EXPECT_EQ(missing.err,
             "velmoth-sim: " + path + ".none: cannot open: No such file or directory\n");
   std::remove(path.c_str());
+}
+
+// What every front end refuses is refused before any tick, in the words the window, the panel and
+// the Python module use: no friction below 0 or not finite, no start that is not finite.
+TEST(VelmothSim, FrictionAndStartsThatNoArmCanHaveAreRefused) {
+  const struct {
+    std::string args, message;
+  } cases[] = {
+      {"--viscous -1", "--viscous must be finite and 0 or more, not -1"},
+      {"--coulomb=-1e-300", "--coulomb must be finite and 0 or more, not -1e-300"},
+      {"--viscous inf", "--viscous must be finite and 0 or more, not inf"},
+      {"--links 2 --q0 0,nan", "--q0 must be finite, not nan at index 1"},
+      {"--qd0=-inf", "--qd0 must be finite, not -inf at index 0"},
+      {"--urdf " VELMOTH_EXAMPLES "/scara.urdf --coulomb nan",
+       "--coulomb must be finite and 0 or more, not nan"},
+  };
+  for (const auto& c : cases) {
+    const SimResult r = RunSim(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.err, "velmoth-sim: " + c.message + "\n") << c.args;
+  }
+  EXPECT_EQ(RunSim("--viscous 0 --coulomb -0 --ticks 1").status, 0);
+  const std::string path =
+      ::testing::TempDir() + "velmoth_sim_friction_" + std::to_string(getpid()) + ".replay";
+  std::ofstream(path) << "arm --links 1\n0 viscous -2\n1 end\n";
+  EXPECT_EQ(RunSim("--replay " + path).err,
+            "velmoth-sim: " + path + ": line 2: viscous must be finite and 0 or more, not -2\n");
+  std::remove(path.c_str());
+}
+
+// A recording cut short (its last row and replay line half written, no end line) is repeated with
+// --cut up to its last complete row, as the same run from the command line prints it.
+TEST(VelmothSim, ACutRecordingReplaysToItsLastCompleteRow) {
+  const std::string csv =
+      ::testing::TempDir() + "velmoth_sim_cut_" + std::to_string(getpid()) + ".csv";
+  const std::string whole = RunSim("--links 2 --torque 1,0 --ticks 3").out;
+  ASSERT_EQ(std::count(whole.begin(), whole.end(), '\n'), 4);
+  std::ofstream(csv) << whole << "4,0.04,0.1";
+  std::ofstream(csv + ".replay")
+      << "# cut\narm --links 2\n0 q 0, 0\n0 qd 0, 0\n0 torque 1, 0\n3 tor";
+  const SimResult cut = RunSim("--replay " + csv + ".replay --cut");
+  EXPECT_EQ(cut.status, 0) << cut.err;
+  EXPECT_EQ(cut.out, whole);
+  EXPECT_EQ(RunSim("--replay " + csv + ".replay --cut --ticks 2").out,
+            whole.substr(0, whole.rfind('\n', whole.size() - 2) + 1));
+  std::remove(csv.c_str());
+  std::remove((csv + ".replay").c_str());
 }
 
 // The largest resident set of any program this test has run so far, in kilobytes.

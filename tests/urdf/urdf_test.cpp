@@ -450,7 +450,7 @@ TEST(Urdf, JointsTakeTheirLimitsEffortAndFrictionFromTheFile) {
        0, 0, "has limits that are no range (lower 1, upper -1); it moves without them"},
       {"revolute", "<limit lower='-1' upper='1' effort='1' velocity='1'/><dynamics damping='-2'/>",
        -1, 1, 1, false, 0, 0,
-       "has damping -2 and friction 0, which no joint can have; it takes the panel's friction"},
+       "takes the panel's friction: damping must be finite and 0 or more, not -2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.type) + " " + c.elements);

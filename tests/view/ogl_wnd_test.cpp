@@ -595,6 +595,38 @@ class OglWndTest : public QObject {
     QCOMPARE(hue(), '-');
   }
 
+  // On an arm whose own shapes are orange, the housing of a joint at its limit still shows: it is
+  // outlined in dark grey, which nothing else in the picture is.
+  void aJointAtALimitShowsOnAnOrangeArm() {
+    std::unique_ptr<Robot> robot = MakeBuiltInRobot(3);
+    robot->frames = {{"l1", 1}};
+    auto model = std::make_shared<VisualModel>();
+    VisualShape& box = model->shapes.emplace_back();
+    box.frame = "l1";
+    box.origin[1] = 0.15;
+    box.size[0] = box.size[2] = 0.12;
+    box.size[1] = 0.3;
+    box.colour = {0.95f, 0.5f, 0.1f, 1.0f};  // the housing's own orange
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(600, 400));
+    QVERIFY(view != nullptr && view->IsGlReady());
+    view->SetShapes(model);
+    view->SetCamera({2, 0.3, 0.6}, {0, 0.3, 0}, 0, 0);
+    const auto dark = [&] {
+      int count = 0;
+      const QImage image = view->GrabFrame();
+      for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+          const QRgb c = image.pixel(x, y);
+          count += qRed(c) < 60 && qGreen(c) < 60 && qBlue(c) < 60 ? 1 : 0;
+        }
+      }
+      return count;
+    };
+    QCOMPARE(dark(), 0);
+    robot->links[1]->upper = 0.0;
+    QVERIFY2(dark() > 50, qPrintable(QString::number(dark())));
+  }
+
   void noGlPlatform() {
     const bool noGl = qEnvironmentVariableIsSet("VELMOTH_EXPECT_NO_GL");
     QCOMPARE(COglWnd::CheckGlPlatform(), !noGl);

@@ -12,12 +12,26 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <gtest/gtest.h>
+#include <kdl/frames.hpp>
+#include <kdl/jntarray.hpp>
+#include <kdl/tree.hpp>
+#include <kdl/treefksolverpos_recursive.hpp>
+#include <kdl_parser/kdl_parser.hpp>
 
 #include "urdf/urdf_loader.h"
 #include "visuals/arm_extent.h"
 #include "visuals/mesh_import.h"
 #include "visuals/mesh_locator.h"
+#include "visuals/shape_loader.h"
 #include "visuals/urdf_visuals.h"
 
 namespace {
@@ -97,6 +111,7 @@ TEST_F(LocatorTest, PackagesFilesAndPaths) {
   Write("desc/d_pkg/meshes/d.stl", kTriangleStl);
   Write("desc/arm_description/meshes/a.stl", kTriangleStl);  // above the file, found last
   Write("space dir/e f.stl", kTriangleStl);
+  Write("flat/flat_pkg/sub/d.stl", kTriangleStl);
   const std::string ws = At("ws"), flat = At("flat"), urdf = At("desc/d_pkg/urdf");
   struct Case {
     std::string uri;
@@ -115,6 +130,10 @@ TEST_F(LocatorTest, PackagesFilesAndPaths) {
       {"package://d_pkg/meshes/d.stl", {}, "desc/d_pkg/meshes/d.stl"},
       {"package://arm_description/meshes/a.stl", {}, "desc/arm_description/meshes/a.stl"},
       {"file://" + At("space%20dir/e%20f.stl"), {}, "space dir/e f.stl"},
+      {"file://localhost" + At("space%20dir/e%20f.stl"), {}, "space dir/e f.stl"},
+      {"file://" + At("flat/flat_pkg/c.stl%00.x"), {}, "", "is refused: it holds a NUL character"},
+      {"package://flat_pkg/../../flat/flat_pkg/c.stl", {flat}, "", "climbs out of its package"},
+      {"package://flat_pkg/sub/../c.stl", {flat}, "flat/flat_pkg/sub/../c.stl"},
       {"../meshes/d.stl", {}, "desc/d_pkg/urdf/../meshes/d.stl"},
       {At("flat/flat_pkg/c.stl"), {}, "flat/flat_pkg/c.stl"},
       {"package://nowhere/x.stl", {ws}, "", "package 'nowhere' is in no folder"},
@@ -372,6 +391,305 @@ TEST_F(ShapesTest, TheArmStaysInItsBoxAndItsReach) {
       }
     }
   }
+}
+
+// A glTF file of one triangle whose buffer is the file named uri.
+std::string Gltf(const std::string& uri) {
+  return R"({"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}],
+ "nodes": [{"mesh": 0}], "meshes": [{"primitives": [{"attributes": {"POSITION": 0}}]}],
+ "buffers": [{"uri": ")" +
+         uri + R"(", "byteLength": 36}],
+ "bufferViews": [{"buffer": 0, "byteLength": 36}],
+ "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+   "min": [0, 0, 0], "max": [1, 1, 0]}]})";
+}
+
+// One link with one mesh visual, in a description of its own.
+std::string OneMesh(const std::string& uri, const std::string& scale = "1 1 1") {
+  return "<robot name='r'><link name='base'/><joint name='j' type='revolute'><parent "
+         "link='base'/><child link='l'/><axis xyz='0 0 1'/><limit lower='-1' upper='1' effort='1' "
+         "velocity='1'/></joint><link name='l'><inertial><mass value='1'/><inertia ixx='1' "
+         "iyy='1' izz='1' ixy='0' ixz='0' iyz='0'/></inertial><visual><geometry><mesh filename='" +
+         uri + "' scale='" + scale + "'/></geometry></visual></link></robot>";
+}
+
+// Hostile mesh trees: a mesh that names a FIFO, a folder, a device or a loop of links (an OBJ
+// file's materials, a glTF file's buffer), names that lead out of their package, scales and units
+// that draw nothing, and meshes over the caps. Each gives its notice (and the mesh its figure, or
+// drawn without what it names); none of them hangs: a FIFO read would wait for ever.
+TEST_F(ShapesTest, HostileMeshesGiveANoticeAndNeverHang) {
+  ASSERT_EQ(mkfifo(At("m/fifo").c_str(), 0600) == 0 ||
+                (fs::create_directories(At("m")) && mkfifo(At("m/fifo").c_str(), 0600) == 0),
+            true);
+  fs::create_directories(At("m/folder"));
+  fs::create_symlink("loop_b", At("m/loop_a"));
+  fs::create_symlink("loop_a", At("m/loop_b"));
+  fs::create_symlink("/dev/zero", At("m/zero"));
+  Write("pkg/package.xml", PackageXml("pkg"));
+  Write("outside.mtl", "newmtl red\nKd 1 0 0\n");
+  const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+  std::string polygon = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf";
+  for (int i = 0; i < 1000000; ++i) {
+    polygon += " " + std::to_string(i % 3 + 1);
+  }
+  std::string large = triangle + "f";  // 50 polygons of 1000 corners: too long to cut
+  for (int i = 0; i < 1000; ++i) {
+    large += " " + std::to_string(i % 3 + 1);
+  }
+  large += "\n";
+  for (int i = 0; i < 6; ++i) {
+    large += large.substr(large.find('f'));
+  }
+  const struct {
+    std::string file, text, uri, scale;
+    bool drawn;          // the link is drawn by its mesh
+    std::string notice;  // a part of the notice, "" for none
+  } cases[] = {
+      {"m/fifo.obj", "mtllib fifo\n" + triangle, "m/fifo.obj", "1 1 1", true,
+       "the mesh 'm/fifo.obj' names files that are not read: 'fifo' (" + At("m/fifo") +
+           "): not a regular file; it is drawn without them"},
+      {"m/folder.obj", "mtllib folder\n" + triangle, "m/folder.obj", "1 1 1", true,
+       "'folder' (" + At("m/folder") + "): not a regular file (a folder)"},
+      {"m/zero.obj", "mtllib zero\n" + triangle, "m/zero.obj", "1 1 1", true,
+       "'zero' (" + At("m/zero") + "): not a regular file"},
+      {"m/devzero.obj", "mtllib /dev/zero\n" + triangle, "m/devzero.obj", "1 1 1", true,
+       "'/dev/zero': not a regular file"},
+      {"m/loop.obj", "mtllib loop_a\n" + triangle, "m/loop.obj", "1 1 1", true,
+       "'loop_a' (" + At("m/loop_a") + "): Too many levels of symbolic links"},
+      {"m/fifo.gltf", Gltf("fifo"), "m/fifo.gltf", "1 1 1", false,
+       "'fifo' (" + At("m/fifo") + "): not a regular file"},
+      {"m/zero.gltf", Gltf("/dev/zero"), "m/zero.gltf", "1 1 1", false,
+       "'/dev/zero': not a regular file"},
+      {"m/fifo", "", "m/fifo", "1 1 1", false, "is not a regular file"},
+      {"m/folder", "", "m/folder", "1 1 1", false, "is not a regular file"},
+      {"pkg/m/out.obj", "mtllib ../../outside.mtl\n" + triangle, "package://pkg/m/out.obj", "1 1 1",
+       true,
+       "'../../outside.mtl' (" + At("pkg/m/../../outside.mtl") +
+           "): it leads out of the mesh's package"},
+      {"pkg/m/t.stl", kTriangleStl, "package://pkg/../t.stl", "1 1 1", false,
+       "is refused: it climbs out of its package"},
+      {"m/t.stl", kTriangleStl, "file://" + At("m/t.stl%00.dae"), "1 1 1", false,
+       "is refused: it holds a NUL character (%00)"},
+      {"m/t.stl", kTriangleStl, "m/t.stl", "1 0 1", false,
+       "link 'l' scales the mesh 'm/t.stl' by 1 0 1, and a scale must be finite, above 0 and at "
+       "most 1e+06, not 0; that link is drawn as a figure"},
+      {"m/t.stl", kTriangleStl, "m/t.stl", "1 1 -1", false, "not -1; that link"},
+      {"m/t.stl", kTriangleStl, "m/t.stl", "1e39 1 1", false, "not 1e+39; that link"},
+      {"m/t.stl", kTriangleStl, "m/t.stl", "2e6 2e6 2e6", false, "not 2e+06; that link"},
+      {"m/unit0.dae", Collada("0", "Z_UP"), "m/unit0.dae", "1 1 1", false,
+       "is refused (" + At("m/unit0.dae") +
+           "): it scales itself (its COLLADA <unit>, or its root's transform): a scale must be "
+           "finite, above 0 and at most 1e+06, not 0"},
+      {"m/unitneg.dae", Collada("-1", "Z_UP"), "m/unitneg.dae", "1 1 1", false, "not -1"},
+      {"m/unitbig.dae", Collada("1e39", "Z_UP"), "m/unitbig.dae", "1 1 1", false,
+       "it scales itself"},
+      {"m/polygon.obj", polygon, "m/polygon.obj", "1 1 1", false,
+       "): 1000000 corners in one polygon, more than the 1000 a polygon may have; link 'l' is "
+       "drawn as a figure"},
+      {"m/large.obj", large, "m/large.obj", "1 1 1", false,
+       "): 64000000 as the sum of the squares of the corners of its polygons of more than four "
+       "(the time cutting them into triangles takes), more than the 40000000 a mesh may have"},
+      {"m/cut.stl", "solid x\nfacet normal 0 0 1\n", "m/cut.stl", "1 1 1", false,
+       "the mesh 'm/cut.stl' cannot be read ("},  // the importer leaks here: see lsan_suppressions
+      {"m/t.stl", kTriangleStl, "m/t.stl", "1 1 1e6", true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uri + " " + c.scale);
+    if (!c.text.empty()) {
+      Write(c.file, c.text);
+    }
+    std::vector<std::string> notices;
+    const VisualModel model =
+        LoadUrdfVisualsFromText(OneMesh(c.uri, c.scale), "r.urdf", {{}, At("")}, notices);
+    EXPECT_EQ(model.shapes.size(), c.drawn ? 1u : 0u);
+    EXPECT_EQ(model.failedFrames,
+              c.drawn ? std::vector<std::string>{} : std::vector<std::string>{"l"});
+    if (c.notice.empty()) {
+      EXPECT_TRUE(notices.empty()) << notices.front();
+    } else {
+      ASSERT_EQ(notices.size(), 1u);
+      EXPECT_NE(notices[0].find(c.notice), std::string::npos) << notices[0];
+    }
+  }
+}
+
+// Ten thousand visuals of missing meshes: one notice for the meshes of each missing package, one
+// for each missing file, each naming its links once, in the order the file names them (the
+// notices are gathered in linear time, and a package is looked for once).
+TEST_F(ShapesTest, ManyMissingMeshesShareTheirNotices) {
+  std::string text = "<robot name='r'><link name='base'>";
+  for (int i = 0; i < 10000; ++i) {
+    const std::string uri =
+        i % 2 == 0 ? "package://gone_" + std::to_string(i % 4) + "/m" + std::to_string(i) + ".stl"
+                   : "missing/" + std::to_string(i % 10) + ".stl";
+    text += "<visual><geometry><mesh filename='" + uri + "'/></geometry></visual>";
+  }
+  text += "</link></robot>";
+  std::vector<std::string> notices;
+  const VisualModel model = LoadUrdfVisualsFromText(text, "r.urdf", {{At("")}, At("")}, notices);
+  EXPECT_EQ(model.failedFrames, std::vector<std::string>{"base"});
+  ASSERT_EQ(notices.size(), 2u + 5u);
+  EXPECT_EQ(notices[0],
+            "r.urdf: package 'gone_0' is in no folder of --package-path or ROS_PACKAGE_PATH, "
+            "nor above the file (2500 meshes); link 'base' is drawn as a figure");
+  EXPECT_EQ(notices[1].rfind("r.urdf: the mesh 'missing/1.stl' is not found: ", 0), 0u);
+  EXPECT_EQ(notices[2].rfind("r.urdf: package 'gone_2' ", 0), 0u);
+}
+
+// The world pose of every shape is its link's frame (KDL's, from KDL's own parse of the same
+// file) times the visual's origin (from its xyz and rpy), in random poses of the arm.
+TEST_F(ShapesTest, ShapesSitWhereKdlPutsTheirLinksTimesTheirOrigins) {
+  Write("m/t.stl", kTriangleStl);
+  const struct {
+    const char* link;
+    double xyz[3], rpy[3];
+  } visuals[] = {
+      {"base", {0.1, -0.2, 0.3}, {0.3, -0.2, 1.1}},
+      {"l1", {0.05, 0.1, 0.2}, {-0.7, 0.4, 0.2}},
+      {"l2", {-0.3, 0.2, 0.1}, {1.2, 0.1, -0.6}},
+      {"tool", {0.0, 0.05, -0.1}, {0.0, 1.5, 0.3}},
+  };
+  const auto visual = [&](const char* link) {
+    std::string text;
+    for (const auto& v : visuals) {
+      if (std::string(v.link) == link) {
+        char origin[200];
+        std::snprintf(origin, sizeof origin,
+                      "<origin xyz='%.17g %.17g %.17g' rpy='%.17g %.17g %.17g'/>", v.xyz[0],
+                      v.xyz[1], v.xyz[2], v.rpy[0], v.rpy[1], v.rpy[2]);
+        text += std::string("<visual>") + origin +
+                "<geometry><mesh filename='m/t.stl'/></geometry></visual>";
+      }
+    }
+    return text;
+  };
+  const std::string inertial =
+      "<inertial><mass value='1'/><inertia ixx='0.1' iyy='0.1' izz='0.1' ixy='0' ixz='0' "
+      "iyz='0'/></inertial>";
+  const std::string text =
+      "<robot name='r'><link name='base'>" + visual("base") + "</link>" +
+      "<joint name='j1' type='revolute'><parent link='base'/><child link='l1'/><origin xyz='0.1 "
+      "0 0.4' rpy='0.2 0 0.3'/><axis xyz='0 0 1'/><limit lower='-9' upper='9' effort='1' "
+      "velocity='1'/></joint><link name='l1'>" +
+      inertial + visual("l1") +
+      "</link><joint name='j2' type='prismatic'><parent link='l1'/><child link='l2'/><origin "
+      "xyz='0 0.3 0.1' rpy='0 0.5 0'/><axis xyz='0 1 0'/><limit lower='-9' upper='9' effort='1' "
+      "velocity='1'/></joint><link name='l2'>" +
+      inertial + visual("l2") +
+      "</link><joint name='j3' type='revolute'><parent link='l2'/><child link='l3'/><origin "
+      "xyz='0.2 0 0' rpy='0 0 -0.4'/><axis xyz='1 0 0'/><limit lower='-9' upper='9' effort='1' "
+      "velocity='1'/></joint><link name='l3'>" +
+      inertial +
+      "</link><joint name='fix' type='fixed'><parent link='l3'/><child link='tool'/><origin "
+      "xyz='0 0 0.15' rpy='0.3 0.2 0.1'/></joint><link name='tool'>" +
+      visual("tool") + "</link></robot>";
+  std::vector<std::string> notices;
+  const VisualModel model = LoadUrdfVisualsFromText(text, "r.urdf", {{}, At("")}, notices);
+  ASSERT_EQ(model.shapes.size(), 4u);
+  std::string error;
+  std::unique_ptr<Robot> robot = LoadUrdfRobotFromText(text, "r.urdf", error);
+  ASSERT_NE(robot, nullptr) << error;
+  KDL::Tree tree;
+  ASSERT_TRUE(kdl_parser::treeFromString(text, tree));
+  KDL::TreeFkSolverPos_recursive fk(tree);
+  const ShapePlacement placement = PlaceShapes(model, *robot);
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> value(-2.0, 2.0);
+  for (int trial = 0; trial < 10; ++trial) {
+    KDL::JntArray q(tree.getNrOfJoints());
+    for (const auto& link : robot->links) {
+      link->q = value(random);
+      for (const auto& [name, element] : tree.getSegments()) {
+        if (GetTreeElementSegment(element).getJoint().getName() == link->jointName) {
+          q(GetTreeElementQNr(element)) = link->q;
+        }
+      }
+    }
+    const std::vector<Pose3> frames = LinkFrames(*robot);
+    for (std::size_t i = 0; i < model.shapes.size(); ++i) {
+      const auto& v = visuals[i];
+      ASSERT_EQ(model.shapes[i].frame, v.link);
+      KDL::Frame link;
+      ASSERT_GE(fk.JntToCart(q, link, v.link), 0);
+      const KDL::Frame expected =
+          link * KDL::Frame(KDL::Rotation::RPY(v.rpy[0], v.rpy[1], v.rpy[2]),
+                            KDL::Vector(v.xyz[0], v.xyz[1], v.xyz[2]));
+      const Pose3 pose = ShapePose(model, placement, *robot, frames, i);
+      for (int r = 0; r < 3; ++r) {
+        EXPECT_NEAR(pose.p[r], expected.p(r), 1e-12) << v.link << " trial " << trial;
+        for (int c = 0; c < 3; ++c) {
+          EXPECT_NEAR(pose.r[r][c], expected.M(r, c), 1e-12) << v.link << " trial " << trial;
+        }
+      }
+    }
+  }
+}
+
+// The loader reads on its own thread: before a mesh is read, its link is drawn as its figure and
+// the progress says how many are read; Stop gives up at once what is left, unsaid, and keeps what
+// was read and said.
+TEST_F(ShapesTest, TheLoaderShowsWhatIsReadAndStopsAtOnce) {
+  Write("meshes/t.stl", kTriangleStl);
+  Write("here/meshes/t.stl", kTriangleStl);
+  Write("meshes/mm.dae", Collada("0.001", "Z_UP"));
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::size_t allowed = 0;  // meshes the thread may read
+  ShapeLoader* running = nullptr;
+  const auto gate = [&](std::size_t mesh) {
+    std::unique_lock<std::mutex> lock(mutex);
+    // Stop sets the flag and then joins: the gate looks at it now and then.
+    while (!changed.wait_for(lock, std::chrono::milliseconds(1),
+                             [&] { return mesh < allowed || (running && running->Stopping()); })) {
+    }
+  };
+  const auto waitFor = [](ShapeLoader& loader, std::size_t read) {
+    // The thread publishes what it read before it waits at the gate, and after the last mesh.
+    while (loader.Latest().read < read) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    auto loader = std::make_unique<ShapeLoader>(
+        std::make_unique<UrdfShapes>(ArmText(), "arm.urdf", PackageSearch{{}, At("")}), gate);
+    running = loader.get();
+    lock.unlock();
+    ShapeLoader::State state = loader->Latest();
+    EXPECT_EQ(state.read, 0u);
+    EXPECT_EQ(state.total, 5u);  // t.stl twice by two names, mm.dae, and two of a missing package
+    EXPECT_FALSE(state.finished);
+    EXPECT_EQ(MeshProgressText(state.read, state.total), "meshes: 0 of 5");
+    // The primitives are there; the links that wait for a mesh are figures.
+    EXPECT_EQ(state.model->shapes.size(), 3u);
+    EXPECT_EQ(state.model->failedFrames, (std::vector<std::string>{"finger", "hand", "l2", "l3"}));
+    {
+      const std::lock_guard<std::mutex> hold(mutex);
+      allowed = 5;
+    }
+    changed.notify_all();
+    waitFor(*loader, 5);
+    state = loader->Latest();
+    EXPECT_TRUE(state.finished);
+    EXPECT_EQ(state.model->shapes.size(), 6u);
+    EXPECT_EQ(state.model->failedFrames, (std::vector<std::string>{"finger", "hand"}));
+    ASSERT_EQ(state.notices.size(), 1u);
+    EXPECT_NE(state.notices[0].find("package 'absent'"), std::string::npos);
+  }
+  // Stopped while it waits before the second mesh: what was read stays, the rest is unsaid.
+  std::unique_lock<std::mutex> lock(mutex);  // the gate sees the loader once it is made
+  allowed = 1;
+  auto loader = std::make_unique<ShapeLoader>(
+      std::make_unique<UrdfShapes>(ArmText(), "arm.urdf", PackageSearch{{}, At("")}), gate);
+  running = loader.get();
+  lock.unlock();
+  waitFor(*loader, 1);
+  loader->Stop();
+  const ShapeLoader::State state = loader->Latest();
+  EXPECT_FALSE(state.finished);
+  EXPECT_EQ(state.read, 1u);
+  ASSERT_EQ(state.notices.size(), 1u);  // the first mesh read, of the missing package
+  EXPECT_NE(state.notices[0].find("(the mesh 'package://absent/f.stl')"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,294 @@
+// The default step where the motion is not smooth: stiff viscous friction on light joints against
+// an implicit reference, impacts that accumulate on a light joint between two others, a joint
+// thrown into its limits at any speed on every integrator, and a holding torque that exceeds
+// friction's level for a millisecond inside a step.
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dynamics/dynamics.h"
+#include "robot/robot.h"
+#include "simulation/equation.h"
+#include "simulation/joint_limits.h"
+#include "simulation/stepper.h"
+#include "urdf/urdf_loader.h"
+
+namespace {
+
+StepOptions Step(IntegratorKind integrator, int substeps = 1,
+                 EngineKind engine = EngineKind::kRecursive) {
+  return {engine, integrator, substeps, kDefaultTolerance};
+}
+
+matrix<double> Zeros(std::size_t n) {
+  matrix<double> m(static_cast<uint32_t>(n), 1);
+  m.SetZero();
+  return m;
+}
+
+std::unique_ptr<Robot> Load(const std::string& file) {
+  std::string error;
+  std::unique_ptr<Robot> robot = LoadUrdfRobot(VELMOTH_SOURCE "/" + file, error);
+  EXPECT_NE(robot, nullptr) << error;
+  return robot;
+}
+
+// The joint positions after every tick of 0.1 s from the bent start (0.5, -1, 1.5, 0, ...) put
+// within the limits, every joint at the viscous coefficient given (negative: the file's own), no
+// Coulomb friction.
+std::vector<double> Fall(const std::string& file, double viscous, const StepOptions& step,
+                         bool* finite = nullptr) {
+  std::unique_ptr<Robot> arm = Load(file);
+  if (viscous >= 0.0) {
+    arm->viscousFriction = viscous;
+    arm->coulombFriction = 0.0;
+    arm->frictionSource = FrictionSource::kUniform;
+  }
+  const std::size_t n = arm->links.size();
+  for (std::size_t i = 0; i < 3 && i < n; ++i) {
+    arm->links[i]->q = i == 0 ? 0.5 : i == 1 ? -1.0 : 1.5;
+  }
+  ClampStartToLimits(*arm);
+  Stepper stepper(*arm, step);
+  std::vector<double> q;
+  for (int t = 0; t < 10; ++t) {
+    stepper.Forward(Zeros(n));
+    for (const auto& link : arm->links) {
+      q.push_back(link->q);
+    }
+  }
+  if (finite != nullptr) {
+    *finite = StateIsFinite(*arm) && arm->cappedTicks == 0;
+  }
+  return q;
+}
+
+// Light wrists and a light gripper jaw under viscous friction up to 1e4, and files' own damping:
+// the default step stays finite and uncapped and within 1e-6 rad of the implicit step in 500 and
+// 250 substeps extrapolated (the implicit step is first order under viscous friction), beyond what
+// that reference itself moves from 500 substeps to the extrapolation. Where joints strike their
+// limits within the 0.1 s (the Z1-like arm with its own damping), the extrapolation does not hold
+// across the impacts, and the reference is the default step at the tolerance 1e-12.
+TEST(DefaultStep, StiffViscousFrictionAgainstTheImplicitReference) {
+  const struct {
+    const char* file;
+    double viscous;
+    bool impacts;
+  } cases[] = {
+      {"examples/industrial6.urdf", 10.0, false}, {"examples/industrial6.urdf", 1000.0, false},
+      {"tests/urdf/z1_like.urdf", 100.0, false},  {"tests/urdf/panda_like.urdf", 1e4, false},
+      {"examples/puma560.urdf", -1.0, false},     {"tests/urdf/ur5_like.urdf", 10.0, false},
+      {"tests/urdf/z1_like.urdf", -1.0, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " viscous " + std::to_string(c.viscous));
+    bool finite = false;
+    const std::vector<double> run = Fall(c.file, c.viscous, DefaultStepOptions(true), &finite);
+    EXPECT_TRUE(finite);
+    std::vector<double> reference, own(run.size(), 0.0);
+    if (c.impacts) {
+      StepOptions tight = DefaultStepOptions(true);
+      tight.tolerance = kMinTolerance;
+      reference = Fall(c.file, c.viscous, tight);
+    } else {
+      const std::vector<double> fine =
+          Fall(c.file, c.viscous, Step(IntegratorKind::kImplicit, 500));
+      const std::vector<double> half =
+          Fall(c.file, c.viscous, Step(IntegratorKind::kImplicit, 250));
+      for (std::size_t i = 0; i < run.size(); ++i) {
+        reference.push_back(2.0 * fine[i] - half[i]);
+        own[i] = std::fabs(fine[i] - reference[i]);
+      }
+    }
+    double error = 0.0, margin = 0.0;
+    for (std::size_t i = 0; i < run.size(); ++i) {
+      error = std::max(error, std::fabs(run[i] - reference[i]));
+      margin = std::max(margin, own[i]);
+    }
+    EXPECT_LE(error, 1e-6 + margin);
+  }
+}
+
+// The Z1-like arm, its limits on, falling for 30 s from rest with its elbow bent: without friction
+// its light gripper jaw comes to rest against a limit while the shoulder and the wrist rest at
+// theirs, where impacts would accumulate; no tick reaches the cap, no tick raises the energy (no
+// torque, no friction), and E - E0 = W - D holds to 1e-6 of the largest kinetic energy. With
+// friction 0.1 (viscous and Coulomb) and torques 2 sin(1 + i), for 1 s from the bent start, a
+// joint that friction stops a hair off its limit slides back into it: no cap, the same balance.
+TEST(DefaultStep, ImpactsThatAccumulateOnALightJointComeToRestWithoutMakingEnergy) {
+  const struct {
+    std::vector<double> start;
+    double friction, push;
+    int ticks;
+  } cases[] = {{{0.0, 1.0, -1.5}, 0.0, 0.0, 3000},
+               {{0.5, 0.3, -0.2, 0.0, 0.0, 0.0, -1.0}, 0.0, 0.0, 3000},
+               {{0.5, 0.0, 1.5}, 0.1, 2.0, 100}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.start.size());
+    std::unique_ptr<Robot> arm = Load("tests/urdf/z1_like.urdf");
+    arm->viscousFriction = arm->coulombFriction = c.friction;
+    arm->frictionSource = FrictionSource::kUniform;
+    for (std::size_t i = 0; i < c.start.size(); ++i) {
+      arm->links[i]->q = c.start[i];
+    }
+    ClampStartToLimits(*arm);
+    const std::size_t n = arm->links.size();
+    matrix<double> torque = Zeros(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      torque(i, 0) = c.push * std::sin(1.0 + i);
+    }
+    Stepper stepper(*arm, DefaultStepOptions(true));
+    double peak = 0.0, worst = 0.0, rise = 0.0, before = NAN;
+    for (int t = 0; t < c.ticks; ++t) {
+      stepper.Forward(torque);
+      const double energy = arm->kineticEnergy + arm->potentialEnergy;
+      peak = std::max(peak, arm->kineticEnergy);
+      worst = std::max(worst, std::fabs(energy - arm->startEnergy - arm->work + arm->dissipated));
+      rise = std::isnan(before) ? 0.0 : std::max(rise, energy - before);
+      before = energy;
+    }
+    EXPECT_EQ(arm->cappedTicks, 0u);
+    EXPECT_LE(worst, 1e-6 * peak);
+    if (c.push == 0.0) {
+      EXPECT_LE(rise, 1e-9 * peak);
+      int atLimit = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        atLimit += JointAtLimit(*arm, i) != 0 ? 1 : 0;
+      }
+      EXPECT_GE(atLimit, 3);
+    }
+  }
+}
+
+// A rod without gravity thrown at 1.5 to 1.5e5 rad/s toward its upper limit stops there, at rest,
+// its kinetic energy all dissipated, on every integrator and engine (the closed form's Euler
+// ignores limits). Two links thrown apart into their limits under gravity either gain no more
+// energy without work than 1e-3 of their largest kinetic energy or are reported as diverged (the
+// first-order steps may lose more: Euler's and the implicit step's own dissipation).
+TEST(DefaultStep, AJointThrownIntoItsLimitStopsAtTheLimitItCrossesAtAnySpeed) {
+  std::vector<StepOptions> steps;
+  for (const EngineKind engine : kEngineKinds) {
+    for (const IntegratorKind integrator : kIntegratorKinds) {
+      if (engine != EngineKind::kClosedForm || integrator != IntegratorKind::kEuler) {
+        steps.push_back(Step(integrator, 1, engine));
+      }
+    }
+  }
+  for (const StepOptions& step : steps) {
+    for (const double speed : {1.5, 150.0, 1.5e4, 1.5e5}) {
+      SCOPED_TRACE(StepOptionsText(step) + " at " + std::to_string(speed));
+      auto rod = std::make_unique<Robot>(0.0, 0.0, 0.0, 0.0, 0.0);
+      rod->AddLink(1.0, 0.0, 0.15, 0.0, 0.0075, 0.0075, 0.0075, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0,
+                   0.0, 0.0, 0.02);
+      Link& joint = *rod->links[0];
+      joint.lower = -1.0;
+      joint.upper = 1.0;
+      joint.qd = speed;
+      Stepper stepper(*rod, step);
+      for (int t = 0; t < 100; ++t) {
+        stepper.Forward(Zeros(1));
+      }
+      EXPECT_EQ(joint.q, 1.0);
+      EXPECT_EQ(joint.qd, 0.0);
+      const double kinetic = 0.5 * 0.03 * speed * speed;
+      EXPECT_NEAR(rod->dissipated, kinetic, 1e-9 * kinetic);
+      // Under gravity, fast enough to reach the upper limit (2.57 rad from hanging) within the
+      // first tick: it is there at the tick's end (gravity pulls it off by 3 mrad at most), then
+      // falls onto its lower limit and rests there.
+      if (speed > 100.0) {
+        std::unique_ptr<Robot> swung = CloneRobot(*rod);
+        swung->gravity(2, 0) = -9.81;
+        swung->links[0]->q = 0.0;
+        swung->links[0]->qd = speed;
+        Stepper falls(*swung, step);
+        falls.Forward(Zeros(1));
+        EXPECT_GE(swung->links[0]->q, 0.99);
+        for (int t = 0; t < 200; ++t) {
+          falls.Forward(Zeros(1));
+        }
+        EXPECT_EQ(swung->links[0]->q, -1.0);
+        EXPECT_EQ(swung->links[0]->qd, 0.0);
+      }
+
+      std::unique_ptr<Robot> arm = MakeBuiltInRobot(2);
+      arm->viscousFriction = arm->coulombFriction = 0.0;
+      for (const auto& link : arm->links) {
+        link->lower = -1.0;
+        link->upper = 1.0;
+      }
+      arm->links[0]->qd = speed;
+      arm->links[1]->qd = -speed;
+      Stepper thrown(*arm, step);
+      double peak = 0.0, gained = 0.0;
+      bool diverged = false;
+      for (int t = 0; t < 100; ++t) {
+        thrown.Forward(Zeros(2));
+        diverged = diverged || thrown.LastReport().Diverged();
+        const double energy = arm->kineticEnergy + arm->potentialEnergy;
+        peak = std::max(peak, arm->kineticEnergy);
+        gained = std::max(gained, energy - arm->startEnergy - arm->work + arm->dissipated);
+      }
+      const double allowed =
+          step.integrator == IntegratorKind::kDopri5 ? 1e-6 : Stepper::kUnphysicalGain;
+      EXPECT_TRUE(diverged || gained <= allowed * peak) << gained / peak;
+      EXPECT_EQ(diverged, arm->unphysicalTicks > 0 || !StateIsFinite(*arm));
+    }
+  }
+}
+
+// Two links without gravity, the first held by its own Coulomb friction against a torque of 0.5,
+// the second spinning freely at 10 rad/s (exactly, on every step: its equation has no torque). The
+// first joint's holding torque 0.5 - h(q1) 100 peaks once a turn; friction's level is set just
+// below that peak so that it is exceeded for 1 ms, from 3.5 to 4.5 ms into the third tick: between
+// the places a step of 10 ms looks at. The joint breaks away in that tick, not before.
+TEST(DefaultStep, AHoldingTorqueThatExceedsFrictionForAMillisecondInsideAStepBreaksAway) {
+  constexpr double kSpeed = 10.0, kPush = 0.5;
+  std::unique_ptr<Robot> arm = MakeBuiltInRobot(2);
+  arm->gravity.SetZero();
+  arm->viscousFriction = arm->coulombFriction = 0.0;
+  // The holding torque of the first joint, locked, with the second at q1 turning at kSpeed.
+  const std::unique_ptr<Equation> equation = MakeEquation(EngineKind::kRecursive, *arm);
+  const auto holding = [&](double q1) {
+    const double q[2] = {0.0, q1}, qd[2] = {0.0, kSpeed};
+    double tau[2] = {kPush, 0.0}, qdd[2] = {0.0, 0.0};
+    const uint8_t locked[2] = {1, 0};
+    equation->Evaluate(*arm, q, qd);
+    equation->Solve(nullptr, tau, locked, qdd);
+    return kPush - tau[0];
+  };
+  // Where |holding| peaks, and its curvature there in time: a window of w about the peak lies
+  // above peak - curvature w^2 / 8.
+  double best = 0.0, peak = 0.0;
+  for (int k = 0; k < 100000; ++k) {
+    const double q1 = 2.0 * M_PI * k / 100000;
+    if (std::fabs(holding(q1)) > peak) {
+      peak = std::fabs(holding(q1));
+      best = q1;
+    }
+  }
+  const double d = 1e-3;  // rad, a tenth of a millisecond of the turn
+  const double curvature =
+      -(std::fabs(holding(best + d)) - 2.0 * peak + std::fabs(holding(best - d))) / (d * d) *
+      kSpeed * kSpeed;
+  const double level = peak - curvature * 1e-3 * 1e-3 / 8.0;
+  const double at = 0.024;  // the window's middle, 4 ms into the third tick
+  for (const StepOptions& step : {Step(IntegratorKind::kDopri5), Step(IntegratorKind::kRk4)}) {
+    SCOPED_TRACE(StepOptionsText(step));
+    std::unique_ptr<Robot> held = CloneRobot(*arm);
+    held->links[0]->fileFriction = true;
+    held->links[0]->fileCoulomb = level;
+    held->links[1]->q = best - kSpeed * at;
+    held->links[1]->qd = kSpeed;
+    Stepper stepper(*held, step);
+    matrix<double> torque = Zeros(2);
+    torque(0, 0) = kPush;
+    for (int t = 1; t <= 3; ++t) {
+      stepper.Forward(torque);
+      EXPECT_EQ(held->links[0]->q != 0.0, t == 3) << t;
+    }
+  }
+}
+
+}  // namespace

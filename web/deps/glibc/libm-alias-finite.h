@@ -1,0 +1,2 @@
+/* The functions are compiled under their public names: no aliases. */
+#define libm_alias_finite(from, to)
