@@ -85,6 +85,7 @@ PhysicsThread::PhysicsThread(const Robot& arm, const StepOptions& step, bool thr
   stepper_->SetGiveUp([this] { return GiveUp(); });
   controller_ = std::make_shared<Controller>(*robot_, ControllerSettings{});
   stepper_->SetController(controller_);
+  forces_ = std::make_unique<ForceSource>(*robot_);
   if (threaded_) {
     thread_ = std::thread([this] { Run(); });
     pthread_getcpuclockid(thread_.native_handle(), &cpuClock_);
@@ -387,6 +388,11 @@ std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
   tick.accel = request.accel;
   tick.torque = request.torque;
   tick.referenceStart = controller_->Start();
+  // Forces that do not fit the arm are refused and those before kept; the window sends none.
+  if (!(forces_->Forces() == request.forces)) {
+    forces_->Set(request.forces);
+  }
+  forces_->ApplyTo(*stepper_);
   if (request.mode == kIdForward) {
     tick.accel = ValuesOf(stepper_->Forward(ColumnOf(request.torque)));
     tick.torque = ValuesOf(stepper_->LastTorque());
@@ -400,6 +406,7 @@ std::optional<TickDone> PhysicsThread::ComputeTick(const TickRequest& request) {
   tick.state = ArmState::Of(*robot_);
   tick.inputs = InputsOf(*robot_, request.mode == kIdInverse, ColumnOf(request.torque),
                          ColumnOf(request.accel), stepper_->Options(), controller_->Settings());
+  tick.inputs.forces = forces_->Forces();
   if (const int size = controller_->ReferenceSize(); size > 0) {
     tick.reference.resize(static_cast<std::size_t>(size));
     tick.error.resize(static_cast<std::size_t>(size));

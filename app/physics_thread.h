@@ -41,6 +41,7 @@
 #include "control/controller.h"
 #include "matrix/matrix.h"
 #include "robot/robot.h"
+#include "simulation/external_forces.h"
 #include "simulation/replay.h"
 #include "simulation/step_options.h"
 
@@ -74,6 +75,8 @@ struct TickRequest {
   int mode = 0;
   std::vector<double> accel;
   std::vector<double> torque;
+  // The forces held on the arm and the mouse's pull for the tick (external_forces.h).
+  ArmForces forces{};
   uint64_t serial = 0;  // the thread's number for it (from 1, in the order asked), handed back
 };
 
@@ -209,6 +212,7 @@ class PhysicsThread {
   std::unique_ptr<Robot> robot_;  // the thread's own arm
   std::unique_ptr<Stepper> stepper_;
   std::shared_ptr<Controller> controller_;
+  std::unique_ptr<ForceSource> forces_;  // the request's forces, on the stepper while they act
   std::function<void()> done_;
   bool threaded_;
 

@@ -48,6 +48,11 @@ const char kHelpText[] =
     "\n"
     "View: drag with the left mouse button to turn it, with the right button to move it; the "
     "wheel zooms.\n"
+    "Pull: hold Ctrl and drag a link with the left button. A spring pulls the point you took "
+    "towards the cursor (at the depth you took it) while the arm runs, or tick by tick with F6; "
+    "the view shows the point, the line to the cursor and the force in newtons, and the strip "
+    "names the link. The wheel while pulling makes the spring stiffer or softer. Releasing the "
+    "button ends the pull.\n"
     "\n"
     "The strip below the view shows the simulated time, how fast it runs against the clock, the "
     "frame rate, the speed and whether the run is running, paused or diverged.\n"
@@ -261,12 +266,21 @@ int CVelmothApp::Run(int argc, char** argv) {
     m_arm.noticeSource = m_options.urdf;
   }
   const int links = static_cast<int>(m_options.links);
-  // What every front end refuses is refused here too, before the window opens.
+  // What every front end refuses is refused here too, before the window opens; then the payloads
+  // go into the arm and the forces are checked against its frames.
   if (armError.empty()) {
     const auto n = static_cast<uint32_t>(*loaded != nullptr ? (*loaded)->links.size() : links);
     if (const std::string problem = StartValueProblem(m_options, n); !problem.empty()) {
       std::fprintf(stderr, "velmoth: %s\n", problem.c_str());
       return kBadOption;
+    }
+    if (*loaded == nullptr) {
+      *loaded = MakeBuiltInRobot(links);
+    }
+    if (const std::string problem = ResolveForces(m_options.push, **loaded, m_arm.forces);
+        !problem.empty()) {
+      std::fprintf(stderr, "velmoth: %s\n", problem.c_str());
+      return kBadArm;
     }
   }
   m_arm.make = [loaded, links] {
@@ -282,6 +296,9 @@ int CVelmothApp::Run(int argc, char** argv) {
     if (!m_options.tip.empty()) {
       m_arm.simArm.emplace_back("--tip", m_options.tip);
     }
+  }
+  for (const std::string& payload : m_options.push.payloads) {
+    m_arm.simArm.emplace_back("--payload", payload);
   }
   m_arm.q0 = m_options.q0;
   m_arm.qd0 = m_options.qd0;

@@ -94,6 +94,7 @@ bool CVelmothDlg::OnInitDialog() {
     m_startNotices.push_back(notice);
   }
   m_saturated.assign(n, 0);
+  m_forces = ArmForces{m_setup.forces, std::nullopt};
   m_setup.step.substeps = std::clamp(m_setup.step.substeps, 1, kMaxSubsteps);
   m_pPhysics = std::make_unique<PhysicsThread>(
       *m_pRobot, m_setup.step, m_threaded, [this] { m_window.PostAppMessage(kTicksDoneMessage); });
@@ -140,6 +141,7 @@ TickRequest CVelmothDlg::RequestNow() const {
   }
   tick.accel = ValuesOf(m_accel);
   tick.torque = ValuesOf(m_torque);
+  tick.forces = m_forces;
   return tick;
 }
 
@@ -356,6 +358,11 @@ void CVelmothDlg::SetController(const ControllerSettings& settings) {
   if (m_pPhysics != nullptr) {
     m_pPhysics->SetController(settings);
   }
+}
+
+void CVelmothDlg::SetPull(const std::optional<Pull>& pull) {
+  m_forces.pull = pull;
+  PublishRequest();
 }
 
 void CVelmothDlg::SendPhysics() {

@@ -71,6 +71,8 @@ struct ArmSetup {
   bool effortLimits = false;
   // The controller the ticks start with (control_settings.h; by default none: the typed torques).
   ControllerSettings controller;
+  // Forces held on the arm from the start (external_forces.h); their frames must be the arm's.
+  std::vector<ExternalForce> forces;
   // What the user should know of how the arm was made (joints held fixed, implausible inertias),
   // each line starting with the file it is about, as the loader names it: noticeSource, then ": ".
   std::vector<std::string> notices;
@@ -199,6 +201,11 @@ class CVelmothDlg : public DialogMessages {
   void SetController(const ControllerSettings& settings);
   const ControllerSettings& GetController() const { return m_setup.controller; }
 
+  // The mouse's pull on the arm from the next tick requested on (none: it ends); the forces held
+  // and the pull the ticks take.
+  void SetPull(const std::optional<Pull>& pull);
+  const ArmForces& Forces() const { return m_forces; }
+
   // What the user should know of how the arm started (a start outside its limits), from
   // OnInitDialog on.
   const std::vector<std::string>& StartNotices() const { return m_startNotices; }
@@ -253,6 +260,7 @@ class CVelmothDlg : public DialogMessages {
   std::map<int, WrittenText> m_written;
   std::vector<std::string> m_startNotices;
   std::vector<uint8_t> m_saturated;
+  ArmForces m_forces;
   bool m_threaded = false;
   // A tick shown left the state not finite: until "Reset", no later tick is shown.
   bool m_diverged = false;

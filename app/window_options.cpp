@@ -45,9 +45,10 @@ const char* const kKeys =
     "F10 starts and stops a recording, F11 saves a screenshot of the view, F12 switches\n"
     "between the file's shapes and the figure of joints and bodies, Home fits the arm into\n"
     "the view and Shift+Home restores the starting view, wherever the focus is; F1 shows the\n"
-    "help, Escape ends the program. Recordings and screenshots go to the documents folder (or\n"
-    "the folder of the first recording). A recording's tick column counts the ticks since it\n"
-    "started.\n";
+    "help, Escape ends the program. Ctrl and a left drag on a link pull its point with a\n"
+    "spring to the cursor (the wheel changes the stiffness) while the ticks run, F6's too.\n"
+    "Recordings and screenshots go to the documents folder (or the folder of the first\n"
+    "recording). A recording's tick column counts the ticks since it started.\n";
 
 // Writes text to standard output: 0 when it arrived, 1 when it could not be written.
 int Print(const std::string& text) {
@@ -103,6 +104,7 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& options) {
   AddStepOptions(app, options.step);
   AddPhysicsOptions(app, options.physics);
   AddControlOptions(app, options.control);
+  AddForceOptions(app, options.push);
   app.footer(std::string(kArms) + "\n" + kControl + "\n" + kKeys);
 
   std::vector<const char*> args(argv, argv + argc);

@@ -9,6 +9,7 @@
 
 #include "simulation/command_line.h"
 #include "simulation/control_options.h"
+#include "simulation/force_options.h"
 
 struct WindowOptions {
   std::string record;  // --record FILE: record every tick to FILE from the start
@@ -31,6 +32,8 @@ struct WindowOptions {
   // --controller, --target, --trajectory, --duration, --kp, --kd, --control-rate, ...: the
   // controller the ticks start with, as velmoth-sim's options choose it.
   ControlChoice control;
+  // --force, --payload: forces held on the arm and point masses fixed to its frames.
+  ForceChoice push;
 };
 
 // Reads velmoth's arguments into options. Returns -1 when the program should go on and open its

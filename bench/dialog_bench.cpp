@@ -9,7 +9,7 @@
 //                [--package-path DIR]... [--figure] [--substeps N] [--engine NAME]
 //                [--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] [--framing]
 //                [--screenshot FILE.png] [--picture FOLDER] [--without-view] [--keys]
-//                [--sigterm N] [--record FILE] [--settle S] [--controller NAME ...]
+//                [--sigterm N] [--record FILE] [--settle S] [--drag] [--controller NAME ...]
 //
 // --controller and the other options of a controller (--control-rate, --target, --trajectory,
 // --duration, --kp, ..., as velmoth's and velmoth-sim's) run the arm under that controller from
@@ -35,7 +35,9 @@
 // the start. The measured run starts once the window has run for --settle S seconds (0.5 by
 // default); the process's resident memory and the heap in use are reported at its start, every
 // minute and at its end (the bench's own lists of samples are made full size before it starts, so
-// that they do not count).
+// that they do not count). --drag pulls the arm with the mouse throughout the measured run: Ctrl
+// and the left button pressed on the arm's outermost link that shows, then the cursor moved round a
+// circle of 60 pixels every 16 ms (a hand that never rests), released at the end.
 #include <malloc.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -49,6 +51,7 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMatrix4x4>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -58,6 +61,7 @@
 #include <QVector3D>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,6 +79,7 @@
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
 #include "visuals/arm_extent.h"
+#include "visuals/arm_pick.h"
 #include "visuals/urdf_visuals.h"
 
 namespace {
@@ -298,6 +303,7 @@ int main(int argc, char** argv) {
   ControlChoice control;
   AddControlOptions(controlOptions, control);
   std::vector<std::string> controlArguments;
+  bool drag = false;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (controlOptions.get_option_no_throw(argv[i]) != nullptr && hasValue) {
@@ -347,14 +353,16 @@ int main(int argc, char** argv) {
       figure = true;
     } else if (std::strcmp(argv[i], "--settle") == 0 && hasValue) {
       settle = std::atof(argv[++i]);
+    } else if (std::strcmp(argv[i], "--drag") == 0) {
+      drag = true;
     } else {
       std::fprintf(stderr,
                    "usage: %s [--seconds S] [--load N] [--plots] [--urdf FILE | --links N] "
                    "[--package-path DIR]... [--figure] [--substeps N] [--engine NAME] "
                    "[--integrator NAME] [--q0 TEXT] [--viscous X] [--torque TEXT] [--fit] "
                    "[--framing] [--screenshot FILE.png] [--picture FOLDER] [--without-view] "
-                   "[--keys] [--sigterm N] [--record FILE] [--settle S] [--controller NAME "
-                   "...]\n",
+                   "[--keys] [--sigterm N] [--record FILE] [--settle S] [--drag] "
+                   "[--controller NAME ...]\n",
                    argv[0]);
       return 2;
     }
@@ -570,6 +578,48 @@ int main(int argc, char** argv) {
                 HeapMiB());
     std::fflush(stdout);
   });
+  // --drag: where the pull is taken, the cursor's round and what the pull's force was.
+  QPoint pressedAt(-1, -1);
+  int pulledLink = -1;
+  QTimer hand;
+  hand.setTimerType(Qt::PreciseTimer);
+  int handStep = 0;
+  std::vector<double> newtons;
+  COglWndCustom* dragView = window.View();
+  const auto moveHand = [&] {
+    const double angle = 0.1 * handStep++;
+    const QPointF at(pressedAt.x() + 60.0 * (std::cos(angle) - 1.0),
+                     pressedAt.y() + 60.0 * std::sin(angle));
+    QMouseEvent move(QEvent::MouseMove, at, dragView->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                     Qt::ControlModifier);
+    QApplication::sendEvent(dragView, &move);
+    if (dragView->GetPullMarker()) {
+      newtons.push_back(dragView->GetPullMarker()->newtons);
+    }
+  };
+  QObject::connect(&hand, &QTimer::timeout, &app, moveHand);
+  const auto startDrag = [&] {
+    if (dragView == nullptr) {
+      return;
+    }
+    for (int y = 4; y < dragView->height() - 4; y += 3) {
+      for (int x = 4; x < dragView->width() - 4; x += 3) {
+        const ArmPick pick = dragView->PickAt(QPointF(x, y));
+        if (pick.hit && pick.link > pulledLink) {
+          pulledLink = pick.link;
+          pressedAt = QPoint(x, y);
+        }
+      }
+    }
+    if (pulledLink < 0) {
+      std::printf("drag: no link shows in the view\n");
+      return;
+    }
+    QTest::mousePress(dragView, Qt::LeftButton, Qt::ControlModifier, pressedAt);
+    MakeRoom(newtons, static_cast<std::size_t>((seconds + 1.0) * 100.0));
+    hand.start(16);
+  };
+
   QTimer::singleShot(static_cast<int>(settle * 1000.0), [&] {
     // Room for more samples than a measured run can take at 250 per second, made before it.
     const auto room = static_cast<std::size_t>((seconds + 1.0) * 250.0);
@@ -586,6 +636,9 @@ int main(int argc, char** argv) {
     heapAtStart = HeapMiB();
     probe.start(50);
     minutes.start(60'000);
+    if (drag) {
+      startDrag();
+    }
     framesAtStart = main.Frames();
     slipAtStart = main.Run().SlippedTicks();
     startNs = clock.nsecsElapsed();
@@ -597,6 +650,10 @@ int main(int argc, char** argv) {
       residentAtEnd = ResidentMiB();
       heapAtEnd = HeapMiB();
       minutes.stop();
+      if (hand.isActive()) {
+        hand.stop();
+        QTest::mouseRelease(dragView, Qt::LeftButton, Qt::ControlModifier, pressedAt);
+      }
       if (!screenshot.empty()) {
         // What the screen shows in the window's place (and the plots').
         QRect area = window.frameGeometry();
@@ -646,6 +703,10 @@ int main(int argc, char** argv) {
   std::printf("ticks: %zu, %.1f per second; real-time factor %.4f; slip %.2f s\n", tickCount,
               static_cast<double>(tickCount) / wall, factor, static_cast<double>(slip) * kTimeStep);
   std::printf("%.1f frames per second\n", static_cast<double>(frames) / wall);
+  if (drag && pulledLink >= 0) {
+    std::printf("pulled link %d all the time: the force median %.2f N, at most %.2f N\n",
+                pulledLink, Percentile(newtons, 0.5), Percentile(newtons, 1.0));
+  }
   std::printf("resident memory %.1f MiB at the start, %.1f MiB at the end\n", residentAtStart,
               residentAtEnd);
   std::printf("heap in use %.1f MiB at the start, %.1f MiB at the end\n", heapAtStart, heapAtEnd);

@@ -15,6 +15,7 @@
 #include "recursive/chain.h"
 #include "recursive/frames.h"
 #include "robot/robot.h"
+#include "simulation/payload.h"
 #include "simulation/step_options.h"
 
 namespace py = pybind11;
@@ -59,6 +60,8 @@ struct ArmModel {
   enum class Kind { kBuiltIn, kFile, kText } kind = Kind::kBuiltIn;
   int links = kBuiltInLinkCount;
   std::string path, text, source, tip;
+  // The payloads added to it (Robot.with_payload), in order.
+  std::vector<Payload> payloads;
   // The loader's notices ("FILE: text" each): joints held off the chain, implausible inertias.
   std::vector<std::string> notices;
   // The moving joints' names, base first.
@@ -82,13 +85,17 @@ struct Terms {
 
   std::string engine;
   py::array_t<double> M, C, G, F, qdd, tau, qddDamped, tauClosedForm;
+  py::array_t<double> tauExternal;  // J^T of the external loads
   double kinetic = 0.0, potential = 0.0;
 };
 
 // The terms of robot (a copy, which is changed) in the state (q, qd), n values each, with the
 // torques and accelerations given, in closed form and by engine: what velmoth-sim terms computes.
+// external (null: none) are the joint torques of loads from outside, which the engine's qdd takes
+// with the torques and its tau leaves to them.
 Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engine, const double* q,
-                    const double* qd, const double* torque, const double* accel);
+                    const double* qd, const double* torque, const double* accel,
+                    const double* external = nullptr);
 
 // The Python classes of DivergenceWarning, AccuracyWarning and LimitWarning, made by the module.
 py::handle DivergenceWarningType();

@@ -120,6 +120,10 @@ void ReadGravity(py::handle value, double* out) {
   ReadVector(value, 3, "gravity", "x, y, z", out);
 }
 
+void ReadNumbers(py::handle value, std::size_t n, const char* what, const char* each, double* out) {
+  ReadVector(value, n, what, each, out);
+}
+
 namespace {
 
 // A real number, not text: a float, an int or any other number type.

@@ -22,6 +22,8 @@ void ReadJointVector(py::handle value, std::size_t n, const char* what, double* 
 
 // The same for a gravity vector, (x, y, z).
 void ReadGravity(py::handle value, double* out);
+// The same for any vector of n numbers, each element named by each ("x, y, z").
+void ReadNumbers(py::handle value, std::size_t n, const char* what, const char* each, double* out);
 
 // A finite number, or TypeError / ValueError naming what.
 double FiniteNumber(py::handle value, const char* what);

@@ -11,6 +11,7 @@
 
 #include "python/bindings.h"
 #include "python/convert.h"
+#include "python/forces.h"
 #include "urdf/urdf_loader.h"
 
 namespace {
@@ -267,38 +268,62 @@ void BindRobot(py::module_& m) {
           [](const ArmModel& a) { return IntegratorName(a.DefaultStep().integrator); },
           Doc("The integrator a Simulation of this arm takes unless told otherwise: 'euler' for "
               "the built-in arm, 'dopri5' for an arm from a file."))
-      .def("__repr__",
-           [](const ArmModel& a) {
-             a.Arm();
-             if (!a.FromFile()) {
-               return "velmoth.Robot.builtin(links=" + std::to_string(a.links) + ")";
-             }
-             std::string text = a.kind == ArmModel::Kind::kFile ? "velmoth.Robot.from_urdf("
-                                                                : "velmoth.Robot.from_urdf_text(";
-             text += py::repr(py::module_::import("os").attr("fsdecode")(py::bytes(a.source)))
-                         .cast<std::string>();
-             if (!a.tip.empty()) {
-               text += ", tip=" + py::repr(py::str(a.tip)).cast<std::string>();
-             }
-             return text + ")  # " + std::to_string(a.Dof()) + " moving joints";
-           })
+      .def(
+          "__repr__",
+          [](const ArmModel& a) {
+            a.Arm();
+            std::string text;
+            if (!a.FromFile()) {
+              text = "velmoth.Robot.builtin(links=" + std::to_string(a.links) + ")";
+            } else {
+              text = a.kind == ArmModel::Kind::kFile ? "velmoth.Robot.from_urdf("
+                                                     : "velmoth.Robot.from_urdf_text(";
+              text += py::repr(py::module_::import("os").attr("fsdecode")(py::bytes(a.source)))
+                          .cast<std::string>();
+              if (!a.tip.empty()) {
+                text += ", tip=" + py::repr(py::str(a.tip)).cast<std::string>();
+              }
+              text += ")";
+            }
+            for (const Payload& p : a.payloads) {
+              text +=
+                  ".with_payload(" + py::repr(py::str(p.frame)).cast<std::string>() + ", " +
+                  py::repr(py::float_(p.mass)).cast<std::string>() + ", " +
+                  py::repr(py::make_tuple(p.point[0], p.point[1], p.point[2])).cast<std::string>() +
+                  ")";
+            }
+            return a.FromFile() ? text + "  # " + std::to_string(a.Dof()) + " moving joints" : text;
+          })
       .def(py::pickle(
           [](const ArmModel& a) {
             a.Arm();
+            py::list payloads;
+            for (const Payload& p : a.payloads) {
+              payloads.append(py::make_tuple(p.frame, p.mass,
+                                             py::make_tuple(p.point[0], p.point[1], p.point[2])));
+            }
             return py::make_tuple(static_cast<int>(a.kind), a.links, py::bytes(a.path),
-                                  py::bytes(a.text), py::bytes(a.source), a.tip);
+                                  py::bytes(a.text), py::bytes(a.source), a.tip, payloads);
           },
           [](const py::tuple& t) {
-            if (t.size() != 6) {
+            if (t.size() != 6 && t.size() != 7) {
               throw py::value_error("not a pickled velmoth.Robot");
             }
             const int kind = t[0].cast<int>();
-            if (kind == static_cast<int>(ArmModel::Kind::kBuiltIn)) {
-              return BuiltIn(t[1].cast<int>());
+            std::shared_ptr<ArmModel> arm = kind == static_cast<int>(ArmModel::Kind::kBuiltIn)
+                                                ? BuiltIn(t[1].cast<int>())
+                                            : kind == static_cast<int>(ArmModel::Kind::kFile)
+                                                ? FromFile(t[2], t[5])
+                                                : FromText(t[3], t[4].cast<std::string>(), t[5]);
+            // The payloads, as with_payload added them.
+            for (std::size_t i = 0; t.size() == 7 && i < py::len(t[6]); ++i) {
+              const py::tuple p = py::reinterpret_borrow<py::sequence>(t[6])[i].cast<py::tuple>();
+              const py::tuple at = p[2].cast<py::tuple>();
+              Payload payload{p[0].cast<std::string>(),
+                              p[1].cast<double>(),
+                              {at[0].cast<double>(), at[1].cast<double>(), at[2].cast<double>()}};
+              arm = PayloadArm(*arm, payload);
             }
-            if (kind == static_cast<int>(ArmModel::Kind::kFile)) {
-              return FromFile(t[2], t[5]);
-            }
-            return FromText(t[3], t[4].cast<std::string>(), t[5]);
+            return arm;
           }));
 }

@@ -19,6 +19,7 @@
 #include "python/bindings.h"
 #include "python/control_binding.h"
 #include "python/convert.h"
+#include "python/forces.h"
 #include "python/trajectory.h"
 #include "recursive/frames.h"
 #include "simulation/equation.h"
@@ -204,6 +205,7 @@ class Simulation {
     controller_ = std::make_shared<Controller>(*robot_, CheckedController(controller, *arm_));
     stepper_ = std::make_unique<Stepper>(*robot_, options);
     stepper_->SetController(controller_);
+    forces_ = std::make_unique<HeldForces>(*arm_, *robot_);
     RefreshEnergies();
     ClampStart();
   }
@@ -230,6 +232,7 @@ class Simulation {
   py::array_t<double> Step(py::handle torque) {
     Busy busy(*this);
     ReadInput(torque, "torque");
+    forces_->ApplyTo(*stepper_);
     const matrix<double>& accel = stepper_->Forward(input_);
     ++tick_;
     KeepTorque(stepper_->LastTorque());
@@ -254,7 +257,7 @@ class Simulation {
 
   Trajectory Run(long long ticks, py::handle torque, const std::string& mode, py::handle accel,
                  long long every, py::handle controller, bool start, py::handle frames,
-                 bool exactQdd) {
+                 bool exactQdd, py::handle forces) {
     Busy busy(*this);
     if (ticks < 0) {
       throw py::value_error("ticks must be 0 or more, not " + std::to_string(ticks));
@@ -277,6 +280,11 @@ class Simulation {
           "controller must be callable, controller(time, q, qd) -> vector, or a "
           "velmoth.Controller");
     }
+    const bool pushed = !forces.is_none();
+    if (pushed && !PyCallable_Check(forces.ptr())) {
+      throw py::type_error("forces must be callable: forces(time) -> loads");
+    }
+    std::vector<ExternalForce> extra;  // forces(t) of the tick
     const char* const input = forward ? "torque" : "accel";
     if (!(forward ? accel : torque).is_none()) {
       throw py::value_error(std::string(forward ? "accel" : "torque") + " is for mode='" +
@@ -360,7 +368,7 @@ class Simulation {
       GilReleased released;
       for (uint64_t t = 1; t <= count; ++t) {
         const bool look = signals.Due();
-        if (controlled || look) {
+        if (controlled || pushed || look) {
           const GilReleased::Held held(released);
           if (look && PyErr_CheckSignals() != 0) {
             throw py::error_already_set();
@@ -382,7 +390,12 @@ class Simulation {
             }
             ReadInput(result, returned);
           }
+          if (pushed) {
+            extra =
+                ReadLoads(forces(static_cast<double>(tick_) * kTimeStep), *arm_, "forces(time)");
+          }
         }
+        forces_->ApplyTo(*stepper_, extra);
         // One tick as velmoth-sim runs it; the tau column is the torque applied or found.
         if (forward) {
           stepper_->Forward(input_);
@@ -625,6 +638,8 @@ class Simulation {
   }
 
   const std::shared_ptr<ArmModel>& Arm() const { return arm_; }
+  // The forces held; with Busy held.
+  HeldForces& Forces() { return *forces_; }
   std::size_t Dof() const { return n_; }
   uint64_t Tick() {
     Busy busy(*this);
@@ -752,6 +767,7 @@ class Simulation {
   std::size_t n_;
   std::unique_ptr<Stepper> stepper_;
   std::shared_ptr<Controller> controller_;  // the stepper's, kept over a reset
+  std::unique_ptr<HeldForces> forces_;      // apply_force's and apply_wrench's
   matrix<double> input_;                    // the tick's torques or accelerations, n x 1
   std::vector<double> values_;              // a joint vector read or written
   std::vector<double> tau_;                 // the last tick's torques, applied or found
@@ -816,7 +832,9 @@ from Python; run(ticks, ...) runs many in C++, releasing the GIL (a
 controller, if given, is called with the GIL once per tick), and returns a
 Trajectory. terms() evaluates the equation of motion of the current state
 without stepping. The state (q, qd), friction, gravity and the step can be
-changed between ticks, as in the window.
+changed between ticks, as in the window. apply_force and apply_wrench hold
+forces on the arm's frames until changed (velmoth-sim --force), and
+run(forces=f) adds those of f(time) tick by tick.
 
 work and dissipated (and a Trajectory's columns of them) keep the energy
 balance of forward ticks: total - work + dissipated stays at the energy the
@@ -877,14 +895,17 @@ void BindSimulation(py::module_& m) {
       .def(
           "run",
           [](S& s, long long ticks, py::handle torque, const std::string& mode, py::handle accel,
-             long long every, py::handle controller, bool start, py::handle frames, bool exactQdd) {
-            return s.Run(ticks, torque, mode, accel, every, controller, start, frames, exactQdd);
+             long long every, py::handle controller, bool start, py::handle frames, bool exactQdd,
+             py::handle forces) {
+            return s.Run(ticks, torque, mode, accel, every, controller, start, frames, exactQdd,
+                         forces);
           },
           py::arg("ticks") = 100, py::arg("torque") = py::none(), py::kw_only(),
           py::arg("mode") = "forward", py::arg("accel") = py::none(), py::arg("every") = 1,
           py::arg("controller") = py::none(), py::arg("start") = false,
           py::arg("frames") = py::none(), py::arg("exact_qdd") = false,
-          Doc(R"doc(run(ticks=100, torque=None, *, mode='forward', accel=None, every=1, controller=None, start=False, frames=None, exact_qdd=False) -> Trajectory
+          py::arg("forces") = py::none(),
+          Doc(R"doc(run(ticks=100, torque=None, *, mode='forward', accel=None, every=1, controller=None, start=False, frames=None, exact_qdd=False, forces=None) -> Trajectory
 
 Runs `ticks` ticks in C++ and returns every `every`-th as a row of a
 Trajectory, as ``velmoth-sim run --ticks TICKS --every K`` prints them (from
@@ -907,6 +928,12 @@ run records its reference and error (Trajectory.reference, .error). It must not 
 this Simulation (it would be refused as busy). An exception it raises, or a
 vector it returns of the wrong length or not finite, or None, ends the run
 there: the simulation keeps the ticks done.
+
+forces, if given, is called before every tick as forces(time) and returns
+the loads that act over that tick besides those held (apply_force): None,
+one load (frame, vector[, point[, axes]]) or a list of them, as
+forward_dynamics' wrench takes them: a push for some ticks, an impulse of
+one (the force times 0.01 s). It is called with the GIL, like a controller.
 
 The GIL is released during the run, so other threads go on (and runs of
 other Simulations on other threads go on in parallel); with a controller it
@@ -933,6 +960,51 @@ velmoth.AccuracyWarning.)doc"))
               "F and the energies in closed form, the exact accelerations of `torque` (qdd) and "
               "the torques of `accel` (tau) by `engine` (default: the simulation's). Nothing "
               "changes: the simulation neither steps nor moves."))
+      .def(
+          "apply_force",
+          [](S& s, py::handle frame, py::handle force, py::handle point, py::handle axes) {
+            S::Busy busy(s);
+            s.Forces().Hold(frame, force, point, axes, false);
+          },
+          py::arg("frame"), py::arg("force"), py::arg("point") = py::make_tuple(0.0, 0.0, 0.0),
+          py::arg("axes") = "world",
+          Doc("apply_force(frame, force, point=(0, 0, 0), axes='world')\n\nHolds the force "
+              "(fx, fy, fz) in N on `frame` at `point` (in the frame's coordinates, m) from the "
+              "next forward tick until changed, as ``velmoth-sim --force FRAME:fx,fy,fz@px,py,pz`` "
+              "does: every state the step evaluates takes the joint torques J_p(q)^T F, and the "
+              "energy balance's work counts them. axes='world' gives the force in the world's "
+              "(the base frame's) axes, 'frame' in the frame's own, turning with it. A force at "
+              "the same frame, point and axes replaces the one held there; a zero force takes it "
+              "away. `tau` stays the motors' torques."))
+      .def(
+          "apply_wrench",
+          [](S& s, py::handle frame, py::handle wrench, py::handle point, py::handle axes) {
+            S::Busy busy(s);
+            s.Forces().Hold(frame, wrench, point, axes, true);
+          },
+          py::arg("frame"), py::arg("wrench"), py::arg("point") = py::make_tuple(0.0, 0.0, 0.0),
+          py::arg("axes") = "world",
+          Doc("apply_wrench(frame, wrench, point=(0, 0, 0), axes='world')\n\nHolds the wrench "
+              "(fx, fy, fz, mx, my, mz), a force in N at `point` and a moment in N m, on `frame` "
+              "until changed, as apply_force holds a force: the joints take J_p(q)^T F + "
+              "J_w(q)^T N."))
+      .def(
+          "clear_forces",
+          [](S& s, py::handle frame) {
+            S::Busy busy(s);
+            s.Forces().Clear(frame);
+          },
+          py::arg("frame") = py::none(),
+          Doc("clear_forces(frame=None)\n\nLets go of every force and wrench held, or of those on "
+              "`frame`."))
+      .def_property_readonly(
+          "forces",
+          [](S& s) {
+            S::Busy busy(s);
+            return s.Forces().List();
+          },
+          Doc("The forces and wrenches held: a list of (frame, wrench (6,), point (3,), axes), "
+              "the wrench's force first."))
       .def(
           "reset", [](S& s, py::handle q, py::handle qd) { s.Reset(q, qd); },
           py::arg("q") = py::none(), py::arg("qd") = py::none(),

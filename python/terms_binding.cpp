@@ -6,6 +6,7 @@
 #include "dynamics/dynamics.h"
 #include "python/bindings.h"
 #include "python/convert.h"
+#include "python/forces.h"
 #include "simulation/equation.h"
 #include "simulation/integrators.h"
 
@@ -77,7 +78,8 @@ them (velmoth-sim's qdd and tau).)doc";
 }  // namespace
 
 Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engineKind, const double* q,
-                    const double* qd, const double* torqueIn, const double* accelIn) {
+                    const double* qd, const double* torqueIn, const double* accelIn,
+                    const double* external) {
   // velmoth-sim terms, step by step, on the copy.
   const auto n = static_cast<uint32_t>(robot->links.size());
   matrix<double> torque(n, 1), accel(n, 1);
@@ -98,9 +100,18 @@ Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engineKind, const d
   }
   const matrix<double> tau = InverseDynamics(*robot);
 
-  std::vector<double> qddEngine(n), tauEngine(n);
-  EngineForward(*robot, engineKind, q, qd, torqueIn, qddEngine.data());
+  std::vector<double> qddEngine(n), tauEngine(n), pushed(torqueIn, torqueIn + n), ext(n, 0.0);
+  if (external != nullptr) {
+    for (uint32_t i = 0; i < n; ++i) {
+      ext[i] = external[i];
+      pushed[i] = torqueIn[i] + external[i];
+    }
+  }
+  EngineForward(*robot, engineKind, q, qd, pushed.data(), qddEngine.data());
   EngineInverse(*robot, engineKind, q, qd, accelIn, tauEngine.data());
+  for (uint32_t i = 0; i < n && external != nullptr; ++i) {
+    tauEngine[i] -= external[i];  // what the joints must add to the loads
+  }
 
   out.engine = EngineName(engineKind);
   out.M = Square(terms.M);
@@ -111,6 +122,7 @@ Terms EvaluateTerms(std::unique_ptr<Robot> robot, EngineKind engineKind, const d
   out.tauClosedForm = Vector(tau);
   out.qdd = VectorArray(qddEngine.data(), n);
   out.tau = VectorArray(tauEngine.data(), n);
+  out.tauExternal = VectorArray(ext.data(), n);
   return out;
 }
 
@@ -150,14 +162,27 @@ std::vector<double> Joints(const ArmModel& robot, py::handle value, const char* 
   return v;
 }
 
+// The joint torques of the loads of a wrench argument at q; empty without loads.
+std::vector<double> External(const ArmModel& robot, py::handle wrench,
+                             const std::vector<double>& q) {
+  const std::vector<ExternalForce> loads = ReadLoads(wrench, robot, "wrench");
+  if (loads.empty()) {
+    return {};
+  }
+  std::vector<double> tau(q.size());
+  LoadTorques(robot, loads, q.data(), tau.data());
+  return tau;
+}
+
 Terms TermsFunction(const ArmModel& robot, py::handle q, py::handle qd, py::handle torque,
                     py::handle accel, py::handle engine, py::handle viscous, py::handle coulomb,
-                    py::handle gravity, py::handle friction) {
+                    py::handle gravity, py::handle friction, py::handle wrench) {
   const auto qs = Joints(robot, q, "q"), qds = Joints(robot, qd, "qd");
   const auto t = Joints(robot, torque, "torque"), a = Joints(robot, accel, "accel");
   const EngineKind kind = EngineOf(robot, engine);
+  const std::vector<double> ext = External(robot, wrench, qs);
   return EvaluateTerms(ArmWith(robot, viscous, coulomb, gravity, friction), kind, qs.data(),
-                       qds.data(), t.data(), a.data());
+                       qds.data(), t.data(), a.data(), ext.empty() ? nullptr : ext.data());
 }
 
 // The engine of a function with euler_tick: the closed form's own dynamics exist only in it.
@@ -186,9 +211,13 @@ void PlaceState(Robot& arm, const std::vector<double>& q, const std::vector<doub
 py::array_t<double> ForwardFunction(const ArmModel& robot, py::handle q, py::handle qd,
                                     py::handle tau, py::handle engine, bool eulerTick,
                                     py::handle viscous, py::handle coulomb, py::handle gravity,
-                                    py::handle friction) {
+                                    py::handle friction, py::handle wrench) {
   const auto qs = Joints(robot, q, "q"), qds = Joints(robot, qd, "qd");
-  const auto t = Joints(robot, tau, "tau");
+  auto t = Joints(robot, tau, "tau");
+  const std::vector<double> ext = External(robot, wrench, qs);
+  for (std::size_t i = 0; i < ext.size(); ++i) {
+    t[i] += ext[i];
+  }
   const EngineKind kind = EulerTickEngine(robot, engine, eulerTick);
   const std::unique_ptr<Robot> arm = ArmWith(robot, viscous, coulomb, gravity, friction);
   const std::size_t n = qs.size();
@@ -208,25 +237,36 @@ py::array_t<double> ForwardFunction(const ArmModel& robot, py::handle q, py::han
 py::array_t<double> InverseFunction(const ArmModel& robot, py::handle q, py::handle qd,
                                     py::handle qdd, py::handle engine, bool eulerTick,
                                     py::handle viscous, py::handle coulomb, py::handle gravity,
-                                    py::handle friction) {
+                                    py::handle friction, py::handle wrench) {
   const auto qs = Joints(robot, q, "q"), qds = Joints(robot, qd, "qd");
   const auto a = Joints(robot, qdd, "qdd");
   const EngineKind kind = EulerTickEngine(robot, engine, eulerTick);
   const std::unique_ptr<Robot> arm = ArmWith(robot, viscous, coulomb, gravity, friction);
   const std::size_t n = qs.size();
+  const std::vector<double> ext = External(robot, wrench, qs);
+  std::vector<double> tau(n);
   if (eulerTick) {
     PlaceState(*arm, qs, qds, a);
-    return Vector(InverseDynamics(*arm));
+    const matrix<double> closed = InverseDynamics(*arm);
+    for (std::size_t i = 0; i < n; ++i) {
+      tau[i] = closed(static_cast<uint32_t>(i), 0);
+    }
+  } else {
+    EngineInverse(*arm, kind, qs.data(), qds.data(), a.data(), tau.data());
   }
-  std::vector<double> tau(n);
-  EngineInverse(*arm, kind, qs.data(), qds.data(), a.data(), tau.data());
+  // What the joints add to the loads.
+  for (std::size_t i = 0; i < ext.size(); ++i) {
+    tau[i] -= ext[i];
+  }
   return VectorArray(tau.data(), n);
 }
 
-// The friction and gravity arguments of the functions, as Simulation takes them.
-#define VELMOTH_ARM_SETTINGS                                        \
-  py::arg("viscous") = py::none(), py::arg("coulomb") = py::none(), \
-  py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81), py::arg("friction") = py::none()
+// The friction and gravity arguments of the functions, as Simulation takes them, and the loads
+// from outside.
+#define VELMOTH_ARM_SETTINGS                                                              \
+  py::arg("viscous") = py::none(), py::arg("coulomb") = py::none(),                       \
+  py::arg("gravity") = py::make_tuple(0.0, 0.0, -9.81), py::arg("friction") = py::none(), \
+  py::arg("wrench") = py::none()
 
 }  // namespace
 
@@ -257,6 +297,9 @@ void BindTerms(py::module_& m) {
       .def_readonly("tau_closed_form", &Terms::tauClosedForm,
                     Doc("The torques of the accelerations given, M accel + C qd + G + F summed as "
                         "the closed form's inverse Euler tick sums them (velmoth-sim terms' tau)."))
+      .def_readonly("tau_external", &Terms::tauExternal,
+                    Doc("The joint torques of the loads of `wrench`, (n,): J_p^T F + J_w^T N "
+                        "(zeros without)."))
       .def_readonly("engine", &Terms::engine,
                     Doc("The engine of qdd and tau: 'closed-form' or 'recursive'."))
       .def(
@@ -279,36 +322,43 @@ void BindTerms(py::module_& m) {
       "terms",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle torque, py::handle accel,
          py::handle engine, py::handle viscous, py::handle coulomb, py::handle gravity,
-         py::handle friction) {
+         py::handle friction, py::handle wrench) {
         return TermsFunction(robot, q, qd, torque, accel, engine, viscous, coulomb, gravity,
-                             friction);
+                             friction, wrench);
       },
       py::arg("robot"), py::arg("q") = py::none(), py::arg("qd") = py::none(),
       py::arg("torque") = py::none(), py::arg("accel") = py::none(), py::kw_only(),
       py::arg("engine") = py::none(), VELMOTH_ARM_SETTINGS,
       Doc("terms(robot, q=None, qd=None, torque=None, accel=None, *, engine=None, viscous=None, "
-          "coulomb=None, gravity=(0, 0, -9.81), friction=None) -> Terms\n\n"
+          "coulomb=None, gravity=(0, 0, -9.81), friction=None, wrench=None) -> Terms\n\n"
           "The equation of motion tau = M qdd + C qd + G + F of `robot` in the state (q, qd) "
           "(None: zeros), as ``velmoth-sim terms`` evaluates it, bit for bit: M, C, G, F and the "
           "energies in closed form; unpacks as M, C, G, F = velmoth.terms(robot, q, qd). qdd and "
           "tau are the exact accelerations of `torque` and the torques of `accel` by `engine` "
           "(None: the robot's default engine); qdd_damped is the closed form's damped "
           "pseudo-inverse, what its Euler tick integrates. viscous and coulomb (None: 0.1) and "
-          "friction as Simulation takes them: F takes the coefficients each joint takes."));
+          "friction as Simulation takes them: F takes the coefficients each joint takes. wrench: "
+          "loads from outside, one (frame, vector[, point[, axes]]) or a list of them (vector: "
+          "a force (3,) in N, or a force and a moment (6,); point in the frame's coordinates, m; "
+          "axes 'world' or 'frame'); their joint torques J_p^T F + J_w^T N are tau_external, "
+          "which qdd takes with `torque` and tau leaves to them (tau + tau_external is what the "
+          "state needs)."));
   m.def(
       "forward_dynamics",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle tau, py::handle engine,
          bool eulerTick, py::handle viscous, py::handle coulomb, py::handle gravity,
-         py::handle friction) {
+         py::handle friction, py::handle wrench) {
         return ForwardFunction(robot, q, qd, tau, engine, eulerTick, viscous, coulomb, gravity,
-                               friction);
+                               friction, wrench);
       },
       py::arg("robot"), py::arg("q"), py::arg("qd"), py::arg("tau"), py::kw_only(),
       py::arg("engine") = py::none(), py::arg("euler_tick") = false, VELMOTH_ARM_SETTINGS,
       Doc("forward_dynamics(robot, q, qd, tau, *, engine=None, euler_tick=False, viscous=None, "
-          "coulomb=None, gravity=(0, 0, -9.81), friction=None) -> numpy.ndarray\n\n"
-          "The joint accelerations (n,) that the torques `tau` cause in the state (q, qd): "
-          "M qdd = tau - C qd - G - F solved exactly by `engine` ('closed-form' or 'recursive'; "
+          "coulomb=None, gravity=(0, 0, -9.81), friction=None, wrench=None) -> numpy.ndarray\n\n"
+          "The joint accelerations (n,) that the torques `tau` cause in the state (q, qd), with "
+          "the loads of `wrench` (as terms() takes them): "
+          "M qdd = tau + J_p^T F + J_w^T N - C qd - G - F solved exactly by `engine` "
+          "('closed-form' or 'recursive'; "
           "None: the robot's default), Terms.qdd. euler_tick=True gives "
           "what the closed form's Euler tick integrates instead, the damped pseudo-inverse "
           "M'(M M' + 1e-8 I)^-1 (Terms.qdd_damped), which is not the accelerations."));
@@ -316,16 +366,18 @@ void BindTerms(py::module_& m) {
       "inverse_dynamics",
       [](const ArmModel& robot, py::handle q, py::handle qd, py::handle qdd, py::handle engine,
          bool eulerTick, py::handle viscous, py::handle coulomb, py::handle gravity,
-         py::handle friction) {
+         py::handle friction, py::handle wrench) {
         return InverseFunction(robot, q, qd, qdd, engine, eulerTick, viscous, coulomb, gravity,
-                               friction);
+                               friction, wrench);
       },
       py::arg("robot"), py::arg("q"), py::arg("qd"), py::arg("qdd"), py::kw_only(),
       py::arg("engine") = py::none(), py::arg("euler_tick") = false, VELMOTH_ARM_SETTINGS,
       Doc("inverse_dynamics(robot, q, qd, qdd, *, engine=None, euler_tick=False, viscous=None, "
-          "coulomb=None, gravity=(0, 0, -9.81), friction=None) -> numpy.ndarray\n\n"
-          "The joint torques (n,) that give the accelerations `qdd` in the state (q, qd): "
-          "M qdd + C qd + G + F by `engine` ('closed-form' or 'recursive'; None: the robot's "
+          "coulomb=None, gravity=(0, 0, -9.81), friction=None, wrench=None) -> numpy.ndarray\n\n"
+          "The joint torques (n,) that give the accelerations `qdd` in the state (q, qd), with "
+          "the loads of `wrench` acting too (as terms() takes them): "
+          "M qdd + C qd + G + F - J_p^T F - J_w^T N by `engine` ('closed-form' or 'recursive'; "
+          "None: the robot's "
           "default), Terms.tau; euler_tick=True sums them as the closed "
           "form's inverse Euler tick does (Terms.tau_closed_form). With qdd a desired "
           "acceleration, the computed-torque law."));

@@ -4,6 +4,7 @@
 #include "python/bindings.h"
 #include "python/control_binding.h"
 #include "python/convert.h"
+#include "python/forces.h"
 #include "simulation/command_line.h"
 
 namespace {
@@ -26,9 +27,11 @@ velmoth-sim, bit for bit:
     >>> qdd = sim.step([0, 1, 0, 0, 0, 0])    # one tick from Python
 
 Robot         the built-in arm (Robot.builtin(links=6)), or the arm of a URDF
-              file (Robot.from_urdf(path, tip=None))
+              file (Robot.from_urdf(path, tip=None)); with_payload(frame,
+              mass, point) adds a point mass
 Simulation    an arm's state and its tick: step, step_inverse, run (GIL
-              released), reset, terms
+              released), reset, terms; apply_force, apply_wrench and
+              clear_forces hold forces on its frames
 Trajectory    the rows of a run: velmoth-sim run's columns as arrays
 Terms         M, C, G, F, the energies, forward and inverse dynamics of one
               state
@@ -41,8 +44,9 @@ Kinematics    the poses, Jacobians and J-dot qd of the arm's frames for one
 kinematics(robot, q, qd=None)  a Kinematics (Robot.frame_names names the
               frames)
 terms(robot, q, qd)            M, C, G, F (unpacks so) of a state
-forward_dynamics(robot, q, qd, tau, engine=None)   the accelerations
-inverse_dynamics(robot, q, qd, qdd, engine=None)   the torques
+forward_dynamics(robot, q, qd, tau, engine=None, wrench=None)   the
+              accelerations (with loads from outside)
+inverse_dynamics(robot, q, qd, qdd, engine=None, wrench=None)   the torques
 LoadError     a URDF file the loader refuses (a ValueError)
 DivergenceWarning   a run whose state stopped being finite or physical
 AccuracyWarning     a tick that reached the step's cap of internal steps
@@ -109,6 +113,7 @@ PYBIND11_MODULE(velmoth, m) {
   m.attr("LimitWarning") = py::handle(limitWarning);
 
   BindRobot(m);
+  BindForces(m);
   BindControl(m);
   BindTrajectory(m);
   BindTerms(m);

@@ -179,6 +179,7 @@ std::string ReplayChanges(uint64_t tick, const TickInputs* before, const TickInp
   field("viscous", &now.viscous, 1, &b.viscous, 1);
   field("coulomb", &now.coulomb, 1, &b.coulomb, 1);
   field("gravity", now.gravity, 3, b.gravity, 3);
+  text += ReplayForceChanges(tick, before != nullptr ? &before->forces : nullptr, now.forces);
   return text;
 }
 
@@ -220,9 +221,11 @@ std::string ParseReplay(const std::string& text, Replay& replay, bool cut) {
       const std::size_t gap = rest.find(' ');
       const std::string option = rest.substr(0, gap);
       if (!replay.events.empty() ||
-          (option != "--links" && option != "--urdf" && option != "--tip") ||
+          (option != "--links" && option != "--urdf" && option != "--tip" &&
+           option != "--payload") ||
           gap == std::string::npos) {
-        return where + "an arm line gives --links N, --urdf FILE or --tip LINK, before any tick";
+        return where +
+               "an arm line gives --links N, --urdf FILE, --tip LINK or --payload, before any tick";
       }
       replay.arm.emplace_back(option, Unescaped(rest.substr(gap + 1)));
       continue;
@@ -273,7 +276,7 @@ std::string ParseReplay(const std::string& text, Replay& replay, bool cut) {
       read = read && (event.what == "gravity"                              ? count == 3
                       : event.what == "viscous" || event.what == "coulomb" ? count == 1
                                                                            : true);
-    } else {
+    } else if (!ReadForceEvent(event.what, values, event.force, read)) {
       return where + "unknown entry '" + Echo(event.what) + "'";
     }
     if (!read) {
@@ -316,9 +319,20 @@ std::string CheckReplay(const Replay& replay, uint32_t n) {
   return "";
 }
 
+std::string CheckReplayForces(const Replay& replay, const Robot& robot) {
+  std::vector<ForceLine> lines;
+  for (const ReplayEvent& event : replay.events) {
+    lines.push_back({event.line, event.what, &event.force});
+  }
+  return CheckForceLines(lines, robot);
+}
+
 void ApplyReplayEvent(const ReplayEvent& event, Robot& robot, TickInputs& inputs,
                       Controller* controller) {
   const std::vector<double>& v = event.values;
+  if (ApplyForceEvent(event.what, event.force, inputs.forces)) {
+    return;
+  }
   if (event.what == "controller") {
     inputs.controller = ResolveControl(event.control, static_cast<uint32_t>(robot.links.size()));
     if (controller != nullptr) {

@@ -23,9 +23,11 @@
 // the positions it left ("q"). A controller other than typed torques has "controller" lines, the
 // velmoth-sim options that give its settings exactly (control_options.h), at the start and at
 // every change; a recording that starts while a controller follows a reference has a "reference"
-// line too: the ticks it has run, then the joint positions it started from. A line's number is how
+// line too: the ticks it has run, then the joint positions it started from. Forces held on the
+// arm and the mouse's pull have the lines of force_options.h. A line's number is how
 // many ticks were recorded before it took effect. "arm" lines give the
-// velmoth-sim options that make the arm (--links N, or --urdf FILE and --tip LINK); "step" lines
+// velmoth-sim options that make the arm (--links N, or --urdf FILE and --tip LINK, and any
+// --payload); "step" lines
 // give the step options that velmoth-sim reads (AddStepOptions), so that a step that grows an
 // option carries it here too. Numbers are written with %.17g and read back exactly.
 #pragma once
@@ -40,9 +42,12 @@
 #include "control/controller.h"
 #include "robot/robot.h"
 #include "simulation/control_options.h"
+#include "simulation/external_forces.h"
+#include "simulation/force_options.h"
 #include "simulation/step_options.h"
 
-// The velmoth-sim options that make an arm, names and values: --links N, or --urdf FILE and --tip.
+// The velmoth-sim options that make an arm, names and values: --links N, or --urdf FILE and --tip,
+// and --payload.
 using ReplayArm = std::vector<std::pair<std::string, std::string>>;
 
 // What the user set that the ticks depend on.
@@ -59,6 +64,8 @@ struct TickInputs {
   FrictionSource friction = FrictionSource::kFile;
   bool effortLimits = false;
   ControllerSettings controller;
+  // The forces held on the arm and the mouse's pull (force_options.h has their lines).
+  ArmForces forces;
 };
 
 // The inputs as the robot and the user's vectors (n x 1) hold them, with the controller's settings.
@@ -90,6 +97,7 @@ struct ReplayEvent {
   FrictionSource friction = FrictionSource::kFile;
   StepOptions step;
   ControlChoice control;  // a controller's options, read for an arm of any size
+  ForceEvent force;       // forces, pull, cursor, release
   int line = 0;           // in the file, for messages
 };
 
@@ -107,6 +115,9 @@ std::string ParseReplay(const std::string& text, Replay& replay, bool cut = fals
 // Whether the replay fits an arm of n joints, its friction coefficients finite and 0 or more: ""
 // or the problem, "line N: ...".
 std::string CheckReplay(const Replay& replay, uint32_t n);
+
+// Whether the replay's forces and pulls fit the arm (its frames and links): "" or the problem.
+std::string CheckReplayForces(const Replay& replay, const Robot& robot);
 
 // Carries out one event before a tick: on the robot's state, friction, gravity and physics, the
 // user's inputs, and the step (which the caller hands to its Stepper). A reset, and limits going

@@ -173,6 +173,16 @@ void Stepper::RemoveTorqueSource(TorqueSource* source) {
   sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
 }
 
+double Stepper::FixedStep(const StepOptions& options, int samples) {
+  if (options.integrator == IntegratorKind::kDopri5) {
+    return 0.0;
+  }
+  // The tick's pieces between samples, each in ceil(substeps / samples) substeps.
+  samples = std::max(samples, 1);
+  const int substeps = std::clamp(options.substeps, 1, kMaxSubsteps);
+  return kTimeStep / samples / ((substeps + samples - 1) / samples);
+}
+
 void Stepper::EndTick() {
   ++ticks_;
   if (controller_) {
@@ -273,8 +283,14 @@ const matrix<double>& Stepper::ControlledTick(const matrix<double>& torque, bool
         {{g(0, 0), g(1, 0), g(2, 0)}, friction_.viscous.data(), friction_.coulomb.data()});
   }
   tickTorque_.Begin(robot_, tau_.data(), controller, sources_, Time());
+  const double step = FixedStep(options_, tickTorque_.Samples());
+  for (TorqueSource* source : sources_) {
+    source->BeginTick(Time(), q_.data(), qd_.data(), step);
+  }
   tickTorque_.Sample(0.0, q_.data(), qd_.data());
-  const double* start = tickTorque_.Start(q_.data(), qd_.data());
+  // The torques the tick reports are the motors' at its start: the sources act from outside.
+  tickTorque_.Start(q_.data(), qd_.data());
+  const double* start = tickTorque_.Motor();
   for (uint32_t i = 0; i < n; ++i) {
     applied_(i, 0) = start[i];
   }

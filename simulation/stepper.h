@@ -112,7 +112,8 @@ class Stepper {
   // A forward tick with the user's torques (n x 1); returns the accelerations (n x 1).
   const matrix<double>& Forward(const matrix<double>& torque);
   // The torques the last forward tick applied (n x 1): the user's, or with effort limits each
-  // saturated at its joint's effort; and which joints' were.
+  // saturated at its joint's effort, and a controller's with them; and which joints' were. The
+  // sources' torques (external forces) are not among them.
   const matrix<double>& LastTorque() const { return applied_; }
   const std::vector<uint8_t>& Saturated() const { return saturated_; }
   // An inverse tick with the user's accelerations (n x 1); returns the torques (n x 1).
@@ -148,6 +149,10 @@ class Stepper {
   // The stepper's clock: the simulated time at the start of the next tick, 0.01 s more for every
   // tick done since it was made.
   double Time() const { return static_cast<double>(ticks_) * kTimeStep; }
+  // The longest internal step a tick of these options takes without controlling its error, with
+  // `samples` controller samples per tick (1 without a sampled controller): the tick over its
+  // pieces and their substeps; 0 for dopri5, which controls its error (TorqueSource::BeginTick).
+  static double FixedStep(const StepOptions& options, int samples);
 
   // Asked before every internal step of a forward tick (and before the solve of an inverse one):
   // true gives the tick up. A tick given up leaves everything the ticks keep in the robot (joint

@@ -31,6 +31,12 @@ class TorqueSource {
   virtual void AddTorque(double t, const double* q, const double* qd, double* tau) = 0;
   // Whether the torques change in time at a fixed state (the step then carries the time).
   virtual bool Timed() const { return false; }
+  // Before every forward tick, at its start state (q, qd) and time: what the source holds for the
+  // tick. step is the longest internal step the tick takes without controlling its error (the
+  // fixed-step methods' substeps; 0 for the error-controlled step), for a source whose torques
+  // must stay within what such a step can integrate. Nothing by default.
+  virtual void BeginTick(double /*time*/, const double* /*q*/, const double* /*qd*/,
+                         double /*step*/) {}
 };
 
 class TickTorque {
@@ -57,8 +63,12 @@ class TickTorque {
   // step in fixed friction modes, motion gives each joint's direction of motion in them (+1, -1;
   // 0 at rest), which a controller's friction model takes; null at an instant.
   const double* At(double s, const double* q, const double* qd, const int8_t* motion = nullptr);
-  // The same at the tick's start, whose saturation is noted: the torques the tick reports.
+  // The same at the tick's start, whose saturation is noted.
   const double* Start(const double* q, const double* qd);
+  // The motors' torques, sat(tau_typed + tau_control), of the last Start, Sample or evaluation at a
+  // state: without the sources', which act on the joints from outside (Start's are the torques the
+  // tick reports).
+  const double* Motor() const { return motor_.data(); }
   // The torques while they do not vary (the last sample's).
   const double* Held() const { return held_.data(); }
   // The part of the last torques At gave that is viscous, d tau_i / d qd_i = s_i, as a continuous

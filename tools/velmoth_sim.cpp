@@ -37,6 +37,8 @@
 #include "robot/robot.h"
 #include "simulation/command_line.h"
 #include "simulation/control_options.h"
+#include "simulation/external_forces.h"
+#include "simulation/force_options.h"
 #include "simulation/frame_columns.h"
 #include "simulation/joint_limits.h"
 #include "simulation/replay.h"
@@ -83,6 +85,8 @@ struct Settings {
   bool balance = false;  // the columns work,dissipated
   ControlChoice control;
   bool reference = false;  // the columns of the controller's reference and error
+  ForceChoice push;        // --force, --payload
+  std::vector<ExternalForce> forces;
   // Whether the panel's "Set" values were given; otherwise the built-in arm keeps its own.
   bool viscousGiven = false;
   bool coulombGiven = false;
@@ -197,7 +201,13 @@ const char* const kRunDetails =
     "saturate the typed torques plus the controller's; the tau columns are the torques\n"
     "applied at the start of each tick. --reference adds the columns qref0..,e0.. (task-pd:\n"
     "xref,yref,zref,ex,ey,ez): the reference and the error at the end of each tick, before\n"
-    "any --frame columns.\n";
+    "any --frame columns.\n"
+    "--force FRAME:fx,fy,fz[@px,py,pz] (repeatable) holds a force in world axes (N) on the\n"
+    "frame at the point given in its coordinates (default: its origin): forward ticks take\n"
+    "the joint torques J_p(q)^T F at every state the step evaluates, and work counts their\n"
+    "work. --payload FRAME:mass[@px,py,pz] (repeatable) fixes a point mass (kg) to the frame,\n"
+    "its mass, centre of mass and inertia made part of the link's. A replay repeats the\n"
+    "forces, payloads and mouse pulls of the recording.\n";
 const char* const kTermsDetails =
     "terms prints one line per quantity, NAME ROWS COLS v00 v01 ... (row-major, %.17g): M, C,\n"
     "G, F, kinetic, potential, qdd (not the accelerations of --torque: the closed form's damped\n"
@@ -288,6 +298,11 @@ std::unique_ptr<Robot> MakeArm(const Settings& s, std::string& error) {
   return robot;
 }
 
+// The payloads added to the arm and the forces read for it: "" or the problem.
+std::string PushArm(Settings& s, Robot& robot) {
+  return ResolveForces(s.push, robot, s.forces);
+}
+
 // The error of the first write to standard output that failed, 0 while all succeed.
 int writeError = 0;
 
@@ -368,6 +383,9 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
   matrix<double> userAccel = JointVector(s.accel, n);
   TickInputs inputs = InputsOf(*robot, s.mode == "inverse", userTorque, userAccel,
                                stepper.Options(), controller->Settings());
+  inputs.forces.forces = s.forces;
+  // The forces held and the replay's pulls, through the joints' torques.
+  ForceSource forces(*robot);
   auto event = s.events.events.begin();
 
   std::string frameError;
@@ -407,6 +425,10 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
       userAccel = MatrixFromRowMajor(n, 1, inputs.accel.data());
       stepper.SetOptions(inputs.step);
     }
+    if (!(forces.Forces() == inputs.forces)) {
+      forces.Set(inputs.forces);  // checked with the arm before the first tick
+    }
+    forces.ApplyTo(stepper);
     // One tick of the window, on its local copies of the user's vectors.
     matrix<double> accel = userAccel;
     matrix<double> torque = userTorque;
@@ -626,11 +648,24 @@ std::string LoadReplay(const CLI::App& run, Settings& s) {
       return std::string(option) + " cannot be given with --replay, which sets it";
     }
   }
+  // The forces, where the replay sets them; the payloads, where its arm has them.
+  const bool pushes = std::any_of(s.events.events.begin(), s.events.events.end(),
+                                  [](const ReplayEvent& event) { return event.what == "forces"; });
+  if (pushes && run.count("--force") > 0) {
+    return "--force cannot be given with --replay, which sets it";
+  }
+  const bool loaded = std::any_of(s.events.arm.begin(), s.events.arm.end(),
+                                  [](const auto& option) { return option.first == "--payload"; });
+  if (loaded && run.count("--payload") > 0) {
+    return "--payload cannot be given with --replay, whose arm has its payloads";
+  }
   // The command line's arm takes the place of the file's.
   if (run.count("--links") == 0 && run.count("--urdf") == 0 && run.count("--tip") == 0) {
     for (const auto& [option, value] : s.events.arm) {
       if (option == "--urdf") {
         s.urdf = value;
+      } else if (option == "--payload") {
+        s.push.payloads.push_back(value);
       } else if (option == "--tip") {
         s.tip = value;
       } else {
@@ -723,6 +758,7 @@ int Main(int argc, char** argv) {
                   "Add the position of this frame after each printed tick (repeatable)")
       ->type_name("NAME");
   AddControlOptions(*run, s.control);
+  AddForceOptions(*run, s.push);
   run->add_flag("--reference", s.reference,
                 "Add the columns of the controller's reference and error after each tick");
 
@@ -843,9 +879,17 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "velmoth-sim: %s\n", armError.c_str());
     return kUsageStatus;
   }
+  if (!help && run->parsed()) {
+    if (const std::string problem = PushArm(s, *arm); !problem.empty()) {
+      std::fprintf(stderr, "velmoth-sim: %s\n", problem.c_str());
+      return kUsageStatus;
+    }
+  }
   if (!help && !s.replay.empty()) {
     const auto n = static_cast<uint32_t>(arm->links.size());
-    if (const std::string problem = CheckReplay(s.events, n); !problem.empty()) {
+    std::string problem = CheckReplay(s.events, n);
+    problem = problem.empty() ? CheckReplayForces(s.events, *arm) : problem;
+    if (!problem.empty()) {
       std::fprintf(stderr, "velmoth-sim: %s: %s\n", s.replay.c_str(), problem.c_str());
       return kUsageStatus;
     }

@@ -349,7 +349,7 @@ void COglWnd::mousePressEvent(QMouseEvent* e) {
   int mode = 0;
   switch (e->button()) {
     case Qt::LeftButton:
-      mode = 1;
+      mode = (e->modifiers() & Qt::ControlModifier) != 0 ? 4 : 1;
       break;
     case Qt::RightButton:
       mode = 2;
@@ -365,17 +365,25 @@ void COglWnd::mousePressEvent(QMouseEvent* e) {
   m_lastMouse = e->position().toPoint();
   requestActivate();
   e->accept();
+  if (mode == 4) {
+    emit pullPressed(e->position());
+  }
 }
 
 void COglWnd::mouseReleaseEvent(QMouseEvent* e) {
   switch (e->button()) {
     case Qt::LeftButton:
     case Qt::RightButton:
-    case Qt::MiddleButton:
+    case Qt::MiddleButton: {
+      const bool pulled = m_mouseMode == 4;
       m_lastMouse = QPoint(0, 0);
       m_mouseMode = 0;
       e->accept();
+      if (pulled) {
+        emit pullReleased();
+      }
       return;
+    }
     default:
       QOpenGLWindow::mouseReleaseEvent(e);
       return;
@@ -390,6 +398,12 @@ void COglWnd::mouseMoveEvent(QMouseEvent* e) {
     return;
   }
   const QPoint p = e->position().toPoint();
+  if (m_mouseMode == 4) {
+    m_lastMouse = p;
+    e->accept();
+    emit pullDragged(e->position());
+    return;
+  }
   const double dx = static_cast<double>(p.x() - m_lastMouse.x());
   const double dy = static_cast<double>(p.y() - m_lastMouse.y());
   if (m_mouseMode == 1) {
@@ -424,6 +438,10 @@ void COglWnd::wheelEvent(QWheelEvent* e) {
     return;
   }
   e->accept();
+  if (m_mouseMode == 4) {
+    emit pullWheeled(delta > 0 ? 1 : -1);
+    return;
+  }
   const double f = delta < 0 ? 0.9 : 1.1;
   const double dx = m_eye.x - m_center.x;
   const double dy = m_eye.y - m_center.y;

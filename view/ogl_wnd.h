@@ -3,7 +3,9 @@
 // The view is a window of its own (QOpenGLWindow) that a dialog embeds in a window container: it
 // owns its GL context, sets up the fixed lights and depth state once per context, keeps a
 // perspective projection that follows its size, and turns, pans and zooms the camera with the
-// mouse: left drag rotates, right drag pans, the wheel zooms. A paint clears the buffers and calls
+// mouse: left drag rotates, right drag pans, the wheel zooms. Ctrl and a left drag turn nothing:
+// they are a pull, which the view reports (pullPressed, pullDragged, pullReleased, and the wheel
+// while pulling as pullWheeled) for its owner to act on. A paint clears the buffers and calls
 // DrawScene, which subclasses override; this class draws nothing. Drawing uses OpenGL 1.1
 // fixed-function calls and GLU, so the context is a compatibility-profile one.
 //
@@ -101,7 +103,8 @@ class COglWnd : public QOpenGLWindow {
   double Spin() const { return m_spin; }
   double Tilt() const { return m_tilt; }
   double FovY() const { return m_fovY; }
-  // 0 = no drag, 1 = rotate (left button), 2 = pan (right button), 3 = middle button.
+  // 0 = no drag, 1 = rotate (left button), 2 = pan (right button), 3 = middle button, 4 = pull
+  // (Ctrl and the left button).
   int MouseMode() const { return m_mouseMode; }
   QPoint LastMouse() const { return m_lastMouse; }
 
@@ -144,6 +147,13 @@ class COglWnd : public QOpenGLWindow {
  signals:
   // A double-click with the left button in the view.
   void doubleClicked();
+  // A pull: Ctrl and the left button pressed at position (device-independent pixels from the view's
+  // top left), the mouse moved while it is held, any button released, and the wheel turned while
+  // pulling (steps: notches, positive away from the user), which then does not zoom.
+  void pullPressed(QPointF position);
+  void pullDragged(QPointF position);
+  void pullReleased();
+  void pullWheeled(int steps);
 
  protected:
   // Draws the scene. Entered with GL_MODELVIEW selected and equal to the identity, both buffers

@@ -6,16 +6,20 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QOpenGLContext>
+#include <QPainter>
 
 #include "robot/transforms.h"
 #include "view/shape_drawing.h"
 #include "visuals/arm_extent.h"
+#include "visuals/figure.h"
 
 namespace {
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr GLint kCylinderSlices = 25;
+constexpr GLint kCylinderSlices = kFigureSlices;
 
 // Colours (r, g, b) of the scene.
 constexpr double kGridGrey = 0.5;
@@ -24,12 +28,17 @@ constexpr double kSliderGrey = 0.8;
 constexpr double kBodyGrey = 0.7;
 // The housing of a joint that sits at one of its limits.
 constexpr double kAtLimitColour[3] = {0.95, 0.5, 0.1};
-// Over a link drawn by its shapes, that housing is drawn this much larger, to show outside them.
-constexpr double kAtLimitOverShapes = 1.4;
-// And outlined in this dark grey, a little larger again, so that it shows on an orange arm too.
+// An at-limit housing is outlined in this dark grey, a little larger again, so that it shows on an
+// orange arm too (over shapes it is drawn kAtLimitOverShapes larger, visuals/figure.h).
 constexpr double kAtLimitOutline = 0.1;
 constexpr double kAtLimitOutlineGrowth = 1.12;
 constexpr float kAtLimitOutlineWidth = 2.0f;
+// The pull: its colour, the points' size and the line's width in pixels, and where its text sits
+// from the cursor's point (pixels right and up).
+constexpr double kPullColour[3] = {0.85, 0.1, 0.65};
+constexpr GLfloat kPullPointSize = 7.0f;
+constexpr GLfloat kPullLineWidth = 2.0f;
+constexpr GLfloat kPullTextOffset = 8.0f;
 
 void Line(double x0, double y0, double z0, double x1, double y1, double z1) {
   glBegin(GL_LINES);
@@ -144,6 +153,101 @@ void COglWndCustom::DrawScene() {
   ApplyCamera();
   DrawGrid(5.0, 0.5);
   DrawRobot();
+  if (m_pull) {
+    DrawPull();
+  }
+}
+
+PickCamera COglWndCustom::Camera() const {
+  PickCamera camera;
+  const Point3 &eye = Eye(), &center = Center();
+  camera.eye[0] = eye.x;
+  camera.eye[1] = eye.y;
+  camera.eye[2] = eye.z;
+  camera.center[0] = center.x;
+  camera.center[1] = center.y;
+  camera.center[2] = center.z;
+  camera.spin = Spin();
+  camera.tilt = Tilt();
+  camera.fovY = FovY();
+  camera.aspect = Aspect();
+  return camera;
+}
+
+// A mouse position names the corner of the pixel it is on; the ray goes through its centre.
+ArmPick COglWndCustom::PickAt(QPointF position) const {
+  if (m_pRobot == nullptr) {
+    return {};
+  }
+  const Ray3 ray = CameraRay(Camera(), position.x() + 0.5, position.y() + 0.5, width(), height());
+  return PickArm(*m_pRobot, ShownShapes(), ray, NearPlane());
+}
+
+void COglWndCustom::CursorPoint(QPointF position, double depth, double out[3]) const {
+  const PickCamera camera = Camera();
+  const Ray3 ray = CameraRay(camera, position.x() + 0.5, position.y() + 0.5, width(), height());
+  PointAtDepth(camera, ray, depth, out);
+}
+
+double COglWndCustom::DepthOf(const double point[3]) const {
+  return ViewDepth(Camera(), point);
+}
+
+void COglWndCustom::SetPullMarker(const std::optional<PullMarker>& marker) {
+  m_pull = marker;
+  update();
+}
+
+QString COglWndCustom::ForceText(double newtons) {
+  return QString::number(newtons, 'f', newtons < 10.0 ? 2 : 1) + QStringLiteral(" N");
+}
+
+void COglWndCustom::DrawPull() {
+  const PullMarker& pull = *m_pull;
+  // The matrix holds what the arm left: the camera again, then world coordinates.
+  glLoadIdentity();
+  ApplyCamera();
+  glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_POINT_BIT | GL_LINE_BIT | GL_COLOR_BUFFER_BIT);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_DEPTH_TEST);
+  glColor3d(kPullColour[0], kPullColour[1], kPullColour[2]);
+  glPointSize(kPullPointSize);
+  glBegin(GL_POINTS);
+  glVertex3dv(pull.point);
+  glVertex3dv(pull.target);
+  glEnd();
+  glLineWidth(kPullLineWidth);
+  glBegin(GL_LINES);
+  glVertex3dv(pull.point);
+  glVertex3dv(pull.target);
+  glEnd();
+  // The text as a picture drawn at the cursor's point (nothing when that lies outside the view).
+  const QString text = ForceText(pull.newtons);
+  const qreal ratio = devicePixelRatio();
+  if (text != m_labelText || m_label.isNull()) {
+    QFont font;
+    font.setPixelSize(static_cast<int>(13 * ratio));
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    QImage label(metrics.horizontalAdvance(text) + 4, metrics.height() + 2,
+                 QImage::Format_RGBA8888);
+    label.fill(Qt::transparent);
+    QPainter painter(&label);
+    painter.setFont(font);
+    painter.setPen(
+        QColor::fromRgbF(kPullColour[0] * 0.6, kPullColour[1] * 0.6, kPullColour[2] * 0.6));
+    painter.drawText(label.rect(), Qt::AlignCenter, text);
+    painter.end();
+    m_label = label.mirrored();  // OpenGL's rows run from the bottom
+    m_labelText = text;
+  }
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glRasterPos3dv(pull.target);
+  glBitmap(0, 0, 0.0f, 0.0f, kPullTextOffset * static_cast<GLfloat>(ratio),
+           kPullTextOffset * static_cast<GLfloat>(ratio), nullptr);
+  glDrawPixels(m_label.width(), m_label.height(), GL_RGBA, GL_UNSIGNED_BYTE, m_label.constBits());
+  glPopAttrib();
 }
 
 void COglWndCustom::DrawGrid(double size, double step) {
@@ -285,9 +389,9 @@ void COglWndCustom::DrawHousing(const Link& link, bool atLimit, double scale) {
     glColor3d(kHousingGrey, kHousingGrey, kHousingGrey);
   }
   if (link.jointType == Prismatic) {
-    DrawBox(2.5 * r, 2.5 * r, 2.5 * r);
+    DrawBox(kHousingLength * r, kHousingLength * r, kHousingLength * r);
   } else {
-    DrawCylinder(2.5 * r, 1.3 * r);
+    DrawCylinder(kHousingLength * r, kHousingRadius * r);
   }
   if (atLimit) {
     // Its edges, unlit and dark, a little outside it: the orange alone would not show against
@@ -296,7 +400,7 @@ void COglWndCustom::DrawHousing(const Link& link, bool atLimit, double scale) {
     glDisable(GL_LIGHTING);
     glLineWidth(kAtLimitOutlineWidth);
     glColor3d(kAtLimitOutline, kAtLimitOutline, kAtLimitOutline);
-    const double h = 1.25 * r * kAtLimitOutlineGrowth;
+    const double h = 0.5 * kHousingLength * r * kAtLimitOutlineGrowth;
     if (link.jointType == Prismatic) {
       // The box's twelve edges.
       for (int a = 0; a < 3; ++a) {
@@ -312,7 +416,7 @@ void COglWndCustom::DrawHousing(const Link& link, bool atLimit, double scale) {
       }
     } else {
       // The rims of the two caps and four lines along the side.
-      const double radius = 1.3 * r * kAtLimitOutlineGrowth;
+      const double radius = kHousingRadius * r * kAtLimitOutlineGrowth;
       for (const double z : {-h, h}) {
         glBegin(GL_LINE_LOOP);
         for (int k = 0; k < kCylinderSlices; ++k) {
@@ -347,7 +451,7 @@ void COglWndCustom::DrawPrismaticJoint(const Link& link, bool atLimit) {
   // when q is negative).
   glTranslated(0.0, 0.0, q * 0.5);
   glColor3d(kSliderGrey, kSliderGrey, kSliderGrey);
-  DrawBox(1.5 * r, 1.5 * r, q);
+  DrawBox(kSliderWidth * r, kSliderWidth * r, q);
   glPopMatrix();
   DrawBody(link);
 }

@@ -6,13 +6,23 @@
 // changes it. A joint that sits at one of its limits has an orange housing (drawn over the shapes
 // of a link that they draw). The Robot is not owned and must outlive the view (or be detached with
 // SetRobot(nullptr) first).
+//
+// For a pull with the mouse the view finds what lies under a point of it, as it draws it (PickAt,
+// visuals/arm_pick.h), and the world's points at a depth under the cursor; and it draws the pull
+// its owner gives it (SetPullMarker): the point pulled, a line to the cursor's point and the force
+// in newtons beside it, over the arm.
 #pragma once
 
+#include <QImage>
+#include <QPointF>
+#include <QString>
 #include <memory>
+#include <optional>
 
 #include "matrix/matrix.h"
 #include "robot/robot.h"
 #include "view/ogl_wnd.h"
+#include "visuals/arm_pick.h"
 #include "visuals/visual_model.h"
 
 class ShapeDrawing;
@@ -55,6 +65,28 @@ class COglWndCustom : public COglWnd {
   // MotionViewDirection), and goes there.
   void StartFramingReach();
 
+  // The camera as it is now, for picking.
+  PickCamera Camera() const;
+  // What the view draws of the arm under position (device-independent pixels from the view's top
+  // left, as the mouse's events give it), no nearer than the near clipping plane.
+  ArmPick PickAt(QPointF position) const;
+  // The world point under position at a depth along the line of sight (ViewDepth), and a world
+  // point's depth.
+  void CursorPoint(QPointF position, double depth, double out[3]) const;
+  double DepthOf(const double point[3]) const;
+
+  // The pull drawn over the arm: the point pulled and the cursor's point (world), and the force.
+  struct PullMarker {
+    double point[3] = {0.0, 0.0, 0.0};
+    double target[3] = {0.0, 0.0, 0.0};
+    double newtons = 0.0;
+  };
+  // Draws it from the next paint on; none draws no pull.
+  void SetPullMarker(const std::optional<PullMarker>& marker);
+  const std::optional<PullMarker>& GetPullMarker() const { return m_pull; }
+  // The force's text beside the cursor's point: "12.3 N".
+  static QString ForceText(double newtons);
+
  protected:
   // The camera, the grid of 5 x 5 m in 0.5 m steps with the world axes, then the arm.
   void DrawScene() override;
@@ -92,9 +124,14 @@ class COglWndCustom : public COglWnd {
   static void DrawBody(const Link& link);
   // Deletes the display lists of the shapes in the view's context.
   void ReleaseShapes();
+  // The pull, in world coordinates, seen through the arm.
+  void DrawPull();
 
   bool m_bShowToolFrame = false;
   bool m_bShowShapes = true;
   const Robot* m_pRobot;
   std::unique_ptr<ShapeDrawing> m_shapes;
+  std::optional<PullMarker> m_pull;
+  QString m_labelText;  // the force's text, and its picture as glDrawPixels takes it
+  QImage m_label;
 };

@@ -4,10 +4,12 @@
 
 #include <utility>
 
+#include "visuals/figure.h"
+
 namespace {
 
-constexpr GLint kSlices = 32;
-constexpr GLint kStacks = 16;
+constexpr GLint kSlices = kShapeSlices;
+constexpr GLint kStacks = kShapeStacks;
 
 // Edges of length 1, centred. A face on the side s (+1 or -1) of axis a has its corners in the
 // order of the two axes after a, counter-clockwise seen from outside.

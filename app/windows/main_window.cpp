@@ -187,6 +187,8 @@ void MainWindow::Open() {
       run_->CountFrame();
     });
     connect(view, &COglWnd::doubleClicked, this, [this] { FitView(); });
+    pull_ = std::make_unique<PullControl>(dlg_, *view, *strip_);
+    dlg_.AddTickListener(pull_.get());
   }
   connect(&stripTimer_, &QTimer::timeout, this, &MainWindow::RefreshStrip);
   stripTimer_.start(kStripRefreshMs);
@@ -363,6 +365,10 @@ void MainWindow::Close() {
     open_ = false;
     if (teach_ != nullptr) {
       dlg_.RemoveTickListener(teach_.get());
+    }
+    if (pull_ != nullptr) {
+      dlg_.RemoveTickListener(pull_.get());
+      pull_.reset();
     }
     window_.DestroyDialog();
     dlg_.RemoveTickListener(&recorder_);

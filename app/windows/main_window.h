@@ -9,8 +9,9 @@
 // single tick (pausing first), F7 halves the speed and F8 doubles it, between 1/16 and 1; F9 opens
 // and closes the plots, F10 starts and stops a recording, F11 saves a screenshot of the view, F12
 // switches an arm from a file between its shapes and its figure; Home fits the arm into the view
-// (as does a double-click in it), Shift+Home puts the camera back where it started: for an arm from
-// a file, a view from above of all it can reach.
+// (as does a double-click in it), Shift+Home puts the camera back where it started: all the arm can
+// reach, seen from where its motion shows. Ctrl and a left drag in the view pull a link with a
+// spring (pull_control.h).
 #pragma once
 
 #include <QCheckBox>
@@ -35,6 +36,7 @@
 #include "app/velmoth_dlg.h"
 #include "app/windows/lab_panel.h"
 #include "app/windows/plots_window.h"
+#include "app/windows/pull_control.h"
 #include "app/windows/qt_dialog_window.h"
 #include "app/windows/status_strip.h"
 #include "visuals/shape_loader.h"
@@ -92,6 +94,8 @@ class MainWindow : public QObject {
   CVelmothDlg& Dlg() { return dlg_; }
   RunControl& Run() { return *run_; }
   StatusStrip& Strip() { return *strip_; }
+  // The mouse's pull; null without a view.
+  PullControl* Pulls() const { return pull_.get(); }
   const TraceBuffer& Traces() const { return traces_; }
   const Recorder& Recording() const { return recorder_; }
 
@@ -203,6 +207,7 @@ class MainWindow : public QObject {
   QPointer<QComboBox> frictionChoice_;
   bool capNoted_ = false;  // the strip said that ticks reached the step's cap
   std::unique_ptr<RunControl> run_;
+  std::unique_ptr<PullControl> pull_;
   TraceBuffer traces_;
   Recorder recorder_;
   QPointer<PlotsWindow> plots_;

@@ -51,6 +51,7 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   texts->setSpacing(8);
   status_ = new QLabel(this);
   joints_ = new QLabel(this);
+  pull_ = new QLabel(this);
   note_ = new QLabel(this);
   // The note may be a long path; it gives way before the status does.
   note_->setMinimumWidth(0);
@@ -58,11 +59,12 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
   note_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   note_->installEventFilter(this);
   // A line of text high even while empty, so that the strip's height does not change with them.
-  for (QLabel* label : {status_, joints_, note_}) {
+  for (QLabel* label : {status_, joints_, pull_, note_}) {
     label->setMinimumHeight(label->fontMetrics().height());
   }
   texts->addWidget(status_);
   texts->addWidget(joints_);
+  texts->addWidget(pull_);
   texts->addWidget(note_, 1);
   rows->addLayout(texts);
   FitHeight();
@@ -168,6 +170,14 @@ void StatusStrip::SetJoints(const QString& text) {
 
 QString StatusStrip::Joints() const {
   return joints_->text();
+}
+
+void StatusStrip::SetPull(const QString& text) {
+  pull_->setText(text);
+}
+
+QString StatusStrip::Pull() const {
+  return pull_->text();
 }
 
 void StatusStrip::SetStatus(const QString& text) {

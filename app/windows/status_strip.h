@@ -43,6 +43,9 @@ class StatusStrip : public QWidget {
   // The joints at a limit and those whose torques saturate, after the status.
   void SetJoints(const QString& text);
   QString Joints() const;
+  // The mouse's pull (the link and the force), after the joints; empty while there is none.
+  void SetPull(const QString& text);
+  QString Pull() const;
   // Shows text as the note. Where it is wider than the strip and holds path, the path's folder is
   // shortened in its middle, so that the file's name and the rest of the text stay whole.
   void SetNote(const QString& text, const QString& path = QString());
@@ -82,6 +85,7 @@ class StatusStrip : public QWidget {
   QHBoxLayout* choices_;
   QLabel* status_;
   QLabel* joints_;
+  QLabel* pull_;
   QLabel* note_;
   QLabel* noticeLabel_;
   QScrollArea* noticeArea_;

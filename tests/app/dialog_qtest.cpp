@@ -64,6 +64,7 @@
 #include "urdf/urdf_text.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
+#include "visuals/arm_pick.h"
 #include "visuals/shape_loader.h"
 #include "visuals/urdf_visuals.h"
 
@@ -1011,6 +1012,67 @@ class DialogEndToEnd : public QObject {
 
   // F5 stops the arm, F6 moves it by exactly one tick, F7 slows it down; the keys work while the
   // focus is in the view or in an edit field, whose text they leave alone.
+  // Ctrl and a left drag on a link pull it with the spring: paused, the pull stands and moves
+  // nothing until F6's tick takes it; running, every tick does. The strip names the link and the
+  // view draws the pull with its force; releasing ends it. A Ctrl drag on empty space does nothing.
+  void aCtrlDragPullsALink() {
+    Close();
+    ArmSetup arm;
+    arm.gravity = "0, 0, 0";
+    Open(std::move(arm));
+    window_->show();
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
+    COglWndCustom* view = window_->View();
+    QTRY_VERIFY(view != nullptr && view->IsGlReady());
+    Key(Qt::Key_F5);
+    QCOMPARE(Run().State(), RunState::kPaused);
+    // A point of link 4 and a point of nothing, as the view draws them.
+    QPoint on(-1, -1), off(-1, -1);
+    for (int y = 5; y < view->height() - 5 && on.x() < 0; y += 2) {
+      for (int x = 5; x < view->width() - 5; x += 2) {
+        const ArmPick pick = view->PickAt(QPointF(x, y));
+        if (pick.hit && pick.link == 4 && on.x() < 0) {
+          on = QPoint(x, y);
+        } else if (!pick.hit && off.x() < 0) {
+          off = QPoint(x, y);
+        }
+      }
+    }
+    QVERIFY(on.x() >= 0 && off.x() >= 0);
+    QTest::mousePress(view, Qt::LeftButton, Qt::ControlModifier, off);
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::ControlModifier, off);
+    QVERIFY(!dlg_->Forces().pull);
+    QTest::mousePress(view, Qt::LeftButton, Qt::ControlModifier, on);
+    QTest::mouseMove(view, on - QPoint(0, 40));
+    QVERIFY(dlg_->Forces().pull && dlg_->Forces().pull->link == 4);
+    QVERIFY2(main_->Strip().Pull().startsWith(QStringLiteral("Pulling link4: ")),
+             qPrintable(main_->Strip().Pull()));
+    QVERIFY(view->GetPullMarker() && view->GetPullMarker()->newtons > 0.0);
+    const panel_test::Vec still = panel_test::State(Arm());
+    const uint64_t ticks = Run().Ticks();
+    QTest::qWait(100);
+    QCOMPARE(panel_test::State(Arm()), still);
+    Key(Qt::Key_F6);
+    QTRY_COMPARE(Run().Ticks(), ticks + 1);
+    QVERIFY(panel_test::State(Arm()) != still);
+    // The wheel while pulling makes the spring stiffer and zooms nothing.
+    const double stiffness = dlg_->Forces().pull->stiffness;
+    const COglWnd::Point3 eye = view->Eye();
+    QWheelEvent wheel(QPointF(on), view->mapToGlobal(QPointF(on)), QPoint(), QPoint(0, 120),
+                      Qt::LeftButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &wheel);
+    QVERIFY(dlg_->Forces().pull->stiffness > stiffness);
+    QCOMPARE(view->Eye().x, eye.x);
+    Key(Qt::Key_F5);
+    WaitTicks(20);
+    const double moved = Arm().links[3]->q;
+    QVERIFY(std::abs(moved - still[3]) > 1e-3);
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::ControlModifier, on - QPoint(0, 40));
+    QVERIFY(!dlg_->Forces().pull && !view->GetPullMarker());
+    QVERIFY(main_->Strip().Pull().isEmpty());
+  }
+
   void pauseStepAndSlowMotion() {
     QTest::mouseClick(window_->View(), Qt::LeftButton, {}, QPoint(50, 50));
     QTest::keyClick(window_->View(), Qt::Key_F5);

@@ -214,6 +214,13 @@ TEST(VelmothSim, StatusAndOneLineOnStandardErrorNameWhatWentWrong) {
     {"--limits maybe", 2, "velmoth-sim: --limits: expects on or off, not 'maybe'\n"},
     {"--friction own", 2, "velmoth-sim: --friction: expects file or uniform, not 'own'\n"},
     {"terms --limits off", 2, "--limits belongs to run, not to terms"},
+    {"--force tool:1,2", 2,
+     "velmoth-sim: --force: expects FRAME:fx,fy,fz[@px,py,pz], not 'tool:1,2'\n"},
+    {"--force nowhere:1,2,3", 2,
+     "velmoth-sim: --force nowhere:1,2,3: the arm has no frame 'nowhere'; its frames are 'base'"},
+    {"--payload base:1", 2, "the frame 'base' is fixed to the base, which never moves\n"},
+    {"--payload tool:-1", 2, "velmoth-sim: --payload: expects a mass of 0 kg or more, not"},
+    {"terms --force tool:1,2,3", 2, "--force belongs to run, not to terms"},
     // A tick that reaches the cap of internal steps is reported once, and the run goes on.
     {"--engine recursive --integrator dopri5 --torque '1e4, 1e4, 1e4, 1e4, 1e4, 1e4' "
      "--ticks 5 >/dev/null",

@@ -3,9 +3,12 @@
 // origins and scales), read from the framebuffer where a camera built here from the view's state
 // projects world points; and how the start view and Fit frame arms of every size and mounting. The
 // view is embedded in a frame, as the main window holds it.
+#include <GL/gl.h>
 #include <QMatrix4x4>
 #include <QVector3D>
+
 #include <QtTest>
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -18,6 +21,7 @@
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
 #include "visuals/arm_extent.h"
+#include "visuals/arm_pick.h"
 #include "visuals/urdf_visuals.h"
 
 namespace {
@@ -387,6 +391,137 @@ class OglWndTest : public QObject {
     QVERIFY(qAbs(dx / f - 2.5) < 1e-9 && qAbs(dz / f + 0.4) < 1e-9);
     QVERIFY(view->Eye().y == 0.0 && view->Center().z == 0.8);
     QTRY_VERIFY(most == 1.0 || view->paints > paints);
+  }
+
+  // Ctrl and the left button pull: the view reports the press, the moves and the release, and the
+  // wheel while pulling, and turns, pans and zooms nothing; without Ctrl the left button turns.
+  void pullIsReportedAndMovesNoCamera() {
+    CountingView* view = Show(new CountingView);
+    QVERIFY(view != nullptr);
+    QList<QPointF> pressed, dragged;
+    int released = 0, wheeled = 0;
+    connect(view, &COglWnd::pullPressed, this, [&](QPointF p) { pressed << p; });
+    connect(view, &COglWnd::pullDragged, this, [&](QPointF p) { dragged << p; });
+    connect(view, &COglWnd::pullReleased, this, [&] { ++released; });
+    connect(view, &COglWnd::pullWheeled, this, [&](int steps) { wheeled += steps; });
+    QTest::mousePress(view, Qt::LeftButton, Qt::ControlModifier, QPoint(100, 100));
+    QCOMPARE(view->MouseMode(), 4);
+    QTest::mouseMove(view, QPoint(140, 120));
+    Wheel(view, QPoint(0, 120), 3);
+    Wheel(view, QPoint(0, -120), 1);
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::ControlModifier, QPoint(140, 120));
+    QCOMPARE(pressed, QList<QPointF>{QPointF(100, 100)});
+    QCOMPARE(dragged, QList<QPointF>{QPointF(140, 120)});
+    QCOMPARE(released, 1);
+    QCOMPARE(wheeled, 2);
+    QCOMPARE(Camera(*view), QList<double>({0, 0, 0, 0.8, 0, 2.5, 0, 0.4}));
+    // Without Ctrl: a turn, and no pull.
+    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+    QTest::mouseMove(view, QPoint(136, 100));
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(136, 100));
+    QCOMPARE(view->Spin(), 10.0);
+    QCOMPARE(pressed.size(), 1);
+    QCOMPARE(released, 1);
+  }
+
+  void pickingLandsOnTheDrawnSurface_data() {
+    QTest::addColumn<QString>("arm");  // a sample's name, or empty for the built-in arm
+    QTest::addColumn<bool>("shapes");
+    QTest::newRow("the built-in arm's figure") << QString() << false;
+    QTest::newRow("boxes, cylinders and spheres: puma560") << "puma560" << true;
+    QTest::newRow("meshes: industrial6") << "industrial6" << true;
+    QTest::newRow("a file's arm as its figure: scara") << "scara" << false;
+  }
+  // At every pixel well inside the arm's picture, the point picked there lies where the depth
+  // buffer says the drawn surface is (at the pixel, or beside it where the pixel lies on an edge in
+  // front of another surface), within a pixel's size at that depth, on a link; at every pixel well
+  // inside the background, nothing is picked.
+  void pickingLandsOnTheDrawnSurface() {
+    QFETCH(QString, arm);
+    QFETCH(bool, shapes);
+    std::string error;
+    const std::string path = VELMOTH_EXAMPLES "/" + arm.toStdString() + ".urdf";
+    std::unique_ptr<Robot> robot = arm.isEmpty() ? MakeBuiltInRobot() : LoadUrdfRobot(path, error);
+    QVERIFY2(robot != nullptr, error.c_str());
+    for (std::size_t i = 0; i < robot->links.size(); ++i) {
+      robot->links[i]->q =
+          std::clamp(0.4 * std::sin(1.0 + i), robot->links[i]->lower, robot->links[i]->upper);
+    }
+    COglWndCustom* view = Show(new COglWndCustom(robot.get()), QSize(320, 240));
+    QVERIFY(view != nullptr && view->IsGlReady());
+    if (!arm.isEmpty()) {
+      std::vector<std::string> notices;
+      view->SetShapes(std::make_shared<VisualModel>(
+          LoadUrdfVisuals(path, PackageSearchFor(path, {}), notices)));
+      view->SetShowShapes(shapes);
+    }
+    view->FitArm();
+    const QImage image = view->GrabFrame();
+    QVERIFY(!image.isNull());
+    view->makeCurrent();
+    const int w = image.width(), h = image.height();
+    std::vector<float> depth(static_cast<std::size_t>(w) * h);
+    glReadPixels(0, 0, w, h, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
+    const auto at = [&](int x, int y) {
+      return depth[static_cast<std::size_t>(h - 1 - y) * w + x];
+    };
+    const float background = 1.0f;
+    // The camera the paint used, to turn a depth back into a world point.
+    const COglWnd::Point3 &e = view->Eye(), &c = view->Center();
+    QMatrix4x4 projection, camera;
+    projection.perspective(float(view->FovY()), float(w) / float(h), float(view->NearPlane()),
+                           float(COglWnd::kFarPlane));
+    camera.lookAt(QVector3D(e.x, e.y, e.z), QVector3D(c.x, c.y, c.z), QVector3D(0, 0, 1));
+    camera.rotate(float(view->Tilt()), 0, 1, 0);
+    camera.rotate(float(view->Spin()), 0, 0, 1);
+    const double ratio = double(w) / view->width();
+    int onArm = 0, empty = 0;
+    double worst = 0.0;
+    for (int y = 2; y < h - 2; y += 3) {
+      for (int x = 2; x < w - 2; x += 3) {
+        bool inside = true, outside = true;
+        for (int k = 0; k < 25; ++k) {
+          const float d = at(x + k % 5 - 2, y + k / 5 - 2);
+          inside = inside && d < background;
+          outside = outside && d == background;
+        }
+        if (!inside && !outside) {
+          continue;  // an edge: the polygons and the true surfaces part within a pixel
+        }
+        const ArmPick pick = view->PickAt(QPointF(x / ratio, y / ratio));
+        if (outside) {
+          QVERIFY2(!pick.hit, qPrintable(QString("picked empty space at %1, %2").arg(x).arg(y)));
+          ++empty;
+          continue;
+        }
+        if (!pick.hit) {
+          continue;  // the grid or the axes, drawn but not the arm
+        }
+        // The drawn surface at the pixel or, at an edge between two surfaces where the pixel's
+        // centre falls to the one behind, at a pixel beside it.
+        const QVector3D picked(pick.point[0], pick.point[1], pick.point[2]);
+        const double distance = (camera.map(picked) - QVector3D(0, 0, 0)).length();
+        const double pixel = 2.0 * distance * std::tan(view->FovY() * M_PI / 360.0) / h;
+        double off = 1e300;
+        for (int k = 0; k < 9; ++k) {
+          const int px = x + k % 3 - 1, py = y + k / 3 - 1;
+          const QVector3D drawn = QVector3D(px + 0.5f, h - 1 - py + 0.5f, at(px, py))
+                                      .unproject(camera, projection, QRect(0, 0, w, h));
+          off = std::min(off, double((drawn - picked).length()) / pixel);
+        }
+        worst = std::max(worst, off);
+        QVERIFY2(
+            off <= 1.0,
+            qPrintable(
+                QString("%1 pixels off at %2, %3, link %4").arg(off).arg(x).arg(y).arg(pick.link)));
+        QVERIFY(pick.link >= -1 && pick.link < int(robot->links.size()));
+        ++onArm;
+      }
+    }
+    view->doneCurrent();
+    qInfo("%d pixels on the arm, at most %.3f pixels off the drawn surface; %d empty", onArm, worst,
+          empty);
+    QVERIFY(onArm > 30 && empty > 30);
   }
 
   // An empty view still has a projection, at 1 x 1.
