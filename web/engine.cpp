@@ -25,7 +25,10 @@
 #include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/control_options.h"
+#include "simulation/external_forces.h"
+#include "simulation/force_options.h"
 #include "simulation/joint_limits.h"
+#include "simulation/payload.h"
 #include "simulation/replay.h"
 #include "simulation/run_csv.h"
 #include "simulation/step_options.h"
@@ -248,6 +251,10 @@ class Simulation {
   // tick of the user's accelerations. The accelerations and torques it leaves are Accelerations()
   // and Torques().
   void Tick() {
+    if (!(forceSource_->Forces() == forces_)) {
+      forceSource_->Set(forces_);  // checked when they were set
+    }
+    forceSource_->ApplyTo(*stepper_);
     if (recording_) {
       RecordInputs();
     }
@@ -291,8 +298,11 @@ class Simulation {
   // starts afresh (RestartStep), as a recording's does. A file's arm is named by its source.
   void StartReplay(const std::string& recording, const std::string& source) {
     RestartStep();
-    const ReplayArm arm =
+    ReplayArm arm =
         fromFile_ ? ReplayArm{{"--urdf", source}} : ReplayArm{{"--links", std::to_string(N())}};
+    for (const std::string& payload : payloads_) {
+      arm.emplace_back("--payload", payload);
+    }
     replay_ = ReplayHead(recording, arm);
     recording_ = true;
     begun_ = false;
@@ -343,6 +353,149 @@ class Simulation {
     controller_->SetSettings(ResolveControl(choice, N()));
     return "";
   }
+  // A payload fixed to a frame, as velmoth-sim's --payload FRAME:mass[@px,py,pz] gives it: "" or
+  // the problem, the arm unchanged then. Taken at load, before the first tick: the arm's step,
+  // controller and forces are made anew for the heavier link, the state and the inputs stay.
+  std::string AddPayloadText(const std::string& text) {
+    Payload payload;
+    if (const std::string problem = ReadPayloadText(text, payload); !problem.empty()) {
+      return AsOption(problem);
+    }
+    if (const std::string problem = AddPayload(*robot_, payload); !problem.empty()) {
+      return "--payload " + text + ": " + problem;
+    }
+    payloads_.push_back(text);
+    const StepOptions options = stepper_->Options();
+    const ControllerSettings settings = controller_->Settings();
+    stepper_ = std::make_unique<Stepper>(*robot_, options);
+    controller_ = std::make_shared<Controller>(*robot_, settings);
+    stepper_->SetController(controller_);
+    model_ = recursive::BuildChainModel(*robot_);
+    forceSource_ = std::make_unique<ForceSource>(*robot_);
+    pullTorques_ = std::make_unique<ExternalTorques>(*robot_);
+    return "";
+  }
+  val Payloads() const { return StringsOf(payloads_); }
+
+  // The forces held from the next tick on, as velmoth-sim's --force options give them: the texts
+  // FRAME:fx,fy,fz[@px,py,pz] apart by spaces, each may follow a "--force" (an empty text lets go
+  // of all). "" or the problem with the first that does not fit, the forces unchanged then.
+  std::string SetForcesText(const std::string& text) {
+    std::vector<ExternalForce> forces;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t start = text.find_first_not_of(" \t\r\n", at);
+      if (start == std::string::npos) {
+        break;
+      }
+      const std::size_t end = std::min(text.find_first_of(" \t\r\n", start), text.size());
+      at = end;
+      const std::string word = text.substr(start, end - start);
+      if (word == "--force") {
+        continue;
+      }
+      ExternalForce force;
+      if (const std::string problem = ReadForceText(word, force); !problem.empty()) {
+        return AsOption(problem);
+      }
+      ExternalTorques check(*robot_);
+      if (const std::string problem = check.Set({{force}, std::nullopt}); !problem.empty()) {
+        return "--force " + word + ": " + problem;
+      }
+      forces.push_back(force);
+    }
+    forces_.forces = std::move(forces);
+    return "";
+  }
+  // The forces held, as --force texts that read back as exactly these.
+  val Forces() const {
+    std::vector<std::string> texts;
+    for (const ExternalForce& force : forces_.forces) {
+      texts.push_back(ForceText(force));
+    }
+    return StringsOf(texts);
+  }
+
+  // The mouse's pull, as the window's: from the next tick on a spring pulls point `point` of link
+  // `link` (in the link's frame) towards the world point `target`, with the stiffness, damping and
+  // largest force of the arm's mass at the wheel's scale (PullGains). False, nothing changed, for
+  // a link the arm lacks or a point that is not finite.
+  bool StartPull(int link, const val& point, const val& target) {
+    const std::vector<double> p = NumbersOf(point);
+    const std::vector<double> t = NumbersOf(target);
+    if (link < 0 || link >= JointCount() || p.size() != 3 || t.size() != 3 ||
+        !std::all_of(p.begin(), p.end(), [](double v) { return std::isfinite(v); }) ||
+        !std::all_of(t.begin(), t.end(), [](double v) { return std::isfinite(v); })) {
+      return false;
+    }
+    Pull pull;
+    pull.link = link;
+    std::copy(p.begin(), p.end(), pull.point);
+    std::copy(t.begin(), t.end(), pull.target);
+    PullGains(ArmMass(*robot_), pullScale_, pull);
+    forces_.pull = pull;
+    return true;
+  }
+  // The cursor's point, from the next tick on; nothing without a pull or for a point not finite.
+  void MovePull(const val& target) {
+    const std::vector<double> t = NumbersOf(target);
+    if (!forces_.pull || t.size() != 3 ||
+        !std::all_of(t.begin(), t.end(), [](double v) { return std::isfinite(v); })) {
+      return;
+    }
+    std::copy(t.begin(), t.end(), forces_.pull->target);
+  }
+  // The wheel: each step makes the spring stiffer (positive) or softer by kWheelFactor, from
+  // kMinScale to kMaxScale times the arm's default; it stays for the pulls that follow.
+  void WheelPull(int steps) {
+    pullScale_ = std::clamp(pullScale_ * std::pow(kWheelFactor, steps), kMinScale, kMaxScale);
+    if (forces_.pull) {
+      PullGains(ArmMass(*robot_), pullScale_, *forces_.pull);
+    }
+  }
+  void ReleasePull() { forces_.pull.reset(); }
+  double PullScale() const { return pullScale_; }
+
+  // The pull as the ticks take it at the state now, for the view and the strip: null without one,
+  // else {link, name, point (world), target, newtons, stiffness (as the step allows it here)}.
+  val PullState() {
+    if (!forces_.pull) {
+      return val::null();
+    }
+    const std::vector<double> q = JointPositions();
+    std::vector<double> qd;
+    for (const auto& link : robot_->links) {
+      qd.push_back(link->qd);
+    }
+    const ControllerSettings& controller = controller_->Settings();
+    const int samples = controller.kind != ControllerKind::kTorque && controller.samples > 0
+                            ? controller.samples
+                            : 1;
+    pullTorques_->Set({{}, forces_.pull});
+    pullTorques_->BeginTick(q.data(), Stepper::FixedStep(stepper_->Options(), samples));
+    double point[3], force[3];
+    pullTorques_->PullAt(q.data(), qd.data(), point, force);
+    const Pull& pull = *forces_.pull;
+    val out = val::object();
+    out.set("link", pull.link);
+    out.set("name", LinkName(pull.link));
+    out.set("point", ArrayOf(point, 3));
+    out.set("target", ArrayOf(pull.target, 3));
+    out.set("newtons", std::sqrt(force[0] * force[0] + force[1] * force[1] + force[2] * force[2]));
+    out.set("stiffness", pullTorques_->PullStiffness());
+    return out;
+  }
+
+  // The name a person reads for link k: its file's name (the first frame fixed to it), or linkK.
+  std::string LinkName(int k) const {
+    for (const recursive::FrameModel& frame : frames_) {
+      if (frame.link == k) {
+        return frame.name;
+      }
+    }
+    return "link" + std::to_string(k);
+  }
+
   // The teach panel's target while a law follows one: joint positions, or the tool's position.
   void SetTarget(const val& target) {
     ControllerSettings settings = controller_->Settings();
@@ -483,6 +636,14 @@ class Simulation {
     }
     return StringsOf(names);
   }
+  // The link each frame is fixed to, -1 for the base's, by the frames' order.
+  val FrameLinks() const {
+    val out = val::array();
+    for (const recursive::FrameModel& frame : frames_) {
+      out.call<void>("push", frame.link);
+    }
+    return out;
+  }
   val Poses() {
     const uint32_t n = N();
     for (uint32_t i = 0; i < n; ++i) {
@@ -524,6 +685,12 @@ class Simulation {
 
   uint32_t N() const { return static_cast<uint32_t>(robot_->links.size()); }
 
+  // A text's problem as velmoth-sim's command line says it: "--force: expects ...".
+  static std::string AsOption(const std::string& problem) {
+    const std::size_t space = problem.find(' ');
+    return problem.substr(0, space) + ": " + problem.substr(space + 1);
+  }
+
   // The frame called name, else the last one; -1 for an arm without frames.
   int ToolFrame(const std::string& name) const {
     const int f = recursive::FindFrame(frames_, name);
@@ -547,8 +714,9 @@ class Simulation {
   // Before a tick of a recording: what it takes from the user that the tick before did not, and
   // where the limits put the joints since.
   void RecordInputs() {
-    const TickInputs inputs =
+    TickInputs inputs =
         InputsOf(*robot_, inverse_, torque_, accel_, stepper_->Options(), controller_->Settings());
+    inputs.forces = forces_;
     if (!begun_) {
       begun_ = true;
       replay_ += ReplayLine(0, "q", startQ_) + ReplayLine(0, "qd", startQd_);
@@ -594,7 +762,7 @@ class Simulation {
   }
 
   // The torques a forward tick applies before the efforts: the user's (the Stepper adds the
-  // controller's). A drag's forces come in here.
+  // controller's; forces from outside act through forceSource_, past the efforts).
   matrix<double> TickTorque() const { return torque_; }
 
   // Takes robot as the arm, at rest at zero (a zero outside a joint's limits at the nearest
@@ -619,6 +787,11 @@ class Simulation {
     frames_ = recursive::BuildFrameModels(*robot_);
     q_.assign(n, 0.0);
     ticks_ = 0;
+    payloads_.clear();
+    forces_ = ArmForces{};
+    pullScale_ = 1.0;
+    forceSource_ = std::make_unique<ForceSource>(*robot_);
+    pullTorques_ = std::make_unique<ExternalTorques>(*robot_);
     return ClampStartToLimits(*robot_);
   }
 
@@ -642,6 +815,16 @@ class Simulation {
   std::string replay_;
   TickInputs inputs_;
   std::vector<double> startQ_, startQd_, setQ_;
+  // What pushes the arm besides its joints: the payloads' texts, the forces held and the pull, the
+  // source that hands them to the step, and the pull's force at a state for showing it.
+  std::vector<std::string> payloads_;
+  ArmForces forces_;
+  double pullScale_ = 1.0;
+  std::unique_ptr<ForceSource> forceSource_;
+  std::unique_ptr<ExternalTorques> pullTorques_;
+  static constexpr double kWheelFactor = 1.4142135623730951;
+  static constexpr double kMinScale = 1.0 / 16.0;
+  static constexpr double kMaxScale = 16.0;
 };
 
 // The window's tick clock, driven by the page's worker: each Burst says how many ticks to compute
@@ -838,6 +1021,17 @@ EMSCRIPTEN_BINDINGS(velmoth) {
       .function("reset", &Simulation::Reset)
       .function("setPose", &Simulation::SetPose)
       .function("setController", &Simulation::SetController)
+      .function("addPayload", &Simulation::AddPayloadText)
+      .function("payloads", &Simulation::Payloads)
+      .function("setForces", &Simulation::SetForcesText)
+      .function("forces", &Simulation::Forces)
+      .function("startPull", &Simulation::StartPull)
+      .function("movePull", &Simulation::MovePull)
+      .function("wheelPull", &Simulation::WheelPull)
+      .function("releasePull", &Simulation::ReleasePull)
+      .function("pullScale", &Simulation::PullScale)
+      .function("pullState", &Simulation::PullState)
+      .function("linkName", &Simulation::LinkName)
       .function("setTarget", &Simulation::SetTarget)
       .function("control", &Simulation::Control)
       .function("motions", &Simulation::Motions)
@@ -850,6 +1044,7 @@ EMSCRIPTEN_BINDINGS(velmoth) {
       .function("csvHeader", &Simulation::CsvHeader)
       .function("csvRow", &Simulation::CsvRow)
       .function("frameNames", &Simulation::FrameNames)
+      .function("frameLinks", &Simulation::FrameLinks)
       .function("poses", &Simulation::Poses)
       .function("figure", &Simulation::Figure);
   class_<Pacer>("Pacer")

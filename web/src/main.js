@@ -1,6 +1,6 @@
 // The page: the window's panel and strip, the view and the plots, wired to the physics worker. The
 // page shows ticks; it never computes one.
-import { ArmView } from './view.js';
+import { ArmView, forceText } from './view.js';
 import { Plots } from './plots.js';
 import { Lab } from './lab.js';
 import { openDropped, openSample, samples } from './files.js';
@@ -67,6 +67,7 @@ worker.onmessage = async ({ data }) => {
       run.pending.push(...data.ticks);
       run.poses = data.poses;
       run.tool = data.tool;
+      run.pull = data.pull;
       run.costMs = data.costMs;
       run.clock = data.clock;
       break;
@@ -80,6 +81,13 @@ worker.onmessage = async ({ data }) => {
       if (data.poses) view.setPoses(data.poses, data.state.atLimit);
       break;
     case 'inputs':
+      break;
+    case 'pull':
+      run.pull = data.pull;
+      view.setPull(run.pull);
+      break;
+    case 'forces':
+      showForces(data.forces, data.problem);
       break;
     case 'control':
       lab.showControl(data.control, data.problem, data.taught);
@@ -124,6 +132,9 @@ async function showArm(arm, notices) {
   showOptions(arm.options);
   plots.setArm(arm.names);
   lab.setArm(arm);
+  run.pull = null;
+  view.setPull(null);
+  showForces(arm.forces, '');
   const visuals = arm.visuals || [];
   const meshNotices = await view.setArm(arm, visuals, (uri) =>
     run.source ? run.source(uri) : null,
@@ -180,6 +191,7 @@ function frame(time) {
       run.last = newest;
       showState(newest);
       view.setPoses(run.poses, newest.atLimit);
+      view.setPull(run.pull);
       if (!$('lab').hidden) lab.showPose(newest.q, run.tool);
       run.shownTicks += ticks.length;
       post('shown', { serial: newest.serial });
@@ -226,6 +238,11 @@ function statusText() {
   if (c.slipped > 0) line += `    slip ${(c.slipped * kTimeStep).toFixed(2)} s`;
   if (o.stepText) line += `    ${o.stepText}`;
   if (run.limitText) line += `    ${run.limitText}`;
+  if (run.pull) {
+    line +=
+      `    Pulling ${run.pull.name}: ${forceText(run.pull.newtons)} ` +
+      `(${Number(run.pull.stiffness.toPrecision(3))} N/m; the wheel changes it)`;
+  }
   if (run.recording) line += '    recording';
   return line;
 }
@@ -360,16 +377,16 @@ $('labToggle').addEventListener('click', toggleLab);
 
 // Arms: the samples, a file chosen, a file dropped with its mesh folder.
 for (const s of samples) $('sample').add(new Option(s.label, s.id));
-$('sample').addEventListener('change', () => loadSample($('sample').value));
-async function loadSample(id) {
+$('sample').addEventListener('change', () => loadSample($('sample').value, []));
+async function loadSample(id, payloads) {
   if (id === 'built-in') {
     run.source = null;
-    post('builtIn', { links: 6 });
+    post('builtIn', { links: 6, payloads });
     return;
   }
   const { text, source, read } = await openSample(id);
   run.source = read;
-  post('urdf', { text, source });
+  post('urdf', { text, source, payloads });
 }
 async function loadFiles(entries) {
   const opened = await openDropped(entries);
@@ -430,14 +447,38 @@ async function droppedFiles(transfer) {
 }
 
 // A link can choose the arm: ?arm=scara.urdf (a sample), ?links=N (the built-in arm of N links).
+// ?payload=FRAME:mass[@px,py,pz] (repeatable) loads that arm with the payloads, and
+// ?force=FRAME:fx,fy,fz[@px,py,pz] (repeatable) holds the forces on it, as velmoth-sim's options.
 const params = new URLSearchParams(location.search);
+const payloads = params.getAll('payload');
 if (params.has('arm') && samples.some((s) => s.id === params.get('arm'))) {
   $('sample').value = params.get('arm');
-  loadSample(params.get('arm'));
+  loadSample(params.get('arm'), payloads);
 } else if (params.has('links')) {
   const links = Math.round(Number(params.get('links')));
-  if (links >= 0 && links <= 100) post('builtIn', { links });
+  if (links >= 0 && links <= 100) post('builtIn', { links, payloads });
+} else if (payloads.length > 0) {
+  post('builtIn', { links: 6, payloads });
 }
+if (params.has('force')) post('forces', { text: params.getAll('force').join(' ') });
+
+// The mouse's pull, Ctrl and a left drag on a link (view.js picks the point).
+view.onPull = (kind, data) => {
+  if (kind === 'press') post('pullStart', data);
+  else if (kind === 'move') post('pullMove', data);
+  else if (kind === 'wheel') post('pullWheel', data);
+  else post('pullRelease');
+};
+
+// The forces held, as velmoth-sim's --force options: FRAME:fx,fy,fz[@px,py,pz], apart by spaces.
+function showForces(forces, problem) {
+  if (!problem && document.activeElement !== $('forces')) $('forces').value = forces.join(' ');
+  $('forcesStatus').textContent = problem || (forces.length ? `${forces.length} held` : 'none');
+}
+$('forcesApply').addEventListener('click', () => post('forces', { text: $('forces').value }));
+$('forces').addEventListener('keydown', (e) => {
+  if (e.key === 'Enter') post('forces', { text: $('forces').value });
+});
 
 // For tests and the benchmark: the page's state, read-only.
 window.velmoth = { run, post, view, lab };

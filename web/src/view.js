@@ -2,7 +2,10 @@
 // figure (housings at the joints, bodies between them; orange at a limit) or by its file's shapes,
 // and the window's camera: eye and look-at point with z up, the scene turned by tilt (about y) and
 // spin (about z). Left drag turns (100 degrees per 360 pixels), right drag pans, the wheel zooms
-// (0.9 or 1.1 of the distance a step).
+// (0.9 or 1.1 of the distance a step). Ctrl and a left drag on a link pull it: the view picks the
+// point of the link under the cursor on what it draws (the figure or the file's shapes) and
+// reports the press, the cursor's point at the picked depth as the mouse moves, the wheel and the
+// release to onPull(kind, data); it draws the pull it is given (setPull).
 import * as THREE from 'three';
 import { STLLoader } from 'three/addons/loaders/STLLoader.js';
 import { ColladaLoader } from 'three/addons/loaders/ColladaLoader.js';
@@ -16,6 +19,7 @@ const kBodyGrey = 0.7;
 const kAtLimit = new THREE.Color(1.0, 0.55, 0.0);
 const kMinEyeDistance = 1e-6;
 const kMaxEyeDistance = 100;
+const kPullColour = new THREE.Color(0.85, 0.1, 0.65);
 
 const grey = (g) => new THREE.Color(g, g, g);
 
@@ -57,6 +61,14 @@ export class ArmView {
     this.world.add(grid(5, 0.5));
     this.arm = new THREE.Group();
     this.world.add(this.arm);
+    this.raycaster = new THREE.Raycaster();
+    this.onPull = null;
+    this.pullMarker = pullMarker();
+    this.world.add(this.pullMarker.group);
+    this.pullLabel = document.createElement('div');
+    this.pullLabel.className = 'pullLabel';
+    this.pullLabel.hidden = true;
+    canvas.parentElement.append(this.pullLabel);
     this.eye = kStartEye.clone();
     this.center = kStartCenter.clone();
     this.spin = 0;
@@ -77,20 +89,39 @@ export class ArmView {
   }
 
   mouse() {
+    // 1: turn, 2: pan, 3: the middle button, 4: pull.
     let mode = 0;
     let last = null;
+    let depth = 0;
     const c = this.canvas;
     c.addEventListener('contextmenu', (e) => e.preventDefault());
     c.addEventListener('pointerdown', (e) => {
+      if (e.button === 0 && e.ctrlKey) {
+        // A press beside the arm, or on its base, does nothing.
+        const pick = this.onPull ? this.pick(e.clientX, e.clientY) : null;
+        mode = pick ? 4 : 0;
+        if (!pick) return;
+        depth = pick.depth;
+        c.setPointerCapture(e.pointerId);
+        this.onPull('press', pick);
+        return;
+      }
       mode = e.button === 0 ? 1 : e.button === 2 ? 2 : e.button === 1 ? 3 : 0;
       last = { x: e.clientX, y: e.clientY };
       if (mode) c.setPointerCapture(e.pointerId);
     });
-    c.addEventListener('pointerup', () => {
+    const up = () => {
+      if (mode === 4) this.onPull('release', {});
       mode = 0;
-    });
+    };
+    c.addEventListener('pointerup', up);
+    c.addEventListener('pointercancel', up);
     c.addEventListener('pointermove', (e) => {
       if (!mode || e.buttons === 0) return;
+      if (mode === 4) {
+        this.onPull('move', { target: this.cursorPoint(e.clientX, e.clientY, depth) });
+        return;
+      }
       const dx = e.clientX - last.x;
       const dy = e.clientY - last.y;
       last = { x: e.clientX, y: e.clientY };
@@ -109,6 +140,11 @@ export class ArmView {
       (e) => {
         if (e.deltaY === 0) return;
         e.preventDefault();
+        // While pulling, a step away from the user makes the spring stiffer.
+        if (mode === 4) {
+          this.onPull('wheel', { steps: e.deltaY < 0 ? 1 : -1 });
+          return;
+        }
         // One event is one step, whatever its size.
         const f = e.deltaY > 0 ? 0.9 : 1.1;
         const d = this.eye.clone().sub(this.center);
@@ -119,6 +155,66 @@ export class ArmView {
       },
       { passive: false },
     );
+  }
+
+  // The point of the arm under the cursor, as drawn: {link, point (in the link's frame), target
+  // (the same point in world coordinates), depth (along the line of sight)}, or null where the
+  // cursor shows no link (the background, the floor, the base).
+  pick(clientX, clientY) {
+    this.place();
+    this.raycaster.setFromCamera(this.ndc(clientX, clientY), this.camera);
+    const hit = this.raycaster.intersectObject(this.arm, true)[0];
+    if (!hit) return null;
+    let o = hit.object;
+    while (o && o.userData.link === undefined) o = o.parent;
+    const link = o ? o.userData.link : -1;
+    if (link < 0) return null;
+    const world = this.world.worldToLocal(hit.point.clone());
+    const local = world.clone().applyMatrix4(this.links[link].matrix.clone().invert());
+    const forward = this.camera.getWorldDirection(new THREE.Vector3());
+    return {
+      link,
+      point: local.toArray(),
+      target: world.toArray(),
+      depth: hit.point.clone().sub(this.camera.position).dot(forward),
+    };
+  }
+
+  // The world point under the cursor at the depth given along the line of sight.
+  cursorPoint(clientX, clientY, depth) {
+    this.place();
+    this.raycaster.setFromCamera(this.ndc(clientX, clientY), this.camera);
+    const ray = this.raycaster.ray;
+    const forward = this.camera.getWorldDirection(new THREE.Vector3());
+    const p = ray.origin.clone().addScaledVector(ray.direction, depth / ray.direction.dot(forward));
+    return this.world.worldToLocal(p).toArray();
+  }
+
+  ndc(clientX, clientY) {
+    const r = this.canvas.getBoundingClientRect();
+    return new THREE.Vector2(
+      ((clientX - r.left) / r.width) * 2 - 1,
+      -((clientY - r.top) / r.height) * 2 + 1,
+    );
+  }
+
+  // The pull as the ticks take it ({point, target, newtons}, world coordinates), or null: the
+  // point pulled, a line to the cursor's point and the force beside the cursor.
+  setPull(pull) {
+    const m = this.pullMarker;
+    const shown = !!pull && Number.isFinite(pull.newtons);
+    if (!shown && !m.group.visible) return;
+    m.group.visible = shown;
+    this.pullLabel.hidden = !shown;
+    if (shown) {
+      m.dot.position.fromArray(pull.point);
+      m.line.geometry.attributes.position.array.set([...pull.point, ...pull.target]);
+      m.line.geometry.attributes.position.needsUpdate = true;
+      m.line.geometry.computeBoundingSphere();
+      this.pullLabel.textContent = forceText(pull.newtons);
+      this.pullTarget = new THREE.Vector3().fromArray(pull.target);
+    }
+    this.dirty = true;
   }
 
   // A new arm: its figure from the engine's (5 numbers a link), its shapes (the parser's visuals,
@@ -141,6 +237,7 @@ export class ArmView {
       const holder = new THREE.Group();
       holder.matrixAutoUpdate = false;
       holder.add(object);
+      holder.userData.link = arm.frameLinks ? arm.frameLinks[this.frameIndex.get(v.frame)] : -1;
       this.arm.add(holder);
       this.shapes.push({ holder, frame: this.frameIndex.get(v.frame) });
       shaped.add(v.frame);
@@ -162,7 +259,7 @@ export class ArmView {
       const bodyShown = !arm.fromFile || !shaped.size;
       if (bodyShown && Math.hypot(ox, oy, oz) > 0)
         group.add(segment(ox, oy, oz, r * 0.6, grey(kBodyGrey)));
-      group.userData = { type, name };
+      group.userData = { type, name, link: i };
       this.arm.add(group);
       this.links.push(group);
       this.housings.push(housing);
@@ -220,9 +317,8 @@ export class ArmView {
     this.dirty = true;
   }
 
-  draw() {
-    if (!this.dirty) return false;
-    this.dirty = false;
+  // The scene turned and the camera placed as the next frame draws them.
+  place() {
     this.world.quaternion
       .setFromAxisAngle(new THREE.Vector3(0, 1, 0), THREE.MathUtils.degToRad(this.tilt))
       .multiply(
@@ -235,9 +331,45 @@ export class ArmView {
     this.camera.lookAt(this.center);
     this.camera.near = Math.max(1e-4, this.eye.distanceTo(this.center) / 1000);
     this.camera.updateProjectionMatrix();
+    this.scene.updateMatrixWorld();
+  }
+
+  draw() {
+    if (!this.dirty) return false;
+    this.dirty = false;
+    this.place();
+    if (this.pullMarker.group.visible) {
+      // The dot a constant size on the screen, the label beside the cursor's point.
+      this.pullMarker.dot.scale.setScalar(this.eye.distanceTo(this.center) / 150);
+      const p = this.world.localToWorld(this.pullTarget.clone()).project(this.camera);
+      this.pullLabel.style.left = `${((p.x + 1) / 2) * this.canvas.clientWidth + 12}px`;
+      this.pullLabel.style.top = `${((1 - p.y) / 2) * this.canvas.clientHeight - 8}px`;
+    }
     this.renderer.render(this.scene, this.camera);
     return true;
   }
+}
+
+// The force as the window writes it beside the cursor.
+export function forceText(newtons) {
+  return `${newtons.toFixed(newtons < 10 ? 2 : 1)} N`;
+}
+
+// The pull's dot and line, drawn over the arm.
+function pullMarker() {
+  const material = new THREE.MeshBasicMaterial({ color: kPullColour, depthTest: false });
+  const dot = new THREE.Mesh(new THREE.SphereGeometry(1, 12, 8), material);
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute('position', new THREE.Float32BufferAttribute(new Float32Array(6), 3));
+  const line = new THREE.Line(
+    geometry,
+    new THREE.LineBasicMaterial({ color: kPullColour, depthTest: false }),
+  );
+  dot.renderOrder = line.renderOrder = 1;
+  const group = new THREE.Group();
+  group.add(dot, line);
+  group.visible = false;
+  return { group, dot, line };
 }
 
 function grid(size, step) {

@@ -52,6 +52,9 @@ function armInfo() {
     hasLimits: sim.hasLimits(),
     hasFileFriction: sim.hasFileFriction(),
     frames: sim.frameNames(),
+    frameLinks: sim.frameLinks(),
+    forces: sim.forces(),
+    payloads: sim.payloads(),
     figure: sim.figure(),
     visuals: sim.fromFile() ? engine.visuals(urdfText) : [],
     poses: sim.poses(),
@@ -122,6 +125,7 @@ function runTicks(count) {
       ticks: done,
       poses: sim.poses(),
       tool: sim.toolText(toolFrame),
+      pull: sim.pullState(),
       costMs: tickCostMs,
       clock: clockInfo(),
     });
@@ -191,7 +195,17 @@ function schedule() {
   timer = setTimeout(pump, Math.max(0, due - now()));
 }
 
-function loaded(ok, what) {
+// Payloads for the arm just loaded, as --payload gives them; each refused one is a notice.
+function addPayloads(s, payloads) {
+  const problems = [];
+  for (const text of payloads || []) {
+    const problem = s.addPayload(text);
+    if (problem) problems.push(problem);
+  }
+  return problems;
+}
+
+function loaded(ok, what, problems = []) {
   if (!ok) {
     post('refused', { error: sim.error(), what });
     return;
@@ -200,7 +214,12 @@ function loaded(ok, what) {
   shown = 0;
   recording = null;
   toolFrame = '';
-  post('arm', { arm: armInfo(), notices: sim.notices(), what });
+  post('arm', { arm: armInfo(), notices: [...sim.notices(), ...problems], what });
+}
+
+// The pull as it stands, for the view and the strip.
+function pulled() {
+  post('pull', { pull: sim.pullState() });
 }
 
 // After Reset or a pose: the state, the controller's reference starting afresh.
@@ -222,15 +241,14 @@ function clockChanged() {
   post('clock', { clock: clockInfo(), options: options() });
 }
 
-// Every message the page sends, by type. A drag's forces get their type here, beside the inputs
-// they add to.
+// Every message the page sends, by type.
 const handlers = {
-  builtIn({ links }) {
+  builtIn({ links, payloads }) {
     const ok = sim.loadBuiltIn(links ?? 6);
     if (!ok) post('refused', { error: sim.error(), what: 'built-in' });
-    else loaded(true, 'built-in');
+    else loaded(true, 'built-in', addPayloads(sim, payloads));
   },
-  urdf({ text, source, tip }) {
+  urdf({ text, source, tip, payloads }) {
     // A file that is refused leaves the arm as it was.
     const trial = new engine.Simulation();
     const ok = trial.loadUrdf(text, source, tip || '');
@@ -243,7 +261,28 @@ const handlers = {
     sim = trial;
     urdfText = text;
     urdfSource = source;
-    loaded(true, source);
+    loaded(true, source, addPayloads(sim, payloads));
+  },
+  // The forces held, as velmoth-sim's --force options; the problem when one is refused.
+  forces({ text }) {
+    const problem = sim.setForces(text);
+    post('forces', { forces: sim.forces(), problem });
+  },
+  // The mouse's pull: taken on a link's point, the cursor's point, the wheel, the release.
+  pullStart({ link, point, target }) {
+    if (sim.startPull(link, point, target)) pulled();
+  },
+  pullMove({ target }) {
+    sim.movePull(target);
+    pulled();
+  },
+  pullWheel({ steps }) {
+    sim.wheelPull(steps);
+    pulled();
+  },
+  pullRelease() {
+    sim.releasePull();
+    pulled();
   },
   // "Forward Dynamics", "Inverse Dynamics".
   mode({ inverse }) {
