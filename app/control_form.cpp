@@ -37,13 +37,7 @@ ControlChoice ChoiceOf(const std::array<std::string, ControlForm::kFieldCount>& 
 
 // "%g" numbers separated by ", ": one value reads back as every joint's.
 std::string Values(const std::vector<double>& values) {
-  std::string text;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    char number[32];
-    std::snprintf(number, sizeof number, "%s%g", i == 0 ? "" : ", ", values[i]);
-    text += number;
-  }
-  return text;
+  return ShortValuesText(values);
 }
 
 std::string Number(double value) {

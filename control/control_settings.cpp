@@ -89,9 +89,7 @@ std::optional<int> RateNamed(const std::string& text) {
   return hertz / 100;
 }
 
-namespace {
-
-std::string Values(const std::vector<double>& values) {
+std::string ShortValuesText(const std::vector<double>& values) {
   std::string text;
   for (std::size_t i = 0; i < values.size(); ++i) {
     char number[32];
@@ -101,14 +99,12 @@ std::string Values(const std::vector<double>& values) {
   return text;
 }
 
-}  // namespace
-
 std::string ControllerText(const ControllerSettings& s) {
   std::string text = ControllerName(s.kind);
   if (!Tracks(s.kind)) {
     return text;
   }
-  text += s.target.empty() ? " holding the start" : " to " + Values(s.target);
+  text += s.target.empty() ? " holding the start" : " to " + ShortValuesText(s.target);
   if (s.trajectory == TrajectoryKind::kSine) {
     char period[32];
     std::snprintf(period, sizeof period, "%g", s.period);

@@ -96,3 +96,6 @@ std::optional<int> RateNamed(const std::string& text);
 
 // "pd to 0.5, 0.2 along a quintic of 1.5 s, 1 kHz": a line for the strip and the messages.
 std::string ControllerText(const ControllerSettings& settings);
+
+// Numbers as "%g", separated by ", ": the short form the panel and ControllerText show.
+std::string ShortValuesText(const std::vector<double>& values);
