@@ -266,24 +266,6 @@ double HitMesh(const TriangleMesh& mesh, const Local& ray, double from) {
   return best;
 }
 
-// The pose whose z axis runs from a towards b, at a (for a box, which any turn about that axis
-// leaves the same).
-Pose3 Along(V3 a, V3 b) {
-  const V3 z = Unit(b - a);
-  const V3 helper = std::fabs(z.x) < 0.9 ? V3{1.0, 0.0, 0.0} : V3{0.0, 1.0, 0.0};
-  const V3 x = Unit(Cross(helper, z));
-  const V3 y = Cross(z, x);
-  Pose3 pose;
-  const V3 axes[3] = {x, y, z};
-  for (int j = 0; j < 3; ++j) {
-    pose.r[0][j] = axes[j].x;
-    pose.r[1][j] = axes[j].y;
-    pose.r[2][j] = axes[j].z;
-  }
-  Put(a, pose.p);
-  return pose;
-}
-
 // f turned as glRotated turns it: by `degrees` about the axis x, y or z (0, 1, 2) of its frame.
 Pose3 Turned(const Pose3& f, int axis, double degrees) {
   const double angle = degrees * kPi / 180.0;
@@ -390,12 +372,6 @@ class Caster {
   Best best_;
 };
 
-// The axis the housing of a link lies along in its incoming frame: x, y, or z for any other code.
-V3 HousingAxis(const Pose3& incoming, const Link& link) {
-  const int k = link.axis == X ? 0 : link.axis == Y ? 1 : 2;
-  return {incoming.r[0][k], incoming.r[1][k], incoming.r[2][k]};
-}
-
 // The incoming frame turned to lay its z along the joint's axis, as the view turns it.
 Pose3 AlongJointAxis(const Pose3& incoming, const Link& link) {
   switch (link.axis) {
@@ -495,11 +471,9 @@ ArmPick PickArm(const Robot& robot, const VisualModel* shapes, const Ray3& ray, 
         break;
       case Prismatic: {
         Housing(caster, incoming[k], link, 1.0, index);
-        // The slider, from the joint's origin to q along its axis.
-        const V3 axis = HousingAxis(incoming[k], link);
-        const V3 at = Of(incoming[k].p);
-        Pose3 slider = Along(at, at + axis);
-        Put(at + (0.5 * link.q) * axis, slider.p);
+        // The slider, from the joint's origin to q along its axis. Its square section keeps the
+        // turn of the view's frame about the axis: a box is the same only under quarter turns.
+        const Pose3 slider = Moved(AlongJointAxis(incoming[k], link), 0.0, 0.0, 0.5 * link.q);
         const double w = 0.5 * kSliderWidth * link.radius;
         const double h[3] = {w, w, 0.5 * std::fabs(link.q)};
         caster.Box(slider, h, index);

@@ -302,4 +302,42 @@ TEST(PickArm, TheFigureOfTheBuiltInArmIsPickedOnItsBodiesAndHousings) {
   EXPECT_NEAR(up.local[1], 0.15, 1e-12);
 }
 
+// A prismatic joint's slider is a square rod along the joint's axis, its faces turned as the
+// incoming frame turns about that axis (the view draws it in that frame): with the frame turned by
+// a about the axis, a ray square to the axis through it meets the rod w / cos a from the axis, not
+// w, for either axis code and either sign of q.
+TEST(PickArm, TheSliderTurnsWithItsIncomingFrameAboutTheAxis) {
+  const double a = 0.6, r = 0.1, w = 0.5 * kSliderWidth * r, reach = 0.8;
+  struct Case {
+    int axis;
+    double q;
+  };
+  const Case cases[] = {{Z, reach}, {Z, -reach}, {X, reach}, {Y, reach}, {Y, -reach}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.axis) + ", " + std::to_string(k.q));
+    Robot robot(0.0, 0.0, -9.81, 0.0, 0.0);
+    auto link = std::make_unique<Link>();
+    link->jointType = Prismatic;
+    link->axis = k.axis;
+    link->radius = r;
+    link->q = k.q;
+    robot.links.push_back(std::move(link));
+    // The base turned by a about the joint's axis: the rotation's rows i, j (the other two axes).
+    const int i = (k.axis + 1) % 3, j = (k.axis + 2) % 3;
+    robot.basePose(i, i) = std::cos(a);
+    robot.basePose(i, j) = -std::sin(a);
+    robot.basePose(j, i) = std::sin(a);
+    robot.basePose(j, j) = std::cos(a);
+    // Halfway along the rod, from the side along the world's axis i.
+    double want[3] = {0.0, 0.0, 0.0}, from[3] = {0.0, 0.0, 0.0};
+    want[k.axis] = from[k.axis] = 0.5 * k.q;
+    want[i] = w / std::cos(a);
+    from[i] = 3.0;
+    const ArmPick pick = PickArm(robot, nullptr, Towards(from, want));
+    ASSERT_TRUE(pick.hit);
+    EXPECT_EQ(pick.link, 0);
+    EXPECT_LT(Distance(pick.point, want), 1e-12);
+  }
+}
+
 }  // namespace
