@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "robot/robot.h"
+#include "visuals/figure.h"
 #include "visuals/visual_model.h"
 
 // A rigid pose: x -> r x + p.
@@ -49,7 +50,7 @@ struct Box3 {
 
 // Over a link drawn by its shapes, the housing of a joint at one of its limits is drawn this much
 // larger than the figure's, to show outside them.
-inline constexpr double kAtLimitHousingScale = 1.4;
+inline constexpr double kAtLimitHousingScale = kAtLimitOverShapes;
 
 // What the arm fills in world coordinates in its current pose, as drawn, as balls that hold it: its
 // figure (the link bodies and housings, the column from the floor to the first joint) or, where
