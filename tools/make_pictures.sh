@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes every picture in docs/ anew from the current build: the window's (dialog_bench, on a
-# virtual display of its own), the Python examples' at full size and the lesson notebook's. Build
-# first (./dev.sh build, and the benchmarks: cmake --build --preset release --target dialog_bench).
+# virtual display of its own), the control rates' (velmoth-sim), the Python examples' at full size
+# and the lesson notebook's. Build first (./dev.sh build, and the benchmarks: cmake --build --preset
+# release --target dialog_bench).
 #   tools/make_pictures.sh [BUILD]   BUILD: the build folder (default build/release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,9 @@ bench --urdf examples/industrial6.urdf --seconds 3 --screenshot "$docs/velmoth.p
 bench --plots --seconds 12 --screenshot "$docs/plots.png"
 bench --urdf examples/puma560.urdf --q0 '0.6, -0.3, 0.2' --settle 0 --seconds 0.05 --fit --picture "$work"
 mv "$work"/velmoth-*.png "$docs/puma560.png"
+
+# The tracking error of one trajectory at three control rates (velmoth-sim's runs).
+/usr/bin/python3 tools/control_rates.py --sim "$build/bin/velmoth-sim" --out "$docs/control_rates.png" >/dev/null
 
 # The Python examples and the lesson notebook, at full size.
 export PYTHONPATH=$PWD/$build/python MPLBACKEND=Agg PYDEVD_DISABLE_FILE_VALIDATION=1

@@ -76,7 +76,8 @@ class MainWindow : public QObject {
   // Or the loader that reads them while the window runs: the view draws the arm as its figure at
   // first and each link by its shapes as its meshes arrive, the strip says how many are read
   // ("meshes: 3 of 12") and then what could not be; the camera, unless the user moved it, starts
-  // again from above once all are read. Closing the window stops the loader. Call before Open.
+  // again on what the arm can reach once all are read. Closing the window stops the loader. Call
+  // before Open.
   void SetShapeLoader(std::unique_ptr<ShapeLoader> loader) { loader_ = std::move(loader); }
   const ShapeLoader* Loader() const { return loader_.get(); }
 
