@@ -6,17 +6,12 @@
 #include <utility>
 
 #include "app/control_form.h"
+#include "control/tool_readout.h"
 #include "robot/robot.h"
 
 namespace {
 
 constexpr double kDegrees = 180.0 / TeachPose::kFreeTurn;
-
-// A number rounded as shown, without the sign of a negative zero.
-double Shown(double value, double scale) {
-  const double rounded = std::round(value * scale) / scale;
-  return rounded == 0.0 ? 0.0 : rounded;
-}
 
 }  // namespace
 
@@ -97,9 +92,9 @@ std::string TeachPose::ValueText(std::size_t k) const {
   const auto text = [&](double v) {
     char out[48];
     if (joint.slides) {
-      std::snprintf(out, sizeof out, "%.1f mm", Shown(v * 1000.0, 10.0));
+      std::snprintf(out, sizeof out, "%.1f mm", ShownRounded(v * 1000.0, 10.0));
     } else {
-      std::snprintf(out, sizeof out, "%.1f\u00b0", Shown(v * kDegrees, 10.0));
+      std::snprintf(out, sizeof out, "%.1f\u00b0", ShownRounded(v * kDegrees, 10.0));
     }
     return std::string(out);
   };
@@ -158,18 +153,7 @@ std::string TeachPose::ToolText() {
     return "";
   }
   const spatial::Transform pose = FrameAt(f, Pose());
-  const auto& r = pose.r.m;
-  // Roll about x, then pitch about y, then yaw about z, all of the base frame: r = Rz Ry Rx.
-  const double roll = std::atan2(r[2][1], r[2][2]);
-  const double pitch = std::atan2(-r[2][0], std::hypot(r[2][1], r[2][2]));
-  const double yaw = std::atan2(r[1][0], r[0][0]);
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "%s  x %.3f  y %.3f  z %.3f m\nroll %.1f\u00b0  pitch %.1f\u00b0  yaw %.1f\u00b0",
-                frames_[static_cast<std::size_t>(f)].name.c_str(), Shown(pose.p.x, 1000.0),
-                Shown(pose.p.y, 1000.0), Shown(pose.p.z, 1000.0), Shown(roll * kDegrees, 10.0),
-                Shown(pitch * kDegrees, 10.0), Shown(yaw * kDegrees, 10.0));
-  return text;
+  return ToolReadout(frames_[static_cast<std::size_t>(f)].name, pose);
 }
 
 void TeachPose::OnTick(const TickResult& tick) {

@@ -21,6 +21,7 @@
 #include "control/control_model.h"
 #include "control/controller.h"
 #include "control/default_gains.h"
+#include "control/tool_readout.h"
 #include "recursive/chain.h"
 #include "recursive/frames.h"
 #include "robot/robot.h"
@@ -89,12 +90,6 @@ matrix<double> Column(const std::vector<double>& values, uint32_t n) {
     v(i, 0) = i < values.size() ? values[i] : 0.0;
   }
   return v;
-}
-
-// A number rounded as shown, without the sign of a negative zero.
-double Shown(double value, double scale) {
-  const double rounded = std::round(value * scale) / scale;
-  return rounded == 0.0 ? 0.0 : rounded;
 }
 
 // The diagonal of a square matrix, row-major.
@@ -565,19 +560,7 @@ class Simulation {
       return "";
     }
     const spatial::Transform pose = FrameAt(f, JointPositions());
-    const auto& r = pose.r.m;
-    // Roll about x, then pitch about y, then yaw about z, all of the base frame: r = Rz Ry Rx.
-    const double roll = std::atan2(r[2][1], r[2][2]);
-    const double pitch = std::atan2(-r[2][0], std::hypot(r[2][1], r[2][2]));
-    const double yaw = std::atan2(r[1][0], r[0][0]);
-    constexpr double kDegrees = 180.0 / 3.14159265358979323846;
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "%s  x %.3f  y %.3f  z %.3f m\nroll %.1f\u00b0  pitch %.1f\u00b0  yaw %.1f\u00b0",
-                  frames_[static_cast<std::size_t>(f)].name.c_str(), Shown(pose.p.x, 1000.0),
-                  Shown(pose.p.y, 1000.0), Shown(pose.p.z, 1000.0), Shown(roll * kDegrees, 10.0),
-                  Shown(pitch * kDegrees, 10.0), Shown(yaw * kDegrees, 10.0));
-    return text;
+    return ToolReadout(frames_[static_cast<std::size_t>(f)].name, pose);
   }
 
   // The state the last tick left: what the panel shows and the plots draw.
