@@ -59,6 +59,7 @@
 #include "simulation/run_csv.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
+#include "tests/app/eventually.h"
 #include "tests/app/panel_helpers.h"
 #include "urdf/urdf_loader.h"
 #include "urdf/urdf_text.h"
@@ -175,7 +176,7 @@ class DialogEndToEnd : public QObject {
   // Waits until count more ticks have run, however busy the machine is.
   void WaitTicks(int count) {
     const uint64_t until = Run().Ticks() + static_cast<uint64_t>(count);
-    QTRY_VERIFY_WITH_TIMEOUT(Run().Ticks() >= until, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(Run().Ticks() >= until, thread_test::kGuardMs);
   }
   // The number of the first tick that carries everything asked of the dialog until now.
   uint64_t NextTick() const { return dlg_->m_pPhysics->NextSerial(); }
@@ -191,7 +192,7 @@ class DialogEndToEnd : public QObject {
           return true;
         }
       }
-      if (waited.elapsed() > 60000) {
+      if (waited.elapsed() > thread_test::kGuardMs) {
         return false;
       }
       QTest::qWait(1);
@@ -205,13 +206,13 @@ class DialogEndToEnd : public QObject {
   }
   // Waits while paused until every tick requested has been shown.
   void Settle() {
-    QTRY_VERIFY_WITH_TIMEOUT(dlg_->m_pPhysics->Outstanding() == 0, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->m_pPhysics->Outstanding() == 0, thread_test::kGuardMs);
     QCoreApplication::processEvents();
   }
   // Waits until the view has drawn another frame.
   void WaitFrame() {
     const uint64_t frames = main_->Frames();
-    QTRY_VERIFY_WITH_TIMEOUT(main_->Frames() > frames, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Frames() > frames, thread_test::kGuardMs);
   }
 
  private slots:
@@ -344,15 +345,15 @@ class DialogEndToEnd : public QObject {
     QFETCH(QSize, size);
     if (size.isValid()) {
       window_->resize(size);
-      QTRY_COMPARE(window_->size(), size);
+      QTRY_COMPARE_WITH_TIMEOUT(window_->size(), size, thread_test::kGuardMs);
     }
-    QTRY_VERIFY(window_->View()->IsGlReady());
+    QTRY_VERIFY_WITH_TIMEOUT(window_->View()->IsGlReady(), thread_test::kGuardMs);
     // The strip takes a second row where its width needs it: the view follows its height.
     const auto expected = [this] {
       const int strip = main_->Strip().height();
       return QRect(0, 130, window_->width(), std::max(0, window_->height() - 130 - strip));
     };
-    QTRY_COMPARE(window_->ViewWidget()->geometry(), expected());
+    QTRY_COMPARE_WITH_TIMEOUT(window_->ViewWidget()->geometry(), expected(), thread_test::kGuardMs);
     const int strip = main_->Strip().height();
     QCOMPARE(main_->Strip().geometry(),
              QRect(0, window_->height() - strip, window_->width(), strip));  // below the view
@@ -389,7 +390,7 @@ class DialogEndToEnd : public QObject {
     Open();
     window_->show();
     window_->resize(700, 500);
-    QTRY_VERIFY_WITH_TIMEOUT(!boxes_.isEmpty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!boxes_.isEmpty(), thread_test::kGuardMs);
     ShownTick fallen;
     QVERIFY(TickShown(30, fallen));
     COglWnd::SetFaultHook(nullptr);
@@ -673,7 +674,7 @@ class DialogEndToEnd : public QObject {
       }
       return QString();
     };
-    QTRY_COMPARE_WITH_TIMEOUT(cut(), QString(), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(cut(), QString(), thread_test::kGuardMs);
   }
 
   // Each joint has a colour of its own, far from the others' for twelve joints, and the same in
@@ -685,7 +686,7 @@ class DialogEndToEnd : public QObject {
     Open(std::move(arm));
     main_->TogglePlots();
     PlotsWindow* plots = main_->Plots();
-    QTRY_COMPARE(plots->Chart(2)->series().size(), 14);
+    QTRY_COMPARE_WITH_TIMEOUT(plots->Chart(2)->series().size(), 14, thread_test::kGuardMs);
     const auto pen = [plots](int chart, int j) {
       return qobject_cast<QLineSeries*>(plots->Chart(chart)->series().at(j))->pen();
     };
@@ -775,7 +776,7 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(strip.NoticeLabel()->text().remove(QChar(0x200b)), notices.join('\n'));
     QVERIFY(strip.NoticeLabel()->toolTip().startsWith(QString::fromStdString(path) + ":\n"));
     const QScrollArea* area = strip.NoticeArea();
-    QTRY_COMPARE(area->verticalScrollBar()->maximum(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(area->verticalScrollBar()->maximum(), 0, thread_test::kGuardMs);
     const int needed = strip.NoticeLabel()->heightForWidth(area->viewport()->width());
     QVERIFY2(area->viewport()->height() >= needed,
              qPrintable(QStringLiteral("%1 < %2").arg(area->viewport()->height()).arg(needed)));
@@ -798,12 +799,12 @@ class DialogEndToEnd : public QObject {
     Key(Qt::Key_F5);
     physics.Hold(true);
     Key(Qt::Key_F5);  // the first tick after resuming is held
-    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 100'000'000, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 100'000'000, thread_test::kGuardMs);
     const uint64_t ticks = Run().Ticks();
     const uint64_t frames = main_->Frames();
-    QTRY_VERIFY_WITH_TIMEOUT(main_->Frames() >= frames + 3, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Frames() >= frames + 3, thread_test::kGuardMs);
     QTRY_VERIFY_WITH_TIMEOUT(main_->Strip().Status().contains(QLatin1String("(each tick takes ")),
-                             30000);
+                             thread_test::kGuardMs);
     QVERIFY2(main_->Strip().Status().contains(QLatin1String(" ms, not 10 ms)")),
              qPrintable(main_->Strip().Status()));
     Key(Qt::Key_F5);
@@ -844,7 +845,7 @@ class DialogEndToEnd : public QObject {
     const auto holdAndStep = [&] {
       physics.Hold(true);
       Key(Qt::Key_F6);
-      QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, 30000);
+      QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, thread_test::kGuardMs);
     };
     const auto change = [&](const QString& torque, const StepOptions& step, const QString& text,
                             QComboBox* choice) {
@@ -859,22 +860,22 @@ class DialogEndToEnd : public QObject {
            QStringLiteral("implicit"), main_->IntegratorChoice());
     Key(Qt::Key_F6);  // a second step, taken once the first is done
     physics.Hold(false);
-    QTRY_COMPARE_WITH_TIMEOUT(rows(), uint64_t(2), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(), uint64_t(2), thread_test::kGuardMs);
     Key(Qt::Key_F5);  // running
     WaitTicks(20);
     physics.Hold(true);
-    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, thread_test::kGuardMs);
     Key(Qt::Key_F5);  // paused while a tick is held: it finishes in the background
     QCOMPARE(Run().State(), RunState::kPaused);
     physics.Hold(false);
-    QTRY_VERIFY_WITH_TIMEOUT(settled(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), thread_test::kGuardMs);
     change(QStringLiteral("0, 3"), {EngineKind::kRecursive, IntegratorKind::kImplicit, 1},
            QStringLiteral("recursive"), main_->EngineChoice());
     changes.back().row = rows() + 1;
     for (int i = 0; i < 3; ++i) {
       const uint64_t before = rows();
       Key(Qt::Key_F6);
-      QTRY_COMPARE_WITH_TIMEOUT(rows(), before + 1, 30000);
+      QTRY_COMPARE_WITH_TIMEOUT(rows(), before + 1, thread_test::kGuardMs);
     }
     Key(Qt::Key_F10);
     QVERIFY(!main_->Recording().Recording());
@@ -901,7 +902,7 @@ class DialogEndToEnd : public QObject {
     QProcess sim;
     sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
                                             file + QStringLiteral(".replay")});
-    QVERIFY(sim.waitForFinished(60000));
+    QVERIFY(sim.waitForFinished(thread_test::kGuardMs));
     QCOMPARE(sim.readAllStandardOutput().toStdString(), expected);
     QCOMPARE(Edit(kIdJointAngle)->text(),
              QString::fromStdString(VectorText(arm->GetJointAngles())));
@@ -920,7 +921,7 @@ class DialogEndToEnd : public QObject {
           const QString status = main_->Strip().Status();
           QElapsedTimer waited;
           waited.start();
-          while (main_->Strip().Status() == status && waited.elapsed() < 30000) {
+          while (main_->Strip().Status() == status && waited.elapsed() < thread_test::kGuardMs) {
             QTest::qWait(10);
           }
           movedWhileUp = main_->Strip().Status() != status;
@@ -928,7 +929,7 @@ class DialogEndToEnd : public QObject {
     {
       const FileSizeLimit limit(300);  // the header fits, a second of rows does not
       QVERIFY(main_->StartRecording(folder.filePath(QStringLiteral("run.csv"))));
-      QTRY_VERIFY_WITH_TIMEOUT(!boxes_.isEmpty(), 30000);
+      QTRY_VERIFY_WITH_TIMEOUT(!boxes_.isEmpty(), thread_test::kGuardMs);
     }
     QtDialogWindow::SetMessageBoxHook(before);
     QVERIFY2(boxes_[0].contains(QLatin1String(" stopped: ")), qPrintable(boxes_[0]));
@@ -949,7 +950,7 @@ class DialogEndToEnd : public QObject {
     window_->show();
     Input(kIdJointTorque, QStringLiteral("1000, 1000, 1000, 1000"));
     Click(kIdSetTorque);
-    QTRY_COMPARE_WITH_TIMEOUT(Run().State(), RunState::kDiverged, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(Run().State(), RunState::kDiverged, thread_test::kGuardMs);
     QVERIFY(window_->isVisible() && !ArmIsFinite());
   }
 
@@ -964,7 +965,8 @@ class DialogEndToEnd : public QObject {
     waited.start();
     connect(&poll, &QTimer::timeout, [&] {
       auto* modal = qobject_cast<QtDialogWindow*>(QApplication::activeModalWidget());
-      if ((modal == nullptr || !modal->isActiveWindow()) && waited.elapsed() < 30000) {
+      if ((modal == nullptr || !modal->isActiveWindow()) &&
+          waited.elapsed() < thread_test::kGuardMs) {
         if (modal != nullptr) {
           modal->activateWindow();
         }
@@ -996,7 +998,8 @@ class DialogEndToEnd : public QObject {
     // The window's thread stalls (takes no event) until more ticks than a burst are done.
     QElapsedTimer stalled;
     stalled.start();
-    while (dlg_->m_pPhysics->Done() <= TickClock::kMaxBurstTicks && stalled.elapsed() < 60000) {
+    while (dlg_->m_pPhysics->Done() <= TickClock::kMaxBurstTicks &&
+           stalled.elapsed() < thread_test::kGuardMs) {
       QThread::msleep(1);
     }
     const uint64_t shown = AfterNextTick() - before;
@@ -1004,7 +1007,7 @@ class DialogEndToEnd : public QObject {
     const uint64_t slipped = Run().SlippedTicks();
     dlg_->Pacer().Stall(500'000'000);
     QTRY_VERIFY_WITH_TIMEOUT(Run().SlippedTicks() >= slipped + 50 - TickClock::kMaxBurstTicks,
-                             30000);
+                             thread_test::kGuardMs);
     main_->RefreshStrip();
     QVERIFY2(main_->Strip().Status().contains(QLatin1String("    slip ")),
              qPrintable(main_->Strip().Status()));
@@ -1024,7 +1027,7 @@ class DialogEndToEnd : public QObject {
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_));
     COglWndCustom* view = window_->View();
-    QTRY_VERIFY(view != nullptr && view->IsGlReady());
+    QTRY_VERIFY_WITH_TIMEOUT(view != nullptr && view->IsGlReady(), thread_test::kGuardMs);
     Key(Qt::Key_F5);
     QCOMPARE(Run().State(), RunState::kPaused);
     // A point of link 4 and a point of nothing, as the view draws them.
@@ -1054,7 +1057,7 @@ class DialogEndToEnd : public QObject {
     QTest::qWait(100);
     QCOMPARE(panel_test::State(Arm()), still);
     Key(Qt::Key_F6);
-    QTRY_COMPARE(Run().Ticks(), ticks + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(Run().Ticks(), ticks + 1, thread_test::kGuardMs);
     QVERIFY(panel_test::State(Arm()) != still);
     // The wheel while pulling makes the spring stiffer and zooms nothing.
     const double stiffness = dlg_->Forces().pull->stiffness;
@@ -1084,7 +1087,7 @@ class DialogEndToEnd : public QObject {
     QCOMPARE(Run().Ticks(), ticks);
     QCOMPARE(Edit(kIdJointAngle)->text(), angles);
     Key(Qt::Key_F6);
-    QTRY_COMPARE(Run().Ticks(), ticks + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(Run().Ticks(), ticks + 1, thread_test::kGuardMs);
     QTest::qWait(50);
     QCOMPARE(Run().Ticks(), ticks + 1);
     QVERIFY(Edit(kIdJointAngle)->text() != angles);
@@ -1115,7 +1118,7 @@ class DialogEndToEnd : public QObject {
     QVERIFY(main_->StartRecording(file));
     for (int i = 0; i < 5; ++i) {
       Key(Qt::Key_F6);
-      QTRY_COMPARE(main_->Recording().Rows(), uint64_t(i + 1));
+      QTRY_COMPARE_WITH_TIMEOUT(main_->Recording().Rows(), uint64_t(i + 1), thread_test::kGuardMs);
     }
     Key(Qt::Key_F5);
     AfterOnTimeTick();
@@ -1136,7 +1139,7 @@ class DialogEndToEnd : public QObject {
     sim.start(QStringLiteral(VELMOTH_SIM),
               {QStringLiteral("run"), QStringLiteral("--torque"), QStringLiteral("1, -2, 0.5"),
                QStringLiteral("--ticks"), QString::number(rows)});
-    QVERIFY(sim.waitForFinished(60000));
+    QVERIFY(sim.waitForFinished(thread_test::kGuardMs));
     const QByteArray expected = sim.readAllStandardOutput();
     QVERIFY(rows > 30 && expected.count('\n') == qsizetype(rows + 1));
     QCOMPARE(recorded.readAll(), expected);
@@ -1159,7 +1162,7 @@ class DialogEndToEnd : public QObject {
     WaitTicks(20);
     PhysicsThread& physics = *dlg_->m_pPhysics;
     physics.Hold(true);
-    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->TickCostNs() >= 20'000'000, thread_test::kGuardMs);
     QVERIFY(main_->StartRecording(file));
     physics.Hold(false);
     WaitTicks(10);
@@ -1173,7 +1176,7 @@ class DialogEndToEnd : public QObject {
     QProcess sim;
     sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
                                             file + QStringLiteral(".replay")});
-    QVERIFY(sim.waitForFinished(60000));
+    QVERIFY(sim.waitForFinished(thread_test::kGuardMs));
     QCOMPARE(sim.readAllStandardError(), QByteArray());
     QCOMPARE(sim.readAllStandardOutput(), recorded.readAll());
   }
@@ -1216,7 +1219,7 @@ class DialogEndToEnd : public QObject {
     for (int i = 0; i < 3; ++i) {
       const uint64_t before = main_->Recording().Rows();
       Key(Qt::Key_F6);
-      QTRY_COMPARE_WITH_TIMEOUT(main_->Recording().Rows(), before + 1, 30000);
+      QTRY_COMPARE_WITH_TIMEOUT(main_->Recording().Rows(), before + 1, thread_test::kGuardMs);
     }
     Key(Qt::Key_F5);
     WaitTicks(10);
@@ -1235,7 +1238,7 @@ class DialogEndToEnd : public QObject {
     QProcess sim;
     sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
                                             file + QStringLiteral(".replay")});
-    QVERIFY(sim.waitForFinished(60000));
+    QVERIFY(sim.waitForFinished(thread_test::kGuardMs));
     QCOMPARE(sim.readAllStandardOutput(), recorded.readAll());
   }
 
@@ -1315,7 +1318,7 @@ class DialogEndToEnd : public QObject {
     const int refreshes = plots->Refreshes();
     QElapsedTimer wall;
     wall.start();
-    QTRY_VERIFY_WITH_TIMEOUT(plots->Refreshes() > refreshes + 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(plots->Refreshes() > refreshes + 2, thread_test::kGuardMs);
     const int drawn = plots->Refreshes() - refreshes;
     QVERIFY2(drawn <= 1 + wall.elapsed() * 30 / 1000, qPrintable(QString::number(drawn)));
     QCOMPARE(plots->Chart(1)->series().size(), 6);
@@ -1324,7 +1327,7 @@ class DialogEndToEnd : public QObject {
     Key(Qt::Key_F5);
     Settle();
     // The last tick shown is drawn at the next refresh; then, paused, nothing moves.
-    QTRY_COMPARE_WITH_TIMEOUT(points(0).back().x(), main_->Traces().Now(), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(points(0).back().x(), main_->Traces().Now(), thread_test::kGuardMs);
     const QList<QPointF> paused = points(1);
     QTest::qWait(3 * PlotsWindow::kRefreshMs);
     QCOMPARE(points(1), paused);
@@ -1334,7 +1337,7 @@ class DialogEndToEnd : public QObject {
     for (int i = 0; i < 20; ++i) {
       QVERIFY(Step(tick));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(points(0).back().x(), main_->Traces().Now(), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(points(0).back().x(), main_->Traces().Now(), thread_test::kGuardMs);
     const double reset = main_->Traces().Resets().back();
     QVERIFY(points(0).front().x() > reset);
     QCOMPARE(points(0).size(), 20);
@@ -1344,12 +1347,12 @@ class DialogEndToEnd : public QObject {
     Input(kIdJointTorque, QStringLiteral("1e308"));
     Click(kIdSetTorque);
     Key(Qt::Key_F5);
-    QTRY_COMPARE_WITH_TIMEOUT(Run().State(), RunState::kDiverged, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(Run().State(), RunState::kDiverged, thread_test::kGuardMs);
     plots->Refresh();
     QVERIFY(std::isfinite(points(0).back().y()));
     QVERIFY(points(0).back().x() < main_->Traces().Now());
     Key(Qt::Key_F9);
-    QTRY_VERIFY(main_->Plots() == nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Plots() == nullptr, thread_test::kGuardMs);
   }
 
   // A screenshot that cannot be written whole (a disk that fills) leaves no file behind, not even
@@ -1536,8 +1539,8 @@ class DialogEndToEnd : public QObject {
       go = true;
     }
     opened.notify_all();
-    QTRY_VERIFY_WITH_TIMEOUT(main_->Loader()->Latest().finished, 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(main_->Strip().Notices().isEmpty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Loader()->Latest().finished, thread_test::kGuardMs);
+    QTRY_VERIFY_WITH_TIMEOUT(main_->Strip().Notices().isEmpty(), thread_test::kGuardMs);
     QCOMPARE(view->ShownShapes()->shapes.size(), std::size_t(7));
     WaitTicks(10);
     main_->ToggleRecording();  // stops it
@@ -1547,7 +1550,7 @@ class DialogEndToEnd : public QObject {
     QProcess sim;
     sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
                                             file + QStringLiteral(".replay")});
-    QVERIFY(sim.waitForFinished(60000));
+    QVERIFY(sim.waitForFinished(thread_test::kGuardMs));
     QCOMPARE(sim.readAllStandardError(), QByteArray());
     QCOMPARE(recorded.readAll(), sim.readAllStandardOutput());
     Run().TogglePause();  // paused: the arm rests for the pictures

@@ -17,6 +17,7 @@
 
 #include "robot/robot.h"
 #include "robot/transforms.h"
+#include "tests/app/eventually.h"
 #include "urdf/urdf_loader.h"
 #include "view/gl_drivers.h"
 #include "view/ogl_wnd_custom.h"
@@ -349,7 +350,7 @@ class OglWndTest : public QObject {
     QMouseEvent unheld(QEvent::MouseMove, QPointF(300, 250), view->mapToGlobal(QPointF(300, 250)),
                        Qt::NoButton, Qt::NoButton, Qt::NoModifier);  // as mouse tracking sends it
     QApplication::sendEvent(view, &unheld);
-    QTRY_VERIFY(view->paints > paints);
+    QTRY_VERIFY_WITH_TIMEOUT(view->paints > paints, thread_test::kGuardMs);
     QTest::mouseRelease(view, button == Qt::LeftButton ? Qt::RightButton : Qt::LeftButton,
                         Qt::NoModifier, path.back());
     QTest::mouseMove(view, QPoint(10, 290));
@@ -390,7 +391,7 @@ class OglWndTest : public QObject {
     QVERIFY2(f >= least * (1 - 1e-12) && f <= most * (1 + 1e-12), qPrintable(QString::number(f)));
     QVERIFY(qAbs(dx / f - 2.5) < 1e-9 && qAbs(dz / f + 0.4) < 1e-9);
     QVERIFY(view->Eye().y == 0.0 && view->Center().z == 0.8);
-    QTRY_VERIFY(most == 1.0 || view->paints > paints);
+    QTRY_VERIFY_WITH_TIMEOUT(most == 1.0 || view->paints > paints, thread_test::kGuardMs);
   }
 
   // Ctrl and the left button pull: the view reports the press, the moves and the release, and the
@@ -529,7 +530,7 @@ class OglWndTest : public QObject {
     CountingView* view = Show(new CountingView);
     QVERIFY(view != nullptr);
     m_container->resize(0, 0);
-    QTRY_COMPARE(view->ViewportSize(), QSize(1, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(view->ViewportSize(), QSize(1, 1), thread_test::kGuardMs);
     QCOMPARE(view->Aspect(), 1.0);
   }
 
@@ -564,10 +565,10 @@ class OglWndTest : public QObject {
     view->update();
     const QStringList all = message.isEmpty() ? QStringList() : QStringList{message};
     if (atSetUp) {  // the message waits for the event loop; the view never paints
-      QTRY_COMPARE_WITH_TIMEOUT(m_messages, all, 30000);
+      QTRY_COMPARE_WITH_TIMEOUT(m_messages, all, thread_test::kGuardMs);
       QCOMPARE(view->paints, 0);
     } else {
-      QTRY_VERIFY_WITH_TIMEOUT(view->paints > 0, 30000);
+      QTRY_VERIFY_WITH_TIMEOUT(view->paints > 0, thread_test::kGuardMs);
       QCOMPARE(m_messages, QStringList());
     }
     m_frame.reset();
@@ -677,7 +678,8 @@ class OglWndTest : public QObject {
     QVERIFY(view->Eye().x == startEye.x && view->Eye().z == startEye.z && view->Spin() == 0);
     // At a new size the start view frames the reach anew: still the whole arm.
     m_container->resize(size.height(), size.width());
-    QTRY_COMPARE(view->ViewportSize(), QSize(size.height(), size.width()));
+    QTRY_COMPARE_WITH_TIMEOUT(view->ViewportSize(), QSize(size.height(), size.width()),
+                              thread_test::kGuardMs);
     QVERIFY(view->AtStart());
     QVERIFY(ArmInPicture(*view, robot.get(), "start, turned size"));
   }
