@@ -40,6 +40,7 @@ namespace {
 class LastTick : public TickListener {
  public:
   void OnTick(const TickResult& tick) override {
+    ++shown;
     serial = tick.serial;
     if (tick.inputs != nullptr) {
       controller = tick.inputs->controller;
@@ -52,7 +53,8 @@ class LastTick : public TickListener {
     kinetic = tick.robot.kineticEnergy;
     torque = ValuesOf(tick.torque);
   }
-  uint64_t serial = 0;
+  uint64_t shown = 0;   // ticks shown
+  uint64_t serial = 0;  // the last one's number (a tick dropped at a pause leaves a gap)
   ControllerSettings controller;
   std::optional<ReferenceStart> started;
   double work = 0.0, dissipated = 0.0, startEnergy = 0.0, energy = 0.0, kinetic = 0.0;
@@ -234,9 +236,10 @@ class LabEndToEnd : public QObject {
              qPrintable(Teach().ValueText(2)));
     QVERIFY(Teach().ModeText().contains(QLatin1String("pose")));
     const uint64_t paused = last_.serial;
+    const uint64_t shown = last_.shown;
     Key(Qt::Key_F6);
     WaitPast(paused);
-    QCOMPARE(last_.serial, paused + 1);
+    QCOMPARE(last_.shown, shown + 1);
     QCOMPARE(last_.kinetic, 0.0);
     QCOMPARE(last_.work, 0.0);
     QCOMPARE(last_.dissipated, 0.0);
