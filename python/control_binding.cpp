@@ -107,14 +107,19 @@ const ControllerSettings& Made(const ControllerObject& c) {
   return c.settings;
 }
 
+std::string Number(double value) {
+  return py::repr(py::float_(value)).cast<std::string>();
+}
+
 std::string ValuesText(const std::vector<double>& values) {
   std::string text = "[";
   for (std::size_t i = 0; i < values.size(); ++i) {
-    text += (i == 0 ? "" : ", ") + py::repr(py::float_(values[i])).cast<std::string>();
+    text += (i == 0 ? "" : ", ") + Number(values[i]);
   }
   return text + "]";
 }
 
+// What makes the settings again when evaluated with velmoth imported.
 std::string Repr(const ControllerObject& c) {
   const ControllerSettings& s = Made(c);
   const char* const names[] = {"Controller", "Gravity", "PD", "ComputedTorque", "TaskPD"};
@@ -127,7 +132,7 @@ std::string Repr(const ControllerObject& c) {
     }
     add(std::string("trajectory='") + TrajectoryName(s.trajectory) + "'");
     if (s.duration > 0.0) {
-      add("duration=" + py::repr(py::float_(s.duration)).cast<std::string>());
+      add("duration=" + Number(s.duration));
     }
     if (!s.kp.empty()) {
       add("kp=" + ValuesText(s.kp));
@@ -135,9 +140,30 @@ std::string Repr(const ControllerObject& c) {
     if (!s.kd.empty()) {
       add("kd=" + ValuesText(s.kd));
     }
+    if (!s.kn.empty()) {
+      add("kn=" + ValuesText(s.kn));
+    }
+    if (!s.amplitude.empty()) {
+      add("amplitude=" + ValuesText(s.amplitude));
+    }
+    if (s.period != kDefaultPeriod) {
+      add("period=" + Number(s.period));
+    }
+    if (s.frequency != kDefaultFrequency) {
+      add("frequency=" + Number(s.frequency));
+    }
   }
   if (!s.frame.empty()) {
     add("frame=" + py::repr(py::str(s.frame)).cast<std::string>());
+  }
+  if ((s.kind == ControllerKind::kPd || s.kind == ControllerKind::kTaskPd) && !s.compensate) {
+    add("compensate=False");
+  }
+  if (s.kind == ControllerKind::kComputedTorque && !s.modelFriction) {
+    add("model_friction=False");
+  }
+  if (s.massError != 0.0) {
+    add("mass_error=" + Number(s.massError));
   }
   add(s.samples == kContinuous ? std::string("rate='continuous'")
                                : "rate=" + std::to_string(100 * s.samples));
@@ -275,6 +301,39 @@ model_friction=False leaves friction out of its model.)doc";
 
 }  // namespace
 
+// A law that tracks a joint reference (PD, computed torque): the reference's arguments, one
+// switch of its own (`flag`, true by default) and the arguments every law takes.
+template <typename T>
+py::class_<T, ControllerObject> JointTracker(py::module_& m, const char* name, const char* doc,
+                                             ControllerKind kind, const char* flag,
+                                             bool ControllerSettings::*member,
+                                             const char* flagDoc) {
+  py::class_<T, ControllerObject> cls(m, name, Doc(doc));
+  cls.def(
+         py::init([kind, flag, member](py::handle target, py::handle trajectory,
+                                       py::handle duration, py::handle amplitude, py::handle period,
+                                       py::handle kp, py::handle kd, py::handle frequency,
+                                       py::handle switched, py::handle rate, py::handle massError) {
+           T c;
+           c.settings.kind = kind;
+           Tracking(c.settings, target, trajectory, duration, amplitude, period, kp, kd, frequency);
+           c.settings.*member = FlagArgument(switched, flag);
+           Common(c.settings, rate, massError);
+           c.made = true;
+           return c;
+         }),
+         py::arg("target") = py::none(), py::kw_only(), py::arg("trajectory") = "quintic",
+         py::arg("duration") = py::none(), py::arg("amplitude") = py::none(),
+         py::arg("period") = kDefaultPeriod, py::arg("kp") = py::none(), py::arg("kd") = py::none(),
+         py::arg("frequency") = kDefaultFrequency, py::arg(flag) = true,
+         py::arg("rate") = "continuous", py::arg("mass_error") = 0.0)
+      .def_property_readonly(
+          flag, [member](const ControllerObject& c) { return Made(c).*member; }, Doc(flagDoc))
+      .def(py::pickle([](const T& c) { return State(c); },
+                      [](const py::tuple& t) { return FromState<T>(t); }));
+  return cls;
+}
+
 void BindControl(py::module_& m) {
   using C = ControllerObject;
   py::class_<C>(m, "Controller", Doc(kControllerDoc))
@@ -340,66 +399,25 @@ void BindControl(py::module_& m) {
       .def(py::pickle([](const GravityObject& c) { return State(c); },
                       [](const py::tuple& t) { return FromState<GravityObject>(t); }));
 
-  auto pd = py::class_<PdObject, C>(
+  auto pd = JointTracker<PdObject>(
       m, "PD",
-      Doc("PD(target=None, *, trajectory='quintic', duration=None, amplitude=None, period=2.0, "
-          "kp=None, kd=None, frequency=10.0, compensate=True, rate='continuous', "
-          "mass_error=0.0)\n\ntau = Kp (q* - q) + Kd (qd* - qd) + g(q): PD with gravity "
-          "compensation (compensate=False: without, where the arm sags by Kp^-1 g)."));
-  pd.def(py::init([](py::handle target, py::handle trajectory, py::handle duration,
-                     py::handle amplitude, py::handle period, py::handle kp, py::handle kd,
-                     py::handle frequency, py::handle compensate, py::handle rate,
-                     py::handle massError) {
-           PdObject c;
-           c.settings.kind = ControllerKind::kPd;
-           Tracking(c.settings, target, trajectory, duration, amplitude, period, kp, kd, frequency);
-           c.settings.compensate = FlagArgument(compensate, "compensate");
-           Common(c.settings, rate, massError);
-           c.made = true;
-           return c;
-         }),
-         py::arg("target") = py::none(), py::kw_only(), py::arg("trajectory") = "quintic",
-         py::arg("duration") = py::none(), py::arg("amplitude") = py::none(),
-         py::arg("period") = kDefaultPeriod, py::arg("kp") = py::none(), py::arg("kd") = py::none(),
-         py::arg("frequency") = kDefaultFrequency, py::arg("compensate") = true,
-         py::arg("rate") = "continuous", py::arg("mass_error") = 0.0)
-      .def_property_readonly(
-          "compensate", [](const C& c) { return Made(c).compensate; },
-          Doc("Whether g(q) is added."))
-      .def(py::pickle([](const PdObject& c) { return State(c); },
-                      [](const py::tuple& t) { return FromState<PdObject>(t); }));
+      "PD(target=None, *, trajectory='quintic', duration=None, amplitude=None, period=2.0, "
+      "kp=None, kd=None, frequency=10.0, compensate=True, rate='continuous', "
+      "mass_error=0.0)\n\ntau = Kp (q* - q) + Kd (qd* - qd) + g(q): PD with gravity "
+      "compensation (compensate=False: without, where the arm sags by Kp^-1 g).",
+      ControllerKind::kPd, "compensate", &ControllerSettings::compensate, "Whether g(q) is added.");
   tracking(pd);
 
-  auto ct = py::class_<ComputedTorqueObject, C>(
+  auto ct = JointTracker<ComputedTorqueObject>(
       m, "ComputedTorque",
-      Doc("ComputedTorque(target=None, *, trajectory='quintic', duration=None, amplitude=None, "
-          "period=2.0, kp=None, kd=None, frequency=10.0, model_friction=True, "
-          "rate='continuous', mass_error=0.0)\n\ntau = M(q) (qdd* + Kd e' + Kp e) + C(q, qd) qd "
-          "+ g(q) + F(qd), one Newton-Euler pass of the model: with the exact model, the error "
-          "follows e'' + Kd e' + Kp e = 0 whatever the arm. mass_error and "
-          "model_friction=False make the model wrong."));
-  ct.def(py::init([](py::handle target, py::handle trajectory, py::handle duration,
-                     py::handle amplitude, py::handle period, py::handle kp, py::handle kd,
-                     py::handle frequency, py::handle modelFriction, py::handle rate,
-                     py::handle massError) {
-           ComputedTorqueObject c;
-           c.settings.kind = ControllerKind::kComputedTorque;
-           Tracking(c.settings, target, trajectory, duration, amplitude, period, kp, kd, frequency);
-           c.settings.modelFriction = FlagArgument(modelFriction, "model_friction");
-           Common(c.settings, rate, massError);
-           c.made = true;
-           return c;
-         }),
-         py::arg("target") = py::none(), py::kw_only(), py::arg("trajectory") = "quintic",
-         py::arg("duration") = py::none(), py::arg("amplitude") = py::none(),
-         py::arg("period") = kDefaultPeriod, py::arg("kp") = py::none(), py::arg("kd") = py::none(),
-         py::arg("frequency") = kDefaultFrequency, py::arg("model_friction") = true,
-         py::arg("rate") = "continuous", py::arg("mass_error") = 0.0)
-      .def_property_readonly(
-          "model_friction", [](const C& c) { return Made(c).modelFriction; },
-          Doc("Whether the model has the joints' friction."))
-      .def(py::pickle([](const ComputedTorqueObject& c) { return State(c); },
-                      [](const py::tuple& t) { return FromState<ComputedTorqueObject>(t); }));
+      "ComputedTorque(target=None, *, trajectory='quintic', duration=None, amplitude=None, "
+      "period=2.0, kp=None, kd=None, frequency=10.0, model_friction=True, "
+      "rate='continuous', mass_error=0.0)\n\ntau = M(q) (qdd* + Kd e' + Kp e) + C(q, qd) qd "
+      "+ g(q) + F(qd), one Newton-Euler pass of the model: with the exact model, the error "
+      "follows e'' + Kd e' + Kp e = 0 whatever the arm. mass_error and "
+      "model_friction=False make the model wrong.",
+      ControllerKind::kComputedTorque, "model_friction", &ControllerSettings::modelFriction,
+      "Whether the model has the joints' friction.");
   tracking(ct);
 
   auto task = py::class_<TaskPdObject, C>(

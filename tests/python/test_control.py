@@ -14,7 +14,7 @@ START = [0.0, 0.5, -0.5, 0.2, 0.4, 0.1]
 TARGET = [1.0, 0.5, -0.5, 0.2, 0.4, 0.1]
 
 
-@pytest.mark.parametrize("controller,options", [
+CONTROLLED = [
     (velmoth.Gravity(), ["--controller", "gravity"]),
     (velmoth.PD(TARGET, trajectory="trapezoid", duration=0.8, rate=100),
      ["--controller", "pd", "--target", "1,0.5,-0.5,0.2,0.4,0.1", "--trajectory", "trapezoid",
@@ -31,7 +31,11 @@ TARGET = [1.0, 0.5, -0.5, 0.2, 0.4, 0.1]
     (velmoth.TaskPD([0.55, 0.18, 0.6], frame="tool0", rate=500, kn=0.5),
      ["--controller", "task-pd", "--target", "0.55,0.18,0.6", "--tool", "tool0",
       "--control-rate", "500", "--kn", "0.5"]),
-], ids=["gravity", "pd", "pd-uncompensated", "computed-torque", "sine", "task-pd"])
+]
+IDS = ["gravity", "pd", "pd-uncompensated", "computed-torque", "sine", "task-pd"]
+
+
+@pytest.mark.parametrize("controller,options", CONTROLLED, ids=IDS)
 def test_a_controlled_run_is_velmoth_sims_bit_for_bit(velmoth_sim, controller, options):
     robot = velmoth.Robot.from_urdf(INDUSTRIAL)
     run = velmoth.Simulation(robot, q0=START, controller=controller).run(120)
@@ -42,6 +46,13 @@ def test_a_controlled_run_is_velmoth_sims_bit_for_bit(velmoth_sim, controller, o
         assert run.csv(reference=True) == velmoth_sim(args + ["--reference"])
         size = 3 if controller.law == "task-pd" else 6
         assert run.reference.shape == run.error.shape == (120, size)
+
+
+@pytest.mark.parametrize("controller,options", CONTROLLED, ids=IDS)
+def test_a_controllers_repr_and_pickle_make_it_again(controller, options):
+    assert eval(repr(controller), {"velmoth": velmoth}) == controller, repr(controller)
+    again = pickle.loads(pickle.dumps(controller))
+    assert again == controller and type(again) is type(controller)
 
 
 def test_a_controller_set_on_a_running_simulation():
