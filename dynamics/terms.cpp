@@ -1,5 +1,6 @@
 #include "dynamics/terms.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -44,9 +45,9 @@ void ProductTransposed33(const double* a, const double* b, double* out) {
   }
 }
 
-// out = j^T x for a 3 x n j (row-major) and a 3 x 3 x: n x 3.
-void TransposedProduct3n(const double* j, uint32_t n, const double* x, double* out) {
-  for (uint32_t r = 0; r < n; ++r) {
+// out = j^T x for a 3 x n j (row-major) and a 3 x 3 x: n x 3, its first rows rows only.
+void TransposedProduct3n(const double* j, uint32_t n, uint32_t rows, const double* x, double* out) {
+  for (uint32_t r = 0; r < rows; ++r) {
     for (uint32_t c = 0; c < 3; ++c) {
       out[3 * r + c] = ((0.0 + x[c] * j[r]) + x[3 + c] * j[n + r]) + x[6 + c] * j[2 * n + r];
     }
@@ -56,20 +57,22 @@ void TransposedProduct3n(const double* j, uint32_t n, const double* x, double* o
 // N[k] = N[k] + W for link i, with
 // W = (a^T Jv + Jv^T a) m + (b^T Ihat) Jw + (Jw^T dIhat) Jw + (Jw^T Ihat) b,
 // given a = dJv_i/dq_k, b = dJw_i/dq_k (3 x n) and the n x 3 products bI = b^T Ihat,
-// jwdI = Jw^T dIhat, jwI = Jw^T Ihat. The operands never overlap, which lets the compiler work
-// on two columns at once; each element still sees the same operations in the same order.
-void AddLinkTerm(uint32_t n, double m, const double* __restrict jv, const double* __restrict jw,
-                 const double* __restrict a, const double* __restrict b,
-                 const double* __restrict bI, const double* __restrict jwdI,
-                 const double* __restrict jwI, double* __restrict Nk) {
-  for (uint32_t r = 0; r < n; ++r) {
+// jwdI = Jw^T dIhat, jwI = Jw^T Ihat; only its leading size x size block (rows and columns
+// 0 ... size - 1, N[k] holding n columns). The operands never overlap, which lets the compiler
+// work on two columns at once; each element still sees the same operations in the same order.
+void AddLinkTerm(uint32_t n, uint32_t size, double m, const double* __restrict jv,
+                 const double* __restrict jw, const double* __restrict a,
+                 const double* __restrict b, const double* __restrict bI,
+                 const double* __restrict jwdI, const double* __restrict jwI,
+                 double* __restrict Nk) {
+  for (uint32_t r = 0; r < size; ++r) {
     const double ar0 = a[r], ar1 = a[n + r], ar2 = a[2 * n + r];
     const double vr0 = jv[r], vr1 = jv[n + r], vr2 = jv[2 * n + r];
     const double bI0 = bI[3 * r], bI1 = bI[3 * r + 1], bI2 = bI[3 * r + 2];
     const double dI0 = jwdI[3 * r], dI1 = jwdI[3 * r + 1], dI2 = jwdI[3 * r + 2];
     const double wI0 = jwI[3 * r], wI1 = jwI[3 * r + 1], wI2 = jwI[3 * r + 2];
     double* __restrict Nrow = Nk + static_cast<std::size_t>(n) * r;
-    for (uint32_t c = 0; c < n; ++c) {
+    for (uint32_t c = 0; c < size; ++c) {
       const double t1 = ((0.0 + jv[c] * ar0) + jv[n + c] * ar1) + jv[2 * n + c] * ar2;
       const double t2 = ((0.0 + a[c] * vr0) + a[n + c] * vr1) + a[2 * n + c] * vr2;
       double w = m * (t2 + t1);
@@ -99,6 +102,68 @@ void Resize(std::vector<double>& v, std::size_t size) {
   if (v.size() != size) {
     v.resize(size);
   }
+}
+
+// The largest magnitude of a value read by the derivative sums for which they may leave out the
+// terms a serial chain makes zero. The factors that meet such a zero are products of at most
+// four of these values, times small counts (Ihat, dIhat, b^T Ihat, Jw^T dIhat, dJv/dq), so with
+// every value within 2^128 none of them reaches the overflow threshold: each term left out is a
+// finite number times zero, a zero, and adding a zero changes none of the sums it would enter
+// (they start at +0.0 and so are never -0.0).
+constexpr double kChainBound = 0x1p128;
+
+// Whether every value of v is within kChainBound (a NaN is not).
+bool Bounded(const double* v, std::size_t count) {
+  bool within = true;
+  for (std::size_t e = 0; e < count; ++e) {
+    within = within & (std::fabs(v[e]) <= kChainBound);
+  }
+  return within;
+}
+
+bool Zero(const double* v, std::size_t count) {
+  bool zero = true;
+  for (std::size_t e = 0; e < count; ++e) {
+    zero = zero & (v[e] == 0.0);
+  }
+  return zero;
+}
+
+// Whether the derivative sums may leave out the terms of a serial chain that are zero: every value
+// they read is within kChainBound, the derivatives of link j's rotation, axis, origin and centre
+// of mass by every later joint position are zero, and so are the columns of Jv_i and Jw_i beyond
+// i. Then the term of link i in dM/dq_k is zero for i < k, and for i >= k it is zero outside rows
+// and columns 0 ... i, as the Jacobians and their derivatives are. The inertias are read from
+// inertiaBody (9 per link). Otherwise (a state that is not finite, or overflows) every term is
+// formed, so that infinities and NaNs reach the same elements as the full sums would take them.
+bool ChainStructured(const flat::TermInputs& in, const double* inertiaBody) {
+  const LinkFrames& f = *in.frames;
+  const uint32_t n = f.n;
+  const std::size_t nn = static_cast<std::size_t>(n) * n;
+  bool structured = Bounded(f.rotation.data(), 9 * static_cast<std::size_t>(n)) &&
+                    Bounded(f.axis.data(), 3 * static_cast<std::size_t>(n)) &&
+                    Bounded(f.origin.data(), 3 * static_cast<std::size_t>(n)) &&
+                    Bounded(f.com.data(), 3 * static_cast<std::size_t>(n)) &&
+                    Bounded(f.dRotation.data(), 9 * nn) && Bounded(f.dAxis.data(), 3 * nn) &&
+                    Bounded(f.dOrigin.data(), 3 * nn) && Bounded(f.dCom.data(), 3 * nn) &&
+                    Bounded(in.Jv, 3 * nn) && Bounded(in.Jw, 3 * nn) &&
+                    Bounded(inertiaBody, 9 * static_cast<std::size_t>(n));
+  for (uint32_t j = 0; j < n && structured; ++j) {
+    const double mass = in.robot->links[j]->mass;
+    structured = std::fabs(mass) <= kChainBound;
+    const std::size_t later = n - 1 - j;  // entries k = j + 1 ... n - 1
+    if (later > 0) {
+      structured = structured && Zero(f.DR(j, j + 1), 9 * later) &&
+                   Zero(f.DZ(j, j + 1), 3 * later) && Zero(f.DO(j, j + 1), 3 * later) &&
+                   Zero(f.DP(j, j + 1), 3 * later);
+    }
+    const std::size_t block = 3 * static_cast<std::size_t>(n);
+    for (uint32_t r = 0; r < 3 && structured; ++r) {
+      const std::size_t row = block * j + static_cast<std::size_t>(n) * r + j + 1;
+      structured = Zero(in.Jv + row, later) && Zero(in.Jw + row, later);
+    }
+  }
+  return structured;
 }
 
 }  // namespace
@@ -175,8 +240,11 @@ void MassMatrixDerivatives(const TermInputs& in, CoriolisScratch& s) {
     double* Ihat = &s.inertiaWorld[9 * i];
     Product33(R, I, RI);
     ProductTransposed33(RI, R, Ihat);
-    TransposedProduct3n(in.Jw + block * i, n, Ihat, &s.jwInertia[block * i]);
+    TransposedProduct3n(in.Jw + block * i, n, n, Ihat, &s.jwInertia[block * i]);
   }
+  // On a chain of bounded values, link i adds nothing to dM/dq_k for k > i, and only its leading
+  // (i + 1) x (i + 1) block otherwise: the zeros are left out.
+  const bool structured = ChainStructured(in, s.inertiaBody.data());
 
   double* a = s.a.data();
   double* b = s.b.data();
@@ -184,7 +252,8 @@ void MassMatrixDerivatives(const TermInputs& in, CoriolisScratch& s) {
   double* jwdI = s.jwDInertia.data();
   for (uint32_t k = 0; k < n; ++k) {
     double* Nk = &s.N[nn * k];
-    for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t i = structured ? k : 0; i < n; ++i) {
+      const uint32_t size = structured ? i + 1 : n;
       const double m = in.robot->links[i]->mass;
       const double* I = &s.inertiaBody[9 * i];
       const double* R = f.R(i);
@@ -206,10 +275,10 @@ void MassMatrixDerivatives(const TermInputs& in, CoriolisScratch& s) {
         dIhat[e] = second[e] + first[e];
       }
       // b^T Ihat and Jw^T dIhat, n x 3
-      TransposedProduct3n(b, n, Ihat, bI);
-      TransposedProduct3n(jw, n, dIhat, jwdI);
+      TransposedProduct3n(b, n, size, Ihat, bI);
+      TransposedProduct3n(jw, n, size, dIhat, jwdI);
 
-      AddLinkTerm(n, m, jv, jw, a, b, bI, jwdI, jwI, Nk);
+      AddLinkTerm(n, size, m, jv, jw, a, b, bI, jwdI, jwI, Nk);
     }
   }
 }

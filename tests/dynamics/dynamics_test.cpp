@@ -4,7 +4,9 @@
 // terms bit for bit, invariants and derivatives; friction's sign rule; the step; and misuse.
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -213,6 +215,71 @@ TEST(Dynamics, AtRandomStatesTheTermsAreTheirMatrixExpressionsAndTheirDerivative
         ExpectNear(Column3(jw, k), V({spin(2, 1), spin(0, 2), spin(1, 0)}), "Jw column");
       }
     }
+  }
+}
+
+// dM/dq_k of the tick's loops for the robot's state, n x n at n^2 k.
+std::vector<double> FlatMassMatrixDerivatives(Robot& robot) {
+  LinkFrames frames;
+  UpdateLinkKinematics(robot, frames);
+  const std::size_t n = robot.links.size(), block = 3 * n;
+  std::vector<double> jv(block * n), jw(block * n);
+  for (uint32_t i = 0; i < n; ++i) {
+    flat::LinearJacobian(frames, i, &jv[block * i]);
+    flat::AngularJacobian(frames, i, &jw[block * i]);
+  }
+  flat::CoriolisScratch scratch;
+  flat::MassMatrixDerivatives({&robot, &frames, jv.data(), jw.data()}, scratch);
+  return scratch.N;
+}
+
+// The tick's loops leave out the terms a serial chain makes zero only where each would be a finite
+// number times zero: for states that are not finite, or whose products overflow, dM/dq and C have
+// their infinities and NaNs in the same elements, with the same bits, as the matrix expressions.
+TEST(Dynamics, TheTermsLeftOutOfTheDerivativesAreZeroInEveryState) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    const char* what;
+    int arm;
+    void (*change)(Robot&);
+  };
+  const Case cases[] = {
+      {"general arm", 3, [](Robot&) {}},
+      {"general arm, a fixed joint", 4, [](Robot&) {}},
+      {"built-in arm", 2, [](Robot&) {}},
+      {"an infinite position", 3, [](Robot& r) { r.links[2]->q = inf; }},
+      {"a NaN position", 2, [](Robot& r) { r.links[0]->q = nan; }},
+      {"an infinite velocity", 3, [](Robot& r) { r.links[1]->qd = -inf; }},
+      {"an infinite mass", 3, [](Robot& r) { r.links[1]->mass = inf; }},
+      {"a NaN inertia", 2, [](Robot& r) { r.links[3]->inertia(1, 2) = nan; }},
+      // Finite, but R I R^T overflows: its products with the zero columns of Jw are NaN.
+      {"an inertia whose rotation overflows", 2,
+       [](Robot& r) {
+         r.links[0]->q = 0.7;
+         for (uint32_t e = 0; e < 9; ++e) {
+           r.links[0]->inertia(e / 3, e % 3) = 1e308;
+         }
+       }},
+  };
+  std::mt19937_64 random(11);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::unique_ptr<Robot> tested = MakeTestArm(c.arm);
+    Robot& robot = *tested;
+    RandomState(robot, random);
+    c.change(robot);
+    const auto n = static_cast<uint32_t>(robot.links.size());
+    const std::vector<double> flatN = FlatMassMatrixDerivatives(robot);
+    const Mat C = EvaluateEquationTerms(robot).C;
+    std::vector<Mat> Jv, Jw;
+    LinkJacobians(robot, Jv, Jw);
+    const std::vector<Mat> N = MassMatrixDerivatives(robot, Jv, Jw);
+    for (uint32_t k = 0; k < n; ++k) {
+      EXPECT_TRUE(SameMatrix(MatrixFromRowMajor(n, n, &flatN[std::size_t{n} * n * k]), N[k]))
+          << "dM/dq" << k;
+    }
+    EXPECT_TRUE(SameMatrix(C, CoriolisMatrix(robot, Jv, Jw)));
   }
 }
 
