@@ -193,6 +193,17 @@ class DialogEndToEnd : public QObject {
         }
       }
       if (waited.elapsed() > thread_test::kGuardMs) {
+        // What the run was doing, for the failure's message.
+        PhysicsThread& physics = *dlg_->m_pPhysics;
+        qWarning(
+            "tick %llu never shown: the last shown %llu, next %llu, outstanding %zu, done "
+            "%zu, can queue %d, %s, %llu ticks",
+            static_cast<unsigned long long>(serial),
+            static_cast<unsigned long long>(log_.shown.empty() ? 0 : log_.shown.back().serial),
+            static_cast<unsigned long long>(physics.NextSerial()), physics.Outstanding(),
+            physics.Done(), physics.CanQueue() ? 1 : 0,
+            Run().State() == RunState::kPaused ? "paused" : "running",
+            static_cast<unsigned long long>(Run().Ticks()));
         return false;
       }
       QTest::qWait(1);

@@ -1,9 +1,10 @@
 // What the page's tests and its benchmark share: the built page served as any static host serves
 // it, on a port of the loopback interface, and Debian's Chromium started headless by
 // puppeteer-core.
-import { readFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -70,4 +71,24 @@ export async function openMoving(page, url) {
     { timeout: 30000, polling: 'raf' },
   );
   return Date.now() - start;
+}
+
+// The built page in a Chromium of its own, served from dir: the server, the browser, a page, its
+// address, and the errors the page throws or writes to its console as they come. close() ends
+// them all.
+export async function openBrowser(dir) {
+  const server = await servePage(dir);
+  const url = `http://127.0.0.1:${server.address().port}/`;
+  const profile = mkdtempSync(path.join(tmpdir(), 'velmoth-chromium-'));
+  const browser = await launchChromium(profile);
+  const page = await browser.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(String(e)));
+  page.on('console', (m) => m.type() === 'error' && errors.push(m.text()));
+  const close = async () => {
+    await browser.close();
+    server.close();
+    rmSync(profile, { recursive: true, force: true });
+  };
+  return { server, browser, page, url, errors, close };
 }

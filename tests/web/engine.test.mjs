@@ -6,28 +6,10 @@ import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { createRequire } from 'node:module';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { engine, root, sameRows, sim, simRun } from './node_engine.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const sim = process.env.VELMOTH_SIM || path.join(root, 'build/release/bin/velmoth-sim');
-const engineDir = process.env.VELMOTH_ENGINE || path.join(root, 'build/web/engine');
 const golden = path.join(root, 'tests/tools/golden');
-
-const factory = createRequire(import.meta.url)(path.join(engineDir, 'velmoth_engine.js'));
-const engine = await factory({
-  wasmBinary: readFileSync(path.join(engineDir, 'velmoth_engine.wasm')),
-});
-
-// What velmoth-sim prints for args.
-function simRun(args) {
-  return execFileSync(sim, ['run', ...args], {
-    encoding: 'utf8',
-    maxBuffer: 1 << 28,
-    stdio: ['ignore', 'pipe', 'ignore'],
-  });
-}
 
 // The same run by the page's engine: the options of velmoth-sim's run that the tests use.
 function engineRun(o) {
@@ -82,15 +64,6 @@ function argsOf(o) {
     if (o[key] !== undefined) args.push(`--${key}=${o[key]}`);
   }
   return [...args, ...(o.control ?? [])];
-}
-
-// The two runs byte for byte; else the first row that differs.
-function sameRows(expected, actual, label) {
-  if (expected === actual) return;
-  const a = expected.split('\n');
-  const b = actual.split('\n');
-  const r = a.findIndex((row, i) => row !== b[i]);
-  assert.fail(`${label}: row ${r} differs:\n  velmoth-sim ${a[r]}\n  the page's  ${b[r]}`);
 }
 
 const arms = [

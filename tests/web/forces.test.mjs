@@ -2,38 +2,14 @@
 // and a recording with the mouse's pull and forces changed midway, repeated by its replay.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { createRequire } from 'node:module';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { engine, root, sameRows, sim, simRun } from './node_engine.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const sim = process.env.VELMOTH_SIM || path.join(root, 'build/release/bin/velmoth-sim');
-const engineDir = process.env.VELMOTH_ENGINE || path.join(root, 'build/web/engine');
-const factory = createRequire(import.meta.url)(path.join(engineDir, 'velmoth_engine.js'));
-const engine = await factory({
-  wasmBinary: readFileSync(path.join(engineDir, 'velmoth_engine.wasm')),
-});
 const puma = path.join(root, 'examples/puma560.urdf');
 const scara = path.join(root, 'examples/scara.urdf');
-
-function simRun(args) {
-  return execFileSync(sim, ['run', ...args], {
-    encoding: 'utf8',
-    maxBuffer: 1 << 28,
-    stdio: ['ignore', 'pipe', 'ignore'],
-  });
-}
-
-function sameRows(expected, actual, label) {
-  if (expected === actual) return;
-  const a = expected.split('\n');
-  const b = actual.split('\n');
-  const r = a.findIndex((row, i) => row !== b[i]);
-  assert.fail(`${label}: row ${r} differs:\n  velmoth-sim ${a[r]}\n  the page's  ${b[r]}`);
-}
 
 // A simulation of the arm (a file, or the built-in arm) with the payloads added at load.
 function arm(urdf, payloads = []) {

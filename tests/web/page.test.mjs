@@ -11,7 +11,7 @@ import { createRequire } from 'node:module';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { tmpdir } from 'node:os';
-import { launchChromium, openMoving, servePage } from './chromium.mjs';
+import { openBrowser, openMoving } from './chromium.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pageDir = process.env.VELMOTH_PAGE || path.join(root, 'build/web/page');
@@ -23,28 +23,16 @@ const engine = await factory({
   wasmBinary: readFileSync(path.join(pageDir, 'engine/velmoth_engine.wasm')),
 });
 
-let server;
-let browser;
-let page;
-let profile;
-let url;
-const errors = [];
+let session, page, url, errors;
 
 before(async () => {
   mkdirSync(shots, { recursive: true });
-  server = await servePage(pageDir);
-  url = `http://127.0.0.1:${server.address().port}/`;
-  profile = mkdtempSync(path.join(tmpdir(), 'velmoth-chromium-'));
-  browser = await launchChromium(profile);
-  page = await browser.newPage();
-  page.on('pageerror', (e) => errors.push(String(e)));
-  page.on('console', (m) => m.type() === 'error' && errors.push(m.text()));
+  session = await openBrowser(pageDir);
+  ({ page, url, errors } = session);
 });
 
 after(async () => {
-  await browser?.close();
-  server?.close();
-  if (profile) rmSync(profile, { recursive: true, force: true });
+  await session?.close();
 });
 
 const shown = () => page.evaluate(() => window.velmoth.run.shownTicks);

@@ -9,29 +9,22 @@ import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { tmpdir } from 'node:os';
-import { launchChromium, openMoving, servePage } from './chromium.mjs';
+import { openBrowser, openMoving } from './chromium.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const pageDir = process.env.VELMOTH_PAGE || path.join(root, 'build/web/page');
 const sim = process.env.VELMOTH_SIM || path.join(root, 'build/release/bin/velmoth-sim');
 
-let server, browser, page, profile, url;
-const errors = [];
+let session, page, url, errors;
 
 before(async () => {
-  server = await servePage(pageDir);
-  url = `http://127.0.0.1:${server.address().port}/`;
-  profile = mkdtempSync(path.join(tmpdir(), 'velmoth-chromium-'));
-  browser = await launchChromium(profile);
-  page = await browser.newPage();
-  page.on('pageerror', (e) => errors.push(String(e)));
+  session = await openBrowser(pageDir);
+  ({ page, url, errors } = session);
   await openMoving(page, url);
 });
 
 after(async () => {
-  await browser?.close();
-  server?.close();
-  if (profile) rmSync(profile, { recursive: true, force: true });
+  await session?.close();
 });
 
 const run = (what) => page.evaluate(`window.velmoth.run.${what}`);
