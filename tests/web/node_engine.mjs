@@ -9,8 +9,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 export const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-export const sim =
-  process.env.VELMOTH_SIM || path.join(root, 'build/release/bin/velmoth-sim');
+export const sim = process.env.VELMOTH_SIM || path.join(root, 'build/release/bin/velmoth-sim');
 const engineDir = process.env.VELMOTH_ENGINE || path.join(root, 'build/web/engine');
 const factory = createRequire(import.meta.url)(path.join(engineDir, 'velmoth_engine.js'));
 export const engine = await factory({
