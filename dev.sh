@@ -82,9 +82,11 @@ case "${1:-}" in
     # the D-Bus library start one from a thread of every window test (autolaunch).
     export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/velmoth-tests-use-no-session-bus
     status=0
+    # -noreset: otherwise the server resets each time its last client leaves, and a window test
+    # that connects meanwhile is refused, or dies of SIGPIPE.
     for preset in debug release; do
       echo "== tests of the $preset build"
-      xvfb-run -a -s "-screen 0 1600x1200x24" ctest --preset "$preset" -j "$(nproc)" || status=1
+      xvfb-run -a -s "-screen 0 1600x1200x24 -noreset" ctest --preset "$preset" -j "$(nproc)" || status=1
     done
     # The page: its engine under Node against the release build's velmoth-sim, then the page in
     # headless Chromium.
@@ -98,7 +100,7 @@ case "${1:-}" in
     build release
     # The view and dialog benchmarks need a display; without one they get a virtual one.
     display=()
-    [ -n "${DISPLAY:-}" ] || display=(xvfb-run -a -s "-screen 0 1600x1200x24")
+    [ -n "${DISPLAY:-}" ] || display=(xvfb-run -a -s "-screen 0 1600x1200x24 -noreset")
     for b in build/release/bin/*_bench; do
       echo "== $b"
       "${display[@]}" "$b"

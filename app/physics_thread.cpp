@@ -282,6 +282,11 @@ void PhysicsThread::Hold(bool hold) {
   wake_.notify_all();
 }
 
+bool PhysicsThread::Holding() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return heldSinceNs_ != 0;
+}
+
 // Asked by the Stepper before every substep, on the thread.
 bool PhysicsThread::GiveUp() {
   const auto moot = [this] { return giveUpAll_ || epoch_ != tickEpoch_; };

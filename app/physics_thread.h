@@ -172,6 +172,9 @@ class PhysicsThread {
   // A test's seam: while held, a tick that starts waits before its first substep (as a tick of
   // unbounded cost would) until released or given up.
   void Hold(bool hold);
+  // Whether a tick is waiting on the hold now (a tick's cost alone cannot tell: the last one's
+  // stays until the next ends).
+  bool Holding() const;
 
  private:
   struct Job {

@@ -5,7 +5,7 @@
 
 void TickClock::Start(int64_t now) {
   paused_ = false;
-  stepPending_ = false;
+  stepsPending_ = 0;
   announced_ = 0;
   delivered_ = 0;
   slipped_ = 0;
@@ -22,8 +22,8 @@ void TickClock::Anchor(int64_t now) {
 int TickClock::BeginBurst(int64_t now) {
   announced_ = 0;
   if (paused_) {
-    announced_ = stepPending_ ? 1 : 0;
-    stepPending_ = false;
+    announced_ = stepsPending_ > 0 ? 1 : 0;
+    stepsPending_ -= announced_;
     return announced_;
   }
   const int64_t pace = periodNs_ * slowdown_;
@@ -88,7 +88,7 @@ void TickClock::RunBurst(const std::function<int64_t()>& now, const std::functio
 
 void TickClock::Pause(int64_t /*now*/) {
   paused_ = true;
-  stepPending_ = false;
+  stepsPending_ = 0;
 }
 
 void TickClock::Resume(int64_t now) {
@@ -96,13 +96,13 @@ void TickClock::Resume(int64_t now) {
     return;
   }
   paused_ = false;
-  stepPending_ = false;
+  stepsPending_ = 0;
   Anchor(now);
 }
 
 void TickClock::RequestStep() {
-  if (paused_) {
-    stepPending_ = true;
+  if (paused_ && stepsPending_ < kMaxPendingSteps) {
+    ++stepsPending_;
   }
 }
 
@@ -113,7 +113,7 @@ void TickClock::SetSlowdown(int slowdown, int64_t now) {
 
 int64_t TickClock::NextDue() const {
   if (paused_) {
-    return stepPending_ ? retryAt_ : std::numeric_limits<int64_t>::max();
+    return stepsPending_ > 0 ? retryAt_ : std::numeric_limits<int64_t>::max();
   }
   const int64_t pace = periodNs_ * slowdown_;
   return std::max(retryAt_, anchor_ + static_cast<int64_t>(consumed_ + 1) * pace);

@@ -70,9 +70,15 @@ class TickClock {
   void Resume(int64_t now);
   bool Paused() const { return paused_; }
 
-  // While paused: the next event delivers exactly one tick. Ignored while running.
+  // While paused: one more tick to deliver, one per event, however soon the next request comes
+  // (F6 pressed twice is two ticks), up to kMaxPendingSteps waiting. Ignored while running.
   void RequestStep();
-  bool StepPending() const { return stepPending_; }
+  bool StepPending() const { return stepsPending_ > 0; }
+  int StepsPending() const { return stepsPending_; }
+
+  // Steps asked for beyond these, while the ones before wait for slow ticks, are not kept: a key
+  // held down does not leave a run behind it once released.
+  static constexpr int kMaxPendingSteps = kMaxBurstTicks;
 
   // Sets the slowdown (1 = real time); the pace changes from now on, without owing or dropping
   // ticks for the time before.
@@ -95,8 +101,8 @@ class TickClock {
   uint64_t consumed_ = 0;  // periods since the anchor that were delivered or slipped
   int slowdown_ = 1;
   bool paused_ = false;
-  bool stepPending_ = false;
-  int announced_ = 0;  // ticks of the current burst not delivered yet
+  int stepsPending_ = 0;  // steps asked for while paused, not delivered yet
+  int announced_ = 0;     // ticks of the current burst not delivered yet
   uint64_t delivered_ = 0;
   uint64_t slipped_ = 0;
   uint64_t deferred_ = 0;

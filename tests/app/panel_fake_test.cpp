@@ -81,9 +81,11 @@ struct FakeDriver : WindowSystem {
     }
     dlg.OnCommand(id);
   }
-  void Tick() {
-    for (unsigned id : timers) {
-      dlg.OnTimer(id);
+  void Tick(int count = 1) {
+    for (int i = 0; i < count; ++i) {
+      for (unsigned id : timers) {
+        dlg.OnTimer(id);
+      }
     }
   }
   std::string Text(int id) const { return controls.at(id).text; }
@@ -393,9 +395,7 @@ TEST(Panel, ResetZeroesTheJointStateAndNothingElse) {
   d.Click(kIdSetTorque);
   d.Tick();
   const std::string firstTick = d.Text(kIdJointAccel);
-  for (int i = 0; i < 4; ++i) {
-    d.Tick();
-  }
+  d.Tick(4);
   EXPECT_EQ(d.TheView().repaints, 5);
   const double kinetic = d.Arm().kineticEnergy;
   const std::string readOuts = d.Text(kIdJointAngle) + d.Text(kIdTotalEnergy);
@@ -512,6 +512,38 @@ void ExpectReplayed(const std::string& path, std::ptrdiff_t lines) {
   EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
 }
 
+// The dialog's ticks recorded from the next one on into path and its replay; the files go with it.
+class TestRecording {
+ public:
+  TestRecording(FakeDriver& d, std::string path) : d_(d), path_(std::move(path)) {
+    std::string error;
+    EXPECT_TRUE(recorder_.Start(path_, d_.Arm(), d_.dlg.SimArm(), d_.dlg.RestartStep(), 0, error))
+        << error;
+    d_.dlg.AddTickListener(&recorder_);
+  }
+  TestRecording(const TestRecording&) = delete;
+  TestRecording& operator=(const TestRecording&) = delete;
+  ~TestRecording() {
+    d_.dlg.RemoveTickListener(&recorder_);
+    std::remove(path_.c_str());
+    std::remove((path_ + ".replay").c_str());
+  }
+  // Stops it, expects velmoth-sim to print its `lines` lines from the replay, and gives the
+  // replay's text.
+  std::string StopAndReplay(std::ptrdiff_t lines) {
+    EXPECT_TRUE(recorder_.Stop());
+    d_.dlg.RemoveTickListener(&recorder_);
+    ExpectReplayed(path_, lines);
+    std::ifstream replay(path_ + ".replay");
+    return {std::istreambuf_iterator<char>(replay), {}};
+  }
+
+ private:
+  FakeDriver& d_;
+  std::string path_;
+  Recorder recorder_;
+};
+
 // A recording started in the middle of a run, through every input the panel and the strip change
 // (torques, friction and gravity, the mode and the accelerations, "Reset", the step), is what
 // velmoth-sim prints from its replay, byte for byte: the window's step starts afresh with it.
@@ -521,14 +553,8 @@ TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
   d.dlg.SetStepOptions(DefaultStepOptions(true));  // a step that carries its refinement along
   d.Type(kIdJointTorque, "0.5, -1");
   d.Click(kIdSetTorque);
-  for (int i = 0; i < 40; ++i) {
-    d.Tick();
-  }
-  Recorder recorder;
-  std::string error;
-  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
-      << error;
-  d.dlg.AddTickListener(&recorder);
+  d.Tick(40);
+  TestRecording recording(d, path);
   const std::function<void()> changes[] = {
       [&] { d.Type(kIdJointTorque, "2, 0, -1.5"), d.Click(kIdSetTorque); },
       [&] { d.Type(kIdViscousFriction, "0.3"), d.Type(kIdGravity, "0.5, 0, -9"), d.Click(kIdSet); },
@@ -541,17 +567,10 @@ TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
   };
   for (const auto& change : changes) {
     change();
-    for (int i = 0; i < 15; ++i) {
-      d.Tick();
-    }
+    d.Tick(15);
   }
   d.Click(kIdSet);  // nothing changes: nothing to replay
-  ASSERT_TRUE(recorder.Stop());
-  d.dlg.RemoveTickListener(&recorder);
-
-  ExpectReplayed(path, 91);
-  std::remove(path.c_str());
-  std::remove((path + ".replay").c_str());
+  recording.StopAndReplay(91);
 }
 
 // A recording of an arm from a file through changes of its own physics (efforts, limits off, on and
@@ -585,14 +604,8 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
   FakeDriver d(900, 650, arm);
   d.Type(kIdJointTorque, "1, 0");
   d.Click(kIdSetTorque);
-  for (int i = 0; i < 20; ++i) {
-    d.Tick();
-  }
-  Recorder recorder;
-  std::string error;
-  ASSERT_TRUE(recorder.Start(path + ".csv", d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
-      << error;
-  d.dlg.AddTickListener(&recorder);
+  d.Tick(20);
+  TestRecording recording(d, path + ".csv");
   const std::function<void()> changes[] = {
       [&] { d.dlg.SetEffortLimits(true); },
       [&] { d.dlg.SetLimits(false); },
@@ -617,17 +630,10 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
   };
   for (const auto& change : changes) {
     change();
-    for (int i = 0; i < 15; ++i) {
-      d.Tick();
-    }
+    d.Tick(15);
   }
-  ASSERT_TRUE(recorder.Stop());
-  d.dlg.RemoveTickListener(&recorder);
-
-  ExpectReplayed(path + ".csv", 136);
-  for (const char* file : {".urdf", ".csv", ".csv.replay"}) {
-    std::remove((path + file).c_str());
-  }
+  recording.StopAndReplay(136);
+  std::remove((path + ".urdf").c_str());
 }
 
 // A recording started while a controller follows its reference, through changes of its gains (the
@@ -644,14 +650,8 @@ TEST(Panel, ARecordingsReplayKeepsTheControllerAndEveryChangeOfIt) {
   pd.target = {0.5, -0.4, 0.3, 0.0, 0.2, -0.1};
   pd.duration = 1.5;
   d.dlg.SetController(pd);
-  for (int i = 0; i < 30; ++i) {
-    d.Tick();
-  }
-  Recorder recorder;
-  std::string error;
-  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
-      << error;
-  d.dlg.AddTickListener(&recorder);
+  d.Tick(30);
+  TestRecording recording(d, path);
   ControllerSettings task;
   task.kind = ControllerKind::kTaskPd;
   task.target = {0.0, 1.0, 0.3};
@@ -671,19 +671,10 @@ TEST(Panel, ARecordingsReplayKeepsTheControllerAndEveryChangeOfIt) {
   };
   for (const auto& change : changes) {
     change();
-    for (int i = 0; i < 15; ++i) {
-      d.Tick();
-    }
+    d.Tick(15);
   }
-  ASSERT_TRUE(recorder.Stop());
-  d.dlg.RemoveTickListener(&recorder);
-
-  std::ifstream replay(path + ".replay");
-  const std::string lines{std::istreambuf_iterator<char>(replay), {}};
+  const std::string lines = recording.StopAndReplay(91);
   EXPECT_NE(lines.find("0 reference 30, 0, 0, 0, 0, 0, 0\n"), std::string::npos) << lines;
-  ExpectReplayed(path, 91);
-  std::remove(path.c_str());
-  std::remove((path + ".replay").c_str());
 }
 
 // The teach panel and the controller form of a dialog, paused until the test runs them.
@@ -694,11 +685,7 @@ struct Lab {
   ~Lab() { d.dlg.RemoveTickListener(&teach); }
   Lab(const Lab&) = delete;
   Lab& operator=(const Lab&) = delete;
-  void Ticks(int count) {
-    for (int i = 0; i < count; ++i) {
-      d.Tick();
-    }
-  }
+  void Ticks(int count) { d.Tick(count); }
   // Chooses the law (and what else is typed) and applies.
   void Choose(const std::vector<std::pair<ControlForm::Field, std::string>>& fields) {
     for (const auto& [field, text] : fields) {
@@ -989,11 +976,7 @@ TEST(Panel, ARecordingsReplayKeepsTheTeachPanelsPosesAndTargets) {
   d.dlg.SetStepOptions(DefaultStepOptions(true));
   Lab lab(d);
   lab.Ticks(10);
-  Recorder recorder;
-  std::string error;
-  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
-      << error;
-  d.dlg.AddTickListener(&recorder);
+  TestRecording recording(d, path);
   using F = ControlForm;
   const std::function<void()> changes[] = {
       [&] { lab.teach.OnSlider(0, 200), lab.teach.OnSlider(2, -150); },
@@ -1015,11 +998,7 @@ TEST(Panel, ARecordingsReplayKeepsTheTeachPanelsPosesAndTargets) {
     change();
     lab.Ticks(15);
   }
-  ASSERT_TRUE(recorder.Stop());
-  d.dlg.RemoveTickListener(&recorder);
-  ExpectReplayed(path, 121);
-  std::remove(path.c_str());
-  std::remove((path + ".replay").c_str());
+  recording.StopAndReplay(121);
 }
 
 // A recording through pulls of the mouse (one that starts, follows the cursor tick by tick, grows
@@ -1037,14 +1016,8 @@ TEST(Panel, ARecordingsReplayKeepsThePullsTheForcesAndThePayload) {
   arm.step = DefaultStepOptions(true);
   arm.forces = {{"link2", {0.0, 0.0, 3.0}, {}, {0.0, 0.1, 0.0}}};
   FakeDriver d(900, 650, arm);
-  for (int i = 0; i < 10; ++i) {
-    d.Tick();
-  }
-  Recorder recorder;
-  std::string error;
-  ASSERT_TRUE(recorder.Start(path, d.Arm(), d.dlg.SimArm(), d.dlg.RestartStep(), 0, error))
-      << error;
-  d.dlg.AddTickListener(&recorder);
+  d.Tick(10);
+  TestRecording recording(d, path);
   Pull pull{4, {0.0, 0.1, 0.03}, {0.2, 1.0, 0.5}};
   PullGains(ArmMass(d.Arm()), 1.0, pull);
   for (int i = 0; i < 20; ++i) {
@@ -1054,13 +1027,9 @@ TEST(Panel, ARecordingsReplayKeepsThePullsTheForcesAndThePayload) {
   }
   PullGains(ArmMass(d.Arm()), 2.0, pull);
   d.dlg.SetPull(pull);
-  for (int i = 0; i < 10; ++i) {
-    d.Tick();
-  }
+  d.Tick(10);
   d.dlg.SetPull(std::nullopt);
-  for (int i = 0; i < 10; ++i) {
-    d.Tick();
-  }
+  d.Tick(10);
   pull.link = 1;
   d.dlg.SetPull(pull);
   for (int i = 0; i < 20; ++i) {
@@ -1069,19 +1038,12 @@ TEST(Panel, ARecordingsReplayKeepsThePullsTheForcesAndThePayload) {
     }
     d.Tick();
   }
-  ASSERT_TRUE(recorder.Stop());
-  d.dlg.RemoveTickListener(&recorder);
-
-  std::ifstream replay(path + ".replay");
-  const std::string lines{std::istreambuf_iterator<char>(replay), {}};
+  const std::string lines = recording.StopAndReplay(61);
   for (const char* line : {"arm --payload tool:0.5@0,0.05,0\n",
                            "0 forces --force \"link2:0,0,3@0,0.10000000000000001,0\"\n",
                            "30 release\n", "40 pull 1, ", "60 end\n"}) {
     EXPECT_NE(lines.find(line), std::string::npos) << line << "\n" << lines;
   }
-  ExpectReplayed(path, 61);
-  std::remove(path.c_str());
-  std::remove((path + ".replay").c_str());
 }
 
 // After the end, with the view and the robot gone, messages that still arrive find nothing to act

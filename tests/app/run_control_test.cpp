@@ -32,7 +32,8 @@ constexpr int64_t kMs = 1'000'000;
 
 // One step of a script for the clock: at `atMs`, do `op`, and (for a burst) expect `due` ticks and
 // the total slip after it. Ops: 'b' burst delivering all, 'd' burst delivering only `arg` (its
-// budget ran out), 'p' pause, 'r' resume, 's' step request, 'v' slowdown `arg`.
+// budget ran out), 'p' pause, 'r' resume, 's' step request (`arg` of them, at least one), 'v'
+// slowdown `arg`.
 struct Step {
   double atMs;
   char op;
@@ -64,6 +65,19 @@ TEST(TickClock, PeriodsDueDeliveredCappedSlippedPausedAndSlowed) {
         {209, 'b', 0, 0, 0},
         {210, 'b', 0, 1, 0}}},
       {"a step while running is ignored", {{3, 's', 0, 0, 0}, {5, 'b', 0, 0, 0}}},
+      {"two steps asked before the next event are two ticks, one an event",
+       {{5, 'p', 0, 0, 0},
+        {6, 's', 0, 0, 0},
+        {7, 's', 0, 0, 0},
+        {8, 'b', 0, 1, 0},
+        {9, 'b', 0, 1, 0},
+        {10, 'b', 0, 0, 0}}},
+      {"a pause drops the steps waiting",
+       {{5, 'p', 0, 0, 0},
+        {6, 's', 3, 0, 0},
+        {7, 'b', 0, 1, 0},
+        {8, 'p', 0, 0, 0},
+        {9, 'b', 0, 0, 0}}},
       {"1/2", {{0, 'v', 2, 0, 0}, {19, 'b', 0, 0, 0}, {20, 'b', 0, 1, 0}, {100, 'b', 0, 4, 0}}},
       {"1/4", {{0, 'v', 4, 0, 0}, {1000, 'b', 0, 10, 15}}},
       {"1/8", {{0, 'v', 8, 0, 0}, {79, 'b', 0, 0, 0}, {160, 'b', 0, 2, 0}}},
@@ -84,7 +98,9 @@ TEST(TickClock, PeriodsDueDeliveredCappedSlippedPausedAndSlowed) {
           clock.Resume(at);
           break;
         case 's':
-          clock.RequestStep();
+          for (int i = 0; i < std::max(s.arg, 1); ++i) {
+            clock.RequestStep();
+          }
           break;
         case 'v':
           clock.SetSlowdown(s.arg, at);
@@ -118,6 +134,10 @@ TEST(TickClock, NextDueFollowsTheDeliveredPeriodsAndThePause) {
   EXPECT_EQ(clock.NextDue(), std::numeric_limits<int64_t>::max());
   clock.RequestStep();
   EXPECT_LT(clock.NextDue(), 50 * kMs);  // at once
+  for (int i = 0; i < TickClock::kMaxPendingSteps + 3; ++i) {
+    clock.RequestStep();
+  }
+  EXPECT_EQ(clock.StepsPending(), TickClock::kMaxPendingSteps);
 }
 
 // A burst run at 50 ms (five periods due) where each tick takes `tickMs` of wall time: the ticks
