@@ -14,7 +14,9 @@
 //   - the cap's worst cases: the 100-link chain whipping, six links under 1000 N m;
 //   - joint limits (docs/limits.md): the pendulum swinging into a limit on every integrator, the
 //     impact of two links against the impulse through M, the samples and test arms falling for
-//     30 s within their limits with the energy balance.
+//     30 s within their limits with the energy balance;
+//   - the fixed steps' energy made without work: two links thrown into their limits at 1 to 1e5
+//     rad/s, the arms falling for 30 s without limits, in all and in one tick.
 // No timing: the costs are dynamics_bench's.
 //   accuracy_table [--quick] [SECTION...]   (--quick: one arm and short runs, to keep the program
 //                                          working; sections by name, e.g. stiff; default: all)
@@ -609,6 +611,96 @@ void SamplesWithinTheirLimits() {
   }
 }
 
+// The fixed steps' energy made without work: the largest E - E0 - W + D over a run and the largest
+// that one tick added, each over the largest kinetic energy ("D": a tick reported the divergence).
+// A two-joint arm (two rods of 1 kg and 0.3 m, standing up, limits +-1, gravity, no friction)
+// thrown at qd = (s, -s) for 1 s, and the arms falling for 30 s from (0.5, -1, 1.5, 0, ...)
+// without limits or friction.
+void FixedStepGains() {
+  const std::vector<StepOptions> steps = {
+      {EngineKind::kRecursive, IntegratorKind::kEuler, 1, kDefaultTolerance},
+      {EngineKind::kRecursive, IntegratorKind::kRk4, 1, kDefaultTolerance},
+      {EngineKind::kRecursive, IntegratorKind::kImplicit, 1, kDefaultTolerance},
+      {EngineKind::kClosedForm, IntegratorKind::kRk4, 1, kDefaultTolerance},
+      {EngineKind::kClosedForm, IntegratorKind::kImplicit, 1, kDefaultTolerance}};
+  const auto cell = [](std::unique_ptr<Robot> robot, const StepOptions& step, int ticks) {
+    Stepper stepper(*robot, step);
+    matrix<double> torque(static_cast<uint32_t>(robot->links.size()), 1);
+    torque.SetZero();
+    double peak = 0.0, most = 0.0, tickMost = 0.0, before = 0.0;
+    for (int t = 0; t < ticks; ++t) {
+      stepper.Forward(torque);
+      if (stepper.LastReport().Diverged()) {
+        return std::string("D");
+      }
+      const double gained = robot->kineticEnergy + robot->potentialEnergy - robot->startEnergy -
+                            robot->work + robot->dissipated;
+      peak = std::max(peak, robot->kineticEnergy);
+      most = std::max(most, gained);
+      tickMost = std::max(tickMost, gained - before);
+      before = gained;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1e / %.1e", peak > 0.0 ? most / peak : 0.0,
+                  peak > 0.0 ? tickMost / peak : 0.0);
+    return std::string(text);
+  };
+  std::printf("\n## The fixed steps: energy made without work, in all / in one tick\n\n");
+  const std::vector<double> speeds =
+      quick ? std::vector<double>{30.0, 1e3}
+            : std::vector<double>{1.0, 3.0, 10.0, 30.0, 100.0, 300.0, 1e3, 1e4, 1e5};
+  std::printf("| two rods thrown at |");
+  for (const double speed : speeds) {
+    std::printf(" %g |", speed);
+  }
+  std::printf("\n|---|");
+  for (std::size_t i = 0; i < speeds.size(); ++i) {
+    std::printf("---|");
+  }
+  std::printf("\n");
+  for (const StepOptions& step : steps) {
+    std::printf("| %s |", StepOptionsText(step).c_str());
+    for (const double speed : speeds) {
+      auto arm = std::make_unique<Robot>(0.0, 0.0, 0.0, 0.0, 0.0);
+      for (int i = 0; i < 2; ++i) {
+        arm->AddLink(1.0, 0.0, 0.15, 0.0, 0.0075, 0.0075, 0.0075, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0,
+                     0.0, 0.0, 0.02);
+        arm->links[i]->lower = -1.0;
+        arm->links[i]->upper = 1.0;
+      }
+      arm->gravity(1, 0) = -9.81;
+      arm->links[0]->qd = speed;
+      arm->links[1]->qd = -speed;
+      std::printf(" %s |", cell(std::move(arm), step, 100).c_str());
+    }
+    std::printf("\n");
+  }
+  const int ticks = quick ? 200 : 3000;
+  std::printf("\n| falling %d s |", ticks / 100);
+  for (const StepOptions& step : steps) {
+    std::printf(" %s |", StepOptionsText(step).c_str());
+  }
+  std::printf("\n|---|");
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    std::printf("---|");
+  }
+  std::printf("\n");
+  for (const Arm& arm : Arms()) {
+    std::printf("| %s |", arm.name.c_str());
+    for (const StepOptions& step : steps) {
+      std::unique_ptr<Robot> robot = arm.make();
+      robot->limits = false;
+      robot->viscousFriction = robot->coulombFriction = 0.0;
+      robot->frictionSource = FrictionSource::kUniform;
+      for (std::size_t i = 0; i < 3 && i < robot->links.size(); ++i) {
+        robot->links[i]->q = i == 0 ? 0.5 : i == 1 ? -1.0 : 1.5;
+      }
+      std::printf(" %s |", cell(std::move(robot), step, ticks).c_str());
+    }
+    std::printf("\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -633,7 +725,8 @@ int main(int argc, char** argv) {
                   {"cap", Cap},
                   {"limit-pendulum", LimitPendulum},
                   {"impact", TwoLinkImpact},
-                  {"limits", SamplesWithinTheirLimits}};
+                  {"limits", SamplesWithinTheirLimits},
+                  {"fixed-gains", FixedStepGains}};
   for (const auto& section : sections) {
     if (chosen.empty() || std::find(chosen.begin(), chosen.end(), section.name) != chosen.end()) {
       section.run();
