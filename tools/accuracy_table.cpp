@@ -649,15 +649,25 @@ void FixedStepGains() {
   const std::vector<double> speeds =
       quick ? std::vector<double>{30.0, 1e3}
             : std::vector<double>{1.0, 3.0, 10.0, 30.0, 100.0, 300.0, 1e3, 1e4, 1e5};
-  std::printf("| two rods thrown at |");
+  // A table's heading: its first column's name and the others'.
+  const auto heading = [](const std::string& first, const std::vector<std::string>& columns) {
+    std::printf("| %s |", first.c_str());
+    for (const std::string& column : columns) {
+      std::printf(" %s |", column.c_str());
+    }
+    std::printf("\n|---|");
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      std::printf("---|");
+    }
+    std::printf("\n");
+  };
+  std::vector<std::string> columns;
   for (const double speed : speeds) {
-    std::printf(" %g |", speed);
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", speed);
+    columns.emplace_back(text);
   }
-  std::printf("\n|---|");
-  for (std::size_t i = 0; i < speeds.size(); ++i) {
-    std::printf("---|");
-  }
-  std::printf("\n");
+  heading("two rods thrown at", columns);
   for (const StepOptions& step : steps) {
     std::printf("| %s |", StepOptionsText(step).c_str());
     for (const double speed : speeds) {
@@ -676,15 +686,12 @@ void FixedStepGains() {
     std::printf("\n");
   }
   const int ticks = quick ? 200 : 3000;
-  std::printf("\n| falling %d s |", ticks / 100);
+  columns.clear();
   for (const StepOptions& step : steps) {
-    std::printf(" %s |", StepOptionsText(step).c_str());
-  }
-  std::printf("\n|---|");
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    std::printf("---|");
+    columns.push_back(StepOptionsText(step));
   }
   std::printf("\n");
+  heading("falling " + std::to_string(ticks / 100) + " s", columns);
   for (const Arm& arm : Arms()) {
     std::printf("| %s |", arm.name.c_str());
     for (const StepOptions& step : steps) {
