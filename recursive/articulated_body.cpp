@@ -41,7 +41,9 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, const double* arm
       const Inertia6 reduced = spatial::Downdate(ia, u, inverseD);
       const double scale = uu * inverseD;
       carriedBias = pa + reduced * data.c[i] + Force{scale * u.n, scale * u.f};
-      carriedInertia = reduced;
+      if (i > 0) {
+        carriedInertia = spatial::ToParent(data.x[i], reduced);
+      }
     } else {
       // A locked joint moves with its given acceleration: Ia = IA, pa = pA + IA (c + S qdd)
       Motion c = data.c[i];
@@ -49,10 +51,12 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, const double* arm
         spatial::Add(c, Coordinate(joint), qdd[i]);
       }
       carriedBias = pa + ia * c;
-      carriedInertia = ia;
+      if (i > 0) {
+        carriedInertia = spatial::ToParent(data.x[i], ia);
+      }
     }
+    // (Each branch turns its own inertia into the parent's frame: no copy of it is kept.)
     if (i > 0) {
-      carriedInertia = spatial::ToParent(data.x[i], carriedInertia);
       carriedBias = spatial::ToParent(data.x[i], carriedBias);
     }
   }

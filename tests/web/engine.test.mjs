@@ -286,33 +286,52 @@ test("an arm's first ticks before any input are velmoth-sim's: the inputs start 
   }
 });
 
+// Emscripten's compiler, which runs its optimiser on Debian's acorn.
+function emcc(args) {
+  execFileSync('emcc', args, {
+    env: {
+      ...process.env,
+      NODE_PATH: [process.env.NODE_PATH, '/usr/share/nodejs'].filter(Boolean).join(':'),
+    },
+    stdio: 'ignore',
+  });
+}
+
 test("the exact multiply-add of glibc's functions is the C library's fma bit for bit", () => {
   // Built here with Emscripten beside tests/web/exact_fma_check.c, and run under Node.
   const dir = mkdtempSync(path.join(tmpdir(), 'velmoth-fma-'));
   try {
     const js = path.join(dir, 'check.js');
-    execFileSync(
-      'emcc',
-      [
-        '-O2',
-        '-ffp-contract=off',
-        path.join(root, 'tests/web/exact_fma_check.c'),
-        path.join(root, 'web/deps/glibc/exact_fma.c'),
-        '-o',
-        js,
-      ],
-      {
-        env: {
-          ...process.env,
-          NODE_PATH: [process.env.NODE_PATH, '/usr/share/nodejs'].filter(Boolean).join(':'),
-        },
-        stdio: 'ignore',
-      },
-    );
+    emcc([
+      '-O2',
+      '-ffp-contract=off',
+      path.join(root, 'tests/web/exact_fma_check.c'),
+      path.join(root, 'web/deps/glibc/exact_fma.c'),
+      '-o',
+      js,
+    ]);
     const out = spawnSync(process.execPath, ['--no-experimental-fetch', js], {
       encoding: 'utf8',
     });
     assert.match(out.stdout, /^\d+ cases agree\n$/, out.stdout);
+  } finally {
+    rmSync(dir, { recursive: true });
+  }
+});
+
+test("the page's sin, cos, atan2 and pow are the machine's bit for bit", () => {
+  const dir = mkdtempSync(path.join(tmpdir(), 'velmoth-math-'));
+  try {
+    const source = path.join(root, 'tests/web/math_check.c');
+    const native = path.join(dir, 'check');
+    execFileSync('cc', ['-O2', '-ffp-contract=off', source, '-o', native, '-lm']);
+    const js = path.join(dir, 'check.js');
+    const library = path.join(root, 'build/web-deps/prefix/lib/libglibc_math.a');
+    emcc(['-O2', '-ffp-contract=off', source, library, '-o', js]);
+    const page = spawnSync(process.execPath, ['--no-experimental-fetch', js], {
+      encoding: 'utf8',
+    });
+    assert.equal(page.stdout, execFileSync(native, { encoding: 'utf8' }));
   } finally {
     rmSync(dir, { recursive: true });
   }

@@ -78,6 +78,23 @@ int main(void) {
         return 1;
       }
     }
+    /* Zero factors and zero addends, with products that underflow among them. */
+    if (!check(0.0, b, c) || !check(a, -0.0, c) || !check(a, b, 0.0) || !check(a, b, -0.0) ||
+        !check(-0.0, b, 0.0) || !check(0.0, -b, -0.0)) {
+      return 1;
+    }
+    /* Sums beside a power of two, where the doubles below lie twice as close: a product near the
+       halfway point below 2^k or above it, a few ulps either side. */
+    {
+      const int k = (int)(next() % 400) - 200;
+      const double sign = (next() & 1) ? -1.0 : 1.0;
+      const double x = ldexp(1.0 + (double)(next() % 16) * 0x1p-52, k - 54);
+      const double y = 1.0 - (double)(next() % 16) * 0x1p-53;
+      if (!check(sign * x, -y, sign * ldexp(1.0, k)) ||
+          !check(sign * x, 2.0 * y, sign * ldexp(1.0, k))) {
+        return 1;
+      }
+    }
     /* Ties: short significands whose product needs one bit more than a double has, with c making
        the exact sum fall halfway between two doubles. */
     const double sa = ldexp((double)(next() >> 37 | 1), -27),

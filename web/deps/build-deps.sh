@@ -37,18 +37,23 @@ if [ ! -f "$prefix/.tinyxml.done" ]; then
   install -m 644 "$dir/tinyxml.h" "$prefix/include/"
   touch "$prefix/.tinyxml.done"
 fi
-if [ ! -f "$prefix/.glibc-math.done" ]; then
+# The math functions are built again whenever their shim or these lines change.
+glibc_shim=$(cd "$(dirname "$0")/glibc" && pwd)
+glibc_key=$(cat "$glibc_shim"/* "$0" | sha256sum | cut -c1-16)
+if [ "$(cat "$prefix/.glibc-math.done" 2>/dev/null)" != "$glibc_key" ]; then
   # glibc's sin, cos, atan2 and pow, which the desktop programs call: Emscripten's own (musl's)
   # differ from them by an ulp for some arguments (sin and cos for about 3%), and the arm's motion
   # carries such a difference on. On x86-64 glibc computes them with fused multiply-adds wherever
-  # its compiler contracts a * b + c; clang contracts the same ones (-ffp-contract=on, checked on
-  # millions of arguments against the machine's libm), and those are made calls of an exact
-  # multiply-add here (glibc/exact_fma.c), WebAssembly having no fused instruction of its own: the
-  # results are glibc's bit for bit. Only
-  # the four functions keep their public names; glibc's internal ones are renamed, so that none
-  # meets musl's of the same name.
+  # its compiler contracts a * b + c; clang contracts the same ones within an expression
+  # (-ffp-contract=on; those GCC makes across statements are below), and those are made calls of
+  # an exact multiply-add here (glibc/exact_fma.c), WebAssembly having no fused instruction of its
+  # own: the results are glibc's bit for bit (tests/web/math_check.c holds them to the machine's
+  # on millions of arguments). x86-64 builds them with -mfma, which defines __FP_FAST_FMA:
+  # pow then takes its branches written with explicit fused multiply-adds (__builtin_fma), made
+  # calls of the same exact one. Only the four functions keep their public names; glibc's internal
+  # ones are renamed, so that none meets musl's of the same name.
   dir=$(echo "$src"/glibc-math-*/sysdeps/ieee754/dbl-64)
-  shim=$(cd "$(dirname "$0")/glibc" && pwd)
+  shim=$glibc_shim
   names=(-D__sin=sin -D__cos=cos -D__ieee754_atan2=atan2 -D__pow=pow)
   for internal in __branred __sincostab __exp_data __log_data __log2_data __pow_log_data \
     __math_oflow __math_uflow __math_may_uflow __math_divzero __math_invalid __math_check_oflow \
@@ -56,12 +61,29 @@ if [ ! -f "$prefix/.glibc-math.done" ]; then
     names+=("-D$internal=glibc$internal")
   done
   mkdir -p "$work/glibc"
+  # GCC also fuses a product kept in a variable of its own with the sum it is used in, where clang
+  # fuses within one expression only. In sin, cos and atan2 such products are exact (the pieces of
+  # pi / 2 times the quadrant, split operands), and fused or not they give the same; pow has two
+  # that are not, written here into the sums they feed, as GCC computes them.
+  log_tail='ar3 * (A[1] + r * A[2] + ar2 * (A[3] + r * A[4] + ar2 * (A[5] + r * A[6])))'
+  sed -e 's/^  kd = math_narrow_eval (z + Shift);$/  kd = math_narrow_eval (InvLn2N * x + Shift);/' \
+    -e "s/^  lo = lo1 + lo2 + lo3 + lo4 + p;\$/  lo = lo1 + lo2 + lo3 + lo4 + $log_tail;/" \
+    "$dir/e_pow.c" >"$work/glibc/e_pow.c"
+  if [ "$(grep -c 'InvLn2N \* x + Shift\|lo4 + ar3 \* (A\[1\]' "$work/glibc/e_pow.c")" != 2 ]; then
+    echo "build-deps.sh: e_pow.c is not the one whose products the build fuses as GCC does" >&2
+    exit 1
+  fi
   modules=()
   for f in s_sin branred sincostab e_atan2 e_pow e_exp_data e_pow_log_data math_err; do
-    emcc -O2 -ffp-contract=on -I"$shim" -I"$dir" "${names[@]}" -S -emit-llvm "$dir/$f.c" \
-      -o "$work/glibc/$f.ll"
-    sed -i 's/@llvm\.fmuladd\.f64(/@velmoth_fma(/g' "$work/glibc/$f.ll"
-    if grep -q 'llvm\.fmuladd' "$work/glibc/$f.ll"; then
+    source=$dir/$f.c
+    [ "$f" = e_pow ] && source=$work/glibc/e_pow.c
+    emcc -O2 -ffp-contract=on -D__FP_FAST_FMA=1 -I"$shim" -I"$dir" "${names[@]}" -S -emit-llvm \
+      "$source" -o "$work/glibc/$f.ll"
+    # (Both intrinsics in one file leave two declarations of the one function: the first stays.)
+    sed -i 's/@llvm\.fmuladd\.f64(/@velmoth_fma(/g; s/@llvm\.fma\.f64(/@velmoth_fma(/g' "$work/glibc/$f.ll"
+    awk '!/^declare double @velmoth_fma\(/ || !seen++' "$work/glibc/$f.ll" >"$work/glibc/$f.ll.new"
+    mv "$work/glibc/$f.ll.new" "$work/glibc/$f.ll"
+    if grep -q 'llvm\.fmuladd\|llvm\.fma\.' "$work/glibc/$f.ll"; then
       echo "build-deps.sh: $f.c: a multiply-add of a kind the build does not make exact" >&2
       exit 1
     fi
@@ -73,7 +95,7 @@ if [ ! -f "$prefix/.glibc-math.done" ]; then
   emcc -O2 -c "$work/glibc/glibc_math.bc" -o "$work/glibc/glibc_math.o"
   rm -f "$prefix/lib/libglibc_math.a"
   emar rc "$prefix/lib/libglibc_math.a" "$work/glibc/glibc_math.o"
-  touch "$prefix/.glibc-math.done"
+  echo "$glibc_key" >"$prefix/.glibc-math.done"
 fi
 cmake_project tinyxml2
 cmake_project console-bridge
