@@ -38,6 +38,26 @@
 
 namespace {
 
+// A Markdown table's heading: its first column's name and the others'.
+void PrintHeading(const std::string& first, const std::vector<std::string>& columns) {
+  std::printf("| %s |", first.c_str());
+  for (const std::string& column : columns) {
+    std::printf(" %s |", column.c_str());
+  }
+  std::printf("\n|---|");
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    std::printf("---|");
+  }
+  std::printf("\n");
+}
+
+// %g of x.
+std::string General(double x) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", x);
+  return text;
+}
+
 bool quick = false;
 
 struct Arm {
@@ -178,15 +198,12 @@ void ErrorAgainstTheTolerance() {
   std::printf("\n## The error against the tolerance (1 s from the bent start, no friction)\n\n");
   const std::vector<double> tolerances =
       quick ? std::vector<double>{1e-4, 1e-6} : std::vector<double>{1e-4, 1e-6, 1e-8, 1e-10, 1e-12};
-  std::printf("| arm |");
+  std::vector<std::string> columns;
   for (double t : tolerances) {
-    std::printf(" %g |", t);
+    columns.push_back(General(t));
   }
-  std::printf(" error / 100 x tighter |\n|---|");
-  for (std::size_t k = 0; k <= tolerances.size(); ++k) {
-    std::printf("---|");
-  }
-  std::printf("\n");
+  columns.emplace_back("error / 100 x tighter");
+  PrintHeading("arm", columns);
   std::vector<Arm> arms = Arms();
   if (!quick) {
     arms = {arms[0], arms[3], arms[7], arms[8], arms[10], arms[11], arms[12]};
@@ -649,25 +666,11 @@ void FixedStepGains() {
   const std::vector<double> speeds =
       quick ? std::vector<double>{30.0, 1e3}
             : std::vector<double>{1.0, 3.0, 10.0, 30.0, 100.0, 300.0, 1e3, 1e4, 1e5};
-  // A table's heading: its first column's name and the others'.
-  const auto heading = [](const std::string& first, const std::vector<std::string>& columns) {
-    std::printf("| %s |", first.c_str());
-    for (const std::string& column : columns) {
-      std::printf(" %s |", column.c_str());
-    }
-    std::printf("\n|---|");
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      std::printf("---|");
-    }
-    std::printf("\n");
-  };
   std::vector<std::string> columns;
   for (const double speed : speeds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", speed);
-    columns.emplace_back(text);
+    columns.push_back(General(speed));
   }
-  heading("two rods thrown at", columns);
+  PrintHeading("two rods thrown at", columns);
   for (const StepOptions& step : steps) {
     std::printf("| %s |", StepOptionsText(step).c_str());
     for (const double speed : speeds) {
@@ -691,7 +694,7 @@ void FixedStepGains() {
     columns.push_back(StepOptionsText(step));
   }
   std::printf("\n");
-  heading("falling " + std::to_string(ticks / 100) + " s", columns);
+  PrintHeading("falling " + std::to_string(ticks / 100) + " s", columns);
   for (const Arm& arm : Arms()) {
     std::printf("| %s |", arm.name.c_str());
     for (const StepOptions& step : steps) {
