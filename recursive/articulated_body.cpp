@@ -19,9 +19,10 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, const double* arm
     const JointModel& joint = model.joints[i];
     // IA_i = I_i + children's Ia; pA_i = bias_i + children's pa
     Inertia6& ia = data.ia[i];
-    ia = joint.body6;
     if (i + 1 < n) {
-      spatial::AddTo(ia, carriedInertia);
+      spatial::Sum(joint.body6, carriedInertia, ia);
+    } else {
+      ia = joint.body6;
     }
     Force& pa = data.pa[i];
     pa = i + 1 < n ? data.bias[i] + carriedBias : data.bias[i];
@@ -42,7 +43,7 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, const double* arm
       const double scale = uu * inverseD;
       carriedBias = pa + reduced * data.c[i] + Force{scale * u.n, scale * u.f};
       if (i > 0) {
-        carriedInertia = spatial::ToParent(data.x[i], reduced);
+        spatial::ToParent(data.x[i], reduced, carriedInertia);
       }
     } else {
       // A locked joint moves with its given acceleration: Ia = IA, pa = pA + IA (c + S qdd)
@@ -52,10 +53,11 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, const double* arm
       }
       carriedBias = pa + ia * c;
       if (i > 0) {
-        carriedInertia = spatial::ToParent(data.x[i], ia);
+        spatial::ToParent(data.x[i], ia, carriedInertia);
       }
     }
-    // (Each branch turns its own inertia into the parent's frame: no copy of it is kept.)
+    // (Each branch turns its own inertia into the parent's frame, into what the parent adds: no
+    // copy of it is made.)
     if (i > 0) {
       carriedBias = spatial::ToParent(data.x[i], carriedBias);
     }

@@ -19,12 +19,13 @@ void ArticulatedImpulse(const ChainModel& model, ChainData& data, const double* 
   for (int i = n - 1; i >= 0; --i) {
     const JointModel& joint = model.joints[i];
     Inertia6& ia = data.ia[i];
-    ia = joint.body6;
     Force& pa = data.pa[i];
     pa = Force{};
     if (i + 1 < n) {
-      spatial::AddTo(ia, carriedInertia);
+      spatial::Sum(joint.body6, carriedInertia, ia);
       pa = carriedImpulse;
+    } else {
+      ia = joint.body6;
     }
     const bool free = joint.motion != JointMotion::kNone && (locked == nullptr || locked[i] == 0);
     if (free) {

@@ -228,14 +228,15 @@ inline Force Col(const Inertia6& s, int j) {
   return {Col(s.b, j - 3), Col(s.c, j - 3)};
 }
 
-inline void AddTo(Inertia6& s, const Inertia6& t) {
-  s.a = s.a + t.a;
+// out = s + t, element by element (out may be s or t).
+inline void Sum(const Inertia6& s, const Inertia6& t, Inertia6& out) {
+  out.a = s.a + t.a;
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
-      s.b.m[i][j] += t.b.m[i][j];
+      out.b.m[i][j] = s.b.m[i][j] + t.b.m[i][j];
     }
   }
-  s.c = s.c + t.c;
+  out.c = s.c + t.c;
 }
 
 // s - u u^T / d for a force column u.
@@ -256,10 +257,10 @@ inline Inertia6 Downdate(const Inertia6& s, const Force& u, double inverseD) {
 // A child's inertia in the parent frame, X^T s X for the child's transform X: with the blocks
 // turned into parent axes (a', b', c') and t = [p]x c', the parent sees
 // c'' = c', b'' = b' + t, a'' = a' + [p]x b'^T - b' [p]x - t [p]x.
-inline Inertia6 ToParent(const Transform& x, const Inertia6& s) {
+// Every element of o is written (o must not be s).
+inline void ToParent(const Transform& x, const Inertia6& s, Inertia6& o) {
   const Mat3& r = x.r;
   const Vec3& p = x.p;
-  Inertia6 o;
   o.c = Rotate(r, s.c);
   const Sym3 a = Rotate(r, s.a);
   // b' = r b r^T
@@ -300,6 +301,10 @@ inline Inertia6 ToParent(const Transform& x, const Inertia6& s) {
   const auto entry = [&](int i, int j) { return k[i][j] + k[j][i] - w[i][j]; };
   o.a = {a.xx + entry(0, 0), a.yy + entry(1, 1), a.zz + entry(2, 2),
          a.xy + entry(0, 1), a.xz + entry(0, 2), a.yz + entry(1, 2)};
+}
+inline Inertia6 ToParent(const Transform& x, const Inertia6& s) {
+  Inertia6 o;
+  ToParent(x, s, o);
   return o;
 }
 
