@@ -12,15 +12,15 @@ using spatial::Motion;
 void ArticulatedBody(const ChainModel& model, ChainData& data, const double* armature, double* tau,
                      const uint8_t* locked, double* qdd) {
   const int n = model.Size();
-  // What the subtree below the current link hands to it, in its frame.
-  Inertia6 carriedInertia;
+  // The bias force the subtree below the current link hands to it, in its frame; its inertia is
+  // handed over in the link's own ia.
   Force carriedBias;
   for (int i = n - 1; i >= 0; --i) {
     const JointModel& joint = model.joints[i];
     // IA_i = I_i + children's Ia; pA_i = bias_i + children's pa
     Inertia6& ia = data.ia[i];
     if (i + 1 < n) {
-      spatial::Sum(joint.body6, carriedInertia, ia);
+      spatial::Sum(joint.body6, ia, ia);
     } else {
       ia = joint.body6;
     }
@@ -43,7 +43,7 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, const double* arm
       const double scale = uu * inverseD;
       carriedBias = pa + reduced * data.c[i] + Force{scale * u.n, scale * u.f};
       if (i > 0) {
-        spatial::ToParent(data.x[i], reduced, carriedInertia);
+        spatial::ToParent(data.x[i], reduced, data.ia[i - 1]);
       }
     } else {
       // A locked joint moves with its given acceleration: Ia = IA, pa = pA + IA (c + S qdd)
@@ -53,11 +53,11 @@ void ArticulatedBody(const ChainModel& model, ChainData& data, const double* arm
       }
       carriedBias = pa + ia * c;
       if (i > 0) {
-        spatial::ToParent(data.x[i], ia, carriedInertia);
+        spatial::ToParent(data.x[i], ia, data.ia[i - 1]);
       }
     }
-    // (Each branch turns its own inertia into the parent's frame, into what the parent adds: no
-    // copy of it is made.)
+    // (Each branch turns its own inertia into the parent's frame, into the parent's ia, where the
+    // parent adds its body: no copy of it is made.)
     if (i > 0) {
       carriedBias = spatial::ToParent(data.x[i], carriedBias);
     }

@@ -14,15 +14,14 @@ void ArticulatedImpulse(const ChainModel& model, ChainData& data, const double* 
   const int n = model.Size();
   // The backward pass without bias forces: pa gathers only the impulses of the free joints and
   // the velocity changes given to the locked ones.
-  Inertia6 carriedInertia;
-  Force carriedImpulse;
+  Force carriedImpulse;  // the subtree's inertia is handed over in the link's own ia
   for (int i = n - 1; i >= 0; --i) {
     const JointModel& joint = model.joints[i];
     Inertia6& ia = data.ia[i];
     Force& pa = data.pa[i];
     pa = Force{};
     if (i + 1 < n) {
-      spatial::Sum(joint.body6, carriedInertia, ia);
+      spatial::Sum(joint.body6, ia, ia);
       pa = carriedImpulse;
     } else {
       ia = joint.body6;
@@ -39,7 +38,9 @@ void ArticulatedImpulse(const ChainModel& model, ChainData& data, const double* 
       data.uu[i] = uu;
       const double inverseD = 1.0 / d;
       const double scale = uu * inverseD;
-      carriedInertia = spatial::Downdate(ia, u, inverseD);
+      if (i > 0) {
+        spatial::ToParent(data.x[i], spatial::Downdate(ia, u, inverseD), data.ia[i - 1]);
+      }
       carriedImpulse = pa + Force{scale * u.n, scale * u.f};
     } else {
       // pa = pA + IA S dqd
@@ -48,10 +49,11 @@ void ArticulatedImpulse(const ChainModel& model, ChainData& data, const double* 
         spatial::Add(change, Coordinate(joint), dqd[i]);
       }
       carriedImpulse = pa + ia * change;
-      carriedInertia = ia;
+      if (i > 0) {
+        spatial::ToParent(data.x[i], ia, data.ia[i - 1]);
+      }
     }
     if (i > 0) {
-      carriedInertia = spatial::ToParent(data.x[i], carriedInertia);
       carriedImpulse = spatial::ToParent(data.x[i], carriedImpulse);
     }
   }

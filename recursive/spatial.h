@@ -302,10 +302,5 @@ inline void ToParent(const Transform& x, const Inertia6& s, Inertia6& o) {
   o.a = {a.xx + entry(0, 0), a.yy + entry(1, 1), a.zz + entry(2, 2),
          a.xy + entry(0, 1), a.xz + entry(0, 2), a.yz + entry(1, 2)};
 }
-inline Inertia6 ToParent(const Transform& x, const Inertia6& s) {
-  Inertia6 o;
-  ToParent(x, s, o);
-  return o;
-}
 
 }  // namespace spatial
