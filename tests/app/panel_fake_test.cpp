@@ -44,6 +44,15 @@ using panel_test::kSixZeros;
 using panel_test::State;
 using panel_test::Vec;
 
+// The arm's joint positions.
+Vec Angles(const Robot& arm) {
+  Vec q;
+  for (const auto& link : arm.links) {
+    q.push_back(link->q);
+  }
+  return q;
+}
+
 struct FakeDriver : WindowSystem {
   struct Control {
     std::string text;
@@ -133,33 +142,6 @@ struct FakeDriver : WindowSystem {
   CVelmothDlg dlg{*this};  // last, so that it goes first
 };
 
-// The texts round their values, but a "Set" reads only what the user changed: a field that still
-// holds the text the panel wrote keeps the values behind it (gravity stays -9.81, not -9.8; the
-// torques 1.234 shown as "1.2" after a mode switch stay 1.234).
-TEST(Panel, StartUpTextsAndSetsThatKeepWhatWasNotTouched) {
-  FakeDriver d;
-  EXPECT_EQ(d.Text(kIdJointTorque), kSixZeros);
-  EXPECT_EQ(d.Text(kIdViscousFriction), "0.100");
-  EXPECT_EQ(d.Text(kIdCoulombFriction), "0.100");
-  EXPECT_EQ(d.Text(kIdGravity), "     0,      0,   -9.8, ");
-  d.Type(kIdCoulombFriction, "0.25");
-  d.Click(kIdSet);
-  EXPECT_EQ(d.Arm().viscousFriction, 0.1);
-  EXPECT_EQ(d.Arm().coulombFriction, 0.25);
-  EXPECT_EQ(Column(d.Arm().gravity), (Vec{0.0, 0.0, -9.81}));
-  d.Type(kIdGravity, "     0,      0,   -9.8,");  // edited: read as typed
-  d.Click(kIdSet);
-  EXPECT_EQ(Column(d.Arm().gravity), (Vec{0.0, 0.0, -9.8}));
-
-  d.Type(kIdJointTorque, "1.234, 5.678");
-  d.Click(kIdSetTorque);
-  d.Click(kIdInverse);
-  d.Click(kIdForward);
-  EXPECT_EQ(d.Text(kIdJointTorque), "   1.2,    5.7,      0,      0,      0,      0, ");
-  d.Click(kIdSetTorque);
-  EXPECT_EQ(d.Torque(), (Vec{1.234, 5.678, 0, 0, 0, 0}));
-}
-
 // A friction coefficient no friction can have is refused in a box, in the words velmoth-sim and the
 // Python module use, and the "Set" changes nothing, gravity included.
 TEST(Panel, SetRefusesFrictionBelowZeroOrNotFinite) {
@@ -179,9 +161,24 @@ TEST(Panel, SetRefusesFrictionBelowZeroOrNotFinite) {
   }
 }
 
-// "Set" takes the exact coefficients and gravity behind the fields the user left alone, though
-// their texts are rounded (0.12345 shows as "0.123"), and reads the field that was typed.
+// The start-up texts round their values, but a "Set" reads only what the user changed: a field
+// that still holds the text the panel wrote keeps the exact values behind it (gravity stays -9.81,
+// not -9.8; 0.12345 shown as "0.123"), and one typed is read as typed, however close to the text.
 TEST(Panel, SetKeepsTheExactValuesBehindTheFieldsNotTyped) {
+  {
+    FakeDriver d;
+    EXPECT_EQ(d.Text(kIdJointTorque), kSixZeros);
+    EXPECT_EQ(d.Text(kIdViscousFriction) + " " + d.Text(kIdCoulombFriction), "0.100 0.100");
+    EXPECT_EQ(d.Text(kIdGravity), "     0,      0,   -9.8, ");
+    d.Type(kIdCoulombFriction, "0.25");
+    d.Click(kIdSet);
+    const Robot& a = d.Arm();
+    EXPECT_EQ((Vec{a.viscousFriction, a.coulombFriction}), (Vec{0.1, 0.25}));
+    EXPECT_EQ(Column(a.gravity), (Vec{0.0, 0.0, -9.81}));
+    d.Type(kIdGravity, "     0,      0,   -9.8,");
+    d.Click(kIdSet);
+    EXPECT_EQ(Column(a.gravity), (Vec{0.0, 0.0, -9.8}));
+  }
   const int fields[] = {kIdViscousFriction, kIdCoulombFriction, kIdGravity};
   for (const int typed : {0, kIdViscousFriction, kIdCoulombFriction, kIdGravity}) {  // 0: none
     ArmSetup arm;
@@ -282,9 +279,7 @@ TEST(Panel, PhysicsControlsReachTheArmTheTicksStep) {
     d.Click(kIdSetTorque);
     std::unique_ptr<Robot> reference = make();
     Stepper stepper(*reference, DefaultStepOptions(true));
-    matrix<double> torque(2, 1);
-    torque(0, 0) = 1.0;
-    torque(1, 0) = 2.0;
+    const matrix<double> torque = ColumnOf({1.0, 2.0});
     for (int i = 0; i < 40; ++i) {
       if (i == 20) {
         control.change(d.dlg);
@@ -295,23 +290,6 @@ TEST(Panel, PhysicsControlsReachTheArmTheTicksStep) {
     }
     EXPECT_EQ(State(d.Arm()), State(*reference));
   }
-}
-
-// Choosing a mode writes that mode's own vector, as last set, into its input: the torques in
-// forward mode, the accelerations in inverse mode, never the other's.
-TEST(Panel, ChoosingAModeWritesItsOwnVectorIntoItsInput) {
-  FakeDriver d;
-  d.Type(kIdJointTorque, "1, 2");
-  d.Click(kIdSetTorque);
-  d.Click(kIdInverse);
-  EXPECT_EQ(d.Text(kIdJointAccel), kSixZeros);
-  d.Type(kIdJointAccel, "3, 4");
-  d.Click(kIdSetAccel);
-  d.Click(kIdForward);
-  EXPECT_EQ(d.Text(kIdJointTorque), "     1,      2,      0,      0,      0,      0, ");
-  d.Type(kIdJointTorque, "typed, not set");
-  d.Click(kIdInverse);
-  EXPECT_EQ(d.Text(kIdJointAccel), "     3,      4,      0,      0,      0,      0, ");
 }
 
 // The run stops at the tick that diverged: no tick after it reaches the listeners or the panel
@@ -337,8 +315,7 @@ TEST(Panel, AfterADivergenceAndResetThePlotsRunAgain) {
   d.Type(kIdJointTorque, "0");
   d.Click(kIdSetTorque);
   d.Click(kIdReset);
-  d.Tick();
-  d.Tick();
+  d.Tick(2);
   EXPECT_FALSE(trace.Stopped());
   ASSERT_EQ(trace.Size(), 2u);
   EXPECT_GT(trace.At(0).time, trace.Resets().back());
@@ -346,8 +323,10 @@ TEST(Panel, AfterADivergenceAndResetThePlotsRunAgain) {
 }
 
 // The panel starts in forward mode. Each mode enables its own input and "Set" button and leaves
-// the rest enabled; clicking the selected mode again rewrites its input with the vector set.
-TEST(Panel, EachModeEnablesItsInputAndClickingItAgainRewritesIt) {
+// the rest enabled; choosing a mode, or clicking it again, writes its own vector as last set into
+// its input, never the other's nor a text typed and not set; a "Set" of that text keeps the exact
+// values behind it (1.234 shown as "1.2").
+TEST(Panel, EachModeEnablesItsInputAndWritesItsOwnVectorIntoIt) {
   FakeDriver d;
   for (const int radio : {0, kIdInverse, kIdForward, kIdInverse}) {  // 0: as started
     SCOPED_TRACE(radio);
@@ -373,18 +352,32 @@ TEST(Panel, EachModeEnablesItsInputAndClickingItAgainRewritesIt) {
     d.Click(mode);
     EXPECT_EQ(d.Text(edit), "     1,      0,      0,      0,      0,      0, ");
   }
-}
 
-TEST(Panel, UnsetTextSurvivesAModeSwitchUntilTheFirstTick) {
-  FakeDriver d;
-  d.Tick();  // the accelerations' edit now shows computed ones
-  d.Type(kIdJointTorque, "1, 2, 3");
-  d.Click(kIdInverse);
-  EXPECT_EQ(d.Text(kIdJointTorque), "1, 2, 3");
-  EXPECT_EQ(d.Text(kIdJointAccel), kSixZeros);  // the user's accelerations
-  d.Tick();
-  EXPECT_NE(d.Text(kIdJointTorque), "1, 2, 3");
-  EXPECT_EQ(d.Torque(), Vec(6, 0.0));  // typed, never set
+  FakeDriver e;
+  e.Type(kIdJointTorque, "1.234, 5.678");
+  e.Click(kIdSetTorque);
+  e.Click(kIdInverse);
+  EXPECT_EQ(e.Text(kIdJointAccel), kSixZeros);
+  e.Type(kIdJointAccel, "3, 4");
+  e.Click(kIdSetAccel);
+  e.Click(kIdForward);
+  EXPECT_EQ(e.Text(kIdJointTorque), "   1.2,    5.7,      0,      0,      0,      0, ");
+  e.Click(kIdSetTorque);
+  EXPECT_EQ(e.Torque(), (Vec{1.234, 5.678, 0, 0, 0, 0}));
+  e.Type(kIdJointTorque, "typed, not set");
+  e.Click(kIdInverse);
+  EXPECT_EQ(e.Text(kIdJointAccel), "     3,      4,      0,      0,      0,      0, ");
+
+  // A text typed and not set stays through the switch until the first tick.
+  FakeDriver f;
+  f.Tick();  // the accelerations' edit now shows computed ones
+  f.Type(kIdJointTorque, "1, 2, 3");
+  f.Click(kIdInverse);
+  EXPECT_EQ(f.Text(kIdJointTorque), "1, 2, 3");
+  EXPECT_EQ(f.Text(kIdJointAccel), kSixZeros);  // the user's accelerations
+  f.Tick();
+  EXPECT_NE(f.Text(kIdJointTorque), "1, 2, 3");
+  EXPECT_EQ(f.Torque(), Vec(6, 0.0));  // typed, never set
 }
 
 // Every tick repaints the view. "Reset" zeroes the joint state and leaves the torques set, the
@@ -434,26 +427,17 @@ TEST(Panel, TicksMatchVelmothSim) {
     int ticks;
     StepOptions step = {};  // the built-in arm's own step unless given
   };
+  const StepOptions refined = DefaultStepOptions(true),
+                    rk4{EngineKind::kClosedForm, IntegratorKind::kRk4, 3},
+                    recursive{EngineKind::kRecursive, IntegratorKind::kRk4, 2};
   const Case cases[] = {
       {false, "1, 2, 3", nullptr, nullptr, nullptr, 40},
       {false, "0", "0.3", "0.05", "0, 0.5, -3.5", 25},
       {true, "0.5, -1, 0, 0, 0, 2", nullptr, nullptr, nullptr, 30},
       {true, "0", "0", "0.2", "0, 0, -1", 10},
-      {false, "1, 2, 3", nullptr, nullptr, nullptr, 40, DefaultStepOptions(true)},
-      {false,
-       "0",
-       "0",
-       "0",
-       "0, 0.5, -3.5",
-       25,
-       {EngineKind::kClosedForm, IntegratorKind::kRk4, 3}},
-      {true,
-       "0.5, -1, 0, 0, 0, 2",
-       nullptr,
-       nullptr,
-       nullptr,
-       30,
-       {EngineKind::kRecursive, IntegratorKind::kRk4, 2}},
+      {false, "1, 2, 3", nullptr, nullptr, nullptr, 40, refined},
+      {false, "0", "0", "0", "0, 0.5, -3.5", 25, rk4},
+      {true, "0.5, -1, 0, 0, 0, 2", nullptr, nullptr, nullptr, 30, recursive},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.vector);
@@ -461,10 +445,11 @@ TEST(Panel, TicksMatchVelmothSim) {
     arm.step = c.step;
     FakeDriver d(900, 650, arm);
     const int input = c.inverse ? kIdJointAccel : kIdJointTorque;
+    const std::string ticks = std::to_string(c.ticks);
     std::string args = std::string(c.inverse ? "--mode inverse --accel '" : "--torque '") +
-                       c.vector + "' --ticks " + std::to_string(c.ticks) + " --every " +
-                       std::to_string(c.ticks) + " --engine " + EngineName(c.step.engine) +
-                       " --integrator " + IntegratorName(c.step.integrator) + " --substeps " +
+                       c.vector + "' --ticks " + ticks + " --every " + ticks + " --engine " +
+                       EngineName(c.step.engine) + " --integrator " +
+                       IntegratorName(c.step.integrator) + " --substeps " +
                        std::to_string(c.step.substeps);
     if (c.inverse) {
       d.Click(kIdInverse);
@@ -479,9 +464,7 @@ TEST(Panel, TicksMatchVelmothSim) {
       args += std::string(" --viscous ") + c.viscous + " --coulomb " + c.coulomb + " --gravity '" +
               c.gravity + "'";
     }
-    for (int i = 0; i < c.ticks; ++i) {
-      d.Tick();
-    }
+    d.Tick(c.ticks);
 
     // tick, time, q0..5, qd0..5, qdd0..5, tau0..5, kinetic, potential, total
     const Vec row = panel_test::SimRow(args);
@@ -497,25 +480,13 @@ TEST(Panel, TicksMatchVelmothSim) {
   }
 }
 
-// The recording at path has `lines` lines, and velmoth-sim prints them byte for byte from its
-// replay.
-void ExpectReplayed(const std::string& path, std::ptrdiff_t lines) {
-  std::ifstream recorded(path, std::ios::binary);
-  const std::string csv{std::istreambuf_iterator<char>(recorded), {}};
-  std::string replayed;
-  FILE* sim = popen((VELMOTH_SIM " run --replay " + path + ".replay").c_str(), "r");
-  for (int c; (c = std::fgetc(sim)) != EOF;) {
-    replayed += static_cast<char>(c);
-  }
-  EXPECT_EQ(pclose(sim), 0);
-  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), lines);
-  EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
-}
-
-// The dialog's ticks recorded from the next one on into path and its replay; the files go with it.
+// The dialog's ticks recorded from the next one on into a file of the test's own and its replay;
+// the files go with it.
 class TestRecording {
  public:
-  TestRecording(FakeDriver& d, std::string path) : d_(d), path_(std::move(path)) {
+  TestRecording(FakeDriver& d, const std::string& name)
+      : d_(d),
+        path_(testing::TempDir() + "panel_" + name + "_" + std::to_string(getpid()) + ".csv") {
     std::string error;
     EXPECT_TRUE(recorder_.Start(path_, d_.Arm(), d_.dlg.SimArm(), d_.dlg.RestartStep(), 0, error))
         << error;
@@ -528,13 +499,28 @@ class TestRecording {
     std::remove(path_.c_str());
     std::remove((path_ + ".replay").c_str());
   }
-  // Stops it, expects velmoth-sim to print its `lines` lines from the replay, and gives the
-  // replay's text.
+  // Each change, and 15 ticks after it.
+  void Through(std::initializer_list<std::function<void()>> changes) {
+    for (const auto& change : changes) {
+      change();
+      d_.Tick(15);
+    }
+  }
+  // Stops it and expects its `lines` lines, which velmoth-sim prints byte for byte from the
+  // replay; gives the replay's text.
   std::string StopAndReplay(std::ptrdiff_t lines) {
     EXPECT_TRUE(recorder_.Stop());
     d_.dlg.RemoveTickListener(&recorder_);
-    ExpectReplayed(path_, lines);
-    std::ifstream replay(path_ + ".replay");
+    std::ifstream recorded(path_, std::ios::binary), replay(path_ + ".replay");
+    const std::string csv{std::istreambuf_iterator<char>(recorded), {}};
+    std::string replayed;
+    FILE* sim = popen((VELMOTH_SIM " run --replay " + path_ + ".replay").c_str(), "r");
+    for (int c; (c = std::fgetc(sim)) != EOF;) {
+      replayed += static_cast<char>(c);
+    }
+    EXPECT_EQ(pclose(sim), 0);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), lines);
+    EXPECT_TRUE(replayed == csv) << replayed.substr(0, 300) << "\n---\n" << csv.substr(0, 300);
     return {std::istreambuf_iterator<char>(replay), {}};
   }
 
@@ -548,14 +534,13 @@ class TestRecording {
 // (torques, friction and gravity, the mode and the accelerations, "Reset", the step), is what
 // velmoth-sim prints from its replay, byte for byte: the window's step starts afresh with it.
 TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
-  const std::string path = testing::TempDir() + "panel_replay_" + std::to_string(getpid()) + ".csv";
   FakeDriver d;
   d.dlg.SetStepOptions(DefaultStepOptions(true));  // a step that carries its refinement along
   d.Type(kIdJointTorque, "0.5, -1");
   d.Click(kIdSetTorque);
   d.Tick(40);
-  TestRecording recording(d, path);
-  const std::function<void()> changes[] = {
+  TestRecording recording(d, "replay");
+  recording.Through({
       [&] { d.Type(kIdJointTorque, "2, 0, -1.5"), d.Click(kIdSetTorque); },
       [&] { d.Type(kIdViscousFriction, "0.3"), d.Type(kIdGravity, "0.5, 0, -9"), d.Click(kIdSet); },
       [&] { d.Click(kIdInverse), d.Type(kIdJointAccel, "1, -2"), d.Click(kIdSetAccel); },
@@ -564,11 +549,7 @@ TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
         d.dlg.SetStepOptions({EngineKind::kClosedForm, IntegratorKind::kRk4, 3});
       },
       [&] { d.Click(kIdForward), d.dlg.SetStepOptions(StepOptions{}); },
-  };
-  for (const auto& change : changes) {
-    change();
-    d.Tick(15);
-  }
+  });
   d.Click(kIdSet);  // nothing changes: nothing to replay
   recording.StopAndReplay(91);
 }
@@ -578,13 +559,14 @@ TEST(Panel, ARecordingsReplayIsTheRecordingByteForByte) {
 // and "Reset"s with the limits off and on (zero is outside the second joint's limits), before
 // forward and inverse ticks, is what velmoth-sim prints from its replay.
 TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
-  const std::string path = testing::TempDir() + "panel_physics_" + std::to_string(getpid());
+  const std::string urdf =
+      testing::TempDir() + "panel_physics_" + std::to_string(getpid()) + ".urdf";
   const auto link = [](const char* name, double x) {
     return std::string("<link name='") + name + "'><inertial><origin xyz='" + std::to_string(x) +
            " 0 0'/><mass value='1'/><inertia ixx='0.01' ixy='0' ixz='0' iyy='0.02' iyz='0' "
            "izz='0.02'/></inertial></link>";
   };
-  std::ofstream(path + ".urdf")
+  std::ofstream(urdf)
       << "<robot name='two'><link name='base'/>"
          "<joint name='j1' type='revolute'><parent link='base'/><child link='l1'/>"
          "<axis xyz='0 1 0'/><limit lower='-1' upper='1' effort='0.5' velocity='5'/>"
@@ -597,16 +579,16 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
   ArmSetup arm;
   arm.make = [&] {
     std::string error;
-    return LoadUrdfRobot(path + ".urdf", error);
+    return LoadUrdfRobot(urdf, error);
   };
-  arm.simArm = {{"--urdf", path + ".urdf"}};
+  arm.simArm = {{"--urdf", urdf}};
   arm.step = DefaultStepOptions(true);
   FakeDriver d(900, 650, arm);
   d.Type(kIdJointTorque, "1, 0");
   d.Click(kIdSetTorque);
   d.Tick(20);
-  TestRecording recording(d, path + ".csv");
-  const std::function<void()> changes[] = {
+  TestRecording recording(d, "physics");
+  recording.Through({
       [&] { d.dlg.SetEffortLimits(true); },
       [&] { d.dlg.SetLimits(false); },
       [&] {
@@ -627,13 +609,9 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
         d.Click(kIdForward), d.dlg.SetFrictionSource(FrictionSource::kFile);
         d.dlg.SetEffortLimits(false);
       },
-  };
-  for (const auto& change : changes) {
-    change();
-    d.Tick(15);
-  }
+  });
   recording.StopAndReplay(136);
-  std::remove((path + ".urdf").c_str());
+  std::remove(urdf.c_str());
 }
 
 // A recording started while a controller follows its reference, through changes of its gains (the
@@ -641,8 +619,6 @@ TEST(Panel, ARecordingsReplayKeepsTheArmsLimitsFrictionAndEfforts) {
 // computed torque with a model error and the typed torques alone again, is what velmoth-sim
 // prints from its replay, byte for byte.
 TEST(Panel, ARecordingsReplayKeepsTheControllerAndEveryChangeOfIt) {
-  const std::string path =
-      testing::TempDir() + "panel_control_" + std::to_string(getpid()) + ".csv";
   FakeDriver d;
   d.dlg.SetStepOptions(DefaultStepOptions(true));
   ControllerSettings pd;
@@ -651,7 +627,7 @@ TEST(Panel, ARecordingsReplayKeepsTheControllerAndEveryChangeOfIt) {
   pd.duration = 1.5;
   d.dlg.SetController(pd);
   d.Tick(30);
-  TestRecording recording(d, path);
+  TestRecording recording(d, "control");
   ControllerSettings task;
   task.kind = ControllerKind::kTaskPd;
   task.target = {0.0, 1.0, 0.3};
@@ -661,18 +637,14 @@ TEST(Panel, ARecordingsReplayKeepsTheControllerAndEveryChangeOfIt) {
   ct.trajectory = TrajectoryKind::kSine;
   ct.amplitude = {0.1};
   ct.massError = 0.5;
-  const std::function<void()> changes[] = {
+  recording.Through({
       [&] { pd.kp = {40.0}, d.dlg.SetController(pd); },
       [&] { pd.target[0] = -0.2, pd.samples = 5, d.dlg.SetController(pd); },
       [&] { d.Click(kIdReset); },
       [&] { d.dlg.SetController(task); },
       [&] { d.dlg.SetController(ct); },
       [&] { d.dlg.SetController(ControllerSettings{}); },
-  };
-  for (const auto& change : changes) {
-    change();
-    d.Tick(15);
-  }
+  });
   const std::string lines = recording.StopAndReplay(91);
   EXPECT_NE(lines.find("0 reference 30, 0, 0, 0, 0, 0, 0\n"), std::string::npos) << lines;
 }
@@ -685,7 +657,6 @@ struct Lab {
   ~Lab() { d.dlg.RemoveTickListener(&teach); }
   Lab(const Lab&) = delete;
   Lab& operator=(const Lab&) = delete;
-  void Ticks(int count) { d.Tick(count); }
   // Chooses the law (and what else is typed) and applies.
   void Choose(const std::vector<std::pair<ControlForm::Field, std::string>>& fields) {
     for (const auto& [field, text] : fields) {
@@ -713,15 +684,17 @@ TEST(Panel, TheTeachPanelPosesThePausedArmAtRest) {
     Lab lab(d);
     std::unique_ptr<Robot> reference = MakeBuiltInRobot();
     Stepper stepper(*reference, step);
-    const matrix<double> torque = ColumnOf({1, 2, 3, 0, 0, 0});
+    // The dialog's ticks and those of a plain stepper.
+    const auto run = [&](int ticks) {
+      d.Tick(ticks);
+      for (int i = 0; i < ticks; ++i) {
+        stepper.Forward(ColumnOf({1, 2, 3, 0, 0, 0}));
+      }
+    };
     d.Type(kIdJointTorque, "1, 2, 3");
     d.Click(kIdSetTorque);
-    lab.Ticks(20);
-    for (int i = 0; i < 20; ++i) {
-      stepper.Forward(torque);
-    }
-    const Vec state = State(d.Arm());
-    Vec q(state.begin(), state.begin() + 6);
+    run(20);
+    Vec q = Angles(d.Arm());
     ASSERT_EQ(lab.teach.Joints().size(), 6u);
     lab.teach.OnSlider(1, 300);
     q[1] = lab.teach.ValueAt(1, 300);
@@ -737,17 +710,13 @@ TEST(Panel, TheTeachPanelPosesThePausedArmAtRest) {
     for (std::size_t i = 0; i < 6; ++i) {
       reference->links[i]->q = q[i];
     }
-    d.Tick();
-    stepper.Forward(torque);
+    run(1);
     const Robot& a = d.Arm();
     // The tick reports the energies of its start: the pose at rest, where the balance starts.
     EXPECT_EQ(a.kineticEnergy, 0.0);
     EXPECT_EQ((Vec{a.work, a.dissipated, a.startEnergy}),
               (Vec{0.0, 0.0, a.kineticEnergy + a.potentialEnergy}));
-    lab.Ticks(9);
-    for (int i = 0; i < 9; ++i) {
-      stepper.Forward(torque);
-    }
+    run(9);
     EXPECT_EQ(State(a), State(*reference));
     EXPECT_EQ((Vec{a.work, a.dissipated, a.startEnergy, a.potentialEnergy}),
               (Vec{reference->work, reference->dissipated, reference->startEnergy,
@@ -762,12 +731,11 @@ TEST(Panel, TheTeachPanelPosesThePausedArmAtRest) {
 TEST(Panel, WhileTheArmRunsTheTeachPanelSetsTheTarget) {
   FakeDriver d;
   Lab lab(d);
-  lab.Ticks(5);
-  const Vec start = State(d.Arm());
-  const Vec held(start.begin(), start.begin() + 6);
+  d.Tick(5);
+  const Vec held = Angles(d.Arm());
   lab.Choose({{ControlForm::kController, "pd"}});
   lab.running = true;
-  lab.Ticks(10);
+  d.Tick(10);
   const Vec before = State(d.Arm());
   lab.teach.OnSlider(2, -450);
   Vec target = held;
@@ -777,14 +745,13 @@ TEST(Panel, WhileTheArmRunsTheTeachPanelSetsTheTarget) {
   EXPECT_EQ(lab.form.Text(ControlForm::kTarget), VectorText(ColumnOf(target)));
   EXPECT_EQ(lab.teach.Position(2), -450);
   EXPECT_EQ(lab.teach.ValueText(2).rfind("-45.0\u00b0 (at ", 0), 0u) << lab.teach.ValueText(2);
-  lab.Ticks(300);
+  d.Tick(300);
   EXPECT_NEAR(d.Arm().links[2]->q, target[2], 0.01);
 
   lab.Choose({{ControlForm::kController, "task-pd"}});
   EXPECT_EQ(lab.form.Text(ControlForm::kTarget), "");  // joint positions are no tool position
-  lab.Ticks(2);
-  const Vec now = State(d.Arm());
-  Vec pose(now.begin(), now.begin() + 6);
+  d.Tick(2);
+  Vec pose = Angles(d.Arm());
   lab.teach.OnSlider(0, 200);
   pose[0] = lab.teach.ValueAt(0, 200);
   std::unique_ptr<Robot> posed = MakeBuiltInRobot();
@@ -837,10 +804,9 @@ TEST(Panel, EachMovingJointHasASliderOverItsLimits) {
   ASSERT_EQ(teach.Joints().size(), std::size(expected));
   for (std::size_t k = 0; k < std::size(expected); ++k) {
     const TeachPose::Joint& joint = teach.Joints()[k];
-    EXPECT_EQ((std::vector<int>{static_cast<int>(joint.index), joint.slides, joint.minimum,
-                                joint.maximum}),
-              (std::vector<int>{static_cast<int>(expected[k].index), expected[k].slides,
-                                expected[k].minimum, expected[k].maximum}))
+    const auto& e = expected[k];
+    EXPECT_EQ(std::tie(joint.index, joint.slides, joint.minimum, joint.maximum),
+              std::tie(e.index, e.slides, e.minimum, e.maximum))
         << k;
     EXPECT_EQ(teach.PositionOf(k, 1e9), joint.maximum);
     EXPECT_EQ(teach.PositionOf(k, NAN), joint.minimum);
@@ -971,14 +937,13 @@ TEST(Panel, TheControllersFieldsKeepWhatWasNotTouchedAndRefuseWhatCannotBeRead) 
 // follows a reference, which starts afresh there), the controller's fields applied, targets set by
 // the sliders while running, joint and task targets, is what velmoth-sim prints from its replay.
 TEST(Panel, ARecordingsReplayKeepsTheTeachPanelsPosesAndTargets) {
-  const std::string path = testing::TempDir() + "panel_teach_" + std::to_string(getpid()) + ".csv";
   FakeDriver d;
   d.dlg.SetStepOptions(DefaultStepOptions(true));
   Lab lab(d);
-  lab.Ticks(10);
-  TestRecording recording(d, path);
+  d.Tick(10);
+  TestRecording recording(d, "teach");
   using F = ControlForm;
-  const std::function<void()> changes[] = {
+  recording.Through({
       [&] { lab.teach.OnSlider(0, 200), lab.teach.OnSlider(2, -150); },
       [&] {
         lab.Choose({{F::kController, "pd"}, {F::kRate, "500"}});
@@ -993,11 +958,7 @@ TEST(Panel, ARecordingsReplayKeepsTheTeachPanelsPosesAndTargets) {
         lab.Choose({{F::kController, "computed-torque"}, {F::kTrajectory, "sine"}});
       },
       [&] { lab.running = false, lab.teach.OnSlider(5, 0); },
-  };
-  for (const auto& change : changes) {
-    change();
-    lab.Ticks(15);
-  }
+  });
   recording.StopAndReplay(121);
 }
 
@@ -1005,7 +966,6 @@ TEST(Panel, ARecordingsReplayKeepsTheTeachPanelsPosesAndTargets) {
 // stiffer and ends, another on another link across a "Reset"), with a force held from the start on
 // an arm with a payload, is what velmoth-sim prints from its replay, byte for byte.
 TEST(Panel, ARecordingsReplayKeepsThePullsTheForcesAndThePayload) {
-  const std::string path = testing::TempDir() + "panel_pull_" + std::to_string(getpid()) + ".csv";
   ArmSetup arm;
   arm.make = [] {
     std::unique_ptr<Robot> robot = MakeBuiltInRobot();
@@ -1017,7 +977,7 @@ TEST(Panel, ARecordingsReplayKeepsThePullsTheForcesAndThePayload) {
   arm.forces = {{"link2", {0.0, 0.0, 3.0}, {}, {0.0, 0.1, 0.0}}};
   FakeDriver d(900, 650, arm);
   d.Tick(10);
-  TestRecording recording(d, path);
+  TestRecording recording(d, "pull");
   Pull pull{4, {0.0, 0.1, 0.03}, {0.2, 1.0, 0.5}};
   PullGains(ArmMass(d.Arm()), 1.0, pull);
   for (int i = 0; i < 20; ++i) {
@@ -1083,25 +1043,23 @@ TEST(Panel, AnArmSetupChoosesTheArmItsStartAndThePanelsFields) {
   EXPECT_EQ(d.Text(kIdGravity), "     0,      0,     -1, ");
   d.Click(kIdReset);
   EXPECT_EQ(State(d.Arm()), Vec(9, 0.0));
-}
 
-// The panel's fields hand over at most 1023 characters of a vector and 63 of a coefficient; the
-// start's texts, which come from a command line, are read to their end.
-TEST(Panel, FieldsHandOverTheirLimitAndTheStartsTextsAreReadWhole) {
+  // The panel's fields hand over at most 1023 characters of a vector and 63 of a coefficient; the
+  // start's texts, which come from a command line, are read to their end.
   const std::string blanks(1020, ' ');
-  ArmSetup arm;
-  arm.make = [] { return MakeBuiltInRobot(2); };
-  arm.q0 = blanks + " 7,8";
-  arm.viscous = std::string(63, ' ') + "5";
-  FakeDriver d(900, 650, arm);
-  EXPECT_EQ(State(d.Arm()), (Vec{7, 8, 0, 0, 0, 0}));
-  EXPECT_EQ(d.Arm().viscousFriction, 5.0);
-  d.Type(kIdJointTorque, blanks + " 7,8");
-  d.Click(kIdSetTorque);
-  EXPECT_EQ(d.Torque(), (Vec{7, 0}));
-  d.Type(kIdViscousFriction, std::string(63, ' ') + "5");
-  d.Click(kIdSet);
-  EXPECT_EQ(d.Arm().viscousFriction, 0.0);
+  ArmSetup longTexts;
+  longTexts.make = [] { return MakeBuiltInRobot(2); };
+  longTexts.q0 = blanks + " 7,8";
+  longTexts.viscous = std::string(63, ' ') + "5";
+  FakeDriver e(900, 650, longTexts);
+  EXPECT_EQ(State(e.Arm()), (Vec{7, 8, 0, 0, 0, 0}));
+  EXPECT_EQ(e.Arm().viscousFriction, 5.0);
+  e.Type(kIdJointTorque, blanks + " 7,8");
+  e.Click(kIdSetTorque);
+  EXPECT_EQ(e.Torque(), (Vec{7, 0}));
+  e.Type(kIdViscousFriction, std::string(63, ' ') + "5");
+  e.Click(kIdSet);
+  EXPECT_EQ(e.Arm().viscousFriction, 0.0);
 }
 
 }  // namespace

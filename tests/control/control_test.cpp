@@ -1,10 +1,6 @@
-// The controllers against the equation of motion's own terms, in closed form: each law's torques
-// at random states (gravity G, PD, computed torque M v + C qd + G + F, the task law through the
-// frame's Jacobian), the default gains from M's diagonal and the frame's inertia, the model's mass
-// error against an arm whose last link is that much heavier, and the task law's joint damping,
-// which accelerates no motion of the frame. The references: each trajectory's ends, its
-// derivatives against differences, and its default duration's peak speed; which changes of the
-// settings start the reference afresh, and a start handed on giving the same torques.
+// The controllers against the equation of motion's own terms in closed form, at random states of
+// several arms; the references' ends, derivatives and default durations, and which changes of the
+// settings start them afresh.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -26,6 +22,7 @@
 namespace {
 
 using Vec = std::vector<double>;
+using Matrix = matrix<double>;
 
 std::unique_ptr<Robot> Arm(const std::string& file) {
   if (file.empty()) {
@@ -50,50 +47,80 @@ Vec Random(std::mt19937& random, std::size_t n, double scale) {
   return v;
 }
 
-// M, C qd, G and F of the robot at (q, qd), in closed form.
-struct Terms {
-  Vec mass, bias, gravity, friction;  // M row-major, C qd, G, F
-};
+Matrix Col(const Vec& v) {
+  return MatrixFromRowMajor(static_cast<uint32_t>(v.size()), 1, v.data());
+}
 
-Terms ClosedForm(Robot& robot, const Vec& q, const Vec& qd) {
-  const std::size_t n = q.size();
-  for (std::size_t i = 0; i < n; ++i) {
+Vec Values(const Matrix& m) {  // row-major
+  Vec v;
+  for (uint32_t k = 0; k < m.RowCount() * m.ColCount(); ++k) {
+    v.push_back(m(k / m.ColCount(), k % m.ColCount()));
+  }
+  return v;
+}
+
+double Largest(const Vec& v) {
+  double largest = 0.0;
+  for (double x : v) {
+    largest = std::max(largest, std::fabs(x));
+  }
+  return largest;
+}
+
+// M, C, G and F of the robot at (q, qd), in closed form.
+EquationTerms ClosedForm(Robot& robot, const Vec& q, const Vec& qd) {
+  for (std::size_t i = 0; i < q.size(); ++i) {
     robot.links[i]->q = q[i];
     robot.links[i]->qd = qd[i];
   }
-  const EquationTerms t = EvaluateEquationTerms(robot);
-  Terms terms;
-  for (uint32_t r = 0; r < n; ++r) {
-    double cqd = 0.0;
-    for (uint32_t c = 0; c < n; ++c) {
-      terms.mass.push_back(t.M(r, c));
-      cqd += t.C(r, c) * qd[c];
-    }
-    terms.bias.push_back(cqd);
-    terms.gravity.push_back(t.G(r, 0));
-    terms.friction.push_back(t.F(r, 0));
-  }
-  return terms;
+  return EvaluateEquationTerms(robot);
 }
 
-ControlEnvironment Environment(const Robot& robot, Vec& viscous, Vec& coulomb) {
-  for (std::size_t i = 0; i < robot.links.size(); ++i) {
-    viscous.push_back(JointViscous(robot, i));
-    coulomb.push_back(JointCoulomb(robot, i));
+// An arm and what its tick hands the controller: its gravity and its joints' friction.
+struct Bench {
+  explicit Bench(std::unique_ptr<Robot> arm) : robot(std::move(arm)), n(robot->links.size()) {
+    for (std::size_t i = 0; i < n; ++i) {
+      viscous.push_back(JointViscous(*robot, i));
+      coulomb.push_back(JointCoulomb(*robot, i));
+    }
+    const Matrix& g = robot->gravity;
+    environment = {{g(0, 0), g(1, 0), g(2, 0)}, viscous.data(), coulomb.data()};
   }
-  const matrix<double>& g = robot.gravity;
-  return {{g(0, 0), g(1, 0), g(2, 0)}, viscous.data(), coulomb.data()};
-}
+  // The controller's torques s into a tick begun at q, at (q, qd).
+  Vec Tau(Controller& controller, const Vec& q, const Vec& qd, double s = 0.0) const {
+    controller.BeginTick(q.data(), environment);
+    Vec tau(q.size());
+    controller.Torque(s, q.data(), qd.data(), tau.data());
+    return tau;
+  }
+  Vec Tau(const ControllerSettings& settings, const Vec& q, const Vec& qd) const {
+    Controller controller(*robot, settings);
+    return Tau(controller, q, qd);
+  }
+
+  std::unique_ptr<Robot> robot;
+  std::size_t n;
+  Vec viscous, coulomb;
+  ControlEnvironment environment;
+};
 
 void ExpectNear(const Vec& a, const Vec& b, double tolerance, const std::string& what) {
   ASSERT_EQ(a.size(), b.size()) << what;
-  double scale = 1.0;
-  for (double x : b) {
-    scale = std::max(scale, std::fabs(x));
-  }
+  const double scale = std::max(1.0, Largest(b));
   for (std::size_t i = 0; i < a.size(); ++i) {
     EXPECT_NEAR(a[i], b[i], tolerance * scale) << what << " [" << i << "]";
   }
+}
+
+// A law that steps straight to its target, with the gains given.
+ControllerSettings Stepped(ControllerKind kind, Vec target, Vec kp = {}, Vec kd = {}) {
+  ControllerSettings settings;
+  settings.kind = kind;
+  settings.target = std::move(target);
+  settings.trajectory = TrajectoryKind::kStep;
+  settings.kp = std::move(kp);
+  settings.kd = std::move(kd);
+  return settings;
 }
 
 // Each trajectory starts where it says, ends at the target at rest (the sine: about it), and its
@@ -101,7 +128,7 @@ void ExpectNear(const Vec& a, const Vec& b, double tolerance, const std::string&
 // makes the largest peak speed the moderate speed (the quintic's 15/8, the trapezoid's 3/2 of its
 // mean), and no shorter than the least duration.
 TEST(ReferenceTrajectory, EndsDerivativesAndDefaultDuration) {
-  const Vec from{0.2, -1.0, 0.05}, to{1.2, -0.5, 0.05}, amplitude{0.3, 0.1, 0.0};
+  const Vec from{0.2, -1.0, 0.05}, to{1.2, -0.5, 0.05}, amplitude{0.3, 0.1, 0.0}, rest(3, 0.0);
   const Vec speed{kModerateSpeed, kModerateSpeed, kModerateSlideSpeed};
   for (TrajectoryKind kind : kTrajectoryKinds) {
     SCOPED_TRACE(TrajectoryName(kind));
@@ -112,19 +139,18 @@ TEST(ReferenceTrajectory, EndsDerivativesAndDefaultDuration) {
     if (kind == TrajectoryKind::kSine) {
       EXPECT_EQ(q, to);
       EXPECT_NEAR(qd[0], 0.3 * 2.0 * M_PI / 1.5, 1e-12);
-    } else if (kind == TrajectoryKind::kStep) {
-      EXPECT_EQ(q, to);
-      EXPECT_EQ(qd, Vec(3, 0.0));
     } else {
-      EXPECT_EQ(q, from);
-      EXPECT_EQ(qd, Vec(3, 0.0));
+      EXPECT_EQ(q, kind == TrajectoryKind::kStep ? to : from);
+      EXPECT_EQ(qd, rest);
+    }
+    if (kind == TrajectoryKind::kQuintic || kind == TrajectoryKind::kTrapezoid) {
       // The largest peak speed, half way, is the moderate speed: joint 0 moves 1 rad.
       path.At(0.5 * duration, nullptr, qd.data(), nullptr);
       EXPECT_NEAR(qd[0], kModerateSpeed, 1e-12);
       path.At(duration, q.data(), qd.data(), qdd.data());
       EXPECT_EQ(q, to);
-      EXPECT_EQ(qd, Vec(3, 0.0));
-      EXPECT_EQ(qdd, Vec(3, 0.0));
+      EXPECT_EQ(qd, rest);
+      EXPECT_EQ(qdd, rest);
     }
     // Derivatives by central differences, away from the trapezoid's corners.
     const double h = 1e-6;
@@ -150,96 +176,66 @@ TEST(Controller, EachLawIsItsEquationOfTheClosedFormsTerms) {
   std::mt19937 random(31);
   for (const char* file : kArms) {
     SCOPED_TRACE(*file ? file : "built-in arm");
-    std::unique_ptr<Robot> robot = Arm(file);
-    const std::size_t n = robot->links.size();
-    Vec viscous, coulomb;
-    const ControlEnvironment environment = Environment(*robot, viscous, coulomb);
-    const Vec q = Random(random, n, 0.8), qd = Random(random, n, 1.0);
-    const Vec target = Random(random, n, 0.8);
-    const Terms terms = ClosedForm(*robot, q, qd);
+    const Bench bench(Arm(file));
+    const Vec q = Random(random, bench.n, 0.8), qd = Random(random, bench.n, 1.0);
+    const Vec target = Random(random, bench.n, 0.8);
+    const EquationTerms t = ClosedForm(*bench.robot, q, qd);
     const double kp = 30.0, kd = 4.0;
+    const Matrix v = kp * (Col(target) - Col(q)) - kd * Col(qd);
+    const Matrix computed = t.M * v + t.C * Col(qd) + t.G;
     const struct {
       ControllerKind kind;
       bool compensate, friction;
-    } cases[] = {{ControllerKind::kGravity, true, true},
-                 {ControllerKind::kPd, true, true},
-                 {ControllerKind::kPd, false, true},
-                 {ControllerKind::kComputedTorque, true, true},
-                 {ControllerKind::kComputedTorque, true, false}};
+      Matrix expected;
+    } cases[] = {{ControllerKind::kGravity, true, true, t.G},
+                 {ControllerKind::kPd, true, true, v + t.G},
+                 {ControllerKind::kPd, false, true, v},
+                 {ControllerKind::kComputedTorque, true, true, computed + t.F},
+                 {ControllerKind::kComputedTorque, true, false, computed}};
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(ControllerName(c.kind)) + (c.compensate ? "" : " uncompensated") +
                    (c.friction ? "" : " without friction"));
-      ControllerSettings settings;
-      settings.kind = c.kind;
-      settings.target = target;
-      settings.trajectory = TrajectoryKind::kStep;
-      settings.kp = {kp};
-      settings.kd = {kd};
+      ControllerSettings settings = Stepped(c.kind, target, {kp}, {kd});
       settings.compensate = c.compensate;
       settings.modelFriction = c.friction;
-      Controller controller(*robot, settings);
-      controller.BeginTick(q.data(), environment);
-      Vec tau(n), expected(n);
-      controller.Torque(0.0, q.data(), qd.data(), tau.data());
-      for (std::size_t i = 0; i < n; ++i) {
-        const double v = kp * (target[i] - q[i]) - kd * qd[i];
-        double mv = 0.0;
-        for (std::size_t j = 0; j < n; ++j) {
-          mv += terms.mass[i * n + j] * (kp * (target[j] - q[j]) - kd * qd[j]);
-        }
-        switch (c.kind) {
-          case ControllerKind::kGravity:
-            expected[i] = terms.gravity[i];
-            break;
-          case ControllerKind::kPd:
-            expected[i] = v + (c.compensate ? terms.gravity[i] : 0.0);
-            break;
-          default:
-            expected[i] =
-                mv + terms.bias[i] + terms.gravity[i] + (c.friction ? terms.friction[i] : 0.0);
-        }
-      }
-      ExpectNear(tau, expected, 1e-10, "tau");
+      ExpectNear(bench.Tau(settings, q, qd), Values(c.expected), 1e-10, "tau");
     }
   }
 }
 
 // The default gains: PD's Kp = M w^2 and Kd = 2 M w with M at the target, computed torque's
-// w^2 E and 2 w E; gains given make diagonal matrices, a single value every joint's, one left out
-// the default's diagonal element.
+// w^2 E and 2 w E; gains given make diagonal matrices, one left out the default's diagonal
+// element (a single value for every joint: the laws' test).
 TEST(Controller, DefaultGainsComeFromTheMassMatrixAtTheTarget) {
   for (const char* file : kArms) {
     SCOPED_TRACE(*file ? file : "built-in arm");
-    std::unique_ptr<Robot> robot = Arm(file);
-    const std::size_t n = robot->links.size();
-    Vec viscous, coulomb;
-    const ControlEnvironment environment = Environment(*robot, viscous, coulomb);
+    const Bench bench(Arm(file));
+    const std::size_t n = bench.n;
     std::mt19937 random(7);
     const Vec target = Random(random, n, 0.6), start(n, 0.0);
-    const Terms terms = ClosedForm(*robot, target, Vec(n, 0.0));
+    const Vec mass = Values(ClosedForm(*bench.robot, target, Vec(n, 0.0)).M);
     ControllerSettings settings;
     settings.kind = ControllerKind::kPd;
     settings.target = target;
     settings.frequency = 7.0;
-    Controller pd(*robot, settings);
-    pd.BeginTick(start.data(), environment);
+    Controller pd(*bench.robot, settings);
+    bench.Tau(pd, start, start);
     for (std::size_t k = 0; k < n * n; ++k) {
-      const double m = terms.mass[k];
-      EXPECT_NEAR(pd.Kp()[k], m * 49.0, 1e-10 * std::max(1.0, std::fabs(m) * 49.0));
-      EXPECT_NEAR(pd.Kd()[k], m * 14.0, 1e-10 * std::max(1.0, std::fabs(m) * 14.0));
-    }
-    settings.kind = ControllerKind::kComputedTorque;
-    settings.kp = {3.0};
-    settings.kd = {1.0, 2.0};
-    Controller ct(*robot, settings);
-    ct.BeginTick(start.data(), environment);
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t j = 0; j < n; ++j) {
-        const double kd = i != j ? 0.0 : i == 0 ? 1.0 : i == 1 ? 2.0 : 14.0;
-        EXPECT_EQ(ct.Kp()[i * n + j], i == j ? 3.0 : 0.0);
-        EXPECT_EQ(ct.Kd()[i * n + j], kd);
+      for (const auto& [gain, scale] : {std::pair{pd.Kp()[k], 49.0}, std::pair{pd.Kd()[k], 14.0}}) {
+        EXPECT_NEAR(gain, mass[k] * scale, 1e-10 * std::max(1.0, std::fabs(mass[k]) * scale));
       }
     }
+    settings.kind = ControllerKind::kComputedTorque;
+    settings.kd = {1.0, 2.0};
+    Controller ct(*bench.robot, settings);
+    bench.Tau(ct, start, start);
+    Vec kp(n * n, 0.0), kd(n * n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      kp[i * n + i] = 49.0;
+      kd[i * n + i] = i == 0 ? 1.0 : i == 1 ? 2.0 : 14.0;
+    }
+    EXPECT_EQ(ct.Kp(), kp);
+    EXPECT_EQ(ct.Kd(), kd);
   }
 }
 
@@ -251,111 +247,52 @@ TEST(Controller, TheTaskLawPullsTheFrameAndDampsOnlyWhatLeavesItWhereItIs) {
   std::mt19937 random(5);
   for (const char* file : {"", "examples/puma560.urdf", "examples/arm7_gripper.urdf"}) {
     SCOPED_TRACE(*file ? file : "built-in arm");
-    std::unique_ptr<Robot> robot = Arm(file);
-    const std::size_t n = robot->links.size();
-    Vec viscous, coulomb;
-    const ControlEnvironment environment = Environment(*robot, viscous, coulomb);
+    const Bench bench(Arm(file));
+    const std::size_t n = bench.n;
     const Vec q = Random(random, n, 0.8), qd = Random(random, n, 1.0);
-    const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*robot);
-    const recursive::FrameModel& tool = frames.back();
+    const std::vector<recursive::FrameModel> frames = recursive::BuildFrameModels(*bench.robot);
     // J at q from the frames' own Jacobian; G and M in closed form.
-    recursive::ChainModel chain = recursive::BuildChainModel(*robot);
+    recursive::ChainModel chain = recursive::BuildChainModel(*bench.robot);
     recursive::ChainData data(chain.Size());
     recursive::Kinematics(chain, data, q.data(), nullptr, {});
     recursive::Placements(chain, data, nullptr);
     Vec jacobian(6 * n);
-    recursive::FrameJacobian(chain, data, tool, recursive::FrameAxes::kBase, jacobian.data());
-    const spatial::Vec3 at = recursive::FramePose(data, tool).p;
-    const Terms terms = ClosedForm(*robot, q, Vec(n, 0.0));
+    recursive::FrameJacobian(chain, data, frames.back(), recursive::FrameAxes::kBase,
+                             jacobian.data());
+    const Matrix J = MatrixFromRowMajor(3, static_cast<uint32_t>(n), jacobian.data());
+    const spatial::Vec3 at = recursive::FramePose(data, frames.back()).p;
+    const EquationTerms t = ClosedForm(*bench.robot, q, Vec(n, 0.0));
+    const Matrix inverse = !t.M;
 
-    ControllerSettings settings;
-    settings.kind = ControllerKind::kTaskPd;
-    settings.target = {at.x + 0.05, at.y - 0.02, at.z + 0.03};
-    settings.trajectory = TrajectoryKind::kStep;
-    settings.kp = {100.0};
-    settings.kd = {10.0};
+    ControllerSettings settings =
+        Stepped(ControllerKind::kTaskPd, {at.x + 0.05, at.y - 0.02, at.z + 0.03}, {100.0}, {10.0});
     settings.kn = {0.0};
-    Controller task(*robot, settings);
-    task.BeginTick(q.data(), environment);
-    Vec tau(n);
-    task.Torque(0.0, q.data(), qd.data(), tau.data());
-    double force[3];
-    for (int k = 0; k < 3; ++k) {
-      double xd = 0.0;
-      for (std::size_t j = 0; j < n; ++j) {
-        xd += jacobian[k * n + j] * qd[j];
-      }
-      force[k] = 100.0 * (settings.target[k] - (k == 0 ? at.x : k == 1 ? at.y : at.z)) - 10.0 * xd;
-    }
-    Vec expected(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      expected[i] = jacobian[i] * force[0] + jacobian[n + i] * force[1] +
-                    jacobian[2 * n + i] * force[2] + terms.gravity[i];
-    }
-    ExpectNear(tau, expected, 1e-10, "J^T F + G");
+    const Matrix force =
+        100.0 * (Col(settings.target) - Col({at.x, at.y, at.z})) - 10.0 * (J * Col(qd));
+    ExpectNear(bench.Tau(settings, q, qd), Values(Transpose(J) * force + t.G), 1e-10, "J^T F + G");
 
-    // The damping alone, with the spring at its target and no gravity: tau = N (-Kn qd).
+    // The damping alone, with the spring at its target and no gravity: tau = N (-Kn qd), and
+    // J M^-1 tau = 0 by the closed form's M; tau is not nothing.
     settings.target = {at.x, at.y, at.z};
-    settings.kp = {0.0};
-    settings.kd = {0.0};
+    settings.kp = settings.kd = {0.0};
     settings.kn = {3.0};
     settings.compensate = false;
-    Controller damped(*robot, settings);
-    damped.BeginTick(q.data(), environment);
-    damped.Torque(0.0, q.data(), qd.data(), tau.data());
-    // J M^-1 tau = 0, by the closed form's M; and tau is not nothing.
-    Robot& arm = *robot;
-    ClosedForm(arm, q, Vec(n, 0.0));
-    const EquationTerms t = EvaluateEquationTerms(arm);
-    const matrix<double> accel =
-        (!t.M) * MatrixFromRowMajor(static_cast<uint32_t>(n), 1, tau.data());
-    double moved = 0.0, size = 0.0;
-    for (int k = 0; k < 3; ++k) {
-      double v = 0.0;
-      for (std::size_t j = 0; j < n; ++j) {
-        v += jacobian[k * n + j] * accel(static_cast<uint32_t>(j), 0);
-      }
-      moved = std::max(moved, std::fabs(v));
-    }
-    for (double x : tau) {
-      size = std::max(size, std::fabs(x));
-    }
-    EXPECT_GT(size, 1e-3);
-    EXPECT_LT(moved, 1e-9 * std::max(1.0, size));
+    const Vec tau = bench.Tau(settings, q, qd);
+    EXPECT_GT(Largest(tau), 1e-3);
+    EXPECT_LT(Largest(Values(J * (inverse * Col(tau)))), 1e-9 * std::max(1.0, Largest(tau)));
 
     // Kx = (J M^-1 J^T)^+ w^2, a pseudo-inverse where the frame cannot move along some direction
     // (the built-in arm's, along x): A Kx A = w^2 A for A = J M^-1 J^T.
     settings.kp.clear();
     settings.kd.clear();
-    Controller defaults(*robot, settings);
-    defaults.BeginTick(q.data(), environment);
-    const matrix<double> inverse = !t.M;
-    double a[3][3], largest = 0.0;
-    for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) {
-        a[r][c] = 0.0;
-        for (std::size_t i = 0; i < n; ++i) {
-          for (std::size_t j = 0; j < n; ++j) {
-            a[r][c] += jacobian[r * n + i] *
-                       inverse(static_cast<uint32_t>(i), static_cast<uint32_t>(j)) *
-                       jacobian[c * n + j];
-          }
-        }
-        largest = std::max(largest, std::fabs(a[r][c]));
-      }
-    }
-    const Vec& kx = defaults.Kp();
+    Controller defaults(*bench.robot, settings);
+    bench.Tau(defaults, q, qd);
+    const Matrix a = J * inverse * Transpose(J);
     const double w2 = kDefaultFrequency * kDefaultFrequency;
-    for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) {
-        double aka = 0.0;
-        for (int k = 0; k < 3; ++k) {
-          for (int l = 0; l < 3; ++l) {
-            aka += a[r][k] * kx[static_cast<std::size_t>(3 * k + l)] * a[l][c];
-          }
-        }
-        EXPECT_NEAR(aka, w2 * a[r][c], 1e-9 * w2 * largest) << r << c;
-      }
+    const Vec aka = Values(a * MatrixFromRowMajor(3, 3, defaults.Kp().data()) * a);
+    const Vec expected = Values(w2 * a);
+    for (std::size_t k = 0; k < 9; ++k) {
+      EXPECT_NEAR(aka[k], expected[k], 1e-9 * w2 * Largest(Values(a))) << k;
     }
   }
 }
@@ -366,28 +303,17 @@ TEST(Controller, TheTaskLawPullsTheFrameAndDampsOnlyWhatLeavesItWhereItIs) {
 TEST(Controller, TheModelsMassErrorIsAHeavierLastLink) {
   for (double error : {0.7, -0.3, -100.0}) {
     SCOPED_TRACE(error);
-    std::unique_ptr<Robot> robot = MakeBuiltInRobot(4), heavier = MakeBuiltInRobot(4);
+    const Bench bench(MakeBuiltInRobot(4));
+    std::unique_ptr<Robot> heavier = MakeBuiltInRobot(4);
     Link& last = *heavier->links.back();
     const double mass = std::max(last.mass + error, 0.0);
     last.inertia = last.inertia * (mass / last.mass);
     last.mass = mass;
-    Vec viscous, coulomb;
-    const ControlEnvironment environment = Environment(*robot, viscous, coulomb);
     const Vec q{0.3, -0.5, 0.8, 0.2}, qd{0.5, -0.2, 0.1, 1.0};
-    ControllerSettings settings;
-    settings.kind = ControllerKind::kComputedTorque;
-    settings.target = {0.1, 0.2, 0.3, 0.4};
-    settings.trajectory = TrajectoryKind::kStep;
+    ControllerSettings settings = Stepped(ControllerKind::kComputedTorque, {0.1, 0.2, 0.3, 0.4});
     Controller exact(*heavier, settings);
     settings.massError = error;
-    Controller wrong(*robot, settings);
-    Vec a(4), b(4);
-    for (Controller* c : {&exact, &wrong}) {
-      c->BeginTick(q.data(), environment);
-    }
-    exact.Torque(0.0, q.data(), qd.data(), a.data());
-    wrong.Torque(0.0, q.data(), qd.data(), b.data());
-    ExpectNear(b, a, 1e-12, "computed torque");
+    ExpectNear(bench.Tau(settings, q, qd), bench.Tau(exact, q, qd), 1e-12, "computed torque");
   }
 }
 
@@ -395,16 +321,14 @@ TEST(Controller, TheModelsMassErrorIsAHeavierLastLink) {
 // trajectory change, not when the gains or the rate do; a start handed to another controller
 // (a recording's replay) gives the same torques at the same time.
 TEST(Controller, TheReferenceStartsAfreshOnlyWhereTheSettingsCallForIt) {
-  std::unique_ptr<Robot> robot = MakeBuiltInRobot(3);
-  Vec viscous, coulomb;
-  const ControlEnvironment environment = Environment(*robot, viscous, coulomb);
+  const Bench bench(MakeBuiltInRobot(3));
   ControllerSettings settings;
   settings.kind = ControllerKind::kPd;
   settings.target = {1.0, 0.5, -0.5};
-  Controller controller(*robot, settings);
+  Controller controller(*bench.robot, settings);
   const Vec start{0.0, 0.1, 0.2}, later{0.3, 0.3, 0.3}, qd{0.1, 0.0, -0.1};
   EXPECT_FALSE(controller.Start());
-  controller.BeginTick(start.data(), environment);
+  controller.BeginTick(start.data(), bench.environment);
   for (int t = 0; t < 30; ++t) {
     controller.EndTick();
   }
@@ -420,11 +344,7 @@ TEST(Controller, TheReferenceStartsAfreshOnlyWhereTheSettingsCallForIt) {
       {"gains", [](ControllerSettings& s) { s.kp = {5.0}; }, false},
       {"rate", [](ControllerSettings& s) { s.samples = 10; }, false},
       {"model", [](ControllerSettings& s) { s.massError = 0.1; }, false},
-      {"target",
-       [](ControllerSettings& s) {
-         s.target = {0.0, 0.0, 0.0};
-       },
-       true},
+      {"target", [](ControllerSettings& s) { s.target.assign(3, 0.0); }, true},
       {"trajectory", [](ControllerSettings& s) { s.trajectory = TrajectoryKind::kTrapezoid; },
        true},
       {"duration", [](ControllerSettings& s) { s.duration = 3.0; }, true},
@@ -436,26 +356,19 @@ TEST(Controller, TheReferenceStartsAfreshOnlyWhereTheSettingsCallForIt) {
     c.change(changed);
     controller.SetSettings(changed);
     EXPECT_EQ(!controller.Start(), c.restarts);
-    controller.BeginTick(later.data(), environment);
+    controller.BeginTick(later.data(), bench.environment);
     EXPECT_EQ(controller.Start()->from, c.restarts ? later : start);
     EXPECT_EQ(controller.Start()->ticks, c.restarts ? 0u : 30u);
-    // Back to where it was, for the next change.
-    controller.SetStart({start, 30});
+    controller.SetStart({start, 30});  // back to where it was, for the next change
   }
   controller.RestartReference();
   EXPECT_FALSE(controller.Start());
 
   // The same start in another controller: the same torques.
   controller.SetStart({start, 57});
-  Controller again(*robot, controller.Settings());
+  Controller again(*bench.robot, controller.Settings());
   again.SetStart(*controller.Start());
-  Vec a(3), b(3);
-  for (Controller* c : {&controller, &again}) {
-    c->BeginTick(later.data(), environment);
-  }
-  controller.Torque(0.004, later.data(), qd.data(), a.data());
-  again.Torque(0.004, later.data(), qd.data(), b.data());
-  EXPECT_EQ(a, b);
+  EXPECT_EQ(bench.Tau(controller, later, qd, 0.004), bench.Tau(again, later, qd, 0.004));
 }
 
 }  // namespace

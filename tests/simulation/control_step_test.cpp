@@ -1,10 +1,5 @@
-// The step with a controller: a held torque changes only at the sample instants (the rod against
-// its own equation integrated finely with the torque held from each sample), a controller of typed
-// torques changes no tick, the efforts cut the controller's torques and the energy balance counts
-// what was applied; and the targets, as tables over the sample and test arms and the rates: gravity
-// compensation holds every arm at rest, computed torque's error follows the closed form of
-// e'' + Kd e' + Kp e = 0, PD settles and without compensation sags by Kp^-1 G, and the task law
-// brings the tool to a reachable target.
+// The step with a controller: held torques against the rod's own equation, the typed torques' law,
+// efforts and the balance; and the laws' targets over the sample and test arms and the rates.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -27,26 +22,30 @@ using Vec = std::vector<double>;
 
 constexpr double kG = 9.81;
 
-matrix<double> Zeros(std::size_t n) {
-  matrix<double> m(static_cast<uint32_t>(n), 1);
-  m.SetZero();
-  return m;
+matrix<double> Column(const Vec& v) {
+  return MatrixFromRowMajor(static_cast<uint32_t>(v.size()), 1, v.data());
 }
 
-Vec Positions(const Robot& robot) {
+// The largest |a - b| of two vectors of one size.
+double Gap(const Vec& a, const Vec& b) {
+  double most = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    most = std::max(most, std::fabs(a[i] - b[i]));
+  }
+  return most;
+}
+
+// Every joint's q (or qd).
+Vec Positions(const Robot& robot, double Link::*field = &Link::q) {
   Vec q;
   for (const auto& link : robot.links) {
-    q.push_back(link->q);
+    q.push_back((*link).*field);
   }
   return q;
 }
 
 Vec Velocities(const Robot& robot) {
-  Vec qd;
-  for (const auto& link : robot.links) {
-    qd.push_back(link->qd);
-  }
-  return qd;
+  return Positions(robot, &Link::qd);
 }
 
 void SetPositions(Robot& robot, const Vec& q) {
@@ -56,13 +55,23 @@ void SetPositions(Robot& robot, const Vec& q) {
   }
 }
 
+// A law that steps to its target (none: where the arm is), sampled `samples` times a tick.
+ControllerSettings Law(ControllerKind kind, const Vec& target = {}, int samples = kContinuous) {
+  ControllerSettings settings;
+  settings.kind = kind;
+  settings.samples = samples;
+  settings.target = target;
+  settings.trajectory = TrajectoryKind::kStep;
+  return settings;
+}
+
 // Ticks of the stepper with the controller of these settings.
 struct Controlled {
   Controlled(Robot& robot, const ControllerSettings& settings, StepOptions step)
       : robot(robot),
         controller(std::make_shared<Controller>(robot, settings)),
         stepper(robot, step),
-        torque(Zeros(robot.links.size())) {
+        torque(Column(Vec(robot.links.size(), 0.0))) {
     stepper.SetController(controller);
   }
   void Run(int ticks) {
@@ -76,11 +85,12 @@ struct Controlled {
   matrix<double> torque;
 };
 
-// The rod of 1 kg and 0.3 m about x at its end, frictionless; q = -pi/2 hangs it straight down.
+// The rod of 1 kg and 0.3 m about x at its end, frictionless, hanging straight down (q = -pi/2).
 std::unique_ptr<Robot> Rod() {
   auto robot = std::make_unique<Robot>(0.0, 0.0, -kG, 0.0, 0.0);
   const double i = 0.3 * 0.3 / 12.0;
   robot->AddLink(1.0, 0.0, 0.15, 0.0, i, i, i, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0, 0.0, 0.0, 0.02);
+  robot->links[0]->q = -M_PI / 2;
   return robot;
 }
 
@@ -107,10 +117,7 @@ TEST(ControlStep, AHeldTorqueChangesOnlyAtTheSampleInstants) {
     }
     return Vec{q, qd};
   };
-  ControllerSettings settings;
-  settings.kind = ControllerKind::kPd;
-  settings.target = {target};
-  settings.trajectory = TrajectoryKind::kStep;
+  ControllerSettings settings = Law(ControllerKind::kPd, {target});
   settings.kp = {kp};
   settings.kd = {kd};
   settings.compensate = false;
@@ -120,7 +127,6 @@ TEST(ControlStep, AHeldTorqueChangesOnlyAtTheSampleInstants) {
     for (int samples : {1, 2, 5, 10}) {
       SCOPED_TRACE(StepOptionsText(step) + ", " + std::to_string(samples) + " samples a tick");
       std::unique_ptr<Robot> rod = Rod();
-      rod->links[0]->q = -M_PI / 2;
       settings.samples = samples;
       Controlled run(*rod, settings, step);
       run.Run(40);
@@ -131,7 +137,6 @@ TEST(ControlStep, AHeldTorqueChangesOnlyAtTheSampleInstants) {
       if (samples == 2) {
         // The same law evaluated at every state moves the rod measurably otherwise.
         std::unique_ptr<Robot> other = Rod();
-        other->links[0]->q = -M_PI / 2;
         settings.samples = kContinuous;
         Controlled continuous(*other, settings, step);
         continuous.Run(40);
@@ -148,55 +153,42 @@ TEST(ControlStep, ATorqueHeldForTheTickIsATypedTorqueAndTheTorqueLawChangesNothi
   const StepOptions steps[] = {DefaultStepOptions(false),
                                DefaultStepOptions(true),
                                {EngineKind::kRecursive, IntegratorKind::kRk4, 2, 1e-9},
-                               {EngineKind::kClosedForm, IntegratorKind::kImplicit, 1, 1e-9}};
+                               {EngineKind::kClosedForm, IntegratorKind::kImplicit, 1, 1e-9},
+                               {EngineKind::kRecursive, IntegratorKind::kImplicit, 2, 1e-9},
+                               {EngineKind::kClosedForm, IntegratorKind::kRk4, 3, 1e-9}};
   for (const StepOptions& step : steps) {
     SCOPED_TRACE(StepOptionsText(step));
     std::unique_ptr<Robot> a = MakeBuiltInRobot(4), b = MakeBuiltInRobot(4);
     SetPositions(*a, {0.3, -0.2, 0.5, 0.1});
     SetPositions(*b, {0.3, -0.2, 0.5, 0.1});
-    ControllerSettings settings;
-    settings.kind = ControllerKind::kTorque;
-    Controlled typed(*a, settings, step);
+    Controlled typed(*a, Law(ControllerKind::kTorque), step);
     Stepper plain(*b, step);
-    matrix<double> torque = Zeros(4);
-    torque(1, 0) = 0.7;
-    typed.torque = torque;
+    typed.torque = Column({0.0, 0.7, 0.0, 0.0});
     // The closed form's Euler step diverges within 15 ticks of this fall.
     for (int t = 0; t < 10; ++t) {
       typed.stepper.Forward(typed.torque);
-      plain.Forward(torque);
+      plain.Forward(typed.torque);
     }
     EXPECT_EQ(Positions(*a), Positions(*b));
     EXPECT_EQ(Velocities(*a), Velocities(*b));
     EXPECT_EQ(a->work, b->work);
-  }
-  // PD held per tick against its torques typed at each tick's start.
-  const StepOptions held[] = {DefaultStepOptions(true),
-                              DefaultStepOptions(false),
-                              {EngineKind::kRecursive, IntegratorKind::kImplicit, 2, 1e-9},
-                              {EngineKind::kClosedForm, IntegratorKind::kRk4, 3, 1e-9}};
-  for (const StepOptions& step : held) {
-    SCOPED_TRACE(StepOptionsText(step));
-    std::unique_ptr<Robot> a = MakeBuiltInRobot(3), b = MakeBuiltInRobot(3);
-    ControllerSettings settings;
-    settings.kind = ControllerKind::kPd;
-    settings.target = {0.5, -0.3, 0.2};
-    settings.trajectory = TrajectoryKind::kStep;
-    settings.samples = 1;
-    Controlled held(*a, settings, step);
-    Controller law(*b, settings);
-    Stepper plain(*b, step);
-    Vec viscous(3, 0.1), coulomb(3, 0.1);
+
+    // PD held per tick against its torques typed at each tick's start.
+    std::unique_ptr<Robot> c = MakeBuiltInRobot(3), d = MakeBuiltInRobot(3);
+    const ControllerSettings settings = Law(ControllerKind::kPd, {0.5, -0.3, 0.2}, 1);
+    Controlled held(*c, settings, step);
+    Controller law(*d, settings);
+    Stepper plainPd(*d, step);
+    Vec viscous(3, 0.1), coulomb(3, 0.1), tau(3);
     for (int t = 0; t < 50; ++t) {
       held.stepper.Forward(held.torque);
-      const Vec q = Positions(*b), qd = Velocities(*b);
+      const Vec q = Positions(*d), qd = Velocities(*d);
       law.BeginTick(q.data(), {{0.0, 0.0, -kG}, viscous.data(), coulomb.data()});
-      Vec tau(3);
       law.Torque(0.0, q.data(), qd.data(), tau.data());
       law.EndTick();
-      plain.Forward(MatrixFromRowMajor(3, 1, tau.data()));
-      ASSERT_EQ(Positions(*a), Positions(*b)) << t;
-      EXPECT_EQ(held.stepper.LastTorque()(2, 0), plain.LastTorque()(2, 0));
+      plainPd.Forward(Column(tau));
+      ASSERT_EQ(Positions(*c), Positions(*d)) << t;
+      EXPECT_EQ(held.stepper.LastTorque()(2, 0), plainPd.LastTorque()(2, 0));
     }
   }
 }
@@ -212,13 +204,9 @@ TEST(ControlStep, EffortsCutTheControllersTorquesAndTheBalanceCountsWhatWasAppli
       link->effort = 2.0;
     }
     robot->effortLimits = true;
-    ControllerSettings settings;
-    settings.kind = ControllerKind::kPd;
-    settings.target = {1.0, -0.5, 0.5};
-    settings.trajectory = TrajectoryKind::kStep;
+    ControllerSettings settings = Law(ControllerKind::kPd, {1.0, -0.5, 0.5}, samples);
     settings.kp = {40.0};
     settings.kd = {1.0};
-    settings.samples = samples;
     Controlled run(*robot, settings, DefaultStepOptions(true));
     run.torque(0, 0) = 0.5;
     run.Run(1);
@@ -241,49 +229,55 @@ TEST(ControlStep, EffortsCutTheControllersTorquesAndTheBalanceCountsWhatWasAppli
 
 // ---- the targets, over the arms -----------------------------------------------------------------
 
-struct ArmFile {
-  const char* file;  // empty: the built-in arm on its own step
-  bool sample;       // one of examples/
-};
+// The sample arms (the built-in one, on its own step, and examples/), then the test arms; the last
+// has a light gripper jaw whose damping of 1 is stiff: computed torque's friction model cancels it.
+const char* const kArms[] = {"",
+                             "examples/arm7_gripper.urdf",
+                             "examples/double_pendulum.urdf",
+                             "examples/industrial6.urdf",
+                             "examples/planar_3link.urdf",
+                             "examples/puma560.urdf",
+                             "examples/scara.urdf",
+                             "tests/urdf/builtin_arm.urdf",
+                             "tests/urdf/iiwa14_like.urdf",
+                             "tests/urdf/panda_like.urdf",
+                             "tests/urdf/ur5_like.urdf",
+                             "tests/urdf/z1_like.urdf"};
 
-const ArmFile kArms[] = {
-    {"", true},
-    {"examples/arm7_gripper.urdf", true},
-    {"examples/double_pendulum.urdf", true},
-    {"examples/industrial6.urdf", true},
-    {"examples/planar_3link.urdf", true},
-    {"examples/puma560.urdf", true},
-    {"examples/scara.urdf", true},
-    {"tests/urdf/builtin_arm.urdf", false},
-    {"tests/urdf/iiwa14_like.urdf", false},
-    {"tests/urdf/panda_like.urdf", false},
-    {"tests/urdf/ur5_like.urdf", false},
-    // A light gripper jaw whose damping of 1 is stiff: computed torque's friction model cancels it
-    {"tests/urdf/z1_like.urdf", false},
-};
+bool BuiltIn(const char* arm) {
+  return *arm == '\0';
+}
 
-std::unique_ptr<Robot> Arm(const ArmFile& arm) {
-  if (*arm.file == '\0') {
+bool Sample(const char* arm) {
+  return std::string(arm).rfind("tests/", 0) != 0;
+}
+
+std::string Name(const char* arm) {
+  return BuiltIn(arm) ? "built-in arm" : arm;
+}
+
+std::unique_ptr<Robot> Arm(const char* arm) {
+  if (BuiltIn(arm)) {
     return MakeBuiltInRobot();
   }
   std::string error;
-  std::unique_ptr<Robot> robot = LoadUrdfRobot(std::string(VELMOTH_SOURCE "/") + arm.file, error);
+  std::unique_ptr<Robot> robot = LoadUrdfRobot(std::string(VELMOTH_SOURCE "/") + arm, error);
   EXPECT_NE(robot, nullptr) << error;
   return robot;
 }
 
-StepOptions StepOf(const ArmFile& arm) {
-  return DefaultStepOptions(*arm.file != '\0');
+StepOptions StepOf(const char* arm) {
+  return DefaultStepOptions(!BuiltIn(arm));
 }
 
 // A pose inside every joint's limits with room to move by `room` either way: 0.3 rad (0.03 m)
 // alternating in sign, moved inside.
-Vec Pose(const Robot& robot, double sign, double room) {
+Vec Pose(const Robot& robot, double room) {
   Vec q;
   for (std::size_t i = 0; i < robot.links.size(); ++i) {
     const Link& link = *robot.links[i];
     const bool slides = link.jointType == Prismatic;
-    double x = sign * (i % 2 == 0 ? 0.3 : -0.3) * (slides ? 0.1 : 1.0);
+    double x = (i % 2 == 0 ? 0.3 : -0.3) * (slides ? 0.1 : 1.0);
     const double margin = room * (slides ? 0.1 : 1.0) + 1e-3;
     x = std::min(std::max(x, link.lower + margin), link.upper - margin);
     q.push_back(x);
@@ -303,30 +297,24 @@ void Frictionless(Robot& robot) {
 // frictionless: that step takes Coulomb friction as it comes, c sign(qd), so the rounding of G
 // sets it chattering by c's impulses; every other step holds it.)
 TEST(ControlTargets, GravityCompensationHoldsEveryArmAtRest) {
-  for (const ArmFile& arm : kArms) {
+  for (const char* arm : kArms) {
     for (bool friction : {false, true}) {
-      if (friction && *arm.file == '\0') {
+      if (friction && BuiltIn(arm)) {
         continue;
       }
       for (int samples : {kContinuous, 10, 1}) {
-        SCOPED_TRACE(std::string(*arm.file ? arm.file : "built-in arm") +
-                     (friction ? ", with friction" : ", frictionless") + ", " + RateName(samples));
+        SCOPED_TRACE(Name(arm) + (friction ? ", with friction" : ", frictionless") + ", " +
+                     RateName(samples));
         std::unique_ptr<Robot> robot = Arm(arm);
         if (!friction) {
           Frictionless(*robot);
         }
-        const Vec q0 = Pose(*robot, 1.0, 0.0);
+        const Vec q0 = Pose(*robot, 0.0);
         SetPositions(*robot, q0);
-        ControllerSettings settings;
-        settings.kind = ControllerKind::kGravity;
-        settings.samples = samples;
-        Controlled run(*robot, settings, StepOf(arm));
+        Controlled run(*robot, Law(ControllerKind::kGravity, {}, samples), StepOf(arm));
         run.Run(samples == 10 ? 200 : 1000);
-        const Vec q = Positions(*robot), qd = Velocities(*robot);
-        for (std::size_t i = 0; i < q.size(); ++i) {
-          EXPECT_LE(std::fabs(q[i] - q0[i]), 1e-9) << i;
-          EXPECT_LE(std::fabs(qd[i]), 1e-9) << i;
-        }
+        EXPECT_LE(Gap(Positions(*robot), q0), 1e-9);
+        EXPECT_LE(Gap(Velocities(*robot), Vec(q0.size(), 0.0)), 1e-9);
       }
     }
   }
@@ -338,30 +326,25 @@ TEST(ControlTargets, GravityCompensationHoldsEveryArmAtRest) {
 // arm's default step.
 TEST(ControlTargets, ComputedTorquesErrorFollowsTheClosedForm) {
   const double w = kDefaultFrequency;
-  for (const ArmFile& arm : kArms) {
-    if (*arm.file == '\0') {
+  for (const char* arm : kArms) {
+    if (BuiltIn(arm)) {
       continue;  // its own step, semi-implicit Euler, is first order in 0.01 s
     }
     for (bool friction : {false, true}) {
-      SCOPED_TRACE(std::string(*arm.file ? arm.file : "built-in arm") +
-                   (friction ? ", with friction modelled" : ", frictionless"));
+      SCOPED_TRACE(Name(arm) + (friction ? ", with friction modelled" : ", frictionless"));
       std::unique_ptr<Robot> robot = Arm(arm);
       if (!friction) {
         Frictionless(*robot);
       }
       const std::size_t n = robot->links.size();
-      const Vec start = Pose(*robot, 1.0, 0.2);
+      const Vec start = Pose(*robot, 0.2);
       Vec e0(n), target(n);
       for (std::size_t i = 0; i < n; ++i) {
         e0[i] = (robot->links[i]->jointType == Prismatic ? 0.01 : 0.1) * (i % 2 == 0 ? 1 : -1);
         target[i] = start[i] + e0[i];
       }
       SetPositions(*robot, start);
-      ControllerSettings settings;
-      settings.kind = ControllerKind::kComputedTorque;
-      settings.target = target;
-      settings.trajectory = TrajectoryKind::kStep;
-      Controlled run(*robot, settings, StepOf(arm));
+      Controlled run(*robot, Law(ControllerKind::kComputedTorque, target), StepOf(arm));
       double worst = 0.0;
       for (int t = 1; t <= 500; ++t) {
         run.Run(1);
@@ -383,30 +366,26 @@ TEST(ControlTargets, ComputedTorquesErrorFollowsTheClosedForm) {
 TEST(ControlTargets, ComputedTorqueCancelsTheStiffDampingItModels) {
   for (double viscous : {100.0, 1e4}) {
     SCOPED_TRACE("viscous " + std::to_string(viscous));
-    std::unique_ptr<Robot> robot = Arm({"examples/industrial6.urdf", true});
+    std::unique_ptr<Robot> robot = Arm("examples/industrial6.urdf");
     robot->frictionSource = FrictionSource::kUniform;
     robot->viscousFriction = viscous;
     robot->coulombFriction = 0.0;
-    const Vec start = Pose(*robot, 1.0, 0.2);
+    const Vec start = Pose(*robot, 0.2);
     Vec target = start;
     for (double& x : target) {
       x += 0.2;
     }
     SetPositions(*robot, start);
-    ControllerSettings settings;
-    settings.kind = ControllerKind::kComputedTorque;
-    settings.target = target;
+    ControllerSettings settings = Law(ControllerKind::kComputedTorque, target);
+    settings.trajectory = TrajectoryKind::kQuintic;
     settings.duration = 1.0;
     Controlled run(*robot, settings, DefaultStepOptions(true));
     double worst = 0.0;
     Vec reference(start.size()), error(start.size());
     for (int t = 0; t < 150; ++t) {
       run.Run(1);
-      const Vec q = Positions(*robot);
-      run.controller->Tracking(0.0, q.data(), reference.data(), error.data());
-      for (double e : error) {
-        worst = std::max(worst, std::fabs(e));
-      }
+      run.controller->Tracking(0.0, Positions(*robot).data(), reference.data(), error.data());
+      worst = std::max(worst, Gap(error, Vec(error.size(), 0.0)));
     }
     EXPECT_LE(worst, 1e-8);
     EXPECT_EQ(robot->cappedTicks, 0u);
@@ -420,27 +399,23 @@ TEST(ControlTargets, ComputedTorqueCancelsTheStiffDampingItModels) {
 // (limits off, so that no joint rests against one; the built-in arm on dopri5, as its own Euler
 // step diverges on the fall gravity starts it with).
 TEST(ControlTargets, PdSettlesAndWithoutCompensationSagsByTheGravityOverItsGain) {
-  for (const ArmFile& arm : kArms) {
-    if (!arm.sample) {
+  for (const char* arm : kArms) {
+    if (!Sample(arm)) {
       continue;
     }
     for (bool compensate : {true, false}) {
-      SCOPED_TRACE(std::string(*arm.file ? arm.file : "built-in arm") +
-                   (compensate ? "" : ", uncompensated"));
+      SCOPED_TRACE(Name(arm) + (compensate ? "" : ", uncompensated"));
       std::unique_ptr<Robot> robot = Arm(arm);
       Frictionless(*robot);
       robot->limits = compensate;
       const std::size_t n = robot->links.size();
-      const Vec target = Pose(*robot, 1.0, 0.2);
+      const Vec target = Pose(*robot, 0.2);
       Vec start = target;
       for (std::size_t i = 0; i < n; ++i) {
         start[i] -= robot->links[i]->jointType == Prismatic ? 0.02 : 0.2;
       }
       SetPositions(*robot, start);
-      ControllerSettings settings;
-      settings.kind = ControllerKind::kPd;
-      settings.target = target;
-      settings.trajectory = TrajectoryKind::kStep;
+      ControllerSettings settings = Law(ControllerKind::kPd, target);
       settings.compensate = compensate;
       Controlled run(*robot, settings, compensate ? StepOf(arm) : DefaultStepOptions(true));
       // Without compensation, gravity takes the arm far (light wrists that carry a hand by radians,
@@ -456,19 +431,14 @@ TEST(ControlTargets, PdSettlesAndWithoutCompensationSagsByTheGravityOverItsGain)
       }
       const Vec q = Positions(*robot);
       if (compensate) {
-        for (std::size_t i = 0; i < n; ++i) {
-          EXPECT_LE(std::fabs(target[i] - q[i]), 1e-6) << i;
-        }
+        EXPECT_LE(Gap(target, q), 1e-6);
         continue;
       }
+      ASSERT_LT(Gap(Velocities(*robot), Vec(n, 0.0)), 1e-9) << "not at rest";
       // Kp^-1 G with G at the pose it rests at, in closed form.
-      const EquationTerms terms = EvaluateEquationTerms(*robot);
       const auto size = static_cast<uint32_t>(n);
-      const matrix<double> sag =
-          (!MatrixFromRowMajor(size, size, run.controller->Kp().data())) * terms.G;
-      for (uint32_t i = 0; i < size; ++i) {
-        ASSERT_LT(std::fabs(robot->links[i]->qd), 1e-9) << "not at rest";
-      }
+      const matrix<double> sag = (!MatrixFromRowMajor(size, size, run.controller->Kp().data())) *
+                                 EvaluateEquationTerms(*robot).G;
       for (uint32_t i = 0; i < size; ++i) {
         EXPECT_NEAR(target[i] - q[i], sag(i, 0), 1e-6) << i;
       }
@@ -480,15 +450,15 @@ TEST(ControlTargets, PdSettlesAndWithoutCompensationSagsByTheGravityOverItsGain)
 // pose 0.2 rad off to the tool's place at that pose, a reachable target, within 1e-6 m in 5 s, on
 // every arm of six joints or more, frictionless.
 TEST(ControlTargets, TheTaskLawBringsTheToolToAReachableTarget) {
-  for (const ArmFile& arm : kArms) {
+  for (const char* arm : kArms) {
     std::unique_ptr<Robot> robot = Arm(arm);
     const std::size_t n = robot->links.size();
-    if (n < 6 || *arm.file == '\0') {
+    if (n < 6 || BuiltIn(arm)) {
       continue;
     }
-    SCOPED_TRACE(arm.file);
+    SCOPED_TRACE(arm);
     Frictionless(*robot);
-    const Vec pose = Pose(*robot, 1.0, 0.2);
+    const Vec pose = Pose(*robot, 0.2);
     Vec start = pose;
     for (std::size_t i = 0; i < n; ++i) {
       start[i] -= 0.2;
@@ -500,11 +470,7 @@ TEST(ControlTargets, TheTaskLawBringsTheToolToAReachableTarget) {
     Vec target(3), at(3);
     tool.Track(*robot, target.data());
     SetPositions(*robot, start);
-    ControllerSettings settings;
-    settings.kind = ControllerKind::kTaskPd;
-    settings.target = target;
-    settings.trajectory = TrajectoryKind::kStep;
-    Controlled run(*robot, settings, StepOf(arm));
+    Controlled run(*robot, Law(ControllerKind::kTaskPd, target), StepOf(arm));
     run.Run(500);
     tool.Track(*robot, at.data());
     const double miss = std::hypot(target[0] - at[0], target[1] - at[1], target[2] - at[2]);

@@ -1,10 +1,7 @@
-// Joint limits and the joints' own friction against their analytic cases: a pendulum swinging into
-// a limit (never past it, its kinetic energy dissipated, resting there while gravity pushes it in
-// and leaving when a torque pulls it out), the impulse of an impact through the mass matrix of a
-// two-joint arm, each joint's friction and the implicit step's viscous treatment taken per joint,
-// efforts that saturate the torques; the samples and test arms falling with the defaults stay
-// within their limits with the energy balance; and with limits off and uniform friction, the runs
-// of an arm whose file has neither, bit for bit.
+// Joint limits and the joints' own friction against their analytic cases: a pendulum stopped at,
+// resting on and pulled off a limit, an impact through the mass matrix, each joint's friction and
+// damping, saturated efforts; the samples falling within their limits with the energy balance;
+// and limits off with uniform friction being the arm without either, bit for bit.
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -20,6 +17,7 @@
 #include "simulation/equation.h"
 #include "simulation/joint_limits.h"
 #include "simulation/stepper.h"
+#include "tests/matrix/matrix_literal.h"
 #include "urdf/urdf_loader.h"
 
 namespace {
@@ -30,8 +28,9 @@ constexpr double kG = 9.81;
 constexpr double kInertia = 0.3 * 0.3 / 3.0;
 constexpr double kGravityTorque = kG * 0.3 / 2.0;
 
-std::unique_ptr<Robot> Rod(double viscous, double coulomb, bool gravity = true) {
-  auto robot = std::make_unique<Robot>(0.0, 0.0, gravity ? -kG : 0.0, coulomb, viscous);
+// Without friction.
+std::unique_ptr<Robot> Rod(bool gravity = true) {
+  auto robot = std::make_unique<Robot>(0.0, 0.0, gravity ? -kG : 0.0, 0.0, 0.0);
   const double i = 0.3 * 0.3 / 12.0;
   robot->AddLink(1.0, 0.0, 0.15, 0.0, i, i, i, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0, 0.0, 0.0, 0.02);
   return robot;
@@ -41,23 +40,19 @@ StepOptions Step(IntegratorKind integrator, int substeps = 1) {
   return {EngineKind::kRecursive, integrator, substeps, kDefaultTolerance};
 }
 
-matrix<double> Column(std::vector<double> values) {
-  matrix<double> m(static_cast<uint32_t>(values.size()), 1);
-  for (uint32_t i = 0; i < m.RowCount(); ++i) {
-    m(i, 0) = values[i];
+// Runs ticks of the torque on a stepper of its own.
+void RunTicks(Robot& robot, const StepOptions& step, const matrix<double>& torque, int ticks) {
+  Stepper stepper(robot, step);
+  for (int t = 0; t < ticks; ++t) {
+    stepper.Forward(torque);
   }
-  return m;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The rod let go at phi = 1.5 falls onto its lower limit at phi = 0.5, where gravity keeps pushing
 // it: it never passes the limit, the kinetic energy it has there, k (cos 0.5 - cos 1.5), is all
-// dissipated, and it rests there. At rest on the limit a torque of 0.99 times gravity's there keeps
-// it; 1.01 times pulls it away.
+// dissipated, and it rests there, held against 0.99 times gravity's torque there, pulled away by
+// 1.01 times. With the limits off it falls through; thrown into the limit it starts at, it stops
+// at once, its kinetic energy dissipated.
 TEST(JointLimits, APendulumStopsAtItsLimitRestsThereAndLeavesWhenPulledAway) {
   const double lower = -M_PI / 2 + 0.5;
   const double impact = kGravityTorque * (std::cos(0.5) - std::cos(1.5));
@@ -72,13 +67,13 @@ TEST(JointLimits, APendulumStopsAtItsLimitRestsThereAndLeavesWhenPulledAway) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(StepOptionsText(c.step));
-    std::unique_ptr<Robot> rod = Rod(0.0, 0.0);
+    std::unique_ptr<Robot> rod = Rod();
     Link& joint = *rod->links[0];
     joint.lower = lower;
     joint.q = -M_PI / 2 + 1.5;
     Stepper stepper(*rod, c.step);
     for (int t = 0; t < 100; ++t) {
-      stepper.Forward(Column({0.0}));
+      stepper.Forward(V({0.0}));
       ASSERT_GE(joint.q, lower - 1e-9) << t;
     }
     EXPECT_EQ(joint.q, lower);
@@ -86,27 +81,18 @@ TEST(JointLimits, APendulumStopsAtItsLimitRestsThereAndLeavesWhenPulledAway) {
     EXPECT_EQ(JointAtLimit(*rod, 0), -1);
     EXPECT_NEAR(rod->dissipated / impact, 1.0, c.dissipated);
     for (const double pull : {0.99, 1.01}) {
-      const matrix<double> torque = Column({pull * kGravityTorque * std::sin(0.5)});
-      std::unique_ptr<Robot> resting = Rod(0.0, 0.0);
-      resting->links[0]->lower = lower;
-      resting->links[0]->q = lower;
-      Stepper held(*resting, c.step);
-      for (int t = 0; t < 50; ++t) {
-        held.Forward(torque);
-      }
+      std::unique_ptr<Robot> resting = Rod();
+      resting->links[0]->lower = resting->links[0]->q = lower;
+      RunTicks(*resting, c.step, V({pull * kGravityTorque * std::sin(0.5)}), 50);
       EXPECT_EQ(resting->links[0]->q > lower, pull > 1.0) << pull;
     }
-    // With the limits off the rod falls through; moving into the limit at the start, it stops at
-    // once, its kinetic energy dissipated.
     rod->limits = false;
-    stepper.Forward(Column({0.0}));
+    stepper.Forward(V({0.0}));
     EXPECT_LT(joint.q, lower);
-    std::unique_ptr<Robot> thrown = Rod(0.0, 0.0, false);
+    std::unique_ptr<Robot> thrown = Rod(false);
     thrown->links[0]->lower = 0.0;
     thrown->links[0]->qd = -2.0;
-    Stepper throws(*thrown, c.step);
-    throws.Forward(Column({0.0}));
-    throws.Forward(Column({0.0}));
+    RunTicks(*thrown, c.step, V({0.0}), 2);
     EXPECT_EQ(thrown->links[0]->q, 0.0);
     EXPECT_EQ(thrown->dissipated, 0.5 * kInertia * 4.0);
     EXPECT_EQ(thrown->startEnergy, 0.5 * kInertia * 4.0);
@@ -121,12 +107,12 @@ TEST(JointLimits, ASwingThatTouchesTheLimitAtItsTopIsStopped) {
   const double top = -M_PI / 2 + 1.0 - 1e-5;
   for (const StepOptions& step : {Step(IntegratorKind::kDopri5), Step(IntegratorKind::kRk4)}) {
     SCOPED_TRACE(StepOptionsText(step));
-    std::unique_ptr<Robot> rod = Rod(0.0, 0.0);
+    std::unique_ptr<Robot> rod = Rod();
     rod->links[0]->upper = top;
     rod->links[0]->q = -M_PI / 2 - 1.0;
     Stepper stepper(*rod, step);
     for (int t = 0; t < 60; ++t) {
-      stepper.Forward(Column({0.0}));
+      stepper.Forward(V({0.0}));
       ASSERT_LE(rod->links[0]->q, top);
     }
     const double left = kGravityTorque * (std::cos(1.0 - 1e-5) - std::cos(1.0));
@@ -164,7 +150,6 @@ TEST(JointLimits, AnImpactChangesTheOtherJointAsTheMassMatrixSays) {
       const EquationTerms terms = EvaluateEquationTerms(*arm);
       const double m10 = terms.M(1, 0), m11 = terms.M(1, 1);
       const double before = arm->kineticEnergy;
-
       const std::unique_ptr<Equation> equation = MakeEquation(engine, *arm);
       JointLimits limits;
       limits.Fill(*arm);
@@ -192,30 +177,23 @@ TEST(JointLimits, AnImpactChangesTheOtherJointAsTheMassMatrixSays) {
 // joint the panel's with uniform friction: two links without gravity, the first with Coulomb
 // friction 0.5 of its own, the second with none (the panel's 0.1). A torque of 0.25 on the first
 // joint moves it only with uniform friction; on the second, it slides and the first stays held
-// against the reaction while its friction is its own. On every integrator.
+// against the reaction (about 0.36 N m) while its friction is its own. On every integrator.
 TEST(JointFriction, EachJointTakesItsOwnFrictionWhereTheFileGivesIt) {
-  for (const IntegratorKind integrator : {IntegratorKind::kDopri5, IntegratorKind::kRk4,
-                                          IntegratorKind::kEuler, IntegratorKind::kImplicit}) {
-    for (const FrictionSource source : {FrictionSource::kFile, FrictionSource::kUniform}) {
-      for (const int pushed : {0, 1}) {
-        SCOPED_TRACE(std::string(IntegratorName(integrator)) +
-                     (source == FrictionSource::kFile ? " file" : " uniform") + " joint " +
-                     std::to_string(pushed));
+  for (const IntegratorKind integrator : kIntegratorKinds) {
+    for (const bool uniform : {false, true}) {
+      for (const uint32_t pushed : {0u, 1u}) {
+        SCOPED_TRACE(std::string(IntegratorName(integrator)) + (uniform ? " uniform" : " file") +
+                     " joint " + std::to_string(pushed));
         std::unique_ptr<Robot> arm = MakeBuiltInRobot(2);
         arm->gravity.SetZero();
         arm->viscousFriction = 0.0;
         arm->coulombFriction = 0.1;
-        arm->frictionSource = source;
+        arm->frictionSource = uniform ? FrictionSource::kUniform : FrictionSource::kFile;
         arm->links[0]->fileFriction = true;
         arm->links[0]->fileCoulomb = 0.5;
-        Stepper stepper(*arm, Step(integrator));
-        matrix<double> torque = Column({0.0, 0.0});
-        torque(static_cast<uint32_t>(pushed), 0) = 0.25;
-        for (int t = 0; t < 20; ++t) {
-          stepper.Forward(torque);
-        }
-        // Pushing the second joint takes about 0.36 N m to hold the first.
-        const bool uniform = source == FrictionSource::kUniform;
+        matrix<double> torque = V({0.0, 0.0});
+        torque(pushed, 0) = 0.25;
+        RunTicks(*arm, Step(integrator), torque, 20);
         EXPECT_EQ(arm->links[0]->q != 0.0, uniform);
         EXPECT_EQ(arm->links[1]->q != 0.0, pushed == 1);
         EXPECT_EQ(JointCoulomb(*arm, 0), uniform ? 0.1 : 0.5);
@@ -229,17 +207,17 @@ TEST(JointFriction, EachJointTakesItsOwnFrictionWhereTheFileGivesIt) {
 // ends its first tick at the implicit kick's qd0 I / (I + h b), then slows down to rest, never
 // turning back, all its kinetic energy dissipated.
 TEST(JointFriction, TheImplicitStepTakesEachJointsOwnDampingImplicitly) {
-  std::unique_ptr<Robot> rod = Rod(0.0, 0.0, false);
+  std::unique_ptr<Robot> rod = Rod(false);
   const double b = 10.0;
   rod->links[0]->fileFriction = true;
   rod->links[0]->fileViscous = b;
   rod->links[0]->qd = 1.0;
   Stepper stepper(*rod, Step(IntegratorKind::kImplicit));
-  stepper.Forward(Column({0.0}));
+  stepper.Forward(V({0.0}));
   EXPECT_NEAR(rod->links[0]->qd, kInertia / (kInertia + kTimeStep * b), 1e-12);
   for (int t = 0; t < 50; ++t) {
     const double before = rod->links[0]->qd;
-    stepper.Forward(Column({0.0}));
+    stepper.Forward(V({0.0}));
     ASSERT_GE(rod->links[0]->qd, 0.0) << t;
     ASSERT_LE(rod->links[0]->qd, before) << t;
   }
@@ -249,7 +227,7 @@ TEST(JointFriction, TheImplicitStepTakesEachJointsOwnDampingImplicitly) {
 // With effort limits each torque saturates at its joint's effort: the tick moves the arm as the
 // saturated torques would, and says which joints saturated.
 TEST(JointLimits, EffortLimitsSaturateTheTorques) {
-  const auto run = [](bool limited, const matrix<double>& torque, std::vector<double>& applied) {
+  const auto run = [](bool limited, const matrix<double>& torque) {
     std::unique_ptr<Robot> arm = MakeBuiltInRobot(3);
     arm->effortLimits = limited;
     arm->links[0]->effort = 2.0;
@@ -258,26 +236,12 @@ TEST(JointLimits, EffortLimitsSaturateTheTorques) {
     for (int t = 0; t < 20; ++t) {
       stepper.Forward(torque);
     }
-    applied.clear();
-    for (uint32_t i = 0; i < 3; ++i) {
-      applied.push_back(stepper.LastTorque()(i, 0));
-    }
-    EXPECT_EQ(stepper.Saturated(),
-              limited ? std::vector<uint8_t>({1, 0, 0}) : std::vector<uint8_t>({0, 0, 0}));
-    return arm->links[2]->q;
+    EXPECT_EQ(stepper.Saturated(), std::vector<uint8_t>({limited, 0, 0}));
+    std::vector<double> applied = Elements(stepper.LastTorque());
+    applied.push_back(arm->links[2]->q);
+    return applied;
   };
-  std::vector<double> applied, given;
-  const double saturated = run(true, Column({-5.0, 3.0, 0.5}), applied);
-  EXPECT_EQ(applied, std::vector<double>({-2.0, 3.0, 0.5}));
-  EXPECT_EQ(saturated, run(false, Column({-2.0, 3.0, 0.5}), given));
-}
-
-// Loads a file of the project.
-std::unique_ptr<Robot> Load(const std::string& path) {
-  std::string error;
-  std::unique_ptr<Robot> robot = LoadUrdfRobot(path, error);
-  EXPECT_NE(robot, nullptr) << error;
-  return robot;
+  EXPECT_EQ(run(true, V({-5.0, 3.0, 0.5})), run(false, V({-2.0, 3.0, 0.5})));
 }
 
 // The samples and the test arms falling with the defaults for 30 s from rest at 0 and at
@@ -292,16 +256,20 @@ TEST(JointLimits, TheSamplesFallingStayWithinTheirLimitsAndKeepTheBalance) {
   for (const std::string& file : arms) {
     for (const bool bent : {false, true}) {
       SCOPED_TRACE(file + (bent ? " bent" : " at 0"));
-      std::unique_ptr<Robot> arm = Load(VELMOTH_SOURCE "/" + file);
+      std::string error;
+      std::unique_ptr<Robot> arm = LoadUrdfRobot(VELMOTH_SOURCE "/" + file, error);
+      ASSERT_NE(arm, nullptr) << error;
       const std::size_t n = arm->links.size();
       for (std::size_t i = 0; bent && i < 3 && i < n; ++i) {
         arm->links[i]->q = (i == 0 ? 0.5 : i == 1 ? -1.0 : 1.5);
       }
       ClampStartToLimits(*arm);
+      matrix<double> rest(static_cast<uint32_t>(n), 1);
+      rest.SetZero();
       Stepper stepper(*arm, DefaultStepOptions(true));
       double peak = 0.0, worst = 0.0, past = 0.0;
       for (int t = 0; t < 3000; ++t) {
-        stepper.Forward(Column(std::vector<double>(n, 0.0)));
+        stepper.Forward(rest);
         ASSERT_TRUE(StateIsFinite(*arm)) << t;
         const double energy = arm->kineticEnergy + arm->potentialEnergy;
         peak = std::max(peak, arm->kineticEnergy);
@@ -324,7 +292,8 @@ TEST(JointLimits, TheSamplesFallingStayWithinTheirLimitsAndKeepTheBalance) {
 // moves bit for bit as the same arm written without them (its limited joints continuous), on every
 // integrator and engine.
 TEST(JointLimits, OffWithUniformFrictionIsTheArmWithoutEitherBitForBit) {
-  const std::string text = ReadFile(VELMOTH_SOURCE "/examples/planar_3link.urdf");
+  std::ifstream file(VELMOTH_SOURCE "/examples/planar_3link.urdf");
+  const std::string text(std::istreambuf_iterator<char>(file), {});
   ASSERT_NE(text.find("<dynamics"), std::string::npos);
   std::string plain = std::regex_replace(text, std::regex("<(limit|dynamics)[^>]*/>"), "");
   plain = std::regex_replace(plain, std::regex("type=\"revolute\""), "type=\"continuous\"");
@@ -339,7 +308,7 @@ TEST(JointLimits, OffWithUniformFrictionIsTheArmWithoutEitherBitForBit) {
       own->frictionSource = FrictionSource::kUniform;
       const StepOptions step{engine, integrator, 1, kDefaultTolerance};
       Stepper a(*own, step), b(*none, step);
-      const matrix<double> torque = Column({8.0, -3.0, 0.5});
+      const matrix<double> torque = V({8.0, -3.0, 0.5});
       for (int t = 0; t < 300; ++t) {
         a.Forward(torque);
         b.Forward(torque);
@@ -357,13 +326,14 @@ TEST(JointLimits, OffWithUniformFrictionIsTheArmWithoutEitherBitForBit) {
 // inside them, or with the limits off, nothing moves and nothing is said.
 TEST(JointLimits, AStartOutsideIsPutAtTheNearestLimit) {
   std::unique_ptr<Robot> arm = MakeBuiltInRobot(3);
-  arm->links[0]->lower = -1.0;
-  arm->links[0]->upper = 1.0;
-  arm->links[2]->lower = 0.0;
-  arm->links[2]->upper = 0.2;
-  arm->links[0]->q = 0.5;
+  const auto place = [&](std::size_t i, double lower, double upper, double q) {
+    arm->links[i]->lower = lower;
+    arm->links[i]->upper = upper;
+    arm->links[i]->q = q;
+  };
+  place(0, -1.0, 1.0, 0.5);
+  place(2, 0.0, 0.2, 0.3);
   arm->links[1]->q = 7.0;
-  arm->links[2]->q = 0.3;
   EXPECT_EQ(ClampStartToLimits(*arm),
             "the start is outside the joint limits: 'joint2' starts at 0.2 (limits 0 to 0.2) "
             "instead of 0.3");
