@@ -60,6 +60,7 @@ ArmState ArmState::Of(const Robot& robot) {
   state.startEnergy = robot.startEnergy;
   state.cappedTicks = robot.cappedTicks;
   state.unphysicalTicks = robot.unphysicalTicks;
+  state.offBalanceTicks = robot.offBalanceTicks;
   return state;
 }
 
@@ -76,6 +77,7 @@ void ArmState::ApplyTo(Robot& robot) const {
   robot.startEnergy = startEnergy;
   robot.cappedTicks = cappedTicks;
   robot.unphysicalTicks = unphysicalTicks;
+  robot.offBalanceTicks = offBalanceTicks;
 }
 
 PhysicsThread::PhysicsThread(const Robot& arm, const StepOptions& step, bool threaded,

@@ -48,8 +48,8 @@
 class Stepper;
 
 // What a tick leaves in the arm: every joint's position, velocity and acceleration, the two
-// energies, the energy balance and the counts of ticks that reached their cap and that made energy
-// without work.
+// energies, the energy balance and the counts of ticks that reached their cap, that made energy
+// without work and that found the balance off.
 struct ArmState {
   std::vector<double> q, qd, qdd;
   double kinetic = 0.0;
@@ -59,6 +59,7 @@ struct ArmState {
   double startEnergy = 0.0;
   uint64_t cappedTicks = 0;
   uint64_t unphysicalTicks = 0;
+  uint64_t offBalanceTicks = 0;
 
   static ArmState Of(const Robot& robot);
   void ApplyTo(Robot& robot) const;

@@ -243,6 +243,9 @@ class Simulation {
     if (stepper_->LastCapped()) {
       WarnCapped(stepper_->LastReport(), tick_);
     }
+    if (stepper_->LastReport().offBalance) {
+      WarnOffBalance(stepper_->LastReport(), tick_);
+    }
     return result;
   }
 
@@ -362,7 +365,9 @@ class Simulation {
         forward ? "the controller's torque" : "the controller's accelerations";
     uint64_t diverged = 0;
     uint64_t capped = 0;
-    StepReport divergence, cap;  // the reports of the ticks that diverged and capped first
+    uint64_t offBalance = 0;
+    // The reports of the ticks that diverged, capped and found the balance off first.
+    StepReport divergence, cap, balance;
     {
       SignalWatch signals;
       GilReleased released;
@@ -403,6 +408,10 @@ class Simulation {
             capped = tick_ + 1;
             cap = stepper_->LastReport();
           }
+          if (offBalance == 0 && stepper_->LastReport().offBalance) {
+            offBalance = tick_ + 1;
+            balance = stepper_->LastReport();
+          }
         }
         const matrix<double>& tau = forward ? stepper_->LastTorque() : stepper_->Inverse(input_);
         ++tick_;
@@ -423,6 +432,9 @@ class Simulation {
     }
     if (capped != 0) {
       WarnCapped(cap, capped);
+    }
+    if (offBalance != 0 && (diverged == 0 || offBalance < diverged)) {
+      WarnOffBalance(balance, offBalance);
     }
     return trajectory;
   }
@@ -675,6 +687,14 @@ class Simulation {
     }
   }
 
+  // AccuracyWarning for the first tick of a balance that found it off beyond the step's allowance.
+  static void WarnOffBalance(const StepReport& report, uint64_t tick) {
+    const std::string text = BalanceMessage(report, tick) + "; the run went on";
+    if (PyErr_WarnEx(AccuracyWarningType().ptr(), text.c_str(), 1) != 0) {
+      throw py::error_already_set();
+    }
+  }
+
   // DivergenceWarning for the tick that diverged, its cause and remedy, and what followed.
   static void WarnDiverged(const StepReport& report, uint64_t tick, const char* then) {
     const std::string text = DivergenceMessage(report, tick) + "; " + then;
@@ -842,7 +862,10 @@ balance started from. It starts afresh when the state or gravity is set
 from outside the ticks, at reset(), and after an inverse tick.
 
 A tick that reaches the step's cap of internal steps ends at the accuracy
-the cap allows; run() then warns once with velmoth.AccuracyWarning.
+the cap allows; run() then warns once with velmoth.AccuracyWarning. So does
+the first tick that leaves the balance off, either way, by more than 1e-3
+of the motion's energy (its largest kinetic energy, or its potential
+energy's swing) since it started: the step is too coarse for the motion.
 
 A Simulation takes one call at a time: a call while a run is going on in
 another thread (or from the run's own controller) raises RuntimeError.
@@ -942,11 +965,13 @@ KeyboardInterrupt within a twentieth of a second (after the tick going on).
 An interpreter that exits while a run goes on in another thread ends with
 it, cleanly.
 When a tick leaves the state or the torques not finite, or its step made
-energy without work (more than 1e-3 of the largest kinetic energy since the
-balance started: a state plainly unphysical though finite), the run goes on,
-as velmoth-sim's does, and then warns once with velmoth.DivergenceWarning,
-naming the cause and the remedy; Trajectory.diverged_at gives that first
-tick. A tick that reaches the step's cap of internal steps warns once with
+energy without work (more than a tenth of the largest kinetic or potential
+energy since the balance started: a state plainly unphysical though
+finite), the run goes on, as velmoth-sim's does, and then warns once with
+velmoth.DivergenceWarning, naming the cause and the remedy;
+Trajectory.diverged_at gives that first tick. A tick that reaches the
+step's cap of internal steps, and the first that leaves the energy balance
+off by more than 1e-3 of the motion's energy, warn once with
 velmoth.AccuracyWarning.)doc"))
       .def(
           "terms",

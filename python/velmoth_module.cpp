@@ -49,7 +49,8 @@ forward_dynamics(robot, q, qd, tau, engine=None, wrench=None)   the
 inverse_dynamics(robot, q, qd, qdd, engine=None, wrench=None)   the torques
 LoadError     a URDF file the loader refuses (a ValueError)
 DivergenceWarning   a run whose state stopped being finite or physical
-AccuracyWarning     a tick that reached the step's cap of internal steps
+AccuracyWarning     a tick that reached the step's cap of internal steps,
+                    or left the energy balance off beyond 1e-3
 LimitWarning        a start outside the joint limits, put at the nearest
 
 Bad input (a vector of the wrong length, a number that is not finite, an
@@ -95,7 +96,10 @@ PYBIND11_MODULE(velmoth, m) {
       "velmoth.AccuracyWarning",
       Doc("Issued once by Simulation.run (and by a step) when a tick reached the step's cap of "
           "internal steps: that tick ended at the accuracy the cap allows, coarser than the "
-          "tolerance asks. The run went on; a coarser tolerance or a calmer motion avoids it."),
+          "tolerance asks. The run went on; a coarser tolerance or a calmer motion avoids it. "
+          "Issued too by the first tick that left the energy balance off, either way, by more "
+          "than 1e-3 of the motion's energy since the balance started: the step is too coarse "
+          "for the motion, and the message names the remedy."),
       PyExc_RuntimeWarning, nullptr);
   if (accuracyWarning == nullptr) {
     throw py::error_already_set();

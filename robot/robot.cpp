@@ -160,6 +160,7 @@ std::unique_ptr<Robot> CloneRobot(const Robot& robot) {
   copy->startEnergy = robot.startEnergy;
   copy->cappedTicks = robot.cappedTicks;
   copy->unphysicalTicks = robot.unphysicalTicks;
+  copy->offBalanceTicks = robot.offBalanceTicks;
   copy->frictionSource = robot.frictionSource;
   copy->limits = robot.limits;
   copy->effortLimits = robot.effortLimits;

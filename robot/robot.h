@@ -105,6 +105,9 @@ struct Robot {
   uint64_t cappedTicks = 0;
   // Ticks whose step made energy without work beyond what it allows: a divergence, finite or not.
   uint64_t unphysicalTicks = 0;
+  // Ticks that found the energy balance off beyond the step's allowance, the first of each
+  // balance: the state is inaccurate, not diverged.
+  uint64_t offBalanceTicks = 0;
   // The arm's own name (from its description file); empty for the built-in arm.
   std::string name;
   // The incoming frame of link 0 in base coordinates, 4 x 4: where the first joint sits and how it

@@ -87,3 +87,28 @@ std::string CapMessage(const StepReport& report, uint64_t tick) {
   }
   return text + " and ended at the accuracy the cap allows, coarser than asked";
 }
+
+std::string BalanceCause(const StepOptions& step) {
+  const std::string name = StepOptionsText(step);
+  if (step.integrator == IntegratorKind::kDopri5) {
+    return "the error-controlled step (" + name +
+           ") is too loose for this motion; a tighter tolerance";
+  }
+  if (step.integrator == IntegratorKind::kImplicit) {
+    return "the implicit step (" + name +
+           ") is too coarse for this motion; more substeps, or the error-controlled step (dopri5)";
+  }
+  char text[160];
+  std::snprintf(text, sizeof text, "the fixed %g s step (%s) is too coarse for this motion",
+                kTimeStep / step.substeps, name.c_str());
+  return std::string(text) + "; more substeps, or the error-controlled step (dopri5)";
+}
+
+std::string BalanceMessage(const StepReport& report, uint64_t tick) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                " left the energy balance off by %.3g J, %.3g of the motion's energy (%.3g J): ",
+                report.gained, report.motion > 0.0 ? report.gained / report.motion : 0.0,
+                report.motion);
+  return TickText(tick) + text + BalanceCause(report.step);
+}

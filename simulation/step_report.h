@@ -14,7 +14,9 @@ struct StepReport {
   bool inputsFinite = true;  // the torques (or accelerations) given were all numbers
   bool finite = true;        // the state the tick left and its torques are finite
   bool unphysical = false;   // the energy grew without work beyond the step's allowance
-  double gained = 0.0;       // by how much, J
+  bool offBalance = false;   // the energy balance went off beyond the step's allowance (once)
+  double gained = 0.0;       // by how much, J: E - E0 - W + D
+  double motion = 0.0;       // the motion's energy it is measured against, J
   bool capped = false;       // the tick reached its cap of internal steps
   int steps = 0;             // internal steps tried
   int stiffSteps = 0;        // of them, the additive pair's (stiff viscous friction)
@@ -32,3 +34,11 @@ std::string DivergenceMessage(const StepReport& report, uint64_t tick);
 // "tick 2 (t = 0.02 s) reached the cap of internal steps per tick (STEP) and CONSEQUENCE; REMEDY":
 // what the cap of that step is, what the tick did once it reached it, and what helps.
 std::string CapMessage(const StepReport& report, uint64_t tick);
+
+// "tick 2 (t = 0.02 s) left the energy balance off by 0.031 J, 1 of the motion's energy: CAUSE;
+// REMEDY", for a report whose offBalance is set.
+std::string BalanceMessage(const StepReport& report, uint64_t tick);
+
+// What makes the balance go off with this step and what helps: "the fixed 0.01 s step (STEP) is
+// too coarse for this motion; more substeps, or the error-controlled step (dopri5)".
+std::string BalanceCause(const StepOptions& step);

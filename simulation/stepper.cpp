@@ -116,6 +116,9 @@ void Stepper::KeepBalance(bool continues) {
     balanceD_ = 0.0;
     balanceStart_ = kinetic_ + potential_;
     balancePeak_ = std::fabs(potential_);
+    motionKinetic_ = kinetic_;
+    potentialLow_ = potentialHigh_ = potential_;
+    balanceOffNoted_ = false;
   }
   robot_.work = balanceW_;
   robot_.dissipated = balanceD_;
@@ -362,7 +365,9 @@ void Stepper::Report(bool forward, const matrix<double>& input, const matrix<dou
   report_.inputsFinite = allFinite(input);
   report_.finite = allFinite(output) && StateIsFinite(robot_);
   report_.unphysical = false;
+  report_.offBalance = false;
   report_.gained = 0.0;
+  report_.motion = 0.0;
   if (!forward) {
     return;
   }
@@ -376,10 +381,33 @@ void Stepper::Report(bool forward, const matrix<double>& input, const matrix<dou
   }
   // What the steps made beyond the work and friction's dissipation since the balance started.
   const double gained = endKinetic_ + endPotential_ - balanceStart_ - balanceW_ + balanceD_;
-  if (gained > kUnphysicalGain * balancePeak_ && std::isfinite(gained)) {
+  // A balance that is not a number is a state that is not finite: its energy, or the work or
+  // dissipation of the tick, which the arm shows from the next tick on.
+  if (!std::isfinite(gained)) {
+    report_.finite = false;
+    return;
+  }
+  motionKinetic_ = std::max({motionKinetic_, kinetic_, endKinetic_});
+  potentialLow_ = std::min({potentialLow_, potential_, endPotential_});
+  potentialHigh_ = std::max({potentialHigh_, potential_, endPotential_});
+  if (gained > kUnphysicalGain * balancePeak_) {
     report_.unphysical = true;
     report_.gained = gained;
     ++robot_.unphysicalTicks;
+    return;
+  }
+  // The balance off either way by more than kBalanceAllowance of the motion's energy: its largest
+  // kinetic energy, or the swing of its potential energy where larger (neither depends on where
+  // the potential's zero lies), and no less than a millionth of the potential energy itself, the
+  // scale of the rounding of the sums. Said once per balance.
+  const double motion =
+      std::max({motionKinetic_, potentialHigh_ - potentialLow_, 1e-6 * std::fabs(endPotential_)});
+  if (!balanceOffNoted_ && std::fabs(gained) > kBalanceAllowance * motion) {
+    balanceOffNoted_ = true;
+    report_.offBalance = true;
+    report_.gained = gained;
+    report_.motion = motion;
+    ++robot_.offBalanceTicks;
   }
 }
 

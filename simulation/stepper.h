@@ -38,7 +38,10 @@
 // step that locates events (all but the closed form's Euler) that leaves the energy grown without
 // work since the balance started by more than kUnphysicalGain of the largest kinetic energy
 // since then (or of the potential energy, where larger) is plainly unphysical: a divergence,
-// finite or not, counted in the robot's unphysicalTicks.
+// finite or not, counted in the robot's unphysicalTicks. Short of that, the first such tick that
+// leaves the balance off either way by more than kBalanceAllowance of the motion's energy since
+// it started reports the state inaccurate (StepReport::offBalance), counted in the robot's
+// offBalanceTicks: the run goes on, at the accuracy the step gives it.
 // LastReport says what the last tick did, for the programs' messages (step_report.h).
 //
 // A tick can be given up between its internal steps (a window abandons one that the user made
@@ -93,6 +96,10 @@ class Stepper {
   // The energy a forward tick may have made without work since the balance started, as a fraction
   // of the largest kinetic (or potential) energy since then, before the state is unphysical.
   static constexpr double kUnphysicalGain = 0.1;
+  // The error of the energy balance, either way, a forward tick may leave since the balance
+  // started, as a fraction of the motion's energy (its largest kinetic energy, or the swing of its
+  // potential energy), before the state is reported inaccurate: the step is too coarse for it.
+  static constexpr double kBalanceAllowance = 1e-3;
   // A substep may change a joint's velocity by this fraction of its speed (no less than
   // kSpeedFloor) more than the acceleration of the substep before it foretold.
   static constexpr double kChangeAllowance = 0.25;
@@ -283,4 +290,10 @@ class Stepper {
   StepReport report_;
   // The largest kinetic (or potential) energy since the balance started.
   double balancePeak_ = 0.0;
+  // The motion since the balance started: its largest kinetic energy, the range of its potential
+  // energy; and whether a tick found the balance off by more than kBalanceAllowance.
+  double motionKinetic_ = 0.0;
+  double potentialLow_ = 0.0;
+  double potentialHigh_ = 0.0;
+  bool balanceOffNoted_ = false;
 };

@@ -165,8 +165,11 @@ const char* const kRunDetails =
     "substep at most 6 times. A tick that reaches the cap ends at the accuracy the cap\n"
     "allows; the first is reported on standard error.\n"
     "When a state stops being finite, or a step that locates events makes energy without\n"
-    "work (more than 1e-3 of the largest kinetic energy), the first such tick is reported on\n"
-    "standard error as a divergence, with its cause and remedy.\n"
+    "work (more than a tenth of the largest kinetic or potential energy), the first such tick\n"
+    "is reported on standard error as a divergence, with its cause and remedy. Short of that,\n"
+    "the first tick that leaves the energy balance off, either way, by more than 1e-3 of the\n"
+    "motion's energy (its largest kinetic energy, or its potential energy's swing) is\n"
+    "reported as inaccurate, with the remedy (all but the closed form's Euler).\n"
     "--q0 and --qd0 set the joint positions and velocities before the first tick; a joint\n"
     "outside its limits starts at the nearest, said in one line on standard error.\n"
     "Limits: on every step but the closed form's Euler (which ignores them), a joint that\n"
@@ -439,8 +442,9 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
       torque = stepper.LastTorque();
     }
 
-    // A divergence (a state that is not finite, or energy the step made without work) and a tick
-    // that reached its cap, each reported once with its cause and remedy.
+    // A divergence (a state that is not finite, or energy the step made without work), a tick that
+    // reached its cap and one that found the energy balance off, each reported once with its cause
+    // and remedy (the balance once per balance).
     const StepReport& report = stepper.LastReport();
     if (finite && (!AllFinite(*robot, torque) || report.Diverged())) {
       finite = false;
@@ -454,6 +458,12 @@ void RunTicks(const Settings& s, std::unique_ptr<Robot> robot) {
       progress.Finish();
       std::fprintf(stderr, "velmoth-sim: warning: %s; later ticks that reach it are not reported\n",
                    CapMessage(report, tick).c_str());
+    }
+
+    if (finite && !inputs.inverse && report.offBalance) {
+      progress.Finish();
+      std::fprintf(stderr, "velmoth-sim: warning: %s; the run goes on\n",
+                   BalanceMessage(report, tick).c_str());
     }
 
     if (!saturated && !inputs.inverse && robot->effortLimits) {

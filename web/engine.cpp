@@ -235,6 +235,7 @@ class Simulation {
   std::string SetState(const val& q, const val& qd) {
     const std::vector<double> qs = NumbersOf(q);
     const std::vector<double> qds = NumbersOf(qd);
+    diverged_ = false;
     for (std::size_t i = 0; i < robot_->links.size(); ++i) {
       robot_->links[i]->q = i < qs.size() ? qs[i] : 0.0;
       robot_->links[i]->qd = i < qds.size() ? qds[i] : 0.0;
@@ -262,6 +263,7 @@ class Simulation {
       CopyInto(lastAccel_, stepper_->Forward(torque));
       CopyInto(lastTorque_, stepper_->LastTorque());
     }
+    diverged_ = stepper_->LastReport().Diverged();
     ++ticks_;
   }
   // Ticks since the arm was loaded.
@@ -275,6 +277,7 @@ class Simulation {
   // outside its limits at the nearest), the controller's reference starting afresh from there.
   std::string SetPose(const val& pose) {
     const std::vector<double> q = NumbersOf(pose);
+    diverged_ = false;
     robot_->ResetJointState();
     for (std::size_t i = 0; i < q.size() && i < robot_->links.size(); ++i) {
       robot_->links[i]->q = q[i];
@@ -587,7 +590,9 @@ class Simulation {
     state.set("work", robot_->work);
     state.set("dissipated", robot_->dissipated);
     state.set("startEnergy", robot_->startEnergy);
-    state.set("finite", StateIsFinite(*robot_));
+    // The run stops, as the window's does, where the tick diverged: a state that is not finite,
+    // or one the step made energy for without work.
+    state.set("finite", StateIsFinite(*robot_) && !diverged_);
     state.set("capped", !inverse_ && stepper_->LastCapped());
     // The reference and the error at the tick's end, while a law follows a reference.
     if (const int size = controller_->ReferenceSize(); size > 0) {
@@ -763,6 +768,7 @@ class Simulation {
     lastTorque_ = Column({}, n);
     lastAccel_ = Column({}, n);
     stepper_ = std::make_unique<Stepper>(*robot_, DefaultStepOptions(fromFile));
+    diverged_ = false;
     controller_ = std::make_shared<Controller>(*robot_, ControllerSettings{});
     stepper_->SetController(controller_);
     model_ = recursive::BuildChainModel(*robot_);
@@ -785,6 +791,7 @@ class Simulation {
   std::string error_;
   std::vector<std::string> notices_;
   bool inverse_ = false;
+  bool diverged_ = false;  // the last tick diverged
   matrix<double> torque_, accel_, lastTorque_, lastAccel_;
   recursive::ChainModel model_;
   recursive::ChainData data_{0};

@@ -26,6 +26,7 @@
 #include "robot/robot.h"
 #include "simulation/joint_limits.h"
 #include "simulation/step_options.h"
+#include "simulation/step_report.h"
 #include "simulation/text_fields.h"
 #include "view/ogl_wnd_custom.h"
 
@@ -399,18 +400,35 @@ void MainWindow::RefreshStrip() {
   if (lab_ != nullptr && lab_->isVisible()) {
     lab_->Refresh();
   }
-  // Once a tick reached the step's cap, the strip says so (once).
-  if (!capNoted_ && dlg_.m_pRobot != nullptr && dlg_.m_pRobot->cappedTicks > 0) {
-    capNoted_ = true;
-    ShowNote(QStringLiteral(
-        "A tick reached the step's cap of internal steps and ran at the accuracy the cap allows, "
-        "coarser than the tolerance: a motion this fast needs a coarser tolerance or more time"));
-  }
+  NoteAccuracy();
   if (recorder_.Recording()) {
     const QString path = QFile::decodeName(QByteArray::fromStdString(recorder_.Path()));
     strip_->SetNote(QStringLiteral("Recording %1: %2 ticks").arg(path).arg(recorder_.Rows()), path);
   } else {
     strip_->SetNote(note_, notePath_);
+  }
+}
+
+void MainWindow::NoteAccuracy() {
+  if (dlg_.m_pRobot == nullptr) {
+    return;
+  }
+  // Once a tick reached the step's cap, the strip says so (once).
+  if (!capNoted_ && dlg_.m_pRobot->cappedTicks > 0) {
+    capNoted_ = true;
+    ShowNote(QStringLiteral(
+        "A tick reached the step's cap of internal steps and ran at the accuracy the cap allows, "
+        "coarser than the tolerance: a motion this fast needs a coarser tolerance or more time"));
+  }
+  // And so once for each balance that a tick found off.
+  const uint64_t off = dlg_.m_pRobot->offBalanceTicks;
+  if (off != balanceNoted_) {
+    balanceNoted_ = off;
+    if (off > 0) {
+      ShowNote(QStringLiteral("The energy balance went off by more than a thousandth of the "
+                              "motion's energy: ") +
+               QString::fromStdString(BalanceCause(dlg_.GetStepOptions())));
+    }
   }
 }
 
@@ -592,13 +610,7 @@ bool MainWindow::StartRecording(const std::string& fileName) {
 }
 
 void MainWindow::ToggleRecording() {
-  // Once a tick reached the step's cap, the strip says so (once).
-  if (!capNoted_ && dlg_.m_pRobot != nullptr && dlg_.m_pRobot->cappedTicks > 0) {
-    capNoted_ = true;
-    ShowNote(QStringLiteral(
-        "A tick reached the step's cap of internal steps and ran at the accuracy the cap allows, "
-        "coarser than the tolerance: a motion this fast needs a coarser tolerance or more time"));
-  }
+  NoteAccuracy();
   if (recorder_.Recording()) {
     const QString path = QFile::decodeName(QByteArray::fromStdString(recorder_.Path()));
     const uint64_t rows = recorder_.Rows();

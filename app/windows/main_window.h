@@ -173,6 +173,9 @@ class MainWindow : public QObject {
   // Shows note in the strip until the recording's count takes its place; path is the file it
   // names, whose folder gives way first where the strip is narrow.
   void ShowNote(const QString& note, const QString& path = QString());
+  // Says in the strip that a tick reached the step's cap (once), or found the energy balance off
+  // (once per balance).
+  void NoteAccuracy();
   // Shows an error in a message box. While the window runs, the box opens once the event loop is
   // back at its top, so that no timer waits for the box to close (the strip and the ticks go on);
   // errors still waiting when the window closes are shown then.
@@ -206,7 +209,8 @@ class MainWindow : public QObject {
   QPointer<QCheckBox> limitsCheck_;
   QPointer<QCheckBox> effortCheck_;
   QPointer<QComboBox> frictionChoice_;
-  bool capNoted_ = false;  // the strip said that ticks reached the step's cap
+  bool capNoted_ = false;      // the strip said that ticks reached the step's cap
+  uint64_t balanceNoted_ = 0;  // the arm's offBalanceTicks when the strip last said so
   std::unique_ptr<RunControl> run_;
   std::unique_ptr<PullControl> pull_;
   TraceBuffer traces_;

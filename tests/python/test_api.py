@@ -1,6 +1,7 @@
 """Robots, settings, reset, arrays that share nothing with the simulation, pickling, docs."""
 import pickle
 import pydoc
+import warnings
 
 import numpy as np
 import pytest
@@ -83,6 +84,25 @@ def test_a_tick_that_reaches_the_cap_warns_once():
                       match=r"tick 1 \(t = 0\.01 s\) reached the cap") as w:
         sim.run(5, [1e4] * 6)
     assert len(w) == 1 and sim.finite
+
+
+def test_a_balance_off_beyond_a_thousandth_warns_once_per_balance():
+    sim = velmoth.Simulation(velmoth.Robot.builtin(links=2), engine="recursive",
+                             integrator="euler")
+    off = (r"tick 1 \(t = 0\.01 s\) left the energy balance off by .* of the motion's energy "
+           r".*: the fixed 0\.01 s step \(recursive, euler\) is too coarse for this motion; "
+           r"more substeps, or the error-controlled step \(dopri5\); the run went on")
+    with pytest.warns(velmoth.AccuracyWarning, match=off) as w:
+        sim.run(50)
+    assert len(w) == 1 and sim.finite
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        sim.run(50)  # the same balance goes on
+        velmoth.Simulation(velmoth.Robot.builtin(links=2)).run(300)  # its own step: not checked
+        velmoth.Simulation(velmoth.Robot.builtin(links=2), integrator="dopri5").run(300)
+    sim.reset()
+    with pytest.warns(velmoth.AccuracyWarning, match=off):
+        sim.step([0, 0])
 
 
 def test_reset_starts_again_as_a_new_simulation():

@@ -286,6 +286,31 @@ test("an arm's first ticks before any input are velmoth-sim's: the inputs start 
   }
 });
 
+test('a tick that diverges is where the page stops, finite or not, as velmoth-sim says', () => {
+  // Euler thrown at 1e4 rad/s makes energy without work in its second tick, finite; at 1e5 the
+  // state is not finite. A Reset starts again.
+  for (const speed of [1e4, 1e5]) {
+    const s = new engine.Simulation();
+    s.loadBuiltIn(2);
+    assert.ok(s.setStep('recursive', 'euler', 1, 1e-9));
+    s.setState([0, 0], [speed, -speed]);
+    const finite = [];
+    for (let tick = 1; tick <= 3; ++tick) {
+      s.tick();
+      finite.push(s.state().finite);
+    }
+    const args = 'run --links 2 --engine recursive --integrator euler --ticks 3'.split(' ');
+    const said = spawnSync(sim, [...args, `--qd0=${speed},${-speed}`], {
+      encoding: 'utf8',
+    }).stderr.match(/diverged at tick (\d)/);
+    assert.equal(finite.indexOf(false) + 1, Number(said[1]), `${speed}: ${finite}`);
+    s.reset();
+    s.tick();
+    assert.ok(s.state().finite);
+    s.delete();
+  }
+});
+
 // Emscripten's compiler, which runs its optimiser on Debian's acorn.
 function emcc(args) {
   execFileSync('emcc', args, {

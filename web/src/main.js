@@ -178,7 +178,8 @@ function frame(time) {
   if (run.pending.length > 0) {
     let ticks = run.pending;
     run.pending = [];
-    // A tick that left the state not finite is the last one shown until Reset.
+    // A tick that diverged (its state not finite, or made energy without work) is the last one
+    // shown until Reset.
     if (run.diverged) ticks = [];
     const end = ticks.findIndex((t) => !t.finite);
     if (end >= 0) {

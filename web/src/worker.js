@@ -113,7 +113,7 @@ function runTicks(count) {
       ++recording.ticks;
       recording.rows.push(sim.csvRow(recording.ticks, recording.balance));
     }
-    // The run stops at a tick that leaves the state not finite, as the window's does.
+    // The run stops at a tick that diverged, as the window's does.
     if (!state.finite) {
       pacer.pause(now());
       break;
