@@ -628,18 +628,20 @@ void SamplesWithinTheirLimits() {
   }
 }
 
-// The fixed steps' balance: the largest |E - E0 - W + D| over a run against the motion's energy
-// (its largest kinetic energy, or its potential energy's swing), and the tick that said the
-// balance was off ("D": a tick reported the divergence). A two-joint arm (two rods of 1 kg and
-// 0.3 m, standing up, limits +-1, gravity, no friction) thrown at qd = (s, -s) for 1 s, and the
-// arms falling for 30 s from (0.5, -1, 1.5, 0, ...) without limits or friction.
+// The fixed steps' balance, and dopri5's beside them: the largest |E - E0 - W + D| over a run
+// against the motion's energy (its largest kinetic energy, or its potential energy's swing), and
+// the tick that said the balance was off ("D": a tick reported the divergence). A two-joint arm
+// (two rods of 1 kg and 0.3 m, standing up, limits +-1, gravity, no friction) thrown at
+// qd = (s, -s) for 1 s, and the arms falling for 30 s from (0.5, -1, 1.5, 0, ...) without limits
+// or friction.
 void FixedStepGains() {
   const std::vector<StepOptions> steps = {
       {EngineKind::kRecursive, IntegratorKind::kEuler, 1, kDefaultTolerance},
       {EngineKind::kRecursive, IntegratorKind::kRk4, 1, kDefaultTolerance},
       {EngineKind::kRecursive, IntegratorKind::kImplicit, 1, kDefaultTolerance},
       {EngineKind::kClosedForm, IntegratorKind::kRk4, 1, kDefaultTolerance},
-      {EngineKind::kClosedForm, IntegratorKind::kImplicit, 1, kDefaultTolerance}};
+      {EngineKind::kClosedForm, IntegratorKind::kImplicit, 1, kDefaultTolerance},
+      {EngineKind::kRecursive, IntegratorKind::kDopri5, 1, kDefaultTolerance}};
   const auto cell = [](std::unique_ptr<Robot> robot, const StepOptions& step, int ticks) {
     Stepper stepper(*robot, step);
     matrix<double> torque(static_cast<uint32_t>(robot->links.size()), 1);
