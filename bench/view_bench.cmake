@@ -7,5 +7,12 @@ if(TARGET velmoth_view)
   target_compile_definitions(view_bench PRIVATE VELMOTH_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
   if(VELMOTH_BUILD_TESTS)
     add_test(NAME view_bench_smoke COMMAND view_bench --benchmark_min_time=0.001)
+    # Without the leak check at exit: once in some tens of runs LeakSanitizer's own tracer crashes
+    # there ("Tracer caught signal 11") with no other thread left, after every paint succeeded.
+    # The window's tests check the view's leaks; the address and undefined-behaviour checks stay.
+    if(VELMOTH_SANITIZE)
+      set_tests_properties(view_bench_smoke PROPERTIES ENVIRONMENT
+                           "ASAN_OPTIONS=detect_leaks=0:abort_on_error=0")
+    endif()
   endif()
 endif()
