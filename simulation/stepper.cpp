@@ -115,7 +115,6 @@ void Stepper::KeepBalance(bool continues) {
     balanceW_ = 0.0;
     balanceD_ = 0.0;
     balanceStart_ = kinetic_ + potential_;
-    balancePeak_ = std::fabs(potential_);
     motionKinetic_ = kinetic_;
     potentialLow_ = potentialHigh_ = potential_;
     balanceOffNoted_ = false;
@@ -371,11 +370,11 @@ void Stepper::Report(bool forward, const matrix<double>& input, const matrix<dou
   if (!forward) {
     return;
   }
-  // The energy the balance is measured against: the largest kinetic energy since it started (the
-  // start's and every tick's end), or the potential energy there or now where that is larger (an
-  // arm let go from rest has none to speak of at first).
-  balancePeak_ = std::max(
-      {balancePeak_, kinetic_, endKinetic_, std::fabs(potential_), std::fabs(endPotential_)});
+  // The motion since the balance started (the start's and every tick's end): its largest kinetic
+  // energy and the range of its potential energy.
+  motionKinetic_ = std::max({motionKinetic_, kinetic_, endKinetic_});
+  potentialLow_ = std::min({potentialLow_, potential_, endPotential_});
+  potentialHigh_ = std::max({potentialHigh_, potential_, endPotential_});
   if (!checkEnergy) {
     return;
   }
@@ -387,10 +386,12 @@ void Stepper::Report(bool forward, const matrix<double>& input, const matrix<dou
     report_.finite = false;
     return;
   }
-  motionKinetic_ = std::max({motionKinetic_, kinetic_, endKinetic_});
-  potentialLow_ = std::min({potentialLow_, potential_, endPotential_});
-  potentialHigh_ = std::max({potentialHigh_, potential_, endPotential_});
-  if (gained > kUnphysicalGain * balancePeak_) {
+  // Energy made without work is measured against the largest kinetic energy since the balance
+  // started, or the potential energy where that is larger (an arm let go from rest has none to
+  // speak of at first).
+  const double peak =
+      std::max({motionKinetic_, std::fabs(potentialLow_), std::fabs(potentialHigh_)});
+  if (gained > kUnphysicalGain * peak) {
     report_.unphysical = true;
     report_.gained = gained;
     ++robot_.unphysicalTicks;

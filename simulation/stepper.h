@@ -288,8 +288,6 @@ class Stepper {
   int lastSubsteps_ = 0;
   bool lastCapped_ = false;
   StepReport report_;
-  // The largest kinetic (or potential) energy since the balance started.
-  double balancePeak_ = 0.0;
   // The motion since the balance started: its largest kinetic energy, the range of its potential
   // energy; and whether a tick found the balance off by more than kBalanceAllowance.
   double motionKinetic_ = 0.0;
