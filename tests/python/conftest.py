@@ -1,24 +1,41 @@
-"""Shared helpers: where things are, velmoth-sim, its CSV as arrays, bitwise comparison."""
+"""Shared helpers: where things are, the arms, velmoth-sim, its CSV as arrays, bitwise
+comparison."""
 import os
 import pathlib
+import shlex
 import subprocess
 
 import numpy as np
 import pytest
+
+import velmoth
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 GOLDEN = ROOT / "tests" / "tools" / "golden"
 SAMPLES = ROOT / "examples"
 
 
+def robot(name, **options):
+    """The built-in arm of NAME links (an int), or the arm of examples/NAME.urdf."""
+    if isinstance(name, int):
+        return velmoth.Robot.builtin(links=name)
+    return velmoth.Robot.from_urdf(SAMPLES / f"{name}.urdf", **options)
+
+
+def sim_args(text):
+    """velmoth-sim's arguments written as one line; a word @NAME is the sample file NAME."""
+    return [str(SAMPLES / w[1:]) if w.startswith("@") else w for w in shlex.split(text)]
+
+
 @pytest.fixture(scope="session")
 def velmoth_sim():
-    """velmoth-sim's standard output for a list of arguments."""
+    """velmoth-sim's standard output for a list of arguments or a line of them (see sim_args)."""
     path = os.environ.get("VELMOTH_SIM") or str(ROOT / "build/release/bin/velmoth-sim")
     if not os.access(path, os.X_OK):
         pytest.skip("velmoth-sim is not built (set VELMOTH_SIM)")
 
     def run(args):
+        args = sim_args(args) if isinstance(args, str) else args
         done = subprocess.run([path, *args], capture_output=True, text=True, check=False)
         assert done.returncode == 0, done.stderr
         return done.stdout

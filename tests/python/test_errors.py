@@ -9,50 +9,34 @@ import numpy as np
 import pytest
 
 import velmoth
-from conftest import SAMPLES
-
-
-def inertial(mass="1", ixy="0"):
-    return (f"<inertial><mass value='{mass}'/><inertia ixx='1' iyy='1' izz='1' ixy='{ixy}' "
-            "ixz='0' iyz='0'/></inertial>")
+from conftest import SAMPLES, robot
 
 
 def tree(shape, axis="0 0 1", tail="", **inner):
-    """Joints "parent child kind[ leader]" (c continuous, f fixed, x floating) named after the child
-    (a second one with "2"); link NAME holds inner[NAME] or inertial()."""
-    text, links, names = "<robot name='tree'>", [], set()
-    for joint in shape.split(","):
-        parent, child, kind, *leader = joint.split()
-        name = child + "2" if child in names else child
-        names.add(name)
-        kind = {"c": "continuous", "f": "fixed", "x": "floating"}[kind]
-        text += (f"<joint name='{name}' type='{kind}'><parent link='{parent}'/><child "
-                 f"link='{child}'/><axis xyz='{axis}'/><limit lower='0' upper='1' effort='1' "
-                 "velocity='1'/>" + (f"<mimic joint='{leader[0]}'/>" if leader else "")
-                 + "</joint>")
+    """Joints "parent child kind" (c continuous, x floating) named after the child; link NAME
+    holds inner[NAME] or a mass of 1 kg."""
+    text, links = "<robot name='tree'>", []
+    for parent, child, kind in (joint.split() for joint in shape.split(",")):
+        kind = {"c": "continuous", "x": "floating"}[kind]
+        text += (f"<joint name='{child}' type='{kind}'><parent link='{parent}'/><child "
+                 f"link='{child}'/><axis xyz='{axis}'/></joint>")
         links += [link for link in (parent, child) if link not in links]
-    inner = "".join(f"<link name='{n}'>{inner.get(n, inertial())}</link>" for n in links)
+    mass = ("<inertial><mass value='{}'/><inertia ixx='1' iyy='1' izz='1' ixy='0' ixz='0' "
+            "iyz='0'/></inertial>")
+    inner = "".join(f"<link name='{n}'>{mass.format(inner.get(n, 1))}</link>" for n in links)
     return text + inner + tail + "</robot>"
 
 
-TORSO = tree("world torso f, torso la1 c, la1 la2 c, torso rmount f, rmount ra1 c, ra1 ra2 c")
-PARTS = ("link 'torso' parts into 2 chains of moving joints before the first moving joint, at "
-         "joints 'la1' and 'rmount'; --tip chooses one of them: 'la2' or 'ra2'")
-MIMIC = ("joint 'l2' mimics joint 'l1', and joints coupled to others cannot be simulated; --tip "
-         "can end the chain before it, at 'l1'")
-FLOATING = ("joint 'b' is floating; only revolute, continuous, prismatic and fixed joints can be "
-            "simulated")
-UTF8, TWO = " text; URDF files are UTF-8", "is the child of two joints"
 # Without an encoding declared the parser's reader takes "&#x141;" for 'A': a loop it would hide.
 HIDDEN_LOOP = tree("base A c, A b c", tail="<joint name='j3' type='continuous'><parent "
                    "link='b'/><child link='&#x141;'/></joint>")
 NO_CHILD = "<robot name='a'><link name='b'/><joint name='j' type='fixed'><parent link='b'/>" \
-    "<child link='x'/></joint>"
-# The URDF parser's own complaints come through as one line.
-NO_CHILD_SAID = "Failed to build tree: child link [x] of joint [j] not found"
-NAN_MASS = "Inertial: mass [x] is not a float; Could not parse inertial element for Link [a]"
+    "<child link='x'/></joint></robot>"
 
 
+# The loader's own tests hold the messages of the chain's shapes and of values too large; these
+# are the refusals of the text and of what the URDF parser says, and the paths a Python call takes
+# to them: str or bytes (as they are), and the tip.
 @pytest.mark.parametrize("text,message", [  # text or (text, tip)
     ("", "the file is empty"),
     (" " * (17 << 20), "larger than 16 MiB"),
@@ -60,40 +44,20 @@ NAN_MASS = "Inertial: mass [x] is not a float; Could not parse inertial element 
     (b"<robot name='a'>\n\xff</robot>", "not UTF-8 text at line 2"),
     ("<robot name='a'><link name='x'></robot>", "malformed XML at line 1 (mismatched element)"),
     ("<model name='a'/>", "the top element is not <robot>"),
-    ("\ufeff<robot/>".encode("utf-16-le"), "the file is UTF-16 (little-endian)" + UTF8),
-    ("<robot/>".encode("utf-16-be"), "the file is UTF-16 (big-endian)" + UTF8),
-    ("\ufeff<robot/>".encode("utf-32-le"), "the file is UTF-32 (little-endian)" + UTF8),
-    ("<!DOCTYPE r [<!ENTITY b 'c'>]><r/>", "a DOCTYPE with declarations (<!ENTITY ...> and the "
-                                          "like) is not supported"),
-    ("<?pi " + " " * 50 + "<r/> ?>\n<r/>", "a processing instruction holding '<' at line 1 is not "
-                                            "supported"),
-    (NO_CHILD + "</robot>", NO_CHILD_SAID),
-    (tree("base a c", a="<inertial><mass value='x'/></inertial>"), NAN_MASS),
+    ("<robot/>".encode("utf-16-be"), "the file is UTF-16 (big-endian) text; URDF files are UTF-8"),
+    # The URDF parser's own complaints come through as one line.
+    (NO_CHILD, "Failed to build tree: child link [x] of joint [j] not found"),
+    (tree("base a c", a="x"),
+     "Inertial: mass [x] is not a float; Could not parse inertial element for Link [a]"),
     ("<robot>" + "<link name='l'/>" * 1001 + "</robot>", "more than 1000 links or joints"),
-    (tree("base a c, base a f"), f"link 'a' {TWO} ('a' and 'a2'), which closes a loop"),
-    (HIDDEN_LOOP, f"link 'A' {TWO} ('A' and 'j3'), which closes a loop"),
-    (tree("a b c, b a c"), "the joints form a closed loop through link 'a'"),
-    (tree("base a c", a=inertial(mass="-1")), "link 'a' has a negative mass"),
-    (tree("base a c", a=inertial(ixy="2")), "link 'a' has an inertia tensor that is not positive "
-                                            "semi-definite"),
-    (TORSO, PARTS),
-    (tree("base a c, a b x"), FLOATING),
-    (tree("base l1 c, l1 l2 c l1"), MIMIC),
+    (HIDDEN_LOOP, "link 'A' is the child of two joints ('A' and 'j3'), which closes a loop"),
+    (tree("base a c", a=-1), "link 'a' has a negative mass"),
+    (tree("base a c, a b x"),
+     "joint 'b' is floating; only revolute, continuous, prismatic and fixed joints can be "
+     "simulated"),
     (tree("base a c", axis="0 0 0"), "joint 'a' has no usable axis"),
-    ((TORSO, "nope"), "--tip: there is no link 'nope'"),
-    ((TORSO, "world"), "--tip: 'world' is the root link; the chain must end below it"),
+    ((tree("base a c"), "nope"), "--tip: there is no link 'nope'"),
     (tree(", ".join(f"l{i} l{i + 1} c" for i in range(101))), "more than 100 moving joints"),
-    (tree("base a c, a b c", b=""), "link 'b', moved by joint 'b', has no inertial data"),
-    (tree("base a c, a b c", b=inertial(mass="0").replace("'1'", "'0'")),
-     "joint 'b' moves nothing: link 'b' and the links after it have no mass off the joint's axis "
-     "and no inertia about it"),
-    (tree("base a c, a b f", a=inertial("1e308"), b=inertial("1e308")),
-     "link 'a' has a mass that is not finite once the links fixed to it are joined"),
-    (tree("base a c, a b c").replace("<axis", "<origin xyz='1e308 0 0'/><axis"),
-     "link 'a' is too long: the square of its length is not finite"),
-    # A control character in a name is shown escaped.
-    (tree("base a c", a="").replace("'a'", "'a&#x1b;'"),
-     "link 'a\\x1b', moved by joint 'a\\x1b', has no inertial data"),
 ])
 def test_every_refusal_of_the_loader_is_a_load_error_with_its_line(text, message):
     text, tip = text if isinstance(text, tuple) else (text, "")
@@ -125,7 +89,7 @@ def test_files_that_cannot_be_read(tmp_path):
 
 @pytest.fixture
 def sim():
-    return velmoth.Simulation(velmoth.Robot.builtin(links=3))
+    return velmoth.Simulation(robot(3))
 
 
 @pytest.mark.parametrize("value,error,match", [
@@ -154,17 +118,23 @@ def test_bad_joint_vectors_are_refused_before_the_tick(sim, value, error, match)
     assert sim.tick == 0 and list(sim.q) == [0, 0, 0]
 
 
-def test_vectors_of_any_numeric_kind_are_taken(sim):
+R2 = robot(2)
+
+
+def test_vectors_and_settings_of_any_numeric_kind_are_taken(sim):
     for value in ((1.0, 2.0, 3.0), np.int32([1, 2, 3]), np.float64([1, 0, 2, 0, 3, 0])[::2],
                   np.ma.masked_array([1.0, 2.0, 3.0], mask=False)):
         sim.reset()
         assert np.array_equal(sim.step(value), velmoth.Simulation(sim.robot).step([1, 2, 3]))
+    # Zeros that look like errors, and NumPy's integers.
+    sim = velmoth.Simulation(R2, viscous=0, coulomb=-0.0, substeps=np.int32(5))
+    sim.substeps, sim.viscous = np.int64(3), np.int32(2)
+    assert (sim.substeps, sim.viscous, sim.coulomb) == (3, 2.0, 0.0)
+    assert velmoth.terms(R2, None, None, viscous=0).F.tolist() == [0.0, 0.0]
 
 
-R2 = velmoth.Robot.builtin(links=2)
-
-
-@pytest.mark.parametrize("call,error,match", [  # a dict: Simulation(R2, **call); a pair: setattr
+# A dict: Simulation(R2, **call); a pair: setattr(sim, *call); else call(sim), sim of 3 links.
+@pytest.mark.parametrize("call,error,match", [
     ({"engine": "fast"}, ValueError, "engine must be 'closed-form' or 'recursive', not 'fast'"),
     ({"integrator": "verlet"}, ValueError,
      "integrator must be one of 'euler', 'implicit', 'rk4', 'dopri5'"),
@@ -185,12 +155,16 @@ R2 = velmoth.Robot.builtin(links=2)
     ({"engine": 1}, TypeError, "engine must be a str"),
     ({"substeps": 2.0}, TypeError, "substeps must be an int"),
     ({"substeps": 10**30}, OverflowError, ""),
+    ({"substeps": np.bool_(True)}, TypeError, "substeps must be an int"),
     (("engine", "x"), ValueError, "engine must be"),
     (("substeps", -1), ValueError, "substeps must be from 1 to 1000"),
     (("coulomb", math.inf), ValueError, "coulomb must be finite and 0 or more, not inf"),
     (("gravity", [1, 2]), ValueError, r"gravity must have 3 elements \(x, y, z\), not shape"),
     (("substeps", 2.0), TypeError, "substeps must be an int"),
-    ({"substeps": np.bool_(True)}, TypeError, "substeps must be an int"),
+    ({"limits": 1}, TypeError, "limits must be True or False"),
+    ({"effort_limits": "yes"}, TypeError, "effort_limits must be True or False"),
+    ({"friction": "own"}, ValueError, "friction must be 'file' or 'uniform', not 'own'"),
+    ({"friction": 0}, TypeError, "friction must be a str"),
     (lambda s: velmoth.Robot.from_urdf(f"{SAMPLES}/scara.urdf\0.x"), ValueError,
      "scara.urdf\\\\x00.x: cannot open: the file name holds a NUL character"),
     (lambda s: velmoth.Robot.builtin(links=101), ValueError, "from 0 to 100, not 101"),
@@ -207,6 +181,43 @@ R2 = velmoth.Robot.builtin(links=2)
     (lambda s: s.run(10, [1, 2, 3], controller=abs), ValueError, "torque from the controller only"),
     (lambda s: s.run(10, controller=3), TypeError, "controller must be callable"),
     (lambda s: s.run(5, controller=lambda t, q, qd: s.step()), RuntimeError, "busy"),
+    (lambda s: s.run(1, frames=["nope"]), ValueError, "no frame 'nope'"),
+    (lambda s: velmoth.Simulation(R2).run(1).csv(reference=True), ValueError,
+     r"csv\(reference=True\): the run had no controller's reference"),
+    # Kinematics.
+    (lambda s: s.kinematics().pose("tool0"), ValueError, r"no frame 'tool0'; its frames are 'b"),
+    (lambda s: s.kinematics().jacobian("tool", axes="r"), ValueError, "'base' or 'frame', not 'r'"),
+    (lambda s: velmoth.kinematics(R2, [0, 0]).jdot_qd("tool"), ValueError, "needs the joint veloc"),
+    # Loads: held ones, a run's forces(t) and payloads.
+    (lambda s: s.apply_force("nowhere", (1, 2, 3)), ValueError, "the arm has no frame 'nowhere'"),
+    (lambda s: s.apply_force("tool", (1, 2)), ValueError, r"force must have 3 .* shape \(2,\)"),
+    (lambda s: s.apply_force("tool", (1, math.nan, 3)), ValueError, "finite, not nan at index 1"),
+    (lambda s: s.apply_force("tool", (1, 2, 3), point=(0, 0)), ValueError, "point must have 3"),
+    (lambda s: s.apply_force("tool", (1, 2, 3), axes="a"), ValueError, "'world' or 'frame', not"),
+    (lambda s: s.apply_force(3, (1, 2, 3)), TypeError, "frame must be a str"),
+    (lambda s: s.apply_wrench("tool", (1, 2, 3)), ValueError, r"wrench must have 6 .* \(3,\)"),
+    (lambda s: s.run(3, forces=5), TypeError, r"forces must be callable: forces\(time\)"),
+    (lambda s: s.run(3, forces=lambda t: ("tool", (1, 2))), ValueError, "vector must have 3 .* 2"),
+    (lambda s: s.run(3, forces=lambda t: [("tool",)]), ValueError, r"\[0\] must be .* 1 items"),
+    (lambda s: s.run(3, forces=lambda t: 7), TypeError, r"forces\(time\) must be a load"),
+    (lambda s: robot("puma560").with_payload("floor", 1.0), ValueError, "'floor' is fixed to th"),
+    (lambda s: s.robot.with_payload("tool", -1.0), ValueError, "mass must be 0 kg or more"),
+    # Controllers and references.
+    (lambda s: velmoth.PD(rate=150), ValueError, "rate must be 'continuous' or samples per second"),
+    (lambda s: velmoth.PD(rate=1000.0), TypeError, "rate"),
+    (lambda s: velmoth.PD(trajectory="cubic"), ValueError, "'step', 'quintic', 'trapezoid' or"),
+    (lambda s: velmoth.PD(duration=0), ValueError, "duration must be above 0"),
+    (lambda s: velmoth.PD([0, math.nan]), ValueError, "target must be finite"),
+    (lambda s: velmoth.PD("0 1"), TypeError, "target must be a sequence"),
+    (lambda s: velmoth.TaskPD([1, 2]), ValueError, "target must be a position, 3 numbers"),
+    (lambda s: velmoth.Quintic([0], [1, 2]), ValueError, "start has 1 elements and target 2"),
+    ({"controller": velmoth.PD([1, 2, 3])}, ValueError,
+     "target has 3 elements; the arm's controller takes 2"),
+    ({"controller": velmoth.PD(kd=[1, 2, 3])}, ValueError,
+     r"kd has 3 elements; the arm's controller takes 2 \(or one for all\)"),
+    ({"controller": velmoth.TaskPD(frame="hand")}, ValueError, "no frame 'hand'"),
+    ({"controller": "pd"}, TypeError, "controller must be a velmoth.Controller"),
+    (lambda s: velmoth.Controller(), TypeError, "No constructor defined"),
 ])
 def test_bad_settings_and_arguments_are_refused(sim, call, error, match):
     with pytest.raises(error, match=match):
@@ -214,8 +225,8 @@ def test_bad_settings_and_arguments_are_refused(sim, call, error, match):
             velmoth.Simulation(R2, **call)
         else:
             setattr(sim, *call) if isinstance(call, tuple) else call(sim)
-    assert (sim.tick, sim.engine, sim.substeps, sim.coulomb, list(sim.gravity)) == \
-        (0, "closed-form", 1, 0.1, [0, 0, -9.81])
+    assert (sim.tick, sim.engine, sim.substeps, sim.coulomb, list(sim.gravity), sim.forces) == \
+        (0, "closed-form", 1, 0.1, [0, 0, -9.81], [])
 
 
 @pytest.mark.parametrize("returned,error,match", [
@@ -256,20 +267,3 @@ def test_objects_made_without_init_are_refused_not_followed(cls, uses):
     for use in uses:
         with pytest.raises((TypeError, RuntimeError)):
             use(cls.__new__(cls))
-
-
-def test_numbers_that_look_like_errors_and_numpy_integers_are_taken():
-    sim = velmoth.Simulation(R2, viscous=0, coulomb=-0.0, substeps=np.int32(5))
-    sim.substeps, sim.viscous = np.int64(3), np.int32(2)
-    assert (sim.substeps, sim.viscous, sim.coulomb) == (3, 2.0, 0.0)
-    assert velmoth.terms(R2, None, None, viscous=0).F.tolist() == [0.0, 0.0]
-
-
-def test_a_singular_solve_is_a_divergence_and_the_interpreter_lives():
-    scara = velmoth.Robot.from_urdf(SAMPLES / "scara.urdf")
-    sim = velmoth.Simulation(scara, engine="closed-form", integrator="euler")
-    with pytest.warns(velmoth.DivergenceWarning, match="diverged at tick 12"):
-        run = sim.run(20, [1000.0] * 4)
-    assert run.diverged_at == 12 and np.isnan(run.q[-1]).all() and not sim.finite
-    sim.step([1000.0] * 4)  # and the ticks go on
-    assert sim.tick == 21

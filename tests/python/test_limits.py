@@ -1,5 +1,6 @@
-"""The file's own physics from Python: limits, each joint's friction and efforts, as velmoth-sim
-runs them bit for bit; a start outside the limits warned about; the arguments checked."""
+"""The file's own physics from Python (test_runs has velmoth-sim's runs of them, test_errors the
+arguments refused): the robot's limits, friction and efforts, a start outside the limits warned
+about, the friction's source, saturated torques."""
 import math
 import warnings
 
@@ -7,40 +8,28 @@ import numpy as np
 import pytest
 
 import velmoth
-from conftest import SAMPLES, assert_run_equals
-
-SCARA = str(SAMPLES / "scara.urdf")
-PLANAR = str(SAMPLES / "planar_3link.urdf")
+from conftest import robot
 
 
-@pytest.mark.parametrize("options,args", [
-    ({}, []),
-    ({"limits": False, "friction": "uniform"}, ["--limits", "off", "--friction", "uniform"]),
-    ({"effort_limits": True, "integrator": "rk4"}, ["--effort-limits", "--integrator", "rk4"]),
-])
-@pytest.mark.parametrize("path,torque", [(SCARA, [100.0, -50.0, -1.0, 0.1]),
-                                         (PLANAR, [70.0, -10.0, 1.0])])
-def test_runs_equal_velmoth_sim(velmoth_sim, path, torque, options, args, recwarn):
-    sim = velmoth.Simulation(velmoth.Robot.from_urdf(path), **options)
-    text = velmoth_sim(["run", "--urdf", path, "--ticks", "150", "--torque",
-                        ",".join(map(repr, torque)), *args])
-    assert_run_equals(sim.run(150, torque), text, str(options))
-
-
-def test_the_robot_gives_its_files_physics():
-    scara = velmoth.Robot.from_urdf(SCARA)
+def test_the_robot_gives_its_files_physics_and_efforts_saturate_the_torques():
+    scara = robot("scara")
     assert list(scara.lower_limits[:3]) == [-2.5, -2.6, 0.0] and scara.lower_limits[3] == -math.inf
     assert list(scara.upper_limits[:3]) == [2.5, 2.6, 0.2] and scara.upper_limits[3] == math.inf
     assert list(scara.efforts) == [80.0, 40.0, 200.0, math.inf]
-    planar = velmoth.Robot.from_urdf(PLANAR)
+    planar = robot("planar_3link")
     assert np.isnan(planar.joint_damping[[0, 2]]).all() and planar.joint_damping[1] == 0.5
     assert planar.joint_friction[1] == 0.1
-    builtin = velmoth.Robot.builtin(2)
+    builtin = robot(2)
     assert (builtin.lower_limits == -math.inf).all() and (builtin.efforts == math.inf).all()
+    # The efforts saturate the torques.
+    sim = velmoth.Simulation(scara, effort_limits=True)
+    sim.step([100, -50, 0, 7])
+    assert list(sim.tau) == [80, -40, 0, 7] and list(sim.saturated) == [True, True, False, False]
+    assert list(sim.run(3, [1, 2, 3, 4]).tau[-1]) == [1, 2, 3, 4] and not sim.saturated.any()
 
 
 def test_the_quill_rests_at_its_limit_and_a_start_outside_is_warned_about():
-    arm = velmoth.Robot.from_urdf(SCARA)
+    arm = robot("scara")
     with pytest.warns(velmoth.LimitWarning, match=r"'quill' starts at 0\.2 \(limits 0 to 0\.2\) "
                                                   r"instead of 0\.5"):
         sim = velmoth.Simulation(arm, q0=[0, 0, 0.5, 0])
@@ -64,7 +53,7 @@ def test_the_quill_rests_at_its_limit_and_a_start_outside_is_warned_about():
 
 
 def test_friction_is_the_files_unless_the_panels_is_given():
-    arm = velmoth.Robot.from_urdf(PLANAR)
+    arm = robot("planar_3link")
     qd = [1.0, 1.0, 1.0]
     assert velmoth.Simulation(arm).friction == "file"
     assert velmoth.Simulation(arm, coulomb=0.0).friction == "uniform"
@@ -77,18 +66,3 @@ def test_friction_is_the_files_unless_the_panels_is_given():
     assert sim.friction == "uniform" and sim.terms().F[1] == pytest.approx(0.4)
     sim.friction = "file"
     assert sim.terms().F[1] == pytest.approx(0.6)
-
-
-def test_efforts_saturate_the_torques():
-    sim = velmoth.Simulation(velmoth.Robot.from_urdf(SCARA), effort_limits=True)
-    sim.step([100, -50, 0, 7])
-    assert list(sim.tau) == [80, -40, 0, 7] and list(sim.saturated) == [True, True, False, False]
-    assert list(sim.run(3, [1, 2, 3, 4]).tau[-1]) == [1, 2, 3, 4] and not sim.saturated.any()
-
-
-@pytest.mark.parametrize("kwargs,error", [
-    ({"limits": 1}, TypeError), ({"effort_limits": "yes"}, TypeError),
-    ({"friction": "own"}, ValueError), ({"friction": 0}, TypeError)])
-def test_the_arguments_are_checked(kwargs, error):
-    with pytest.raises(error):
-        velmoth.Simulation(velmoth.Robot.from_urdf(SCARA), **kwargs)

@@ -1,11 +1,13 @@
-"""Runs and terms bit for bit: the golden runs (made outside the project), velmoth-sim's own."""
+"""Runs and terms bit for bit: the golden runs (made outside the project), velmoth-sim's own, the
+file's limits, friction and efforts among them; runs that diverge."""
 import shlex
 
 import numpy as np
 import pytest
 
 import velmoth
-from conftest import GOLDEN, SAMPLES, assert_bits_equal, assert_run_equals, parse_run_csv
+from conftest import (GOLDEN, assert_bits_equal, assert_run_equals, parse_run_csv, robot,
+                      sim_args)
 
 CASES = [line.split(": velmoth-sim ", 1) for line in (GOLDEN / "CASES.txt").read_text().split("\n")
          if line]
@@ -13,14 +15,18 @@ VECTORS = ("torque", "accel", "gravity", "q0", "qd0", "q", "qd")
 
 
 def robot_and_options(args):
-    """The Robot and the other options, as Python values, of velmoth-sim's "--name value"s."""
-    it = iter(args)
-    o = {key.lstrip("-"): value for key, value in zip(it, it)}
+    """The Robot and the other options, as Python values, of velmoth-sim's "--name value"s and
+    flags."""
+    o = {}
+    for word in args:
+        key, o[key] = (word[2:].replace("-", "_"), True) if word.startswith("--") else (key, word)
     for key, value in o.items():
         if key in VECTORS:
             o[key] = [float(x) for x in value.split(",")]
         elif key in ("ticks", "every", "links", "substeps", "viscous", "coulomb"):
             o[key] = float(value) if key in ("viscous", "coulomb") else int(value)
+        elif value == "off":
+            o[key] = False
     if "urdf" in o:
         return velmoth.Robot.from_urdf(o.pop("urdf"), tip=o.pop("tip", None)), o
     return velmoth.Robot.builtin(links=o.pop("links", 6)), o
@@ -39,19 +45,22 @@ def test_golden_run_bit_for_bit(name, command):
 
 def test_golden_runs_stepped_from_python():
     table = parse_run_csv((GOLDEN / "forward-one-link.csv").read_text())
-    sim = velmoth.Simulation(velmoth.Robot.builtin(links=1))
+    sim = velmoth.Simulation(robot(1))
     for row in range(100):
         assert_bits_equal(sim.step([2.0]), table["qdd"][row], f"qdd of tick {row + 1}")
         assert_bits_equal([*sim.q, *sim.qd, *sim.tau, sim.total],
                           [table["q"][row, 0], table["qd"][row, 0], 2.0, table["total"][row]])
     table = parse_run_csv((GOLDEN / "inverse-four-links.csv").read_text())
-    sim = velmoth.Simulation(velmoth.Robot.builtin(links=4))
+    sim = velmoth.Simulation(robot(4))
     assert_bits_equal([sim.step_inverse([0.3, -0.2, 0.1, 0]) for _ in range(120)], table["tau"])
     assert_bits_equal(sim.tau, table["tau"][-1], "Simulation.tau")
 
 
-def sample_args(text):
-    return shlex.split(text.replace("@", str(SAMPLES) + "/"))
+# The file's physics: limits, each joint's friction and efforts.
+LIMITS = [f"--urdf @{arm}.urdf --ticks 150 --torque {torque} {options}"
+          for arm, torque in [("scara", "100,-50,-1,0.1"), ("planar_3link", "70,-10,1")]
+          for options in ["", "--limits off --friction uniform",
+                          "--effort-limits --integrator rk4"]]
 
 
 @pytest.mark.parametrize("args", [
@@ -67,17 +76,26 @@ def sample_args(text):
     "--links 3 --engine closed-form --integrator rk4 --substeps 4 --coulomb 0.3 --ticks 400 "
     "--every 20",
     "--links 9 --ticks 600 --every 100",  # diverges: non-finite rows as printed
-])
+] + LIMITS)
 def test_run_equals_velmoth_sim(velmoth_sim, args, recwarn):
-    args = sample_args(args)
-    assert_run_equals(simulate(args), velmoth_sim(["run", *args]))
+    args = sim_args(args)
+    assert_run_equals(simulate(args), velmoth_sim(["run", *args]), str(args))
 
 
-def test_a_run_that_diverges_warns_once_and_goes_on():
-    sim = velmoth.Simulation(velmoth.Robot.builtin(links=9))
-    with pytest.warns(velmoth.DivergenceWarning, match=r"diverged at tick 487 \(t = 4\.87 s\)"):
-        trajectory = sim.run(600)
-    assert trajectory.diverged_at == 487 and len(trajectory) == 600 and not sim.finite
+@pytest.mark.parametrize("robot,options,torque,tick", [
+    (robot(9), {}, None, 487),
+    # A singular solve of the closed form.
+    (robot("scara"), {"engine": "closed-form", "integrator": "euler"}, [1000.0] * 4, 12),
+])
+def test_a_run_that_diverges_warns_once_and_the_ticks_go_on(robot, options, torque, tick):
+    sim = velmoth.Simulation(robot, **options)
+    with pytest.warns(velmoth.DivergenceWarning,
+                      match=rf"diverged at tick {tick} \(t = {tick / 100:g} s\)") as w:
+        run = sim.run(tick + 8, torque)
+    assert (len(w), run.diverged_at, len(run), sim.finite) == (1, tick, tick + 8, False)
+    assert np.isnan(run.q[-1]).all()
+    sim.step(torque)
+    assert sim.tick == tick + 9
 
 
 @pytest.mark.parametrize("args", [
@@ -87,7 +105,7 @@ def test_a_run_that_diverges_warns_once_and_goes_on():
     "--urdf @scara.urdf --engine recursive --q 0.3,0.2,0.05,1 --qd 0,1,0,0 --accel 1,1,1,1",
 ])
 def test_terms_and_dynamics_equal_velmoth_sim_terms(velmoth_sim, args):
-    args = sample_args(args) + ["--viscous", "0.3", "--coulomb", "0.2", "--gravity", "1,0,-9"]
+    args = sim_args(args) + ["--viscous", "0.3", "--coulomb", "0.2", "--gravity", "1,0,-9"]
     expected = {}
     for line in velmoth_sim(["terms", *args]).splitlines():
         name, rows, cols, *values = line.split()
