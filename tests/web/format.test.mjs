@@ -3,17 +3,12 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-
 test("the page's scripts, styles and markup are formatted", () => {
-  const prettier = path.join(root, 'web/node_modules/.bin/prettier');
+  const cwd = fileURLToPath(new URL('../..', import.meta.url));
   const files = ['web/src', 'web/index.html', 'tests/web', 'bench/page_bench.mjs'];
-  const out = spawnSync(prettier, ['--config', 'web/.prettierrc.json', '--check', ...files], {
-    cwd: root,
-    encoding: 'utf8',
-  });
+  const args = ['--config', 'web/.prettierrc.json', '--check', ...files];
+  const out = spawnSync(cwd + 'web/node_modules/.bin/prettier', args, { cwd, encoding: 'utf8' });
   assert.equal(out.status, 0, out.stdout + out.stderr);
 });

@@ -2,249 +2,151 @@
 // built-in arm moving, its buttons and fields act as the window's, its panel shows velmoth-sim's
 // numbers for the same ticks, a recording equals velmoth-sim's run byte for byte, an arm opened
 // with its mesh folder shows its meshes, and the view shows the arm. Screenshots go to
-// build/web/screenshots. VELMOTH_PAGE names the built page (default build/web/page).
-import { test, before, after } from 'node:test';
+// VELMOTH_SHOTS (default build/web/screenshots).
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
-import { cpSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
+import { cpSync, mkdirSync, readFileSync } from 'node:fs';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
-import { tmpdir } from 'node:os';
-import { openBrowser, openMoving } from './chromium.mjs';
+import { openMoving, pageDir, session } from './chromium.mjs';
+import { inTemp, loadEngine, replayed, root, simRun } from './node_engine.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const pageDir = process.env.VELMOTH_PAGE || path.join(root, 'build/web/page');
-const sim = process.env.VELMOTH_SIM || path.join(root, 'build/release/bin/velmoth-sim');
-const shots = path.join(root, 'build/web/screenshots');
-const require = createRequire(path.join(root, 'web/package.json'));
-const factory = require(path.join(pageDir, 'engine/velmoth_engine.js'));
-const engine = await factory({
-  wasmBinary: readFileSync(path.join(pageDir, 'engine/velmoth_engine.wasm')),
-});
-
-let session, page, url, errors;
-
-before(async () => {
+const shots = process.env.VELMOTH_SHOTS || path.join(root, 'build/web/screenshots');
+const engine = await loadEngine(path.join(pageDir, 'engine'));
+let page, errors;
+const s = session((opened) => {
+  ({ page, errors } = opened);
   mkdirSync(shots, { recursive: true });
-  session = await openBrowser(pageDir);
-  ({ page, url, errors } = session);
 });
 
-after(async () => {
-  await session?.close();
-});
-
-const shown = () => page.evaluate(() => window.velmoth.run.shownTicks);
-// Waits until the page has shown the tick after `count` ticks shown.
-const waitShown = (count) =>
-  page.waitForFunction((n) => window.velmoth.run.shownTicks >= n, { timeout: 20000 }, count);
-const clock = () => page.evaluate(() => window.velmoth.run.clock);
 const value = (id) => page.$eval('#' + id, (e) => e.value);
-
-async function type(id, text) {
+const text = (selector) => page.$eval(selector, (e) => e.textContent);
+// Moves the slider id to v, as the mouse does.
+const slide = (id, v) =>
+  page.$eval(id, (e, v) => Object.assign(e, { value: v }).dispatchEvent(new Event('input')), v);
+const shot = (name) => page.screenshot({ path: path.join(shots, name) });
+// Types text into the field id in place of its own, then presses the button, if any.
+async function enter(id, text, button) {
   await page.click('#' + id, { clickCount: 3 });
   await page.keyboard.press('Backspace');
   await page.type('#' + id, text);
+  if (button) await page.click(button);
 }
+// Waits until the arm shown has the properties of want.
+const armIs = (want) =>
+  s.until((want) => {
+    const arm = window.velmoth.run.arm;
+    return arm && Object.entries(want).every(([k, v]) => arm[k] === v);
+  }, want);
+const choose = async (sample, want) => {
+  await page.select('#sample', sample);
+  await armIs(want);
+};
 
-// Pauses the run (waiting for the worker to say so), resets the arm and steps it `ticks` times,
-// each step waiting for the tick it asked for.
-async function resetAndStep(ticks) {
-  if (!(await clock()).paused) {
-    await page.click('#run');
-    await page.waitForFunction(() => window.velmoth.run.clock.paused);
-  }
-  await page.click('#reset');
-  await page.waitForFunction(() => window.velmoth.run.pending.length === 0);
-  for (let k = 0; k < ticks; ++k) {
-    const before = await shown();
-    await page.click('#step');
-    await waitShown(before + 1);
-  }
-}
-
-// The panel's texts of velmoth-sim's last row, in the panel's formats.
-function panelOf(csv, n) {
-  const rows = csv.trim().split('\n');
-  const x = rows[rows.length - 1].split(',').map(Number);
-  const q = x.slice(2, 2 + n);
-  const qdd = x.slice(2 + 2 * n, 2 + 3 * n);
+// The panel's texts; panelOf: those of velmoth-sim's last row for args, in the panel's formats.
+const fields = ['angles', 'accel', 'kinetic', 'potential', 'total'];
+const panel = async () =>
+  Object.fromEntries(await Promise.all(fields.map(async (id) => [id, await value(id)])));
+const lastRow = (args) => simRun(args).trim().split('\n').pop().split(',').map(Number);
+function panelOf(args, n = 6) {
+  const x = lastRow(args);
   const [kinetic, potential] = x.slice(2 + 4 * n, 4 + 4 * n);
   return {
-    angles: engine.vectorText(q),
-    accel: engine.vectorText(qdd),
+    angles: engine.vectorText(x.slice(2, 2 + n)),
+    accel: engine.vectorText(x.slice(2 + 2 * n, 2 + 3 * n)),
     kinetic: engine.numberText(kinetic),
     potential: engine.numberText(potential),
     total: engine.numberText(kinetic + potential),
   };
 }
 
-async function panel() {
-  const out = {};
-  for (const id of ['angles', 'accel', 'kinetic', 'potential', 'total']) out[id] = await value(id);
-  return out;
-}
-
-const runSim = (args) =>
-  execFileSync(sim, ['run', ...args], {
-    encoding: 'utf8',
-    stdio: ['ignore', 'pipe', 'ignore'],
-  });
-
 test('the page opens with the built-in arm moving', async (t) => {
-  const ms = await openMoving(page, url);
+  const ms = await openMoving(page, s.url);
   t.diagnostic(`the built-in arm moved ${ms} ms after the page was asked for`);
   assert.match(await value('kinetic'), /^\d+\.\d{3}$/);
   assert.deepEqual(errors, []);
 });
 
 test("the panel shows velmoth-sim's numbers for the same ticks", async () => {
-  await resetAndStep(5);
-  assert.deepEqual(await panel(), panelOf(runSim(['--ticks', '5']), 6));
+  await s.resetAndStep(5);
+  assert.deepEqual(await panel(), panelOf(['--ticks', '5']), 'no input');
   // Typed inputs: torques, then the coefficients with "Set", then the same ticks again.
-  await type('torque', '1, -0.5, 0.25');
-  await page.click('#setTorque');
-  await type('viscous', '0.2');
-  await type('coulomb', '0');
-  await page.click('#set');
-  await resetAndStep(7);
-  assert.deepEqual(
-    await panel(),
-    panelOf(
-      runSim(['--ticks', '7', '--torque=1, -0.5, 0.25', '--viscous', '0.2', '--coulomb', '0']),
-      6,
-    ),
-  );
+  await enter('torque', '1, -0.5, 0.25', '#setTorque');
+  await enter('viscous', '0.2');
+  await enter('coulomb', '0', '#set');
+  await s.resetAndStep(7);
+  const friction = ['--viscous', '0.2', '--coulomb', '0'];
+  const typed = ['--ticks', '7', '--torque=1, -0.5, 0.25', ...friction];
+  assert.deepEqual(await panel(), panelOf(typed), 'torques and coefficients');
   // Inverse mode: the torques field shows the torques of the accelerations typed.
   await page.click('#inverse');
-  await type('accel', '0.3, -0.2, 0.1');
-  await page.click('#setAccel');
-  await resetAndStep(4);
-  const csv = runSim([
-    '--ticks',
-    '4',
-    '--mode',
-    'inverse',
-    '--accel=0.3, -0.2, 0.1',
-    '--viscous',
-    '0.2',
-    '--coulomb',
-    '0',
-  ]);
-  const row = csv.trim().split('\n').pop().split(',').map(Number);
-  assert.equal(await value('torque'), engine.vectorText(row.slice(20, 26)));
+  await enter('accel', '0.3, -0.2, 0.1', '#setAccel');
+  await s.resetAndStep(4);
+  const row = lastRow(['--ticks', '4', '--mode', 'inverse', '--accel=0.3, -0.2, 0.1', ...friction]);
+  assert.equal(await value('torque'), engine.vectorText(row.slice(20, 26)), 'inverse');
   await page.click('#forward');
 });
 
 test("a recording is velmoth-sim's run byte for byte", async (t) => {
-  await page.select('#sample', 'scara.urdf');
-  await page.waitForFunction(
-    () => window.velmoth.run.arm && window.velmoth.run.arm.name === 'scara',
-  );
-  await resetAndStep(0);
-  await page.click('#record');
-  await page.waitForFunction(() => window.velmoth.run.recording);
-  const before = await shown();
-  await page.click('#run');
-  await waitShown(before + 150);
-  await page.click('#run');
-  await page.waitForFunction(() => window.velmoth.run.clock.paused);
-  await page.click('#record');
-  await page.waitForFunction(() => !window.velmoth.run.recording);
-  const recorded = await page.evaluate(() => window.velmothLastRecording.csv);
-  const ticks = recorded.trim().split('\n').length - 1;
+  await choose('scara.urdf', { name: 'scara' });
+  await s.resetAndStep();
+  const { csv } = await s.record(async () => {
+    await s.runFor(150);
+    await page.click('#run');
+    await s.until(() => window.velmoth.run.clock.paused);
+  });
+  const ticks = csv.trim().split('\n').length - 1;
   assert.ok(ticks >= 150);
-  assert.equal(
-    recorded,
-    runSim(['--urdf', path.join(root, 'examples/scara.urdf'), '--ticks', String(ticks)]),
-  );
+  assert.equal(csv, simRun(['--urdf', path.join(root, 'examples/scara.urdf'), `--ticks=${ticks}`]));
   t.diagnostic(`${ticks} ticks recorded`);
 });
 
 test('a recording whose inputs change midway is repeated by velmoth-sim from its replay', async () => {
-  await page.select('#sample', 'built-in');
-  await page.waitForFunction(() => window.velmoth.run.arm && !window.velmoth.run.arm.fromFile);
-  await resetAndStep(3);
-  await page.click('#record');
-  await page.waitForFunction(() => window.velmoth.run.recording);
-  await resetAndStep(20);
-  await type('torque', '2, 0, -1');
-  await page.click('#setTorque');
-  await page.click('#inverse');
-  await type('accel', '0.5');
-  await page.click('#setAccel');
-  for (let k = 0; k < 10; ++k) {
-    const before = await shown();
-    await page.click('#step');
-    await waitShown(before + 1);
-  }
-  await page.click('#forward');
-  await page.select('#integrator', 'rk4');
-  await page.waitForFunction(() => window.velmoth.run.options.integrator === 'rk4');
-  for (let k = 0; k < 10; ++k) {
-    const before = await shown();
-    await page.click('#step');
-    await waitShown(before + 1);
-  }
-  await page.click('#record');
-  await page.waitForFunction(() => !window.velmoth.run.recording);
-  const { csv, replay, name } = await page.evaluate(() => window.velmothLastRecording);
-  const dir = mkdtempSync(path.join(tmpdir(), 'velmoth-replay-'));
-  try {
-    writeFileSync(path.join(dir, name + '.replay'), replay);
-    assert.equal(runSim(['--replay', path.join(dir, name + '.replay')]), csv);
-    assert.equal(csv.trim().split('\n').length - 1, 40);
-  } finally {
-    rmSync(dir, { recursive: true });
-  }
+  await choose('built-in', { fromFile: false });
+  await s.resetAndStep(3);
+  const { csv, replay } = await s.record(async () => {
+    await s.resetAndStep(20);
+    await enter('torque', '2, 0, -1', '#setTorque');
+    await page.click('#inverse');
+    await enter('accel', '0.5', '#setAccel');
+    await s.step(10);
+    await page.click('#forward');
+    await page.select('#integrator', 'rk4');
+    await s.until(() => window.velmoth.run.options.integrator === 'rk4');
+    await s.step(10);
+  });
+  assert.equal(replayed(replay), csv);
+  assert.equal(csv.trim().split('\n').length - 1, 40);
   await page.select('#integrator', 'euler');
 });
 
 test('an arm opened with its mesh folder shows its meshes, and the view shows the arm', async () => {
   // A package whose folder is not called by its name: package.xml names it.
-  const dir = mkdtempSync(path.join(tmpdir(), 'velmoth-folder-'));
-  const robot = path.join(dir, 'my_robot');
-  mkdirSync(path.join(robot, 'urdf'), { recursive: true });
-  cpSync(path.join(root, 'examples/industrial6.urdf'), path.join(robot, 'urdf/industrial6.urdf'));
-  cpSync(path.join(root, 'examples/package.xml'), path.join(robot, 'package.xml'));
-  cpSync(path.join(root, 'examples/meshes'), path.join(robot, 'meshes'), {
-    recursive: true,
+  await inTemp(async (dir) => {
+    const robot = path.join(dir, 'my_robot');
+    const copy = (from, to) =>
+      cpSync(path.join(root, 'examples', from), path.join(robot, to), { recursive: true });
+    copy('industrial6.urdf', 'urdf/industrial6.urdf');
+    copy('package.xml', 'package.xml');
+    copy('meshes', 'meshes');
+    await (await page.$('#openFolder')).uploadFile(robot);
+    await armIs({ name: 'industrial6' });
+    await s.until(() => window.velmoth.view.shapes.length === 7);
+    assert.doesNotMatch(await text('#notices'), /not found|cannot be read/);
+    await shot('industrial6.png');
   });
-  try {
-    const input = await page.$('#openFolder');
-    await input.uploadFile(robot);
-    await page.waitForFunction(
-      () => window.velmoth.run.arm && window.velmoth.run.arm.name === 'industrial6',
-      { timeout: 20000 },
-    );
-    await page.waitForFunction(() => window.velmoth.view.shapes.length === 7, {
-      timeout: 20000,
-    });
-    assert.doesNotMatch(
-      await page.$eval('#notices', (e) => e.textContent),
-      /not found|cannot be read/,
-    );
-    await page.screenshot({ path: path.join(shots, 'industrial6.png') });
-  } finally {
-    rmSync(dir, { recursive: true });
-  }
   // The built-in arm's figure fills part of the view: pixels of its grey housings and bodies.
-  await page.select('#sample', 'built-in');
-  await page.waitForFunction(() => window.velmoth.run.arm && !window.velmoth.run.arm.fromFile);
+  await choose('built-in', { fromFile: false });
   await page.click('#screenshot');
-  await page.screenshot({ path: path.join(shots, 'built-in.png') });
+  await shot('built-in.png');
   const armPixels = await page.evaluate(() => {
     // Drawn now: the view keeps no copy of its last frame.
     window.velmoth.view.dirty = true;
     window.velmoth.view.draw();
     const source = document.getElementById('view');
-    const c = document.createElement('canvas');
-    c.width = source.width;
-    c.height = source.height;
-    const g = c.getContext('2d');
+    const { width, height } = source;
+    const g = Object.assign(document.createElement('canvas'), { width, height }).getContext('2d');
     g.drawImage(source, 0, 0);
-    const data = g.getImageData(0, 0, c.width, c.height).data;
+    const data = g.getImageData(0, 0, width, height).data;
     let grey = 0;
     for (let i = 0; i < data.length; i += 4) {
       const [r, gg, b] = [data[i], data[i + 1], data[i + 2]];
@@ -257,117 +159,76 @@ test('an arm opened with its mesh folder shows its meshes, and the view shows th
 
 test('the plots draw the run, and the strip says when a tick costs more than 10 ms', async () => {
   await page.click('#plotsToggle');
-  await page.waitForFunction(() => document.querySelectorAll('#plots .uplot').length === 2);
-  const before = await shown();
-  if ((await clock()).paused) await page.click('#run');
-  await waitShown(before + 50);
-  await page.screenshot({ path: path.join(shots, 'plots.png') });
+  await s.until(() => document.querySelectorAll('#plots .uplot').length === 2);
+  await s.runFor(50);
+  await shot('plots.png');
   await page.click('#plotsToggle');
   // The built-in arm of 40 links under the error-controlled step: a tick of the closed form takes
   // a hundred milliseconds and more (under its own Euler step of one solve a tick it takes a few,
   // and the arm would diverge within seconds).
-  await page.goto(url + '?links=40');
-  await page.waitForFunction(() => window.velmoth.run.arm && window.velmoth.run.arm.joints === 40, {
-    timeout: 20000,
-  });
+  await page.goto(s.url + '?links=40');
+  await armIs({ joints: 40 });
   await page.select('#integrator', 'dopri5');
-  await page.waitForFunction(() => window.velmoth.run.options.integrator === 'dopri5');
-  await page.waitForFunction(
-    () =>
-      /real time \d\.\d\d \(each tick takes \d+ ms, not 10 ms\)/.test(
-        document.getElementById('status').textContent,
-      ),
-    {
-      timeout: 30000,
-    },
-  );
+  await s.until(() => window.velmoth.run.options.integrator === 'dopri5');
+  await s.untilText('status', /real time \d\.\d\d \(each tick takes \d+ ms, not 10 ms\)/, 30000);
 });
 
 test('a URDF file dropped on the view is loaded, and one refused says why', async () => {
   const drop = (name, text) =>
     page.evaluate(
       (n, t) => {
-        const transfer = new DataTransfer();
-        transfer.items.add(new File([t], n));
-        document.querySelector('main').dispatchEvent(
-          new DragEvent('drop', {
-            dataTransfer: transfer,
-            bubbles: true,
-            cancelable: true,
-          }),
-        );
+        const dataTransfer = new DataTransfer();
+        dataTransfer.items.add(new File([t], n));
+        const event = new DragEvent('drop', { dataTransfer, bubbles: true, cancelable: true });
+        document.querySelector('main').dispatchEvent(event);
       },
       name,
       text,
     );
-  await drop(
-    'double_pendulum.urdf',
-    readFileSync(path.join(root, 'examples/double_pendulum.urdf'), 'utf8'),
-  );
-  await page.waitForFunction(
-    () => window.velmoth.run.arm && window.velmoth.run.arm.name === 'double_pendulum',
-  );
+  const pendulum = readFileSync(path.join(root, 'examples/double_pendulum.urdf'), 'utf8');
+  await drop('double_pendulum.urdf', pendulum);
+  await armIs({ name: 'double_pendulum' });
   await drop('broken.urdf', '<robot name="x"><link name="a"/>');
-  await page.waitForFunction(() =>
-    /broken\.urdf: /.test(document.getElementById('notices').textContent),
-  );
+  await s.untilText('notices', /broken\.urdf: /);
   // The arm stays as it was.
-  assert.equal(await page.evaluate(() => window.velmoth.run.arm.name), 'double_pendulum');
+  assert.equal(await s.run('arm.name'), 'double_pendulum');
   assert.deepEqual(errors, []);
 });
 
 test('the lab: the teach sliders pose the paused arm; computed torque reaches a typed target', async () => {
-  await page.select('#sample', 'built-in');
-  await page.waitForFunction(
-    () => !window.velmoth.run.arm.fromFile && window.velmoth.run.arm.joints === 6,
-  );
-  await resetAndStep(0);
+  await choose('built-in', { fromFile: false, joints: 6 });
+  await s.resetAndStep();
   await page.click('#labToggle');
   // Paused, a slider puts the arm in its pose at rest: 30 degrees on the second joint.
-  await page.$eval('#teach1', (s) => {
-    s.value = '300';
-    s.dispatchEvent(new Event('input'));
-  });
+  await slide('#teach1', '300');
   const q = [0, 300 / ((180 / Math.PI) * 10), 0, 0, 0, 0];
-  await page.waitForFunction(
-    (text) => document.getElementById('angles').value === text,
-    { timeout: 20000 },
-    engine.vectorText(q),
-  );
-  assert.equal(await page.$eval('#teach label:nth-child(2) span', (e) => e.textContent), '30.0°');
-  assert.match(await page.$eval('#tool', (e) => e.textContent), /^\S+ {2}x -?\d+\.\d{3} {2}y /);
+  await s.until((text) => document.getElementById('angles').value === text, engine.vectorText(q));
+  assert.equal(await text('#teach label:nth-child(2) span'), '30.0°');
+  assert.match(await text('#tool'), /^\S+ {2}x -?\d+\.\d{3} {2}y /);
   // At rest there: the next tick is velmoth-sim's from that pose.
-  const before = await shown();
-  await page.click('#step');
-  await waitShown(before + 1);
-  assert.deepEqual(await panel(), panelOf(runSim(['--ticks', '1', '--q0', q.join(', ')]), 6));
+  await s.step();
+  assert.deepEqual(await panel(), panelOf(['--ticks', '1', '--q0', q.join(', ')]));
   // Computed torque to a typed target along a quintic of 1 s, then run.
   await page.select('#ctlController', 'computed-torque');
-  await type('ctlTarget', '0.5, -0.3, 0.2');
-  await type('ctlDuration', '1');
-  await page.click('#ctlApply');
-  await page.waitForFunction(() => window.velmoth.lab.control.kind === 'computed-torque');
+  await enter('ctlTarget', '0.5, -0.3, 0.2');
+  await enter('ctlDuration', '1', '#ctlApply');
+  await s.until(() => window.velmoth.lab.control.kind === 'computed-torque');
   assert.match(await page.$eval('#ctlKp', (e) => e.placeholder), /^100(, 100){5}$/);
-  const start = await shown();
-  await page.click('#run');
   // The tick 2.5 s on: the arm at the target (the error of the fixed step decayed), the error plotted.
-  await waitShown(start + 250);
-  const last = await page.evaluate(() => window.velmoth.run.last);
+  await s.runFor(250);
+  const last = await s.run('last');
   const target = [0.5, -0.3, 0.2, 0, 0, 0];
   last.q.forEach((v, i) => assert.ok(Math.abs(v - target[i]) < 1e-5, `joint ${i} at ${v}`));
   assert.equal(last.error.length, 6);
   // Running, a slider sets the target.
-  await page.$eval('#teach0', (s) => {
-    s.value = '-100';
-    s.dispatchEvent(new Event('input'));
-  });
-  await page.waitForFunction(() => window.velmoth.lab.control.target[0] < 0);
+  await slide('#teach0', '-100');
+  await s.until(() => window.velmoth.lab.control.target[0] < 0);
   assert.match(await value('ctlTarget'), /^ *-0\.17, /);
-  await page.screenshot({ path: path.join(shots, 'lab.png') });
+  await shot('lab.png');
   // Back to the typed torques.
   await page.select('#ctlController', 'torque');
   await page.click('#ctlApply');
-  await page.waitForFunction(() => window.velmoth.lab.control.kind === 'torque');
+  await s.until(() => window.velmoth.lab.control.kind === 'torque');
   await page.click('#labToggle');
   assert.deepEqual(errors, []);
 });
