@@ -33,6 +33,7 @@
 #include "simulation/replay.h"
 #include "simulation/run_csv.h"
 #include "simulation/step_options.h"
+#include "simulation/step_report.h"
 #include "simulation/stepper.h"
 #include "simulation/text_fields.h"
 #include "urdf/urdf_loader.h"
@@ -263,9 +264,23 @@ class Simulation {
       CopyInto(lastAccel_, stepper_->Forward(torque));
       CopyInto(lastTorque_, stepper_->LastTorque());
     }
-    diverged_ = stepper_->LastReport().Diverged();
+    const StepReport& report = stepper_->LastReport();
+    diverged_ = report.Diverged();
     ++ticks_;
+    // What the page says of the tick's accuracy, in velmoth-sim's words: the first tick that
+    // reached the step's cap, and the first tick of each balance that went off, while the state
+    // is one the run goes on from.
+    note_.clear();
+    if (!inverse_ && !diverged_ && stepper_->LastCapped() && !capNoted_) {
+      capNoted_ = true;
+      note_ = CapMessage(report, ticks_);
+    }
+    if (!inverse_ && !diverged_ && report.offBalance) {
+      note_ += (note_.empty() ? "" : "\n") + BalanceMessage(report, ticks_);
+    }
   }
+  // The last tick's note on its accuracy, or "".
+  std::string TickNote() const { return note_; }
   // Ticks since the arm was loaded.
   double Ticks() const { return static_cast<double>(ticks_); }
 
@@ -776,6 +791,8 @@ class Simulation {
     frames_ = recursive::BuildFrameModels(*robot_);
     q_.assign(n, 0.0);
     ticks_ = 0;
+    note_.clear();
+    capNoted_ = false;
     payloads_.clear();
     forces_ = ArmForces{};
     pullScale_ = 1.0;
@@ -798,6 +815,8 @@ class Simulation {
   std::vector<recursive::FrameModel> frames_;
   std::vector<double> q_;
   uint64_t ticks_ = 0;
+  std::string note_;       // the last tick's note on its accuracy
+  bool capNoted_ = false;  // a tick of this arm has reached the cap
   // The replay being written.
   bool recording_ = false;
   bool begun_ = false;
@@ -1008,6 +1027,7 @@ EMSCRIPTEN_BINDINGS(velmoth) {
       .function("setState", &Simulation::SetState)
       .function("tick", &Simulation::Tick)
       .function("ticks", &Simulation::Ticks)
+      .function("tickNote", &Simulation::TickNote)
       .function("reset", &Simulation::Reset)
       .function("setPose", &Simulation::SetPose)
       .function("setController", &Simulation::SetController)

@@ -159,6 +159,37 @@ test('a tick that diverges is where the page stops, finite or not, as velmoth-si
   }
 });
 
+test("a tick that reaches the step's cap or leaves the balance off says so in velmoth-sim's words", () => {
+  // The thrown two-rod arm: Euler and RK4 leave the balance off in their first tick, dopri5 at
+  // 1e5 rad/s reaches its cap there as well. The cap is said once per arm, the balance once per
+  // balance, and an inverse tick says nothing.
+  for (const [integrator, speed] of [
+    ['euler', 30],
+    ['rk4', 100],
+    ['dopri5', 1e5],
+  ]) {
+    withArm({ links: 2 }, (s) => {
+      assert.ok(s.setStep('recursive', integrator, 1, 1e-9));
+      s.setState([0, 0], [speed, -speed]);
+      const notes = [1, 2, 3, 4, 5].map(() => (s.tick(), s.tickNote())).filter(Boolean);
+      const args = words(`--links 2 --engine recursive --integrator ${integrator} --ticks 5`);
+      const said = simSays([...args, `--qd0=${speed},${-speed}`])
+        .stderr.split('\n')
+        .filter((line) => line.startsWith('velmoth-sim: warning: tick'))
+        .map((line) =>
+          line
+            .replace('velmoth-sim: warning: ', '')
+            .replace(/; (the run goes on|later ticks that reach it are not reported)$/, ''),
+        );
+      assert.ok(said.length > 0, integrator);
+      assert.deepEqual(notes.join('\n').split('\n'), said, integrator);
+      s.setInverse(true);
+      s.tick();
+      assert.equal(s.tickNote(), '', integrator);
+    });
+  }
+});
+
 // The output of the program that Emscripten's compiler (its optimiser on Debian's acorn) builds
 // from the sources, run under Node.
 function emccRun(sources) {

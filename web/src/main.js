@@ -194,6 +194,10 @@ function frame(time) {
       view.setPoses(run.poses, newest.atLimit);
       view.setPull(run.pull);
       if (!$('lab').hidden) lab.showPose(newest.q, run.tool);
+      // A tick that reached the step's cap or found the energy balance off says so; the run goes
+      // on.
+      const noted = ticks.filter((t) => t.note);
+      if (noted.length > 0) notice(noted.map((t) => t.note).join('\n'));
       run.shownTicks += ticks.length;
       post('shown', { serial: newest.serial });
     }

@@ -108,6 +108,7 @@ function runTicks(count) {
     const state = sim.state();
     state.serial = serial;
     state.inverse = sim.inverse();
+    state.note = sim.tickNote();
     done.push(state);
     if (recording) {
       ++recording.ticks;
