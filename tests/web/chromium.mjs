@@ -64,8 +64,8 @@ export async function openMoving(page, url) {
 
 // The built page in a Chromium of its own, opened before a test file's tests (then ready(it)
 // called) and closed after them: its page, url and the errors the page throws or writes to its
-// console as they come, and what the tests do there. A wait gives up after 20 s unless it says
-// otherwise.
+// console as they come, and what the tests do there. A wait gives up only after two minutes, a
+// guard against a hang, unless it says otherwise.
 export function session(ready, dir = pageDir) {
   let server, browser, profile;
   const s = {
@@ -118,7 +118,7 @@ export function session(ready, dir = pageDir) {
     profile = mkdtempSync(path.join(tmpdir(), 'velmoth-chromium-'));
     browser = await launchChromium(profile);
     s.page = await browser.newPage();
-    s.page.setDefaultTimeout(20000);
+    s.page.setDefaultTimeout(120000);
     s.page.on('pageerror', (e) => s.errors.push(String(e)));
     s.page.on('console', (m) => m.type() === 'error' && s.errors.push(m.text()));
     await ready(s);
