@@ -43,7 +43,9 @@ arm can be far from it. run(..., exact_qdd=True) adds exact_qdd, the
 accelerations the engine gives at each row's state under the row's torques.
 run(..., frames=[...]) adds the chosen frames' positions: frames['tool0'] is
 (m, 3). A run with a controller that follows a reference adds reference and
-error (the reference less the positions), as velmoth-sim run --reference. csv() gives the text velmoth-sim prints for the same rows (and
+error (the reference less the positions; both zero in a start row taken
+before the reference has started, which the next tick does), as velmoth-sim
+run --reference. csv() gives the text velmoth-sim prints for the same rows (and
 frames), byte for byte (csv(balance=True) that of velmoth-sim run
 --balance); dataframe() a pandas DataFrame. Trajectories pickle.)doc";
 
@@ -257,7 +259,8 @@ void BindTrajectory(py::module_& m) {
                         "x*, (m, 3)), or None when the run had no controller with one."))
       .def_readonly("error", &Trajectory::error,
                     Doc("The reference less the row's joint positions (TaskPD: less the frame's "
-                        "position), (m, n) or (m, 3), or None."))
+                        "position), (m, n) or (m, 3), or None. A start row taken before the "
+                        "reference has started (the next tick starts it) has zeros in both."))
       .def_readonly(
           "diverged_at", &Trajectory::divergedAt,
           Doc("The first tick of the run whose state or torques were not finite, or whose step "
