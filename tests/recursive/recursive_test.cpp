@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "dynamics/dynamics.h"
+#include "dynamics/kinematics.h"
 #include "recursive/chain.h"
 #include "robot/transforms.h"
+#include "tests/matrix/matrix_literal.h"
 
 namespace {
 
@@ -44,14 +46,20 @@ bool Moves(const Link& link) {
          link.axis <= 2;
 }
 
+// In long double.
+Vector Long(const std::vector<double>& v) {
+  return Eigen::Map<const Eigen::VectorXd>(v.data(), Eigen::Index(v.size())).cast<long double>();
+}
+Matrix Long(const matrix<double>& m) {
+  using Rows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+  const std::vector<double> e = Elements(m);
+  return Eigen::Map<const Rows>(e.data(), m.RowCount(), m.ColCount()).cast<long double>();
+}
+
 // max |a - b| / max(1, max |b|)
-double RelativeError(const std::vector<double>& a, const matrix<double>& b) {
-  double error = 0.0, scale = 1.0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    error = std::max(error, std::fabs(a[i] - b(static_cast<uint32_t>(i), 0)));
-    scale = std::max(scale, std::fabs(b(static_cast<uint32_t>(i), 0)));
-  }
-  return error / scale;
+double RelativeError(const Vector& a, const Vector& b) {
+  return static_cast<double>((a - b).cwiseAbs().maxCoeff() /
+                             std::max(1.0L, b.cwiseAbs().maxCoeff()));
 }
 
 TEST(Recursive, RandomChainsAgreeWithTheClosedForm) {
@@ -77,91 +85,61 @@ TEST(Recursive, RandomChainsAgreeWithTheClosedForm) {
       }
       const EquationTerms terms = EvaluateEquationTerms(*robot);
       const double kinetic = robot->kineticEnergy, potential = robot->potentialEnergy;
-      const matrix<double> closedTau = InverseDynamics(*robot) - terms.F;
+      const Matrix closedTau = Long(InverseDynamics(*robot) - terms.F), closedM = Long(terms.M);
       const matrix<double>& g = robot->gravity;
       recursive::Kinematics(model, data, q.data(), qd.data(), {g(0, 0), g(1, 0), g(2, 0)});
 
-      // tau = M qdd + C qd + G
+      // tau = M qdd + C qd + G, and M column by column.
       recursive::NewtonEuler(model, data, qdd.data(), tau.data());
-      EXPECT_LT(RelativeError(tau, closedTau), 1e-10);
+      EXPECT_LT(RelativeError(Long(tau), closedTau.col(0)), 1e-10);
       recursive::CompositeBody(model, data, mass.data());
-      std::vector<double> column(n);
-      matrix<double> closedColumn(static_cast<uint32_t>(n), 1);
       for (int j = 0; j < n; ++j) {
-        for (int i = 0; i < n; ++i) {
-          column[i] = mass[static_cast<std::size_t>(i) * n + j];
-          closedColumn(static_cast<uint32_t>(i), 0) = terms.M(i, j);
-        }
-        EXPECT_LT(RelativeError(column, closedColumn), 1e-10) << "column " << j;
+        EXPECT_LT(RelativeError(Long(MatrixFromRowMajor(n, n, mass.data())).col(j), closedM.col(j)),
+                  1e-10)
+            << "column " << j;
       }
       const recursive::Energies energies = recursive::ChainEnergies(model, data);
       EXPECT_NEAR(energies.kinetic, kinetic, 1e-10 * std::max(1.0, kinetic));
       EXPECT_NEAR(energies.potential, potential, 1e-10 * std::max(1.0, std::fabs(potential)));
 
-      // The exact solution, in long double, of (M + A)_FF qdd_F = tau_F - h_F - (M + A)_FL
-      // qdd_L for free joints F and locked joints L, with h = C qd + G and A the joints' added
-      // inertias; the locked ones take ((M + A) qdd + h)_L. The first try has no added inertia and
-      // no lock.
+      // ArticulatedBody against the exact solution, in long double, of (M + A) qdd = tau - h on the
+      // rows of the free joints (h = C qd + G, A the joints' added inertias), a locked joint's qdd
+      // being the one it is given and that of a joint that cannot move 0; the locked joints take
+      // ((M + A) qdd + h)_i, those that cannot move nothing. The first try adds and locks nothing.
+      const Vector h = Long(terms.C * terms.qd).col(0) + Long(terms.G).col(0);
       for (int attempt = 0; attempt < 3; ++attempt) {
-        std::vector<double> armature(n);
-        for (double& a : armature) {
-          a = attempt == 0 ? 0.0 : std::uniform_real_distribution(0.0, 0.1)(random);
-        }
-        std::vector<uint8_t> locked(n);
-        std::vector<double> force(n), accel(n);
-        Matrix m(n, n);
-        Vector h(n);
-        const matrix<double> cqd = terms.C * terms.qd;
+        std::vector<double> armature(n, 0.0), force(n), accel(n, 0.0);
+        std::vector<uint8_t> locked(n, 0);
         for (int i = 0; i < n; ++i) {
-          locked[i] = attempt > 0 && std::uniform_int_distribution<int>(0, 3)(random) == 0;
+          if (attempt > 0) {
+            armature[i] = std::uniform_real_distribution(0.0, 0.1)(random);
+            locked[i] = std::uniform_int_distribution<int>(0, 3)(random) == 0;
+          }
           force[i] = value(random) * 5;
           accel[i] = locked[i] ? value(random) : 0.0;
-          h(i) = static_cast<long double>(cqd(i, 0)) + terms.G(i, 0);
-          for (int j = 0; j < n; ++j) {
-            m(i, j) = terms.M(i, j) + (i == j ? armature[i] : 0.0);
-          }
         }
-        std::vector<int> free;
+        const Matrix m = closedM + Matrix(Long(armature).asDiagonal());
+        Matrix system = m;
+        Vector rhs = Long(force) - h, held = Vector::Zero(n), lockedMoving = Vector::Zero(n);
         for (int i = 0; i < n; ++i) {
-          if (Moves(*robot->links[i]) && locked[i] == 0) {
-            free.push_back(i);
+          const bool moves = Moves(*robot->links[i]);
+          if (locked[i] != 0 || !moves) {
+            system.row(i) = Matrix::Identity(n, n).row(i);
+            rhs(i) = moves ? accel[i] : 0.0;
+            held(i) = 1;
+            lockedMoving(i) = moves ? 1 : 0;
           }
         }
-        Vector exact = Vector::Zero(n);
-        for (int i = 0; i < n; ++i) {
-          exact(i) = locked[i] && Moves(*robot->links[i]) ? accel[i] : 0.0;
-        }
-        const auto f = static_cast<Eigen::Index>(free.size());
-        Matrix block(f, f);
-        Vector rhs(f);
-        for (Eigen::Index r = 0; r < f; ++r) {
-          rhs(r) = force[free[r]] - h(free[r]) - m.row(free[r]).dot(exact);
-          for (Eigen::Index c = 0; c < f; ++c) {
-            block(r, c) = m(free[r], free[c]);
-          }
-        }
-        const Vector solution = block.ldlt().solve(rhs);
-        for (Eigen::Index r = 0; r < f; ++r) {
-          exact(free[r]) = solution(r);
-        }
-        const Vector needed = m * exact + h;
-
+        const Vector exact = system.partialPivLu().solve(rhs);
         std::vector<double> given = force;
         recursive::ArticulatedBody(model, data, attempt == 0 ? nullptr : armature.data(),
                                    given.data(), attempt == 0 ? nullptr : locked.data(),
                                    accel.data());
-        long double scale = 1.0L, error = 0.0L, forceScale = 1.0L, forceError = 0.0L;
-        for (int i = 0; i < n; ++i) {
-          scale = std::max(scale, std::fabs(exact(i)));
-          error = std::max(error, std::fabs(accel[i] - exact(i)));
-          if (locked[i] != 0 || !Moves(*robot->links[i])) {
-            const long double expected = Moves(*robot->links[i]) ? needed(i) : 0.0L;
-            forceScale = std::max(forceScale, std::fabs(expected));
-            forceError = std::max(forceError, std::fabs(given[i] - expected));
-          }
-        }
-        EXPECT_LT(static_cast<double>(error / scale), 1e-10) << "attempt " << attempt;
-        EXPECT_LT(static_cast<double>(forceError / forceScale), 1e-10) << "attempt " << attempt;
+        EXPECT_LT(RelativeError(Long(accel), exact), 1e-10) << "attempt " << attempt;
+        EXPECT_LT(RelativeError(Long(given).cwiseProduct(held),
+                                (m * exact + h).cwiseProduct(lockedMoving)),
+                  1e-10)
+            << "attempt " << attempt;
       }
     }
   }

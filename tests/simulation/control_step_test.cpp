@@ -14,6 +14,7 @@
 #include "recursive/frames.h"
 #include "robot/robot.h"
 #include "simulation/stepper.h"
+#include "tests/simulation/test_arms.h"
 #include "urdf/urdf_loader.h"
 
 namespace {
@@ -229,41 +230,10 @@ TEST(ControlStep, EffortsCutTheControllersTorquesAndTheBalanceCountsWhatWasAppli
 
 // ---- the targets, over the arms -----------------------------------------------------------------
 
-// The sample arms (the built-in one, on its own step, and examples/), then the test arms; the last
-// has a light gripper jaw whose damping of 1 is stiff: computed torque's friction model cancels it.
-const char* const kArms[] = {"",
-                             "examples/arm7_gripper.urdf",
-                             "examples/double_pendulum.urdf",
-                             "examples/industrial6.urdf",
-                             "examples/planar_3link.urdf",
-                             "examples/puma560.urdf",
-                             "examples/scara.urdf",
-                             "tests/urdf/builtin_arm.urdf",
-                             "tests/urdf/iiwa14_like.urdf",
-                             "tests/urdf/panda_like.urdf",
-                             "tests/urdf/ur5_like.urdf",
-                             "tests/urdf/z1_like.urdf"};
-
-bool BuiltIn(const char* arm) {
-  return *arm == '\0';
-}
-
+// Over every arm of test_arms.h: the Z1-like arm's stiff gripper jaw is cancelled by computed
+// torque's friction model. The samples are the built-in arm and those in examples/.
 bool Sample(const char* arm) {
   return std::string(arm).rfind("tests/", 0) != 0;
-}
-
-std::string Name(const char* arm) {
-  return BuiltIn(arm) ? "built-in arm" : arm;
-}
-
-std::unique_ptr<Robot> Arm(const char* arm) {
-  if (BuiltIn(arm)) {
-    return MakeBuiltInRobot();
-  }
-  std::string error;
-  std::unique_ptr<Robot> robot = LoadUrdfRobot(std::string(VELMOTH_SOURCE "/") + arm, error);
-  EXPECT_NE(robot, nullptr) << error;
-  return robot;
 }
 
 StepOptions StepOf(const char* arm) {
@@ -303,9 +273,9 @@ TEST(ControlTargets, GravityCompensationHoldsEveryArmAtRest) {
         continue;
       }
       for (int samples : {kContinuous, 10, 1}) {
-        SCOPED_TRACE(Name(arm) + (friction ? ", with friction" : ", frictionless") + ", " +
+        SCOPED_TRACE(ArmName(arm) + (friction ? ", with friction" : ", frictionless") + ", " +
                      RateName(samples));
-        std::unique_ptr<Robot> robot = Arm(arm);
+        std::unique_ptr<Robot> robot = LoadArm(arm);
         if (!friction) {
           Frictionless(*robot);
         }
@@ -331,8 +301,8 @@ TEST(ControlTargets, ComputedTorquesErrorFollowsTheClosedForm) {
       continue;  // its own step, semi-implicit Euler, is first order in 0.01 s
     }
     for (bool friction : {false, true}) {
-      SCOPED_TRACE(Name(arm) + (friction ? ", with friction modelled" : ", frictionless"));
-      std::unique_ptr<Robot> robot = Arm(arm);
+      SCOPED_TRACE(ArmName(arm) + (friction ? ", with friction modelled" : ", frictionless"));
+      std::unique_ptr<Robot> robot = LoadArm(arm);
       if (!friction) {
         Frictionless(*robot);
       }
@@ -366,7 +336,7 @@ TEST(ControlTargets, ComputedTorquesErrorFollowsTheClosedForm) {
 TEST(ControlTargets, ComputedTorqueCancelsTheStiffDampingItModels) {
   for (double viscous : {100.0, 1e4}) {
     SCOPED_TRACE("viscous " + std::to_string(viscous));
-    std::unique_ptr<Robot> robot = Arm("examples/industrial6.urdf");
+    std::unique_ptr<Robot> robot = LoadArm("examples/industrial6.urdf");
     robot->frictionSource = FrictionSource::kUniform;
     robot->viscousFriction = viscous;
     robot->coulombFriction = 0.0;
@@ -404,8 +374,8 @@ TEST(ControlTargets, PdSettlesAndWithoutCompensationSagsByTheGravityOverItsGain)
       continue;
     }
     for (bool compensate : {true, false}) {
-      SCOPED_TRACE(Name(arm) + (compensate ? "" : ", uncompensated"));
-      std::unique_ptr<Robot> robot = Arm(arm);
+      SCOPED_TRACE(ArmName(arm) + (compensate ? "" : ", uncompensated"));
+      std::unique_ptr<Robot> robot = LoadArm(arm);
       Frictionless(*robot);
       robot->limits = compensate;
       const std::size_t n = robot->links.size();
@@ -451,7 +421,7 @@ TEST(ControlTargets, PdSettlesAndWithoutCompensationSagsByTheGravityOverItsGain)
 // every arm of six joints or more, frictionless.
 TEST(ControlTargets, TheTaskLawBringsTheToolToAReachableTarget) {
   for (const char* arm : kArms) {
-    std::unique_ptr<Robot> robot = Arm(arm);
+    std::unique_ptr<Robot> robot = LoadArm(arm);
     const std::size_t n = robot->links.size();
     if (n < 6 || BuiltIn(arm)) {
       continue;

@@ -10,11 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "dynamics/dynamics.h"
+#include "dynamics/jacobians.h"
 #include "robot/robot.h"
 #include "simulation/equation.h"
 #include "simulation/joint_limits.h"
 #include "simulation/stepper.h"
-#include "urdf/urdf_loader.h"
+#include "tests/simulation/test_arms.h"
 
 namespace {
 
@@ -23,39 +24,32 @@ StepOptions Step(IntegratorKind integrator, int substeps = 1,
   return {engine, integrator, substeps, kDefaultTolerance};
 }
 
-matrix<double> Zeros(std::size_t n) {
-  matrix<double> m(static_cast<uint32_t>(n), 1);
-  m.SetZero();
-  return m;
-}
-
-std::unique_ptr<Robot> Load(const std::string& file) {
-  std::string error;
-  std::unique_ptr<Robot> robot = LoadUrdfRobot(VELMOTH_SOURCE "/" + file, error);
-  EXPECT_NE(robot, nullptr) << error;
-  return robot;
-}
-
-// The joint positions after every tick of 0.1 s from the bent start (0.5, -1, 1.5, 0, ...) put
-// within the limits, every joint at the viscous coefficient given (negative: the file's own), no
-// Coulomb friction.
-std::vector<double> Fall(const std::string& file, double viscous, const StepOptions& step,
-                         bool* finite = nullptr) {
-  std::unique_ptr<Robot> arm = Load(file);
+// The file's arm from the start q put within its limits, every joint at the viscous and Coulomb
+// coefficients given (negative: the file's own).
+std::unique_ptr<Robot> Load(const std::string& file, const std::vector<double>& q, double viscous,
+                            double coulomb) {
+  std::unique_ptr<Robot> arm = LoadArm(file.c_str());
   if (viscous >= 0.0) {
     arm->viscousFriction = viscous;
-    arm->coulombFriction = 0.0;
+    arm->coulombFriction = coulomb;
     arm->frictionSource = FrictionSource::kUniform;
   }
-  const std::size_t n = arm->links.size();
-  for (std::size_t i = 0; i < 3 && i < n; ++i) {
-    arm->links[i]->q = i == 0 ? 0.5 : i == 1 ? -1.0 : 1.5;
+  for (std::size_t i = 0; i < q.size() && i < arm->links.size(); ++i) {
+    arm->links[i]->q = q[i];
   }
   ClampStartToLimits(*arm);
+  return arm;
+}
+
+// The joint positions after every tick of 0.1 s from the bent start (0.5, -1, 1.5, 0, ...), no
+// Coulomb friction; and whether the run stayed finite and uncapped.
+std::vector<double> Fall(const std::string& file, double viscous, const StepOptions& step,
+                         bool* finite = nullptr) {
+  std::unique_ptr<Robot> arm = Load(file, {0.5, -1.0, 1.5}, viscous, 0.0);
   Stepper stepper(*arm, step);
   std::vector<double> q;
   for (int t = 0; t < 10; ++t) {
-    stepper.Forward(Zeros(n));
+    stepper.Forward(Zeros(static_cast<uint32_t>(arm->links.size()), 1));
     for (const auto& link : arm->links) {
       q.push_back(link->q);
     }
@@ -64,6 +58,11 @@ std::vector<double> Fall(const std::string& file, double viscous, const StepOpti
     *finite = StateIsFinite(*arm) && arm->cappedTicks == 0;
   }
   return q;
+}
+
+// E - E0 - W + D, the energy the arm made without work.
+double Imbalance(const Robot& arm) {
+  return arm.kineticEnergy + arm.potentialEnergy - arm.startEnergy - arm.work + arm.dissipated;
 }
 
 // Light wrists and a light gripper jaw under viscous friction up to 1e4, and files' own damping:
@@ -87,25 +86,17 @@ TEST(DefaultStep, StiffViscousFrictionAgainstTheImplicitReference) {
     bool finite = false;
     const std::vector<double> run = Fall(c.file, c.viscous, DefaultStepOptions(true), &finite);
     EXPECT_TRUE(finite);
-    std::vector<double> reference, own(run.size(), 0.0);
-    if (c.impacts) {
-      StepOptions tight = DefaultStepOptions(true);
-      tight.tolerance = kMinTolerance;
-      reference = Fall(c.file, c.viscous, tight);
-    } else {
-      const std::vector<double> fine =
-          Fall(c.file, c.viscous, Step(IntegratorKind::kImplicit, 500));
-      const std::vector<double> half =
-          Fall(c.file, c.viscous, Step(IntegratorKind::kImplicit, 250));
-      for (std::size_t i = 0; i < run.size(); ++i) {
-        reference.push_back(2.0 * fine[i] - half[i]);
-        own[i] = std::fabs(fine[i] - reference[i]);
-      }
-    }
+    StepOptions tight = DefaultStepOptions(true);
+    tight.tolerance = kMinTolerance;
+    const std::vector<double> fine =
+        Fall(c.file, c.viscous, c.impacts ? tight : Step(IntegratorKind::kImplicit, 500));
+    const std::vector<double> half =
+        c.impacts ? fine : Fall(c.file, c.viscous, Step(IntegratorKind::kImplicit, 250));
     double error = 0.0, margin = 0.0;
     for (std::size_t i = 0; i < run.size(); ++i) {
-      error = std::max(error, std::fabs(run[i] - reference[i]));
-      margin = std::max(margin, own[i]);
+      const double reference = 2.0 * fine[i] - half[i];
+      error = std::max(error, std::fabs(run[i] - reference));
+      margin = std::max(margin, std::fabs(fine[i] - reference));
     }
     EXPECT_LE(error, 1e-6 + margin);
   }
@@ -127,15 +118,9 @@ TEST(DefaultStep, ImpactsThatAccumulateOnALightJointComeToRestWithoutMakingEnerg
                {{0.5, 0.0, 1.5}, 0.1, 2.0, 100}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.start.size());
-    std::unique_ptr<Robot> arm = Load("tests/urdf/z1_like.urdf");
-    arm->viscousFriction = arm->coulombFriction = c.friction;
-    arm->frictionSource = FrictionSource::kUniform;
-    for (std::size_t i = 0; i < c.start.size(); ++i) {
-      arm->links[i]->q = c.start[i];
-    }
-    ClampStartToLimits(*arm);
-    const std::size_t n = arm->links.size();
-    matrix<double> torque = Zeros(n);
+    std::unique_ptr<Robot> arm = Load("tests/urdf/z1_like.urdf", c.start, c.friction, c.friction);
+    const auto n = static_cast<uint32_t>(arm->links.size());
+    matrix<double> torque = Zeros(n, 1);
     for (uint32_t i = 0; i < n; ++i) {
       torque(i, 0) = c.push * std::sin(1.0 + i);
     }
@@ -145,7 +130,7 @@ TEST(DefaultStep, ImpactsThatAccumulateOnALightJointComeToRestWithoutMakingEnerg
       stepper.Forward(torque);
       const double energy = arm->kineticEnergy + arm->potentialEnergy;
       peak = std::max(peak, arm->kineticEnergy);
-      worst = std::max(worst, std::fabs(energy - arm->startEnergy - arm->work + arm->dissipated));
+      worst = std::max(worst, std::fabs(Imbalance(*arm)));
       rise = std::isnan(before) ? 0.0 : std::max(rise, energy - before);
       before = energy;
     }
@@ -162,105 +147,98 @@ TEST(DefaultStep, ImpactsThatAccumulateOnALightJointComeToRestWithoutMakingEnerg
   }
 }
 
+// count rods of 1 kg and 0.3 m turning about x at their ends, without gravity or friction, each
+// joint within [-1, 1], the first thrown at speed and the second the other way.
+std::unique_ptr<Robot> Rods(int count, double speed) {
+  auto arm = std::make_unique<Robot>(0.0, 0.0, 0.0, 0.0, 0.0);
+  for (int i = 0; i < count; ++i) {
+    arm->AddLink(1.0, 0.0, 0.15, 0.0, 0.0075, 0.0075, 0.0075, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0,
+                 0.0, 0.0, 0.02);
+    arm->links[i]->lower = -1.0;
+    arm->links[i]->upper = 1.0;
+    arm->links[i]->qd = i == 0 ? speed : -speed;
+  }
+  return arm;
+}
+
 // A rod without gravity thrown at 1.5 to 1.5e5 rad/s toward its upper limit stops there, at rest,
 // its kinetic energy all dissipated, on every integrator and engine (the closed form's Euler
-// ignores limits). Two links thrown apart into their limits under gravity, as below.
+// ignores limits). Under gravity, fast enough to reach the upper limit (2.57 rad from hanging)
+// within the first tick, it is there at the tick's end (gravity pulls it off by 3 mrad at most),
+// then falls onto its lower limit and rests there.
+//
+// Two rods standing up, thrown apart into their limits under gravity at 1 to 1e5 rad/s: both
+// joints reach their upper limits (the second swung through by the first's impact) and rest there,
+// gravity pressing them in. Until a tick says that the balance is off (inaccurate) or that the
+// state diverged, every tick keeps the balance within kBalanceAllowance of the motion's energy
+// (1e-6 on dopri5, which never says either); a run not reported as diverged keeps a finite
+// balance; and no joint ends at the limit opposite the one it crossed.
 TEST(DefaultStep, AJointThrownIntoItsLimitStopsAtTheLimitItCrossesAtAnySpeed) {
-  std::vector<StepOptions> steps;
   for (const EngineKind engine : kEngineKinds) {
     for (const IntegratorKind integrator : kIntegratorKinds) {
-      if (engine != EngineKind::kClosedForm || integrator != IntegratorKind::kEuler) {
-        steps.push_back(Step(integrator, 1, engine));
+      if (engine == EngineKind::kClosedForm && integrator == IntegratorKind::kEuler) {
+        continue;
       }
-    }
-  }
-  for (const StepOptions& step : steps) {
-    for (const double speed : {1.5, 150.0, 1.5e4, 1.5e5}) {
-      SCOPED_TRACE(StepOptionsText(step) + " at " + std::to_string(speed));
-      auto rod = std::make_unique<Robot>(0.0, 0.0, 0.0, 0.0, 0.0);
-      rod->AddLink(1.0, 0.0, 0.15, 0.0, 0.0075, 0.0075, 0.0075, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0,
-                   0.0, 0.0, 0.02);
-      Link& joint = *rod->links[0];
-      joint.lower = -1.0;
-      joint.upper = 1.0;
-      joint.qd = speed;
-      Stepper stepper(*rod, step);
-      for (int t = 0; t < 100; ++t) {
-        stepper.Forward(Zeros(1));
-      }
-      EXPECT_EQ(joint.q, 1.0);
-      EXPECT_EQ(joint.qd, 0.0);
-      const double kinetic = 0.5 * 0.03 * speed * speed;
-      EXPECT_NEAR(rod->dissipated, kinetic, 1e-9 * kinetic);
-      // Under gravity, fast enough to reach the upper limit (2.57 rad from hanging) within the
-      // first tick: it is there at the tick's end (gravity pulls it off by 3 mrad at most), then
-      // falls onto its lower limit and rests there.
-      if (speed > 100.0) {
-        std::unique_ptr<Robot> swung = CloneRobot(*rod);
-        swung->gravity(2, 0) = -9.81;
-        swung->links[0]->q = 0.0;
-        swung->links[0]->qd = speed;
-        Stepper falls(*swung, step);
-        falls.Forward(Zeros(1));
-        EXPECT_GE(swung->links[0]->q, 0.99);
-        for (int t = 0; t < 200; ++t) {
-          falls.Forward(Zeros(1));
+      const StepOptions step = Step(integrator, 1, engine);
+      for (const double speed : {1.5, 150.0, 1.5e4, 1.5e5}) {
+        SCOPED_TRACE(StepOptionsText(step) + " at " + std::to_string(speed));
+        std::unique_ptr<Robot> rod = Rods(1, speed);
+        Stepper stepper(*rod, step);
+        for (int t = 0; t < 100; ++t) {
+          stepper.Forward(Zeros(1, 1));
         }
-        EXPECT_EQ(swung->links[0]->q, -1.0);
-        EXPECT_EQ(swung->links[0]->qd, 0.0);
+        EXPECT_EQ(rod->links[0]->q, 1.0);
+        EXPECT_EQ(rod->links[0]->qd, 0.0);
+        const double kinetic = 0.5 * 0.03 * speed * speed;
+        EXPECT_NEAR(rod->dissipated, kinetic, 1e-9 * kinetic);
+        if (speed > 100.0) {
+          std::unique_ptr<Robot> swung = Rods(1, speed);
+          swung->gravity(2, 0) = -9.81;
+          Stepper falls(*swung, step);
+          falls.Forward(Zeros(1, 1));
+          EXPECT_GE(swung->links[0]->q, 0.99);
+          for (int t = 0; t < 200; ++t) {
+            falls.Forward(Zeros(1, 1));
+          }
+          EXPECT_EQ(swung->links[0]->q, -1.0);
+          EXPECT_EQ(swung->links[0]->qd, 0.0);
+        }
       }
-    }
-    // Two rods standing up, thrown apart into their limits under gravity at 1 to 1e5 rad/s: both
-    // joints reach their upper limits (the second swung through by the first's impact) and rest
-    // there, gravity pressing them in. Until a tick says that the balance is off (inaccurate)
-    // or that the state diverged, every tick keeps the balance within kBalanceAllowance of the
-    // motion's energy (1e-6 on dopri5, which never says either); a run not reported as diverged
-    // keeps a finite balance; and no joint ends at the limit opposite the one it crossed.
-    for (const double speed : {1.0, 3.0, 10.0, 30.0, 100.0, 300.0, 1e3, 3e3, 1e4, 3e4, 1e5}) {
-      SCOPED_TRACE(StepOptionsText(step) + " two links at " + std::to_string(speed));
-      auto arm = std::make_unique<Robot>(0.0, 0.0, 0.0, 0.0, 0.0);
-      for (int i = 0; i < 2; ++i) {
-        arm->AddLink(1.0, 0.0, 0.15, 0.0, 0.0075, 0.0075, 0.0075, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0,
-                     0.0, 0.0, 0.02);
-        arm->links[i]->lower = -1.0;
-        arm->links[i]->upper = 1.0;
-      }
-      arm->gravity(1, 0) = -9.81;
-      arm->links[0]->qd = speed;
-      arm->links[1]->qd = -speed;
-      Stepper thrown(*arm, step);
-      const bool dopri5 = step.integrator == IntegratorKind::kDopri5;
-      double peak = 0.0, low = arm->potentialEnergy, high = low;
-      bool diverged = false, reported = false;
-      for (int t = 0; t < 100 && !reported; ++t) {
-        thrown.Forward(Zeros(2));
-        const StepReport& report = thrown.LastReport();
-        diverged = report.Diverged();
-        reported = diverged || report.offBalance;
-        const double energy = arm->kineticEnergy + arm->potentialEnergy;
-        const double off = energy - arm->startEnergy - arm->work + arm->dissipated;
-        peak = std::max(peak, arm->kineticEnergy);
-        low = std::min(low, arm->potentialEnergy);
-        high = std::max(high, arm->potentialEnergy);
-        const double motion = std::max(peak, high - low);
-        // The arm's energies and balance are those of the tick's start, which the tick before
-        // checked.
-        EXPECT_LE(std::fabs(off), (dopri5 ? 1e-6 : Stepper::kBalanceAllowance) * motion)
-            << "tick " << t + 1;
-      }
-      EXPECT_FALSE(dopri5 && reported);
-      EXPECT_EQ(reported && !diverged, arm->offBalanceTicks == 1);
-      // A reported run goes on, at the step's accuracy; the arm shows the tick's balance from the
-      // next tick on.
-      for (int t = 0; t < 100; ++t) {
-        thrown.Forward(Zeros(2));
-      }
-      EXPECT_EQ(diverged, arm->unphysicalTicks > 0 || !StateIsFinite(*arm));
-      if (!diverged) {
-        EXPECT_TRUE(std::isfinite(arm->dissipated) && std::isfinite(arm->work));
-      }
-      if (StateIsFinite(*arm)) {
-        EXPECT_EQ(arm->links[0]->q, 1.0);
+      for (const double speed : {1.0, 3.0, 10.0, 30.0, 100.0, 300.0, 1e3, 3e3, 1e4, 3e4, 1e5}) {
+        SCOPED_TRACE(StepOptionsText(step) + " two links at " + std::to_string(speed));
+        std::unique_ptr<Robot> arm = Rods(2, speed);
+        arm->gravity(1, 0) = -9.81;
+        Stepper thrown(*arm, step);
+        const bool dopri5 = integrator == IntegratorKind::kDopri5;
+        double peak = 0.0, low = arm->potentialEnergy, high = low;
+        bool diverged = false, reported = false;
+        for (int t = 0; t < 100 && !reported; ++t) {
+          thrown.Forward(Zeros(2, 1));
+          diverged = thrown.LastReport().Diverged();
+          reported = diverged || thrown.LastReport().offBalance;
+          peak = std::max(peak, arm->kineticEnergy);
+          low = std::min(low, arm->potentialEnergy);
+          high = std::max(high, arm->potentialEnergy);
+          // The arm's energies and balance are those of the tick's start, which the tick before
+          // checked.
+          EXPECT_LE(std::fabs(Imbalance(*arm)),
+                    (dopri5 ? 1e-6 : Stepper::kBalanceAllowance) * std::max(peak, high - low))
+              << "tick " << t + 1;
+        }
+        EXPECT_FALSE(dopri5 && reported);
+        EXPECT_EQ(reported && !diverged, arm->offBalanceTicks == 1);
+        // A reported run goes on, at the step's accuracy; the arm shows the tick's balance from
+        // the next tick on.
+        for (int t = 0; t < 100; ++t) {
+          thrown.Forward(Zeros(2, 1));
+        }
+        EXPECT_EQ(diverged, arm->unphysicalTicks > 0 || !StateIsFinite(*arm));
+        if (!diverged) {
+          EXPECT_TRUE(std::isfinite(arm->dissipated) && std::isfinite(arm->work));
+        }
+        if (StateIsFinite(*arm)) {
+          EXPECT_EQ(arm->links[0]->q, 1.0);
+        }
       }
     }
   }
@@ -284,22 +262,21 @@ TEST(DefaultStep, AHoldingTorqueThatExceedsFrictionForAMillisecondInsideAStepBre
     const uint8_t locked[2] = {1, 0};
     equation->Evaluate(*arm, q, qd);
     equation->Solve(nullptr, tau, locked, qdd);
-    return kPush - tau[0];
+    return std::fabs(kPush - tau[0]);
   };
   // Where |holding| peaks, and its curvature there in time: a window of w about the peak lies
   // above peak - curvature w^2 / 8.
   double best = 0.0, peak = 0.0;
   for (int k = 0; k < 100000; ++k) {
     const double q1 = 2.0 * M_PI * k / 100000;
-    if (std::fabs(holding(q1)) > peak) {
-      peak = std::fabs(holding(q1));
+    if (holding(q1) > peak) {
+      peak = holding(q1);
       best = q1;
     }
   }
   const double d = 1e-3;  // rad, a tenth of a millisecond of the turn
   const double curvature =
-      -(std::fabs(holding(best + d)) - 2.0 * peak + std::fabs(holding(best - d))) / (d * d) *
-      kSpeed * kSpeed;
+      -(holding(best + d) - 2.0 * peak + holding(best - d)) / (d * d) * kSpeed * kSpeed;
   const double level = peak - curvature * 1e-3 * 1e-3 / 8.0;
   const double at = 0.024;  // the window's middle, 4 ms into the third tick
   for (const StepOptions& step : {Step(IntegratorKind::kDopri5), Step(IntegratorKind::kRk4)}) {
@@ -310,7 +287,7 @@ TEST(DefaultStep, AHoldingTorqueThatExceedsFrictionForAMillisecondInsideAStepBre
     held->links[1]->q = best - kSpeed * at;
     held->links[1]->qd = kSpeed;
     Stepper stepper(*held, step);
-    matrix<double> torque = Zeros(2);
+    matrix<double> torque = Zeros(2, 1);
     torque(0, 0) = kPush;
     for (int t = 1; t <= 3; ++t) {
       stepper.Forward(torque);

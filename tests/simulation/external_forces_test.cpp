@@ -23,42 +23,12 @@
 #include "simulation/payload.h"
 #include "simulation/replay.h"
 #include "simulation/stepper.h"
+#include "tests/simulation/test_arms.h"
 #include "urdf/urdf_loader.h"
 
 namespace {
 
 using Vec = std::vector<double>;
-
-// The arms' files; empty: the built-in arm.
-const char* const kArms[] = {"",
-                             "examples/arm7_gripper.urdf",
-                             "examples/double_pendulum.urdf",
-                             "examples/industrial6.urdf",
-                             "examples/planar_3link.urdf",
-                             "examples/puma560.urdf",
-                             "examples/scara.urdf",
-                             "tests/urdf/builtin_arm.urdf",
-                             "tests/urdf/iiwa14_like.urdf",
-                             "tests/urdf/panda_like.urdf",
-                             "tests/urdf/ur5_like.urdf"};
-
-std::string Path(const char* file) {
-  return std::string(VELMOTH_SOURCE "/") + file;
-}
-
-std::unique_ptr<Robot> Arm(const char* file) {
-  if (*file == '\0') {
-    return MakeBuiltInRobot();
-  }
-  std::string error;
-  std::unique_ptr<Robot> robot = LoadUrdfRobot(Path(file), error);
-  EXPECT_NE(robot, nullptr) << error;
-  return robot;
-}
-
-std::string Name(const char* file) {
-  return *file != '\0' ? file : "built-in arm";
-}
 
 // A state inside every joint's limits: 0.3 rad (0.03 m) alternating in sign, and velocities.
 void PlaceState(Robot& robot, Vec& q, Vec& qd) {
@@ -156,8 +126,8 @@ const ExternalForce kLoads[] = {
 };
 
 TEST(ExternalForces, AccelerationsAreTheMassMatrixInverseOfTheTorquesAndTheJacobianTransposeForce) {
-  for (const char* file : kArms) {
-    std::unique_ptr<Robot> robot = Arm(file);
+  for (const char* file : kArmsButZ1) {
+    std::unique_ptr<Robot> robot = LoadArm(file);
     robot->viscousFriction = robot->coulombFriction = 0.0;
     robot->frictionSource = FrictionSource::kUniform;
     Vec q, qd, tau;
@@ -173,7 +143,7 @@ TEST(ExternalForces, AccelerationsAreTheMassMatrixInverseOfTheTorquesAndTheJacob
     for (const recursive::FrameModel& frame : Chosen(*robot)) {
       for (ExternalForce load : kLoads) {
         load.frame = frame.name;
-        SCOPED_TRACE(Name(file) + ", " + frame.name + ", " + ForceText(load));
+        SCOPED_TRACE(ArmName(file) + ", " + frame.name + ", " + ForceText(load));
         Eigen::Matrix3d turn;
         const Jacobian j = PointJacobian(placed.model, placed.data, frame, load.point, &turn);
         Eigen::Vector3d f(load.force), mo(load.moment);
@@ -202,9 +172,9 @@ TEST(ExternalForces, AccelerationsAreTheMassMatrixInverseOfTheTorquesAndTheJacob
 // The pull's torques: J_p^T (k (target - p) - c J_p qd) at the point of its link, and beyond its
 // largest force the same direction at that size.
 TEST(ExternalForces, ThePullIsASpringAndADamperThroughThePointsJacobian) {
-  for (const char* file : kArms) {
-    SCOPED_TRACE(Name(file));
-    std::unique_ptr<Robot> robot = Arm(file);
+  for (const char* file : kArmsButZ1) {
+    SCOPED_TRACE(ArmName(file));
+    std::unique_ptr<Robot> robot = LoadArm(file);
     Vec q, qd;
     PlaceState(*robot, q, qd);
     const Placed placed(*robot, q, qd);
@@ -315,8 +285,8 @@ TEST(ExternalForces, AForceOnTheRodMovesItAsItsOwnPendulum) {
 TEST(ExternalForces, TheEnergyBalanceCountsTheWorkOfThePullAndTheForces) {
   for (const char* file :
        {"examples/double_pendulum.urdf", "examples/puma560.urdf", "tests/urdf/panda_like.urdf"}) {
-    SCOPED_TRACE(Name(file));
-    std::unique_ptr<Robot> robot = Arm(file);
+    SCOPED_TRACE(ArmName(file));
+    std::unique_ptr<Robot> robot = LoadArm(file);
     const auto n = static_cast<uint32_t>(robot->links.size());
     Stepper stepper(*robot, DefaultStepOptions(true));
     ForceSource source(*robot);
@@ -357,19 +327,19 @@ TEST(ExternalForces, TheEnergyBalanceCountsTheWorkOfThePullAndTheForces) {
 // there: M, C qd + G and the accelerations within 1e-12, over the URDF arms, frames and points.
 TEST(Payloads, APayloadIsTheFileWithThatMassFixedToTheFrame) {
   const double points[][3] = {{0.0, 0.0, 0.0}, {0.04, -0.02, 0.07}};
-  for (const char* file : kArms) {
-    if (*file == '\0') {
+  for (const char* file : kArmsButZ1) {
+    if (BuiltIn(file)) {
       continue;
     }
     std::stringstream read;
-    read << std::ifstream(Path(file)).rdbuf();
+    read << std::ifstream(ArmPath(file)).rdbuf();
     const std::string text = read.str();
-    std::unique_ptr<Robot> plain = Arm(file);
+    std::unique_ptr<Robot> plain = LoadArm(file);
     for (const recursive::FrameModel& frame : Chosen(*plain)) {
       for (const auto& point : points) {
-        SCOPED_TRACE(Name(file) + ", " + frame.name + ", " + std::to_string(point[2]));
+        SCOPED_TRACE(ArmName(file) + ", " + frame.name + ", " + std::to_string(point[2]));
         const Payload payload{frame.name, 1.7, {point[0], point[1], point[2]}};
-        std::unique_ptr<Robot> loaded = Arm(file);
+        std::unique_ptr<Robot> loaded = LoadArm(file);
         ASSERT_EQ(AddPayload(*loaded, payload), "");
         char inertial[400];
         std::snprintf(inertial, sizeof inertial,
