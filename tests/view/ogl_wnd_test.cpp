@@ -29,6 +29,7 @@ namespace {
 class CountingView : public COglWnd {
  public:
   int paints = 0;
+  using COglWnd::resizeGL;  // the window system gives a container of no size a 1 x 1 window
 
  protected:
   void DrawScene() override { ++paints; }
@@ -490,6 +491,8 @@ class OglWndTest : public QObject {
     QVERIFY(view != nullptr);
     m_container->resize(0, 0);
     QTRY_COMPARE_WITH_TIMEOUT(view->ViewportSize(), QSize(1, 1), thread_test::kGuardMs);
+    view->resizeGL(0, 0);
+    QCOMPARE(view->ViewportSize(), QSize(1, 1));
     QCOMPARE(view->Aspect(), 1.0);
   }
 
@@ -628,8 +631,8 @@ class OglWndTest : public QObject {
     QVERIFY(ArmInPicture(*view, robot, "start, turned size"));
   }
 
-  // A link with a fixed joint in the middle of the chain carries the next links as any other; the
-  // last link, of its own length, reaches exactly to its end and no further.
+  // A link with a fixed joint in the middle of the chain carries the next links as any other; each
+  // link is drawn of its own length, the last reaching exactly to its end and no further.
   void aFixedJointInTheMiddleLeavesTheLastLinkItsLength() {
     std::unique_ptr<Robot> robot = MakeBuiltInRobot(4);
     const double lengths[] = {0.3, 0.5, 0.2, 0.4};
@@ -646,6 +649,10 @@ class OglWndTest : public QObject {
     for (const double y : {0.05, 0.2, 0.37, 0.45, 0.55}) {  // it ends at 0.4
       QVERIFY2(Shows(image, InLink(*robot, 3, QVector3D(0, y, 0))) == (y < 0.4),
                qPrintable(QString::number(y)));
+    }
+    for (int i = 0; i < 3; ++i) {  // the others, the fixed one too, reach along theirs
+      QVERIFY2(Shows(image, InLink(*robot, i, QVector3D(0, 0.8 * lengths[i], 0))),
+               qPrintable(QString::number(i)));
     }
   }
 
