@@ -266,7 +266,8 @@ std::string WriteUr5LikeWithMeshes(const QString& folder) {
 }
 
 // An arm and the shapes of its description: "builtin" (no shapes), "ur5" or a chain (an empty
-// name: of the length, hung at hangAt) written into folder, or a sample's name.
+// name: of the length, hung at hangAt) written into folder, a public arm unpacked by the test
+// suite ("wam": the Barrett WAM, "kr5": the KUKA KR5 sixx R650), or a sample's name.
 struct Arm {
   std::unique_ptr<Robot> robot;
   std::shared_ptr<VisualModel> shapes;
@@ -284,6 +285,8 @@ Arm LoadArm(const QString& name, const QString& folder, double length = 0, doubl
       name.isEmpty()
           ? (WriteFile(chain, ChainText(length, hangAt).toUtf8()) ? chain.toStdString() : "")
       : name == "ur5" ? WriteUr5LikeWithMeshes(folder)
+      : name == "wam" ? VELMOTH_PUBLIC_ARMS "/herb_description/wam.urdf"
+      : name == "kr5" ? VELMOTH_PUBLIC_ARMS "/kr5/KR5 sixx R650.urdf"
                       : VELMOTH_EXAMPLES "/" + name.toStdString() + ".urdf";
   arm.robot = LoadUrdfRobot(path, arm.error);
   std::vector<std::string> notices;
@@ -540,13 +543,13 @@ class OglWndTest : public QObject {
   }
 
   void framing_data() {
-    QTest::addColumn<QString>("arm");  // a sample, "builtin", "ur5", or a chain (of length, hung)
+    QTest::addColumn<QString>("arm");  // as LoadArm takes it; a chain: of length, hung at hangAt
     QTest::addColumn<double>("length");
     QTest::addColumn<double>("hangAt");
     QTest::addColumn<QSize>("size");
     const QSize window(1052, 465), tall(400, 600);  // the window's view at its default size
-    for (const char* arm : {"builtin", "ur5", "arm7_gripper", "industrial6", "puma560", "scara",
-                            "planar_3link", "double_pendulum"}) {
+    for (const char* arm : {"builtin", "ur5", "wam", "kr5", "arm7_gripper", "industrial6",
+                            "puma560", "scara", "planar_3link", "double_pendulum"}) {
       QTest::newRow(arm) << QString::fromLatin1(arm) << 0.0 << 0.0 << window;
     }
     QTest::newRow("builtin, tall view") << QStringLiteral("builtin") << 0.0 << 0.0 << tall;

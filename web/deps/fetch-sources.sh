@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # fetch-sources.sh DIR: unpacks into DIR the Debian source packages of the libraries that the engine
 # and the URDF loader use, at the versions of this machine's -dev packages, so that the browser's
-# engine and loader are built from the same code as the desktop programs'. apt runs on a configuration of its own under DIR/apt (its
-# source list, lists and cache), made from the Debian lines of the machine's: the machine's apt
-# configuration is only read. A package already unpacked is not fetched again.
+# engine and loader are built from the same code as the desktop programs'. apt runs on a
+# configuration of its own under DIR/apt (see tools/debian_sources.sh). A package already unpacked
+# is not fetched again.
 set -euo pipefail
 dir=$(mkdir -p "$1" && cd "$1" && pwd)
 apt=$dir/apt
@@ -31,48 +31,9 @@ math=$dir/glibc-math-${glibc#*:}
 [ -f "$math/.patched" ] && glibc=
 [ ${#missing[@]} -eq 0 ] && [ -z "$glibc" ] && exit 0
 
-# deb-src lines for the machine's Debian suites: those of its release (bookworm, bookworm-updates,
-# bookworm-security), from the one-line lists and the deb822 .sources files alike.
-codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources.list.d"
-{
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
-    awk -v c="$codename" '$1 == "deb" {
-        i = 2; opts = ""
-        if ($2 ~ /^\[/) { while ($i !~ /\]$/) { opts = opts $i " "; i++ } opts = opts $i " "; i++ }
-        if ($(i + 1) == c || index($(i + 1), c "-") == 1) { $1 = "deb-src"; print }
-      }' "$f"
-  done
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    awk -v c="$codename" '
-      function flush() {
-        if (types ~ /(^| )deb( |$)/ && uris != "") {
-          n = split(suites, s, " ")
-          for (k = 1; k <= n; k++)
-            if (s[k] == c || index(s[k], c "-") == 1)
-              printf "deb-src %s%s %s %s\n", (key != "" ? "[signed-by=" key "] " : ""), uris, s[k], comps
-        }
-        types = uris = suites = comps = key = ""
-      }
-      /^[ \t]*#/ { next }
-      /^[ \t]*$/ { flush(); next }
-      { field = $1; sub(/:$/, "", field); $1 = ""; sub(/^ /, "")
-        if (field == "Types") types = $0; else if (field == "URIs") uris = $0
-        else if (field == "Suites") suites = $0; else if (field == "Components") comps = $0
-        else if (field == "Signed-By") key = $0; else if (field == "Enabled" && $0 == "no") types = "" }
-      END { flush() }' "$f"
-  done
-} >"$apt/sources.list"
-if [ ! -s "$apt/sources.list" ]; then
-  echo "fetch-sources.sh: the machine's apt configuration names no Debian $codename suite" >&2
-  exit 1
-fi
-
-options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/sources.list.d"
-  -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=$(id -un)")
-apt-get "${options[@]}" -qq update
+. "$(dirname "$0")/../../tools/debian_sources.sh"
+debian_source_apt "$apt"
+options=("${apt_options[@]}")
 cd "$dir"
 [ ${#missing[@]} -eq 0 ] || apt-get "${options[@]}" -qq source --only-source "${missing[@]}"
 
