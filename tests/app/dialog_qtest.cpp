@@ -1223,7 +1223,15 @@ class DialogEndToEnd : public QObject {
     sim.start(QStringLiteral(VELMOTH_SIM), {QStringLiteral("run"), QStringLiteral("--replay"),
                                             file + QStringLiteral(".replay")});
     QVERIFY(sim.waitForFinished(thread_test::kGuardMs));
-    QCOMPARE(sim.readAllStandardError(), QByteArray());
+    QCOMPARE(sim.exitCode(), 0);
+    // The implicit step may leave the energy balance off by more than its allowance, depending on
+    // how far the arm had fallen when the recording started, which depends on the machine's pace;
+    // velmoth-sim then says so, as the window does, and the run goes on. It says nothing else.
+    for (const QByteArray& line : sim.readAllStandardError().split('\n')) {
+      QVERIFY2(line.isEmpty() || (line.startsWith("velmoth-sim: warning: tick ") &&
+                                  line.contains(" left the energy balance off by ")),
+               line.constData());
+    }
     QCOMPARE(sim.readAllStandardOutput(), recorded.readAll());
   }
 
